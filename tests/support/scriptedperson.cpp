@@ -1,0 +1,66 @@
+// SPDX-License-Identifier: MIT
+#include "support/scriptedperson.h"
+
+namespace quillbox::test {
+
+namespace {
+    class RecordingProgress : public Progress {
+    public:
+        RecordingProgress(std::vector<ScriptedPerson::ProgressRecord> &all, size_t index) : m_all(all), m_index(index) { }
+        ~RecordingProgress() override { m_all[m_index].closed = true; }
+        void setStatus(const QString &text) override { m_all[m_index].statuses << text; }
+        void setValue(qint64 value) override { m_all[m_index].values.push_back(value); }
+
+    private:
+        std::vector<ScriptedPerson::ProgressRecord> &m_all;
+        size_t m_index;
+    };
+} // namespace
+
+WarningAnswer ScriptedPerson::warning(const QString &title, const QString &text)
+{
+    m_warnings << title + u'|' + text;
+    if (m_warningAnswers.empty())
+        return WarningAnswer::Ignore;
+    const WarningAnswer answer = m_warningAnswers.front();
+    m_warningAnswers.pop_front();
+    return answer;
+}
+
+QString ScriptedPerson::inputBox(const QString &prompt)
+{
+    m_prompts << prompt;
+    if (m_inputs.empty())
+        return {};
+    QString answer = m_inputs.front();
+    m_inputs.pop_front();
+    return answer;
+}
+
+std::optional<QString> ScriptedPerson::pickMailFolder()
+{
+    m_prompts << QStringLiteral("<pick mail folder>");
+    if (m_pickedFolders.empty())
+        return std::nullopt;
+    auto answer = m_pickedFolders.front();
+    m_pickedFolders.pop_front();
+    return answer;
+}
+
+QString ScriptedPerson::chooseDirectory(const QString &title)
+{
+    m_prompts << title;
+    if (m_directories.empty())
+        return {};
+    QString answer = m_directories.front();
+    m_directories.pop_front();
+    return answer;
+}
+
+std::unique_ptr<Progress> ScriptedPerson::progress(const QString &caption, qint64 maximum)
+{
+    m_progress.push_back({caption, maximum, {}, {}, false});
+    return std::make_unique<RecordingProgress>(m_progress, m_progress.size() - 1);
+}
+
+} // namespace quillbox::test
