@@ -136,6 +136,8 @@ public:
     static Namespace fromProfile();
     /// A namespace over the given (name, location) pairs, for tests and the picker.
     static Namespace fromStores(const QList<std::pair<QString, QString>> &stores);
+    /// A namespace over stores that are already open (tests use in-memory stores).
+    static Namespace fromOpenStores(std::vector<std::unique_ptr<Store>> stores);
 
     /// The stores, in profile order; a store that could not be opened is left out (see failures()).
     const std::vector<std::unique_ptr<Store>> &stores() const { return m_stores; }
