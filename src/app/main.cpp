@@ -1,9 +1,84 @@
 // SPDX-License-Identifier: MIT
-// Start-up: reads the command line and runs the program. Filled in step by step.
-#include <QCoreApplication>
+// The program's entry: reads the command line into the start-up state and acts on it.
+#include "app/cmdline.h"
+#include "app/headlessperson.h"
+#include "ui/guiperson.h"
 
-int main(int argc, char **argv)
+#include <QApplication>
+#include <cstdio>
+
+using namespace quillbox;
+
+namespace {
+
+void writeTo(std::FILE* out, const QString& text)
 {
-    QCoreApplication app(argc, argv);
+    const QByteArray bytes = text.toUtf8();
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), out);
+    std::fflush(out);
+}
+
+bool hasDisplay()
+{
+    return !qEnvironmentVariableIsEmpty("DISPLAY") || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
+}
+
+/// Answers --help and --version as the first argument; returns whether it did.
+bool answerInfoOption(const QStringList& args)
+{
+    if (args.isEmpty())
+        return false;
+    if (args.first() == QLatin1String("--help")) {
+        writeTo(stdout, usageLines().join(u'\n') + u'\n');
+        return true;
+    }
+    if (args.first() == QLatin1String("--version")) {
+        writeTo(stdout, QString::fromUtf16(kProductName) + QLatin1String(" " QUILLBOX_VERSION "\n"));
+        return true;
+    }
+    return false;
+}
+
+/// Acts on the start-up state; returns the process's exit status.
+int runStartup(Person& person, const StartupState& state)
+{
+    if (state.positional.size() > 2)
+        return ShowUsage(person);
+    if (state.unattended && state.positional.size() != 2)
+        return ShowUsage(person);
     return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QStringList args;
+    for (int i = 1; i < argc; ++i)
+        args << QString::fromLocal8Bit(argv[i]);
+    if (answerInfoOption(args))
+        return 0;
+
+    const bool display = hasDisplay();
+    if (!display)
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    // Qt sees only the program's name: every argument is the program's own, even one that looks like a Qt
+    // option (-platform, -style, -reverse).
+    int qtArgc = 1;
+    QApplication app(qtArgc, argv);
+    QApplication::setApplicationName(QString::fromUtf16(kProductName));
+    QApplication::setApplicationVersion(QStringLiteral(QUILLBOX_VERSION));
+
+    HeadlessPerson headless;
+    GuiPerson gui;
+    Person& person = display ? static_cast<Person&>(gui) : headless;
+
+    const bool shiftHeld = display && QGuiApplication::queryKeyboardModifiers().testFlag(Qt::ShiftModifier);
+    const StartupState state = ReadCommandLine(person, JoinArguments(args), shiftHeld);
+    gui.setDebugLevel(state.debugLevel);
+    if (state.debugLevel > 0) {
+        for (const QString& line : describeStartupState(state))
+            writeTo(stderr, QString::fromUtf16(kProductName) + QLatin1String(": ") + line + u'\n');
+    }
+    return runStartup(person, state);
 }

@@ -1,1 +1,163 @@
 // SPDX-License-Identifier: MIT
+// Runs the built program without a display and checks what its command line does.
+#include <QProcess>
+#include <QRegularExpression>
+#include <gtest/gtest.h>
+
+// Readable failure output.
+void PrintTo(const QString& text, std::ostream* os)
+{
+    *os << '"' << text.toStdString() << '"';
+}
+
+namespace {
+
+struct Outcome {
+    int exitCode = -1;
+    bool crashed = true;
+    QString out;
+    QString err;
+
+    /// The lines the program itself wrote to standard error (Qt may add its own warnings).
+    QStringList programLines() const
+    {
+        QStringList lines;
+        for (const QString& line : err.split(u'\n'))
+            if (line.startsWith(QLatin1String("Quillbox: ")))
+                lines << line;
+        return lines;
+    }
+};
+
+Outcome runProgram(const QString& program, const QStringList& arguments)
+{
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    // The program must choose the offscreen platform by itself when there is no display.
+    env.remove(QStringLiteral("DISPLAY"));
+    env.remove(QStringLiteral("WAYLAND_DISPLAY"));
+    env.remove(QStringLiteral("QT_QPA_PLATFORM"));
+    QProcess process;
+    process.setProcessEnvironment(env);
+    process.start(program, arguments);
+    Outcome run;
+    if (!process.waitForFinished(60000)) {
+        process.kill();
+        process.waitForFinished();
+        return run;
+    }
+    run.crashed = process.exitStatus() != QProcess::NormalExit;
+    run.exitCode = process.exitCode();
+    run.out = QString::fromUtf8(process.readAllStandardOutput());
+    run.err = QString::fromUtf8(process.readAllStandardError());
+    return run;
+}
+
+Outcome runQuillbox(const QStringList& arguments)
+{
+    return runProgram(QStringLiteral(QUILLBOX_BIN), arguments);
+}
+
+const QString kUsageLine = QStringLiteral("Quillbox: Usage:  | Quillbox [MailFolder] [Directory] [/ini inifile] | "
+                                          "Quillbox MailFolder Directory [/ini inifile] /autorun");
+
+} // namespace
+
+TEST(Cli, DebugLevelOneWritesTheStartupState)
+{
+    const Outcome run = runQuillbox({ "/dbg", "1", "\\\\Store\\Inbox", "/tmp/Mail Archive", "/INI", "my a.ini" });
+    ASSERT_FALSE(run.crashed) << run.err.toStdString();
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(run.programLines(),
+        (QStringList { "Quillbox: positional arguments (2): \"\\\\Store\\Inbox\" \"/tmp/Mail Archive\"",
+            "Quillbox: INI path: \"my a.ini\"", "Quillbox: debug level: 1", "Quillbox: unattended: no" }));
+    EXPECT_TRUE(run.out.isEmpty());
+}
+
+TEST(Cli, ArgumentsReachTheProgramUnchanged)
+{
+    struct Case {
+        const char* why;
+        QStringList arguments;
+        const char* positionalLine;
+    };
+    const Case cases[] = {
+        { "empty and quote-holding arguments", { "", "a\"b" }, "positional arguments (2): \"\" \"a\"\"b\"" },
+        { "Qt's own options are the program's arguments", { "-platform", "xcb" },
+            "positional arguments (2): \"-platform\" \"xcb\"" },
+        { "--help after the first place is a positional argument", { "x", "--help" },
+            "positional arguments (2): \"x\" \"--help\"" },
+        { "quotes the shell passed on are part of the argument", { "\"/autorun\"", "b" },
+            "positional arguments (2): \"\"\"/autorun\"\"\" \"b\"" },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.why);
+        const Outcome run = runQuillbox(QStringList { "/dbg", "1" } << c.arguments);
+        ASSERT_FALSE(run.crashed) << run.err.toStdString();
+        EXPECT_EQ(run.exitCode, 0);
+        EXPECT_EQ(run.programLines().value(0), QLatin1String("Quillbox: ") + QLatin1String(c.positionalLine));
+        EXPECT_TRUE(run.out.isEmpty());
+    }
+}
+
+TEST(Cli, NoDebugOutputWithoutDebugLevel)
+{
+    const Outcome run = runQuillbox({ "\\\\Store\\Inbox", "/tmp/out", "/dbg", "0" });
+    ASSERT_FALSE(run.crashed);
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_TRUE(run.programLines().isEmpty()) << run.err.toStdString();
+}
+
+TEST(Cli, WrongUseShowsUsageAndExitsWithTwo)
+{
+    struct Case {
+        const char* why;
+        QStringList arguments;
+    };
+    const Case cases[] = {
+        { "three positional arguments", { "a", "b", "c" } },
+        { "three positional arguments and autorun", { "a", "b", "c", "/autorun" } },
+        { "autorun with one positional argument", { "\\\\Store\\Inbox", "/autorun" } },
+        { "autorun alone", { "-AutoRun" } },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.why);
+        const Outcome run = runQuillbox(c.arguments);
+        ASSERT_FALSE(run.crashed);
+        EXPECT_EQ(run.exitCode, 2);
+        EXPECT_EQ(run.programLines(), QStringList { kUsageLine });
+        EXPECT_TRUE(run.out.isEmpty());
+    }
+}
+
+TEST(Cli, HelpAndVersionOnStandardOutput)
+{
+    const Outcome help = runQuillbox({ "--help", "a", "b", "c" });
+    ASSERT_FALSE(help.crashed);
+    EXPECT_EQ(help.exitCode, 0);
+    EXPECT_EQ(help.out,
+        QStringLiteral("Usage: \nQuillbox [MailFolder] [Directory] [/ini inifile]\n"
+                       "Quillbox MailFolder Directory [/ini inifile] /autorun\n"));
+    EXPECT_TRUE(help.programLines().isEmpty());
+
+    const Outcome version = runQuillbox({ "--version" });
+    ASSERT_FALSE(version.crashed);
+    EXPECT_EQ(version.exitCode, 0);
+    EXPECT_TRUE(QRegularExpression(QStringLiteral("^Quillbox \\d+\\.\\d+\\.\\d+\\n$")).match(version.out).hasMatch())
+        << version.out.toStdString();
+}
+
+TEST(Cli, InvalidUtf8ArgumentDoesNotCrash)
+{
+    // QProcess passes arguments as UTF-8, so the shell makes the bytes.
+    const Outcome run = runProgram(QStringLiteral("/bin/sh"),
+        { "-c", "exec \"$0\" /dbg 1 \"$(printf 'a\\377\\376 \\200b')\" /ini \"$(printf '\\303')\"",
+            QStringLiteral(QUILLBOX_BIN) });
+    ASSERT_FALSE(run.crashed) << run.err.toStdString();
+    EXPECT_EQ(run.exitCode, 0);
+    const QStringList lines = run.programLines();
+    ASSERT_EQ(lines.size(), 4) << run.err.toStdString();
+    EXPECT_TRUE(lines[0].startsWith(QLatin1String("Quillbox: positional arguments (1): \"a")));
+    EXPECT_TRUE(lines[0].endsWith(QLatin1String("b\"")));
+    EXPECT_TRUE(lines[0].contains(QChar::ReplacementCharacter));
+    EXPECT_TRUE(lines[1].contains(QChar::ReplacementCharacter));
+}
