@@ -1,0 +1,61 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+// Reading just the header block of a message file, fast: the folder list needs a handful of header
+// fields from every message, and a full MIME parse of each file costs several times more than
+// reading it. Nothing here allocates per field; values are unfolded only when asked for.
+
+#include <QtGlobal>
+#include <array>
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace quillbox::mail::maildir {
+
+/// The header fields the folder list reads. The first occurrence of each counts (for Received,
+/// the topmost one: the last hop, the one that delivered the message here).
+enum class ListField { Date, From, To, Subject, ContentType, Received, Count };
+
+/// Where the header block of a message ends and where the list's fields lie in it.
+class HeaderScan {
+public:
+    /// Scans `data` (the start of a message). Lenient: a leading mbox "From " line is skipped, bare LF
+    /// and CR LF both end lines, and the block ends at the first empty line or at the first line that
+    /// is neither a field nor a continuation (the start of the body of a message without headers).
+    /// With `atEnd` false, more data may follow: needMore() tells whether the block is not yet complete.
+    void scan(const char* data, std::size_t size, bool atEnd);
+
+    bool needMore() const { return m_needMore; }
+    /// The length of the header block, without the empty line that ends it.
+    std::size_t blockLength() const { return m_blockLength; }
+    /// The unfolded value of `field` (leading and trailing white space removed, NUL bytes dropped),
+    /// or nullopt when the block has no such field.
+    std::optional<std::string> value(const char* data, ListField field) const;
+
+private:
+    struct Range {
+        std::size_t begin = 0, end = 0;
+        bool found = false;
+    };
+    void closeField(std::size_t end);
+
+    std::array<Range, static_cast<std::size_t>(ListField::Count)> m_fields {};
+    std::size_t m_pos = 0; // start of the first line not yet classified
+    std::size_t m_blockLength = 0;
+    int m_open = -1; // the field whose value runs until the next field line, or -1
+    bool m_needMore = true;
+};
+
+/// Reads the start of the file `fd` into `buffer` until the header block is complete, the file ends
+/// or `cap` bytes are read (a header that never ends is cut there). Returns false with errno set when
+/// reading fails.
+bool readHeaderBlock(int fd, std::vector<char>& buffer, HeaderScan& scan, std::size_t cap = 1 << 20);
+
+/// Seconds since the epoch of an RFC 5322 date ("Tue, 1 Jul 2003 10:52:37 +0200", with the usual
+/// leniency: no day name, two-digit years, no seconds, named US zones, a trailing comment, no zone
+/// meaning UTC). nullopt when the text is no such date or names an impossible one.
+std::optional<qint64> parseRfc5322Date(std::string_view text);
+
+} // namespace quillbox::mail::maildir

@@ -1,0 +1,28 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+// One Maildir message: its list summary from the header block alone, and the whole item (bodies,
+// recipients, attachments) from a full GMime parse of the file.
+
+#include "mailstore/maildir/headerscan.h"
+#include "mailstore/store.h"
+
+#include <functional>
+#include <optional>
+
+namespace quillbox::mail::maildir {
+
+/// What the list reads of a message besides its headers: its file name (delivery time, flags) and
+/// the file's modification time. Both are absent for a mail attached to another.
+struct MessageFile {
+    QByteArray fileName;
+    std::optional<qint64> modified; ///< seconds since the epoch
+};
+
+/// Fills every field of `summary` but entryID from the header block that `scan` found in `data`.
+void summarize(const char* data, const HeaderScan& scan, const MessageFile& file, ItemSummary& summary);
+
+/// The whole item for the message `raw`. `parent` gives the folder that holds it (none for an attached mail).
+std::unique_ptr<MailItem> makeMessage(
+    QByteArray raw, const MessageFile& file, const QString& entryID, std::function<std::unique_ptr<Folder>()> parent);
+
+} // namespace quillbox::mail::maildir

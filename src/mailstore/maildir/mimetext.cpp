@@ -1,0 +1,187 @@
+// SPDX-License-Identifier: MIT
+#include <gmime/gmime.h>
+
+#include "mailstore/maildir/mimetext.h"
+
+#include "mailstore/maildir/headerscan.h"
+
+#include <algorithm>
+
+namespace quillbox::mail::maildir {
+
+namespace {
+
+struct GCharDeleter {
+    void operator()(char* p) const { g_free(p); }
+};
+using GString = std::unique_ptr<char, GCharDeleter>;
+
+QString fromGString(char* text)
+{
+    return QString::fromUtf8(GString(text).get());
+}
+
+bool isPlainAscii(const std::string& text)
+{
+    for (char c : text)
+        if (c < 0x20 || c > 0x7e)
+            return false;
+    return text.find("=?") == std::string::npos;
+}
+
+QString decode8bit(const QByteArray& bytes)
+{
+    return fromGString(g_mime_utils_decode_8bit(parserOptions(), bytes.constData(), size_t(bytes.size())));
+}
+
+} // namespace
+
+GMimeParserOptions* parserOptions()
+{
+    static GMimeParserOptions* options = [] {
+        g_mime_init();
+        GMimeParserOptions* lenient = g_mime_parser_options_new();
+        static const char* fallback[] = { "UTF-8", "windows-1252", nullptr };
+        g_mime_parser_options_set_fallback_charsets(lenient, fallback);
+        g_mime_parser_options_set_rfc2047_compliance_mode(lenient, GMIME_RFC_COMPLIANCE_LOOSE);
+        g_mime_parser_options_set_address_compliance_mode(lenient, GMIME_RFC_COMPLIANCE_LOOSE);
+        g_mime_parser_options_set_parameter_compliance_mode(lenient, GMIME_RFC_COMPLIANCE_LOOSE);
+        return lenient;
+    }();
+    return options;
+}
+
+QString decodeHeaderText(const std::string& raw)
+{
+    if (isPlainAscii(raw))
+        return QString::fromLatin1(raw.data(), qsizetype(raw.size()));
+    return fromGString(g_mime_utils_header_decode_text(parserOptions(), raw.c_str()));
+}
+
+QList<Address> addressesOf(InternetAddressList* list)
+{
+    QList<Address> addresses;
+    if (!list)
+        return addresses;
+    const int count = internet_address_list_length(list);
+    for (int i = 0; i < count; ++i) {
+        InternetAddress* entry = internet_address_list_get_address(list, i);
+        const QString name = QString::fromUtf8(internet_address_get_name(entry));
+        if (INTERNET_ADDRESS_IS_GROUP(entry)) {
+            InternetAddressList* members = internet_address_group_get_members(INTERNET_ADDRESS_GROUP(entry));
+            if (members && internet_address_list_length(members) > 0)
+                addresses += addressesOf(members);
+            else
+                addresses += Address { name, {} };
+        } else if (INTERNET_ADDRESS_IS_MAILBOX(entry)) {
+            addresses += Address { name,
+                QString::fromUtf8(internet_address_mailbox_get_addr(INTERNET_ADDRESS_MAILBOX(entry))) };
+        }
+    }
+    return addresses;
+}
+
+namespace {
+
+// The common case without GMime: plain ASCII "Name <a@b>" or "a@b", comma-separated, with nothing
+// that needs quoting rules, comments, groups or decoding. False when the text needs the real parser.
+bool parseSimpleAddresses(std::string_view text, QList<Address>& out)
+{
+    for (char c : text)
+        if (c < 0x20 || c > 0x7e || c == '"' || c == '(' || c == ')' || c == ':' || c == ';' || c == '\\' || c == '['
+            || c == ']')
+            return false;
+    if (text.find("=?") != std::string_view::npos || text.find("  ") != std::string_view::npos)
+        return false;
+    auto trim = [](std::string_view part) {
+        while (!part.empty() && part.front() == ' ')
+            part.remove_prefix(1);
+        while (!part.empty() && part.back() == ' ')
+            part.remove_suffix(1);
+        return part;
+    };
+    auto latin1 = [](std::string_view part) { return QString::fromLatin1(part.data(), qsizetype(part.size())); };
+    while (!text.empty()) {
+        const std::size_t comma = text.find(',');
+        const std::string_view element = trim(text.substr(0, comma));
+        text = comma == std::string_view::npos ? std::string_view() : text.substr(comma + 1);
+        if (element.empty())
+            continue;
+        const std::size_t open = element.find('<');
+        if (open == std::string_view::npos) {
+            if (element.find_first_of(" <>") != std::string_view::npos
+                || std::count(element.begin(), element.end(), '@') != 1)
+                return false;
+            out += Address { {}, latin1(element) };
+            continue;
+        }
+        const std::string_view address = element.substr(open + 1);
+        if (address.empty() || address.back() != '>' || address.find_first_of("<> ") != address.size() - 1
+            || address.find('@') == std::string_view::npos)
+            return false;
+        const std::string_view name = trim(element.substr(0, open));
+        if (name.find_first_of("<>@") != std::string_view::npos)
+            return false;
+        out += Address { latin1(name), latin1(address.substr(0, address.size() - 1)) };
+    }
+    return true;
+}
+
+} // namespace
+
+QList<Address> parseAddresses(const std::string& raw)
+{
+    QList<Address> simple;
+    if (parseSimpleAddresses(raw, simple))
+        return simple;
+    InternetAddressList* list = internet_address_list_parse(parserOptions(), raw.c_str());
+    QList<Address> addresses = addressesOf(list);
+    if (list)
+        g_object_unref(list);
+    return addresses;
+}
+
+QString displayNames(const QList<Address>& addresses)
+{
+    QString text;
+    for (const Address& address : addresses) {
+        if (!text.isEmpty())
+            text += QLatin1String("; ");
+        text += address.name.isEmpty() ? address.address : address.name;
+    }
+    return text;
+}
+
+std::optional<qint64> parseDate(const std::string& raw)
+{
+    if (auto seconds = parseRfc5322Date(raw))
+        return seconds;
+    parserOptions(); // GMime must be initialised
+    GDateTime* date = g_mime_utils_header_decode_date(raw.c_str());
+    if (!date)
+        return std::nullopt;
+    const qint64 seconds = g_date_time_to_unix(date);
+    g_date_time_unref(date);
+    return seconds;
+}
+
+QString decodeBody(const QByteArray& bytes, const QByteArray& charset)
+{
+    const QByteArray name = charset.trimmed().toLower();
+    if (name.isEmpty() || name == "utf-8" || name == "utf8" || name == "us-ascii") {
+        if (g_utf8_validate(bytes.constData(), bytes.size(), nullptr))
+            return QString::fromUtf8(bytes);
+        return decode8bit(bytes);
+    }
+    parserOptions();
+    iconv_t converter = g_mime_iconv_open("UTF-8", g_mime_charset_iconv_name(name.constData()));
+    if (converter == iconv_t(-1))
+        return decode8bit(bytes);
+    char* converted = g_mime_iconv_strndup(converter, bytes.constData(), size_t(bytes.size()));
+    g_mime_iconv_close(converter);
+    if (!converted)
+        return decode8bit(bytes);
+    return fromGString(converted);
+}
+
+} // namespace quillbox::mail::maildir
