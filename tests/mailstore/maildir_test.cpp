@@ -100,6 +100,33 @@ void walk(const Folder& folder, QStringList& paths)
     }
 }
 
+/// A store whose root holds the one message `bytes` in cur/: the message as listed and as an item.
+struct OneMessage {
+    Tree tree;
+    std::unique_ptr<Store> store;
+    ItemSummary summary;
+    std::unique_ptr<MailItem> item;
+};
+
+std::unique_ptr<OneMessage> oneMessage(const QByteArray& bytes)
+{
+    auto one = std::make_unique<OneMessage>();
+    one->tree.maildir(QString());
+    one->tree.file(QStringLiteral("cur/1.one:2,S"), bytes);
+    one->store = one->tree.open();
+    const auto items = itemsOf(*folderAt(*one->store, { "Inbox" }));
+    EXPECT_EQ(items.size(), 1u);
+    if (items.size() != 1)
+        return nullptr;
+    one->summary = items[0];
+    auto item = one->store->item(items[0].entryID);
+    EXPECT_TRUE(item.ok());
+    if (!item)
+        return nullptr;
+    one->item = std::move(*item);
+    return one;
+}
+
 const QByteArray kPlain = message("Date: Tue, 1 Jul 2003 10:52:37 +0200\n"
                                   "From: Ann Example <ann@example.org>\n"
                                   "To: Bob <bob@example.org>, carol@example.org\n"
@@ -263,19 +290,13 @@ TEST(MaildirItems, ClassFromContentType)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.why);
-        Tree tree;
-        tree.maildir(QString());
         QByteArray headers = "Subject: x\n";
         if (!c.contentType.isEmpty())
             headers += "Content-Type: " + c.contentType + "\n";
-        tree.file(QStringLiteral("cur/1.a:2,"), message(headers, "--b--\n"));
-        auto store = tree.open();
-        const auto items = itemsOf(*folderAt(*store, { "Inbox" }));
-        ASSERT_EQ(items.size(), 1u);
-        EXPECT_EQ(items[0].itemClass, c.itemClass);
-        auto item = store->item(items[0].entryID);
-        ASSERT_TRUE(item.ok());
-        EXPECT_EQ((*item)->messageClass(), QLatin1String(c.messageClass));
+        auto one = oneMessage(message(headers, "--b--\n"));
+        ASSERT_TRUE(one);
+        EXPECT_EQ(one->summary.itemClass, c.itemClass);
+        EXPECT_EQ(one->item->messageClass(), QLatin1String(c.messageClass));
     }
 }
 
@@ -317,23 +338,17 @@ TEST(MaildirItems, DamagedMessagesAreListedWithWhatCanBeRead)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.why);
-        Tree tree;
-        tree.maildir(QString());
-        tree.file(QStringLiteral("cur/1.bad:2,S"), c.bytes);
-        auto store = tree.open();
-        const auto items = itemsOf(*folderAt(*store, { "Inbox" }));
-        ASSERT_EQ(items.size(), 1u);
+        auto one = oneMessage(c.bytes);
+        ASSERT_TRUE(one);
         if (!c.subject.isNull()) {
-            EXPECT_EQ(items[0].subject, c.subject);
+            EXPECT_EQ(one->summary.subject, c.subject);
         }
-        EXPECT_EQ(items[0].sentOn != noDate(), c.hasDate);
-        EXPECT_EQ(items[0].sent, c.hasDate);
-        auto item = store->item(items[0].entryID);
-        ASSERT_TRUE(item.ok());
-        EXPECT_EQ((*item)->rawMessage(), c.bytes);
-        EXPECT_TRUE((*item)->attachments().ok());
+        EXPECT_EQ(one->summary.sentOn != noDate(), c.hasDate);
+        EXPECT_EQ(one->summary.sent, c.hasDate);
+        EXPECT_EQ(one->item->rawMessage(), c.bytes);
+        EXPECT_TRUE(one->item->attachments().ok());
         if (!c.body.isNull()) {
-            EXPECT_EQ((*item)->plainBody(), c.body);
+            EXPECT_EQ(one->item->plainBody(), c.body);
         }
     }
 }
@@ -359,16 +374,10 @@ TEST(MaildirItems, AddressListsReadAlikeInListAndItem)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.why);
-        Tree tree;
-        tree.maildir(QString());
-        tree.file(QStringLiteral("cur/1.a:2,S"), message("To: " + c.to + "\nCc: " + c.to + "\n"));
-        auto store = tree.open();
-        const auto items = itemsOf(*folderAt(*store, { "Inbox" }));
-        ASSERT_EQ(items.size(), 1u);
-        EXPECT_EQ(items[0].to, c.display);
-        auto item = store->item(items[0].entryID);
-        ASSERT_TRUE(item.ok());
-        EXPECT_EQ((*item)->displayCc(), c.display);
+        auto one = oneMessage(message("To: " + c.to + "\nCc: " + c.to + "\n"));
+        ASSERT_TRUE(one);
+        EXPECT_EQ(one->summary.to, c.display);
+        EXPECT_EQ(one->item->displayCc(), c.display);
     }
 }
 
@@ -688,18 +697,12 @@ TEST(MaildirItem, BodyCharsets)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.why);
-        Tree tree;
-        tree.maildir(QString());
         QByteArray headers = "Subject: body\n";
         if (!c.contentType.isEmpty())
             headers += "Content-Type: " + c.contentType + "\n";
-        tree.file(QStringLiteral("cur/1.a:2,S"), message(headers, c.body));
-        auto store = tree.open();
-        const auto items = itemsOf(*folderAt(*store, { "Inbox" }));
-        ASSERT_EQ(items.size(), 1u);
-        auto item = store->item(items[0].entryID);
-        ASSERT_TRUE(item.ok());
-        EXPECT_EQ((*item)->plainBody(), c.text);
+        auto one = oneMessage(message(headers, c.body));
+        ASSERT_TRUE(one);
+        EXPECT_EQ(one->item->plainBody(), c.text);
     }
 }
 

@@ -8,8 +8,8 @@
 namespace quillbox::mail {
 
 /// Opens the Maildir tree at `rootDir` as the store `name`. Cheap: only checks that `rootDir` is a
-/// directory that can be read (Error NotAStore or Unreadable otherwise); folders and messages are read
-/// when they are asked for.
+/// directory (Error NotAStore when it is not, Unreadable when it cannot be looked at); folders and
+/// messages are read when they are asked for.
 Result<std::unique_ptr<Store>> openMaildirStore(const QString& name, const QString& rootDir);
 
 } // namespace quillbox::mail
