@@ -42,9 +42,13 @@ std::optional<QString> ScriptedPerson::pickMailFolder()
     m_prompts << QStringLiteral("<pick mail folder>");
     if (m_pickedFolders.empty())
         return std::nullopt;
-    auto answer = m_pickedFolders.front();
+    // Copied through the QString alone: GCC 12 warns (wrongly) about copying the optional.
+    const bool cancelled = !m_pickedFolders.front().has_value();
+    const QString folder = m_pickedFolders.front().value_or(QString());
     m_pickedFolders.pop_front();
-    return answer;
+    if (cancelled)
+        return std::nullopt;
+    return folder;
 }
 
 QString ScriptedPerson::chooseDirectory(const QString &title)
