@@ -67,6 +67,7 @@ Status SearchFolder(const Settings& settings, const mail::Folder& folder, Result
     const QDateTime since = ReadDateSetting(settings.Since, kDefaultSince);
     const QDateTime before = ReadDateSetting(settings.Before, kDefaultBefore);
     QString folderPath;
+    std::vector<ResultRow> rows;
     const Status read = folder.items([&](const mail::ItemSummary& item) {
         if (item.itemClass != mail::kClassMail)
             return;
@@ -75,8 +76,10 @@ Status SearchFolder(const Settings& settings, const mail::Folder& folder, Result
             return;
         if (folderPath.isNull())
             folderPath = folder.folderPath();
-        AddResultRow(settings, folderPath, item, list);
+        AddResultRow(settings, folderPath, item, rows);
     });
+    // The rows read before a failure are kept too.
+    list.appendRows(std::move(rows));
     if (!read)
         return read;
     const auto children = folder.folders();
@@ -115,7 +118,8 @@ QDateTime GetLatestTime(const mail::ItemSummary& item)
     return latest;
 }
 
-void AddResultRow(const Settings& settings, const QString& folderPath, const mail::ItemSummary& item, ResultList& list)
+void AddResultRow(
+    const Settings& settings, const QString& folderPath, const mail::ItemSummary& item, std::vector<ResultRow>& rows)
 {
     const QString& pattern = settings.DateFormat;
     const QLocale locale = QLocale::system();
@@ -124,7 +128,7 @@ void AddResultRow(const Settings& settings, const QString& folderPath, const mai
     row.cells << FormatMailDate(item.sentOn, pattern, locale) << item.senderEmailAddress << item.subject << item.to
               << FormatMailDate(item.receivedTime, pattern, locale) << item.entryID << folderPath
               << FormatMailDate(GetLatestTime(item), pattern, locale);
-    list.appendRow(std::move(row));
+    rows.push_back(std::move(row));
 }
 
 } // namespace quillbox

@@ -10,6 +10,7 @@
 
 #include <QDateTime>
 #include <functional>
+#include <vector>
 
 namespace quillbox {
 
@@ -36,7 +37,10 @@ QDateTime ReadDateSetting(const QString& text, const QDateTime& defaultValue);
 /// The latest of the item's creation time, its sent time (only when it was sent) and its received time.
 QDateTime GetLatestTime(const mail::ItemSummary& item);
 
-/// Appends the row of `item`, found in the folder `folderPath`, with its dates in the DateFormat pattern.
-void AddResultRow(const Settings& settings, const QString& folderPath, const mail::ItemSummary& item, ResultList& list);
+/// Appends the row of `item`, found in the folder `folderPath`, with its dates in the DateFormat pattern,
+/// to `rows`: the rows of one folder, which SearchFolder hands to the list in one insertion (a view that
+/// shows the list then updates once per folder instead of once per mail).
+void AddResultRow(
+    const Settings& settings, const QString& folderPath, const mail::ItemSummary& item, std::vector<ResultRow>& rows);
 
 } // namespace quillbox

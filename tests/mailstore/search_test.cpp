@@ -94,8 +94,11 @@ FakeFolder walkTree()
 TEST(SearchMailFolder, WalksDepthFirstWithEachFolderBeforeItsSubFolders)
 {
     Search search { walkTree() };
+    int insertions = 0;
+    QObject::connect(&search.list, &QAbstractItemModel::rowsInserted, [&insertions] { ++insertions; });
     search.run(QStringLiteral(R"(\\Mailbox)"));
     EXPECT_TRUE(search.person.messages().isEmpty());
+    EXPECT_EQ(insertions, 6) << "a view is told once per folder with rows, not once per mail";
     EXPECT_EQ(column(search.list, ColSubject), (QStringList { "root1", "in1", "in2", "a1", "a11", "b1", "s1" }));
     EXPECT_EQ(column(search.list, ColFolder),
         (QStringList { R"(\\Mailbox)", R"(\\Mailbox\Inbox)", R"(\\Mailbox\Inbox)", R"(\\Mailbox\Inbox\A)",
@@ -258,10 +261,10 @@ TEST(AddResultRow, FillsTheEightCellsAsTheStoreGivesThem)
     item.entryID = QStringLiteral("00000000ABCDEF");
     Settings settings;
     settings.DateFormat = QStringLiteral("yyyymmdd HHMMSS");
-    ResultList list;
-    AddResultRow(settings, QStringLiteral(R"(\\Mailbox\Inbox)"), item, list);
-    ASSERT_EQ(list.count(), 1);
-    EXPECT_EQ(list.row(0).cells,
+    std::vector<ResultRow> rows(1); // appended after what is there
+    AddResultRow(settings, QStringLiteral(R"(\\Mailbox\Inbox)"), item, rows);
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(rows[1].cells,
         (QStringList { "20090812 143005", "alice@example.org", "  Re:  spaced out \t", "Bob; carol@example.org",
             "20090813 090000", "00000000ABCDEF", R"(\\Mailbox\Inbox)", "20090814 101112" }));
 }
@@ -347,4 +350,126 @@ TEST(ReadDateSetting, ReadsDatesAndDropsTheTime)
         EXPECT_EQ(
             ReadDateSetting(QLatin1String(c.text), fallback).toString(Qt::ISODate), expected.toString(Qt::ISODate));
     }
+}
+
+// The bundled sample store, read by the Maildir backend.
+namespace {
+
+const QString kSampleStore = QStringLiteral(SOURCE_DIR "/samples/Sample Mailbox");
+
+mail::Namespace sampleNamespace()
+{
+    return mail::Namespace::fromStores({ { QStringLiteral("Sample Mailbox"), kSampleStore } });
+}
+
+struct SampleSearch {
+    Settings settings;
+    ScriptedPerson person;
+    ResultList list;
+
+    void run(const QString& path) { SearchMailFolder(person, settings, path, list, &sampleNamespace); }
+};
+
+// Every item of the folder and the folders below it, of every class.
+void collectItems(const mail::Folder& folder, std::vector<mail::ItemSummary>& items)
+{
+    ASSERT_TRUE(folder.items([&](const mail::ItemSummary& item) { items.push_back(item); }).ok());
+    auto children = folder.folders();
+    ASSERT_TRUE(children);
+    for (const auto& child : *children)
+        collectItems(*child, items);
+}
+
+} // namespace
+
+TEST(SearchSampleStore, FolderWithSubFoldersListsItsOwnRowsFirstThenEachSubTreeWhole)
+{
+    SampleSearch search;
+    search.settings.DateFormat = QStringLiteral("yyyymmdd HHMMSS");
+    search.run(QStringLiteral(R"(\\Sample Mailbox\Projects)"));
+    ASSERT_TRUE(search.person.messages().isEmpty()) << search.person.messages().join(u'|').toStdString();
+
+    // The folder column in runs: each folder once, Projects first, 2019 right after its parent Quillbox.
+    QStringList runs;
+    for (const QString& folder : column(search.list, ColFolder))
+        if (runs.isEmpty() || runs.last() != folder)
+            runs << folder;
+    const QString projects = QStringLiteral(R"(\\Sample Mailbox\Projects)");
+    ASSERT_EQ(runs.size(), 4) << runs.join(u'|').toStdString();
+    EXPECT_EQ(runs[0], projects);
+    EXPECT_EQ(runs.indexOf(projects + R"(\Quillbox\2019)"), runs.indexOf(projects + R"(\Quillbox)") + 1);
+    EXPECT_TRUE(runs.contains(projects + R"(\Garden Club)"));
+    EXPECT_EQ(search.list.count(), 3 + 5 + 5 + 3);
+
+    // Sent 10:00:00 +0100, delivered (topmost Received and file name) at 10:00:06.
+    const int row = column(search.list, ColSubject).indexOf(QStringLiteral("Project kickoff notes"));
+    ASSERT_GE(row, 0);
+    const QStringList cells = search.list.row(row).cells;
+    ASSERT_EQ(cells.size(), ColumnCount);
+    EXPECT_EQ(cells[ColSent], QStringLiteral("20180115 100000"));
+    EXPECT_EQ(cells[ColFrom], QStringLiteral("dana.whitfield@example.org"));
+    EXPECT_EQ(cells[ColSubject], QStringLiteral("Project kickoff notes"));
+    EXPECT_EQ(cells[ColTo], QStringLiteral("Robin Hale; Sam Okafor"));
+    EXPECT_EQ(cells[ColReceived], QStringLiteral("20180115 100006"));
+    EXPECT_EQ(cells[ColFolder], projects);
+    EXPECT_EQ(cells[ColLatestTime], QStringLiteral("20180115 100006"));
+    // The saving finds the mail again by this column alone.
+    auto item = sampleNamespace().getItemFromID(cells[ColEntryID]);
+    ASSERT_TRUE(item) << item.error().describe().toStdString();
+    EXPECT_EQ((*item)->summary().subject, QStringLiteral("Project kickoff notes"));
+}
+
+TEST(SearchSampleStore, ItemsThatAreNoMailAreNeverListed)
+{
+    std::vector<mail::ItemSummary> items;
+    {
+        const mail::Namespace ns = sampleNamespace();
+        auto top = ns.topFolder(QStringLiteral("Sample Mailbox"));
+        ASSERT_TRUE(top) << top.error().describe().toStdString();
+        collectItems(**top, items);
+    }
+    QStringList mailIDs, otherIDs;
+    for (const mail::ItemSummary& item : items)
+        (item.itemClass == mail::kClassMail ? mailIDs : otherIDs) << item.entryID;
+    ASSERT_EQ(otherIDs.size(), 2) << "the sample holds a meeting request and a delivery report";
+
+    SampleSearch search;
+    search.run(QStringLiteral(R"(\\Sample Mailbox)"));
+    EXPECT_TRUE(search.person.messages().isEmpty());
+    const QStringList listed = column(search.list, ColEntryID);
+    EXPECT_EQ(listed.size(), 58);
+    for (const QString& id : otherIDs)
+        EXPECT_FALSE(listed.contains(id));
+    for (const QString& id : mailIDs)
+        EXPECT_TRUE(listed.contains(id)) << "every mail lies inside the default window";
+}
+
+TEST(SearchSampleStore, DateWindowOnRealTimes)
+{
+    struct Case {
+        const char* why;
+        const char* since;
+        const char* before;
+        const char* subject;
+        bool listed;
+    };
+    const Case cases[] = {
+        { "latest time exactly midnight: the only mail of a one-day window", "2021-05-01", "5/1/21",
+            "Your subscription renews today", true },
+        { "sent before Since, received after it", "1/1/2016", "2016-01-02", "Happy New Year!", true },
+        { "delivered at 23:59:59 on the Before day", "2024-12-01", "2024-12-31", "Last one of the year", false },
+        { "a draft without a date is listed by its file time", "", "", "Unfinished thoughts on the garden shed", true },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.why);
+        SampleSearch search;
+        search.settings.Since = QLatin1String(c.since);
+        search.settings.Before = QLatin1String(c.before);
+        search.run(QStringLiteral(R"(\\Sample Mailbox)"));
+        EXPECT_EQ(column(search.list, ColSubject).contains(QLatin1String(c.subject)), c.listed);
+    }
+    SampleSearch midnight;
+    midnight.settings.Since = midnight.settings.Before = QStringLiteral("2021-05-01");
+    midnight.run(QStringLiteral(R"(\\Sample Mailbox)"));
+    EXPECT_EQ(column(midnight.list, ColSubject), QStringList { "Your subscription renews today" });
 }

@@ -1,0 +1,232 @@
+// SPDX-License-Identifier: MIT
+// bench_search: the search of a whole generated Maildir store into the result list, timed against two
+// yardsticks on the same store: the floor of listing every folder and reading the first 8 KiB of every
+// message file, and mblaze (mlist of every folder | mpick -t 'date >= "2010-01-01"' | mscan).
+//
+//   bench_search [--store DIR] [--count N] [--folders N] [--repeat N]
+//
+// The store is written by quillbox-genmaildir into DIR (default $TMPDIR/quillbox-bench-<count>x<folders>)
+// unless an earlier run left it complete there; it is kept for the next run. Each figure is the best of
+// --repeat runs after one untimed pass that warms the page cache.
+#include "app/headlessperson.h"
+#include "mailstore/search.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QDir>
+#include <QDirIterator>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+
+#include <algorithm>
+#include <cstdio>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+using namespace quillbox;
+
+namespace {
+
+struct Store {
+    QString root;
+    QStringList folders; // every directory that holds cur/ or new/, the root first
+};
+
+bool generateStore(const QString& dir, qint64 count, int folders)
+{
+#ifndef QUILLBOX_GENMAILDIR
+    Q_UNUSED(dir)
+    Q_UNUSED(count)
+    Q_UNUSED(folders)
+    std::fprintf(stderr, "bench_search: built without quillbox-genmaildir; pass --store with an existing store\n");
+    return false;
+#else
+    const QStringList arguments { QStringLiteral("--out"), dir, QStringLiteral("--count"), QString::number(count),
+        QStringLiteral("--folders"), QString::number(folders), QStringLiteral("--fanout"), QStringLiteral("8"),
+        QStringLiteral("--depth"), QStringLiteral("3"), QStringLiteral("--size"), QStringLiteral("8192"),
+        QStringLiteral("--attachments"), QStringLiteral("10") };
+    std::printf("generating: %s %s\n", QUILLBOX_GENMAILDIR, qPrintable(arguments.join(u' ')));
+    std::fflush(stdout);
+    QProcess generator;
+    generator.setProcessChannelMode(QProcess::ForwardedChannels);
+    generator.start(QStringLiteral(QUILLBOX_GENMAILDIR), arguments);
+    if (!generator.waitForFinished(-1) || generator.exitStatus() != QProcess::NormalExit || generator.exitCode() != 0) {
+        std::fprintf(stderr, "bench_search: quillbox-genmaildir failed\n");
+        return false;
+    }
+    return true;
+#endif
+}
+
+Store findFolders(const QString& root)
+{
+    Store store { root, {} };
+    auto isFolder = [](const QString& dir) {
+        return QFileInfo(dir + QLatin1String("/cur")).isDir() || QFileInfo(dir + QLatin1String("/new")).isDir();
+    };
+    if (isFolder(root))
+        store.folders << root;
+    QDirIterator it(root, QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString dir = it.next();
+        const QString name = it.fileName();
+        if (name != QLatin1String("cur") && name != QLatin1String("new") && name != QLatin1String("tmp")
+            && isFolder(dir))
+            store.folders << dir;
+    }
+    return store;
+}
+
+// Lists cur/ and new/ of every folder and reads the first 8 KiB of each message file: the least any
+// search that looks at every message's headers has to do. Returns the number of messages read.
+qint64 readFloor(const Store& store)
+{
+    static char buffer[8192];
+    qint64 messages = 0;
+    for (const QString& folder : store.folders) {
+        for (const char* sub : { "/cur", "/new" }) {
+            const QByteArray dirPath = QFile::encodeName(folder) + sub;
+            DIR* dir = opendir(dirPath.constData());
+            if (!dir)
+                continue;
+            const int dirFd = dirfd(dir);
+            while (const dirent* entry = readdir(dir)) {
+                if (entry->d_name[0] == '.')
+                    continue;
+                const int fd = openat(dirFd, entry->d_name, O_RDONLY | O_CLOEXEC);
+                if (fd < 0)
+                    continue;
+                if (read(fd, buffer, sizeof buffer) > 0)
+                    ++messages;
+                close(fd);
+            }
+            closedir(dir);
+        }
+    }
+    return messages;
+}
+
+const char kMblazeScript[] = "mlist \"$@\" | mpick -t 'date >= \"2010-01-01\"' | mscan | wc -l";
+
+// Runs the mblaze pipeline over every folder; returns the number of lines mscan wrote, or -1.
+qint64 runMblaze(const Store& store)
+{
+    QProcess shell;
+    shell.setProcessChannelMode(QProcess::SeparateChannels);
+    shell.start(QStringLiteral("/bin/sh"),
+        QStringList { QStringLiteral("-c"), QLatin1String(kMblazeScript), QStringLiteral("sh") } + store.folders);
+    if (!shell.waitForFinished(-1) || shell.exitCode() != 0)
+        return -1;
+    return shell.readAllStandardOutput().trimmed().toLongLong();
+}
+
+// Visits every item of every folder through the store model without building rows: the backend's share
+// of the search.
+qint64 walkStore(const mail::Folder& folder)
+{
+    qint64 items = 0;
+    (void)folder.items([&](const mail::ItemSummary&) { ++items; });
+    if (auto children = folder.folders())
+        for (const auto& child : *children)
+            items += walkStore(*child);
+    return items;
+}
+
+template <class F> double bestSeconds(int repeat, F&& run)
+{
+    double best = 1e30;
+    for (int i = 0; i < repeat; ++i) {
+        QElapsedTimer timer;
+        timer.start();
+        run();
+        best = std::min(best, double(timer.nsecsElapsed()) / 1e9);
+    }
+    return best;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    QCommandLineParser parser;
+    parser.addHelpOption();
+    const QCommandLineOption storeOption(QStringLiteral("store"),
+        QStringLiteral("The store's directory (generated when missing)."), QStringLiteral("dir"));
+    const QCommandLineOption countOption(
+        QStringLiteral("count"), QStringLiteral("Messages to generate (default 100000)."), QStringLiteral("n"));
+    const QCommandLineOption foldersOption(
+        QStringLiteral("folders"), QStringLiteral("Folders to generate (default 200)."), QStringLiteral("n"));
+    const QCommandLineOption repeatOption(QStringLiteral("repeat"),
+        QStringLiteral("Timed runs of each, the best counts (default 3)."), QStringLiteral("n"));
+    parser.addOptions({ storeOption, countOption, foldersOption, repeatOption });
+    parser.process(app);
+    const qint64 count = parser.isSet(countOption) ? parser.value(countOption).toLongLong() : 100'000;
+    const int folderCount = parser.isSet(foldersOption) ? parser.value(foldersOption).toInt() : 200;
+    const int repeat = std::max(1, parser.isSet(repeatOption) ? parser.value(repeatOption).toInt() : 3);
+    const QString dir = parser.isSet(storeOption)
+        ? QDir(parser.value(storeOption)).absolutePath()
+        : QDir::tempPath() + QStringLiteral("/quillbox-bench-%1x%2").arg(count).arg(folderCount);
+
+    // A store is reused only when the generator finished writing it.
+    const QString completeMark = dir + QLatin1String(".complete");
+    if (!QFileInfo::exists(completeMark)) {
+        if (QDir(dir).exists() && !QDir(dir).isEmpty()) {
+            std::fprintf(
+                stderr, "bench_search: %s is not empty and was not generated completely; remove it\n", qPrintable(dir));
+            return 1;
+        }
+        if (!generateStore(dir, count, folderCount))
+            return 1;
+        QFile mark(completeMark);
+        if (!mark.open(QIODevice::WriteOnly))
+            return 1;
+    }
+
+    const Store store = findFolders(dir);
+    const qint64 messages = readFloor(store); // warms the cache
+    const QString path = QStringLiteral("\\\\Bench");
+    auto openNamespace = [&] { return mail::Namespace::fromStores({ { QStringLiteral("Bench"), dir } }); };
+    HeadlessPerson person;
+    Settings settings;
+    settings.DateFormat = QStringLiteral("yymmdd HHMMSS");
+    ResultList list;
+    SearchMailFolder(person, settings, path, list, openNamespace); // warms the cache and the backend's code paths
+    qint64 mblazeLines = runMblaze(store);
+
+    const double floorSeconds = bestSeconds(repeat, [&] { readFloor(store); });
+    const double searchSeconds
+        = bestSeconds(repeat, [&] { SearchMailFolder(person, settings, path, list, openNamespace); });
+    const double walkSeconds = bestSeconds(repeat, [&] {
+        const mail::Namespace ns = openNamespace();
+        if (auto top = ns.topFolder(QStringLiteral("Bench")))
+            walkStore(**top);
+    });
+    const double mblazeSeconds = bestSeconds(repeat, [&] { mblazeLines = runMblaze(store); });
+    rusage usage {};
+    getrusage(RUSAGE_SELF, &usage);
+    const double peakMiB = double(usage.ru_maxrss) / 1024.0;
+    const double perSecond = double(messages) / searchSeconds;
+
+    std::printf("command: %s\n", qPrintable(QCoreApplication::arguments().join(u' ')));
+#ifdef NDEBUG
+    std::printf("build: optimised (NDEBUG)\n");
+#else
+    std::printf("build: debug (figures are not representative)\n");
+#endif
+    std::printf("store: %s: %lld messages in %lld folders\n", qPrintable(dir), messages, qint64(store.folders.size()));
+    std::printf("floor  (list folders, read the first 8 KiB of every message): %8.3f s\n", floorSeconds);
+    std::printf("search (%s into the result list, %d rows):%*s %8.3f s\n", qPrintable(path), list.count(),
+        int(std::max<qsizetype>(0, 14 - QString::number(list.count()).size())), "", searchSeconds);
+    std::printf("store walk alone (every item's summary, no rows):  %8.3f s\n", walkSeconds);
+    std::printf("mblaze (sh -c '%s' sh <folders>, %lld lines): %8.3f s\n", kMblazeScript, mblazeLines, mblazeSeconds);
+    std::printf("search / floor: %.2f (target <= 3)\n", searchSeconds / floorSeconds);
+    std::printf("search / mblaze: %.2f (target < 1)\n", searchSeconds / mblazeSeconds);
+    std::printf("search speed: %.0f messages/s (target >= 50000)\n", perSecond);
+    std::printf("peak memory (ru_maxrss): %.1f MiB (target < 300)\n", peakMiB);
+    std::printf("best of %d warm runs each\n", repeat);
+    return person.messagesShown() == 0 ? 0 : 1;
+}
