@@ -2,6 +2,8 @@
 // The program's entry: reads the command line into the start-up state and acts on it.
 #include "app/cmdline.h"
 #include "app/headlessperson.h"
+#include "app/mainwindow.h"
+#include "ui/folderpicker.h"
 #include "ui/guiperson.h"
 
 #include <QApplication>
@@ -39,14 +41,16 @@ bool answerInfoOption(const QStringList& args)
     return false;
 }
 
-/// Acts on the start-up state; returns the process's exit status.
-int runStartup(Person& person, const StartupState& state)
+/// QUILLBOX_SCREENSHOT=file.png: the main window as it stands when start-up ends (after an unattended run:
+/// after the search and the save) is saved into that file, for the documentation.
+void saveScreenshot(QWidget& window)
 {
-    if (state.positional.size() > 2)
-        return ShowUsage(person);
-    if (state.unattended && state.positional.size() != 2)
-        return ShowUsage(person);
-    return 0;
+    const QString path = qEnvironmentVariable("QUILLBOX_SCREENSHOT");
+    if (path.isEmpty())
+        return;
+    QApplication::processEvents();
+    if (!window.grab().save(path))
+        writeTo(stderr, QStringLiteral("Quillbox: cannot save the screenshot %1\n").arg(path));
 }
 
 } // namespace
@@ -80,5 +84,15 @@ int main(int argc, char** argv)
         for (const QString& line : describeStartupState(state))
             writeTo(stderr, QString::fromUtf16(kProductName) + QLatin1String(": ") + line + u'\n');
     }
-    return runStartup(person, state);
+
+    MainWindow window(person);
+    installFolderPicker(gui, &window);
+    const std::optional<int> status = runStartup(window, person, state);
+    saveScreenshot(window);
+    if (status)
+        return *status;
+    // Without a display nobody can use the window: start-up has done all there is to do.
+    if (!display)
+        return 0;
+    return QApplication::exec();
 }

@@ -1,1 +1,186 @@
 // SPDX-License-Identifier: MIT
+// The layout manager: options texts, growth from recorded geometry, and the main window's figures.
+#include "app/mainwindow.h"
+#include "support/scriptedperson.h"
+#include "ui/clslayout.h"
+
+#include <QLabel>
+#include <QMainWindow>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QToolBar>
+#include <gtest/gtest.h>
+
+using namespace quillbox;
+
+namespace {
+
+QRect twips(const QWidget* w)
+{
+    const QRect g = w->geometry();
+    return { g.x() * kTwipsPerPixel, g.y() * kTwipsPerPixel, g.width() * kTwipsPerPixel, g.height() * kTwipsPerPixel };
+}
+
+/// A window of 600 x 400 px with one child per options text, each at (10, 20) and 50 x 30 px.
+struct Form {
+    QWidget window;
+    QList<QWidget*> children;
+    clsLayout layout;
+
+    explicit Form(const QStringList& tags)
+    {
+        window.resize(600, 400);
+        for (const QString& tag : tags) {
+            auto* child = new QLabel(&window);
+            child->setGeometry(10, 20, 50, 30);
+            child->setProperty("Tag", tag);
+            children << child;
+        }
+        layout.SetLayout(&window);
+    }
+    void resizeBy(int dxTwips, int dyTwips)
+    {
+        window.resize(600 + dxTwips / kTwipsPerPixel, 400 + dyTwips / kTwipsPerPixel);
+        layout.RedrawLayout();
+    }
+};
+
+} // namespace
+
+TEST(GetOptValue, ReadsTheFirstOccurrenceRoundedHalvesToEven)
+{
+    struct Case {
+        const char* why;
+        const char* opts;
+        std::optional<double> expected;
+    };
+    const Case cases[] = {
+        { "whole number", "X=1", 1.0 },
+        { "fraction", "X=1/2", 0.5 },
+        { "two thirds", "X=2/3", 2.0 / 3.0 },
+        { "missing key", "W=1 H=1", 0.0 },
+        { "lower-case key is another key", "x=1", 0.0 },
+        { "first occurrence counts", "X=2 X=1", 2.0 },
+        { "among other keys", "Y=1 X=3 W=1", 3.0 },
+        { "a decimal point is no fraction: 0.5 rounds to even 0", "X=0.5", 0.0 },
+        { "1.5 rounds to even 2", "X=1.5", 2.0 },
+        { "2.5 rounds to even 2", "X=2.5", 2.0 },
+        { "a value that is no number", "X=abc", 0.0 },
+        { "nothing after the key before a space", "X= 1", 0.0 },
+        { "digits then text", "X=3px", 3.0 },
+        { "negative factor", "X=-1", -1.0 },
+        { "exponent", "X=1e2", 100.0 },
+        { "no numerator before the slash", "X=/2", 0.0 },
+        { "denominator rounded too", "X=3/2.4", 1.5 },
+        { "16-bit limit", "X=32767", 32767.0 },
+        { "16-bit lower limit", "X=-32768", -32768.0 },
+        { "beyond the 16-bit range", "X=32768", std::nullopt },
+        { "rounds beyond the 16-bit range", "X=32767.5", std::nullopt },
+        { "overflows a double", "X=1e400", std::nullopt },
+        { "zero denominator", "X=1/0", std::nullopt },
+        { "empty denominator", "X=1/", std::nullopt },
+        { "denominator rounding to zero", "X=1/0.4", std::nullopt },
+        { "denominator beyond the range", "X=1/40000", std::nullopt },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.why);
+        const std::optional<double> value = clsLayout::GetOptValue(u"X=", QString::fromLatin1(c.opts));
+        ASSERT_EQ(value.has_value(), c.expected.has_value());
+        if (value) {
+            EXPECT_DOUBLE_EQ(*value, *c.expected);
+        }
+    }
+}
+
+TEST(ClsLayout, GrowthFollowsTheTags)
+{
+    Form form({ "X=1", "W=1", "X=1/2", "", "Y=1 H=1", "x=1" });
+    form.resizeBy(1200, 600);
+    const QRect start(150, 300, 750, 450);
+    EXPECT_EQ(twips(form.children[0]), start.translated(1200, 0));
+    EXPECT_EQ(twips(form.children[1]), start.adjusted(0, 0, 1200, 0));
+    EXPECT_EQ(twips(form.children[2]), start.translated(600, 0));
+    EXPECT_EQ(twips(form.children[3]), start);
+    EXPECT_EQ(twips(form.children[4]), QRect(150, 900, 750, 1050));
+    EXPECT_EQ(twips(form.children[5]), start);
+}
+
+TEST(ClsLayout, RecomputesFromRecordedValuesEveryTime)
+{
+    Form form({ "X=1 Y=1 W=1 H=1" });
+    const QRect recorded = twips(form.children[0]);
+    form.resizeBy(1500, 900);
+    form.resizeBy(-600, -300); // smaller than at registration: no growth, no negative size
+    EXPECT_EQ(twips(form.children[0]), recorded);
+    form.resizeBy(450, 150);
+    EXPECT_EQ(twips(form.children[0]), recorded.translated(450, 150).adjusted(0, 0, 450, 150));
+    form.resizeBy(0, 0);
+    EXPECT_EQ(twips(form.children[0]), recorded);
+}
+
+TEST(ClsLayout, RefusedOptionsAndToolBarsStayUnregistered)
+{
+    Form form({ "X=1/0", "X=1", "W=40000" });
+    auto* toolBar = new QToolBar(&form.window);
+    toolBar->setProperty("Tag", QStringLiteral("X=1"));
+    toolBar->setGeometry(0, 0, 100, 20);
+    form.layout.SetLayout(&form.window);
+
+    ASSERT_EQ(form.layout.controls().size(), 1);
+    EXPECT_EQ(form.layout.controls()[0].ctrl, form.children[1]);
+    form.resizeBy(1200, 0);
+    EXPECT_EQ(form.children[0]->x(), 10);
+    EXPECT_EQ(form.children[1]->x(), 90);
+    EXPECT_EQ(form.children[2]->width(), 50);
+    EXPECT_EQ(toolBar->geometry(), QRect(0, 0, 100, 20));
+}
+
+TEST(ClsLayout, NegativeShareStopsAtZeroSize)
+{
+    Form form({ "W=-1 H=-2" });
+    form.resizeBy(1500, 600);
+    EXPECT_EQ(form.children[0]->size(), QSize(0, 0));
+}
+
+TEST(ClsLayout, MinimumSizeRoundsHalvesToEven)
+{
+    clsLayout layout;
+    layout.setMinWidth(8310.5);
+    layout.setMinHeight(3751.5);
+    EXPECT_EQ(layout.MinWidth(), 8310);
+    EXPECT_EQ(layout.MinHeight(), 3752);
+}
+
+TEST(MainWindowLayout, GrowingMovesTheRightColumnAndTheBottomRow)
+{
+    QTemporaryDir dir;
+    qputenv("QUILLBOX_HKCU", (dir.path() + QLatin1String("/none.reg")).toUtf8());
+    test::ScriptedPerson person;
+    MainWindow window(person);
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    QWidget* client = window.centralWidget();
+    ASSERT_EQ(client->size() * kTwipsPerPixel, QSize(8310, 3750));
+
+    const auto control = [&window](const char* name) { return window.findChild<QWidget*>(QLatin1String(name)); };
+    window.resize(window.width() + 600 / kTwipsPerPixel, window.height() + 300 / kTwipsPerPixel);
+    QApplication::processEvents();
+    ASSERT_EQ(client->size() * kTwipsPerPixel, QSize(8910, 4050));
+
+    EXPECT_EQ(twips(control("cmdSearch")).topLeft(), QPoint(7800, 480));
+    EXPECT_EQ(twips(control("cmdSave")).topLeft(), QPoint(7800, 3540));
+    EXPECT_EQ(twips(control("cmdBrowse")).topLeft(), QPoint(7200, 3540));
+    EXPECT_EQ(twips(control("ListView1")), QRect(120, 1200, 8655, 1995));
+    EXPECT_EQ(twips(control("txtMailFolder")), QRect(120, 480, 6975, 375));
+    EXPECT_EQ(twips(control("txtDir")), QRect(120, 3540, 6975, 375));
+    EXPECT_EQ(twips(control("Label2")), QRect(120, 3300, 8055, 375));
+    EXPECT_EQ(twips(control("Label1")), QRect(120, 240, 4095, 255));
+    EXPECT_EQ(twips(control("Label3")), QRect(120, 960, 2655, 375));
+
+    // Smaller than at load: the design layout.
+    window.resize(300, 150);
+    QApplication::processEvents();
+    EXPECT_EQ(twips(control("cmdSave")), QRect(7200, 3240, 975, 375));
+    EXPECT_EQ(twips(control("ListView1")), QRect(120, 1200, 8055, 1695));
+    qunsetenv("QUILLBOX_HKCU");
+}

@@ -1,1 +1,483 @@
 // SPDX-License-Identifier: MIT
+// The main window offscreen, with a scripted person: its controls and menus, the commands and their access
+// program hooks, the list export, the directory chooser and the start-up sequence.
+#include "app/accesshook.h"
+#include "app/mainwindow.h"
+#include "export/listtotext.h"
+#include "settings/options.h"
+#include "settings/optionsdialog.h"
+#include "support/scriptedperson.h"
+#include "ui/clslayout.h"
+#include "ui/getdir.h"
+
+#include <QAction>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTreeView>
+#include <gtest/gtest.h>
+
+void PrintTo(const QString& text, std::ostream* os)
+{
+    *os << '"' << text.toStdString() << '"';
+}
+
+using namespace quillbox;
+using test::ScriptedPerson;
+
+namespace {
+
+const QString kInbox = QStringLiteral("\\\\Sample Mailbox\\Inbox");
+const QString kUnrecognized = QStringLiteral("frmMain.Automate: unrecognized command.");
+
+QByteArray readAll(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}
+
+void writeAll(const QString& path, const QByteArray& bytes)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(bytes);
+}
+
+/// A temporary profile with the bundled sample store, no access program and a temporary settings file.
+class MainWindowTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(m_dir.isValid());
+        writeAll(path("profile.ini"), "[Stores]\nSample Mailbox=" SOURCE_DIR "/samples/Sample Mailbox\n");
+        qputenv("QUILLBOX_PROFILE", path("profile.ini").toUtf8());
+        qputenv("QUILLBOX_HKCU", path("user.reg").toUtf8());
+        qputenv("QUILLBOX_HKLM", path("system.reg").toUtf8());
+    }
+    void TearDown() override
+    {
+        qunsetenv("QUILLBOX_PROFILE");
+        qunsetenv("QUILLBOX_HKCU");
+        qunsetenv("QUILLBOX_HKLM");
+    }
+
+    QString path(const QString& name) const { return m_dir.filePath(name); }
+
+    /// The window, after its load steps, on a settings file of the temporary folder.
+    std::unique_ptr<MainWindow> makeWindow(ScriptedPerson& person)
+    {
+        auto window = std::make_unique<MainWindow>(person);
+        window->options().UseCustomINI(path("Quillbox.ini"));
+        return window;
+    }
+
+    static QLineEdit* box(MainWindow& window, const char* name)
+    {
+        return window.findChild<QLineEdit*>(QLatin1String(name));
+    }
+    static QAction* action(MainWindow& window, const char* name)
+    {
+        return window.findChild<QAction*>(QLatin1String(name));
+    }
+
+    QTemporaryDir m_dir;
+};
+
+/// The lines an access program wrote: its process id, then each argument in brackets.
+QStringList waitForLines(const QString& log, int count)
+{
+    QElapsedTimer timer;
+    timer.start();
+    QStringList lines;
+    while (timer.elapsed() < 10000) {
+        lines = QString::fromUtf8(readAll(log)).split(u'\n', Qt::SkipEmptyParts);
+        if (lines.size() >= count)
+            break;
+        QTest::qWait(20);
+    }
+    return lines;
+}
+
+/// The arguments of each start, in the order the processes were made (process ids grow).
+QStringList argumentsInStartOrder(QStringList lines)
+{
+    std::sort(lines.begin(), lines.end(), [](const QString& a, const QString& b) {
+        return a.section(u' ', 0, 0).toLongLong() < b.section(u' ', 0, 0).toLongLong();
+    });
+    for (QString& line : lines)
+        line = line.section(u' ', 1);
+    return lines;
+}
+
+} // namespace
+
+TEST_F(MainWindowTest, ControlsAndMenusAsDesigned)
+{
+    ScriptedPerson person;
+    auto window = makeWindow(person);
+    EXPECT_EQ(window->objectName(), QLatin1String("frmMain"));
+    EXPECT_EQ(window->windowTitle(), QLatin1String("Quillbox"));
+    EXPECT_EQ(window->centralWidget()->font().family(), QLatin1String("Courier New"));
+    EXPECT_DOUBLE_EQ(window->centralWidget()->font().pointSizeF(), 8.25);
+
+    struct Control {
+        const char* name;
+        const char* caption;
+        QRect twips;
+        const char* tag;
+        bool sansFont;
+    };
+    const Control controls[] = {
+        { "Label1", "Mail Folder", { 120, 240, 4095, 255 }, "", true },
+        { "txtMailFolder", "", { 120, 480, 6375, 375 }, "W=1", false },
+        { "cmdGetMailFolder", "...", { 6600, 480, 495, 375 }, "X=1", true },
+        { "cmdSearch", "Search", { 7200, 480, 975, 375 }, "X=1", true },
+        { "Label3", "Contents", { 120, 960, 2655, 375 }, "", true },
+        { "ListView1", "", { 120, 1200, 8055, 1695 }, "W=1 H=1", false },
+        { "Label2", "Save to:", { 120, 3000, 8055, 375 }, "Y=1", true },
+        { "txtDir", "", { 120, 3240, 6375, 375 }, "Y=1 W=1", true },
+        { "cmdBrowse", "...", { 6600, 3240, 495, 375 }, "X=1 Y=1", true },
+        { "cmdSave", "Save", { 7200, 3240, 975, 375 }, "X=1 Y=1", true },
+    };
+    for (const Control& c : controls) {
+        SCOPED_TRACE(c.name);
+        auto* widget = window->findChild<QWidget*>(QLatin1String(c.name));
+        ASSERT_NE(widget, nullptr);
+        EXPECT_EQ(widget->parentWidget(), window->centralWidget());
+        const QRect g = widget->geometry();
+        EXPECT_EQ(QRect(g.x() * 15, g.y() * 15, g.width() * 15, g.height() * 15), c.twips);
+        EXPECT_EQ(widget->property("Tag").toString(), QLatin1String(c.tag));
+        EXPECT_EQ(widget->font().family(), c.sansFont ? QLatin1String("MS Sans Serif") : QLatin1String("Courier New"));
+        QString caption;
+        if (auto* label = qobject_cast<QLabel*>(widget))
+            caption = label->text();
+        if (auto* button = qobject_cast<QPushButton*>(widget)) {
+            caption = button->text();
+            EXPECT_FALSE(button->isDefault() || button->autoDefault());
+        }
+        if (auto* edit = qobject_cast<QLineEdit*>(widget))
+            caption = edit->text();
+        EXPECT_EQ(caption, QLatin1String(c.caption));
+    }
+
+    // Tab order of the controls that take the focus.
+    QStringList chain;
+    QWidget* w = box(*window, "txtMailFolder");
+    for (int i = 0; i < 7; ++i, w = w->nextInFocusChain()) {
+        while (w->focusPolicy() == Qt::NoFocus || w->parentWidget() != window->centralWidget())
+            w = w->nextInFocusChain();
+        chain << w->objectName();
+    }
+    EXPECT_EQ(
+        chain.join(u' '), QLatin1String("txtMailFolder cmdGetMailFolder cmdSearch txtDir cmdBrowse cmdSave ListView1"));
+
+    // Menus in their order; Options is a command of the menu bar itself.
+    QStringList bar;
+    for (QAction* a : window->menuBar()->actions())
+        bar << (a->menu() ? a->menu()->objectName() : a->objectName()) + u'=' + a->text();
+    EXPECT_EQ(bar, (QStringList { "mnuFile=&File", "mnuOptions=&Options", "mnuHelp=&Help" }));
+    const auto items = [&window](const char* menu) {
+        QStringList texts;
+        for (QAction* a : window->findChild<QMenu*>(QLatin1String(menu))->actions())
+            texts << a->objectName() + u'=' + (a->isSeparator() ? QStringLiteral("-") : a->text());
+        return texts;
+    };
+    EXPECT_EQ(items("mnuFile"), (QStringList { "mnuFileExport=&Export to Text File", "mnuFileExit=E&xit" }));
+    EXPECT_EQ(items("mnuHelp"),
+        (QStringList { "mnuHelpContents=&Contents", "mnuHelp1=-", "mnuHelpFAQ=&FAQ", "mnuHelpSupport=&Support",
+            "mnuHelp2=-", "mnuHelpAbout=&About" }));
+    EXPECT_EQ(action(*window, "mnuHelpContents")->shortcut(), QKeySequence(Qt::Key_F1));
+
+    // The list: eight headers, report style.
+    auto* view = window->findChild<QTreeView*>(QStringLiteral("ListView1"));
+    ASSERT_EQ(view->model()->columnCount(), 8);
+    EXPECT_EQ(view->model()->headerData(7, Qt::Horizontal).toString(), QLatin1String("LatestTime"));
+    EXPECT_FALSE(view->rootIsDecorated());
+}
+
+TEST_F(MainWindowTest, AutomateRunsTheCommandOfItsWord)
+{
+    ScriptedPerson person;
+    auto window = makeWindow(person);
+    box(*window, "txtMailFolder")->setText(kInbox);
+    const QString out = path("out");
+    box(*window, "txtDir")->setText(out);
+    const auto saved = [&out] { return QDir(out).entryList(QDir::Files).size(); };
+
+    window->Automate(QStringLiteral("SEARCH"), QStringLiteral("ignored"));
+    const int rows = window->resultList().count();
+    ASSERT_GT(rows, 10);
+    EXPECT_TRUE(person.messages().isEmpty()) << person.messages().join(u'|').toStdString();
+
+    struct Case {
+        const char* why;
+        const char* word;
+        int savedFiles;
+        bool exported;
+        bool unrecognized;
+    };
+    const Case cases[] = {
+        { "case does not matter", "Search", 0, false, false },
+        { "lower case", "search", 0, false, false },
+        { "export", "Export", 0, true, false },
+        { "save", "save", rows, false, false },
+        { "nothing is trimmed", " save", 0, false, true },
+        { "a trailing space counts too", "export ", 0, false, true },
+        { "empty", "", 0, false, true },
+        { "a prefix of a word", "sea", 0, false, true },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.why);
+        person.clear();
+        QDir(out).removeRecursively();
+        window->Automate(QString::fromUtf8(c.word), QString());
+        EXPECT_EQ(window->resultList().count(), rows);
+        EXPECT_EQ(saved(), c.savedFiles);
+        EXPECT_EQ(person.opened(), c.exported ? QStringList { listFilePath() } : QStringList {});
+        EXPECT_EQ(person.messages(), c.unrecognized ? QStringList { kUnrecognized } : QStringList {});
+    }
+}
+
+TEST_F(MainWindowTest, SearchAndSaveStartTheAccessProgramExportDoesNot)
+{
+    // The access program, in a folder with a space in its name, logs its process id and arguments.
+    const QString log = path("access.log");
+    const QString gate = path("gate dir/gate.sh");
+    writeAll(gate,
+        QStringLiteral("#!/bin/sh\nline=\"$$\"\nfor a in \"$@\"; do line=\"$line [$a]\"; done\n"
+                       "printf '%s\\n' \"$line\" >> '%1'\n")
+            .arg(log)
+            .toUtf8());
+    QFile::setPermissions(gate, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    writeAll(path("user.reg"),
+        QStringLiteral("REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Brindlewick\\Quillbox]\n"
+                       "\"AccessProg\"=\"HKCU\\\\Software\\\\Gate\\\\Path\"\n"
+                       "\"AllowAccess\"=\"/open \\\"two words\\\"\"\n\"DisallowAccess\"=\"/close\"\n\n"
+                       "[HKEY_CURRENT_USER\\Software\\Gate]\n\"Path\"=\"%1\"\n")
+            .arg(gate)
+            .toUtf8());
+
+    ScriptedPerson person;
+    auto window = makeWindow(person);
+    box(*window, "txtMailFolder")->setText(kInbox);
+
+    window->Automate(QStringLiteral("export"), QString());
+    window->Automate(QStringLiteral("search"), QString());
+    // Save with a blank Save-to box: the hooks run around the save run's own message.
+    window->Automate(QStringLiteral("save"), QString());
+    EXPECT_EQ(person.messages(), QStringList { "The 'Save to' box is blank" });
+
+    waitForLines(log, 4);
+    QTest::qWait(200); // time for a start that should not have happened to show up
+    const QStringList lines = waitForLines(log, 0);
+    EXPECT_EQ(argumentsInStartOrder(lines),
+        (QStringList { "[/open] [two words]", "[/close]", "[/open] [two words]", "[/close]" }))
+        << lines.join(u'\n').toStdString();
+}
+
+TEST(StartDetached, ReportsWhatCannotBeStarted)
+{
+    QTemporaryDir dir;
+    const QString missing = dir.filePath("no such gate");
+    const Status notFound = StartDetached(AccessCommandLine(missing, QStringLiteral("/open")));
+    ASSERT_FALSE(notFound);
+    EXPECT_EQ(notFound.error().code, Error::Code::NotFound);
+    EXPECT_EQ(notFound.error().path, missing);
+
+    EXPECT_FALSE(StartDetached(QStringLiteral("   ")));
+    EXPECT_TRUE(RunAllowAccess(AccessSettings {}));
+}
+
+TEST_F(MainWindowTest, ExportWritesTheListByteForByte)
+{
+    ScriptedPerson person;
+    Settings settings;
+    settings.TextFormat = QStringLiteral("%1 %2 %3");
+    ResultList list;
+    list.appendRow({ { "090812 143005", "grüße@example.org", "Line one\nline two", "To", "R", "ID", "F", "L" } });
+    list.appendRow({ { "100101 000000", "b@example.org", "100% €", "To", "R", "ID", "F", "L" } });
+    const QString file = path("sub/list.txt");
+
+    ASSERT_TRUE(ExportListToText(person, settings, list, file));
+    EXPECT_EQ(readAll(file),
+        QByteArray("090812 143005 gr\xc3\xbc\xc3\x9f"
+                   "e@example.org Line one\nline two\r\n"
+                   "100101 000000 b@example.org 100% \xe2\x82\xac\r\n"));
+
+    // The template is read for the export as it stands; an empty list empties the file, still opened.
+    settings.TextFormat = QStringLiteral("%6");
+    ResultList empty;
+    ASSERT_TRUE(ExportListToText(person, settings, empty, file));
+    EXPECT_EQ(readAll(file), QByteArray());
+    EXPECT_EQ(person.opened(), (QStringList { file, file }));
+    EXPECT_TRUE(person.messages().isEmpty());
+}
+
+TEST_F(MainWindowTest, ExportThatCannotWriteSaysWhereAndWhy)
+{
+    writeAll(path("plain"), "a file, not a folder");
+    QDir().mkpath(path("taken/list.txt"));
+    struct Case {
+        const char* why;
+        QString file;
+    };
+    const Case cases[] = {
+        { "the folder is a file", path("plain/list.txt") },
+        { "a directory where the file goes", path("taken/list.txt") },
+    };
+    Settings settings;
+    ResultList list;
+    list.appendRow({ { "a", "b", "c" } });
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.why);
+        ScriptedPerson person;
+        const Status result = ExportListToText(person, settings, list, c.file);
+        ASSERT_FALSE(result);
+        EXPECT_EQ(result.error().code, Error::Code::WriteFailed);
+        ASSERT_EQ(person.messages().size(), 1);
+        EXPECT_TRUE(person.messages()[0].startsWith(QLatin1String("Can't write the list to ") + c.file + u':'))
+            << person.messages()[0].toStdString();
+        EXPECT_GT(person.messages()[0].size(), QString(QLatin1String("Can't write the list to ") + c.file).size() + 3);
+        EXPECT_TRUE(person.opened().isEmpty());
+    }
+    EXPECT_EQ(readAll(path("plain")), QByteArray("a file, not a folder"));
+}
+
+TEST_F(MainWindowTest, ChoosersAndHelpGoThroughThePerson)
+{
+    ScriptedPerson cancelling;
+    EXPECT_EQ(GetDir(cancelling, QStringLiteral("t")), QString());
+    struct Case {
+        const char* chosen;
+        const char* expected;
+    };
+    for (const Case& c :
+        { Case { "/srv/mail", "/srv/mail/" }, Case { "/srv/mail/", "/srv/mail/" }, Case { "/", "/" } }) {
+        ScriptedPerson person;
+        person.addDirectory(QString::fromUtf8(c.chosen));
+        EXPECT_EQ(GetDir(person, QStringLiteral("Choose Directory")), QLatin1String(c.expected)) << c.chosen;
+    }
+
+    ScriptedPerson person;
+    auto window = makeWindow(person);
+    box(*window, "txtDir")->setText(QStringLiteral("/keep"));
+    box(*window, "txtMailFolder")->setText(QStringLiteral("\\\\Keep"));
+    person.addDirectory(QStringLiteral("/srv/out"));
+    person.addPickedFolder(QStringLiteral("\\\\Sample Mailbox\\Sent"));
+    window->findChild<QPushButton*>(QStringLiteral("cmdBrowse"))->click();
+    window->findChild<QPushButton*>(QStringLiteral("cmdGetMailFolder"))->click();
+    EXPECT_EQ(box(*window, "txtDir")->text(), QLatin1String("/srv/out/"));
+    EXPECT_EQ(box(*window, "txtMailFolder")->text(), QLatin1String("\\\\Sample Mailbox\\Sent"));
+    // Cancelled: both boxes stay as they were.
+    window->findChild<QPushButton*>(QStringLiteral("cmdBrowse"))->click();
+    window->findChild<QPushButton*>(QStringLiteral("cmdGetMailFolder"))->click();
+    EXPECT_EQ(box(*window, "txtDir")->text(), QLatin1String("/srv/out/"));
+    EXPECT_EQ(box(*window, "txtMailFolder")->text(), QLatin1String("\\\\Sample Mailbox\\Sent"));
+    EXPECT_EQ(person.prompts(),
+        (QStringList { "Choose Directory", "<pick mail folder>", "Choose Directory", "<pick mail folder>" }));
+
+    window->show();
+    window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+    QTest::keyClick(box(*window, "txtDir"), Qt::Key_F1);
+    action(*window, "mnuHelpFAQ")->trigger();
+    action(*window, "mnuHelpSupport")->trigger();
+    EXPECT_EQ(person.opened(),
+        (QStringList { helpPagePath(), "https://brindlewick.example/quillbox/faq",
+            "https://brindlewick.example/quillbox/support" }));
+    EXPECT_TRUE(helpPagePath().endsWith(QLatin1String("/Help/index.html")));
+}
+
+TEST_F(MainWindowTest, ClosingTheWindowClosesTheOptionsDialog)
+{
+    ScriptedPerson person;
+    auto window = makeWindow(person);
+    window->show();
+    action(*window, "mnuOptions")->trigger();
+    QPointer<OptionsDialog> dialog = window->optionsDialog();
+    ASSERT_TRUE(dialog && dialog->isVisible());
+    action(*window, "mnuFileExit")->trigger();
+    EXPECT_FALSE(window->isVisible());
+    EXPECT_TRUE(dialog.isNull());
+    EXPECT_FALSE(QFile::exists(path("Quillbox.ini"))) << "closing saves nothing";
+}
+
+TEST_F(MainWindowTest, StartupWrongUseShowsUsage)
+{
+    const QString usage = usageLines().join(QLatin1String("\r\n"));
+    struct Case {
+        const char* why;
+        StartupState state;
+        bool shown;
+    };
+    const Case cases[] = {
+        { "three positional arguments, before the window is shown", { { "a", "b", "c" }, {}, 0, false }, false },
+        { "autorun with one positional argument, after it is shown", { { kInbox }, {}, 0, true }, true },
+        { "autorun alone", { {}, {}, 0, true }, true },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.why);
+        ScriptedPerson person;
+        auto window = makeWindow(person);
+        EXPECT_EQ(runStartup(*window, person, c.state), std::optional<int>(2));
+        EXPECT_EQ(person.messages(), QStringList { usage });
+        EXPECT_EQ(window->isVisible(), c.shown);
+        EXPECT_EQ(window->resultList().count(), 0);
+    }
+}
+
+TEST_F(MainWindowTest, StartupFillsTheBoxesAndRereadsACustomIni)
+{
+    writeAll(path("custom.ini"), "[Options]\nFnOutput=TXT\nDateFormat=yyyy-mm-dd\n");
+    ScriptedPerson person;
+    auto window = makeWindow(person);
+    StartupState state;
+    state.positional = QStringList { "\\\\Personal Folders\\Inbox", "/srv/Mail Archive" };
+    state.iniPath = path("custom.ini");
+    state.debugLevel = 3;
+
+    EXPECT_EQ(runStartup(*window, person, state), std::nullopt);
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_EQ(box(*window, "txtMailFolder")->text(), state.positional[0]);
+    EXPECT_EQ(box(*window, "txtDir")->text(), state.positional[1]);
+    EXPECT_EQ(window->DebugMode, 3);
+    EXPECT_EQ(window->options().settings().FnOutput, QLatin1String("TXT"));
+    EXPECT_EQ(window->options().settings().DateFormat, QLatin1String("yyyy-mm-dd"));
+    EXPECT_EQ(window->resultList().count(), 0) << "nothing runs without /autorun";
+    EXPECT_TRUE(person.messages().isEmpty());
+}
+
+TEST_F(MainWindowTest, UnattendedRunEndsWithItsStatus)
+{
+    writeAll(path("custom.ini"), "[Options]\nFnOutput=TXT\n");
+    struct Case {
+        const char* why;
+        QString folder;
+        int status;
+        QStringList messages;
+    };
+    const Case cases[] = {
+        { "everything written", kInbox, 0, {} },
+        { "a folder that is not there", QStringLiteral("\\\\Sample Mailbox\\Nope"), 1,
+            { "Can't access the specified Mail Folder.", "There are no emails in the list." } },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.why);
+        const QString out = path("unattended");
+        QDir(out).removeRecursively();
+        ScriptedPerson person;
+        auto window = makeWindow(person);
+        StartupState state { { c.folder, out }, path("custom.ini"), 0, true };
+        EXPECT_EQ(runStartup(*window, person, state), std::optional<int>(c.status));
+        EXPECT_EQ(person.messages(), c.messages);
+        EXPECT_EQ(QDir(out).entryList({ "*.txt" }, QDir::Files).size(), window->resultList().count());
+    }
+}

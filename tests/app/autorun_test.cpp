@@ -1,0 +1,133 @@
+// SPDX-License-Identifier: MIT
+// Runs the built program without a display, unattended, over a copy of the sample store, and checks the
+// files it wrote, what it told and its exit status.
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+void PrintTo(const QString& text, std::ostream* os)
+{
+    *os << '"' << text.toStdString() << '"';
+}
+
+namespace {
+
+struct Outcome {
+    int exitCode = -1;
+    bool crashed = true;
+    QStringList lines; ///< the program's own lines on standard error
+};
+
+void copyTree(const QString& from, const QString& to)
+{
+    QDirIterator it(from, QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString file = it.next();
+        const QString target = to + file.mid(from.size());
+        QDir().mkpath(QFileInfo(target).absolutePath());
+        ASSERT_TRUE(QFile::copy(file, target)) << target.toStdString();
+    }
+}
+
+class AutorunTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(m_dir.isValid());
+        copyTree(QStringLiteral(SOURCE_DIR "/samples/Sample Mailbox"), path("store"));
+        write("profile.ini", "[Stores]\nSample Mailbox=store\n");
+        write("txt.ini", "[Options]\nFnOutput=TXT\n");
+    }
+
+    QString path(const QString& name) const { return m_dir.filePath(name); }
+
+    void write(const QString& name, const QByteArray& bytes)
+    {
+        QFile file(path(name));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(bytes);
+    }
+
+    /// Runs the program in the temporary folder, with its profile and without a display or registry.
+    Outcome run(const QStringList& arguments)
+    {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        for (const char* name : { "DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM" })
+            env.remove(QLatin1String(name));
+        env.insert(QStringLiteral("QUILLBOX_PROFILE"), path("profile.ini"));
+        env.insert(QStringLiteral("QUILLBOX_HKCU"), path("user.reg"));
+        env.insert(QStringLiteral("QUILLBOX_HKLM"), path("system.reg"));
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), path("config"));
+        env.insert(QStringLiteral("TZ"), QStringLiteral("Europe/Berlin"));
+        QProcess process;
+        process.setProcessEnvironment(env);
+        process.setWorkingDirectory(m_dir.path());
+        process.start(QStringLiteral(QUILLBOX_BIN), arguments);
+        Outcome outcome;
+        if (!process.waitForFinished(120000)) {
+            process.kill();
+            process.waitForFinished();
+            return outcome;
+        }
+        outcome.crashed = process.exitStatus() != QProcess::NormalExit;
+        outcome.exitCode = process.exitCode();
+        for (const QString& line : QString::fromUtf8(process.readAllStandardError()).split(u'\n'))
+            if (line.startsWith(QLatin1String("Quillbox: ")))
+                outcome.lines << line.mid(10);
+        return outcome;
+    }
+
+    QTemporaryDir m_dir;
+};
+
+} // namespace
+
+TEST_F(AutorunTest, SearchesAndSavesTheFolderWithACustomIni)
+{
+    // A relative /ini path is taken from the current directory.
+    const Outcome outcome = run({ "\\\\Sample Mailbox\\Inbox", "out", "/ini", "txt.ini", "/autorun", "/dbg", "2" });
+    ASSERT_FALSE(outcome.crashed);
+    EXPECT_EQ(outcome.exitCode, 0) << outcome.lines.join(u'\n').toStdString();
+
+    QStringList rows;
+    for (const QString& line : outcome.lines)
+        if (line.count(u'\t') == 7)
+            rows << line;
+    const QStringList files = QDir(path("out")).entryList(QDir::Files);
+    ASSERT_GT(rows.size(), 10);
+    EXPECT_EQ(files.size(), rows.size());
+    for (const QString& row : rows)
+        EXPECT_EQ(row.section(u'\t', 6, 6), QLatin1String("\\\\Sample Mailbox\\Inbox")) << row.toStdString();
+    for (const QString& file : files) {
+        SCOPED_TRACE(file.toStdString());
+        EXPECT_TRUE(file.endsWith(QLatin1String(".txt")));
+        QFile text(path("out/") + file);
+        ASSERT_TRUE(text.open(QIODevice::ReadOnly));
+        EXPECT_TRUE(text.readAll().startsWith("From:\t"));
+    }
+    EXPECT_TRUE(
+        files.contains(QStringLiteral("240304 083000 dana.whitfield@example.org Welcome to the sample mailbox.txt")))
+        << files.join(u'\n').toStdString();
+    // Nothing but the settings named was written: no default settings file in the configuration folder.
+    EXPECT_FALSE(QFileInfo::exists(path("config/Quillbox/Quillbox.ini")));
+}
+
+TEST_F(AutorunTest, AFolderThatIsNotThereEndsWithStatusOne)
+{
+    const Outcome outcome = run({ "\\\\Sample Mailbox\\Nope", "out", "/autorun" });
+    ASSERT_FALSE(outcome.crashed);
+    EXPECT_EQ(outcome.exitCode, 1);
+    EXPECT_EQ(
+        outcome.lines, (QStringList { "Can't access the specified Mail Folder.", "There are no emails in the list." }));
+    EXPECT_FALSE(QFileInfo::exists(path("out")));
+}
+
+TEST_F(AutorunTest, TheBuiltProgramFindsItsHelpPage)
+{
+    EXPECT_TRUE(
+        QFileInfo(QFileInfo(QStringLiteral(QUILLBOX_BIN)).absolutePath() + QLatin1String("/Help/index.html")).isFile());
+}
