@@ -41,6 +41,17 @@ bool answerInfoOption(const QStringList& args)
     return false;
 }
 
+QtMessageHandler g_qtHandler = nullptr;
+
+/// Qt's offscreen platform warns when a window asks for a feature it lacks (size hints, raising); in a run
+/// without a display that is no news to anybody reading standard error.
+void quietOffscreenHandler(QtMsgType type, const QMessageLogContext& context, const QString& text)
+{
+    if (type == QtWarningMsg && text.startsWith(QLatin1String("This plugin does not support ")))
+        return;
+    g_qtHandler(type, context, text);
+}
+
 /// QUILLBOX_SCREENSHOT=file.png: the main window as it stands when start-up ends (after an unattended run:
 /// after the search and the save) is saved into that file, for the documentation.
 void saveScreenshot(QWidget& window)
@@ -64,8 +75,10 @@ int main(int argc, char** argv)
         return 0;
 
     const bool display = hasDisplay();
-    if (!display)
+    if (!display) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
+        g_qtHandler = qInstallMessageHandler(quietOffscreenHandler);
+    }
     // Qt sees only the program's name: every argument is the program's own, even one that looks like a Qt
     // option (-platform, -style, -reverse).
     int qtArgc = 1;
