@@ -54,6 +54,17 @@ FakeFolder folderOf(const QString& name, const QStringList& subjects, std::vecto
     return folder(name, std::move(items), std::move(below));
 }
 
+// `iso` as the system locale writes a date in its short form, with a four-digit year when asked.
+// The tests hold under any locale: en_US writes 8/12/09, de_DE 12.08.09, C 12 Aug 2009.
+QString shortDate(const char* iso, bool fourDigitYear = false)
+{
+    const QLocale locale = QLocale::system();
+    QString format = locale.dateFormat(QLocale::ShortFormat);
+    if (fourDigitYear && !format.contains(QLatin1String("yyyy")))
+        format.replace(QLatin1String("yy"), QLatin1String("yyyy"));
+    return locale.toString(QDate::fromString(QLatin1String(iso), Qt::ISODate), format);
+}
+
 QStringList column(const ResultList& list, Column c)
 {
     QStringList cells;
@@ -147,8 +158,8 @@ TEST(SearchMailFolder, DateWindowBoundsAreInclusiveAtMidnight)
             mailAt("on the before day", at("2009-08-12T00:00:01")) });
     struct Case {
         const char* why;
-        const char* since;
-        const char* before;
+        QString since;
+        QString before;
         QStringList listed;
     };
     const Case cases[] = {
@@ -158,10 +169,10 @@ TEST(SearchMailFolder, DateWindowBoundsAreInclusiveAtMidnight)
             { "since midnight", "between", "before midnight", "on the before day" } },
         { "before a day: up to its midnight", "", "2009-08-12",
             { "day before since", "since midnight", "between", "before midnight" } },
-        { "both, in the locale's short form", "8/10/09", "8/12/2009",
+        { "both, in the locale's short form", shortDate("2009-08-10"), shortDate("2009-08-12", true),
             { "since midnight", "between", "before midnight" } },
         { "same day: only its midnight", "2009-08-12", "2009-08-12", { "before midnight" } },
-        { "a time of day in a setting is dropped", "2009-08-10 18:00", "8/12/2009 6:30 PM",
+        { "a time of day in a setting is dropped", "2009-08-10 18:00", shortDate("2009-08-12", true) + " 6:30 PM",
             { "since midnight", "between", "before midnight" } },
         { "text that is no date counts as no setting", "soon", "later",
             { "day before since", "since midnight", "between", "before midnight", "on the before day" } },
@@ -170,8 +181,8 @@ TEST(SearchMailFolder, DateWindowBoundsAreInclusiveAtMidnight)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.why);
         Search search { folder(QStringLiteral("Mailbox"), {}, { inbox }) };
-        search.settings.Since = QLatin1String(c.since);
-        search.settings.Before = QLatin1String(c.before);
+        search.settings.Since = c.since;
+        search.settings.Before = c.before;
         search.run(QStringLiteral(R"(\\Mailbox)"));
         EXPECT_EQ(column(search.list, ColSubject), c.listed);
         EXPECT_TRUE(search.person.messages().isEmpty());
@@ -315,40 +326,40 @@ TEST(SearchMailFolder, WindowTestsTheLatestTimeOnly)
     EXPECT_EQ(column(search.list, ColSubject), QStringList { "received on since" });
 }
 
-// The tests run under en_US, whose short date form is M/d/yy.
 TEST(ReadDateSetting, ReadsDatesAndDropsTheTime)
 {
     const QDateTime fallback = at("1900-01-01T00:00:00");
     struct Case {
         const char* why;
-        const char* text;
+        QString text;
         const char* expected; // ISO date-time, or nullptr for the default
     };
-    const Case cases[] = {
+    std::vector<Case> cases = {
         { "ISO date", "2009-08-12", "2009-08-12T00:00:00" },
         { "blanks around", "  2009-08-12 ", "2009-08-12T00:00:00" },
         { "ISO date and time", "2009-08-12T14:30:00", "2009-08-12T00:00:00" },
         { "ISO date, space, time", "2009-08-12 14:30:00", "2009-08-12T00:00:00" },
-        { "short form", "8/12/09", "2009-08-12T00:00:00" },
-        { "short form, four-digit year", "8/12/2009", "2009-08-12T00:00:00" },
-        { "short form, leading zeros", "08/02/2009", "2009-08-02T00:00:00" },
-        { "short form and 24-hour time", "8/12/2009 23:59", "2009-08-12T00:00:00" },
-        { "short form and 12-hour time", "8/12/2009 11:59:59 PM", "2009-08-12T00:00:00" },
-        { "two-digit year 29 is 2029", "1/2/29", "2029-01-02T00:00:00" },
-        { "two-digit year 30 is 1930", "1/2/30", "1930-01-02T00:00:00" },
+        { "short form", shortDate("2009-08-12"), "2009-08-12T00:00:00" },
+        { "short form, four-digit year", shortDate("2009-08-12", true), "2009-08-12T00:00:00" },
+        { "short form and 24-hour time", shortDate("2009-08-12", true) + " 23:59", "2009-08-12T00:00:00" },
+        { "short form and 12-hour time", shortDate("2009-08-12") + " 11:59:59 PM", "2009-08-12T00:00:00" },
         { "empty", "", nullptr },
         { "blank", "   ", nullptr },
         { "words", "yesterday", nullptr },
         { "no such day", "2009-02-30", nullptr },
-        { "no such month in M/d/yy", "13/12/2009", nullptr },
-        { "a date followed by something else", "8/12/2009 and more", nullptr },
+        { "no such month", "2009-13-01", nullptr },
+        { "a date followed by something else", shortDate("2009-08-12", true) + " and more", nullptr },
         { "a time alone", "14:30", nullptr },
     };
+    if (!QLocale::system().dateFormat(QLocale::ShortFormat).contains(QLatin1String("yyyy"))) {
+        cases.push_back({ "two-digit year 29 is 2029", shortDate("2029-01-02"), "2029-01-02T00:00:00" });
+        cases.push_back({ "two-digit year 30 is 1930", shortDate("1930-01-02"), "1930-01-02T00:00:00" });
+    }
     for (const Case& c : cases) {
         SCOPED_TRACE(c.why);
+        SCOPED_TRACE(c.text.toStdString());
         const QDateTime expected = c.expected ? at(c.expected) : fallback;
-        EXPECT_EQ(
-            ReadDateSetting(QLatin1String(c.text), fallback).toString(Qt::ISODate), expected.toString(Qt::ISODate));
+        EXPECT_EQ(ReadDateSetting(c.text, fallback).toString(Qt::ISODate), expected.toString(Qt::ISODate));
     }
 }
 
@@ -454,9 +465,7 @@ TEST(SearchSampleStore, DateWindowOnRealTimes)
         bool listed;
     };
     const Case cases[] = {
-        { "latest time exactly midnight: the only mail of a one-day window", "2021-05-01", "5/1/21",
-            "Your subscription renews today", true },
-        { "sent before Since, received after it", "1/1/2016", "2016-01-02", "Happy New Year!", true },
+        { "sent before Since, received after it", "2016-01-01", "2016-01-02", "Happy New Year!", true },
         { "delivered at 23:59:59 on the Before day", "2024-12-01", "2024-12-31", "Last one of the year", false },
         { "a draft without a date is listed by its file time", "", "", "Unfinished thoughts on the garden shed", true },
     };
@@ -468,8 +477,10 @@ TEST(SearchSampleStore, DateWindowOnRealTimes)
         search.run(QStringLiteral(R"(\\Sample Mailbox)"));
         EXPECT_EQ(column(search.list, ColSubject).contains(QLatin1String(c.subject)), c.listed);
     }
+    // Sent, received and delivered at 00:00:00 on 1 May 2021: the only mail of a window of that day.
     SampleSearch midnight;
-    midnight.settings.Since = midnight.settings.Before = QStringLiteral("2021-05-01");
+    midnight.settings.Since = QStringLiteral("2021-05-01");
+    midnight.settings.Before = shortDate("2021-05-01");
     midnight.run(QStringLiteral(R"(\\Sample Mailbox)"));
     EXPECT_EQ(column(midnight.list, ColSubject), QStringList { "Your subscription renews today" });
 }
