@@ -2,74 +2,98 @@
 #include "ui/guiperson.h"
 
 #include <QApplication>
+#include <QCloseEvent>
 #include <QDesktopServices>
 #include <QFileDialog>
 #include <QInputDialog>
 #include <QLabel>
 #include <QMessageBox>
 #include <QProgressBar>
+#include <QScreen>
 #include <QUrl>
-#include <QVBoxLayout>
 #include <QWidget>
 #include <cstdio>
 
 namespace quillbox {
 
 namespace {
-    QString applicationTitle() { return QString::fromUtf16(kProductName); }
+QString applicationTitle()
+{
+    return QString::fromUtf16(kProductName);
+}
 
-    void debugLine(int level, const QString &text)
+void debugLine(int level, const QString& text)
+{
+    if (level > 0)
+        std::fprintf(stderr, "Quillbox: %s\n", text.toUtf8().constData());
+}
+
+constexpr int px(int twips)
+{
+    return twips / 15;
+}
+
+// frmProgress has no buttons, for a save run cannot be cancelled; the window goes when the run ends.
+class ProgressWindow : public QWidget {
+protected:
+    void closeEvent(QCloseEvent* event) override { event->ignore(); }
+};
+
+/// The progress window: the run's caption (design caption "Progress"), the bar ProgressBar1 and the
+/// status line txtStatus, shown without an owner. The save run does not return to the event loop
+/// while it runs, so every change repaints the window; input events stay queued until the run ends.
+class WidgetProgress : public Progress {
+public:
+    WidgetProgress(const QString& caption, qint64 maximum)
     {
-        if (level > 0)
-            std::fprintf(stderr, "Quillbox: %s\n", text.toUtf8().constData());
+        m_window.setObjectName(QStringLiteral("frmProgress"));
+        m_window.setWindowFlags(
+            Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::MSWindowsFixedSizeDialogHint);
+        m_window.setWindowTitle(caption.isEmpty() ? QObject::tr("Progress") : caption);
+        m_bar = new QProgressBar(&m_window);
+        m_bar->setObjectName(QStringLiteral("ProgressBar1"));
+        m_bar->setTextVisible(false);
+        m_bar->setRange(0, int(std::min<qint64>(maximum, INT_MAX)));
+        m_bar->setValue(0);
+        m_bar->setGeometry(px(120), px(120), px(4560), px(330));
+        m_status = new QLabel(&m_window);
+        m_status->setObjectName(QStringLiteral("txtStatus"));
+        const int statusHeight = std::max(px(285), m_status->sizeHint().height());
+        m_status->setGeometry(px(120), px(570), px(4560), statusHeight);
+        m_window.setFixedSize(px(4800), m_status->geometry().bottom() + 1 + px(180));
+        if (const QScreen* screen = QGuiApplication::primaryScreen())
+            m_window.move(screen->availableGeometry().center() - m_window.rect().center());
+        m_window.show();
+        repaint();
+    }
+    void setStatus(const QString& text) override
+    {
+        m_status->setText(text);
+        repaint();
+    }
+    void setValue(qint64 value) override
+    {
+        m_bar->setValue(int(std::min<qint64>(value, INT_MAX)));
+        repaint();
     }
 
-    /// A small window with a bar and a status line, repainted at every change
-    /// because the save run does not return to the event loop while it runs.
-    class WidgetProgress : public Progress {
-    public:
-        WidgetProgress(const QString &caption, qint64 maximum)
-        {
-            m_window.setObjectName(QStringLiteral("frmProgress"));
-            m_window.setWindowTitle(caption);
-            m_bar = new QProgressBar(&m_window);
-            m_bar->setObjectName(QStringLiteral("ProgressBar1"));
-            m_bar->setRange(0, int(std::min<qint64>(maximum, INT_MAX)));
-            m_status = new QLabel(&m_window);
-            m_status->setObjectName(QStringLiteral("txtStatus"));
-            auto *layout = new QVBoxLayout(&m_window);
-            layout->addWidget(m_bar);
-            layout->addWidget(m_status);
-            m_window.resize(320, 90);
-            m_window.show();
-            QApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
-        }
-        void setStatus(const QString &text) override
-        {
-            m_status->setText(text);
-            QApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
-        }
-        void setValue(qint64 value) override
-        {
-            m_bar->setValue(int(std::min<qint64>(value, INT_MAX)));
-            QApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
-        }
+private:
+    static void repaint() { QApplication::processEvents(QEventLoop::ExcludeUserInputEvents); }
 
-    private:
-        QWidget m_window;
-        QProgressBar *m_bar = nullptr;
-        QLabel *m_status = nullptr;
-    };
+    ProgressWindow m_window;
+    QProgressBar* m_bar = nullptr;
+    QLabel* m_status = nullptr;
+};
 } // namespace
 
-void GuiPerson::message(const QString &text)
+void GuiPerson::message(const QString& text)
 {
     debugLine(m_debugLevel, text);
     QMessageBox box(QMessageBox::NoIcon, applicationTitle(), text, QMessageBox::Ok);
     box.exec();
 }
 
-WarningAnswer GuiPerson::warning(const QString &title, const QString &text)
+WarningAnswer GuiPerson::warning(const QString& title, const QString& text)
 {
     debugLine(m_debugLevel, title + QLatin1String(": ") + text);
     QMessageBox box(QMessageBox::Warning, title, text, QMessageBox::Abort | QMessageBox::Retry | QMessageBox::Ignore);
@@ -83,7 +107,7 @@ WarningAnswer GuiPerson::warning(const QString &title, const QString &text)
     }
 }
 
-QString GuiPerson::inputBox(const QString &prompt)
+QString GuiPerson::inputBox(const QString& prompt)
 {
     bool ok = false;
     const QString text = QInputDialog::getText(nullptr, applicationTitle(), prompt, QLineEdit::Normal, QString(), &ok);
@@ -97,18 +121,18 @@ std::optional<QString> GuiPerson::pickMailFolder()
     return m_picker();
 }
 
-QString GuiPerson::chooseDirectory(const QString &title)
+QString GuiPerson::chooseDirectory(const QString& title)
 {
     return QFileDialog::getExistingDirectory(nullptr, title);
 }
 
-void GuiPerson::openDocument(const QString &target)
+void GuiPerson::openDocument(const QString& target)
 {
     const QUrl url = target.contains(QLatin1String("://")) ? QUrl(target) : QUrl::fromLocalFile(target);
     QDesktopServices::openUrl(url);
 }
 
-std::unique_ptr<Progress> GuiPerson::progress(const QString &caption, qint64 maximum)
+std::unique_ptr<Progress> GuiPerson::progress(const QString& caption, qint64 maximum)
 {
     return std::make_unique<WidgetProgress>(caption, maximum);
 }

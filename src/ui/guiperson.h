@@ -11,16 +11,16 @@ namespace quillbox {
 /// At a debug level of 1 and above every message box is also written to standard error.
 class GuiPerson : public Person {
 public:
-    void message(const QString &text) override;
-    WarningAnswer warning(const QString &title, const QString &text) override;
-    QString inputBox(const QString &prompt) override;
+    void message(const QString& text) override;
+    WarningAnswer warning(const QString& title, const QString& text) override;
+    QString inputBox(const QString& prompt) override;
     std::optional<QString> pickMailFolder() override;
-    QString chooseDirectory(const QString &title) override;
-    void openDocument(const QString &target) override;
-    std::unique_ptr<Progress> progress(const QString &caption, qint64 maximum) override;
+    QString chooseDirectory(const QString& title) override;
+    void openDocument(const QString& target) override;
+    std::unique_ptr<Progress> progress(const QString& caption, qint64 maximum) override;
 
     void setDebugLevel(int level) { m_debugLevel = level; }
-    /// The folder picker dialog, set by the main window once the mail stores can be listed.
+    /// The mail folder chooser behind pickMailFolder(); installFolderPicker() (ui/folderpicker.h) sets the dialog.
     void setFolderPicker(std::function<std::optional<QString>()> picker) { m_picker = std::move(picker); }
 
 private:

@@ -1,1 +1,254 @@
 // SPDX-License-Identifier: MIT
+#include "ui/folderpicker.h"
+
+#include "mailstore/folderpath.h"
+#include "mailstore/profile.h"
+#include "support/scriptedperson.h"
+#include "ui/guiperson.h"
+
+#include <QApplication>
+#include <QDialogButtonBox>
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <QTreeWidget>
+#include <gtest/gtest.h>
+
+// Readable failure output.
+void PrintTo(const QString& text, std::ostream* out) { *out << '"' << text.toStdString() << '"'; }
+
+using namespace quillbox;
+using quillbox::test::ScriptedPerson;
+
+namespace {
+
+const QString kSampleStore = QDir::cleanPath(QStringLiteral(SOURCE_DIR "/samples/Sample Mailbox"));
+
+void makeMaildir(const QString& dir)
+{
+    for (const char* sub : { "cur", "new", "tmp" })
+        ASSERT_TRUE(QDir().mkpath(dir + u'/' + QLatin1String(sub)));
+}
+
+void writeText(const QString& path, const QByteArray& text)
+{
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(text);
+}
+
+QString readText(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+}
+
+QStringList childTexts(const QTreeWidgetItem* item)
+{
+    QStringList texts;
+    for (int i = 0; i < item->childCount(); ++i)
+        texts << item->child(i)->text(0);
+    return texts;
+}
+
+QTreeWidgetItem* childNamed(QTreeWidgetItem* item, const QString& name)
+{
+    for (int i = 0; i < item->childCount(); ++i)
+        if (item->child(i)->text(0) == name)
+            return item->child(i);
+    return nullptr;
+}
+
+// Two small Maildir stores, "Work" (Projects/Deep, nested) and "Home" (.Sent, Maildir++), and a profile
+// that lists them with a third store that cannot be opened.
+class FolderPickerTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(dir.isValid());
+        work = dir.filePath(QStringLiteral("work"));
+        home = dir.filePath(QStringLiteral("home"));
+        makeMaildir(work + QLatin1String("/Projects/Deep"));
+        makeMaildir(work + QLatin1String("/Projects"));
+        makeMaildir(home);
+        makeMaildir(home + QLatin1String("/.Sent"));
+        profile = dir.filePath(QStringLiteral("config/profile.ini"));
+        qputenv("QUILLBOX_PROFILE", profile.toUtf8());
+    }
+    void TearDown() override { qunsetenv("QUILLBOX_PROFILE"); }
+
+    void writeProfile()
+    {
+        QDir().mkpath(dir.filePath(QStringLiteral("config")));
+        writeText(profile, "[Stores]\nWork=" + work.toUtf8() + "\nHome=" + home.toUtf8() + "\nGone=/nowhere/x.pst\n");
+    }
+
+    QTemporaryDir dir;
+    QString work, home, profile;
+    ScriptedPerson person;
+};
+
+TEST_F(FolderPickerTest, ShowsEveryStoreAndReadsSubFoldersOnExpanding)
+{
+    writeProfile();
+    FolderPicker picker(person);
+    auto* tree = picker.findChild<QTreeWidget*>(QStringLiteral("folders"));
+    ASSERT_EQ(tree->topLevelItemCount(), 3);
+    EXPECT_EQ(tree->topLevelItem(0)->text(0), "Work");
+    EXPECT_EQ(tree->topLevelItem(1)->text(0), "Home");
+    EXPECT_EQ(childTexts(tree->topLevelItem(0)), QStringList { "Projects" });
+    EXPECT_EQ(childTexts(tree->topLevelItem(1)), (QStringList { "Inbox", "Sent" }));
+
+    QTreeWidgetItem* projects = childNamed(tree->topLevelItem(0), QStringLiteral("Projects"));
+    EXPECT_EQ(projects->childCount(), 0); // not read before it is expanded
+    projects->setExpanded(true);
+    EXPECT_EQ(childTexts(projects), QStringList { "Deep" });
+
+    // The store that cannot be opened is a node that says so, and cannot be chosen.
+    QTreeWidgetItem* gone = tree->topLevelItem(2);
+    EXPECT_TRUE(gone->text(0).startsWith(QLatin1String("Gone (cannot be opened"))) << gone->text(0).toStdString();
+    tree->setCurrentItem(gone);
+    EXPECT_FALSE(picker.findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok)->isEnabled());
+}
+
+TEST_F(FolderPickerTest, ReturnsThePathTheResolverReadsOrNothingOnCancel)
+{
+    writeProfile();
+    struct Case {
+        const char* why;
+        QStringList chain; // the nodes to open, the last one chosen
+        bool ok;
+        std::optional<QString> expected;
+    };
+    const Case cases[] = {
+        { "a nested folder", { "Work", "Projects", "Deep" }, true, QStringLiteral("\\\\Work\\Projects\\Deep") },
+        { "a store's top-level folder", { "Home" }, true, QStringLiteral("\\\\Home") },
+        { "a Maildir++ folder", { "Home", "Sent" }, true, QStringLiteral("\\\\Home\\Sent") },
+        { "Cancel", { "Work", "Projects" }, false, std::nullopt },
+    };
+    GuiPerson gui;
+    installFolderPicker(gui);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.why);
+        // The picker is modal: drive it from the event loop that its exec() runs.
+        QTimer::singleShot(0, [&] {
+            auto* picker = qobject_cast<FolderPicker*>(QApplication::activeModalWidget());
+            ASSERT_NE(picker, nullptr);
+            auto* tree = picker->findChild<QTreeWidget*>(QStringLiteral("folders"));
+            QTreeWidgetItem* item = tree->findItems(c.chain.first(), Qt::MatchExactly).value(0);
+            for (qsizetype i = 1; item && i < c.chain.size(); ++i) {
+                item->setExpanded(true);
+                item = childNamed(item, c.chain[i]);
+            }
+            ASSERT_NE(item, nullptr);
+            tree->setCurrentItem(item);
+            auto* buttons = picker->findChild<QDialogButtonBox*>();
+            buttons->button(c.ok ? QDialogButtonBox::Ok : QDialogButtonBox::Cancel)->click();
+        });
+        const std::optional<QString> picked = gui.pickMailFolder();
+        EXPECT_EQ(picked, c.expected);
+        if (picked) {
+            const auto ns = mail::Namespace::fromProfile();
+            const auto folder = GetFolderFromPath(person, ns, *picked);
+            ASSERT_NE(folder, nullptr);
+            EXPECT_EQ(folder->folderPath(), *picked);
+        }
+    }
+}
+
+TEST_F(FolderPickerTest, AddDataFileListsTheStoreInTheProfile)
+{
+    const QString other = dir.filePath(QStringLiteral("elsewhere/Work"));
+    makeMaildir(other);
+    const QString notAStore = dir.filePath(QStringLiteral("notes.pst"));
+    writeText(notAStore, "just text");
+
+    struct Case {
+        const char* why;
+        bool existingProfile;
+        QString chosen;
+        QString addedLines; // after what the profile held before
+        QString shown; // the node selected afterwards, if any
+    };
+    const Case cases[] = {
+        { "no profile yet: the sample store stays listed", false, home,
+            "[Stores]\nSample Mailbox=" + kSampleStore + "\nhome=" + home + u'\n', QStringLiteral("home") },
+        { "a name the profile has gets a number", true, other, "Work (2)=" + other + u'\n',
+            QStringLiteral("Work (2)") },
+        { "a location the profile lists is not added again", true, home, QString(), QStringLiteral("Home") },
+        { "cancelled", true, QString(), QString(), QString() },
+        { "not a store", true, notAStore, QString(), QString() },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.why);
+        QFile::remove(profile);
+        if (c.existingProfile)
+            writeProfile();
+        const QString before = readText(profile);
+        person.clear();
+        std::vector<DataFileKind> asked;
+        FolderPicker picker(person, nullptr, [&](QWidget*, DataFileKind kind) {
+            asked.push_back(kind);
+            return c.chosen;
+        });
+        auto* tree = picker.findChild<QTreeWidget*>(QStringLiteral("folders"));
+        tree->setCurrentItem(nullptr);
+        picker.findChild<QAction*>(QStringLiteral("addMaildirFolder"))->trigger();
+
+        EXPECT_EQ(asked, std::vector<DataFileKind> { DataFileKind::MaildirFolder });
+        EXPECT_EQ(readText(profile), before + c.addedLines);
+        EXPECT_EQ(tree->currentItem() ? tree->currentItem()->text(0) : QString(), c.shown);
+        EXPECT_EQ(person.messages().size(), c.chosen == notAStore ? 1 : 0)
+            << person.messages().join(u'|').toStdString();
+        if (!c.addedLines.isEmpty()) {
+            // The store is in the profile under the name the tree shows, and its folders can be listed.
+            const auto stores = mail::readProfileStores(profile);
+            ASSERT_TRUE(stores.ok());
+            EXPECT_EQ(stores->last(), std::pair(c.shown, QDir::cleanPath(c.chosen)));
+            EXPECT_GT(tree->currentItem()->childCount(), 0);
+        }
+    }
+}
+
+// Writes the picker and progress window screenshots into $QUILLBOX_SCREENSHOTS when it is set.
+TEST(Screenshots, PickerAndProgress)
+{
+    const QString target = qEnvironmentVariable("QUILLBOX_SCREENSHOTS");
+    if (target.isEmpty())
+        GTEST_SKIP() << "QUILLBOX_SCREENSHOTS is not set";
+    ScriptedPerson person;
+    FolderPicker picker(person); // the profile of the machine, or the sample store
+    picker.show();
+    auto* tree = picker.findChild<QTreeWidget*>(QStringLiteral("folders"));
+    QTreeWidgetItem* sample = tree->topLevelItem(0);
+    for (const char* name : { "Projects", "Quillbox" }) {
+        sample = childNamed(sample, QLatin1String(name));
+        ASSERT_NE(sample, nullptr);
+        sample->setExpanded(true);
+    }
+    tree->setCurrentItem(childNamed(sample, QStringLiteral("2019")));
+    QTest::qWait(200);
+    EXPECT_TRUE(picker.grab().save(QDir(target).filePath(QStringLiteral("screenshot-picker.png"))));
+
+    GuiPerson gui;
+    auto progress = gui.progress(QStringLiteral("Saving ..."), 12);
+    progress->setStatus(QStringLiteral("Saving  3 of  12"));
+    progress->setValue(3);
+    QWidget* window = nullptr;
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (w->objectName() == QLatin1String("frmProgress"))
+            window = w;
+    ASSERT_NE(window, nullptr);
+    EXPECT_EQ(window->windowTitle(), "Saving ...");
+    EXPECT_EQ(window->findChild<QLabel*>(QStringLiteral("txtStatus"))->text(), "Saving  3 of  12");
+    EXPECT_EQ(window->findChild<QProgressBar*>(QStringLiteral("ProgressBar1"))->value(), 3);
+    QTest::qWait(200);
+    EXPECT_TRUE(window->grab().save(QDir(target).filePath(QStringLiteral("screenshot-progress.png"))));
+}
+
+} // namespace

@@ -1,1 +1,283 @@
 // SPDX-License-Identifier: MIT
+#include "settings/optionsdialog.h"
+
+#include "settings/options.h"
+#include "support/scriptedperson.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <gtest/gtest.h>
+
+// Readable failure output.
+void PrintTo(const QString& text, std::ostream* out)
+{
+    *out << '"' << text.toStdString() << '"';
+}
+
+using namespace quillbox;
+using quillbox::test::ScriptedPerson;
+
+namespace {
+
+const char* const kTabOrder[] = { "ckFnDate", "ckFnFrom", "ckFnSubject", "ckFnFolder", "txtFn", "ClipAddress",
+    "ClipSubject", "cboFnOutput", "UseDate", "UseFrom", "UseSubject", "TextFormat", "txtSince", "txtBefore",
+    "DateFormat", "cmdOk", "cmdCancel" };
+
+QByteArray readBytes(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+class OptionsDialogTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(dir.isValid());
+        path = dir.filePath(QStringLiteral("Quillbox.ini"));
+        options.UseCustomINI(path);
+        showActive();
+    }
+
+    void showActive()
+    {
+        dialog.show();
+        dialog.activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&dialog));
+    }
+
+    template <class T> T* child(const char* name)
+    {
+        T* widget = dialog.findChild<T*>(QLatin1String(name));
+        EXPECT_NE(widget, nullptr) << name;
+        return widget;
+    }
+
+    // Types `text` into a text box or an editable combo box in place of what it held.
+    void typeInto(QWidget* control, const QString& text)
+    {
+        auto* combo = qobject_cast<QComboBox*>(control);
+        QLineEdit* edit = combo ? combo->lineEdit() : qobject_cast<QLineEdit*>(control);
+        edit->setFocus();
+        edit->selectAll();
+        QTest::keyClicks(edit, text);
+    }
+
+    QTemporaryDir dir;
+    QString path;
+    ScriptedPerson person;
+    Options options { person };
+    OptionsDialog dialog { options };
+};
+
+TEST_F(OptionsDialogTest, ControlsCarryTheirNamesInTabOrder)
+{
+    EXPECT_EQ(dialog.objectName(), "frmOptions");
+    EXPECT_EQ(dialog.windowTitle(), "Options");
+    EXPECT_EQ(dialog.size(), QSize(511, 278));
+    EXPECT_EQ(dialog.minimumSize(), dialog.maximumSize());
+    EXPECT_FALSE(dialog.isModal());
+
+    child<QWidget>(kTabOrder[0])->setFocus();
+    for (const char* name : kTabOrder) {
+        QWidget* expected = child<QWidget>(name);
+        QWidget* focus = QApplication::focusWidget();
+        // An editable combo box hands its focus to its line edit.
+        EXPECT_TRUE(focus == expected || focus->parentWidget() == expected)
+            << name << " expected, focus on " << focus->objectName().toStdString();
+        QTest::keyClick(focus, Qt::Key_Tab);
+    }
+    EXPECT_EQ(child<QComboBox>("cboFnOutput")->count(), 4);
+    EXPECT_EQ(child<QComboBox>("cboFnOutput")->itemText(3), "EML");
+}
+
+// The twip positions were drawn for a smaller font: whatever the font, no label may run into a control.
+TEST_F(OptionsDialogTest, NothingOverlapsInsideAFrame)
+{
+    const QFont normal = QApplication::font();
+    for (const double scale : { 1.0, 1.25 }) {
+        SCOPED_TRACE(scale);
+        QFont font = normal;
+        font.setPointSizeF(normal.pointSizeF() * scale);
+        QApplication::setFont(font);
+        OptionsDialog fresh(options);
+        QApplication::setFont(normal);
+        for (const QGroupBox* frame : fresh.findChildren<QGroupBox*>()) {
+            const QList<QWidget*> controls = frame->findChildren<QWidget*>(Qt::FindDirectChildrenOnly);
+            for (qsizetype i = 0; i < controls.size(); ++i) {
+                EXPECT_TRUE(frame->rect().contains(controls[i]->geometry())) << frame->title().toStdString();
+                if (auto* label = qobject_cast<QLabel*>(controls[i])) {
+                    EXPECT_GE(label->width(), label->sizeHint().width()) << label->text().toStdString();
+                }
+                for (qsizetype j = i + 1; j < controls.size(); ++j)
+                    EXPECT_FALSE(controls[i]->geometry().intersects(controls[j]->geometry()))
+                        << controls[i]->objectName().toStdString() << " / " << controls[j]->objectName().toStdString();
+            }
+        }
+    }
+}
+
+TEST_F(OptionsDialogTest, OkSavesAllKeysTypedAsTheyStand)
+{
+    struct Case {
+        const char* why;
+        const char* focus; // where "%2" is typed and Enter pressed; nothing: the OK button is clicked
+        const char* fnFormat;
+        const char* clipSubject;
+    };
+    const Case cases[] = {
+        { "OK button", nullptr, "%1 %2 %3", "50" },
+        { "Enter in a text box", "txtFn", "%2", "50" },
+        { "Enter in an editable combo box", "ClipSubject", "%1 %2 %3", "%2" },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.why);
+        QFile::remove(path);
+        options.LoadSettings();
+        showActive();
+        typeInto(child<QWidget>("txtSince"), QStringLiteral("1.2.2020"));
+        typeInto(child<QWidget>("cboFnOutput"), QStringLiteral("RTF"));
+        typeInto(child<QWidget>("ClipAddress"), QStringLiteral("3")); // a list entry starts with 3: no completion
+        typeInto(child<QWidget>("TextFormat"), QStringLiteral(" %3 "));
+        if (c.focus) {
+            typeInto(child<QWidget>(c.focus), QStringLiteral("%2"));
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+        } else {
+            child<QPushButton>("cmdOk")->click();
+        }
+        EXPECT_FALSE(dialog.isVisible());
+        const QString expected = QLatin1String("[Options]\nUseDate=1\nUseFrom=1\nUseSubject=1\nUseFnDate=1\n"
+                                               "UseFnFrom=1\nUseFnSubject=1\nUseFnFolder=0\nDateFormat=yymmdd HHMMSS\n"
+                                               "TextFormat=\" %3 \"\nFnFormat=")
+            + QLatin1String(c.fnFormat) + QLatin1String("\nSince=1.2.2020\nBefore=\nClipAddress=3\nClipSubject=")
+            + QLatin1String(c.clipSubject) + QLatin1String("\nFnOutput=RTF\n");
+        EXPECT_EQ(QString::fromUtf8(readBytes(path)), expected);
+        EXPECT_TRUE(person.messages().isEmpty());
+    }
+}
+
+TEST_F(OptionsDialogTest, EditsAreLiveAndEveryOtherWayOutDiscardsThem)
+{
+    enum class Way { CancelButton, Escape, EscapeInComboBox, CloseWindow };
+    struct Case {
+        const char* why;
+        Way way;
+    };
+    const Case cases[] = {
+        { "Cancel button", Way::CancelButton },
+        { "Escape", Way::Escape },
+        { "Escape in an editable combo box", Way::EscapeInComboBox },
+        { "the window's close button counts as Cancel", Way::CloseWindow },
+    };
+    child<QLineEdit>("txtSince")->setText(QStringLiteral("1.1.2019"));
+    child<QPushButton>("cmdOk")->click();
+    const QByteArray before = readBytes(path);
+    ASSERT_FALSE(before.isEmpty());
+
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.why);
+        showActive();
+        typeInto(child<QWidget>("txtSince"), QStringLiteral("5.5.2021"));
+        child<QCheckBox>("ckFnDate")->click();
+        // What a search started now would read.
+        EXPECT_EQ(options.settings().Since, "5.5.2021");
+        EXPECT_EQ(options.settings().UseFnDate, 0);
+        EXPECT_EQ(options.settings().FnFormat, "%2 %3");
+
+        switch (c.way) {
+        case Way::CancelButton:
+            child<QPushButton>("cmdCancel")->click();
+            break;
+        case Way::Escape:
+            QTest::keyClick(child<QLineEdit>("txtSince"), Qt::Key_Escape);
+            break;
+        case Way::EscapeInComboBox:
+            typeInto(child<QWidget>("DateFormat"), QStringLiteral("yyyy"));
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
+            break;
+        case Way::CloseWindow:
+            dialog.close();
+            break;
+        }
+        EXPECT_FALSE(dialog.isVisible());
+        EXPECT_EQ(options.settings().Since, "1.1.2019");
+        EXPECT_EQ(options.settings().UseFnDate, 1);
+        EXPECT_EQ(options.settings().FnFormat, "%1 %2 %3");
+        EXPECT_EQ(options.settings().DateFormat, "yymmdd HHMMSS");
+        EXPECT_EQ(child<QLineEdit>("txtSince")->text(), "1.1.2019");
+        EXPECT_EQ(child<QLineEdit>("txtFn")->text(), "%1 %2 %3");
+        EXPECT_EQ(readBytes(path), before);
+    }
+}
+
+TEST_F(OptionsDialogTest, BoxClicksRebuildOnlyTheirOwnTemplate)
+{
+    struct Case {
+        const char* why;
+        const char* storedState; // UseDate and UseFnDate as the file holds them
+        const char* box;
+        const char* textFormat;
+        const char* fnFormat;
+    };
+    const Case cases[] = {
+        { "clearing From replaces a typed text-line template", "1", "UseFrom", "%1 %3", "typed fn" },
+        { "clearing Subject of the file name", "1", "ckFnSubject", "typed text", "%1 %2" },
+        { "Folder rebuilds nothing", "1", "ckFnFolder", "typed text", "typed fn" },
+        { "a greyed box counts as ticked", "2", "UseSubject", "%1 %2", "typed fn" },
+        { "a click on a greyed box clears it", "2", "ckFnDate", "typed text", "%2 %3" },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.why);
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(QByteArray("[Options]\nUseDate=") + c.storedState + "\nUseFnDate=" + c.storedState + "\n");
+        file.close();
+        options.LoadSettings();
+        dialog.refreshFromSettings();
+        typeInto(child<QWidget>("TextFormat"), QStringLiteral("typed text"));
+        typeInto(child<QWidget>("txtFn"), QStringLiteral("typed fn"));
+
+        child<QCheckBox>(c.box)->click();
+        EXPECT_EQ(child<QLineEdit>("TextFormat")->text(), c.textFormat);
+        EXPECT_EQ(child<QLineEdit>("txtFn")->text(), c.fnFormat);
+        EXPECT_EQ(options.settings().TextFormat, c.textFormat);
+        EXPECT_EQ(options.settings().FnFormat, c.fnFormat);
+    }
+    // A greyed box that nobody clicked is written back greyed.
+    child<QPushButton>("cmdOk")->click();
+    EXPECT_TRUE(readBytes(path).contains("UseDate=2\n"));
+}
+
+TEST_F(OptionsDialogTest, ShowingAgainShowsTheLiveSettingsWithoutReading)
+{
+    dialog.hide();
+    options.settings().Before = QStringLiteral("31.12.2030"); // as the main window's load would leave them
+    options.settings().UseFnFolder = 2;
+    QFile::remove(path);
+    dialog.show();
+    EXPECT_EQ(child<QLineEdit>("txtBefore")->text(), "31.12.2030");
+    EXPECT_EQ(child<QCheckBox>("ckFnFolder")->checkState(), Qt::PartiallyChecked);
+    EXPECT_EQ(options.settings().UseFnFolder, 2);
+    EXPECT_FALSE(QFile::exists(path));
+}
+
+// Writes docs/screenshot-options.png (or into $QUILLBOX_SCREENSHOTS) when $QUILLBOX_SCREENSHOTS is set.
+TEST_F(OptionsDialogTest, Screenshot)
+{
+    const QString target = qEnvironmentVariable("QUILLBOX_SCREENSHOTS");
+    if (target.isEmpty())
+        GTEST_SKIP() << "QUILLBOX_SCREENSHOTS is not set";
+    child<QLineEdit>("txtSince")->setText(QStringLiteral("01/01/2020"));
+    QTest::qWait(200);
+    EXPECT_TRUE(dialog.grab().save(QDir(target).filePath(QStringLiteral("screenshot-options.png"))));
+}
+
+} // namespace
