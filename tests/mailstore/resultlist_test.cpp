@@ -2,7 +2,6 @@
 #include "mailstore/resultlist.h"
 
 #include <QAbstractItemModelTester>
-#include <QSignalSpy>
 #include <gtest/gtest.h>
 
 using namespace quillbox;
@@ -60,27 +59,4 @@ TEST(ResultList, RowWithFewerCellsShowsEmptyCells)
     EXPECT_EQ(list.data(list.index(0, ColFrom)).toString(), QStringLiteral("from"));
     EXPECT_EQ(list.data(list.index(0, ColLatestTime)).toString(), QString());
     EXPECT_FALSE(list.data(list.index(0, ColFrom), Qt::DecorationRole).isValid());
-}
-
-TEST(ResultList, AppendingSignalsOneInsertionPerCall)
-{
-    ResultList list;
-    QSignalSpy inserted(&list, &QAbstractItemModel::rowsInserted);
-    list.appendRow(makeRow(0));
-    list.appendRows({ makeRow(1), makeRow(2) });
-    ASSERT_EQ(inserted.size(), 2);
-    EXPECT_EQ(inserted[1][1].toInt(), 1);
-    EXPECT_EQ(inserted[1][2].toInt(), 2);
-}
-
-// The list has no 16-bit row limit.
-TEST(ResultList, HoldsRowsBeyond32767)
-{
-    ResultList list;
-    constexpr int kRows = 40'000;
-    for (int r = 0; r < kRows; ++r)
-        list.appendRow(makeRow(r));
-    ASSERT_EQ(list.rowCount(), kRows);
-    EXPECT_EQ(list.row(32767).cells, makeRow(32767).cells);
-    EXPECT_EQ(list.data(list.index(kRows - 1, ColEntryID)).toString(), makeRow(kRows - 1).cells[ColEntryID]);
 }
