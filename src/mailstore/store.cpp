@@ -2,6 +2,7 @@
 #include "mailstore/store.h"
 
 #include "mailstore/maildir/maildirstore.h"
+#include "mailstore/pst/pststore.h"
 #include "mailstore/profile.h"
 
 #include <QFile>
@@ -20,7 +21,7 @@ Result<std::unique_ptr<Store>> openStore(const QString& name, const QString& loc
     if (!file.open(QIODevice::ReadOnly))
         return Error { Error::Code::Unreadable, location, file.errorString() };
     if (file.read(4) == "!BDN")
-        return Error { Error::Code::NotAStore, location, QStringLiteral("Outlook data files are not supported yet") };
+        return openPstStore(name, location);
     return Error { Error::Code::NotAStore, location,
         QStringLiteral("neither a Maildir directory nor an Outlook data file") };
 }
