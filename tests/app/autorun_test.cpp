@@ -131,3 +131,26 @@ TEST_F(AutorunTest, TheBuiltProgramFindsItsHelpPage)
     EXPECT_TRUE(
         QFileInfo(QFileInfo(QStringLiteral(QUILLBOX_BIN)).absolutePath() + QLatin1String("/Help/index.html")).isFile());
 }
+
+TEST_F(AutorunTest, AnAccessProgramThatCannotStartIsToldOnlyWhenDebugging)
+{
+    write("user.reg",
+        "REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Brindlewick\\Quillbox]\n"
+        "\"AccessProg\"=\"HKCU\\\\Software\\\\Gate\\\\Path\"\n\n"
+        "[HKEY_CURRENT_USER\\Software\\Gate]\n\"Path\"=\"/nonexistent/gate\"\n");
+    const auto accessLines = [](const Outcome& outcome) {
+        return outcome.lines.filter(QStringLiteral("cannot start the access program: /nonexistent/gate: "));
+    };
+
+    const Outcome quiet = run({ "\\\\Sample Mailbox\\Sent", "out", "/ini", "txt.ini", "/autorun" });
+    ASSERT_FALSE(quiet.crashed);
+    EXPECT_EQ(quiet.exitCode, 0);
+    EXPECT_TRUE(quiet.lines.isEmpty()) << quiet.lines.join(u'\n').toStdString();
+
+    // Allow and disallow around the search, and again around the save.
+    const Outcome debugging = run({ "\\\\Sample Mailbox\\Sent", "out", "/ini", "txt.ini", "/autorun", "/dbg", "1" });
+    ASSERT_FALSE(debugging.crashed);
+    EXPECT_EQ(debugging.exitCode, 0);
+    EXPECT_EQ(accessLines(debugging).size(), 4) << debugging.lines.join(u'\n').toStdString();
+    EXPECT_FALSE(QDir(path("out")).isEmpty());
+}

@@ -11,6 +11,7 @@
 #include "ui/getdir.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -21,6 +22,7 @@
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <QTreeView>
 #include <gtest/gtest.h>
 
@@ -394,6 +396,25 @@ TEST_F(MainWindowTest, ChoosersAndHelpGoThroughThePerson)
         (QStringList { helpPagePath(), "https://brindlewick.example/quillbox/faq",
             "https://brindlewick.example/quillbox/support" }));
     EXPECT_TRUE(helpPagePath().endsWith(QLatin1String("/Help/index.html")));
+}
+
+TEST_F(MainWindowTest, AboutBoxIsModalAndNamesTheVersion)
+{
+    ScriptedPerson person;
+    auto window = makeWindow(person);
+    window->show();
+    EXPECT_FALSE(QPixmap(QStringLiteral(":/quillbox/quillbox.png")).isNull()) << "the window icon is built in";
+    QString title, version;
+    QTimer::singleShot(0, [&] {
+        QWidget* about = QApplication::activeModalWidget();
+        ASSERT_NE(about, nullptr);
+        title = about->windowTitle();
+        version = about->findChild<QLabel*>(QStringLiteral("lblVersion"))->text();
+        about->close();
+    });
+    action(*window, "mnuHelpAbout")->trigger();
+    EXPECT_EQ(title, QLatin1String("About Quillbox"));
+    EXPECT_TRUE(version.startsWith(QLatin1String("Version "))) << version.toStdString();
 }
 
 TEST_F(MainWindowTest, ClosingTheWindowClosesTheOptionsDialog)
