@@ -226,18 +226,12 @@ OptionsDialog::OptionsDialog(Options& options, QWidget* parent)
     connect(cmdOk, &QPushButton::clicked, this, &OptionsDialog::accept);
     connect(cmdCancel, &QPushButton::clicked, this, &OptionsDialog::reject);
 
-    const auto rebuilds
-        = [this](QCheckBox* box, void (Options::*rebuild)(), QLineEdit* templateBox, QString Settings::*templateField) {
-              connect(box, &QCheckBox::clicked, this, [this, rebuild, templateBox, templateField] {
-                  (m_options.*rebuild)();
-                  const QScopedValueRollback guard(m_refreshing, true);
-                  templateBox->setText(m_options.settings().*templateField);
-              });
-          };
+    m_txtFn = txtFn;
+    m_textFormat = textFormat;
     for (QCheckBox* box : { ckFnDate, ckFnFrom, ckFnSubject })
-        rebuilds(box, &Options::RebuildFnFormat, txtFn, &Settings::FnFormat);
+        connect(box, &QCheckBox::clicked, this, &OptionsDialog::rebuildFnFormat);
     for (QCheckBox* box : { useDate, useFrom, useSubject })
-        rebuilds(box, &Options::RebuildTextFormat, textFormat, &Settings::TextFormat);
+        connect(box, &QCheckBox::clicked, this, &OptionsDialog::rebuildTextFormat);
 
     const QList<QWidget*> tabOrder { ckFnDate, ckFnFrom, ckFnSubject, ckFnFolder, txtFn, clipAddress, clipSubject,
         cboFnOutput, useDate, useFrom, useSubject, textFormat, txtSince, txtBefore, dateFormat, cmdOk, cmdCancel };
@@ -258,6 +252,20 @@ void OptionsDialog::refreshFromSettings()
         binding.edit->setText(settings.*binding.field);
     for (const ComboBinding& binding : std::as_const(m_combos))
         binding.combo->setEditText(settings.*binding.field);
+}
+
+void OptionsDialog::rebuildFnFormat()
+{
+    m_options.RebuildFnFormat();
+    const QScopedValueRollback guard(m_refreshing, true);
+    m_txtFn->setText(m_options.settings().FnFormat);
+}
+
+void OptionsDialog::rebuildTextFormat()
+{
+    m_options.RebuildTextFormat();
+    const QScopedValueRollback guard(m_refreshing, true);
+    m_textFormat->setText(m_options.settings().TextFormat);
 }
 
 void OptionsDialog::accept()

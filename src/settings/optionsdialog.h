@@ -45,6 +45,10 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
+    // A click on a Date, From or Subject box: the group's template is rebuilt and shown.
+    void rebuildFnFormat();
+    void rebuildTextFormat();
+
     struct CheckBinding {
         QCheckBox* box;
         int Settings::*field;
@@ -59,6 +63,8 @@ private:
     };
 
     Options& m_options;
+    QLineEdit* m_txtFn = nullptr;
+    QLineEdit* m_textFormat = nullptr;
     QList<CheckBinding> m_checks;
     QList<TextBinding> m_texts;
     QList<ComboBinding> m_combos;
