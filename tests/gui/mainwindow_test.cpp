@@ -6,6 +6,7 @@
 #include "export/listtotext.h"
 #include "settings/options.h"
 #include "settings/optionsdialog.h"
+#include "settings/testfiles.h"
 #include "support/scriptedperson.h"
 #include "ui/clslayout.h"
 #include "ui/getdir.h"
@@ -39,18 +40,13 @@ namespace {
 const QString kInbox = QStringLiteral("\\\\Sample Mailbox\\Inbox");
 const QString kUnrecognized = QStringLiteral("frmMain.Automate: unrecognized command.");
 
-QByteArray readAll(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-}
+using test::readFile;
 
+/// Writes `bytes` as the whole file `path`, making its folder first.
 void writeAll(const QString& path, const QByteArray& bytes)
 {
     QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    file.write(bytes);
+    test::writeFile(path, bytes);
 }
 
 /// A temporary profile with the bundled sample store, no access program and a temporary settings file.
@@ -100,7 +96,8 @@ QStringList waitForLines(const QString& log, int count)
     timer.start();
     QStringList lines;
     while (timer.elapsed() < 10000) {
-        lines = QString::fromUtf8(readAll(log)).split(u'\n', Qt::SkipEmptyParts);
+        if (QFile::exists(log))
+            lines = QString::fromUtf8(readFile(log)).split(u'\n', Qt::SkipEmptyParts);
         if (lines.size() >= count)
             break;
         QTest::qWait(20);
@@ -309,7 +306,7 @@ TEST_F(MainWindowTest, ExportWritesTheListByteForByte)
     const QString file = path("sub/list.txt");
 
     ASSERT_TRUE(ExportListToText(person, settings, list, file));
-    EXPECT_EQ(readAll(file),
+    EXPECT_EQ(readFile(file),
         QByteArray("090812 143005 gr\xc3\xbc\xc3\x9f"
                    "e@example.org Line one\nline two\r\n"
                    "100101 000000 b@example.org 100% \xe2\x82\xac\r\n"));
@@ -318,7 +315,7 @@ TEST_F(MainWindowTest, ExportWritesTheListByteForByte)
     settings.TextFormat = QStringLiteral("%6");
     ResultList empty;
     ASSERT_TRUE(ExportListToText(person, settings, empty, file));
-    EXPECT_EQ(readAll(file), QByteArray());
+    EXPECT_EQ(readFile(file), QByteArray());
     EXPECT_EQ(person.opened(), (QStringList { file, file }));
     EXPECT_TRUE(person.messages().isEmpty());
 }
@@ -350,7 +347,7 @@ TEST_F(MainWindowTest, ExportThatCannotWriteSaysWhereAndWhy)
         EXPECT_GT(person.messages()[0].size(), QString(QLatin1String("Can't write the list to ") + c.file).size() + 3);
         EXPECT_TRUE(person.opened().isEmpty());
     }
-    EXPECT_EQ(readAll(path("plain")), QByteArray("a file, not a folder"));
+    EXPECT_EQ(readFile(path("plain")), QByteArray("a file, not a folder"));
 }
 
 TEST_F(MainWindowTest, ChoosersAndHelpGoThroughThePerson)
