@@ -3,8 +3,11 @@
 #include <QApplication>
 #include <gtest/gtest.h>
 
+#include "support/testenv.h"
+
 int main(int argc, char **argv)
 {
+    quillbox::test::setFixedEnvironment();
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);

@@ -4,8 +4,11 @@
 #include <QCoreApplication>
 #include <gtest/gtest.h>
 
+#include "support/testenv.h"
+
 int main(int argc, char **argv)
 {
+    quillbox::test::setFixedEnvironment();
     QCoreApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();

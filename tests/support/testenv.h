@@ -1,0 +1,19 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+#include <QtGlobal>
+#include <ctime>
+
+namespace quillbox::test {
+
+/// Every test runs in one time zone and one locale, whatever the machine's, so that local
+/// times and regional names are the same everywhere. Must run before Qt reads the locale.
+inline void setFixedEnvironment()
+{
+    qputenv("TZ", "Europe/Berlin");
+    qputenv("LC_ALL", "en_US.UTF-8");
+    qputenv("LANG", "en_US.UTF-8");
+    tzset();
+}
+
+} // namespace quillbox::test
