@@ -472,30 +472,3 @@ TEST_F(MainWindowTest, StartupFillsTheBoxesAndRereadsACustomIni)
     EXPECT_EQ(window->resultList().count(), 0) << "nothing runs without /autorun";
     EXPECT_TRUE(person.messages().isEmpty());
 }
-
-TEST_F(MainWindowTest, UnattendedRunEndsWithItsStatus)
-{
-    writeAll(path("custom.ini"), "[Options]\nFnOutput=TXT\n");
-    struct Case {
-        const char* why;
-        QString folder;
-        int status;
-        QStringList messages;
-    };
-    const Case cases[] = {
-        { "everything written", kInbox, 0, {} },
-        { "a folder that is not there", QStringLiteral("\\\\Sample Mailbox\\Nope"), 1,
-            { "Can't access the specified Mail Folder.", "There are no emails in the list." } },
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.why);
-        const QString out = path("unattended");
-        QDir(out).removeRecursively();
-        ScriptedPerson person;
-        auto window = makeWindow(person);
-        StartupState state { { c.folder, out }, path("custom.ini"), 0, true };
-        EXPECT_EQ(runStartup(*window, person, state), std::optional<int>(c.status));
-        EXPECT_EQ(person.messages(), c.messages);
-        EXPECT_EQ(QDir(out).entryList({ "*.txt" }, QDir::Files).size(), window->resultList().count());
-    }
-}
