@@ -110,12 +110,19 @@ QDateTime ReadDateSetting(const QString& text, const QDateTime& defaultValue)
 
 QDateTime GetLatestTime(const mail::ItemSummary& item)
 {
-    QDateTime latest = item.creationTime;
-    if (item.sent && item.sentOn > latest)
-        latest = item.sentOn;
-    if (item.receivedTime > latest)
-        latest = item.receivedTime;
-    return latest;
+    // A time the store lacks (1 January 4501) would be the latest of all and put the mail
+    // outside every date window, so that it could never be listed: it does not count.
+    const QDateTime none = mail::noDate();
+    QDateTime latest;
+    const auto consider = [&](const QDateTime& t) {
+        if (t.isValid() && t != none && (!latest.isValid() || t > latest))
+            latest = t;
+    };
+    consider(item.creationTime);
+    if (item.sent)
+        consider(item.sentOn);
+    consider(item.receivedTime);
+    return latest.isValid() ? latest : none;
 }
 
 void AddResultRow(

@@ -35,6 +35,7 @@ Status SearchFolder(const Settings& settings, const mail::Folder& folder, Result
 QDateTime ReadDateSetting(const QString& text, const QDateTime& defaultValue);
 
 /// The latest of the item's creation time, its sent time (only when it was sent) and its received time.
+/// A time the store does not have (noDate()) does not count; with none of the three, noDate().
 QDateTime GetLatestTime(const mail::ItemSummary& item);
 
 /// Appends the row of `item`, found in the folder `folderPath`, with its dates in the DateFormat pattern,

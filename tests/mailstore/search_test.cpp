@@ -300,8 +300,12 @@ TEST(GetLatestTime, TakesTheLatestOfTheTimesThatCount)
             "2009-01-03T00:00:00", "2009-01-03T00:00:00" },
         { "created last", "2009-01-05T00:00:00", "2009-01-04T00:00:00", true, "2009-01-03T00:00:00",
             "2009-01-05T00:00:00" },
-        { "a time the store lacks is latest of all", "2009-01-01T00:00:00", "2009-01-02T00:00:00", true,
-            "4501-01-01T00:00:00", "4501-01-01T00:00:00" },
+        { "a received time the store lacks does not count", "2009-01-01T00:00:00", "2009-01-02T00:00:00", true,
+            "4501-01-01T00:00:00", "2009-01-02T00:00:00" },
+        { "a sent time the store lacks does not count, though the mail is flagged sent", "2009-01-01T00:00:00",
+            "4501-01-01T00:00:00", true, "2009-01-03T00:00:00", "2009-01-03T00:00:00" },
+        { "no time known at all", "4501-01-01T00:00:00", "4501-01-01T00:00:00", true, "4501-01-01T00:00:00",
+            "4501-01-01T00:00:00" },
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.why);
