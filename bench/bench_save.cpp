@@ -1,0 +1,232 @@
+// SPDX-License-Identifier: MIT
+// bench_save: the save run of a whole generated Maildir store, as .eml, .txt and .msg, timed against the
+// floor of copying the same message files with `cp -r` into a fresh directory on the same disk.
+//
+//   bench_save [--store DIR] [--count N] [--folders N] [--out DIR] [--types eml,txt,msg] [--folder-option]
+//              [--repeat N] [--keep]
+//
+// The store is the one bench_search uses: written by quillbox-genmaildir into DIR (default
+// $TMPDIR/quillbox-bench-<count>x<folders>) unless an earlier run left it complete there, and kept. The
+// copies go into fresh directories below --out (default beside the store, so on the same disk) and are
+// removed after each run. The store is read once before timing, so every figure is a warm-cache figure.
+// The floor is timed again before each output type, so that a change in the machine's load (it is shared)
+// weighs on both sides of each ratio; each figure is the best of --repeat runs.
+#include "app/headlessperson.h"
+#include "saving/saverun.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+
+#include <algorithm>
+#include <cstdio>
+#include <sys/resource.h>
+#include <unistd.h>
+
+using namespace quillbox;
+
+namespace {
+
+bool generateStore(const QString& dir, qint64 count, int folders)
+{
+#ifndef QUILLBOX_GENMAILDIR
+    Q_UNUSED(dir)
+    Q_UNUSED(count)
+    Q_UNUSED(folders)
+    std::fprintf(stderr, "bench_save: built without quillbox-genmaildir; pass --store with an existing store\n");
+    return false;
+#else
+    // The arguments of bench_search, so that both use one store.
+    const QStringList arguments { QStringLiteral("--out"), dir, QStringLiteral("--count"), QString::number(count),
+        QStringLiteral("--folders"), QString::number(folders), QStringLiteral("--fanout"), QStringLiteral("8"),
+        QStringLiteral("--depth"), QStringLiteral("3"), QStringLiteral("--size"), QStringLiteral("8192"),
+        QStringLiteral("--attachments"), QStringLiteral("10") };
+    std::printf("generating: %s %s\n", QUILLBOX_GENMAILDIR, qPrintable(arguments.join(u' ')));
+    std::fflush(stdout);
+    QProcess generator;
+    generator.setProcessChannelMode(QProcess::ForwardedChannels);
+    generator.start(QStringLiteral(QUILLBOX_GENMAILDIR), arguments);
+    return generator.waitForFinished(-1) && generator.exitStatus() == QProcess::NormalExit && generator.exitCode() == 0;
+#endif
+}
+
+bool run(const QString& program, const QStringList& arguments)
+{
+    QProcess process;
+    process.setProcessChannelMode(QProcess::ForwardedChannels);
+    process.start(program, arguments);
+    return process.waitForFinished(-1) && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
+}
+
+struct Timing {
+    double wall = 1e30;
+    double cpu = 1e30; ///< user and system time
+    double user = 1e30;
+};
+
+// The CPU times of this process (or of its finished children) so far.
+Timing cpuTimes(int who)
+{
+    rusage usage {};
+    getrusage(who, &usage);
+    const double user = double(usage.ru_utime.tv_sec) + double(usage.ru_utime.tv_usec) / 1e6;
+    const double system = double(usage.ru_stime.tv_sec) + double(usage.ru_stime.tv_usec) / 1e6;
+    return Timing { 0, user + system, user };
+}
+
+// The best wall time and the best CPU time of `repeat` runs of `run` (given the run's number). Each run
+// writes into a fresh directory and nothing is deleted until the end: ext4 makes a new file slowly while it
+// still remembers many recently deleted ones, which would slow whichever side came after a deletion. The
+// written data is synced after each run, untimed, so that no run inherits another's writeback.
+template <class Run> Timing best(int repeat, int who, Run&& run)
+{
+    Timing timing;
+    for (int i = 0; i < repeat; ++i) {
+        QElapsedTimer timer;
+        timer.start();
+        const Timing before = cpuTimes(who);
+        run(i);
+        const Timing after = cpuTimes(who);
+        timing.wall = std::min(timing.wall, double(timer.nsecsElapsed()) / 1e9);
+        timing.cpu = std::min(timing.cpu, after.cpu - before.cpu);
+        timing.user = std::min(timing.user, after.user - before.user);
+        ::sync();
+    }
+    return timing;
+}
+
+double peakMiB()
+{
+    rusage usage {};
+    getrusage(RUSAGE_SELF, &usage);
+    return double(usage.ru_maxrss) / 1024.0;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    QCommandLineParser parser;
+    parser.addHelpOption();
+    const QCommandLineOption storeOption(QStringLiteral("store"),
+        QStringLiteral("The store's directory (generated when missing)."), QStringLiteral("dir"));
+    const QCommandLineOption countOption(
+        QStringLiteral("count"), QStringLiteral("Messages to generate (default 100000)."), QStringLiteral("n"));
+    const QCommandLineOption foldersOption(
+        QStringLiteral("folders"), QStringLiteral("Folders to generate (default 200)."), QStringLiteral("n"));
+    const QCommandLineOption outOption(QStringLiteral("out"),
+        QStringLiteral("Where the copies go (default: beside the store)."), QStringLiteral("dir"));
+    const QCommandLineOption typesOption(
+        QStringLiteral("types"), QStringLiteral("Output types to time (default eml,txt,msg)."), QStringLiteral("list"));
+    const QCommandLineOption folderOption(
+        QStringLiteral("folder-option"), QStringLiteral("Save into sub-directories per folder."));
+    const QCommandLineOption repeatOption(QStringLiteral("repeat"),
+        QStringLiteral("Timed runs of each, the best counts (default 2)."), QStringLiteral("n"));
+    const QCommandLineOption keepOption(QStringLiteral("keep"), QStringLiteral("Keep the copies (to look at them)."));
+    parser.addOptions(
+        { storeOption, countOption, foldersOption, outOption, typesOption, folderOption, repeatOption, keepOption });
+    parser.process(app);
+    const qint64 count = parser.isSet(countOption) ? parser.value(countOption).toLongLong() : 100'000;
+    const int folderCount = parser.isSet(foldersOption) ? parser.value(foldersOption).toInt() : 200;
+    const QString store = parser.isSet(storeOption)
+        ? QDir(parser.value(storeOption)).absolutePath()
+        : QDir::tempPath() + QStringLiteral("/quillbox-bench-%1x%2").arg(count).arg(folderCount);
+    const QString out
+        = parser.isSet(outOption) ? QDir(parser.value(outOption)).absolutePath() : QFileInfo(store).absolutePath();
+    const int repeat = std::max(1, parser.isSet(repeatOption) ? parser.value(repeatOption).toInt() : 2);
+    const QStringList types
+        = parser.isSet(typesOption) ? parser.value(typesOption).split(u',') : QStringList { "eml", "txt", "msg" };
+
+    // A store is reused only when the generator finished writing it.
+    const QString completeMark = store + QLatin1String(".complete");
+    if (!QFileInfo::exists(completeMark)) {
+        if (QDir(store).exists() && !QDir(store).isEmpty()) {
+            std::fprintf(
+                stderr, "bench_save: %s is not empty and was not generated completely; remove it\n", qPrintable(store));
+            return 1;
+        }
+        if (!generateStore(store, count, folderCount)) {
+            std::fprintf(stderr, "bench_save: quillbox-genmaildir failed\n");
+            return 1;
+        }
+        QFile mark(completeMark);
+        if (!mark.open(QIODevice::WriteOnly))
+            return 1;
+    }
+    const QString scratch = out + QStringLiteral("/quillbox-bench-save-%1").arg(QCoreApplication::applicationPid());
+    const QString copy = scratch + QStringLiteral("/copy-before-%1-%2");
+    if (!QDir().mkpath(scratch)) {
+        std::fprintf(stderr, "bench_save: cannot make %s\n", qPrintable(scratch));
+        return 1;
+    }
+
+    // A first copy brings the store into the page cache.
+    run(QStringLiteral("cp"), { QStringLiteral("-r"), store, scratch + QStringLiteral("/warm-up") });
+    ::sync();
+
+    HeadlessPerson person;
+    Settings settings;
+    settings.DateFormat = QStringLiteral("yymmdd HHMMSS");
+    settings.FnFormat = QStringLiteral("%1 %2 %3");
+    settings.ClipAddress = QStringLiteral("50");
+    settings.ClipSubject = QStringLiteral("50");
+    settings.UseFnFolder = parser.isSet(folderOption) ? 1 : 0;
+    const QString mailFolder = QStringLiteral("\\\\Bench");
+    auto openNamespace = [&] { return mail::Namespace::fromStores({ { QStringLiteral("Bench"), store } }); };
+    ResultList list;
+    const Timing search
+        = best(1, RUSAGE_SELF, [&](int) { SearchMailFolder(person, settings, mailFolder, list, openNamespace); });
+
+    std::printf("command: %s\n", qPrintable(QCoreApplication::arguments().join(u' ')));
+#ifdef NDEBUG
+    std::printf("build: optimised (NDEBUG)\n");
+#else
+    std::printf("build: debug (figures are not representative)\n");
+#endif
+    std::printf("store: %s: %d rows listed\n", qPrintable(store), list.count());
+    std::printf("settings: FnFormat \"%s\", DateFormat \"%s\", folder option %s\n", qPrintable(settings.FnFormat),
+        qPrintable(settings.DateFormat), settings.UseFnFolder ? "on" : "off");
+    std::printf("search of %s: %.3f s (CPU %.3f s); peak memory after it: %.1f MiB\n", qPrintable(mailFolder),
+        search.wall, search.cpu, peakMiB());
+    std::printf("floor: cp -r %s %s, timed before each save run; best of %d runs each, wall and CPU apart\n",
+        qPrintable(store), qPrintable(copy.arg(QStringLiteral("TYPE"), QStringLiteral("N"))), repeat);
+    std::fflush(stdout);
+
+    int status = person.messagesShown() == 0 ? 0 : 1;
+    for (const QString& type : types) {
+        bool copied = true;
+        const Timing floor = best(repeat, RUSAGE_CHILDREN, [&](int i) {
+            copied &= run(QStringLiteral("cp"), { QStringLiteral("-r"), store, copy.arg(type).arg(i) });
+        });
+        if (!copied) {
+            std::fprintf(stderr, "bench_save: cp -r failed\n");
+            return 1;
+        }
+        settings.FnOutput = type;
+        SaveSummary summary;
+        const Timing save = best(repeat, RUSAGE_SELF, [&](int i) {
+            const QString destination = scratch + QStringLiteral("/%1-%2").arg(type).arg(i);
+            summary = SaveRun(person, settings, mailFolder, list, destination, openNamespace);
+        });
+        const double limit = type == u"eml" ? 2.0 : type == u"txt" ? 3.0 : 4.0;
+        std::printf("%s: save run %7.3f s (CPU %7.3f s, user %7.3f s), floor %7.3f s (CPU %7.3f s, user %7.3f s): "
+                    "%.2f of the floor (target <= %.0f), CPU %.2f; %lld written, %lld failed\n",
+            qPrintable(type), save.wall, save.cpu, save.user, floor.wall, floor.cpu, floor.user, save.wall / floor.wall,
+            limit, save.cpu / floor.cpu, summary.written, summary.failed);
+        std::fflush(stdout);
+        if (!summary.ok())
+            status = 1;
+    }
+    std::printf("peak memory (ru_maxrss): %.1f MiB (target < 300)\n", peakMiB());
+    if (parser.isSet(keepOption)) {
+        std::printf("kept: %s\n", qPrintable(scratch));
+    } else {
+        std::printf("removing %s\n", qPrintable(scratch));
+        QDir(scratch).removeRecursively();
+    }
+    return status;
+}
