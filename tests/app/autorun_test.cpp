@@ -1,6 +1,9 @@
 // SPDX-License-Identifier: MIT
 // Runs the built program without a display, unattended, over a copy of the sample store, and checks the
 // files it wrote, what it told and its exit status.
+#include "support/qtprinters.h"
+#include "support/testfiles.h"
+
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
@@ -8,11 +11,6 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
-
-void PrintTo(const QString& text, std::ostream* os)
-{
-    *os << '"' << text.toStdString() << '"';
-}
 
 namespace {
 
@@ -45,12 +43,7 @@ protected:
 
     QString path(const QString& name) const { return m_dir.filePath(name); }
 
-    void write(const QString& name, const QByteArray& bytes)
-    {
-        QFile file(path(name));
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(bytes);
-    }
+    void write(const QString& name, const QByteArray& bytes) { quillbox::test::writeFile(path(name), bytes); }
 
     /// Runs the program in the temporary folder, with its profile and without a display or registry.
     Outcome run(const QStringList& arguments)

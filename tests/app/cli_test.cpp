@@ -1,14 +1,10 @@
 // SPDX-License-Identifier: MIT
 // Runs the built program without a display and checks what its command line does.
+#include "support/qtprinters.h"
+
 #include <QProcess>
 #include <QRegularExpression>
 #include <gtest/gtest.h>
-
-// Readable failure output.
-void PrintTo(const QString& text, std::ostream* os)
-{
-    *os << '"' << text.toStdString() << '"';
-}
 
 namespace {
 

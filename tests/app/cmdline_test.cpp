@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "app/cmdline.h"
+#include "support/qtprinters.h"
 #include "support/scriptedperson.h"
 
 #include <QRandomGenerator>
@@ -7,12 +8,6 @@
 
 using namespace quillbox;
 using quillbox::test::ScriptedPerson;
-
-// Readable failure output.
-void PrintTo(const QString& text, std::ostream* os)
-{
-    *os << '"' << text.toStdString() << '"';
-}
 
 namespace {
 

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "app/registry.h"
 
+#include "support/testfiles.h"
+
 #include <QByteArray>
 #include <QDir>
 #include <QFile>
@@ -38,15 +40,8 @@ protected:
     QString userFile() const { return m_dir.filePath(QStringLiteral("user.reg")); }
     QString systemFile() const { return m_dir.filePath(QStringLiteral("system.reg")); }
 
-    static void write(const QString& fileName, const QByteArray& bytes)
-    {
-        QFile file(fileName);
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        ASSERT_EQ(file.write(bytes), bytes.size());
-    }
-
-    void writeUser(const QByteArray& bytes) { write(userFile(), bytes); }
-    void writeSystem(const QByteArray& bytes) { write(systemFile(), bytes); }
+    void writeUser(const QByteArray& bytes) { test::writeFile(userFile(), bytes); }
+    void writeSystem(const QByteArray& bytes) { test::writeFile(systemFile(), bytes); }
 
     QTemporaryDir m_dir;
 
@@ -329,7 +324,7 @@ TEST_F(RegistryFiles, UserFileDefaultsToTheConfigFolder)
     qunsetenv("QUILLBOX_HKCU");
     qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_dir.path()));
     ASSERT_TRUE(QDir(m_dir.path()).mkpath(QStringLiteral("Brindlewick")));
-    write(m_dir.filePath(QStringLiteral("Brindlewick/user.reg")),
+    test::writeFile(m_dir.filePath(QStringLiteral("Brindlewick/user.reg")),
         "REGEDIT4\n[HKEY_CURRENT_USER\\Software\\Gate]\n\"Path\"=\"from the config folder\"\n");
     EXPECT_EQ(get("HKCU\\Software\\Gate\\Path"), QStringLiteral("from the config folder"));
 }

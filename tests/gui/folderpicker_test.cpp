@@ -3,7 +3,9 @@
 
 #include "mailstore/folderpath.h"
 #include "mailstore/profile.h"
+#include "support/qtprinters.h"
 #include "support/scriptedperson.h"
+#include "support/testfiles.h"
 #include "ui/guiperson.h"
 
 #include <QApplication>
@@ -19,11 +21,9 @@
 #include <QTreeWidget>
 #include <gtest/gtest.h>
 
-// Readable failure output.
-void PrintTo(const QString& text, std::ostream* out) { *out << '"' << text.toStdString() << '"'; }
-
 using namespace quillbox;
 using quillbox::test::ScriptedPerson;
+using quillbox::test::writeFile;
 
 namespace {
 
@@ -35,13 +35,7 @@ void makeMaildir(const QString& dir)
         ASSERT_TRUE(QDir().mkpath(dir + u'/' + QLatin1String(sub)));
 }
 
-void writeText(const QString& path, const QByteArray& text)
-{
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    file.write(text);
-}
-
+// The file's text; empty when there is no file yet.
 QString readText(const QString& path)
 {
     QFile file(path);
@@ -85,7 +79,7 @@ protected:
     void writeProfile()
     {
         QDir().mkpath(dir.filePath(QStringLiteral("config")));
-        writeText(profile, "[Stores]\nWork=" + work.toUtf8() + "\nHome=" + home.toUtf8() + "\nGone=/nowhere/x.pst\n");
+        writeFile(profile, "[Stores]\nWork=" + work.toUtf8() + "\nHome=" + home.toUtf8() + "\nGone=/nowhere/x.pst\n");
     }
 
     QTemporaryDir dir;
@@ -166,7 +160,7 @@ TEST_F(FolderPickerTest, AddDataFileListsTheStoreInTheProfile)
     const QString other = dir.filePath(QStringLiteral("elsewhere/Work"));
     makeMaildir(other);
     const QString notAStore = dir.filePath(QStringLiteral("notes.pst"));
-    writeText(notAStore, "just text");
+    writeFile(notAStore, "just text");
 
     struct Case {
         const char* why;

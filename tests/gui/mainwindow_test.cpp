@@ -6,8 +6,9 @@
 #include "export/listtotext.h"
 #include "settings/options.h"
 #include "settings/optionsdialog.h"
-#include "settings/testfiles.h"
+#include "support/qtprinters.h"
 #include "support/scriptedperson.h"
+#include "support/testfiles.h"
 #include "ui/clslayout.h"
 #include "ui/getdir.h"
 
@@ -27,11 +28,6 @@
 #include <QTreeView>
 #include <gtest/gtest.h>
 
-void PrintTo(const QString& text, std::ostream* os)
-{
-    *os << '"' << text.toStdString() << '"';
-}
-
 using namespace quillbox;
 using test::ScriptedPerson;
 
@@ -41,13 +37,7 @@ const QString kInbox = QStringLiteral("\\\\Sample Mailbox\\Inbox");
 const QString kUnrecognized = QStringLiteral("frmMain.Automate: unrecognized command.");
 
 using test::readFile;
-
-/// Writes `bytes` as the whole file `path`, making its folder first.
-void writeAll(const QString& path, const QByteArray& bytes)
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    test::writeFile(path, bytes);
-}
+using test::writeFile;
 
 /// A temporary profile with the bundled sample store, no access program and a temporary settings file.
 class MainWindowTest : public ::testing::Test {
@@ -55,7 +45,7 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(m_dir.isValid());
-        writeAll(path("profile.ini"), "[Stores]\nSample Mailbox=" SOURCE_DIR "/samples/Sample Mailbox\n");
+        writeFile(path("profile.ini"), "[Stores]\nSample Mailbox=" SOURCE_DIR "/samples/Sample Mailbox\n");
         qputenv("QUILLBOX_PROFILE", path("profile.ini").toUtf8());
         qputenv("QUILLBOX_HKCU", path("user.reg").toUtf8());
         qputenv("QUILLBOX_HKLM", path("system.reg").toUtf8());
@@ -250,13 +240,13 @@ TEST_F(MainWindowTest, SearchAndSaveStartTheAccessProgramExportDoesNot)
     // The access program, in a folder with a space in its name, logs its process id and arguments.
     const QString log = path("access.log");
     const QString gate = path("gate dir/gate.sh");
-    writeAll(gate,
+    writeFile(gate,
         QStringLiteral("#!/bin/sh\nline=\"$$\"\nfor a in \"$@\"; do line=\"$line [$a]\"; done\n"
                        "printf '%s\\n' \"$line\" >> '%1'\n")
             .arg(log)
             .toUtf8());
     QFile::setPermissions(gate, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    writeAll(path("user.reg"),
+    writeFile(path("user.reg"),
         QStringLiteral("REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Brindlewick\\Quillbox]\n"
                        "\"AccessProg\"=\"HKCU\\\\Software\\\\Gate\\\\Path\"\n"
                        "\"AllowAccess\"=\"/open \\\"two words\\\"\"\n\"DisallowAccess\"=\"/close\"\n\n"
@@ -322,7 +312,7 @@ TEST_F(MainWindowTest, ExportWritesTheListByteForByte)
 
 TEST_F(MainWindowTest, ExportThatCannotWriteSaysWhereAndWhy)
 {
-    writeAll(path("plain"), "a file, not a folder");
+    writeFile(path("plain"), "a file, not a folder");
     QDir().mkpath(path("taken/list.txt"));
     struct Case {
         const char* why;
@@ -454,7 +444,7 @@ TEST_F(MainWindowTest, StartupWrongUseShowsUsage)
 
 TEST_F(MainWindowTest, StartupFillsTheBoxesAndRereadsACustomIni)
 {
-    writeAll(path("custom.ini"), "[Options]\nFnOutput=TXT\nDateFormat=yyyy-mm-dd\n");
+    writeFile(path("custom.ini"), "[Options]\nFnOutput=TXT\nDateFormat=yyyy-mm-dd\n");
     ScriptedPerson person;
     auto window = makeWindow(person);
     StartupState state;

@@ -2,7 +2,9 @@
 #include "settings/optionsdialog.h"
 
 #include "settings/options.h"
+#include "support/qtprinters.h"
 #include "support/scriptedperson.h"
+#include "support/testfiles.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -16,13 +18,8 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
-// Readable failure output.
-void PrintTo(const QString& text, std::ostream* out)
-{
-    *out << '"' << text.toStdString() << '"';
-}
-
 using namespace quillbox;
+using quillbox::test::readFile;
 using quillbox::test::ScriptedPerson;
 
 namespace {
@@ -30,12 +27,6 @@ namespace {
 const char* const kTabOrder[] = { "ckFnDate", "ckFnFrom", "ckFnSubject", "ckFnFolder", "txtFn", "ClipAddress",
     "ClipSubject", "cboFnOutput", "UseDate", "UseFrom", "UseSubject", "TextFormat", "txtSince", "txtBefore",
     "DateFormat", "cmdOk", "cmdCancel" };
-
-QByteArray readBytes(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
 
 class OptionsDialogTest : public ::testing::Test {
 protected:
@@ -159,7 +150,7 @@ TEST_F(OptionsDialogTest, OkSavesAllKeysTypedAsTheyStand)
                                                "TextFormat=\" %3 \"\nFnFormat=")
             + QLatin1String(c.fnFormat) + QLatin1String("\nSince=1.2.2020\nBefore=\nClipAddress=3\nClipSubject=")
             + QLatin1String(c.clipSubject) + QLatin1String("\nFnOutput=RTF\n");
-        EXPECT_EQ(QString::fromUtf8(readBytes(path)), expected);
+        EXPECT_EQ(QString::fromUtf8(readFile(path)), expected);
         EXPECT_TRUE(person.messages().isEmpty());
     }
 }
@@ -179,7 +170,7 @@ TEST_F(OptionsDialogTest, EditsAreLiveAndEveryOtherWayOutDiscardsThem)
     };
     child<QLineEdit>("txtSince")->setText(QStringLiteral("1.1.2019"));
     child<QPushButton>("cmdOk")->click();
-    const QByteArray before = readBytes(path);
+    const QByteArray before = readFile(path);
     ASSERT_FALSE(before.isEmpty());
 
     for (const Case& c : cases) {
@@ -214,7 +205,7 @@ TEST_F(OptionsDialogTest, EditsAreLiveAndEveryOtherWayOutDiscardsThem)
         EXPECT_EQ(options.settings().DateFormat, "yymmdd HHMMSS");
         EXPECT_EQ(child<QLineEdit>("txtSince")->text(), "1.1.2019");
         EXPECT_EQ(child<QLineEdit>("txtFn")->text(), "%1 %2 %3");
-        EXPECT_EQ(readBytes(path), before);
+        EXPECT_EQ(readFile(path), before);
     }
 }
 
@@ -253,7 +244,7 @@ TEST_F(OptionsDialogTest, BoxClicksRebuildOnlyTheirOwnTemplate)
     }
     // A greyed box that nobody clicked is written back greyed.
     child<QPushButton>("cmdOk")->click();
-    EXPECT_TRUE(readBytes(path).contains("UseDate=2\n"));
+    EXPECT_TRUE(readFile(path).contains("UseDate=2\n"));
 }
 
 TEST_F(OptionsDialogTest, ShowingAgainShowsTheLiveSettingsWithoutReading)

@@ -5,6 +5,7 @@
 #include "mailstore/profile.h"
 #include "support/fakestore.h"
 #include "support/scriptedperson.h"
+#include "support/testfiles.h"
 
 #include <QDir>
 #include <QFile>
@@ -32,13 +33,6 @@ const FakeFolder kMailbox = folder(QStringLiteral("Mailbox"),
     { folder(QStringLiteral("Inbox"), { folder(QStringLiteral("Sub")) }), folder(QStringLiteral("Inbox ")),
         folder(QString(), { folder(QStringLiteral("Inbox")) }) });
 const FakeFolder kArchive = folder(QStringLiteral("Archive"), { folder(QStringLiteral("Inbox")) });
-
-void writeFile(const QString& path, const QByteArray& bytes)
-{
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly)) << path.toStdString();
-    file.write(bytes);
-}
 
 // Points QUILLBOX_PROFILE at a file for the life of the object.
 class ProfileEnvironment {

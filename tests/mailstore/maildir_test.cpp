@@ -2,12 +2,12 @@
 #include "mailstore/maildir/headerscan.h"
 #include "mailstore/maildir/maildirnames.h"
 #include "mailstore/maildir/maildirstore.h"
+#include "support/testenv.h"
 
 #include <QDir>
 #include <QFile>
 #include <QRegularExpression>
 #include <QTemporaryDir>
-#include <QTimeZone>
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
@@ -16,15 +16,9 @@
 
 using namespace quillbox;
 using namespace quillbox::mail;
+using quillbox::test::berlin;
 
 namespace {
-
-const QTimeZone kBerlin("Europe/Berlin");
-
-QDateTime berlin(int y, int mo, int d, int h, int mi, int s = 0)
-{
-    return QDateTime(QDate(y, mo, d), QTime(h, mi, s), kBerlin);
-}
 
 /// A Maildir tree built inside a temporary directory.
 class Tree {

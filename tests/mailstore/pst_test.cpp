@@ -5,6 +5,7 @@
 #include "mailstore/pst/pff.h"
 #include "mailstore/pst/properties.h"
 #include "mailstore/pst/pststore.h"
+#include "support/qtprinters.h"
 
 #include <QFile>
 #include <QRandomGenerator>
@@ -22,10 +23,6 @@
 #include <thread>
 #include <unistd.h>
 
-inline void PrintTo(const QString& text, std::ostream* os)
-{
-    *os << '"' << text.toStdString() << '"';
-}
 inline void PrintTo(const QDateTime& time, std::ostream* os)
 {
     *os << time.toString(Qt::ISODateWithMs).toStdString();

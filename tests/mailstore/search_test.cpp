@@ -2,15 +2,10 @@
 #include "mailstore/search.h"
 
 #include "support/fakestore.h"
+#include "support/qtprinters.h"
 #include "support/scriptedperson.h"
 
 #include <gtest/gtest.h>
-
-// Readable failure output for the texts compared below.
-inline void PrintTo(const QString& text, std::ostream* os)
-{
-    *os << '"' << text.toStdString() << '"';
-}
 
 using namespace quillbox;
 using namespace quillbox::test;

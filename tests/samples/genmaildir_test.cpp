@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 // Runs the built quillbox-genmaildir and reads back what it wrote.
 #include "mailfiles.h"
+#include "support/qtprinters.h"
 
 #include <QDateTime>
 #include <QDir>

@@ -9,12 +9,6 @@
 #include <QStringList>
 #include <map>
 #include <optional>
-#include <ostream>
-
-inline void PrintTo(const QString& text, std::ostream* os)
-{
-    *os << '"' << text.toStdString() << '"';
-}
 
 namespace quillbox::samples {
 

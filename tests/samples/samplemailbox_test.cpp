@@ -2,6 +2,7 @@
 // The bundled sample store: the committed tree is what samples/make-sample-mailbox.py
 // writes, and every message in it reads as the reader tests expect to find it.
 #include "mailfiles.h"
+#include "support/qtprinters.h"
 
 #include <QDateTime>
 #include <QProcess>

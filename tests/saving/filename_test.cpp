@@ -1,13 +1,9 @@
 // SPDX-License-Identifier: MIT
 #include "saving/filename.h"
 
-#include <gtest/gtest.h>
+#include "support/qtprinters.h"
 
-// Readable failure messages.
-void PrintTo(const QString& text, std::ostream* os)
-{
-    *os << '"' << text.toStdString() << '"';
-}
+#include <gtest/gtest.h>
 
 using namespace quillbox;
 

@@ -5,13 +5,14 @@
 
 #include "saving/formats.h"
 #include "support/fakemail.h"
+#include "support/qtprinters.h"
+#include "support/testenv.h"
 
 #include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTemporaryDir>
-#include <QTimeZone>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -19,10 +20,6 @@
 #include <memory>
 
 // Readable failure output for the Qt values compared below.
-void PrintTo(const QString& text, std::ostream* os)
-{
-    *os << '"' << text.toStdString() << '"';
-}
 void PrintTo(const QByteArray& bytes, std::ostream* os)
 {
     *os << '"' << bytes.toStdString() << '"';
@@ -31,17 +28,13 @@ void PrintTo(const QByteArray& bytes, std::ostream* os)
 using namespace quillbox;
 using quillbox::mail::Recipient;
 using quillbox::test::AttachmentData;
+using quillbox::test::berlin;
 using quillbox::test::FakeMailItem;
 using quillbox::test::MailData;
 
 namespace {
 
 const QLocale kEnglish(QLocale::English, QLocale::UnitedStates);
-
-QDateTime berlin(int y, int mo, int d, int h, int mi, int s)
-{
-    return QDateTime(QDate(y, mo, d), QTime(h, mi, s), QTimeZone("Europe/Berlin"));
-}
 
 MailData simpleMail()
 {

@@ -1,14 +1,9 @@
 // SPDX-License-Identifier: MIT
 #include "saving/filename.h"
 #include "saving/maildate.h"
+#include "support/qtprinters.h"
 
 #include <gtest/gtest.h>
-
-// Readable failure messages.
-void PrintTo(const QString& text, std::ostream* os)
-{
-    *os << '"' << text.toStdString() << '"';
-}
 
 using namespace quillbox;
 

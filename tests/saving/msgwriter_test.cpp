@@ -5,6 +5,8 @@
 #include "saving/msg/msgvalues.h"
 #include "saving/msg/msgwriter.h"
 #include "support/fakemail.h"
+#include "support/qtprinters.h"
+#include "support/testenv.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -28,10 +30,6 @@
 #include <random>
 
 // Readable failure output for the Qt values compared below.
-void PrintTo(const QString& text, std::ostream* os)
-{
-    *os << '"' << text.toStdString() << '"';
-}
 void PrintTo(const QJsonValue& value, std::ostream* os)
 {
     *os << QJsonDocument(QJsonArray { value }).toJson(QJsonDocument::Compact).toStdString();
@@ -40,15 +38,11 @@ void PrintTo(const QJsonValue& value, std::ostream* os)
 using namespace quillbox;
 using quillbox::mail::Recipient;
 using quillbox::test::AttachmentData;
+using quillbox::test::berlin;
 using quillbox::test::FakeMailItem;
 using quillbox::test::MailData;
 
 namespace {
-
-QDateTime berlin(int y, int mo, int d, int h, int mi, int s)
-{
-    return QDateTime(QDate(y, mo, d), QTime(h, mi, s), QTimeZone("Europe/Berlin"));
-}
 
 QByteArray pseudoRandomBytes(qsizetype size)
 {

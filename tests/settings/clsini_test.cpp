@@ -2,7 +2,7 @@
 #include "settings/clsini.h"
 
 #include "support/scriptedperson.h"
-#include "testfiles.h"
+#include "support/testfiles.h"
 
 #include <QDir>
 #include <QFile>

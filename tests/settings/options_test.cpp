@@ -3,7 +3,7 @@
 
 #include "app/paths.h"
 #include "support/scriptedperson.h"
-#include "testfiles.h"
+#include "support/testfiles.h"
 
 #include <QDir>
 #include <QFile>

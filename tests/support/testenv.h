@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include <QDateTime>
+#include <QTimeZone>
 #include <QtGlobal>
 #include <ctime>
 
@@ -14,6 +16,12 @@ inline void setFixedEnvironment()
     qputenv("LC_ALL", "en_US.UTF-8");
     qputenv("LANG", "en_US.UTF-8");
     tzset();
+}
+
+/// A time in that zone, Europe/Berlin, from its wall-clock fields.
+inline QDateTime berlin(int y, int mo, int d, int h, int mi, int s = 0)
+{
+    return QDateTime(QDate(y, mo, d), QTime(h, mi, s), QTimeZone("Europe/Berlin"));
 }
 
 } // namespace quillbox::test
