@@ -8,6 +8,8 @@
 //   bench_pst [--items N] [--repeat N] [--no-pffexport] [file.pst ...]
 //
 // With no files: the three largest sample files of the tests (tests/data/pst).
+#include "benchutil.h"
+
 #include "app/headlessperson.h"
 #include "mailstore/pst/pststore.h"
 #include "mailstore/search.h"
@@ -15,28 +17,17 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
 
 #include <algorithm>
 #include <cstdio>
-#include <sys/resource.h>
 
 using namespace quillbox;
+using namespace quillbox::bench;
 
 namespace {
-
-qint64 walkStore(const mail::Folder& folder)
-{
-    qint64 items = 0;
-    (void)folder.items([&](const mail::ItemSummary&) { ++items; });
-    if (auto children = folder.folders())
-        for (const auto& child : *children)
-            items += walkStore(*child);
-    return items;
-}
 
 // One pass: every file opened as a new store and listed whole. -1 when a file cannot be listed.
 qint64 listOnce(const QStringList& files)
@@ -52,35 +43,6 @@ qint64 listOnce(const QStringList& files)
         items += walkStore(**top);
     }
     return items;
-}
-
-double cpuSeconds(int who)
-{
-    rusage usage {};
-    getrusage(who, &usage);
-    auto seconds = [](const timeval& t) { return double(t.tv_sec) + double(t.tv_usec) / 1e6; };
-    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
-}
-
-struct Timing {
-    double wall = 1e30;
-    double cpu = 1e30;
-};
-
-// The best wall-clock and CPU time (user + system, of this process or of its finished children) of
-// `repeat` runs; on a busy machine the CPU time is the steadier figure.
-template <class F> Timing best(int repeat, int who, F&& run)
-{
-    Timing timing;
-    for (int i = 0; i < repeat; ++i) {
-        const double cpuBefore = cpuSeconds(who);
-        QElapsedTimer timer;
-        timer.start();
-        run();
-        timing.wall = std::min(timing.wall, double(timer.nsecsElapsed()) / 1e9);
-        timing.cpu = std::min(timing.cpu, cpuSeconds(who) - cpuBefore);
-    }
-    return timing;
 }
 
 QStringList largestSamples()
@@ -165,15 +127,7 @@ int main(int argc, char** argv)
         });
     }
 
-    // glibc looks at /etc/localtime again for every local-time conversion when TZ is unset.
-    std::printf("command: TZ=%s %s\n",
-        qEnvironmentVariableIsSet("TZ") ? qPrintable(qEnvironmentVariable("TZ")) : "(unset)",
-        qPrintable(QCoreApplication::arguments().join(u' ')));
-#ifdef NDEBUG
-    std::printf("build: optimised (NDEBUG)\n");
-#else
-    std::printf("build: debug (figures are not representative)\n");
-#endif
+    printCommand();
     std::printf("files (%lld items a pass, %lld passes, each file opened anew in each pass):\n", perPass, passes);
     for (const QString& file : files)
         std::printf("  %s (%lld bytes)\n", qPrintable(file), QFileInfo(file).size());

@@ -8,6 +8,8 @@
 // The store is written by quillbox-genmaildir into DIR (default $TMPDIR/quillbox-bench-<count>x<folders>)
 // unless an earlier run left it complete there; it is kept for the next run. Each figure is the best of
 // --repeat runs after one untimed pass that warms the page cache.
+#include "benchutil.h"
+
 #include "app/headlessperson.h"
 #include "mailstore/search.h"
 
@@ -15,7 +17,6 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QDirIterator>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
 
@@ -23,10 +24,10 @@
 #include <cstdio>
 #include <dirent.h>
 #include <fcntl.h>
-#include <sys/resource.h>
 #include <unistd.h>
 
 using namespace quillbox;
+using namespace quillbox::bench;
 
 namespace {
 
@@ -34,32 +35,6 @@ struct Store {
     QString root;
     QStringList folders; // every directory that holds cur/ or new/, the root first
 };
-
-bool generateStore(const QString& dir, qint64 count, int folders)
-{
-#ifndef QUILLBOX_GENMAILDIR
-    Q_UNUSED(dir)
-    Q_UNUSED(count)
-    Q_UNUSED(folders)
-    std::fprintf(stderr, "bench_search: built without quillbox-genmaildir; pass --store with an existing store\n");
-    return false;
-#else
-    const QStringList arguments { QStringLiteral("--out"), dir, QStringLiteral("--count"), QString::number(count),
-        QStringLiteral("--folders"), QString::number(folders), QStringLiteral("--fanout"), QStringLiteral("8"),
-        QStringLiteral("--depth"), QStringLiteral("3"), QStringLiteral("--size"), QStringLiteral("8192"),
-        QStringLiteral("--attachments"), QStringLiteral("10") };
-    std::printf("generating: %s %s\n", QUILLBOX_GENMAILDIR, qPrintable(arguments.join(u' ')));
-    std::fflush(stdout);
-    QProcess generator;
-    generator.setProcessChannelMode(QProcess::ForwardedChannels);
-    generator.start(QStringLiteral(QUILLBOX_GENMAILDIR), arguments);
-    if (!generator.waitForFinished(-1) || generator.exitStatus() != QProcess::NormalExit || generator.exitCode() != 0) {
-        std::fprintf(stderr, "bench_search: quillbox-genmaildir failed\n");
-        return false;
-    }
-    return true;
-#endif
-}
 
 Store findFolders(const QString& root)
 {
@@ -123,47 +98,6 @@ qint64 runMblaze(const Store& store)
     return shell.readAllStandardOutput().trimmed().toLongLong();
 }
 
-// Visits every item of every folder through the store model without building rows: the backend's share
-// of the search.
-qint64 walkStore(const mail::Folder& folder)
-{
-    qint64 items = 0;
-    (void)folder.items([&](const mail::ItemSummary&) { ++items; });
-    if (auto children = folder.folders())
-        for (const auto& child : *children)
-            items += walkStore(*child);
-    return items;
-}
-
-double cpuSeconds(int who)
-{
-    rusage usage {};
-    getrusage(who, &usage);
-    auto seconds = [](const timeval& t) { return double(t.tv_sec) + double(t.tv_usec) / 1e6; };
-    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
-}
-
-// The best wall-clock time and the best CPU time (user + system, of this process or of its finished
-// children) of `repeat` runs. On a busy machine the CPU time is the steadier figure.
-struct Timing {
-    double wall = 1e30;
-    double cpu = 1e30;
-};
-
-template <class F> Timing best(int repeat, int who, F&& run)
-{
-    Timing timing;
-    for (int i = 0; i < repeat; ++i) {
-        const double cpuBefore = cpuSeconds(who);
-        QElapsedTimer timer;
-        timer.start();
-        run();
-        timing.wall = std::min(timing.wall, double(timer.nsecsElapsed()) / 1e9);
-        timing.cpu = std::min(timing.cpu, cpuSeconds(who) - cpuBefore);
-    }
-    return timing;
-}
-
 } // namespace
 
 int main(int argc, char** argv)
@@ -188,20 +122,8 @@ int main(int argc, char** argv)
         ? QDir(parser.value(storeOption)).absolutePath()
         : QDir::tempPath() + QStringLiteral("/quillbox-bench-%1x%2").arg(count).arg(folderCount);
 
-    // A store is reused only when the generator finished writing it.
-    const QString completeMark = dir + QLatin1String(".complete");
-    if (!QFileInfo::exists(completeMark)) {
-        if (QDir(dir).exists() && !QDir(dir).isEmpty()) {
-            std::fprintf(
-                stderr, "bench_search: %s is not empty and was not generated completely; remove it\n", qPrintable(dir));
-            return 1;
-        }
-        if (!generateStore(dir, count, folderCount))
-            return 1;
-        QFile mark(completeMark);
-        if (!mark.open(QIODevice::WriteOnly))
-            return 1;
-    }
+    if (!ensureStore(dir, count, folderCount))
+        return 1;
 
     const Store store = findFolders(dir);
     const qint64 messages = readFloor(store); // warms the cache
@@ -223,24 +145,11 @@ int main(int argc, char** argv)
             walkStore(**top);
     });
     const Timing mblaze = best(repeat, RUSAGE_CHILDREN, [&] { mblazeLines = runMblaze(store); });
-    rusage usage {};
-    getrusage(RUSAGE_SELF, &usage);
-    const double peakMiB = double(usage.ru_maxrss) / 1024.0;
+    const double peak = peakMiB();
 
-    // glibc looks at /etc/localtime again for every local-time conversion when TZ is unset.
-    std::printf("command: TZ=%s %s\n",
-        qEnvironmentVariableIsSet("TZ") ? qPrintable(qEnvironmentVariable("TZ")) : "(unset)",
-        qPrintable(QCoreApplication::arguments().join(u' ')));
-#ifdef NDEBUG
-    std::printf("build: optimised (NDEBUG)\n");
-#else
-    std::printf("build: debug (figures are not representative)\n");
-#endif
+    printCommand();
     std::printf("store: %s: %lld messages in %lld folders; load average %s", qPrintable(dir), messages,
-        qint64(store.folders.size()), [] {
-            QFile load(QStringLiteral("/proc/loadavg"));
-            return load.open(QIODevice::ReadOnly) ? load.readLine().constData() : QByteArray("unknown\n").constData();
-        }());
+        qint64(store.folders.size()), loadAverage().constData());
     std::printf("best of %d warm runs each:                         wall s     cpu s\n", repeat);
     auto line = [](const char* what, const Timing& t) { std::printf("%-48s %9.3f %9.3f\n", what, t.wall, t.cpu); };
     line("floor: list folders, read 8 KiB of every message", floor);
@@ -254,6 +163,6 @@ int main(int argc, char** argv)
         "search / mblaze: %.2f wall, %.2f cpu (target < 1)\n", search.wall / mblaze.wall, search.cpu / mblaze.cpu);
     std::printf("search speed: %.0f messages/s wall, %.0f per cpu second (target >= 50000)\n",
         double(messages) / search.wall, double(messages) / search.cpu);
-    std::printf("peak memory (ru_maxrss): %.1f MiB (target < 300)\n", peakMiB);
+    std::printf("peak memory (ru_maxrss): %.1f MiB (target < 300)\n", peak);
     return person.messagesShown() == 0 ? 0 : 1;
 }

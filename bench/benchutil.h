@@ -1,0 +1,141 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+// What the benchmarks share: CPU time, the best of repeated runs, peak memory, the lines that say how
+// the figures were made, a walk over a store, and the generated Maildir store that several benchmarks read.
+
+#include "mailstore/store.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+
+#include <algorithm>
+#include <cstdio>
+#include <sys/resource.h>
+#include <type_traits>
+
+namespace quillbox::bench {
+
+/// User plus system time so far, in seconds, of this process (RUSAGE_SELF) or of its finished and
+/// waited-for children (RUSAGE_CHILDREN).
+inline double cpuSeconds(int who)
+{
+    rusage usage {};
+    getrusage(who, &usage);
+    auto seconds = [](const timeval& t) { return double(t.tv_sec) + double(t.tv_usec) / 1e6; };
+    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
+
+/// The best wall-clock time and the best CPU time of a measurement, in seconds, each taken apart.
+struct Timing {
+    double wall = 1e30;
+    double cpu = 1e30;
+};
+
+/// Runs `run` `repeat` times and keeps the best wall-clock and the best CPU time (of `who`, as for
+/// cpuSeconds()); on a busy machine the CPU time is the steadier figure. `run` is called as run() or, if
+/// it takes one, as run(i) with the run's number from 0. `afterEach` is called after each run, untimed.
+template <class Run, class After = void (*)()>
+Timing best(
+    int repeat, int who, Run&& run, After&& afterEach = [] {})
+{
+    Timing timing;
+    for (int i = 0; i < repeat; ++i) {
+        const double cpuBefore = cpuSeconds(who);
+        QElapsedTimer timer;
+        timer.start();
+        if constexpr (std::is_invocable_v<Run&, int>)
+            run(i);
+        else
+            run();
+        timing.wall = std::min(timing.wall, double(timer.nsecsElapsed()) / 1e9);
+        timing.cpu = std::min(timing.cpu, cpuSeconds(who) - cpuBefore);
+        afterEach();
+    }
+    return timing;
+}
+
+/// The most memory this process has held so far (ru_maxrss), in MiB.
+inline double peakMiB()
+{
+    rusage usage {};
+    getrusage(RUSAGE_SELF, &usage);
+    return double(usage.ru_maxrss) / 1024.0;
+}
+
+/// The line of /proc/loadavg, newline included, or "unknown\n".
+inline QByteArray loadAverage()
+{
+    QFile load(QStringLiteral("/proc/loadavg"));
+    return load.open(QIODevice::ReadOnly) ? load.readLine() : QByteArray("unknown\n");
+}
+
+/// Prints the "command:" line (with TZ: glibc looks at /etc/localtime again for every local-time
+/// conversion when TZ is unset, which weighs on every figure) and the "build:" line.
+inline void printCommand()
+{
+    std::printf("command: TZ=%s %s\n",
+        qEnvironmentVariableIsSet("TZ") ? qPrintable(qEnvironmentVariable("TZ")) : "(unset)",
+        qPrintable(QCoreApplication::arguments().join(u' ')));
+#ifdef NDEBUG
+    std::printf("build: optimised (NDEBUG)\n");
+#else
+    std::printf("build: debug (figures are not representative)\n");
+#endif
+}
+
+/// Visits every item of `folder` and of every folder below it through the store model, without building
+/// rows; returns the number of items.
+inline qint64 walkStore(const mail::Folder& folder)
+{
+    qint64 items = 0;
+    (void)folder.items([&](const mail::ItemSummary&) { ++items; });
+    if (auto children = folder.folders())
+        for (const auto& child : *children)
+            items += walkStore(*child);
+    return items;
+}
+
+/// Makes sure the generated Maildir store of `count` messages in `folders` folders is in `dir`: reused
+/// when an earlier run finished writing it there (the file `dir`.complete says so), else written by
+/// quillbox-genmaildir (QUILLBOX_GENMAILDIR, the generator's path, is defined for the benchmark). False,
+/// told on standard error, when `dir` holds something else or the generator fails.
+inline bool ensureStore(const QString& dir, qint64 count, int folders)
+{
+    const QByteArray self = QCoreApplication::applicationName().toLocal8Bit();
+    const QString completeMark = dir + QLatin1String(".complete");
+    if (QFileInfo::exists(completeMark))
+        return true;
+    if (QDir(dir).exists() && !QDir(dir).isEmpty()) {
+        std::fprintf(stderr, "%s: %s is not empty and was not generated completely; remove it\n", self.constData(),
+            qPrintable(dir));
+        return false;
+    }
+#ifndef QUILLBOX_GENMAILDIR
+    Q_UNUSED(count)
+    Q_UNUSED(folders)
+    std::fprintf(
+        stderr, "%s: built without quillbox-genmaildir; pass --store with an existing store\n", self.constData());
+    return false;
+#else
+    const QStringList arguments { QStringLiteral("--out"), dir, QStringLiteral("--count"), QString::number(count),
+        QStringLiteral("--folders"), QString::number(folders), QStringLiteral("--fanout"), QStringLiteral("8"),
+        QStringLiteral("--depth"), QStringLiteral("3"), QStringLiteral("--size"), QStringLiteral("8192"),
+        QStringLiteral("--attachments"), QStringLiteral("10") };
+    std::printf("generating: %s %s\n", QUILLBOX_GENMAILDIR, qPrintable(arguments.join(u' ')));
+    std::fflush(stdout);
+    QProcess generator;
+    generator.setProcessChannelMode(QProcess::ForwardedChannels);
+    generator.start(QStringLiteral(QUILLBOX_GENMAILDIR), arguments);
+    if (!generator.waitForFinished(-1) || generator.exitStatus() != QProcess::NormalExit || generator.exitCode() != 0) {
+        std::fprintf(stderr, "%s: quillbox-genmaildir failed\n", self.constData());
+        return false;
+    }
+    return QFile(completeMark).open(QIODevice::WriteOnly);
+#endif
+}
+
+} // namespace quillbox::bench
