@@ -68,11 +68,6 @@ namespace {
 constexpr int kClientWidth = 8310;
 constexpr int kClientHeight = 3750;
 
-int px(int twips)
-{
-    return twips / kTwipsPerPixel;
-}
-
 QFont designFont(const QString& family, QFont::StyleHint hint)
 {
     // The family is asked for; where the machine does not have it, the hint picks a look-alike.
@@ -101,7 +96,7 @@ struct ControlDesign {
 void place(QWidget* widget, const ControlDesign& d)
 {
     widget->setObjectName(QLatin1String(d.name));
-    widget->setGeometry(px(d.left), px(d.top), px(d.width), px(d.height));
+    widget->setGeometry(twipsToPixels(d.left), twipsToPixels(d.top), twipsToPixels(d.width), twipsToPixels(d.height));
     if (d.tag)
         widget->setProperty("Tag", QLatin1String(d.tag));
     if (d.ownFont)
@@ -215,7 +210,7 @@ void MainWindow::buildControls()
 
     // The client area gets its design size now, so that the layout manager records it at load, and the
     // window fits it below the menu bar.
-    m_client->resize(px(kClientWidth), px(kClientHeight));
+    m_client->resize(twipsToPixels(kClientWidth), twipsToPixels(kClientHeight));
     m_client->installEventFilter(this);
 }
 
@@ -252,7 +247,7 @@ void MainWindow::buildMenus()
     separator(help, "mnuHelp2");
     connect(item(help, "mnuHelpAbout", "&About"), &QAction::triggered, this, &MainWindow::showAbout);
 
-    resize(px(kClientWidth), px(kClientHeight) + menuBar()->sizeHint().height());
+    resize(twipsToPixels(kClientWidth), twipsToPixels(kClientHeight) + menuBar()->sizeHint().height());
 }
 
 void MainWindow::InitMainWindow()

@@ -2,6 +2,7 @@
 #include "settings/optionsdialog.h"
 
 #include "settings/options.h"
+#include "ui/clslayout.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -15,14 +16,10 @@ namespace quillbox {
 
 namespace {
 
-// Positions and sizes are given in twips, 15 to the pixel.
-constexpr int px(int twips)
-{
-    return twips / 15;
-}
+// Positions and sizes are given in twips.
 QRect twipRect(int left, int top, int width, int height)
 {
-    return QRect(px(left), px(top), px(width), px(height));
+    return QRect(twipsToPixels(left), twipsToPixels(top), twipsToPixels(width), twipsToPixels(height));
 }
 
 constexpr int kLabelGap = 4; // pixels between a label and the control it names
@@ -65,7 +62,7 @@ int fromCheckState(Qt::CheckState state)
 QLabel* addLabel(QWidget* frame, const QString& text, int left, int top)
 {
     auto* label = new QLabel(text, frame);
-    label->move(px(left), px(top));
+    label->move(twipsToPixels(left), twipsToPixels(top));
     label->resize(label->sizeHint());
     return label;
 }
@@ -208,7 +205,7 @@ OptionsDialog::OptionsDialog(Options& options, QWidget* parent)
     QLineEdit* txtBefore = text(select, "txtBefore", twipRect(720, 960, 1815, 285), &Settings::Before);
     fitLabelColumn({ { addLabel(select, tr("Since"), 120, 360), txtSince },
                        { addLabel(select, tr("Before"), 120, 960), txtBefore } },
-        px(120));
+        twipsToPixels(120));
 
     QGroupBox* dates = frame(tr("Date Format"), 120, 3240, 4695, 855);
     QComboBox* dateFormat = combo(dates, "DateFormat", twipRect(120, 360, 2175, 315),
@@ -238,7 +235,7 @@ OptionsDialog::OptionsDialog(Options& options, QWidget* parent)
     for (qsizetype i = 1; i < tabOrder.size(); ++i)
         setTabOrder(tabOrder[i - 1], tabOrder[i]);
 
-    setFixedSize(px(7665), px(4170));
+    setFixedSize(twipsToPixels(7665), twipsToPixels(4170));
     refreshFromSettings();
 }
 

@@ -28,6 +28,12 @@ namespace quillbox {
 /// Twips per pixel.
 inline constexpr int kTwipsPerPixel = 15;
 
+/// `twips` in whole pixels, a remainder dropped: for the design sizes of windows, given in twips.
+constexpr int twipsToPixels(int twips)
+{
+    return twips / kTwipsPerPixel;
+}
+
 /// One registered control: the control, its geometry at registration (twips) and its four shares.
 struct clsControl {
     QPointer<QWidget> ctrl;

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "ui/guiperson.h"
 
+#include "ui/clslayout.h"
+
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDesktopServices>
@@ -28,11 +30,6 @@ void debugLine(int level, const QString& text)
         std::fprintf(stderr, "Quillbox: %s\n", text.toUtf8().constData());
 }
 
-constexpr int px(int twips)
-{
-    return twips / 15;
-}
-
 // frmProgress has no buttons, for a save run cannot be cancelled; the window goes when the run ends.
 class ProgressWindow : public QWidget {
 protected:
@@ -55,12 +52,12 @@ public:
         m_bar->setTextVisible(false);
         m_bar->setRange(0, int(std::min<qint64>(maximum, INT_MAX)));
         m_bar->setValue(0);
-        m_bar->setGeometry(px(120), px(120), px(4560), px(330));
+        m_bar->setGeometry(twipsToPixels(120), twipsToPixels(120), twipsToPixels(4560), twipsToPixels(330));
         m_status = new QLabel(&m_window);
         m_status->setObjectName(QStringLiteral("txtStatus"));
-        const int statusHeight = std::max(px(285), m_status->sizeHint().height());
-        m_status->setGeometry(px(120), px(570), px(4560), statusHeight);
-        m_window.setFixedSize(px(4800), m_status->geometry().bottom() + 1 + px(180));
+        const int statusHeight = std::max(twipsToPixels(285), m_status->sizeHint().height());
+        m_status->setGeometry(twipsToPixels(120), twipsToPixels(570), twipsToPixels(4560), statusHeight);
+        m_window.setFixedSize(twipsToPixels(4800), m_status->geometry().bottom() + 1 + twipsToPixels(180));
         if (const QScreen* screen = QGuiApplication::primaryScreen())
             m_window.move(screen->availableGeometry().center() - m_window.rect().center());
         m_window.show();
