@@ -209,7 +209,11 @@ const CompiledPattern& compiled(const QString& pattern)
     thread_local CompiledPattern cached;
     if (cached.pattern != pattern) {
         cached.pattern = pattern;
-        cached.tokens = tokenize(pattern, cached.twelveHour);
+        // Copied rather than move-assigned: Qt 6.4's QVarLengthArray move assignment loses the buffer of
+        // an array that had outgrown its preallocated storage.
+        const Tokens tokens = tokenize(pattern, cached.twelveHour);
+        cached.tokens.clear();
+        cached.tokens.append(tokens.constData(), tokens.size());
     }
     return cached;
 }
@@ -419,7 +423,8 @@ QString FormatMailDate(const QDateTime& t, const QString& pattern, const QLocale
     const int minute = secondOfDay / 60 % 60;
     const int second = secondOfDay % 60;
     const int clockHour = twelveHour ? (hour % 12 == 0 ? 12 : hour % 12) : hour;
-    const auto dayOfYear = [&] { return int(date.toJulianDay() - QDate(year, 1, 1).toJulianDay()) + 1; };
+    // The year is copied in: clang before 16 cannot capture a structured binding.
+    const auto dayOfYear = [&, year = year] { return int(date.toJulianDay() - QDate(year, 1, 1).toJulianDay()) + 1; };
     const QStringView text(pattern);
 
     Regional* parts = nullptr;
