@@ -2,6 +2,7 @@
 #include "mailstore/maildir/headerscan.h"
 #include "mailstore/maildir/maildirnames.h"
 #include "mailstore/maildir/maildirstore.h"
+#include "mailstore/maildir/mimetext.h"
 #include "support/testenv.h"
 
 #include <QDir>
@@ -344,6 +345,55 @@ TEST(MaildirItems, DamagedMessagesAreListedWithWhatCanBeRead)
         if (!c.body.isNull()) {
             EXPECT_EQ(one->item->plainBody(), c.body);
         }
+    }
+}
+
+TEST(MaildirItems, LongSubjectInPaddedBase64WordsIsReadWhole)
+{
+    // A long subject folded into base64 words, one of which ends in "=" padding and the next of which
+    // holds the rest of the text: the list once stopped after the padded word.
+    QString expected = QString::fromUtf8("Überlänge: ");
+    for (int i = 0; i < 8; ++i)
+        expected += QString::fromUtf8("Grüße und Küsse aus Düsseldorf, ");
+    expected += QLatin1String("Ende");
+    QByteArray folded = "Subject:";
+    const QByteArray utf8 = expected.toUtf8();
+    for (qsizetype at = 0; at < utf8.size(); at += 38) // 38 bytes: every word but the last ends in padding
+        folded += " =?UTF-8?B?" + utf8.mid(at, 38).toBase64() + "?=\n";
+    ASSERT_TRUE(folded.contains("=?=")) << "the case needs padded words";
+    auto one = oneMessage(message(folded));
+    ASSERT_TRUE(one);
+    EXPECT_EQ(one->summary.subject, expected);
+    EXPECT_EQ(one->item->summary().subject, expected);
+}
+
+TEST(MaildirItems, EncodedWordsInHeaderText)
+{
+    struct Case {
+        const char* why;
+        std::string raw;
+        QString text;
+    };
+    const Case cases[] = {
+        { "padding ends the first of two base64 words", "=?UTF-8?B?QQ==?= =?UTF-8?B?Qg==?=", "AB" },
+        { "a character split between two base64 words",
+            "=?UTF-8?B?R3LD?=\n =?UTF-8?B?vA==?=", QString::fromUtf8("Grü") },
+        { "a character split between a Q and a B word",
+            "=?UTF-8?Q?Gr=C3?= =?utf-8?B?vA==?=", QString::fromUtf8("Grü") },
+        { "different charsets are decoded apart",
+            "=?ISO-8859-1?Q?Gr=FC?= =?UTF-8?Q?=C3=9Fe?=", QString::fromUtf8("Grüße") },
+        { "text between words stays", "=?UTF-8?Q?a?= x =?UTF-8?Q?b?=", "a x b" },
+        { "plain text around a word", "Re: =?UTF-8?Q?Caf=C3=A9?= (2)", QString::fromUtf8("Re: Café (2)") },
+        { "a word inside a word", "a=?UTF-8?Q?b?=c", "abc" },
+        { "underscore is a space in Q", "=?UTF-8?Q?a_b?=", "a b" },
+        { "language after the charset", "=?UTF-8*de?Q?Gr=C3=BC=C3=9Fe?=", QString::fromUtf8("Grüße") },
+        { "a word that never closes stays as it is", "=?utf-8?q?broken", "=?utf-8?q?broken" },
+        { "an unknown encoding stays as it is", "=?utf-8?x?abc?=", "=?utf-8?x?abc?=" },
+        { "a multi-byte charset", "=?ISO-2022-JP?B?GyRCMnE1RBsoQg==?=", QString::fromUtf8("会議") },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.why);
+        EXPECT_EQ(maildir::decodeHeaderText(c.raw), c.text);
     }
 }
 
@@ -731,6 +781,10 @@ TEST(MaildirStore, SampleMailboxReadsWhole)
             auto item = (*store)->item(summary.entryID);
             ASSERT_TRUE(item.ok()) << qPrintable(folder.folderPath());
             EXPECT_EQ((*item)->summary().subject, summary.subject);
+            EXPECT_FALSE(summary.subject.contains(QLatin1String("=?"))) << "an encoded word left undecoded";
+            if (summary.subject.startsWith(QString::fromUtf8("Überlänge"))) {
+                EXPECT_TRUE(summary.subject.endsWith(QLatin1String(", Ende"))) << qPrintable(summary.subject);
+            }
             EXPECT_EQ((*item)->parent()->folderPath(), folder.folderPath());
         }
         auto children = folder.folders();

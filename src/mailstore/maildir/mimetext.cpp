@@ -6,6 +6,8 @@
 #include "mailstore/maildir/headerscan.h"
 
 #include <algorithm>
+#include <optional>
+#include <string_view>
 
 namespace quillbox::mail::maildir {
 
@@ -51,11 +53,113 @@ GMimeParserOptions* parserOptions()
     return options;
 }
 
+namespace {
+
+struct EncodedWord {
+    std::size_t begin = 0, end = 0; // of the whole "=?charset?e?text?=" in the header text
+    QByteArray charset; // lower case, without an RFC 2231 language
+    QByteArray bytes; // the text with its encoding undone, still in `charset`
+};
+
+int hexValue(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if ((c | 0x20) >= 'a' && (c | 0x20) <= 'f')
+        return (c | 0x20) - 'a' + 10;
+    return -1;
+}
+
+QByteArray decodeQ(std::string_view text)
+{
+    QByteArray bytes;
+    bytes.reserve(qsizetype(text.size()));
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c == '_') {
+            bytes += ' ';
+        } else if (c == '=' && i + 2 < text.size() && hexValue(text[i + 1]) >= 0 && hexValue(text[i + 2]) >= 0) {
+            bytes += char(hexValue(text[i + 1]) * 16 + hexValue(text[i + 2]));
+            i += 2;
+        } else {
+            bytes += c;
+        }
+    }
+    return bytes;
+}
+
+// The encoded word starting at `begin` ("=?"), read leniently as mail clients write them: no length
+// limit, and no white space required around it.
+std::optional<EncodedWord> encodedWordAt(const std::string& text, std::size_t begin)
+{
+    const std::size_t charsetEnd = text.find('?', begin + 2);
+    if (charsetEnd == std::string::npos || charsetEnd + 2 >= text.size() || text[charsetEnd + 2] != '?')
+        return std::nullopt;
+    const char encoding = char(text[charsetEnd + 1] | 0x20);
+    if (encoding != 'q' && encoding != 'b')
+        return std::nullopt;
+    const std::size_t payload = charsetEnd + 3;
+    const std::size_t close = text.find("?=", payload);
+    if (close == std::string::npos)
+        return std::nullopt;
+    std::string_view charset(text.data() + begin + 2, charsetEnd - begin - 2);
+    charset = charset.substr(0, charset.find('*'));
+    if (charset.empty() || charset.find_first_of(" \t") != std::string_view::npos)
+        return std::nullopt;
+    const std::string_view body(text.data() + payload, close - payload);
+    EncodedWord word { begin, close + 2, QByteArray(charset.data(), qsizetype(charset.size())).toLower(), {} };
+    word.bytes
+        = encoding == 'q' ? decodeQ(body) : QByteArray::fromBase64(QByteArray(body.data(), qsizetype(body.size())));
+    return word;
+}
+
+bool onlyWhiteSpace(std::string_view text)
+{
+    return text.find_first_not_of(" \t\r\n") == std::string_view::npos;
+}
+
+} // namespace
+
+// Encoded words are decoded here rather than by GMime: GMime joins adjacent base64 words of one
+// charset into one base64 stream, and its decoder stops at the padding of the first word, so a long
+// subject folded into several words loses everything after a word that ends in "=". Joining the
+// decoded bytes instead (not the encoded text) also keeps a character whole that the sender split
+// between two words, as much real mail does.
 QString decodeHeaderText(const std::string& raw)
 {
     if (isPlainAscii(raw))
         return QString::fromLatin1(raw.data(), qsizetype(raw.size()));
-    return fromGString(g_mime_utils_header_decode_text(parserOptions(), raw.c_str()));
+    QString text;
+    QByteArray pending; // decoded bytes of adjacent words in `pendingCharset`
+    QByteArray pendingCharset;
+    auto flush = [&] {
+        if (!pending.isEmpty())
+            text += decodeBody(pending, pendingCharset);
+        pending.clear();
+    };
+    std::size_t pos = 0; // start of the text not yet taken
+    bool afterWord = false;
+    for (std::size_t at = raw.find("=?"); at != std::string::npos; at = raw.find("=?", at + 2)) {
+        std::optional<EncodedWord> word = encodedWordAt(raw, at);
+        if (!word)
+            continue;
+        const std::string_view between(raw.data() + pos, at - pos);
+        // White space between two encoded words belongs to neither and goes.
+        if (!(afterWord && onlyWhiteSpace(between))) {
+            flush();
+            text += decodeBody(QByteArray(between.data(), qsizetype(between.size())), {});
+        }
+        if (word->charset != pendingCharset)
+            flush();
+        pendingCharset = word->charset;
+        pending += word->bytes;
+        pos = word->end;
+        at = word->end - 2;
+        afterWord = true;
+    }
+    flush();
+    text += decodeBody(QByteArray(raw.data() + pos, qsizetype(raw.size() - pos)), {});
+    return text;
 }
 
 QList<Address> addressesOf(InternetAddressList* list)
