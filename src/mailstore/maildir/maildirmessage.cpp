@@ -143,20 +143,7 @@ public:
         scan.scan(m_raw.constData(), std::size_t(m_raw.size()), true);
         summarize(m_raw.constData(), scan, file, m_summary);
         m_summary.entryID = entryID;
-        m_headers = decodeBody(m_raw.left(qsizetype(scan.blockLength())), {});
-
-        GMimeStream* stream = g_mime_stream_mem_new_with_buffer(m_raw.constData(), size_t(m_raw.size()));
-        GMimeParser* parser = g_mime_parser_new_with_stream(stream);
-        m_message = g_mime_parser_construct_message(parser, parserOptions());
-        g_object_unref(parser);
-        g_object_unref(stream);
-        if (m_message) {
-            readAddresses();
-            if (GMimeObject* body = g_mime_message_get_mime_part(m_message))
-                collect(body);
-        }
-        if (m_plain.isEmpty() && m_html.isEmpty() && m_attachmentParts.empty())
-            m_plain = textAfterHeaders(scan.blockLength());
+        m_headerLength = scan.blockLength();
     }
     ~MaildirMessage() override
     {
@@ -177,23 +164,46 @@ public:
             return QStringLiteral("IPM.Note");
         }
     }
-    QString senderName() const override { return m_senderName; }
-    QString displayCc() const override { return m_displayCc; }
-    QList<Recipient> recipients() const override { return m_recipients; }
-    QString plainBody() const override { return m_plain; }
-    QString htmlBody() const override { return m_html; }
+    QString senderName() const override { return parsed().m_senderName; }
+    QString displayCc() const override { return parsed().m_displayCc; }
+    QList<Recipient> recipients() const override { return parsed().m_recipients; }
+    QString plainBody() const override { return parsed().m_plain; }
+    QString htmlBody() const override { return parsed().m_html; }
     QByteArray rtfBody() const override { return {}; }
-    QString transportHeaders() const override { return m_headers; }
+    QString transportHeaders() const override { return decodeBody(m_raw.left(qsizetype(m_headerLength)), {}); }
     QByteArray rawMessage() const override { return m_raw; }
     Result<std::vector<std::unique_ptr<Attachment>>> attachments() const override
     {
         std::vector<std::unique_ptr<Attachment>> list;
-        for (GMimeObject* part : m_attachmentParts)
+        for (GMimeObject* part : parsed().m_attachmentParts)
             list.push_back(attachmentOf(part));
         return list;
     }
 
 private:
+    // The full MIME parse, done when a body, recipient or attachment is first asked for: saving the
+    // message as it is needs only its bytes, and the parse costs several times more than reading them.
+    // Not thread-safe, like the rest of an item.
+    const MaildirMessage& parsed() const
+    {
+        if (m_parsed)
+            return *this;
+        m_parsed = true;
+        GMimeStream* stream = g_mime_stream_mem_new_with_buffer(m_raw.constData(), size_t(m_raw.size()));
+        GMimeParser* parser = g_mime_parser_new_with_stream(stream);
+        m_message = g_mime_parser_construct_message(parser, parserOptions());
+        g_object_unref(parser);
+        g_object_unref(stream);
+        if (m_message) {
+            readAddresses();
+            if (GMimeObject* body = g_mime_message_get_mime_part(m_message))
+                collect(body);
+        }
+        if (m_plain.isEmpty() && m_html.isEmpty() && m_attachmentParts.empty())
+            m_plain = textAfterHeaders(m_headerLength);
+        return *this;
+    }
+
     // A file GMime finds no body in (no headers at all, a broken MIME structure) still has its text.
     QString textAfterHeaders(std::size_t headerLength) const
     {
@@ -207,7 +217,7 @@ private:
         return text;
     }
 
-    void readAddresses()
+    void readAddresses() const
     {
         const QList<Address> from = addressesOf(g_mime_message_get_from(m_message));
         if (!from.isEmpty())
@@ -229,7 +239,7 @@ private:
     // Every inline text/plain part is body text (a list footer after the message stays with it);
     // the first inline text/html part is the HTML body; every other leaf part, and every attached
     // mail, is an attachment, so that no part of the message is lost.
-    void collect(GMimeObject* object)
+    void collect(GMimeObject* object) const
     {
         if (GMIME_IS_MULTIPART(object)) {
             GMimeMultipart* multipart = GMIME_MULTIPART(object);
@@ -283,15 +293,16 @@ private:
     QByteArray m_raw;
     std::function<std::unique_ptr<Folder>()> m_parent;
     ItemSummary m_summary;
-    GMimeMessage* m_message = nullptr;
-    QString m_headers;
-    QString m_senderName;
-    QString m_displayCc;
-    QList<Recipient> m_recipients;
-    QString m_plain;
-    QString m_html;
-    bool m_htmlTaken = false;
-    std::vector<GMimeObject*> m_attachmentParts; // owned by m_message
+    std::size_t m_headerLength = 0;
+    mutable bool m_parsed = false;
+    mutable GMimeMessage* m_message = nullptr;
+    mutable QString m_senderName;
+    mutable QString m_displayCc;
+    mutable QList<Recipient> m_recipients;
+    mutable QString m_plain;
+    mutable QString m_html;
+    mutable bool m_htmlTaken = false;
+    mutable std::vector<GMimeObject*> m_attachmentParts; // owned by m_message
 };
 
 } // namespace
