@@ -202,10 +202,22 @@ void writeMailDirectory(
     }
     const QString attachmentKey = joinKey(key, QStringLiteral("attachments"));
     for (const auto& attachment : *attachments) {
-        const auto [stem, extension]
+        auto [stem, extension]
             = output::splitExtension(output::safeComponent(attachment->fileName(), QStringLiteral("attachment")));
+        Result<QByteArray> content = attachment->data();
+        // An Outlook item attached to a mail has no bytes of its own: it is written as the .msg file
+        // Outlook would give for it.
+        if (!content) {
+            if (const std::unique_ptr<mail::MailItem> embedded = attachment->embeddedMessage()) {
+                content = msgContent(*embedded);
+                if (extension.compare(QLatin1String(".msg"), Qt::CaseInsensitive) != 0) {
+                    stem += extension;
+                    extension = QStringLiteral(".msg");
+                }
+            }
+        }
         const QString fileName = session.names.claim(attachmentKey, stem, extension);
-        writeContent(session, *attachmentDir, fileName, attachment->data(), failures);
+        writeContent(session, *attachmentDir, fileName, content, failures);
     }
 }
 

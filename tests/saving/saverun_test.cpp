@@ -928,3 +928,35 @@ TEST_F(SampleStore, EveryMsgFileReadsBack)
         }
     }
 }
+
+// An Outlook item attached to a mail has no bytes of its own; it used to fail the whole mail in "dir" output.
+TEST(SaveRunPst, AttachedOutlookItemIsWrittenAsMsgFile)
+{
+    QTemporaryDir temp;
+    ASSERT_TRUE(temp.isValid());
+    const QString store = QStringLiteral(TEST_DATA_DIR "/pst/pstsdk_submessage.pst");
+    const NamespaceFactory factory = [store] {
+        return mail::Namespace::fromStores({ { QStringLiteral("Sub"), store } });
+    };
+    ResultList list;
+    ScriptedPerson person;
+    SearchMailFolder(person, saveSettings("dir", "%3"), QStringLiteral("\\\\Sub"), list, factory);
+    ASSERT_EQ(person.messages(), QStringList());
+    ASSERT_EQ(list.count(), 1);
+
+    const QString dest = temp.filePath(QStringLiteral("dest"));
+    const SaveSummary summary
+        = SaveRun(person, saveSettings("dir", "%3"), QStringLiteral("\\\\Sub"), list, dest, factory);
+    EXPECT_TRUE(summary.ok());
+    EXPECT_EQ(summary.failed, 0);
+    EXPECT_EQ(person.messages(), QStringList());
+
+    QStringList msgFiles;
+    QDirIterator it(dest, { QStringLiteral("*.msg") }, QDir::Files, QDirIterator::Subdirectories);
+    while (it.hasNext())
+        msgFiles << it.next();
+    ASSERT_EQ(msgFiles.size(), 1);
+    EXPECT_TRUE(msgFiles.first().contains(QLatin1String("/attachments/")));
+    // A compound file: what Outlook and every .msg reader open.
+    EXPECT_TRUE(readAll(msgFiles.first()).startsWith(QByteArray::fromHex("D0CF11E0A1B11AE1")));
+}
