@@ -41,7 +41,7 @@ QString sample(const char* name)
 const char* const kReadableSamples[] = {
     "aspose_Outlook.pst",
     "aspose_SampleOstFile.ost",
-    "aspose_Test_part1.pst",
+    "aspose_Test_chunk1.pst",
     "javalibpst_dist-list.pst",
     "javalibpst_passworded.pst",
     "pstsdk_sample1.pst",
@@ -163,7 +163,7 @@ TEST(PstStore, FolderTreeAndMessagesAsLibpffSeesThem)
                 "Sync Issues\\Server Failures=0", "RSS Feeds=0", "Quick Step Settings=0", "Suggested Contacts=0",
                 "News Feed=0" } },
         // pffexport writes the second folder of a name as "FolderNNNNN"; libpff names both alike.
-        { "aspose_Test_part1.pst",
+        { "aspose_Test_chunk1.pst",
             { "=0", "Deleted Items=0", "Deleted Items\\SubInbox=0", "Deleted Items\\SubInbox=0", "Inbox=0", "Outbox=0",
                 "Sent Items=31", "Calendar=0", "Contacts=0", "Journal=0", "Notes=0", "Tasks=0", "Drafts=0",
                 "RSS Feeds=0", "Junk E-mail=0", "Inbox=0" } },
@@ -338,7 +338,7 @@ TEST(PstItemClass, FollowsTheMessageClass)
 }
 
 // The listing reads the file with our own reader, the whole item comes from libpff: both must agree.
-// libpff cannot read 12 contacts of aspose_Test_part1.pst (a property of type 0000 stops it); the
+// libpff cannot read 12 contacts of aspose_Test_chunk1.pst (a property of type 0000 stops it); the
 // listing shows them with what our reader finds, and the whole item is an Error with libpff's reason.
 TEST(PstStore, EveryEntryIDFindsItsItemAgain)
 {
@@ -359,7 +359,7 @@ TEST(PstStore, EveryEntryIDFindsItsItemAgain)
                 EXPECT_EQ(item.error().code, Error::Code::Unreadable);
                 EXPECT_TRUE(item.error().detail.contains(QStringLiteral("unsupported value type")));
                 EXPECT_EQ(listed.itemClass, 40);
-                EXPECT_EQ(QLatin1String(file), QLatin1String("aspose_Test_part1.pst"));
+                EXPECT_EQ(QLatin1String(file), QLatin1String("aspose_Test_chunk1.pst"));
                 ++unreadable;
                 continue;
             }
@@ -634,7 +634,7 @@ TEST(PstNodeDatabase, ListsEverySampleAsLibpffDoes)
                 pending.push_back(*it);
         }
         EXPECT_GT(compared, 2);
-        EXPECT_EQ(libpffCannot, QLatin1String(file) == QLatin1String("aspose_Test_part1.pst") ? 12 : 0);
+        EXPECT_EQ(libpffCannot, QLatin1String(file) == QLatin1String("aspose_Test_chunk1.pst") ? 12 : 0);
     }
 }
 
