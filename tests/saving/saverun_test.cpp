@@ -960,3 +960,61 @@ TEST(SaveRunPst, AttachedOutlookItemIsWrittenAsMsgFile)
     // A compound file: what Outlook and every .msg reader open.
     EXPECT_TRUE(readAll(msgFiles.first()).startsWith(QByteArray::fromHex("D0CF11E0A1B11AE1")));
 }
+
+// The save run over an Outlook data file: every output type writes every mail, and the .msg files hold
+// what the PST item holds.
+TEST(SaveRunPst, EveryOutputTypeWritesEveryMailOfAPstStore)
+{
+    QTemporaryDir temp;
+    ASSERT_TRUE(temp.isValid());
+    const QString store = QStringLiteral(TEST_DATA_DIR "/pst/aspose_Outlook.pst");
+    const NamespaceFactory factory = [store] {
+        return mail::Namespace::fromStores({ { QStringLiteral("Aspose"), store } });
+    };
+    ResultList list;
+    ScriptedPerson person;
+    SearchMailFolder(person, saveSettings("msg", "%6"), QStringLiteral("\\\\Aspose"), list, factory);
+    ASSERT_EQ(person.messages(), QStringList());
+    ASSERT_EQ(list.count(), 14);
+
+    for (const char* type : { "msg", "txt", "rtf", "eml", "dir" }) {
+        SCOPED_TRACE(type);
+        const QString dest = temp.filePath(QString::fromLatin1(type));
+        const SaveSummary summary
+            = SaveRun(person, saveSettings(type, "%6"), QStringLiteral("\\\\Aspose"), list, dest, factory);
+        EXPECT_TRUE(summary.ok());
+        EXPECT_EQ(summary.failed, 0);
+        EXPECT_EQ(summary.written, 14);
+        EXPECT_EQ(person.messages(), QStringList());
+        EXPECT_EQ(QDir(dest).entryList(QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot).size(), 14);
+    }
+
+    QStringList paths;
+    for (int i = 0; i < list.count(); ++i)
+        paths << temp.filePath(QStringLiteral("msg/")) + list.row(i).cells[ColEntryID] + QStringLiteral(".msg");
+    const QList<QJsonObject> read = readWithMsgReader(paths);
+    ASSERT_EQ(read.size(), list.count());
+    for (int i = 0; i < list.count(); ++i) {
+        auto found = factory().getItemFromID(list.row(i).cells[ColEntryID]);
+        ASSERT_TRUE(found.ok());
+        const mail::MailItem& mail = **found;
+        SCOPED_TRACE(qPrintable(mail.summary().subject));
+        const QJsonObject& o = read[i];
+        EXPECT_EQ(o[u"subject"].toString(), mail.summary().subject);
+        EXPECT_EQ(o[u"body"].toString(), mail.plainBody());
+        const QJsonArray recipients = o[u"recipients"].toArray();
+        ASSERT_EQ(recipients.size(), mail.recipients().size());
+        for (qsizetype r = 0; r < recipients.size(); ++r)
+            EXPECT_EQ(recipients[r].toObject()[u"email"].toString(), mail.recipients()[r].address);
+        const auto attachments = mail.attachments();
+        ASSERT_TRUE(attachments.ok());
+        const QJsonArray got = o[u"attachments"].toArray();
+        ASSERT_EQ(size_t(got.size()), attachments->size());
+        for (size_t a = 0; a < attachments->size(); ++a) {
+            const mail::Attachment& attachment = *(*attachments)[a];
+            if (!attachment.embeddedMessage()) {
+                EXPECT_EQ(got[qsizetype(a)].toObject()[u"sha256"].toString(), sha256(*attachment.data()));
+            }
+        }
+    }
+}
