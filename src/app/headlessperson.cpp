@@ -4,14 +4,14 @@
 namespace quillbox {
 
 namespace {
-    class SilentProgress : public Progress {
-    public:
-        void setStatus(const QString &) override { }
-        void setValue(qint64) override { }
-    };
+class SilentProgress : public Progress {
+public:
+    void setStatus(const QString&) override { }
+    void setValue(qint64) override { }
+};
 } // namespace
 
-void HeadlessPerson::writeLine(const QString &text)
+void HeadlessPerson::writeLine(const QString& text)
 {
     // One line per box: line breaks inside the text would split it.
     QString line = text;
@@ -22,27 +22,41 @@ void HeadlessPerson::writeLine(const QString &text)
     std::fflush(m_out);
 }
 
-void HeadlessPerson::message(const QString &text)
+void HeadlessPerson::message(const QString& text)
 {
     ++m_messages;
     writeLine(text);
 }
 
-WarningAnswer HeadlessPerson::warning(const QString &title, const QString &text)
+WarningAnswer HeadlessPerson::warning(const QString& title, const QString& text)
 {
     ++m_messages;
     writeLine(title + QLatin1String(": ") + text);
     return WarningAnswer::Ignore;
 }
 
-QString HeadlessPerson::inputBox(const QString &) { return {}; }
+QString HeadlessPerson::inputBox(const QString&)
+{
+    return {};
+}
 
-std::optional<QString> HeadlessPerson::pickMailFolder() { return std::nullopt; }
+std::optional<QString> HeadlessPerson::pickMailFolder()
+{
+    return std::nullopt;
+}
 
-QString HeadlessPerson::chooseDirectory(const QString &) { return {}; }
+QString HeadlessPerson::chooseDirectory(const QString&)
+{
+    return {};
+}
 
-void HeadlessPerson::openDocument(const QString &) { }
+void HeadlessPerson::openDocument(const QString&)
+{
+}
 
-std::unique_ptr<Progress> HeadlessPerson::progress(const QString &, qint64) { return std::make_unique<SilentProgress>(); }
+std::unique_ptr<Progress> HeadlessPerson::progress(const QString&, qint64)
+{
+    return std::make_unique<SilentProgress>();
+}
 
 } // namespace quillbox

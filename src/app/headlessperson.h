@@ -12,23 +12,26 @@ namespace quillbox {
 /// prompts are answered as if cancelled.
 class HeadlessPerson : public Person {
 public:
-    explicit HeadlessPerson(std::FILE *out = stderr) : m_out(out) { }
+    explicit HeadlessPerson(std::FILE* out = stderr)
+        : m_out(out)
+    {
+    }
 
-    void message(const QString &text) override;
-    WarningAnswer warning(const QString &title, const QString &text) override;
-    QString inputBox(const QString &prompt) override;
+    void message(const QString& text) override;
+    WarningAnswer warning(const QString& title, const QString& text) override;
+    QString inputBox(const QString& prompt) override;
     std::optional<QString> pickMailFolder() override;
-    QString chooseDirectory(const QString &title) override;
-    void openDocument(const QString &target) override;
-    std::unique_ptr<Progress> progress(const QString &caption, qint64 maximum) override;
+    QString chooseDirectory(const QString& title) override;
+    void openDocument(const QString& target) override;
+    std::unique_ptr<Progress> progress(const QString& caption, qint64 maximum) override;
 
     /// How many message and warning boxes were shown; an unattended run ends with status 1 when this is not 0.
     int messagesShown() const { return m_messages; }
 
 private:
-    void writeLine(const QString &text);
+    void writeLine(const QString& text);
 
-    std::FILE *m_out;
+    std::FILE* m_out;
     int m_messages = 0;
 };
 

@@ -23,6 +23,9 @@ QString programFolder()
     return configHome() + QLatin1String("/Quillbox");
 }
 
-QString defaultIniPath() { return programFolder() + QLatin1String("/Quillbox.ini"); }
+QString defaultIniPath()
+{
+    return programFolder() + QLatin1String("/Quillbox.ini");
+}
 
 } // namespace quillbox

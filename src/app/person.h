@@ -18,7 +18,7 @@ enum class WarningAnswer { Abort, Retry, Ignore };
 class Progress {
 public:
     virtual ~Progress() = default;
-    virtual void setStatus(const QString &text) = 0;
+    virtual void setStatus(const QString& text) = 0;
     virtual void setValue(qint64 value) = 0;
 };
 
@@ -30,25 +30,25 @@ public:
     virtual ~Person() = default;
 
     /// A message box with the text alone, an OK button, no icon and the application title.
-    virtual void message(const QString &text) = 0;
+    virtual void message(const QString& text) = 0;
 
     /// A warning box (exclamation icon) with Abort, Retry and Ignore and its own title.
-    virtual WarningAnswer warning(const QString &title, const QString &text) = 0;
+    virtual WarningAnswer warning(const QString& title, const QString& text) = 0;
 
     /// An input box with OK and Cancel and an empty default; returns the typed text, or an empty text on Cancel.
-    virtual QString inputBox(const QString &prompt) = 0;
+    virtual QString inputBox(const QString& prompt) = 0;
 
     /// The mail folder chooser; returns the chosen folder's path, or nothing when the person cancels.
     virtual std::optional<QString> pickMailFolder() = 0;
 
     /// The directory chooser with `title`; returns the chosen directory, or an empty text on Cancel.
-    virtual QString chooseDirectory(const QString &title) = 0;
+    virtual QString chooseDirectory(const QString& title) = 0;
 
     /// Opens a file, document or web address with the desktop's default handler; failures are not reported.
-    virtual void openDocument(const QString &target) = 0;
+    virtual void openDocument(const QString& target) = 0;
 
     /// Shows a progress window without an owner that does not block; it closes when the result is destroyed.
-    virtual std::unique_ptr<Progress> progress(const QString &caption, qint64 maximum) = 0;
+    virtual std::unique_ptr<Progress> progress(const QString& caption, qint64 maximum) = 0;
 };
 
 } // namespace quillbox

@@ -28,18 +28,24 @@ struct Error {
 /// A value or the Error that prevented it. Nothing is thrown across the core's interfaces.
 template <class T> class [[nodiscard]] Result {
 public:
-    Result(T value) : m_v(std::move(value)) { }
-    Result(Error error) : m_v(std::move(error)) { }
+    Result(T value)
+        : m_v(std::move(value))
+    {
+    }
+    Result(Error error)
+        : m_v(std::move(error))
+    {
+    }
 
     bool ok() const { return m_v.index() == 0; }
     explicit operator bool() const { return ok(); }
-    T &value() { return std::get<0>(m_v); }
-    const T &value() const { return std::get<0>(m_v); }
-    T &operator*() { return value(); }
-    const T &operator*() const { return value(); }
-    T *operator->() { return &value(); }
-    const T *operator->() const { return &value(); }
-    const Error &error() const { return std::get<1>(m_v); }
+    T& value() { return std::get<0>(m_v); }
+    const T& value() const { return std::get<0>(m_v); }
+    T& operator*() { return value(); }
+    const T& operator*() const { return value(); }
+    T* operator->() { return &value(); }
+    const T* operator->() const { return &value(); }
+    const Error& error() const { return std::get<1>(m_v); }
 
 private:
     std::variant<T, Error> m_v;
@@ -47,6 +53,9 @@ private:
 
 /// The outcome of an operation that gives no value.
 using Status = Result<std::monostate>;
-inline Status success() { return Status(std::monostate {}); }
+inline Status success()
+{
+    return Status(std::monostate {});
+}
 
 } // namespace quillbox

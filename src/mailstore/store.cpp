@@ -2,8 +2,8 @@
 #include "mailstore/store.h"
 
 #include "mailstore/maildir/maildirstore.h"
-#include "mailstore/pst/pststore.h"
 #include "mailstore/profile.h"
+#include "mailstore/pst/pststore.h"
 
 #include <QFile>
 #include <QFileInfo>

@@ -24,7 +24,10 @@ inline constexpr int kClassReport = 46;
 inline constexpr int kClassMeetingRequest = 53;
 
 /// The time of a field the store does not have: 1 January 4501 00:00:00 (local time).
-inline QDateTime noDate() { return QDateTime(QDate(4501, 1, 1), QTime(0, 0)); }
+inline QDateTime noDate()
+{
+    return QDateTime(QDate(4501, 1, 1), QTime(0, 0));
+}
 
 /// What the search reads of one item: its class, the three times and the list's texts.
 /// Filled from headers alone; no body is read.
@@ -66,7 +69,7 @@ public:
 class MailItem {
 public:
     virtual ~MailItem() = default;
-    virtual const ItemSummary &summary() const = 0;
+    virtual const ItemSummary& summary() const = 0;
     /// The folder that holds the item (null for an embedded mail).
     virtual std::unique_ptr<Folder> parent() const = 0;
 
@@ -95,19 +98,19 @@ public:
     /// The direct sub-folders, in the store's order.
     virtual Result<std::vector<std::unique_ptr<Folder>>> folders() const = 0;
     /// The direct sub-folder with this name (matched without regard to case), or null.
-    virtual std::unique_ptr<Folder> folder(const QString &name) const
+    virtual std::unique_ptr<Folder> folder(const QString& name) const
     {
         auto children = folders();
         if (!children)
             return nullptr;
-        for (auto &child : *children)
+        for (auto& child : *children)
             if (child->name().compare(name, Qt::CaseInsensitive) == 0)
                 return std::move(child);
         return nullptr;
     }
     /// Calls `visit` for every item of the folder, of every class, in the store's order, with headers only.
     /// An item that is damaged is visited with what can be read; an Error means the folder could not be read.
-    virtual Status items(const std::function<void(const ItemSummary &)> &visit) const = 0;
+    virtual Status items(const std::function<void(const ItemSummary&)>& visit) const = 0;
 };
 
 /// One store of the profile: a Maildir tree or an Outlook data file.
@@ -119,14 +122,14 @@ public:
     /// The store's top-level folder (named after the store); an Error when the store cannot be opened.
     virtual Result<std::unique_ptr<Folder>> topFolder() = 0;
     /// Whether `entryID` names an item of this store (checked without opening the item).
-    virtual bool owns(const QString &entryID) const = 0;
+    virtual bool owns(const QString& entryID) const = 0;
     /// The item with this entry identifier; NotFound when it is gone.
-    virtual Result<std::unique_ptr<MailItem>> item(const QString &entryID) = 0;
+    virtual Result<std::unique_ptr<MailItem>> item(const QString& entryID) = 0;
 };
 
 /// Opens the store at `location` under `name`: a directory is a Maildir tree, a file that
 /// starts with "!BDN" an Outlook data file. Cheap: nothing expensive is read before it is needed.
-Result<std::unique_ptr<Store>> openStore(const QString &name, const QString &location);
+Result<std::unique_ptr<Store>> openStore(const QString& name, const QString& location);
 
 /// The namespace: every store of the profile. Created for each search, picker call and save run.
 class Namespace {
@@ -135,18 +138,18 @@ public:
     /// section [Stores]; with no profile file, the bundled sample store "Sample Mailbox".
     static Namespace fromProfile();
     /// A namespace over the given (name, location) pairs, for tests and the picker.
-    static Namespace fromStores(const QList<std::pair<QString, QString>> &stores);
+    static Namespace fromStores(const QList<std::pair<QString, QString>>& stores);
     /// A namespace over stores that are already open (tests use in-memory stores).
     static Namespace fromOpenStores(std::vector<std::unique_ptr<Store>> stores);
 
     /// The stores, in profile order; a store that could not be opened is left out (see failures()).
-    const std::vector<std::unique_ptr<Store>> &stores() const { return m_stores; }
+    const std::vector<std::unique_ptr<Store>>& stores() const { return m_stores; }
     /// The top-level folder of the store with this name (matched without regard to case), or an Error.
-    Result<std::unique_ptr<Folder>> topFolder(const QString &storeName) const;
+    Result<std::unique_ptr<Folder>> topFolder(const QString& storeName) const;
     /// The mail item with this entry identifier, searched in every store.
-    Result<std::unique_ptr<MailItem>> getItemFromID(const QString &entryID) const;
+    Result<std::unique_ptr<MailItem>> getItemFromID(const QString& entryID) const;
     /// Stores of the profile that could not be opened, with why.
-    const QList<Error> &failures() const { return m_failures; }
+    const QList<Error>& failures() const { return m_failures; }
 
 private:
     std::vector<std::unique_ptr<Store>> m_stores;

@@ -1,16 +1,16 @@
 // SPDX-License-Identifier: MIT
 #include "app/headlessperson.h"
 
-#include <gtest/gtest.h>
 #include <cstdio>
+#include <gtest/gtest.h>
 
 using namespace quillbox;
 
 TEST(HeadlessPerson, WritesOneLinePerBoxAndCountsThem)
 {
-    char *buffer = nullptr;
+    char* buffer = nullptr;
     size_t size = 0;
-    std::FILE *out = open_memstream(&buffer, &size);
+    std::FILE* out = open_memstream(&buffer, &size);
     {
         HeadlessPerson person(out);
         person.message(QStringLiteral("Error saving email."));
@@ -21,6 +21,6 @@ TEST(HeadlessPerson, WritesOneLinePerBoxAndCountsThem)
     }
     std::fclose(out);
     EXPECT_EQ(std::string(buffer, size),
-              "Quillbox: Error saving email.\nQuillbox: Usage:  | Quillbox a | Quillbox b\nQuillbox: T: 5, bad\n");
+        "Quillbox: Error saving email.\nQuillbox: Usage:  | Quillbox a | Quillbox b\nQuillbox: T: 5, bad\n");
     std::free(buffer);
 }

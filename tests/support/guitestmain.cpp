@@ -5,7 +5,7 @@
 
 #include "support/testenv.h"
 
-int main(int argc, char **argv)
+int main(int argc, char** argv)
 {
     quillbox::test::setFixedEnvironment();
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))

@@ -4,20 +4,24 @@
 namespace quillbox::test {
 
 namespace {
-    class RecordingProgress : public Progress {
-    public:
-        RecordingProgress(std::vector<ScriptedPerson::ProgressRecord> &all, size_t index) : m_all(all), m_index(index) { }
-        ~RecordingProgress() override { m_all[m_index].closed = true; }
-        void setStatus(const QString &text) override { m_all[m_index].statuses << text; }
-        void setValue(qint64 value) override { m_all[m_index].values.push_back(value); }
+class RecordingProgress : public Progress {
+public:
+    RecordingProgress(std::vector<ScriptedPerson::ProgressRecord>& all, size_t index)
+        : m_all(all)
+        , m_index(index)
+    {
+    }
+    ~RecordingProgress() override { m_all[m_index].closed = true; }
+    void setStatus(const QString& text) override { m_all[m_index].statuses << text; }
+    void setValue(qint64 value) override { m_all[m_index].values.push_back(value); }
 
-    private:
-        std::vector<ScriptedPerson::ProgressRecord> &m_all;
-        size_t m_index;
-    };
+private:
+    std::vector<ScriptedPerson::ProgressRecord>& m_all;
+    size_t m_index;
+};
 } // namespace
 
-WarningAnswer ScriptedPerson::warning(const QString &title, const QString &text)
+WarningAnswer ScriptedPerson::warning(const QString& title, const QString& text)
 {
     m_warnings << title + u'|' + text;
     if (m_warningAnswers.empty())
@@ -27,7 +31,7 @@ WarningAnswer ScriptedPerson::warning(const QString &title, const QString &text)
     return answer;
 }
 
-QString ScriptedPerson::inputBox(const QString &prompt)
+QString ScriptedPerson::inputBox(const QString& prompt)
 {
     m_prompts << prompt;
     if (m_inputs.empty())
@@ -51,7 +55,7 @@ std::optional<QString> ScriptedPerson::pickMailFolder()
     return folder;
 }
 
-QString ScriptedPerson::chooseDirectory(const QString &title)
+QString ScriptedPerson::chooseDirectory(const QString& title)
 {
     m_prompts << title;
     if (m_directories.empty())
@@ -61,9 +65,9 @@ QString ScriptedPerson::chooseDirectory(const QString &title)
     return answer;
 }
 
-std::unique_ptr<Progress> ScriptedPerson::progress(const QString &caption, qint64 maximum)
+std::unique_ptr<Progress> ScriptedPerson::progress(const QString& caption, qint64 maximum)
 {
-    m_progress.push_back({caption, maximum, {}, {}, false});
+    m_progress.push_back({ caption, maximum, {}, {}, false });
     return std::make_unique<RecordingProgress>(m_progress, m_progress.size() - 1);
 }
 

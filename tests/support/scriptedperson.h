@@ -21,28 +21,38 @@ public:
         bool closed = false;
     };
 
-    explicit ScriptedPerson(QStringList inputs = {}) : m_inputs(inputs.begin(), inputs.end()) { }
+    explicit ScriptedPerson(QStringList inputs = {})
+        : m_inputs(inputs.begin(), inputs.end())
+    {
+    }
 
-    void message(const QString &text) override { m_messages << text; }
-    WarningAnswer warning(const QString &title, const QString &text) override;
-    QString inputBox(const QString &prompt) override;
+    void message(const QString& text) override { m_messages << text; }
+    WarningAnswer warning(const QString& title, const QString& text) override;
+    QString inputBox(const QString& prompt) override;
     std::optional<QString> pickMailFolder() override;
-    QString chooseDirectory(const QString &title) override;
-    void openDocument(const QString &target) override { m_opened << target; }
-    std::unique_ptr<Progress> progress(const QString &caption, qint64 maximum) override;
+    QString chooseDirectory(const QString& title) override;
+    void openDocument(const QString& target) override { m_opened << target; }
+    std::unique_ptr<Progress> progress(const QString& caption, qint64 maximum) override;
 
     // Script.
     void addWarningAnswer(WarningAnswer answer) { m_warningAnswers.push_back(answer); }
     void addPickedFolder(std::optional<QString> folder) { m_pickedFolders.push_back(std::move(folder)); }
-    void addDirectory(const QString &dir) { m_directories.push_back(dir); }
+    void addDirectory(const QString& dir) { m_directories.push_back(dir); }
 
     // Record.
-    const QStringList &messages() const { return m_messages; }
-    const QStringList &warnings() const { return m_warnings; } // "title|text"
-    const QStringList &prompts() const { return m_prompts; }
-    const QStringList &opened() const { return m_opened; }
-    const std::vector<ProgressRecord> &progressWindows() const { return m_progress; }
-    void clear() { m_messages.clear(); m_warnings.clear(); m_prompts.clear(); m_opened.clear(); m_progress.clear(); }
+    const QStringList& messages() const { return m_messages; }
+    const QStringList& warnings() const { return m_warnings; } // "title|text"
+    const QStringList& prompts() const { return m_prompts; }
+    const QStringList& opened() const { return m_opened; }
+    const std::vector<ProgressRecord>& progressWindows() const { return m_progress; }
+    void clear()
+    {
+        m_messages.clear();
+        m_warnings.clear();
+        m_prompts.clear();
+        m_opened.clear();
+        m_progress.clear();
+    }
 
 private:
     std::deque<QString> m_inputs;

@@ -6,7 +6,7 @@
 
 #include "support/testenv.h"
 
-int main(int argc, char **argv)
+int main(int argc, char** argv)
 {
     quillbox::test::setFixedEnvironment();
     QCoreApplication app(argc, argv);
