@@ -12,6 +12,7 @@
 // The floor is timed again before each output type, so that a change in the machine's load (it is shared)
 // weighs on both sides of each ratio; each figure is the best of --repeat runs.
 #include "app/headlessperson.h"
+#include "benchutil.h"
 #include "saving/saverun.h"
 
 #include <QCommandLineParser>
@@ -29,29 +30,6 @@
 using namespace quillbox;
 
 namespace {
-
-bool generateStore(const QString& dir, qint64 count, int folders)
-{
-#ifndef QUILLBOX_GENMAILDIR
-    Q_UNUSED(dir)
-    Q_UNUSED(count)
-    Q_UNUSED(folders)
-    std::fprintf(stderr, "bench_save: built without quillbox-genmaildir; pass --store with an existing store\n");
-    return false;
-#else
-    // The arguments of bench_search, so that both use one store.
-    const QStringList arguments { QStringLiteral("--out"), dir, QStringLiteral("--count"), QString::number(count),
-        QStringLiteral("--folders"), QString::number(folders), QStringLiteral("--fanout"), QStringLiteral("8"),
-        QStringLiteral("--depth"), QStringLiteral("3"), QStringLiteral("--size"), QStringLiteral("8192"),
-        QStringLiteral("--attachments"), QStringLiteral("10") };
-    std::printf("generating: %s %s\n", QUILLBOX_GENMAILDIR, qPrintable(arguments.join(u' ')));
-    std::fflush(stdout);
-    QProcess generator;
-    generator.setProcessChannelMode(QProcess::ForwardedChannels);
-    generator.start(QStringLiteral(QUILLBOX_GENMAILDIR), arguments);
-    return generator.waitForFinished(-1) && generator.exitStatus() == QProcess::NormalExit && generator.exitCode() == 0;
-#endif
-}
 
 bool run(const QString& program, const QStringList& arguments)
 {
@@ -98,13 +76,6 @@ template <class Run> Timing best(int repeat, int who, Run&& run)
     return timing;
 }
 
-double peakMiB()
-{
-    rusage usage {};
-    getrusage(RUSAGE_SELF, &usage);
-    return double(usage.ru_maxrss) / 1024.0;
-}
-
 } // namespace
 
 int main(int argc, char** argv)
@@ -141,22 +112,8 @@ int main(int argc, char** argv)
     const QStringList types
         = parser.isSet(typesOption) ? parser.value(typesOption).split(u',') : QStringList { "eml", "txt", "msg" };
 
-    // A store is reused only when the generator finished writing it.
-    const QString completeMark = store + QLatin1String(".complete");
-    if (!QFileInfo::exists(completeMark)) {
-        if (QDir(store).exists() && !QDir(store).isEmpty()) {
-            std::fprintf(
-                stderr, "bench_save: %s is not empty and was not generated completely; remove it\n", qPrintable(store));
-            return 1;
-        }
-        if (!generateStore(store, count, folderCount)) {
-            std::fprintf(stderr, "bench_save: quillbox-genmaildir failed\n");
-            return 1;
-        }
-        QFile mark(completeMark);
-        if (!mark.open(QIODevice::WriteOnly))
-            return 1;
-    }
+    if (!bench::ensureStore(store, count, folderCount))
+        return 1;
     const QString scratch = out + QStringLiteral("/quillbox-bench-save-%1").arg(QCoreApplication::applicationPid());
     const QString copy = scratch + QStringLiteral("/copy-before-%1-%2");
     if (!QDir().mkpath(scratch)) {
@@ -191,7 +148,7 @@ int main(int argc, char** argv)
     std::printf("settings: FnFormat \"%s\", DateFormat \"%s\", folder option %s\n", qPrintable(settings.FnFormat),
         qPrintable(settings.DateFormat), settings.UseFnFolder ? "on" : "off");
     std::printf("search of %s: %.3f s (CPU %.3f s); peak memory after it: %.1f MiB\n", qPrintable(mailFolder),
-        search.wall, search.cpu, peakMiB());
+        search.wall, search.cpu, bench::peakMiB());
     std::printf("floor: cp -r %s %s, timed before each save run; best of %d runs each, wall and CPU apart\n",
         qPrintable(store), qPrintable(copy.arg(QStringLiteral("TYPE"), QStringLiteral("N"))), repeat);
     std::fflush(stdout);
@@ -221,7 +178,7 @@ int main(int argc, char** argv)
         if (!summary.ok())
             status = 1;
     }
-    std::printf("peak memory (ru_maxrss): %.1f MiB (target < 300)\n", peakMiB());
+    std::printf("peak memory (ru_maxrss): %.1f MiB (target < 300)\n", bench::peakMiB());
     if (parser.isSet(keepOption)) {
         std::printf("kept: %s\n", qPrintable(scratch));
     } else {
