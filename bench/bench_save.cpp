@@ -3,7 +3,7 @@
 // floor of copying the same message files with `cp -r` into a fresh directory on the same disk.
 //
 //   bench_save [--store DIR] [--count N] [--folders N] [--out DIR] [--types eml,txt,msg] [--folder-option]
-//              [--repeat N] [--keep]
+//              [--repeat N] [--threads N] [--keep]
 //
 // The store is the one bench_search uses: written by quillbox-genmaildir into DIR (default
 // $TMPDIR/quillbox-bench-<count>x<folders>) unless an earlier run left it complete there, and kept. The
@@ -97,9 +97,11 @@ int main(int argc, char** argv)
         QStringLiteral("folder-option"), QStringLiteral("Save into sub-directories per folder."));
     const QCommandLineOption repeatOption(QStringLiteral("repeat"),
         QStringLiteral("Timed runs of each, the best counts (default 2)."), QStringLiteral("n"));
+    const QCommandLineOption threadsOption(QStringLiteral("threads"),
+        QStringLiteral("Worker threads of the save run (default: one per processor but one)."), QStringLiteral("n"));
     const QCommandLineOption keepOption(QStringLiteral("keep"), QStringLiteral("Keep the copies (to look at them)."));
-    parser.addOptions(
-        { storeOption, countOption, foldersOption, outOption, typesOption, folderOption, repeatOption, keepOption });
+    parser.addOptions({ storeOption, countOption, foldersOption, outOption, typesOption, folderOption, repeatOption,
+        threadsOption, keepOption });
     parser.process(app);
     const qint64 count = parser.isSet(countOption) ? parser.value(countOption).toLongLong() : 100'000;
     const int folderCount = parser.isSet(foldersOption) ? parser.value(foldersOption).toInt() : 200;
@@ -109,6 +111,7 @@ int main(int argc, char** argv)
     const QString out
         = parser.isSet(outOption) ? QDir(parser.value(outOption)).absolutePath() : QFileInfo(store).absolutePath();
     const int repeat = std::max(1, parser.isSet(repeatOption) ? parser.value(repeatOption).toInt() : 2);
+    const int threads = parser.isSet(threadsOption) ? parser.value(threadsOption).toInt() : -1;
     const QStringList types
         = parser.isSet(typesOption) ? parser.value(typesOption).split(u',') : QStringList { "eml", "txt", "msg" };
 
@@ -167,7 +170,8 @@ int main(int argc, char** argv)
         SaveSummary summary;
         const Timing save = best(repeat, RUSAGE_SELF, [&](int i) {
             const QString destination = scratch + QStringLiteral("/%1-%2").arg(type).arg(i);
-            summary = SaveRun(person, settings, mailFolder, list, destination, openNamespace);
+            summary = SaveRun(
+                person, settings, mailFolder, list, destination, openNamespace, output::Disk::system(), threads);
         });
         const double limit = type == u"eml" ? 2.0 : type == u"txt" ? 3.0 : 4.0;
         std::printf("%s: save run %7.3f s (CPU %7.3f s, user %7.3f s), floor %7.3f s (CPU %7.3f s, user %7.3f s): "

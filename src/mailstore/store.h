@@ -29,6 +29,20 @@ inline QDateTime noDate()
     return QDateTime(QDate(4501, 1, 1), QTime(0, 0));
 }
 
+/// `text` with each CR LF turned into LF; a CR on its own stays.
+inline void crlfToLf(QString& text)
+{
+    qsizetype out = text.indexOf(u'\r');
+    if (out < 0)
+        return;
+    const qsizetype size = text.size();
+    QChar* data = text.data();
+    for (qsizetype in = out; in < size; ++in)
+        if (!(data[in] == u'\r' && in + 1 < size && data[in + 1] == u'\n'))
+            data[out++] = data[in];
+    text.truncate(out);
+}
+
 /// What the search reads of one item: its class, the three times and the list's texts.
 /// Filled from headers alone; no body is read.
 struct ItemSummary {
@@ -84,6 +98,10 @@ public:
     /// The message as RFC 822 bytes when the store holds it that way (Maildir), else empty.
     virtual QByteArray rawMessage() const = 0;
     virtual Result<std::vector<std::unique_ptr<Attachment>>> attachments() const = 0;
+    /// True when the item holds everything it gives in memory and shares no state with its store or
+    /// other items, so that another thread may use it (one thread at a time), as the save run does to
+    /// build files ahead. Maildir items do; PST items read through the store's open file and do not.
+    virtual bool standsAlone() const { return false; }
 };
 
 class Folder {

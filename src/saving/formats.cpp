@@ -3,6 +3,7 @@
 
 #include "saving/formats.h"
 
+#include "mailstore/maildir/mimetext.h"
 #include "mailstore/store.h"
 #include "saving/msg/msgvalues.h"
 
@@ -12,7 +13,6 @@
 #include <QStringList>
 #include <algorithm>
 #include <memory>
-#include <mutex>
 #include <optional>
 
 namespace quillbox::formats {
@@ -80,7 +80,7 @@ QList<HeaderLine> headerLines(const mail::MailItem& item, const QLocale& locale)
 QString withLfLineEnds(const QString& text)
 {
     QString out = text;
-    out.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+    mail::crlfToLf(out);
     out.replace(u'\r', u'\n');
     return out;
 }
@@ -550,8 +550,7 @@ constexpr int kMaxNesting = 32;
 
 void initGMime()
 {
-    static std::once_flag once;
-    std::call_once(once, [] { g_mime_init(); });
+    mail::maildir::parserOptions(); // sets GMime up, once for the program
 }
 
 GPtr<GMimeMessage> parseMessage(const QByteArray& bytes)

@@ -5,9 +5,12 @@
 #include "saving/formats.h"
 #include "saving/msg/msgwriter.h"
 #include "saving/outputnames.h"
+#include "saving/workerthreads.h"
 
 #include <QLocale>
-#include <gsf/gsf-output-memory.h>
+
+#include <deque>
+#include <future>
 
 namespace quillbox {
 
@@ -25,23 +28,6 @@ Result<output::Directory> openDestination(const QString& path, output::Disk& dis
     if (Status made = MakeDirPath(path, disk); !made)
         return made.error();
     return output::Directory::open(path, disk);
-}
-
-// The .msg file in memory: the writer builds its compound file there, and the bytes reach the disk the
-// way every other saved file does (temporary file, then rename). libgsf's own file sink would follow a
-// symbolic link at the target and write through it.
-Result<QByteArray> msgContent(const mail::MailItem& email)
-{
-    GsfOutput* sink = gsf_output_memory_new();
-    const Status status = msg::writeMsg(email, sink);
-    QByteArray bytes;
-    if (status)
-        bytes = QByteArray(reinterpret_cast<const char*>(gsf_output_memory_get_bytes(GSF_OUTPUT_MEMORY(sink))),
-            qsizetype(gsf_output_size(sink)));
-    g_object_unref(sink);
-    if (!status)
-        return status.error();
-    return bytes;
 }
 
 QString failureMessage(const SaveSummary& summary)
@@ -122,8 +108,10 @@ bool isFileType(const QString& type)
 // The bytes of the file of a type for which isFileType() holds.
 Result<QByteArray> fileContent(const QString& type, const mail::MailItem& email, const QLocale& locale)
 {
+    // A .msg file is built in memory and reaches the disk like every other file (temporary file, then
+    // rename): libgsf's own file sink would follow a symbolic link at the target.
     if (type == u"msg")
-        return msgContent(email);
+        return msg::msgBytes(email);
     if (type == u"txt")
         return formats::textContent(email, locale);
     if (type == u"rtf")
@@ -209,7 +197,7 @@ void writeMailDirectory(
         // Outlook would give for it.
         if (!content) {
             if (const std::unique_ptr<mail::MailItem> embedded = attachment->embeddedMessage()) {
-                content = msgContent(*embedded);
+                content = msg::msgBytes(*embedded);
                 if (extension.compare(QLatin1String(".msg"), Qt::CaseInsensitive) != 0) {
                     stem += extension;
                     extension = QStringLiteral(".msg");
@@ -223,7 +211,33 @@ void writeMailDirectory(
 
 } // namespace
 
-Result<SavedEmail> SaveEmail(SaveSession& session, const QString& mailFolderText, const ResultRow& row)
+namespace {
+
+// The mail of a row, and the bytes of its file when a worker thread built them ahead of the writing.
+struct FoundEmail {
+    Result<std::shared_ptr<const mail::MailItem>> email;
+    QString type; ///< the output type `content` is built for
+    std::future<Result<QByteArray>> content; ///< not valid when nothing is built ahead
+    qsizetype bytes = 0; ///< the message bytes held for it
+};
+
+// The mail of `row`, found by its EntryID: an Error when the row has none, no store holds the item,
+// or the item is not a mail item.
+Result<std::shared_ptr<const mail::MailItem>> findEmail(const SaveSession& session, const ResultRow& row)
+{
+    if (row.cells.size() <= ColEntryID)
+        return Error { Error::Code::Invalid, QString(), QStringLiteral("the row has no EntryID") };
+    const QString& entryID = row.cells[ColEntryID];
+    auto found = session.ns.getItemFromID(entryID);
+    if (!found)
+        return found.error();
+    if ((*found)->summary().itemClass != mail::kClassMail)
+        return Error { Error::Code::NotFound, entryID, QStringLiteral("the item is not a mail item") };
+    return std::shared_ptr<const mail::MailItem>(std::move(*found));
+}
+
+Result<SavedEmail> saveFound(
+    SaveSession& session, const QString& mailFolderText, const ResultRow& row, FoundEmail& found)
 {
     const Settings& settings = session.settings;
     const QString type = settings.FnOutput.toLower();
@@ -231,15 +245,16 @@ Result<SavedEmail> SaveEmail(SaveSession& session, const QString& mailFolderText
     if (!expanded)
         return expanded.error();
     const QString name = MakeSafeFileName(*expanded);
-    if (row.cells.size() <= ColEntryID)
-        return Error { Error::Code::Invalid, QString(), QStringLiteral("the row has no EntryID") };
-    const QString entryID = row.cells[ColEntryID];
-    auto found = session.ns.getItemFromID(entryID);
-    if (!found)
-        return found.error();
-    const mail::MailItem& email = **found;
-    if (email.summary().itemClass != mail::kClassMail)
-        return Error { Error::Code::NotFound, entryID, QStringLiteral("the item is not a mail item") };
+    // The worker is done with the item before this thread uses it again.
+    std::optional<Result<QByteArray>> builtAhead;
+    if (found.content.valid()) {
+        builtAhead = found.content.get();
+        if (found.type != type) // the settings changed while the run went on
+            builtAhead.reset();
+    }
+    if (!found.email)
+        return found.email.error();
+    const mail::MailItem& email = **found.email;
 
     QStringList components;
     if (settings.UseFnFolder != 0) {
@@ -260,7 +275,8 @@ Result<SavedEmail> SaveEmail(SaveSession& session, const QString& mailFolderText
     if (isFileType(type)) {
         if (target.dir) {
             const QString fileName = session.names.claim(target.key, name, u'.' + type);
-            writeContent(session, *target.dir, fileName, fileContent(type, email, session.locale), failures);
+            writeContent(session, *target.dir, fileName,
+                builtAhead ? *builtAhead : fileContent(type, email, session.locale), failures);
         }
     } else if (type == u"dir") {
         if (target.dir)
@@ -272,8 +288,75 @@ Result<SavedEmail> SaveEmail(SaveSession& session, const QString& mailFolderText
     return failures.result();
 }
 
+// The rows after the one being written: their mails are found here, in list order, and the files of
+// those that stand alone are built on the worker threads, so that writing seldom waits for building.
+// A few rows per thread, and at most kBytesAhead of their messages, are held ahead.
+class Lookahead {
+public:
+    Lookahead(SaveSession& session, const ResultList& list, WorkerThreads& workers)
+        : m_session(session)
+        , m_list(list)
+        , m_workers(workers)
+        , m_rowsAhead(workers.count() == 0 ? 0 : 2 * workers.count())
+    {
+    }
+
+    // The next row's mail; rows are taken in list order, each once.
+    FoundEmail take()
+    {
+        fill();
+        FoundEmail next = std::move(m_ahead.front());
+        m_ahead.pop_front();
+        m_bytes -= next.bytes;
+        fill(); // the rows after it are built while it is written
+        return next;
+    }
+
+private:
+    static constexpr qsizetype kBytesAhead = 32 * 1024 * 1024;
+
+    void fill()
+    {
+        while (m_next < m_list.count() && qsizetype(m_ahead.size()) <= m_rowsAhead
+            && (m_ahead.empty() || m_bytes < kBytesAhead))
+            m_ahead.push_back(find(m_list.row(m_next++)));
+    }
+
+    FoundEmail find(const ResultRow& row)
+    {
+        FoundEmail found { findEmail(m_session, row), m_session.settings.FnOutput.toLower(), {}, 0 };
+        if (m_workers.count() == 0 || !found.email || !(*found.email)->standsAlone() || !isFileType(found.type))
+            return found;
+        found.bytes = (*found.email)->rawMessage().size();
+        m_bytes += found.bytes;
+        auto build = std::make_shared<std::packaged_task<Result<QByteArray>()>>(
+            [email = *found.email, type = found.type, locale = m_session.locale] {
+                return fileContent(type, *email, locale);
+            });
+        found.content = build->get_future();
+        m_workers.post([build] { (*build)(); });
+        return found;
+    }
+
+    SaveSession& m_session;
+    const ResultList& m_list;
+    WorkerThreads& m_workers;
+    const qsizetype m_rowsAhead;
+    std::deque<FoundEmail> m_ahead;
+    int m_next = 0;
+    qsizetype m_bytes = 0;
+};
+
+} // namespace
+
+Result<SavedEmail> SaveEmail(SaveSession& session, const QString& mailFolderText, const ResultRow& row)
+{
+    FoundEmail found { findEmail(session, row), QString(), {}, 0 };
+    return saveFound(session, mailFolderText, row, found);
+}
+
 SaveSummary SaveRun(Person& person, const Settings& settings, const QString& mailFolderText, const ResultList& list,
-    const QString& destination, const NamespaceFactory& openNamespace, output::Disk& disk)
+    const QString& destination, const NamespaceFactory& openNamespace, output::Disk& disk, int workerThreads)
 {
     SaveSummary summary;
     if (mailFolderText.isEmpty()) {
@@ -293,6 +376,10 @@ SaveSummary SaveRun(Person& person, const Settings& settings, const QString& mai
     summary.rows = count;
 
     SaveSession session(person, settings, openNamespace(), target, disk);
+    // Declared after the session, which the jobs use, and before the rows they build: on leaving, the
+    // rows ahead are dropped first, then the threads finish their running jobs, then the session goes.
+    WorkerThreads workers(workerThreads < 0 ? WorkerThreads::spareProcessors() : workerThreads);
+    Lookahead ahead(session, list, workers);
     const std::unique_ptr<Progress> progress = person.progress(QStringLiteral("Saving ..."), count);
     // Each number is written after one space, the place of its sign: "Saving  3 of  12".
     const QString ofCount = QLatin1String(" of  ") + QString::number(count);
@@ -300,7 +387,8 @@ SaveSummary SaveRun(Person& person, const Settings& settings, const QString& mai
         progress->setStatus(QLatin1String("Saving  ") + QString::number(i) + ofCount);
         progress->setValue(i);
         ++summary.attempted;
-        const Result<SavedEmail> saved = SaveEmail(session, mailFolderText, list.row(int(i - 1)));
+        FoundEmail found = ahead.take();
+        const Result<SavedEmail> saved = saveFound(session, mailFolderText, list.row(int(i - 1)), found);
         if (!saved) {
             summary.stoppedBy = saved.error();
             person.message(QStringLiteral("Error saving email."));

@@ -59,9 +59,12 @@ struct SavedEmail {
 /// names the first failure: "2 of 12 emails could not be written. The first: /path/x.msg: No space left
 /// on device". `destination` is used with a "/" appended when it has none; `settings` is read as it
 /// stands at each mail.
+/// While one mail is written, the files of the next few are built on `workerThreads` threads (when
+/// negative, one per processor but one, at least 1; with 0 each file is built when it is written); what
+/// reaches the disk, and in which order, is the same either way.
 SaveSummary SaveRun(Person& person, const Settings& settings, const QString& mailFolderText, const ResultList& list,
     const QString& destination, const NamespaceFactory& openNamespace = &mail::Namespace::fromProfile,
-    output::Disk& disk = output::Disk::system());
+    output::Disk& disk = output::Disk::system(), int workerThreads = -1);
 
 /// Saves the mail of `row` (found by its EntryID cell) as the session's settings say: FnOutput
 /// (lower-cased: "msg", "txt", "rtf", "eml" or "dir") names the form, FnFormat and the clips the name,

@@ -136,11 +136,11 @@ protected:
         ASSERT_GT(m_list.count(), 0);
     }
 
-    SaveSummary save(
-        const Settings& settings, const QString& mailFolder = kStoreRoot, output::Disk& disk = output::Disk::system())
+    SaveSummary save(const Settings& settings, const QString& mailFolder = kStoreRoot,
+        output::Disk& disk = output::Disk::system(), int workerThreads = -1)
     {
         m_person.clear();
-        return SaveRun(m_person, settings, mailFolder, m_list, m_dest, factory(), disk);
+        return SaveRun(m_person, settings, mailFolder, m_list, m_dest, factory(), disk, workerThreads);
     }
 
     // The item of list row `index`, as the store gives it now.
@@ -663,6 +663,60 @@ TEST_F(SampleStore, MailDeletedAfterTheSearchEndsTheRunAtItsRow)
     ASSERT_EQ(m_person.progressWindows().size(), 1u);
     EXPECT_EQ(m_person.progressWindows()[0].statuses.size(), deleted + 1);
     EXPECT_TRUE(m_person.progressWindows()[0].closed);
+}
+
+// Files built ahead on worker threads: the same tree, byte for byte, as when each is built as it is
+// written, and the same end when a row ahead fails.
+TEST_F(SampleStore, WorkerThreadsChangeNothingOnDisk)
+{
+    search();
+    const QString serialDest = m_work + QStringLiteral("/serial");
+    for (const char* type : { "msg", "txt", "rtf", "eml", "dir" }) {
+        SCOPED_TRACE(type);
+        QDir(m_dest).removeRecursively();
+        QDir(serialDest).removeRecursively();
+        ASSERT_TRUE(save(saveSettings(type, "%1 %3", 1), kStoreRoot, output::Disk::system(), 0).ok());
+        ASSERT_TRUE(QDir().rename(m_dest, serialDest));
+        ASSERT_TRUE(save(saveSettings(type, "%1 %3", 1), kStoreRoot, output::Disk::system(), 4).ok());
+        const QStringList entries = tree(m_dest);
+        ASSERT_EQ(entries, tree(serialDest));
+        for (const QString& file : filesOnly(entries))
+            EXPECT_EQ(readAll(m_dest + u'/' + file), readAll(serialDest + u'/' + file)) << qPrintable(file);
+    }
+    QDir(serialDest).removeRecursively();
+
+    const int deleted = 5;
+    ASSERT_TRUE(QFile::remove(sourceFile(deleted)));
+    for (int workers : { 0, 1, 4 }) {
+        SCOPED_TRACE(workers);
+        QDir(m_dest).removeRecursively();
+        const SaveSummary summary = save(saveSettings("msg", "%6"), kStoreRoot, output::Disk::system(), workers);
+        EXPECT_EQ(m_person.messages(), QStringList { QStringLiteral("Error saving email.") });
+        EXPECT_EQ(summary.attempted, deleted + 1);
+        EXPECT_EQ(summary.written, deleted);
+        EXPECT_EQ(filesOnly(tree(m_dest)).size(), deleted);
+    }
+}
+
+// The output type is read at each mail: a file built ahead for the old type is not written.
+TEST_F(SampleStore, OutputTypeChangedDuringTheRunAppliesFromThatMail)
+{
+    search();
+    Settings settings = saveSettings("txt", "%6");
+    m_person.onProgressValue([&](qint64 value) {
+        if (value == 3)
+            settings.FnOutput = QStringLiteral("eml");
+    });
+    ASSERT_TRUE(save(settings, kStoreRoot, output::Disk::system(), 2).ok());
+    m_person.onProgressValue({});
+    for (int i = 0; i < m_list.count(); ++i) {
+        const QString eml = m_dest + u'/' + m_list.row(i).cells[ColEntryID] + QStringLiteral(".eml");
+        const QString txt = m_dest + u'/' + m_list.row(i).cells[ColEntryID] + QStringLiteral(".txt");
+        EXPECT_EQ(QFileInfo::exists(txt), i < 2) << "row " << i;
+        if (i >= 2) {
+            EXPECT_EQ(readAll(eml), readAll(sourceFile(i))) << "row " << i;
+        }
+    }
 }
 
 TEST_F(SampleStore, InvalidClipEndsTheRunBeforeAnythingIsWritten)

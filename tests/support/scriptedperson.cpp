@@ -6,18 +6,26 @@ namespace quillbox::test {
 namespace {
 class RecordingProgress : public Progress {
 public:
-    RecordingProgress(std::vector<ScriptedPerson::ProgressRecord>& all, size_t index)
+    RecordingProgress(
+        std::vector<ScriptedPerson::ProgressRecord>& all, size_t index, const std::function<void(qint64)>& onValue)
         : m_all(all)
         , m_index(index)
+        , m_onValue(onValue)
     {
     }
     ~RecordingProgress() override { m_all[m_index].closed = true; }
     void setStatus(const QString& text) override { m_all[m_index].statuses << text; }
-    void setValue(qint64 value) override { m_all[m_index].values.push_back(value); }
+    void setValue(qint64 value) override
+    {
+        m_all[m_index].values.push_back(value);
+        if (m_onValue)
+            m_onValue(value);
+    }
 
 private:
     std::vector<ScriptedPerson::ProgressRecord>& m_all;
     size_t m_index;
+    const std::function<void(qint64)>& m_onValue;
 };
 } // namespace
 
@@ -68,7 +76,7 @@ QString ScriptedPerson::chooseDirectory(const QString& title)
 std::unique_ptr<Progress> ScriptedPerson::progress(const QString& caption, qint64 maximum)
 {
     m_progress.push_back({ caption, maximum, {}, {}, false });
-    return std::make_unique<RecordingProgress>(m_progress, m_progress.size() - 1);
+    return std::make_unique<RecordingProgress>(m_progress, m_progress.size() - 1, m_onProgressValue);
 }
 
 } // namespace quillbox::test

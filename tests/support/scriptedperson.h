@@ -5,6 +5,7 @@
 
 #include <QStringList>
 #include <deque>
+#include <functional>
 #include <vector>
 
 namespace quillbox::test {
@@ -38,6 +39,8 @@ public:
     void addWarningAnswer(WarningAnswer answer) { m_warningAnswers.push_back(answer); }
     void addPickedFolder(std::optional<QString> folder) { m_pickedFolders.push_back(std::move(folder)); }
     void addDirectory(const QString& dir) { m_directories.push_back(dir); }
+    /// Called with each value a progress window is set to, as a person acting while a run goes would.
+    void onProgressValue(std::function<void(qint64)> act) { m_onProgressValue = std::move(act); }
 
     // Record.
     const QStringList& messages() const { return m_messages; }
@@ -61,6 +64,7 @@ private:
     std::deque<QString> m_directories;
     QStringList m_messages, m_warnings, m_prompts, m_opened;
     std::vector<ProgressRecord> m_progress;
+    std::function<void(qint64)> m_onProgressValue;
 };
 
 } // namespace quillbox::test

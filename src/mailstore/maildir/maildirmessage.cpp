@@ -93,7 +93,7 @@ QString textOf(GMimePart* part)
 {
     const char* charset = g_mime_object_get_content_type_parameter(GMIME_OBJECT(part), "charset");
     QString text = decodeBody(decodedContent(part), QByteArray(charset));
-    text.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+    crlfToLf(text);
     return text;
 }
 
@@ -179,6 +179,7 @@ public:
             list.push_back(attachmentOf(part));
         return list;
     }
+    bool standsAlone() const override { return true; }
 
 private:
     // The full MIME parse, done when a body, recipient or attachment is first asked for: saving the
@@ -213,7 +214,7 @@ private:
         if (start < m_raw.size() && m_raw[start] == '\n')
             ++start;
         QString text = decodeBody(m_raw.mid(start), {});
-        text.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+        crlfToLf(text);
         return text;
     }
 

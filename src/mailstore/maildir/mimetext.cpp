@@ -5,6 +5,7 @@
 
 #include "mailstore/maildir/headerscan.h"
 
+#include <QStringDecoder>
 #include <algorithm>
 #include <optional>
 #include <string_view>
@@ -273,9 +274,10 @@ QString decodeBody(const QByteArray& bytes, const QByteArray& charset)
 {
     const QByteArray name = charset.trimmed().toLower();
     if (name.isEmpty() || name == "utf-8" || name == "utf8" || name == "us-ascii") {
-        if (g_utf8_validate(bytes.constData(), bytes.size(), nullptr))
-            return QString::fromUtf8(bytes);
-        return decode8bit(bytes);
+        QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+        QString text = utf8.decode(bytes);
+        // As GLib's check did: a NUL byte is no text either.
+        return utf8.hasError() || bytes.contains('\0') ? decode8bit(bytes) : text;
     }
     parserOptions();
     iconv_t converter = g_mime_iconv_open("UTF-8", g_mime_charset_iconv_name(name.constData()));

@@ -7,6 +7,7 @@
 
 #include <QFile>
 #include <gsf/gsf-outfile-msole.h>
+#include <gsf/gsf-output-memory.h>
 #include <gsf/gsf-output-stdio.h>
 #include <gsf/gsf-utils.h>
 
@@ -86,9 +87,17 @@ struct GObjectUnref {
 };
 template <class T> using GPtr = std::unique_ptr<T, GObjectUnref>;
 
+// libgsf registers each of its types when it is first asked for, without a lock: every type this
+// writer and its callers use is registered here, once, so that threads can then write files at once.
 void initGsf()
 {
-    static const bool done = (gsf_init(), true);
+    static const bool done = [] {
+        gsf_init();
+        for (GType type : { gsf_output_get_type(), gsf_outfile_get_type(), gsf_outfile_msole_get_type(),
+                 gsf_output_memory_get_type(), gsf_output_stdio_get_type() })
+            g_type_class_unref(g_type_class_ref(type));
+        return true;
+    }();
     Q_UNUSED(done);
 }
 
@@ -341,6 +350,16 @@ Status writeMsg(const mail::MailItem& item, GsfOutput* sink)
     initGsf();
     const char* name = gsf_output_name(sink);
     return writeMsgTo(item, sink, name ? QString::fromUtf8(name) : QString());
+}
+
+Result<QByteArray> msgBytes(const mail::MailItem& item)
+{
+    initGsf();
+    GPtr<GsfOutput> sink(gsf_output_memory_new());
+    if (Status status = writeMsgTo(item, sink.get(), QString()); !status)
+        return status.error();
+    return QByteArray(reinterpret_cast<const char*>(gsf_output_memory_get_bytes(GSF_OUTPUT_MEMORY(sink.get()))),
+        qsizetype(gsf_output_size(sink.get())));
 }
 
 Status writeMsgFile(const mail::MailItem& item, const QString& path)

@@ -8,6 +8,7 @@
 
 #include "app/result.h"
 
+#include <QByteArray>
 #include <QString>
 
 typedef struct _GsfOutput GsfOutput;
@@ -24,6 +25,10 @@ namespace quillbox::msg {
 /// Errors: WriteFailed with `path` and the libgsf or OS reason; an attachment or attachment list the
 /// store cannot read is reported with the store's own Error.
 Status writeMsgFile(const mail::MailItem& item, const QString& path);
+
+/// The bytes of `item` as a .msg file, built in memory. Errors as for writeMsg. Threads may call it at
+/// once, each with an item of its own.
+Result<QByteArray> msgBytes(const mail::MailItem& item);
 
 /// Writes `item` as a .msg file into `sink` and closes `sink`. On failure an error is set on `sink`
 /// before it is closed (a file sink then drops what it had written). Errors as for writeMsgFile,
