@@ -738,6 +738,12 @@ TEST(MaildirItem, BodyCharsets)
             "e",
             QString::fromUtf8("Grüße") },
         { "no Content-Type at all", "", "plain\r\ntext", QStringLiteral("plain\ntext") },
+        { "declared UTF-8, Latin-1 bytes", "text/plain; charset=utf-8",
+            "Gr\xFC\xDF"
+            "e",
+            QString::fromUtf8("Grüße") },
+        { "CR LF becomes LF, a CR on its own stays", "text/plain; charset=utf-8", "\r\na\r\r\nb\rc\r\nd\r",
+            QStringLiteral("\na\r\nb\rc\nd\r") },
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.why);
