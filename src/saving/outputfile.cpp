@@ -54,6 +54,11 @@ int Disk::renameat(int fromDirFd, const char* from, int toDirFd, const char* to)
     return ::renameat(fromDirFd, from, toDirFd, to);
 }
 
+int Disk::linkat(int fromDirFd, const char* from, int toDirFd, const char* to)
+{
+    return ::linkat(fromDirFd, from, toDirFd, to, AT_SYMLINK_FOLLOW);
+}
+
 Disk& Disk::system()
 {
     static Disk disk;
@@ -123,8 +128,69 @@ Result<Directory> Directory::subdirectory(const QString& name, Disk& disk) const
     return Directory(fd, filePath(name));
 }
 
+namespace {
+
+// Writes all of `data` to `fd`; 0 or the errno of the failure.
+int writeAll(Disk& disk, int fd, QByteArrayView data)
+{
+    for (qsizetype done = 0; done < data.size();) {
+        const ssize_t written = disk.write(fd, data.data() + done, size_t(data.size() - done));
+        if (written > 0)
+            done += written;
+        else if (written == 0)
+            return EIO;
+        else if (errno != EINTR)
+            return errno;
+    }
+    return 0;
+}
+
+// Gives the unnamed file `self` the name `target` in `dirFd`, replacing what is there: it is linked in under
+// a temporary name, then renamed onto `target`. 0 or the errno of the failure; no temporary name stays.
+int linkReplacing(Disk& disk, int dirFd, const QByteArray& self, const QByteArray& target)
+{
+    for (int attempt = 0; attempt < 16; ++attempt) {
+        const QByteArray temporary = temporaryName();
+        if (disk.linkat(AT_FDCWD, self.constData(), dirFd, temporary.constData()) != 0) {
+            if (errno == EEXIST)
+                continue;
+            return errno;
+        }
+        if (disk.renameat(dirFd, temporary.constData(), dirFd, target.constData()) == 0)
+            return 0;
+        const int error = errno;
+        ::unlinkat(dirFd, temporary.constData(), 0);
+        return error;
+    }
+    return EEXIST;
+}
+
+} // namespace
+
 Status Directory::writeFile(const QString& name, QByteArrayView data, Disk& disk) const
 {
+    const QByteArray target = QFile::encodeName(name);
+    // An unnamed file, linked in under `name` when it is whole: one change to the directory where a
+    // temporary name costs three (create, then the rename's remove and add).
+    const int unnamed = disk.openat(m_fd, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+    if (unnamed >= 0) {
+        int error = writeAll(disk, unnamed, data);
+        const QByteArray self = "/proc/self/fd/" + QByteArray::number(unnamed);
+        if (!error && disk.linkat(AT_FDCWD, self.constData(), m_fd, target.constData()) != 0) {
+            error = errno;
+            if (error == EEXIST) // a file to replace: linked in under a temporary name, renamed onto it
+                error = linkReplacing(disk, m_fd, self, target);
+        }
+        if (::close(unnamed) != 0 && !error)
+            error = errno;
+        if (!error)
+            return success();
+        if (error != ENOENT) // ENOENT: no /proc to link through; the temporary file below does it
+            return writeFailed(filePath(name), error);
+    } else if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
+        return writeFailed(filePath(name), errno); // what the disk refuses stays refused
+    }
+
     QByteArray temporary;
     int fd = -1;
     for (int attempt = 0; fd < 0 && attempt < 16; ++attempt) {
@@ -136,19 +202,10 @@ Status Directory::writeFile(const QString& name, QByteArrayView data, Disk& disk
     if (fd < 0)
         return writeFailed(filePath(name), errno);
 
-    int error = 0;
-    for (qsizetype done = 0; done < data.size() && !error;) {
-        const ssize_t written = disk.write(fd, data.data() + done, size_t(data.size() - done));
-        if (written > 0)
-            done += written;
-        else if (written == 0)
-            error = EIO;
-        else if (errno != EINTR)
-            error = errno;
-    }
+    int error = writeAll(disk, fd, data);
     if (::close(fd) != 0 && !error)
         error = errno;
-    if (!error && disk.renameat(m_fd, temporary.constData(), m_fd, QFile::encodeName(name).constData()) != 0)
+    if (!error && disk.renameat(m_fd, temporary.constData(), m_fd, target.constData()) != 0)
         error = errno;
     if (!error)
         return success();

@@ -1,7 +1,10 @@
 // SPDX-License-Identifier: MIT
 #pragma once
-// Where saved mail reaches the disk. Every file is written to a temporary file beside its target and
-// renamed onto it, so a reader (or an interrupted run) only ever sees the old file or the whole new one.
+// Where saved mail reaches the disk. Every file is written whole before it gets its name, so a reader
+// (or an interrupted run) only ever sees the old file or the whole new one: where the file system can,
+// it is written as an unnamed file in its directory and linked in under its name (nothing is left behind
+// even when the process is killed); a file that replaces another, or one on a file system without unnamed
+// files, is written under a temporary name beside its target and renamed onto it.
 // Below the destination nothing is followed: a directory is opened relative to its parent without
 // following a symbolic link, and a file replaces whatever entry has its name (a link is replaced, not
 // followed). So a name from the mail store or a link planted in the tree cannot lead a write elsewhere.
@@ -27,6 +30,8 @@ public:
     virtual ssize_t write(int fd, const void* data, size_t size);
     virtual int mkdirat(int dirFd, const char* name, mode_t mode);
     virtual int renameat(int fromDirFd, const char* from, int toDirFd, const char* to);
+    /// linkat(2) with AT_SYMLINK_FOLLOW, by which an unnamed file gets its name.
+    virtual int linkat(int fromDirFd, const char* from, int toDirFd, const char* to);
 
     /// The process's own system calls.
     static Disk& system();
@@ -53,10 +58,9 @@ public:
     /// else that is not a directory at `name` is an Error (WriteFailed), never followed.
     Result<Directory> subdirectory(const QString& name, Disk& disk) const;
 
-    /// Writes `data` as the file `name` in this directory: a new temporary file beside it, renamed onto
-    /// `name` when all is written. Whatever was at `name` (a file or a symbolic link) is replaced whole;
-    /// on failure it stays as it was and the temporary file is removed. Error WriteFailed with the file's
-    /// path and the system's reason.
+    /// Writes `data` as the file `name` in this directory, named only when all is written. Whatever was
+    /// at `name` (a file or a symbolic link) is replaced whole; on failure it stays as it was and no
+    /// temporary file is left. Error WriteFailed with the file's path and the system's reason.
     Status writeFile(const QString& name, QByteArrayView data, Disk& disk) const;
 
 private:

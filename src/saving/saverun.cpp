@@ -325,10 +325,14 @@ private:
     FoundEmail find(const ResultRow& row)
     {
         FoundEmail found { findEmail(m_session, row), m_session.settings.FnOutput.toLower(), {}, 0 };
-        if (m_workers.count() == 0 || !found.email || !(*found.email)->standsAlone() || !isFileType(found.type))
+        if (!found.email)
             return found;
         found.bytes = (*found.email)->rawMessage().size();
         m_bytes += found.bytes;
+        if (m_workers.count() == 0 || !(*found.email)->standsAlone() || !isFileType(found.type))
+            return found;
+        if (found.type == u"eml" && found.bytes > 0)
+            return found; // the .eml of a stored message is its bytes: nothing to build ahead
         auto build = std::make_shared<std::packaged_task<Result<QByteArray>()>>(
             [email = *found.email, type = found.type, locale = m_session.locale] {
                 return fileContent(type, *email, locale);

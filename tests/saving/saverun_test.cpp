@@ -194,13 +194,24 @@ public:
     int failWrite = 0; ///< fails this write (counted from 1) and every later one
     int writeError = ENOSPC;
     bool readOnly = false; ///< nothing can be created
+    bool noUnnamedFiles = false; ///< a file system without O_TMPFILE
+    bool noProc = false; ///< no /proc to link an unnamed file through
     int writes = 0;
 
     int openat(int dirFd, const char* name, int flags, mode_t mode) override
     {
-        if (readOnly && (flags & O_CREAT))
+        const bool unnamed = (flags & O_TMPFILE) == O_TMPFILE;
+        if (noUnnamedFiles && unnamed)
+            return fail(EOPNOTSUPP);
+        if (readOnly && ((flags & O_CREAT) || unnamed))
             return fail(EROFS);
         return Disk::openat(dirFd, name, flags, mode);
+    }
+    int linkat(int fromDirFd, const char* from, int toDirFd, const char* to) override
+    {
+        if (noProc && QByteArrayView(from).startsWith("/proc/"))
+            return fail(ENOENT);
+        return Disk::linkat(fromDirFd, from, toDirFd, to);
     }
     ssize_t write(int fd, const void* data, size_t size) override
     {
@@ -866,24 +877,38 @@ TEST_F(SampleStore, ReadOnlyDiskCountsEveryMailAndNamesTheFirst)
     }
 }
 
+// Each way a file gets its name: unnamed and linked in, linked in under a temporary name and renamed
+// (a file to replace), and a named temporary file (no unnamed files, or no /proc to link them through).
 TEST_F(SampleStore, FullDiskLeavesTheEarlierWholeFilesAndNoTemporaryOnes)
 {
     search();
     struct Case {
         const char* type;
         const char* extension;
+        bool noUnnamedFiles = false;
+        bool noProc = false;
     };
-    for (const Case& c : { Case { "eml", ".eml" }, Case { "msg", ".msg" }, Case { "txt", ".txt" } }) {
-        SCOPED_TRACE(c.type);
+    for (const Case& c : { Case { "eml", ".eml" }, Case { "msg", ".msg" }, Case { "txt", ".txt" },
+             Case { "eml", ".eml", true, false }, Case { "eml", ".eml", false, true } }) {
+        SCOPED_TRACE(std::string(c.type) + (c.noUnnamedFiles ? ", no unnamed files" : c.noProc ? ", no /proc" : ""));
         QDir(m_dest).removeRecursively();
-        ASSERT_TRUE(save(saveSettings(c.type, "%6")).ok());
+        FailingDisk writing;
+        writing.noUnnamedFiles = c.noUnnamedFiles;
+        writing.noProc = c.noProc;
+        ASSERT_TRUE(save(saveSettings(c.type, "%6"), kStoreRoot, writing).ok());
         const QStringList whole = tree(m_dest);
+        expectNothingStrayed();
+        ASSERT_TRUE(save(saveSettings(c.type, "%6"), kStoreRoot, writing).ok()); // each file replaced
+        EXPECT_EQ(tree(m_dest), whole);
+        expectNothingStrayed();
         // An earlier file of each mail, whole: none may be cut by the failing run.
         for (int i = 0; i < m_list.count(); ++i)
             writeAll(m_dest + u'/' + m_list.row(i).cells[ColEntryID] + QLatin1String(c.extension),
                 "earlier file " + QByteArray::number(i));
 
         FailingDisk disk;
+        disk.noUnnamedFiles = c.noUnnamedFiles;
+        disk.noProc = c.noProc;
         disk.failWrite = 4; // the disk fills up at the fourth write and stays full
         const SaveSummary summary = save(saveSettings(c.type, "%6"), kStoreRoot, disk);
         EXPECT_TRUE(summary.finished);
