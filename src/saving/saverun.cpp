@@ -380,8 +380,9 @@ SaveSummary SaveRun(Person& person, const Settings& settings, const QString& mai
     summary.rows = count;
 
     SaveSession session(person, settings, openNamespace(), target, disk);
-    // Declared after the session, which the jobs use, and before the rows they build: on leaving, the
-    // rows ahead are dropped first, then the threads finish their running jobs, then the session goes.
+    // Declared between the session and the rows ahead: on leaving, the rows ahead go first, then the
+    // threads finish their running jobs (each holds its own share of its mail), then the session closes
+    // the stores.
     WorkerThreads workers(workerThreads < 0 ? WorkerThreads::spareProcessors() : workerThreads);
     Lookahead ahead(session, list, workers);
     const std::unique_ptr<Progress> progress = person.progress(QStringLiteral("Saving ..."), count);
