@@ -83,12 +83,8 @@ int main(int argc, char** argv)
     QCoreApplication app(argc, argv);
     QCommandLineParser parser;
     parser.addHelpOption();
-    const QCommandLineOption storeOption(QStringLiteral("store"),
-        QStringLiteral("The store's directory (generated when missing)."), QStringLiteral("dir"));
-    const QCommandLineOption countOption(
-        QStringLiteral("count"), QStringLiteral("Messages to generate (default 100000)."), QStringLiteral("n"));
-    const QCommandLineOption foldersOption(
-        QStringLiteral("folders"), QStringLiteral("Folders to generate (default 200)."), QStringLiteral("n"));
+    const bench::StoreOptions storeOptions;
+    storeOptions.addTo(parser);
     const QCommandLineOption outOption(QStringLiteral("out"),
         QStringLiteral("Where the copies go (default: beside the store)."), QStringLiteral("dir"));
     const QCommandLineOption typesOption(
@@ -100,14 +96,11 @@ int main(int argc, char** argv)
     const QCommandLineOption threadsOption(QStringLiteral("threads"),
         QStringLiteral("Worker threads of the save run (default: one per processor but one)."), QStringLiteral("n"));
     const QCommandLineOption keepOption(QStringLiteral("keep"), QStringLiteral("Keep the copies (to look at them)."));
-    parser.addOptions({ storeOption, countOption, foldersOption, outOption, typesOption, folderOption, repeatOption,
-        threadsOption, keepOption });
+    parser.addOptions({ outOption, typesOption, folderOption, repeatOption, threadsOption, keepOption });
     parser.process(app);
-    const qint64 count = parser.isSet(countOption) ? parser.value(countOption).toLongLong() : 100'000;
-    const int folderCount = parser.isSet(foldersOption) ? parser.value(foldersOption).toInt() : 200;
-    const QString store = parser.isSet(storeOption)
-        ? QDir(parser.value(storeOption)).absolutePath()
-        : QDir::tempPath() + QStringLiteral("/quillbox-bench-%1x%2").arg(count).arg(folderCount);
+    const qint64 count = storeOptions.count(parser);
+    const int folderCount = storeOptions.folders(parser);
+    const QString store = storeOptions.dir(parser);
     const QString out
         = parser.isSet(outOption) ? QDir(parser.value(outOption)).absolutePath() : QFileInfo(store).absolutePath();
     const int repeat = std::max(1, parser.isSet(repeatOption) ? parser.value(repeatOption).toInt() : 2);

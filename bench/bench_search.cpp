@@ -105,22 +105,16 @@ int main(int argc, char** argv)
     QCoreApplication app(argc, argv);
     QCommandLineParser parser;
     parser.addHelpOption();
-    const QCommandLineOption storeOption(QStringLiteral("store"),
-        QStringLiteral("The store's directory (generated when missing)."), QStringLiteral("dir"));
-    const QCommandLineOption countOption(
-        QStringLiteral("count"), QStringLiteral("Messages to generate (default 100000)."), QStringLiteral("n"));
-    const QCommandLineOption foldersOption(
-        QStringLiteral("folders"), QStringLiteral("Folders to generate (default 200)."), QStringLiteral("n"));
+    const StoreOptions storeOptions;
+    storeOptions.addTo(parser);
     const QCommandLineOption repeatOption(QStringLiteral("repeat"),
         QStringLiteral("Timed runs of each, the best counts (default 3)."), QStringLiteral("n"));
-    parser.addOptions({ storeOption, countOption, foldersOption, repeatOption });
+    parser.addOption(repeatOption);
     parser.process(app);
-    const qint64 count = parser.isSet(countOption) ? parser.value(countOption).toLongLong() : 100'000;
-    const int folderCount = parser.isSet(foldersOption) ? parser.value(foldersOption).toInt() : 200;
+    const qint64 count = storeOptions.count(parser);
+    const int folderCount = storeOptions.folders(parser);
     const int repeat = std::max(1, parser.isSet(repeatOption) ? parser.value(repeatOption).toInt() : 3);
-    const QString dir = parser.isSet(storeOption)
-        ? QDir(parser.value(storeOption)).absolutePath()
-        : QDir::tempPath() + QStringLiteral("/quillbox-bench-%1x%2").arg(count).arg(folderCount);
+    const QString dir = storeOptions.dir(parser);
 
     if (!ensureStore(dir, count, folderCount))
         return 1;

@@ -5,6 +5,7 @@
 
 #include "mailstore/store.h"
 
+#include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -98,6 +99,35 @@ inline qint64 walkStore(const mail::Folder& folder)
             items += walkStore(*child);
     return items;
 }
+
+/// The options that choose the generated store: --store DIR, --count N (default 100000), --folders N
+/// (default 200). Without --store the store is $TMPDIR/quillbox-bench-<count>x<folders>.
+class StoreOptions {
+public:
+    void addTo(QCommandLineParser& parser) const { parser.addOptions({ m_store, m_count, m_folders }); }
+    qint64 count(const QCommandLineParser& parser) const
+    {
+        return parser.isSet(m_count) ? parser.value(m_count).toLongLong() : 100'000;
+    }
+    int folders(const QCommandLineParser& parser) const
+    {
+        return parser.isSet(m_folders) ? parser.value(m_folders).toInt() : 200;
+    }
+    QString dir(const QCommandLineParser& parser) const
+    {
+        return parser.isSet(m_store)
+            ? QDir(parser.value(m_store)).absolutePath()
+            : QDir::tempPath() + QStringLiteral("/quillbox-bench-%1x%2").arg(count(parser)).arg(folders(parser));
+    }
+
+private:
+    const QCommandLineOption m_store { QStringLiteral("store"),
+        QStringLiteral("The store's directory (generated when missing)."), QStringLiteral("dir") };
+    const QCommandLineOption m_count { QStringLiteral("count"),
+        QStringLiteral("Messages to generate (default 100000)."), QStringLiteral("n") };
+    const QCommandLineOption m_folders { QStringLiteral("folders"),
+        QStringLiteral("Folders to generate (default 200)."), QStringLiteral("n") };
+};
 
 /// Makes sure the generated Maildir store of `count` messages in `folders` folders is in `dir`: reused
 /// when an earlier run finished writing it there (the file `dir`.complete says so), else written by
