@@ -80,6 +80,7 @@ Directory::~Directory()
 Directory::Directory(Directory&& other) noexcept
     : m_fd(std::exchange(other.m_fd, -1))
     , m_path(std::move(other.m_path))
+    , m_namedOnly(other.m_namedOnly)
 {
 }
 
@@ -90,6 +91,7 @@ Directory& Directory::operator=(Directory&& other) noexcept
             ::close(m_fd);
         m_fd = std::exchange(other.m_fd, -1);
         m_path = std::move(other.m_path);
+        m_namedOnly = other.m_namedOnly;
     }
     return *this;
 }
@@ -125,7 +127,9 @@ Result<Directory> Directory::subdirectory(const QString& name, Disk& disk) const
                 QStringLiteral("a symbolic link is in the place of the directory") };
         return writeFailed(filePath(name), error);
     }
-    return Directory(fd, filePath(name));
+    Directory child(fd, filePath(name));
+    child.m_namedOnly = m_namedOnly;
+    return child;
 }
 
 namespace {
@@ -165,30 +169,41 @@ int linkReplacing(Disk& disk, int dirFd, const QByteArray& self, const QByteArra
     return EEXIST;
 }
 
+constexpr int kNoUnnamedFiles = -1;
+
+// Writes `data` as an unnamed file in `dirFd` and links it in under `target` when it is whole: one change
+// to the directory where a temporary name costs three (create, then the rename's remove and add).
+// 0, the errno of the failure, or kNoUnnamedFiles when the file system has no unnamed files or there is
+// no /proc to link one through.
+int writeUnnamed(Disk& disk, int dirFd, const QByteArray& target, QByteArrayView data)
+{
+    const int fd = disk.openat(dirFd, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+    if (fd < 0)
+        return errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL ? kNoUnnamedFiles : errno;
+    int error = writeAll(disk, fd, data);
+    const QByteArray self = "/proc/self/fd/" + QByteArray::number(fd);
+    if (!error && disk.linkat(AT_FDCWD, self.constData(), dirFd, target.constData()) != 0) {
+        error = errno;
+        if (error == EEXIST) // a file to replace: linked in under a temporary name, renamed onto it
+            error = linkReplacing(disk, dirFd, self, target);
+    }
+    if (::close(fd) != 0 && !error)
+        error = errno;
+    return error == ENOENT ? kNoUnnamedFiles : error;
+}
+
 } // namespace
 
 Status Directory::writeFile(const QString& name, QByteArrayView data, Disk& disk) const
 {
     const QByteArray target = QFile::encodeName(name);
-    // An unnamed file, linked in under `name` when it is whole: one change to the directory where a
-    // temporary name costs three (create, then the rename's remove and add).
-    const int unnamed = disk.openat(m_fd, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
-    if (unnamed >= 0) {
-        int error = writeAll(disk, unnamed, data);
-        const QByteArray self = "/proc/self/fd/" + QByteArray::number(unnamed);
-        if (!error && disk.linkat(AT_FDCWD, self.constData(), m_fd, target.constData()) != 0) {
-            error = errno;
-            if (error == EEXIST) // a file to replace: linked in under a temporary name, renamed onto it
-                error = linkReplacing(disk, m_fd, self, target);
-        }
-        if (::close(unnamed) != 0 && !error)
-            error = errno;
-        if (!error)
+    if (!m_namedOnly) {
+        const int error = writeUnnamed(disk, m_fd, target, data);
+        if (error == 0)
             return success();
-        if (error != ENOENT) // ENOENT: no /proc to link through; the temporary file below does it
+        if (error != kNoUnnamedFiles)
             return writeFailed(filePath(name), error);
-    } else if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
-        return writeFailed(filePath(name), errno); // what the disk refuses stays refused
+        m_namedOnly = true;
     }
 
     QByteArray temporary;

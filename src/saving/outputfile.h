@@ -68,6 +68,9 @@ private:
 
     int m_fd = -1;
     QString m_path;
+    // Set once unnamed files failed here (no O_TMPFILE on this file system, or no /proc to link through),
+    // so that later files, and those of directories opened below, go straight to a temporary name.
+    mutable bool m_namedOnly = false;
 };
 
 } // namespace quillbox::output
