@@ -1,11 +1,13 @@
 // SPDX-License-Identifier: MIT
 #include "mailstore/maildir/headerscan.h"
+#include "mailstore/maildir/maildirmessage.h"
 #include "mailstore/maildir/maildirnames.h"
 #include "mailstore/maildir/maildirstore.h"
 #include "mailstore/maildir/mimetext.h"
 #include "support/testenv.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -120,6 +122,37 @@ std::unique_ptr<OneMessage> oneMessage(const QByteArray& bytes)
         return nullptr;
     one->item = std::move(*item);
     return one;
+}
+
+// What an item gives of its message, beside the summary that the header block alone makes.
+void expectSameContent(const MailItem& item, const MailItem& reference)
+{
+    EXPECT_EQ(item.senderName(), reference.senderName());
+    EXPECT_EQ(item.displayCc(), reference.displayCc());
+    EXPECT_EQ(item.plainBody(), reference.plainBody());
+    EXPECT_EQ(item.htmlBody(), reference.htmlBody());
+    const QList<Recipient> recipients = item.recipients(), expected = reference.recipients();
+    ASSERT_EQ(recipients.size(), expected.size());
+    for (qsizetype i = 0; i < recipients.size(); ++i) {
+        EXPECT_EQ(recipients[i].name, expected[i].name);
+        EXPECT_EQ(recipients[i].address, expected[i].address);
+        EXPECT_EQ(recipients[i].type, expected[i].type);
+    }
+    auto attachments = item.attachments();
+    auto expectedAttachments = reference.attachments();
+    ASSERT_TRUE(attachments.ok() && expectedAttachments.ok());
+    ASSERT_EQ(attachments->size(), expectedAttachments->size());
+    for (std::size_t i = 0; i < attachments->size(); ++i) {
+        EXPECT_EQ((*attachments)[i]->fileName(), (*expectedAttachments)[i]->fileName());
+        EXPECT_EQ(*(*attachments)[i]->data(), *(*expectedAttachments)[i]->data());
+    }
+}
+
+void expectReadAsTheParserReads(const QByteArray& raw)
+{
+    const auto direct = maildir::makeMessage(raw, {}, {}, nullptr, maildir::BodyReading::Direct);
+    const auto parsed = maildir::makeMessage(raw, {}, {}, nullptr, maildir::BodyReading::Parser);
+    expectSameContent(*direct, *parsed);
 }
 
 const QByteArray kPlain = message("Date: Tue, 1 Jul 2003 10:52:37 +0200\n"
@@ -399,8 +432,8 @@ TEST(MaildirItems, EncodedWordsInHeaderText)
 
 TEST(MaildirItems, AddressListsReadAlikeInListAndItem)
 {
-    // The list reads simple address lists itself and hands the rest to GMime; the item always uses
-    // GMime. Both must agree.
+    // The list reads simple address lists itself and hands the rest to GMime; so does an item of one
+    // text part, while any other item takes them from GMime's parse of the whole message. All must agree.
     struct Case {
         const char* why;
         QByteArray to;
@@ -418,10 +451,12 @@ TEST(MaildirItems, AddressListsReadAlikeInListAndItem)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.why);
-        auto one = oneMessage(message("To: " + c.to + "\nCc: " + c.to + "\n"));
+        const QByteArray raw = message("To: " + c.to + "\nCc: " + c.to + "\n");
+        auto one = oneMessage(raw);
         ASSERT_TRUE(one);
         EXPECT_EQ(one->summary.to, c.display);
         EXPECT_EQ(one->item->displayCc(), c.display);
+        expectReadAsTheParserReads(raw);
     }
 }
 
@@ -754,6 +789,83 @@ TEST(MaildirItem, BodyCharsets)
         ASSERT_TRUE(one);
         EXPECT_EQ(one->item->plainBody(), c.text);
     }
+}
+
+TEST(MaildirItem, OnePartMessagesReadDirectlyAsTheParserReadsThem)
+{
+    // A message of one plain text part is read without GMime's tree; whatever it reads must be what the
+    // full parse gives, and whatever it cannot be sure of must go to the parser.
+    struct Case {
+        const char* why;
+        QByteArray headers;
+        QByteArray body;
+        bool direct;
+    };
+    const QByteArray from = "From: =?ISO-8859-1?Q?J=F6rg?= <j@x.org>\n";
+    const Case cases[] = {
+        { "no MIME headers at all", "Subject: a\n", "line\r\nline\r\n", true },
+        { "8-bit UTF-8", "Content-Type: text/plain; charset=UTF-8\nContent-Transfer-Encoding: 8bit\n",
+            "Gr\xC3\xBC\xC3\x9F"
+            "e\n",
+            true },
+        { "quoted-printable Latin-1, soft line breaks",
+            "Content-Type: text/plain; charset=\"iso-8859-1\"; format=flowed\n"
+            "Content-Transfer-Encoding: Quoted-Printable\n",
+            "Gr=FC=DFe, a long=\r\n line=3D=\r\n\r\n=E4\r\n", true },
+        { "base64 in lines, HTML", "Content-Type: TEXT/HTML;\n charset=utf-8\nContent-Transfer-Encoding: base64\n",
+            "PHA+R3LDvMOfZTwv\r\ncD4=\r\n", true },
+        { "base64 that decodes to nothing", "Content-Transfer-Encoding: base64\n", "====\n", true },
+        { "empty body", "Subject: a\n", "", true },
+        { "inline disposition, trailing semicolon",
+            "Content-Type: text/plain; charset=us-ascii;\n"
+            "Content-Disposition: inline\n",
+            "text", true },
+        { "addresses of every kind",
+            "To: \"Doe, John\" <j@x.org>, team: a@x.org, B <b@x.org>;\nCc: undisclosed-recipients:;\n"
+            "Bcc: a@x.org (Ann A), <c@x.org>\nFrom: Ann \xE4 <a@x.org>\n",
+            "hi", true },
+        { "folded address list", "To: Bob <bob@x.org>,\r\n\tCarol\r\n <carol@x.org>\r\n", "hi", true },
+        { "multipart", "Content-Type: multipart/mixed; boundary=b\n",
+            "--b\nContent-Type: text/plain\n\none\n--b\nContent-Type: text/html\n\n<p>two</p>\n--b--\n", false },
+        { "named part", "Content-Type: text/plain; name=\"notes.txt\"\n", "notes", false },
+        { "attached part", "Content-Disposition: attachment\n", "notes", false },
+        { "RFC 2231 charset", "Content-Type: text/plain; charset*=utf-8''x\n", "text", false },
+        { "RFC 2231 name", "Content-Type: text/plain; name*=utf-8''a.txt\n", "text", false },
+        { "comment in the type", "Content-Type: text/plain (old mailer); charset=utf-8\n", "text", false },
+        { "uuencoded", "Content-Transfer-Encoding: x-uuencode\n", "begin 644 a.txt\n#86)C\n`\nend\n", false },
+        { "two Content-Type fields", "Content-Type: text/html\nContent-Type: text/plain\n", "<b>x</b>", false },
+        { "two To fields", "To: a@x.org\nTo: b@x.org\n", "hi", false },
+        { "white space before the first field", " Subject: a\nFrom: a@x.org\n", "hi", false },
+        { "mbox separator line", "From someone Tue Jul  1 10:52:37 2003\nSubject: a\n", "hi", false },
+        { "calendar body", "Content-Type: text/calendar; method=REQUEST\n", "BEGIN:VCALENDAR\n", false },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.why);
+        const QByteArray raw = (c.headers.contains("From:") ? QByteArray() : from) + c.headers + "\n" + c.body;
+        EXPECT_EQ(maildir::readsWithoutParser(raw), c.direct);
+        expectReadAsTheParserReads(raw);
+    }
+}
+
+TEST(MaildirItem, SampleMailboxReadsDirectlyAsTheParserReadsIt)
+{
+    QDirIterator files(QStringLiteral(SOURCE_DIR "/samples/Sample Mailbox"), QDir::Files, QDirIterator::Subdirectories);
+    int direct = 0, all = 0;
+    while (files.hasNext()) {
+        const QString path = files.next();
+        if (!path.contains(QLatin1String("/cur/")) && !path.contains(QLatin1String("/new/")))
+            continue;
+        SCOPED_TRACE(qPrintable(path));
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+        const QByteArray raw = file.readAll();
+        ++all;
+        direct += maildir::readsWithoutParser(raw) ? 1 : 0;
+        expectReadAsTheParserReads(raw);
+    }
+    EXPECT_GT(all, 30);
+    EXPECT_GT(direct, 0);
+    EXPECT_LT(direct, all);
 }
 
 TEST(MaildirStore, OpeningNeedsADirectory)

@@ -55,7 +55,9 @@ bool mayBeFieldLine(const char* line, std::size_t len, bool first)
 
 int fieldIndex(const char* name, std::size_t len)
 {
-    static constexpr std::string_view kNames[] = { "date", "from", "to", "subject", "content-type", "received" };
+    // In the order of HeaderField.
+    static constexpr std::string_view kNames[] = { "date", "from", "to", "subject", "content-type", "received", "cc",
+        "bcc", "content-transfer-encoding", "content-disposition" };
     for (std::size_t i = 0; i < std::size(kNames); ++i)
         if (kNames[i].size() == len && strncasecmp(name, kNames[i].data(), len) == 0)
             return int(i);
@@ -74,9 +76,10 @@ void HeaderScan::closeField(std::size_t end)
 void HeaderScan::scan(const char* data, std::size_t size, bool atEnd)
 {
     m_needMore = false;
-    auto endBlock = [this](std::size_t at) {
+    auto endBlock = [this](std::size_t at, bool atEmptyLine = false) {
         closeField(at);
         m_blockLength = at;
+        m_plainBlock = m_plainBlock && atEmptyLine;
     };
     while (m_pos < size) {
         const char* line = data + m_pos;
@@ -92,9 +95,16 @@ void HeaderScan::scan(const char* data, std::size_t size, bool atEnd)
         if (len > 0 && line[len - 1] == '\r')
             --len;
         if (len == 0)
-            return endBlock(m_pos);
-        if (isWhite(line[0]) || (m_pos == 0 && len >= 5 && std::memcmp(line, "From ", 5) == 0)) {
-            m_pos = next; // a continuation (or, on the first line, an mbox separator)
+            return endBlock(m_pos, true);
+        if (isWhite(line[0])) {
+            if (m_pos == 0)
+                m_plainBlock = false; // the continuation of no field
+            m_pos = next;
+            continue;
+        }
+        if (m_pos == 0 && len >= 5 && std::memcmp(line, "From ", 5) == 0) {
+            m_plainBlock = false; // an mbox separator
+            m_pos = next;
             continue;
         }
         std::size_t nameLen = 0;
@@ -103,9 +113,14 @@ void HeaderScan::scan(const char* data, std::size_t size, bool atEnd)
             return endBlock(m_pos); // the body starts without an empty line
         closeField(m_pos);
         const int index = fieldIndex(line, nameLen);
-        if (index >= 0 && !m_fields[std::size_t(index)].found) {
-            m_fields[std::size_t(index)] = { m_pos + colon + 1, next, true };
-            m_open = index;
+        if (index >= 0) {
+            Range& field = m_fields[std::size_t(index)];
+            if (field.found) {
+                field.repeated = true;
+            } else {
+                field = { m_pos + colon + 1, next, true, false };
+                m_open = index;
+            }
         }
         m_pos = next;
     }
@@ -115,7 +130,7 @@ void HeaderScan::scan(const char* data, std::size_t size, bool atEnd)
         m_needMore = true;
 }
 
-std::optional<std::string> HeaderScan::value(const char* data, ListField field) const
+std::optional<std::string> HeaderScan::value(const char* data, HeaderField field) const
 {
     const Range& range = m_fields[std::size_t(field)];
     if (!range.found)
@@ -133,6 +148,14 @@ std::optional<std::string> HeaderScan::value(const char* data, ListField field) 
             text.push_back(c);
     }
     return text;
+}
+
+std::optional<std::string_view> HeaderScan::rawValue(const char* data, HeaderField field) const
+{
+    const Range& range = m_fields[std::size_t(field)];
+    if (!range.found)
+        return std::nullopt;
+    return std::string_view(data + range.begin, range.end - range.begin);
 }
 
 bool readHeaderBlock(int fd, std::vector<char>& buffer, HeaderScan& scan, std::size_t cap)

@@ -14,9 +14,22 @@
 
 namespace quillbox::mail::maildir {
 
-/// The header fields the folder list reads. The first occurrence of each counts (for Received,
-/// the topmost one: the last hop, the one that delivered the message here).
-enum class ListField { Date, From, To, Subject, ContentType, Received, Count };
+/// The header fields the folder list reads, and those an item reads to take a one-part message without a
+/// MIME parse. The first occurrence of each counts (for Received, the topmost one: the last hop, the
+/// one that delivered the message here).
+enum class HeaderField {
+    Date,
+    From,
+    To,
+    Subject,
+    ContentType,
+    Received,
+    Cc,
+    Bcc,
+    ContentTransferEncoding,
+    ContentDisposition,
+    Count
+};
 
 /// Where the header block of a message ends and where the list's fields lie in it.
 class HeaderScan {
@@ -30,22 +43,31 @@ public:
     bool needMore() const { return m_needMore; }
     /// The length of the header block, without the empty line that ends it.
     std::size_t blockLength() const { return m_blockLength; }
+    /// Whether the block is a plain one: it starts with a field (not an mbox separator line nor white
+    /// space), and an empty line ends it (not the end of the data, nor a line that is no field).
+    bool plainBlock() const { return m_plainBlock; }
+    /// Whether `field` occurs more than once.
+    bool repeated(HeaderField field) const { return m_fields[std::size_t(field)].repeated; }
     /// The unfolded value of `field` (leading and trailing white space removed, NUL bytes dropped),
     /// or nullopt when the block has no such field.
-    std::optional<std::string> value(const char* data, ListField field) const;
+    std::optional<std::string> value(const char* data, HeaderField field) const;
+    /// The value of `field` as it stands, folded, from after the colon to the end of its last line.
+    std::optional<std::string_view> rawValue(const char* data, HeaderField field) const;
 
 private:
     struct Range {
         std::size_t begin = 0, end = 0;
         bool found = false;
+        bool repeated = false;
     };
     void closeField(std::size_t end);
 
-    std::array<Range, static_cast<std::size_t>(ListField::Count)> m_fields {};
+    std::array<Range, static_cast<std::size_t>(HeaderField::Count)> m_fields {};
     std::size_t m_pos = 0; // start of the first line not yet classified
     std::size_t m_blockLength = 0;
     int m_open = -1; // the field whose value runs until the next field line, or -1
     bool m_needMore = true;
+    bool m_plainBlock = true;
 };
 
 /// Reads the start of the file `fd` into `buffer` until the header block is complete, the file ends

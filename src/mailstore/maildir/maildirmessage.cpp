@@ -6,6 +6,8 @@
 #include "mailstore/maildir/maildirnames.h"
 #include "mailstore/maildir/mimetext.h"
 
+#include <cstring>
+
 namespace quillbox::mail::maildir {
 
 namespace {
@@ -89,12 +91,149 @@ QByteArray objectBytes(GMimeObject* object)
     return bytes;
 }
 
+QString textOf(const QByteArray& content, const QByteArray& charset)
+{
+    QString text = decodeBody(content, charset);
+    crlfToLf(text);
+    return text;
+}
+
 QString textOf(GMimePart* part)
 {
     const char* charset = g_mime_object_get_content_type_parameter(GMIME_OBJECT(part), "charset");
-    QString text = decodeBody(decodedContent(part), QByteArray(charset));
-    crlfToLf(text);
-    return text;
+    return textOf(decodedContent(part), QByteArray(charset));
+}
+
+// What a message of one inline text part needs to be read without a MIME parse.
+struct SinglePart {
+    bool html = false;
+    QByteArray charset;
+    GMimeContentEncoding encoding = GMIME_CONTENT_ENCODING_DEFAULT;
+};
+
+bool sameLetters(std::string_view text, std::string_view lowerCase)
+{
+    return text.size() == lowerCase.size() && g_ascii_strncasecmp(text.data(), lowerCase.data(), text.size()) == 0;
+}
+
+bool isTokenChar(char c)
+{
+    return c > 32 && c < 127 && !std::strchr("()<>@,;:\\\"/[]?=", c);
+}
+
+// A Content-Type of text/plain or text/html whose parameters are plain `name=token` or `name="text"`
+// pairs, none of them naming a file. Anything else (comments, RFC 2231 parameters, escapes, a
+// repeated charset) is left to GMime.
+std::optional<SinglePart> textTypeOf(std::string_view value)
+{
+    auto skipSpace = [&value] {
+        while (!value.empty() && (value.front() == ' ' || value.front() == '\t'))
+            value.remove_prefix(1);
+    };
+    auto token = [&value] {
+        std::size_t n = 0;
+        while (n < value.size() && isTokenChar(value[n]))
+            ++n;
+        const std::string_view taken = value.substr(0, n);
+        value.remove_prefix(n);
+        return taken;
+    };
+    SinglePart part;
+    skipSpace();
+    const std::string_view type = token();
+    if (value.empty() || value.front() != '/')
+        return std::nullopt;
+    value.remove_prefix(1);
+    const std::string_view subtype = token();
+    if (!sameLetters(type, "text") || !(sameLetters(subtype, "plain") || sameLetters(subtype, "html")))
+        return std::nullopt;
+    part.html = sameLetters(subtype, "html");
+    bool charsetSeen = false;
+    for (;;) {
+        skipSpace();
+        if (value.empty())
+            return part;
+        if (value.front() != ';')
+            return std::nullopt;
+        value.remove_prefix(1);
+        skipSpace();
+        if (value.empty())
+            return part;
+        const std::string_view name = token();
+        skipSpace();
+        if (name.empty() || value.empty() || value.front() != '=')
+            return std::nullopt;
+        value.remove_prefix(1);
+        skipSpace();
+        std::string_view parameter;
+        if (!value.empty() && value.front() == '"') {
+            const std::size_t close = value.find_first_of("\"\\", 1);
+            if (close == std::string_view::npos || value[close] != '"')
+                return std::nullopt;
+            parameter = value.substr(1, close - 1);
+            value.remove_prefix(close + 1);
+        } else {
+            parameter = token();
+            if (parameter.empty())
+                return std::nullopt;
+        }
+        if (sameLetters(name, "name") || name.find('*') != std::string_view::npos)
+            return std::nullopt; // a named part is an attachment; RFC 2231 parameters are GMime's to read
+        if (sameLetters(name, "charset")) {
+            if (charsetSeen)
+                return std::nullopt;
+            charsetSeen = true;
+            part.charset = QByteArray(parameter.data(), qsizetype(parameter.size()));
+        }
+    }
+}
+
+// The one text part of a message that can be read without GMime's tree: the headers form a plain block
+// in which no field that shapes the body or the addresses occurs twice, the type is text/plain or
+// text/html (or not given), the part is not attached, and its transfer encoding is one GMime's
+// decoder undoes on its own.
+std::optional<SinglePart> singlePartOf(const QByteArray& raw, const HeaderScan& scan)
+{
+    const char* data = raw.constData();
+    if (!scan.plainBlock() || std::memchr(data, '\0', scan.blockLength()))
+        return std::nullopt;
+    for (HeaderField field : { HeaderField::From, HeaderField::To, HeaderField::Cc, HeaderField::Bcc,
+             HeaderField::ContentType, HeaderField::ContentTransferEncoding, HeaderField::ContentDisposition })
+        if (scan.repeated(field))
+            return std::nullopt;
+    std::optional<SinglePart> part = SinglePart {};
+    if (const auto type = scan.value(data, HeaderField::ContentType))
+        part = textTypeOf(*type);
+    if (!part)
+        return std::nullopt;
+    if (const auto disposition = scan.value(data, HeaderField::ContentDisposition))
+        if (!sameLetters(*disposition, "inline"))
+            return std::nullopt;
+    if (const auto encoding = scan.value(data, HeaderField::ContentTransferEncoding)) {
+        if (sameLetters(*encoding, "base64"))
+            part->encoding = GMIME_CONTENT_ENCODING_BASE64;
+        else if (sameLetters(*encoding, "quoted-printable"))
+            part->encoding = GMIME_CONTENT_ENCODING_QUOTEDPRINTABLE;
+        else if (!sameLetters(*encoding, "7bit") && !sameLetters(*encoding, "8bit")
+            && !sameLetters(*encoding, "binary"))
+            return std::nullopt;
+    }
+    return part;
+}
+
+// `bytes` with the transfer encoding undone by GMime's own decoder, as a parsed part's content would be.
+QByteArray undoTransferEncoding(QByteArrayView bytes, GMimeContentEncoding encoding)
+{
+    if (encoding == GMIME_CONTENT_ENCODING_DEFAULT)
+        return bytes.toByteArray();
+    GMimeEncoding state;
+    g_mime_encoding_init_decode(&state, encoding);
+    QByteArray decoded(qsizetype(g_mime_encoding_outlen(&state, size_t(bytes.size()))), Qt::Uninitialized);
+    char* out = decoded.data();
+    std::size_t length = g_mime_encoding_step(&state, bytes.data(), size_t(bytes.size()), out);
+    length += g_mime_encoding_flush(&state, nullptr, 0, out + length);
+    decoded.truncate(qsizetype(length));
+    return decoded;
 }
 
 QString mimeTypeOf(GMimeObject* object)
@@ -110,11 +249,12 @@ QString mimeTypeOf(GMimeObject* object)
 
 class MaildirAttachment : public Attachment {
 public:
-    MaildirAttachment(QString fileName, QString mimeType, QByteArray data, bool isMail)
+    MaildirAttachment(QString fileName, QString mimeType, QByteArray data, bool isMail, BodyReading reading)
         : m_fileName(std::move(fileName))
         , m_mimeType(std::move(mimeType))
         , m_data(std::move(data))
         , m_isMail(isMail)
+        , m_reading(reading)
     {
     }
     QString fileName() const override { return m_fileName; }
@@ -122,7 +262,7 @@ public:
     Result<QByteArray> data() const override { return m_data; }
     std::unique_ptr<MailItem> embeddedMessage() const override
     {
-        return m_isMail ? makeMessage(m_data, {}, {}, nullptr) : nullptr;
+        return m_isMail ? makeMessage(m_data, {}, {}, nullptr, m_reading) : nullptr;
     }
 
 private:
@@ -130,20 +270,20 @@ private:
     QString m_mimeType;
     QByteArray m_data;
     bool m_isMail;
+    BodyReading m_reading;
 };
 
 class MaildirMessage : public MailItem {
 public:
     MaildirMessage(QByteArray raw, const MessageFile& file, const QString& entryID,
-        std::function<std::unique_ptr<Folder>()> parent)
+        std::function<std::unique_ptr<Folder>()> parent, BodyReading reading)
         : m_raw(std::move(raw))
         , m_parent(std::move(parent))
+        , m_reading(reading)
     {
-        HeaderScan scan;
-        scan.scan(m_raw.constData(), std::size_t(m_raw.size()), true);
-        summarize(m_raw.constData(), scan, file, m_summary);
+        m_scan.scan(m_raw.constData(), std::size_t(m_raw.size()), true);
+        summarize(m_raw.constData(), m_scan, file, m_summary);
         m_summary.entryID = entryID;
-        m_headerLength = scan.blockLength();
     }
     ~MaildirMessage() override
     {
@@ -170,7 +310,7 @@ public:
     QString plainBody() const override { return parsed().m_plain; }
     QString htmlBody() const override { return parsed().m_html; }
     QByteArray rtfBody() const override { return {}; }
-    QString transportHeaders() const override { return decodeBody(m_raw.left(qsizetype(m_headerLength)), {}); }
+    QString transportHeaders() const override { return decodeBody(m_raw.left(qsizetype(m_scan.blockLength())), {}); }
     QByteArray rawMessage() const override { return m_raw; }
     Result<std::vector<std::unique_ptr<Attachment>>> attachments() const override
     {
@@ -182,59 +322,87 @@ public:
     bool standsAlone() const override { return true; }
 
 private:
-    // The full MIME parse, done when a body, recipient or attachment is first asked for: saving the
-    // message as it is needs only its bytes, and the parse costs several times more than reading them.
+    // The bodies, recipients and attachments, read when one of them is first asked for: saving the
+    // message as it is needs only its bytes. A message of one plain text part is read directly; any
+    // other goes through GMime's full parse, which costs several times more than reading the file.
     // Not thread-safe, like the rest of an item.
     const MaildirMessage& parsed() const
     {
         if (m_parsed)
             return *this;
         m_parsed = true;
+        const std::optional<SinglePart> single
+            = m_reading == BodyReading::Direct ? singlePartOf(m_raw, m_scan) : std::nullopt;
+        if (single)
+            readSinglePart(*single);
+        else
+            parse();
+        if (m_plain.isEmpty() && m_html.isEmpty() && m_attachmentParts.empty())
+            m_plain = textOf(m_raw.mid(bodyStart()), {});
+        return *this;
+    }
+
+    void parse() const
+    {
         GMimeStream* stream = g_mime_stream_mem_new_with_buffer(m_raw.constData(), size_t(m_raw.size()));
         GMimeParser* parser = g_mime_parser_new_with_stream(stream);
         m_message = g_mime_parser_construct_message(parser, parserOptions());
         g_object_unref(parser);
         g_object_unref(stream);
-        if (m_message) {
-            readAddresses();
-            if (GMimeObject* body = g_mime_message_get_mime_part(m_message))
-                collect(body);
-        }
-        if (m_plain.isEmpty() && m_html.isEmpty() && m_attachmentParts.empty())
-            m_plain = textAfterHeaders(m_headerLength);
-        return *this;
+        if (!m_message)
+            return;
+        setAddresses(addressesOf(g_mime_message_get_from(m_message)),
+            addressesOf(g_mime_message_get_addresses(m_message, GMIME_ADDRESS_TYPE_TO)),
+            addressesOf(g_mime_message_get_addresses(m_message, GMIME_ADDRESS_TYPE_CC)),
+            addressesOf(g_mime_message_get_addresses(m_message, GMIME_ADDRESS_TYPE_BCC)));
+        if (GMimeObject* body = g_mime_message_get_mime_part(m_message))
+            collect(body);
     }
 
-    // A file GMime finds no body in (no headers at all, a broken MIME structure) still has its text.
-    QString textAfterHeaders(std::size_t headerLength) const
+    void readSinglePart(const SinglePart& part) const
     {
-        qsizetype start = qsizetype(headerLength);
+        const char* data = m_raw.constData();
+        // Folded as they stand, as GMime reads them: its address parser takes a line break in a broken
+        // address otherwise than the white space left of it once unfolded.
+        auto addresses = [&](HeaderField field) {
+            const auto value = m_scan.rawValue(data, field);
+            return value ? parseAddresses(std::string(*value)) : QList<Address>();
+        };
+        setAddresses(addresses(HeaderField::From), addresses(HeaderField::To), addresses(HeaderField::Cc),
+            addresses(HeaderField::Bcc));
+        const qsizetype start = bodyStart();
+        const QString text
+            = textOf(undoTransferEncoding(QByteArrayView(m_raw).sliced(start), part.encoding), part.charset);
+        if (part.html) {
+            m_html = text;
+            m_htmlTaken = true;
+        } else {
+            m_plain = text;
+        }
+    }
+
+    // Where the body starts: after the empty line that ends the header block (the block of a file GMime
+    // finds no body in may end without one).
+    qsizetype bodyStart() const
+    {
+        qsizetype start = qsizetype(m_scan.blockLength());
         if (start < m_raw.size() && m_raw[start] == '\r')
             ++start;
         if (start < m_raw.size() && m_raw[start] == '\n')
             ++start;
-        QString text = decodeBody(m_raw.mid(start), {});
-        crlfToLf(text);
-        return text;
+        return start;
     }
 
-    void readAddresses() const
+    void setAddresses(
+        const QList<Address>& from, const QList<Address>& to, const QList<Address>& cc, const QList<Address>& bcc) const
     {
-        const QList<Address> from = addressesOf(g_mime_message_get_from(m_message));
         if (!from.isEmpty())
             m_senderName = from.first().name.isEmpty() ? from.first().address : from.first().name;
-        const std::pair<GMimeAddressType, Recipient::Type> kinds[] = {
-            { GMIME_ADDRESS_TYPE_TO, Recipient::Type::To },
-            { GMIME_ADDRESS_TYPE_CC, Recipient::Type::Cc },
-            { GMIME_ADDRESS_TYPE_BCC, Recipient::Type::Bcc },
-        };
-        for (const auto& [kind, type] : kinds) {
-            const QList<Address> addresses = addressesOf(g_mime_message_get_addresses(m_message, kind));
-            for (const Address& address : addresses)
+        for (const auto& [addresses, type] : { std::pair { &to, Recipient::Type::To },
+                 std::pair { &cc, Recipient::Type::Cc }, std::pair { &bcc, Recipient::Type::Bcc } })
+            for (const Address& address : *addresses)
                 m_recipients += Recipient { address.name, address.address, type };
-            if (type == Recipient::Type::Cc)
-                m_displayCc = displayNames(addresses);
-        }
+        m_displayCc = displayNames(cc);
     }
 
     // Every inline text/plain part is body text (a list footer after the message stays with it);
@@ -271,7 +439,7 @@ private:
         }
     }
 
-    static std::unique_ptr<Attachment> attachmentOf(GMimeObject* object)
+    std::unique_ptr<Attachment> attachmentOf(GMimeObject* object) const
     {
         if (GMIME_IS_MESSAGE_PART(object)) {
             GMimeMessage* mail = g_mime_message_part_get_message(GMIME_MESSAGE_PART(object));
@@ -284,17 +452,18 @@ private:
                     + QLatin1String(".eml");
             }
             return std::make_unique<MaildirAttachment>(
-                name, mimeTypeOf(object), mail ? objectBytes(GMIME_OBJECT(mail)) : QByteArray(), true);
+                name, mimeTypeOf(object), mail ? objectBytes(GMIME_OBJECT(mail)) : QByteArray(), true, m_reading);
         }
         GMimePart* part = GMIME_PART(object);
-        return std::make_unique<MaildirAttachment>(
-            QString::fromUtf8(g_mime_part_get_filename(part)), mimeTypeOf(object), decodedContent(part), false);
+        return std::make_unique<MaildirAttachment>(QString::fromUtf8(g_mime_part_get_filename(part)),
+            mimeTypeOf(object), decodedContent(part), false, m_reading);
     }
 
     QByteArray m_raw;
     std::function<std::unique_ptr<Folder>()> m_parent;
+    BodyReading m_reading;
+    HeaderScan m_scan;
     ItemSummary m_summary;
-    std::size_t m_headerLength = 0;
     mutable bool m_parsed = false;
     mutable GMimeMessage* m_message = nullptr;
     mutable QString m_senderName;
@@ -311,13 +480,13 @@ private:
 void summarize(const char* data, const HeaderScan& scan, const MessageFile& file, ItemSummary& summary)
 {
     const MessageName name = splitMessageName(file.fileName);
-    const std::optional<std::string> dateText = scan.value(data, ListField::Date);
+    const std::optional<std::string> dateText = scan.value(data, HeaderField::Date);
     const std::optional<qint64> date = dateText ? parseDate(*dateText) : std::nullopt;
     summary.sentOn = localTime(date);
     summary.sent = date && !name.flags.contains('D');
 
     std::optional<qint64> received;
-    if (const auto text = scan.value(data, ListField::Received)) {
+    if (const auto text = scan.value(data, HeaderField::Received)) {
         const std::size_t semicolon = text->rfind(';');
         if (semicolon != std::string::npos)
             received = parseDate(text->substr(semicolon + 1));
@@ -327,24 +496,31 @@ void summarize(const char* data, const HeaderScan& scan, const MessageFile& file
     summary.creationTime = localTime(fileTime);
 
     summary.senderEmailAddress.clear();
-    if (const auto from = scan.value(data, ListField::From)) {
+    if (const auto from = scan.value(data, HeaderField::From)) {
         for (const Address& address : parseAddresses(*from))
             if (!address.address.isEmpty()) {
                 summary.senderEmailAddress = address.address;
                 break;
             }
     }
-    const auto subject = scan.value(data, ListField::Subject);
+    const auto subject = scan.value(data, HeaderField::Subject);
     summary.subject = subject ? decodeHeaderText(*subject) : QString();
-    const auto to = scan.value(data, ListField::To);
+    const auto to = scan.value(data, HeaderField::To);
     summary.to = to ? displayNames(parseAddresses(*to)) : QString();
-    summary.itemClass = classOf(scan.value(data, ListField::ContentType));
+    summary.itemClass = classOf(scan.value(data, HeaderField::ContentType));
 }
 
-std::unique_ptr<MailItem> makeMessage(
-    QByteArray raw, const MessageFile& file, const QString& entryID, std::function<std::unique_ptr<Folder>()> parent)
+std::unique_ptr<MailItem> makeMessage(QByteArray raw, const MessageFile& file, const QString& entryID,
+    std::function<std::unique_ptr<Folder>()> parent, BodyReading reading)
 {
-    return std::make_unique<MaildirMessage>(std::move(raw), file, entryID, std::move(parent));
+    return std::make_unique<MaildirMessage>(std::move(raw), file, entryID, std::move(parent), reading);
+}
+
+bool readsWithoutParser(const QByteArray& raw)
+{
+    HeaderScan scan;
+    scan.scan(raw.constData(), std::size_t(raw.size()), true);
+    return singlePartOf(raw, scan).has_value();
 }
 
 } // namespace quillbox::mail::maildir

@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 // One Maildir message: its list summary from the header block alone, and the whole item (bodies,
-// recipients, attachments) from a full GMime parse of the file.
+// recipients, attachments) from a full GMime parse of the file, or, for a message of one plain text
+// part, from its headers and body read directly.
 
 #include "mailstore/maildir/headerscan.h"
 #include "mailstore/store.h"
@@ -21,8 +22,15 @@ struct MessageFile {
 /// Fills every field of `summary` but entryID from the header block that `scan` found in `data`.
 void summarize(const char* data, const HeaderScan& scan, const MessageFile& file, ItemSummary& summary);
 
+/// How an item reads its bodies and recipients: Direct takes a message of one plain text part without
+/// GMime's tree (the same result, several times faster); Parser always parses it whole.
+enum class BodyReading { Direct, Parser };
+
 /// The whole item for the message `raw`. `parent` gives the folder that holds it (none for an attached mail).
-std::unique_ptr<MailItem> makeMessage(
-    QByteArray raw, const MessageFile& file, const QString& entryID, std::function<std::unique_ptr<Folder>()> parent);
+std::unique_ptr<MailItem> makeMessage(QByteArray raw, const MessageFile& file, const QString& entryID,
+    std::function<std::unique_ptr<Folder>()> parent, BodyReading reading = BodyReading::Direct);
+
+/// Whether an item of `raw` reads it directly (BodyReading::Direct) rather than through the parser.
+bool readsWithoutParser(const QByteArray& raw);
 
 } // namespace quillbox::mail::maildir
