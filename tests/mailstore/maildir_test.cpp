@@ -448,6 +448,7 @@ TEST(MaildirItems, AddressListsReadAlikeInListAndItem)
         { "comment as name", "a@x.org (Ann A)", "Ann A" },
         { "trailing comma", "a@x.org,", "a@x.org" },
         { "address without name in brackets", "<a@x.org>", "a@x.org" },
+        { "domain ending in a dot", "a@x.org.", "a@x.org" },
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.why);
@@ -834,6 +835,7 @@ TEST(MaildirItem, OnePartMessagesReadDirectlyAsTheParserReadsThem)
         { "comment in the type", "Content-Type: text/plain (old mailer); charset=utf-8\n", "text", false },
         { "uuencoded", "Content-Transfer-Encoding: x-uuencode\n", "begin 644 a.txt\n#86)C\n`\nend\n", false },
         { "two Content-Type fields", "Content-Type: text/html\nContent-Type: text/plain\n", "<b>x</b>", false },
+        { "address list with a fault", "To: Romple.org>; Tue, (02 Feb 2021\n", "hi", false },
         { "two To fields", "To: a@x.org\nTo: b@x.org\n", "hi", false },
         { "white space before the first field", " Subject: a\nFrom: a@x.org\n", "hi", false },
         { "mbox separator line", "From someone Tue Jul  1 10:52:37 2003\nSubject: a\n", "hi", false },

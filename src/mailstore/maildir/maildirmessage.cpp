@@ -109,6 +109,7 @@ struct SinglePart {
     bool html = false;
     QByteArray charset;
     GMimeContentEncoding encoding = GMIME_CONTENT_ENCODING_DEFAULT;
+    QList<Address> from, to, cc, bcc;
 };
 
 bool sameLetters(std::string_view text, std::string_view lowerCase)
@@ -217,6 +218,20 @@ std::optional<SinglePart> singlePartOf(const QByteArray& raw, const HeaderScan& 
         else if (!sameLetters(*encoding, "7bit") && !sameLetters(*encoding, "8bit")
             && !sameLetters(*encoding, "binary"))
             return std::nullopt;
+    }
+    // Folded as they stand, as GMime reads them (its address parser takes a line break in a broken
+    // address otherwise than the white space left of it once unfolded), less the white space around.
+    for (auto [field, list] : { std::pair { HeaderField::From, &part->from }, std::pair { HeaderField::To, &part->to },
+             std::pair { HeaderField::Cc, &part->cc }, std::pair { HeaderField::Bcc, &part->bcc } }) {
+        if (std::optional<std::string_view> value = scan.rawValue(data, field)) {
+            const std::size_t first = value->find_first_not_of(" \t\r\n");
+            const std::size_t last = value->find_last_not_of(" \t\r\n");
+            *value = first == std::string_view::npos ? std::string_view() : value->substr(first, last + 1 - first);
+            std::optional<QList<Address>> addresses = parseWholeAddresses(std::string(*value));
+            if (!addresses)
+                return std::nullopt;
+            *list = std::move(*addresses);
+        }
     }
     return part;
 }
@@ -361,15 +376,7 @@ private:
 
     void readSinglePart(const SinglePart& part) const
     {
-        const char* data = m_raw.constData();
-        // Folded as they stand, as GMime reads them: its address parser takes a line break in a broken
-        // address otherwise than the white space left of it once unfolded.
-        auto addresses = [&](HeaderField field) {
-            const auto value = m_scan.rawValue(data, field);
-            return value ? parseAddresses(std::string(*value)) : QList<Address>();
-        };
-        setAddresses(addresses(HeaderField::From), addresses(HeaderField::To), addresses(HeaderField::Cc),
-            addresses(HeaderField::Bcc));
+        setAddresses(part.from, part.to, part.cc, part.bcc);
         const qsizetype start = bodyStart();
         const QString text
             = textOf(undoTransferEncoding(QByteArrayView(m_raw).sliced(start), part.encoding), part.charset);

@@ -188,6 +188,19 @@ QList<Address> addressesOf(InternetAddressList* list)
 
 namespace {
 
+// "local@domain" with both sides dot-atoms (no dot first, last or twice in a row), which GMime takes
+// as they stand.
+bool isDotAtomAddress(std::string_view address)
+{
+    const std::size_t at = address.find('@');
+    if (at == std::string_view::npos || address.find('@', at + 1) != std::string_view::npos)
+        return false;
+    for (std::string_view side : { address.substr(0, at), address.substr(at + 1) })
+        if (side.empty() || side.front() == '.' || side.back() == '.' || side.find("..") != std::string_view::npos)
+            return false;
+    return true;
+}
+
 // The common case without GMime: plain ASCII "Name <a@b>" or "a@b", comma-separated, with nothing
 // that needs quoting rules, comments, groups or decoding. False when the text needs the real parser.
 bool parseSimpleAddresses(std::string_view text, QList<Address>& out)
@@ -214,15 +227,14 @@ bool parseSimpleAddresses(std::string_view text, QList<Address>& out)
             continue;
         const std::size_t open = element.find('<');
         if (open == std::string_view::npos) {
-            if (element.find_first_of(" <>") != std::string_view::npos
-                || std::count(element.begin(), element.end(), '@') != 1)
+            if (element.find_first_of(" <>") != std::string_view::npos || !isDotAtomAddress(element))
                 return false;
             out += Address { {}, latin1(element) };
             continue;
         }
         const std::string_view address = element.substr(open + 1);
         if (address.empty() || address.back() != '>' || address.find_first_of("<> ") != address.size() - 1
-            || address.find('@') == std::string_view::npos)
+            || !isDotAtomAddress(address.substr(0, address.size() - 1)))
             return false;
         const std::string_view name = trim(element.substr(0, open));
         if (name.find_first_of("<>@") != std::string_view::npos)
@@ -236,13 +248,23 @@ bool parseSimpleAddresses(std::string_view text, QList<Address>& out)
 
 QList<Address> parseAddresses(const std::string& raw)
 {
+    return parseWholeAddresses(raw).value_or(QList<Address>());
+}
+
+std::optional<QList<Address>> parseWholeAddresses(const std::string& raw)
+{
     QList<Address> simple;
     if (parseSimpleAddresses(raw, simple))
         return simple;
+    // GMime gives no list both for a fault and for a list without addresses.
     InternetAddressList* list = internet_address_list_parse(parserOptions(), raw.c_str());
+    if (!list) {
+        if (raw.find_first_not_of(" \t\r\n") != std::string::npos)
+            return std::nullopt;
+        return QList<Address>();
+    }
     QList<Address> addresses = addressesOf(list);
-    if (list)
-        g_object_unref(list);
+    g_object_unref(list);
     return addresses;
 }
 

@@ -28,6 +28,9 @@ struct Address {
 /// The mailboxes of an address list header; the members of a group stand for it, and a group without
 /// members gives one entry with its name only ("undisclosed-recipients").
 QList<Address> parseAddresses(const std::string& raw);
+/// As parseAddresses(), but nullopt where GMime finds a fault in a text that is not blank: its message
+/// parse keeps the addresses read up to the fault, which its parser of a lone list does not give.
+std::optional<QList<Address>> parseWholeAddresses(const std::string& raw);
 QList<Address> addressesOf(InternetAddressList* list);
 /// Display names joined by "; ", the address where a mailbox has no name.
 QString displayNames(const QList<Address>& addresses);
