@@ -449,6 +449,7 @@ TEST(MaildirItems, AddressListsReadAlikeInListAndItem)
         { "trailing comma", "a@x.org,", "a@x.org" },
         { "address without name in brackets", "<a@x.org>", "a@x.org" },
         { "domain ending in a dot", "a@x.org.", "a@x.org" },
+        { "domain in punycode", "a@xn--bcher-kva.example", QString::fromUtf8("a@bücher.example") },
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.why);

@@ -188,8 +188,8 @@ QList<Address> addressesOf(InternetAddressList* list)
 
 namespace {
 
-// "local@domain" with both sides dot-atoms (no dot first, last or twice in a row), which GMime takes
-// as they stand.
+// "local@domain" with both sides dot-atoms (no dot first, last or twice in a row) and no label in
+// punycode ("xn--", which GMime turns into Unicode): GMime takes such an address as it stands.
 bool isDotAtomAddress(std::string_view address)
 {
     const std::size_t at = address.find('@');
@@ -197,6 +197,10 @@ bool isDotAtomAddress(std::string_view address)
         return false;
     for (std::string_view side : { address.substr(0, at), address.substr(at + 1) })
         if (side.empty() || side.front() == '.' || side.back() == '.' || side.find("..") != std::string_view::npos)
+            return false;
+    const std::string_view domain = address.substr(at + 1);
+    for (std::size_t i = 0; i + 4 <= domain.size(); ++i)
+        if ((i == 0 || domain[i - 1] == '.') && g_ascii_strncasecmp(domain.data() + i, "xn--", 4) == 0)
             return false;
     return true;
 }
