@@ -442,6 +442,8 @@ TEST(MaildirItems, AddressListsReadAlikeInListAndItem)
     const Case cases[] = {
         { "names and a bare address", "Bob <bob@x.org>, carol@x.org", "Bob; carol@x.org" },
         { "quoted name with a comma", "\"Doe, John\" <j@x.org>", "Doe, John" },
+        { "quoted name with spaces inside", "\" Doe  John \" <j@x.org>", "Doe  John" },
+        { "tab inside a name", "Doe\tJohn <j@x.org>", "Doe\tJohn" },
         { "encoded name", "=?UTF-8?Q?J=C3=B6rg?= <j@x.org>", QString::fromUtf8("Jörg") },
         { "empty group", "undisclosed-recipients:;", "undisclosed-recipients" },
         { "group with members", "team: a@x.org, B <b@x.org>;", "a@x.org; B" },

@@ -205,43 +205,49 @@ bool isDotAtomAddress(std::string_view address)
     return true;
 }
 
-// The common case without GMime: plain ASCII "Name <a@b>" or "a@b", comma-separated, with nothing
-// that needs quoting rules, comments, groups or decoding. False when the text needs the real parser.
+// The common case without GMime: plain ASCII "Name <a@b>", "\"Name\" <a@b>" or "a@b", comma-separated,
+// with nothing that needs escapes, comments, groups or decoding. Line breaks and tabs may stand where
+// GMime drops them, around the elements and between a name and its address; GMime keeps them inside a
+// name, so such a name is left to it. False when the text needs the real parser.
 bool parseSimpleAddresses(std::string_view text, QList<Address>& out)
 {
     for (char c : text)
-        if (c < 0x20 || c > 0x7e || c == '"' || c == '(' || c == ')' || c == ':' || c == ';' || c == '\\' || c == '['
-            || c == ']')
+        if ((c < 0x20 && c != '\t' && c != '\r' && c != '\n') || c > 0x7e || c == '(' || c == ')' || c == ':'
+            || c == ';' || c == '\\' || c == '[' || c == ']')
             return false;
     if (text.find("=?") != std::string_view::npos || text.find("  ") != std::string_view::npos)
         return false;
-    auto trim = [](std::string_view part) {
-        while (!part.empty() && part.front() == ' ')
-            part.remove_prefix(1);
-        while (!part.empty() && part.back() == ' ')
-            part.remove_suffix(1);
-        return part;
+    auto trim = [](std::string_view part, std::string_view white) {
+        const std::size_t first = part.find_first_not_of(white);
+        if (first == std::string_view::npos)
+            return std::string_view();
+        return part.substr(first, part.find_last_not_of(white) + 1 - first);
     };
     auto latin1 = [](std::string_view part) { return QString::fromLatin1(part.data(), qsizetype(part.size())); };
+    constexpr std::string_view kFolding = " \t\r\n";
     while (!text.empty()) {
-        const std::size_t comma = text.find(',');
-        const std::string_view element = trim(text.substr(0, comma));
-        text = comma == std::string_view::npos ? std::string_view() : text.substr(comma + 1);
+        std::size_t comma = 0;
+        for (bool quoted = false; comma < text.size() && (quoted || text[comma] != ','); ++comma)
+            quoted ^= text[comma] == '"';
+        const std::string_view element = trim(text.substr(0, comma), kFolding);
+        text = comma >= text.size() ? std::string_view() : text.substr(comma + 1);
         if (element.empty())
             continue;
         const std::size_t open = element.find('<');
         if (open == std::string_view::npos) {
-            if (element.find_first_of(" <>") != std::string_view::npos || !isDotAtomAddress(element))
+            if (element.find_first_of(" \t\r\n<>\"") != std::string_view::npos || !isDotAtomAddress(element))
                 return false;
             out += Address { {}, latin1(element) };
             continue;
         }
         const std::string_view address = element.substr(open + 1);
-        if (address.empty() || address.back() != '>' || address.find_first_of("<> ") != address.size() - 1
+        if (address.empty() || address.back() != '>' || address.find_first_of("<> \t\r\n\"") != address.size() - 1
             || !isDotAtomAddress(address.substr(0, address.size() - 1)))
             return false;
-        const std::string_view name = trim(element.substr(0, open));
-        if (name.find_first_of("<>@") != std::string_view::npos)
+        std::string_view name = trim(element.substr(0, open), kFolding);
+        if (name.size() >= 2 && name.front() == '"' && name.back() == '"')
+            name = trim(name.substr(1, name.size() - 2), " "); // GMime trims a quoted name too
+        if (name.find_first_of("<>@\"\t\r\n") != std::string_view::npos)
             return false;
         out += Address { latin1(name), latin1(address.substr(0, address.size() - 1)) };
     }
