@@ -312,14 +312,6 @@ public:
         return next;
     }
 
-    // Lets go of a written row's mail. One that stands alone goes on a worker thread: freeing a parsed
-    // message costs half as much as parsing it, and this thread is the one every row waits for.
-    void release(FoundEmail found)
-    {
-        if (m_workers.count() > 0 && found.email && (*found.email)->standsAlone())
-            m_workers.post([email = std::move(*found.email)] {});
-    }
-
 private:
     static constexpr qsizetype kBytesAhead = 32 * 1024 * 1024;
 
@@ -402,7 +394,6 @@ SaveSummary SaveRun(Person& person, const Settings& settings, const QString& mai
         ++summary.attempted;
         FoundEmail found = ahead.take();
         const Result<SavedEmail> saved = saveFound(session, mailFolderText, list.row(int(i - 1)), found);
-        ahead.release(std::move(found));
         if (!saved) {
             summary.stoppedBy = saved.error();
             person.message(QStringLiteral("Error saving email."));
