@@ -84,6 +84,8 @@ class MailItem {
 public:
     virtual ~MailItem() = default;
     virtual const ItemSummary& summary() const = 0;
+    /// summary().itemClass; an item may give it without working out the rest of its summary.
+    virtual int itemClass() const { return summary().itemClass; }
     /// The folder that holds the item (null for an embedded mail).
     virtual std::unique_ptr<Folder> parent() const = 0;
 

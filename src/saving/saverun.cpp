@@ -231,7 +231,7 @@ Result<std::shared_ptr<const mail::MailItem>> findEmail(const SaveSession& sessi
     auto found = session.ns.getItemFromID(entryID);
     if (!found)
         return found.error();
-    if ((*found)->summary().itemClass != mail::kClassMail)
+    if ((*found)->itemClass() != mail::kClassMail)
         return Error { Error::Code::NotFound, entryID, QStringLiteral("the item is not a mail item") };
     return std::shared_ptr<const mail::MailItem>(std::move(*found));
 }

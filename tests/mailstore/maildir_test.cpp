@@ -324,6 +324,8 @@ TEST(MaildirItems, ClassFromContentType)
         auto one = oneMessage(message(headers, "--b--\n"));
         ASSERT_TRUE(one);
         EXPECT_EQ(one->summary.itemClass, c.itemClass);
+        EXPECT_EQ(one->item->itemClass(), c.itemClass) << "the item gives its class before its summary";
+        EXPECT_EQ(one->item->summary().itemClass, c.itemClass);
         EXPECT_EQ(one->item->messageClass(), QLatin1String(c.messageClass));
     }
 }

@@ -295,10 +295,11 @@ public:
         : m_raw(std::move(raw))
         , m_parent(std::move(parent))
         , m_reading(reading)
+        , m_file(file)
+        , m_entryID(entryID)
     {
         m_scan.scan(m_raw.constData(), std::size_t(m_raw.size()), true);
-        summarize(m_raw.constData(), m_scan, file, m_summary);
-        m_summary.entryID = entryID;
+        m_itemClass = classOf(m_scan.value(m_raw.constData(), HeaderField::ContentType));
     }
     ~MaildirMessage() override
     {
@@ -306,11 +307,22 @@ public:
             g_object_unref(m_message);
     }
 
-    const ItemSummary& summary() const override { return m_summary; }
+    // The summary is worked out when first asked for: the save run needs only the class of an item
+    // on the thread that writes the files, and the rest where the file is built.
+    const ItemSummary& summary() const override
+    {
+        if (!m_summarized) {
+            summarize(m_raw.constData(), m_scan, m_file, m_summary);
+            m_summary.entryID = m_entryID;
+            m_summarized = true;
+        }
+        return m_summary;
+    }
+    int itemClass() const override { return m_itemClass; }
     std::unique_ptr<Folder> parent() const override { return m_parent ? m_parent() : nullptr; }
     QString messageClass() const override
     {
-        switch (m_summary.itemClass) {
+        switch (m_itemClass) {
         case kClassReport:
             return QStringLiteral("REPORT.IPM.Note.DR");
         case kClassMeetingRequest:
@@ -469,8 +481,12 @@ private:
     QByteArray m_raw;
     std::function<std::unique_ptr<Folder>()> m_parent;
     BodyReading m_reading;
+    MessageFile m_file;
+    QString m_entryID;
     HeaderScan m_scan;
-    ItemSummary m_summary;
+    int m_itemClass = kClassMail;
+    mutable bool m_summarized = false;
+    mutable ItemSummary m_summary;
     mutable bool m_parsed = false;
     mutable GMimeMessage* m_message = nullptr;
     mutable QString m_senderName;
