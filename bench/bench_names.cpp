@@ -4,9 +4,9 @@
 // run builds it). Run from the source folder:
 //   cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=Release
 //   cmake --build build/release --target bench_names && build/release/bench/bench_names
-#include "export/textline.h"
-#include "saving/filename.h"
-#include "saving/maildate.h"
+#include "core/maildate.h"
+#include "output/filename.h"
+#include "output/textline.h"
 
 #include <benchmark/benchmark.h>
 

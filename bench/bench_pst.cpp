@@ -15,9 +15,9 @@
 #include "benchutil.h"
 
 #include "app/headlessperson.h"
-#include "mailstore/pst/pststore.h"
-#include "mailstore/search.h"
-#include "saving/saverun.h"
+#include "mail/pst/pststore.h"
+#include "mail/search.h"
+#include "output/saverun.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>

@@ -13,7 +13,7 @@
 // weighs on both sides of each ratio; each figure is the best of --repeat runs.
 #include "app/headlessperson.h"
 #include "benchutil.h"
-#include "saving/saverun.h"
+#include "output/saverun.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>

@@ -11,7 +11,7 @@
 #include "benchutil.h"
 
 #include "app/headlessperson.h"
-#include "mailstore/search.h"
+#include "mail/search.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>

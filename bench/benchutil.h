@@ -3,7 +3,7 @@
 // What the benchmarks share: CPU time, the best of repeated runs, peak memory, the lines that say how
 // the figures were made, a walk over a store, and the generated Maildir store that several benchmarks read.
 
-#include "mailstore/store.h"
+#include "mail/store.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>

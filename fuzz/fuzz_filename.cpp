@@ -14,8 +14,8 @@
 // Input: one byte of choices, then text, UTF-8 or, when the first choice bit is set, UTF-16 (so that lone
 // surrogates come through), split at U+0000 into the pattern, the date pattern, the two clip texts and
 // the cells.
-#include "saving/filename.h"
-#include "saving/maildate.h"
+#include "core/maildate.h"
+#include "output/filename.h"
 
 #include <QList>
 #include <QLocale>

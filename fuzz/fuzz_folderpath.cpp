@@ -9,7 +9,7 @@
 // - a path that is a folder's path in that sense always finds a folder.
 // Half the inputs are a known folder's path with the letter case changed and perhaps a "\" added, as
 // the input's bits say; the other half are the input's text as it stands.
-#include "mailstore/folderpath.h"
+#include "mail/folderpath.h"
 
 #include <QDir>
 #include <QTemporaryDir>

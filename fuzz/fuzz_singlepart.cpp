@@ -3,7 +3,7 @@
 // GMime's tree, gives exactly what the full parse gives: the sender's name, the recipients, both bodies
 // and the attachments. Inputs are the message as it stands; a message the direct reading declines is
 // read by the parser either way, so only those it takes are compared.
-#include "mailstore/maildir/maildirmessage.h"
+#include "mail/maildir/maildirmessage.h"
 
 #include <cstdint>
 #include <cstdlib>

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
-#include "app/person.h"
+#include "core/person.h"
 
 #include <cstdio>
 

@@ -1,12 +1,12 @@
 // SPDX-License-Identifier: MIT
-#include "ui/folderpicker.h"
+#include "gui/folderpicker.h"
 
-#include "mailstore/folderpath.h"
-#include "mailstore/profile.h"
+#include "gui/guiperson.h"
+#include "mail/folderpath.h"
+#include "mail/profile.h"
 #include "support/qtprinters.h"
 #include "support/scriptedperson.h"
 #include "support/testfiles.h"
-#include "ui/guiperson.h"
 
 #include <QApplication>
 #include <QDialogButtonBox>

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: MIT
 // The layout manager: options texts, growth from recorded geometry, and the main window's figures.
-#include "app/mainwindow.h"
+#include "gui/clslayout.h"
+#include "gui/mainwindow.h"
 #include "support/scriptedperson.h"
-#include "ui/clslayout.h"
 
 #include <QLabel>
 #include <QMainWindow>

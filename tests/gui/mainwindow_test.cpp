@@ -1,16 +1,16 @@
 // SPDX-License-Identifier: MIT
 // The main window offscreen, with a scripted person: its controls and menus, the commands and their access
 // program hooks, the list export, the directory chooser and the start-up sequence.
-#include "app/accesshook.h"
-#include "app/mainwindow.h"
-#include "export/listtotext.h"
-#include "settings/options.h"
-#include "settings/optionsdialog.h"
+#include "config/accesshook.h"
+#include "config/options.h"
+#include "core/getdir.h"
+#include "gui/clslayout.h"
+#include "gui/mainwindow.h"
+#include "gui/optionsdialog.h"
+#include "output/listtotext.h"
 #include "support/qtprinters.h"
 #include "support/scriptedperson.h"
 #include "support/testfiles.h"
-#include "ui/clslayout.h"
-#include "ui/getdir.h"
 
 #include <QAction>
 #include <QApplication>

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
-#include "settings/optionsdialog.h"
+#include "gui/optionsdialog.h"
 
-#include "settings/options.h"
+#include "config/options.h"
 #include "support/qtprinters.h"
 #include "support/scriptedperson.h"
 #include "support/testfiles.h"

@@ -4,7 +4,7 @@
 // then hand FakeMailItem(data) to the code under test. Attachments can fail to read, and an
 // attachment can carry a whole MailData as its embedded mail.
 
-#include "mailstore/store.h"
+#include "mail/store.h"
 
 #include <memory>
 #include <optional>

@@ -3,7 +3,7 @@
 // An in-memory mail store for tests of the code above the store model: a tree of folders with
 // item summaries, and switches that make a folder fail to read.
 
-#include "mailstore/store.h"
+#include "mail/store.h"
 
 #include <functional>
 #include <optional>

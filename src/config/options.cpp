@@ -1,0 +1,182 @@
+// SPDX-License-Identifier: MIT
+#include "config/options.h"
+
+#include "core/paths.h"
+#include "core/person.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <cmath>
+
+namespace quillbox {
+
+namespace {
+
+const QString kSection = QStringLiteral("Options");
+
+enum class Parse { LeadingNumber, WholeText };
+
+struct StateKey {
+    const char16_t* key;
+    int Settings::*field;
+    int fallback;
+    Parse parse;
+};
+
+struct TextKey {
+    const char16_t* key;
+    QString Settings::*field;
+    const char16_t* fallback;
+    bool quoted;
+};
+
+// The check boxes come first and the texts after them, so that the file holds the keys in this order.
+const StateKey kStateKeys[] = {
+    { u"UseDate", &Settings::UseDate, 1, Parse::LeadingNumber },
+    { u"UseFrom", &Settings::UseFrom, 1, Parse::WholeText },
+    { u"UseSubject", &Settings::UseSubject, 1, Parse::WholeText },
+    { u"UseFnDate", &Settings::UseFnDate, 1, Parse::LeadingNumber },
+    { u"UseFnFrom", &Settings::UseFnFrom, 1, Parse::WholeText },
+    { u"UseFnSubject", &Settings::UseFnSubject, 1, Parse::WholeText },
+    { u"UseFnFolder", &Settings::UseFnFolder, 0, Parse::LeadingNumber },
+};
+
+const TextKey kTextKeys[] = {
+    { u"DateFormat", &Settings::DateFormat, u"yymmdd HHMMSS", false },
+    { u"TextFormat", &Settings::TextFormat, u"%1 %2 %3", true },
+    { u"FnFormat", &Settings::FnFormat, u"%1 %2 %3", false },
+    { u"Since", &Settings::Since, u"", false },
+    { u"Before", &Settings::Before, u"", false },
+    { u"ClipAddress", &Settings::ClipAddress, u"50", false },
+    { u"ClipSubject", &Settings::ClipSubject, u"50", false },
+    { u"FnOutput", &Settings::FnOutput, u"MSG", false },
+};
+
+// The decimal number at the start of `text` after leading blanks (sign, digits, decimal point,
+// exponent), or 0 when the text does not start with one.
+double leadingNumber(const QString& text)
+{
+    const auto isDigit = [&](qsizetype i) { return i < text.size() && text[i] >= u'0' && text[i] <= u'9'; };
+    qsizetype i = 0;
+    while (i < text.size() && (text[i] == u' ' || text[i] == u'\t'))
+        ++i;
+    const qsizetype start = i;
+    if (i < text.size() && (text[i] == u'+' || text[i] == u'-'))
+        ++i;
+    const qsizetype digitsStart = i;
+    while (isDigit(i))
+        ++i;
+    qsizetype digits = i - digitsStart;
+    if (i < text.size() && text[i] == u'.') {
+        const qsizetype fraction = ++i;
+        while (isDigit(i))
+            ++i;
+        digits += i - fraction;
+    }
+    if (digits == 0)
+        return 0;
+    if (i < text.size() && (text[i] == u'e' || text[i] == u'E')) {
+        qsizetype e = i + 1;
+        if (e < text.size() && (text[e] == u'+' || text[e] == u'-'))
+            ++e;
+        if (isDigit(e)) {
+            while (isDigit(e))
+                ++e;
+            i = e;
+        }
+    }
+    return text.sliced(start, i - start).toDouble();
+}
+
+// The check state that `text` gives, or nothing when it is not a number from 0 to 2.
+std::optional<int> checkState(const QString& text, Parse parse)
+{
+    double number = 0;
+    if (parse == Parse::LeadingNumber) {
+        number = std::nearbyint(leadingNumber(text)); // halves to even
+    } else {
+        bool ok = false;
+        number = text.trimmed().toInt(&ok);
+        if (!ok)
+            return std::nullopt;
+    }
+    if (!(number >= 0 && number <= 2))
+        return std::nullopt;
+    return static_cast<int>(number);
+}
+
+QString rebuild(int date, int from, int subject)
+{
+    QString format;
+    if (date != 0)
+        format += QLatin1StringView("%1 ");
+    if (from != 0)
+        format += QLatin1StringView("%2 ");
+    if (subject != 0)
+        format += QLatin1StringView("%3 ");
+    return format.trimmed();
+}
+
+} // namespace
+
+Options::Options(Person& person)
+    : m_person(person)
+    , m_ini(person)
+{
+    m_ini.FileName(defaultIniPath());
+}
+
+void Options::LoadSettings()
+{
+    for (const StateKey& k : kStateKeys) {
+        const QString fallback = QString::number(k.fallback);
+        const QString text = m_ini.GetKey(kSection, QString::fromUtf16(k.key), fallback);
+        m_settings.*k.field = checkState(text, k.parse).value_or(k.fallback);
+    }
+    for (const TextKey& k : kTextKeys)
+        m_settings.*k.field = m_ini.GetKey(kSection, QString::fromUtf16(k.key), QString::fromUtf16(k.fallback));
+}
+
+void Options::SaveSettings()
+{
+    // The program's folder may be the per-user one, which is made on first use; any other missing folder
+    // is the person's to fix and is reported.
+    if (m_ini.FileName() == defaultIniPath())
+        QDir().mkpath(QFileInfo(m_ini.FileName()).absolutePath());
+    const auto write = [this](const char16_t* key, const QString& value) {
+        m_ini.WriteKeyValue(kSection, QString::fromUtf16(key), value);
+        const auto& error = m_ini.lastWriteError();
+        if (error) {
+            m_person.message(QStringLiteral("Can't save the settings to %1: %2.")
+                                 .arg(QDir::toNativeSeparators(error->path), error->detail));
+        }
+        return !error;
+    };
+    for (const StateKey& k : kStateKeys) {
+        if (!write(k.key, QString::number(m_settings.*k.field)))
+            return;
+    }
+    for (const TextKey& k : kTextKeys) {
+        const QString& text = m_settings.*k.field;
+        if (!write(k.key, k.quoted ? u'"' + text + u'"' : text))
+            return;
+    }
+}
+
+void Options::UseCustomINI(const QString& pINI)
+{
+    m_ini.FileName(pINI.isEmpty() || QDir::isAbsolutePath(pINI) ? pINI : QDir::current().absoluteFilePath(pINI));
+    LoadSettings();
+}
+
+void Options::RebuildTextFormat()
+{
+    m_settings.TextFormat = rebuild(m_settings.UseDate, m_settings.UseFrom, m_settings.UseSubject);
+}
+
+void Options::RebuildFnFormat()
+{
+    m_settings.FnFormat = rebuild(m_settings.UseFnDate, m_settings.UseFnFrom, m_settings.UseFnSubject);
+}
+
+} // namespace quillbox

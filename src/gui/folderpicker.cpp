@@ -1,0 +1,288 @@
+// SPDX-License-Identifier: MIT
+#include "gui/folderpicker.h"
+
+#include "config/clsini.h"
+#include "gui/guiperson.h"
+#include "mail/profile.h"
+
+#include <QDialogButtonBox>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QHBoxLayout>
+#include <QMenu>
+#include <QPointer>
+#include <QPushButton>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+namespace quillbox {
+
+namespace {
+
+const QString kStoresSection = QStringLiteral("Stores");
+constexpr int kFolderPathRole = Qt::UserRole;
+
+QString chooseWithFileDialog(QWidget* parent, DataFileKind kind)
+{
+    if (kind == DataFileKind::OutlookFile) {
+        return QFileDialog::getOpenFileName(parent, FolderPicker::tr("Add Outlook Data File"), QDir::homePath(),
+            FolderPicker::tr("Outlook Data Files (*.pst *.ost);;All Files (*)"));
+    }
+    return QFileDialog::getExistingDirectory(parent, FolderPicker::tr("Add Maildir Folder"), QDir::homePath());
+}
+
+// A store name that the profile reads back as written and that a folder path can name: no "\" (the
+// path separator), no "=" (the profile's separator), no control characters, and nothing at the start
+// that the profile would take for a comment or a section.
+QString storeNameFor(const QString& location)
+{
+    const QFileInfo info(location);
+    QString name = info.isDir() ? QDir(location).dirName() : info.completeBaseName();
+    for (QChar& c : name) {
+        if (c == u'\\' || c == u'=' || c.category() == QChar::Other_Control)
+            c = u'_';
+    }
+    name = name.trimmed();
+    if (name.startsWith(u';') || name.startsWith(u'['))
+        name[0] = u'_';
+    return name.isEmpty() ? QStringLiteral("Data File") : name;
+}
+
+QString uniqueName(const QString& base, const QStringList& taken)
+{
+    QString name = base;
+    for (int n = 2; taken.contains(name, Qt::CaseInsensitive); ++n)
+        name = QStringLiteral("%1 (%2)").arg(base).arg(n);
+    return name;
+}
+
+QString firstExistingSampleStore()
+{
+    const QStringList candidates = mail::sampleStoreCandidates();
+    for (const QString& location : candidates)
+        if (QFileInfo(location).isDir())
+            return QDir::cleanPath(location);
+    return {};
+}
+
+} // namespace
+
+Result<QString> addStoreToProfile(Person& person, const QString& location)
+{
+    const QString cleaned = QDir::cleanPath(QFileInfo(location).absoluteFilePath());
+    // The profile holds one store per line, and the INI writer would turn a line break into a blank.
+    if (cleaned.contains(u'\n') || cleaned.contains(u'\r'))
+        return Error { Error::Code::Invalid, location, QStringLiteral("a path with a line break cannot be listed") };
+
+    const QString path = mail::profilePath();
+    const bool hadProfile = QFileInfo::exists(path);
+    QList<std::pair<QString, QString>> stores;
+    QString sampleLocation;
+    if (hadProfile) {
+        auto read = mail::readProfileStores(path);
+        if (!read)
+            return read.error();
+        stores = *read;
+    } else {
+        sampleLocation = firstExistingSampleStore();
+        if (!sampleLocation.isEmpty())
+            stores.append({ QStringLiteral("Sample Mailbox"), sampleLocation });
+    }
+    QStringList names;
+    for (const auto& [name, storeLocation] : std::as_const(stores)) {
+        if (storeLocation == cleaned)
+            return name;
+        names << name;
+    }
+
+    const QString name = uniqueName(storeNameFor(cleaned), names);
+    if (auto store = mail::openStore(name, cleaned); !store)
+        return store.error();
+
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    clsINI profile(person);
+    profile.FileName(path);
+    // Until now the program showed the sample store because there was no profile; keep it there.
+    if (!sampleLocation.isEmpty()) {
+        profile.WriteKeyValue(kStoresSection, QStringLiteral("Sample Mailbox"), sampleLocation);
+        if (profile.lastWriteError())
+            return *profile.lastWriteError();
+    }
+    // The reader drops blanks around a value unless it is quoted.
+    const bool quote = cleaned != cleaned.trimmed() || cleaned.startsWith(u'"');
+    profile.WriteKeyValue(kStoresSection, name, quote ? u'"' + cleaned + u'"' : cleaned);
+    if (profile.lastWriteError())
+        return *profile.lastWriteError();
+    return name;
+}
+
+FolderPicker::FolderPicker(Person& person, QWidget* parent, DataFileChooser chooser)
+    : QDialog(parent)
+    , m_person(person)
+    , m_chooser(chooser ? std::move(chooser) : DataFileChooser(chooseWithFileDialog))
+    , m_namespace(mail::Namespace::fromProfile())
+{
+    setObjectName(QStringLiteral("folderPicker"));
+    setWindowTitle(tr("Select Folder"));
+
+    m_tree = new QTreeWidget(this);
+    m_tree->setObjectName(QStringLiteral("folders"));
+    m_tree->setHeaderHidden(true);
+    m_tree->setColumnCount(1);
+    connect(m_tree, &QTreeWidget::itemExpanded, this, &FolderPicker::fillChildren);
+
+    auto* add = new QPushButton(tr("Add Data File..."), this);
+    add->setObjectName(QStringLiteral("addDataFile"));
+    add->setAutoDefault(false);
+    auto* menu = new QMenu(add);
+    QAction* addOutlook = menu->addAction(tr("Outlook Data File (.pst, .ost)..."));
+    addOutlook->setObjectName(QStringLiteral("addOutlookFile"));
+    QAction* addMaildir = menu->addAction(tr("Maildir Folder..."));
+    addMaildir->setObjectName(QStringLiteral("addMaildirFolder"));
+    add->setMenu(menu);
+    connect(addOutlook, &QAction::triggered, this, [this] { addDataFile(DataFileKind::OutlookFile); });
+    connect(addMaildir, &QAction::triggered, this, [this] { addDataFile(DataFileKind::MaildirFolder); });
+
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+    m_ok = buttons->button(QDialogButtonBox::Ok);
+    m_ok->setEnabled(false);
+    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    connect(
+        m_tree, &QTreeWidget::currentItemChanged, this, [this] { m_ok->setEnabled(selectedFolderItem() != nullptr); });
+
+    auto* bottom = new QHBoxLayout;
+    bottom->addWidget(add);
+    bottom->addStretch();
+    bottom->addWidget(buttons);
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(m_tree);
+    layout->addLayout(bottom);
+    resize(420, 440);
+
+    for (const auto& store : m_namespace.stores())
+        addStoreNode(*store);
+    // The namespace names a store that failed by its location; the profile gives its name back. With no
+    // profile the one store there is to fail is the sample store.
+    const QString profile = mail::profilePath();
+    const bool hasProfile = QFileInfo::exists(profile);
+    QList<std::pair<QString, QString>> listed;
+    if (hasProfile && !m_namespace.failures().isEmpty()) {
+        if (auto read = mail::readProfileStores(profile))
+            listed = *read;
+    }
+    for (const Error& error : m_namespace.failures()) {
+        QString name = hasProfile ? QDir::toNativeSeparators(error.path) : QStringLiteral("Sample Mailbox");
+        for (const auto& [storeName, location] : std::as_const(listed))
+            if (location == error.path)
+                name = storeName;
+        addFailureNode(name, error);
+    }
+}
+
+FolderPicker::~FolderPicker() = default;
+
+void FolderPicker::addStoreNode(mail::Store& store)
+{
+    auto top = store.topFolder();
+    if (!top) {
+        addFailureNode(store.name(), top.error());
+        return;
+    }
+    auto* item = new QTreeWidgetItem(m_tree, { store.name() });
+    item->setData(0, kFolderPathRole, (*top)->folderPath());
+    item->setChildIndicatorPolicy(QTreeWidgetItem::ShowIndicator);
+    m_folders[item] = std::move(*top);
+    item->setExpanded(true);
+}
+
+void FolderPicker::addFailureNode(const QString& name, const Error& error)
+{
+    auto* item = new QTreeWidgetItem(m_tree, { tr("%1 (cannot be opened: %2)").arg(name, error.detail) });
+    item->setToolTip(0, error.describe());
+    item->setFlags(Qt::ItemIsEnabled);
+}
+
+void FolderPicker::fillChildren(QTreeWidgetItem* item)
+{
+    const auto found = m_folders.find(item);
+    if (found == m_folders.end() || item->childCount() > 0)
+        return;
+    auto children = found->second->folders();
+    if (!children) {
+        auto* failure = new QTreeWidgetItem(item, { tr("(cannot be read: %1)").arg(children.error().detail) });
+        failure->setToolTip(0, children.error().describe());
+        failure->setFlags(Qt::ItemIsEnabled);
+        return;
+    }
+    for (auto& folder : *children) {
+        auto* child = new QTreeWidgetItem(item, { folder->name() });
+        child->setData(0, kFolderPathRole, folder->folderPath());
+        // One level is looked at ahead, so that only a folder with sub-folders (or an error to show) can be
+        // expanded; its own listing waits until it is.
+        const auto grandchildren = folder->folders();
+        if (!grandchildren || !grandchildren->empty())
+            child->setChildIndicatorPolicy(QTreeWidgetItem::ShowIndicator);
+        m_folders[child] = std::move(folder);
+    }
+    item->setChildIndicatorPolicy(QTreeWidgetItem::DontShowIndicatorWhenChildless);
+}
+
+QTreeWidgetItem* FolderPicker::selectedFolderItem() const
+{
+    QTreeWidgetItem* item = m_tree->currentItem();
+    return item && item->data(0, kFolderPathRole).isValid() ? item : nullptr;
+}
+
+std::optional<QString> FolderPicker::chosenPath() const
+{
+    const QTreeWidgetItem* item = selectedFolderItem();
+    if (result() != QDialog::Accepted || !item)
+        return std::nullopt;
+    return item->data(0, kFolderPathRole).toString();
+}
+
+void FolderPicker::addDataFile(DataFileKind kind)
+{
+    const QString location = m_chooser(this, kind);
+    if (location.isEmpty())
+        return;
+    const auto added = addStoreToProfile(m_person, location);
+    if (!added) {
+        m_person.message(
+            tr("Can't add %1 to the mail stores: %2.").arg(QDir::toNativeSeparators(location), added.error().detail));
+        return;
+    }
+    const QString topPath = QStringLiteral("\\\\") + *added;
+    for (int i = 0; i < m_tree->topLevelItemCount(); ++i) {
+        QTreeWidgetItem* item = m_tree->topLevelItem(i);
+        if (item->data(0, kFolderPathRole).toString().compare(topPath, Qt::CaseInsensitive) == 0) {
+            m_tree->setCurrentItem(item);
+            return;
+        }
+    }
+    auto store = mail::openStore(*added, QDir::cleanPath(QFileInfo(location).absoluteFilePath()));
+    if (!store) {
+        addFailureNode(*added, store.error());
+        return;
+    }
+    m_addedStores.push_back(std::move(*store));
+    addStoreNode(*m_addedStores.back());
+    m_tree->setCurrentItem(m_tree->topLevelItem(m_tree->topLevelItemCount() - 1));
+}
+
+std::optional<QString> PickMailFolder(Person& person, QWidget* parent)
+{
+    FolderPicker picker(person, parent);
+    if (picker.exec() != QDialog::Accepted)
+        return std::nullopt;
+    return picker.chosenPath();
+}
+
+void installFolderPicker(GuiPerson& person, QWidget* parent)
+{
+    person.setFolderPicker([&person, owner = QPointer<QWidget>(parent)] { return PickMailFolder(person, owner); });
+}
+
+} // namespace quillbox

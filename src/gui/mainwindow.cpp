@@ -1,0 +1,409 @@
+// SPDX-License-Identifier: MIT
+#include "gui/mainwindow.h"
+
+#include "config/accesshook.h"
+#include "config/options.h"
+#include "core/getdir.h"
+#include "core/person.h"
+#include "gui/aboutbox.h"
+#include "gui/clslayout.h"
+#include "gui/optionsdialog.h"
+#include "mail/search.h"
+#include "output/listtotext.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QTreeView>
+#include <cstdio>
+
+namespace quillbox {
+
+/// Passes everything on to the person and counts the boxes that tell something: an unattended run ends
+/// with status 1 when there was any.
+class MainWindow::CountingPerson : public Person {
+public:
+    explicit CountingPerson(Person& person)
+        : m_person(person)
+    {
+    }
+    int shown() const { return m_shown; }
+
+    void message(const QString& text) override
+    {
+        ++m_shown;
+        m_person.message(text);
+    }
+    WarningAnswer warning(const QString& title, const QString& text) override
+    {
+        ++m_shown;
+        return m_person.warning(title, text);
+    }
+    QString inputBox(const QString& prompt) override { return m_person.inputBox(prompt); }
+    std::optional<QString> pickMailFolder() override { return m_person.pickMailFolder(); }
+    QString chooseDirectory(const QString& title) override { return m_person.chooseDirectory(title); }
+    void openDocument(const QString& target) override { m_person.openDocument(target); }
+    std::unique_ptr<Progress> progress(const QString& caption, qint64 maximum) override
+    {
+        return m_person.progress(caption, maximum);
+    }
+
+private:
+    Person& m_person;
+    int m_shown = 0;
+};
+
+namespace {
+
+// Design sizes in twips.
+constexpr int kClientWidth = 8310;
+constexpr int kClientHeight = 3750;
+
+QFont designFont(const QString& family, QFont::StyleHint hint)
+{
+    // The family is asked for; where the machine does not have it, the hint picks a look-alike.
+    QFont font(family);
+    font.setStyleHint(hint);
+    font.setPointSizeF(8.25);
+    return font;
+}
+
+QFont windowFont()
+{
+    return designFont(QStringLiteral("Courier New"), QFont::TypeWriter);
+}
+QFont sansFont()
+{
+    return designFont(QStringLiteral("MS Sans Serif"), QFont::SansSerif);
+}
+
+struct ControlDesign {
+    const char* name;
+    int left, top, width, height;
+    const char* tag;
+    bool ownFont; // MS Sans Serif instead of the window's font
+};
+
+void place(QWidget* widget, const ControlDesign& d)
+{
+    widget->setObjectName(QLatin1String(d.name));
+    widget->setGeometry(twipsToPixels(d.left), twipsToPixels(d.top), twipsToPixels(d.width), twipsToPixels(d.height));
+    if (d.tag)
+        widget->setProperty("Tag", QLatin1String(d.tag));
+    if (d.ownFont)
+        widget->setFont(sansFont());
+}
+
+void debugLine(const QString& text)
+{
+    const QByteArray bytes = (QString::fromUtf16(kProductName) + QLatin1String(": ") + text + u'\n').toUtf8();
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stderr);
+    std::fflush(stderr);
+}
+
+/// Sets the application-wide hourglass for its lifetime.
+class Hourglass {
+public:
+    Hourglass() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+    ~Hourglass() { QApplication::restoreOverrideCursor(); }
+    Hourglass(const Hourglass&) = delete;
+    Hourglass& operator=(const Hourglass&) = delete;
+};
+
+} // namespace
+
+QString helpPagePath()
+{
+    const QString exeDir = QCoreApplication::applicationDirPath();
+    const QString beside = exeDir + QLatin1String("/Help/index.html");
+    const QString installed = QDir::cleanPath(exeDir + QLatin1String("/../share/quillbox/Help/index.html"));
+    for (const QString& candidate : { beside, installed }) {
+        if (QFileInfo(candidate).isFile())
+            return candidate;
+    }
+    return beside;
+}
+
+MainWindow::MainWindow(Person& person, QWidget* parent)
+    : QMainWindow(parent)
+    , m_person(std::make_unique<CountingPerson>(person))
+{
+    setObjectName(QStringLiteral("frmMain"));
+    setWindowIcon(QIcon(QStringLiteral(":/quillbox/quillbox.png")));
+    buildControls();
+    buildMenus();
+
+    // Load steps.
+    setWindowTitle(QString::fromUtf16(kProductName));
+    setWindowState(Qt::WindowNoState);
+    m_layout = std::make_unique<clsLayout>();
+    m_layout->SetLayout(m_client);
+    InitMainWindow();
+}
+
+MainWindow::~MainWindow() = default;
+
+void MainWindow::buildControls()
+{
+    m_client = new QWidget(this);
+    m_client->setObjectName(QStringLiteral("client"));
+    m_client->setFont(windowFont());
+    setCentralWidget(m_client);
+
+    // In the window's control order, which is the order the layout manager registers them in.
+    const ControlDesign label1 { "Label1", 120, 240, 4095, 255, nullptr, true };
+    const ControlDesign txtMailFolder { "txtMailFolder", 120, 480, 6375, 375, "W=1", false };
+    const ControlDesign cmdGetMailFolder { "cmdGetMailFolder", 6600, 480, 495, 375, "X=1", true };
+    const ControlDesign cmdSearch { "cmdSearch", 7200, 480, 975, 375, "X=1", true };
+    const ControlDesign label3 { "Label3", 120, 960, 2655, 375, nullptr, true };
+    const ControlDesign listView1 { "ListView1", 120, 1200, 8055, 1695, "W=1 H=1", false };
+    const ControlDesign label2 { "Label2", 120, 3000, 8055, 375, "Y=1", true };
+    const ControlDesign txtDir { "txtDir", 120, 3240, 6375, 375, "Y=1 W=1", true };
+    const ControlDesign cmdBrowse { "cmdBrowse", 6600, 3240, 495, 375, "X=1 Y=1", true };
+    const ControlDesign cmdSave { "cmdSave", 7200, 3240, 975, 375, "X=1 Y=1", true };
+
+    const auto label = [this](const ControlDesign& d, const char* caption) {
+        auto* widget = new QLabel(QLatin1String(caption), m_client);
+        widget->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+        place(widget, d);
+        return widget;
+    };
+    const auto button = [this](const ControlDesign& d, const char* caption, void (MainWindow::*handler)()) {
+        auto* widget = new QPushButton(QLatin1String(caption), m_client);
+        // No default or cancel button: Enter in a text box runs nothing.
+        widget->setAutoDefault(false);
+        widget->setDefault(false);
+        place(widget, d);
+        connect(widget, &QPushButton::clicked, this, handler);
+        return widget;
+    };
+
+    label(label1, "Mail Folder");
+    m_mailFolder = new QLineEdit(m_client);
+    place(m_mailFolder, txtMailFolder);
+    QPushButton* getMailFolder = button(cmdGetMailFolder, "...", &MainWindow::getMailFolder);
+    QPushButton* searchButton = button(cmdSearch, "Search", &MainWindow::search);
+    label(label3, "Contents");
+    m_view = new QTreeView(m_client);
+    place(m_view, listView1);
+    label(label2, "Save to:");
+    m_dir = new QLineEdit(m_client);
+    place(m_dir, txtDir);
+    QPushButton* browseButton = button(cmdBrowse, "...", &MainWindow::browse);
+    QPushButton* saveButton = button(cmdSave, "Save", &MainWindow::save);
+
+    setTabOrder(m_mailFolder, getMailFolder);
+    setTabOrder(getMailFolder, searchButton);
+    setTabOrder(searchButton, m_dir);
+    setTabOrder(m_dir, browseButton);
+    setTabOrder(browseButton, saveButton);
+    setTabOrder(saveButton, m_view);
+
+    // The client area gets its design size now, so that the layout manager records it at load, and the
+    // window fits it below the menu bar.
+    m_client->resize(twipsToPixels(kClientWidth), twipsToPixels(kClientHeight));
+    m_client->installEventFilter(this);
+}
+
+void MainWindow::buildMenus()
+{
+    const auto item = [](QWidget* menu, const char* name, const char* caption) {
+        auto* action = new QAction(QString::fromLatin1(caption), menu);
+        action->setObjectName(QLatin1String(name));
+        menu->addAction(action);
+        return action;
+    };
+    const auto separator
+        = [](QMenu* menu, const char* name) { menu->addSeparator()->setObjectName(QLatin1String(name)); };
+
+    QMenu* file = menuBar()->addMenu(QStringLiteral("&File"));
+    file->setObjectName(QStringLiteral("mnuFile"));
+    connect(item(file, "mnuFileExport", "&Export to Text File"), &QAction::triggered, this, &MainWindow::exportList);
+    connect(item(file, "mnuFileExit", "E&xit"), &QAction::triggered, this, &QWidget::close);
+
+    connect(item(menuBar(), "mnuOptions", "&Options"), &QAction::triggered, this, &MainWindow::showOptions);
+
+    QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
+    help->setObjectName(QStringLiteral("mnuHelp"));
+    QAction* contents = item(help, "mnuHelpContents", "&Contents");
+    contents->setShortcut(QKeySequence(Qt::Key_F1));
+    // F1 works wherever the focus is in the window, also with the menu closed.
+    addAction(contents);
+    connect(contents, &QAction::triggered, this, [this] { BrowseTo(*m_person, helpPagePath()); });
+    separator(help, "mnuHelp1");
+    connect(item(help, "mnuHelpFAQ", "&FAQ"), &QAction::triggered, this,
+        [this] { BrowseTo(*m_person, QString::fromUtf16(kFaqUrl)); });
+    connect(item(help, "mnuHelpSupport", "&Support"), &QAction::triggered, this,
+        [this] { BrowseTo(*m_person, QString::fromUtf16(kSupportUrl)); });
+    separator(help, "mnuHelp2");
+    connect(item(help, "mnuHelpAbout", "&About"), &QAction::triggered, this, &MainWindow::showAbout);
+
+    resize(twipsToPixels(kClientWidth), twipsToPixels(kClientHeight) + menuBar()->sizeHint().height());
+}
+
+void MainWindow::InitMainWindow()
+{
+    m_access = ReadAccessSettings();
+    m_options = std::make_unique<Options>(*m_person);
+    m_optionsDialog = std::make_unique<OptionsDialog>(*m_options);
+    SetUpResultList();
+}
+
+void MainWindow::SetUpResultList()
+{
+    m_view->setModel(&m_list);
+    m_view->setRootIsDecorated(false);
+    m_view->setItemsExpandable(false);
+    m_view->setUniformRowHeights(true);
+    m_view->setSortingEnabled(false);
+    m_view->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    m_view->setSelectionBehavior(QAbstractItemView::SelectRows);
+    m_view->setAllColumnsShowFocus(true);
+    // Eight columns of one default width; the headers do nothing when clicked.
+    QHeaderView* header = m_view->header();
+    header->setStretchLastSection(false);
+    header->setSectionsClickable(false);
+    header->setSectionsMovable(false);
+    m_options->LoadSettings();
+}
+
+int MainWindow::messagesShown() const
+{
+    return m_person->shown();
+}
+
+void MainWindow::Automate(const QString& pCmd, const QString& pParameter)
+{
+    Q_UNUSED(pParameter);
+    const QString word = pCmd.toLower();
+    if (word == QLatin1String("search"))
+        search();
+    else if (word == QLatin1String("save"))
+        save();
+    else if (word == QLatin1String("export"))
+        exportList();
+    else
+        m_person->message(QStringLiteral("frmMain.Automate: unrecognized command."));
+}
+
+void MainWindow::getMailFolder()
+{
+    // A cancelled picker leaves the box as it was.
+    if (const std::optional<QString> path = m_person->pickMailFolder())
+        m_mailFolder->setText(*path);
+}
+
+void MainWindow::browse()
+{
+    const QString dir = GetDir(*m_person, QStringLiteral("Choose Directory"));
+    if (!dir.isEmpty())
+        m_dir->setText(dir);
+}
+
+void MainWindow::search()
+{
+    Hourglass hourglass;
+    runAccess(true);
+    SearchMailFolder(*m_person, m_options->settings(), m_mailFolder->text(), m_list);
+    runAccess(false);
+    if (DebugMode >= 2)
+        writeResultRows();
+}
+
+void MainWindow::save()
+{
+    Hourglass hourglass;
+    runAccess(true);
+    m_lastSave = SaveRun(*m_person, m_options->settings(), m_mailFolder->text(), m_list, m_dir->text());
+    runAccess(false);
+}
+
+void MainWindow::exportList()
+{
+    Hourglass hourglass;
+    // A failure has been told to the person; there is nothing more to do here.
+    static_cast<void>(ExportListToText(*m_person, m_options->settings(), m_list, listFilePath()));
+}
+
+void MainWindow::showOptions()
+{
+    if (!m_optionsDialog)
+        return;
+    m_optionsDialog->show();
+    m_optionsDialog->raise();
+    m_optionsDialog->activateWindow();
+}
+
+void MainWindow::showAbout()
+{
+    AboutBox about(this);
+    about.exec();
+}
+
+void MainWindow::runAccess(bool allow)
+{
+    const Status started = allow ? RunAllowAccess(m_access) : RunDisallowAccess(m_access);
+    if (!started && DebugMode >= 1)
+        debugLine(QLatin1String("cannot start the access program: ") + started.error().describe());
+}
+
+void MainWindow::writeResultRows() const
+{
+    for (int i = 0; i < m_list.count(); ++i) {
+        QString line = m_list.row(i).cells.join(u'\t');
+        line.replace(QLatin1String("\r\n"), QLatin1String(" "));
+        line.replace(u'\n', u' ');
+        line.replace(u'\r', u' ');
+        debugLine(line);
+    }
+}
+
+void MainWindow::closeEvent(QCloseEvent* event)
+{
+    // Unload steps. The options dialog goes without saving; nothing cancels the unload.
+    m_optionsDialog.reset();
+    m_layout.reset();
+    event->accept();
+}
+
+bool MainWindow::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == m_client && event->type() == QEvent::Resize && m_layout)
+        m_layout->RedrawLayout();
+    return QMainWindow::eventFilter(watched, event);
+}
+
+std::optional<int> runStartup(MainWindow& window, Person& person, const StartupState& state)
+{
+    const QStringList& positional = state.positional;
+    if (!positional.isEmpty())
+        window.findChild<QLineEdit*>(QStringLiteral("txtMailFolder"))->setText(positional[0]);
+    if (positional.size() == 2)
+        window.findChild<QLineEdit*>(QStringLiteral("txtDir"))->setText(positional[1]);
+    if (positional.size() > 2)
+        return ShowUsage(person);
+    if (state.debugLevel > 0)
+        window.DebugMode = state.debugLevel;
+    window.show();
+    if (!state.iniPath.isEmpty())
+        window.options().UseCustomINI(state.iniPath);
+    if (!state.unattended)
+        return std::nullopt;
+    if (positional.size() != 2)
+        return ShowUsage(person);
+    window.Automate(QStringLiteral("Search"), QString());
+    window.Automate(QStringLiteral("Save"), QString());
+    const bool saveFailed = window.lastSave() && window.lastSave()->failed > 0;
+    return window.messagesShown() > 0 || saveFailed ? 1 : 0;
+}
+
+} // namespace quillbox

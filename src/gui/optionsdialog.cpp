@@ -1,0 +1,287 @@
+// SPDX-License-Identifier: MIT
+#include "gui/optionsdialog.h"
+
+#include "config/options.h"
+#include "gui/clslayout.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QScopedValueRollback>
+
+namespace quillbox {
+
+namespace {
+
+// Positions and sizes are given in twips.
+QRect twipRect(int left, int top, int width, int height)
+{
+    return QRect(twipsToPixels(left), twipsToPixels(top), twipsToPixels(width), twipsToPixels(height));
+}
+
+constexpr int kLabelGap = 4; // pixels between a label and the control it names
+
+// A click only clears or ticks the box; the greyed state comes from the settings file alone,
+// and counts as ticked, so a click on a greyed box clears it.
+class StateBox : public QCheckBox {
+public:
+    using QCheckBox::QCheckBox;
+
+protected:
+    void nextCheckState() override { setCheckState(checkState() == Qt::Unchecked ? Qt::Checked : Qt::Unchecked); }
+};
+
+// Settings hold 0 cleared, 1 ticked, 2 greyed; Qt numbers the last two the other way round.
+Qt::CheckState toCheckState(int state)
+{
+    switch (state) {
+    case 0:
+        return Qt::Unchecked;
+    case 2:
+        return Qt::PartiallyChecked;
+    default:
+        return Qt::Checked;
+    }
+}
+
+int fromCheckState(Qt::CheckState state)
+{
+    switch (state) {
+    case Qt::Unchecked:
+        return 0;
+    case Qt::PartiallyChecked:
+        return 2;
+    default:
+        return 1;
+    }
+}
+
+QLabel* addLabel(QWidget* frame, const QString& text, int left, int top)
+{
+    auto* label = new QLabel(text, frame);
+    label->move(twipsToPixels(left), twipsToPixels(top));
+    label->resize(label->sizeHint());
+    return label;
+}
+
+// The twip layout was drawn for a small system font. Labels that stand in a column to the left of their
+// controls share one left edge: the twips' one when every text fits, else as far left as the longest text
+// needs, down to `minLeft`; a control whose label still does not fit gives up its left edge (its right edge
+// stays). Each label is centred on its control's height. Nothing overlaps and no text is cut.
+void fitLabelColumn(const QList<std::pair<QLabel*, QWidget*>>& rows, int minLeft)
+{
+    int left = rows.first().first->x();
+    for (const auto& [label, control] : rows)
+        left = std::min(left, control->x() - label->width() - kLabelGap);
+    left = std::max(left, minLeft);
+    for (const auto& [label, control] : rows) {
+        label->move(left, control->geometry().center().y() - label->height() / 2);
+        const int needed = left + label->width() + kLabelGap;
+        if (needed > control->x()) {
+            QRect bounds = control->geometry();
+            bounds.setLeft(needed);
+            control->setGeometry(bounds);
+        }
+    }
+}
+
+// A label over a control moves up, down to `minTop`, when its text is taller than the twips leave.
+void fitLabelAbove(QLabel* label, QWidget* control, int minTop)
+{
+    label->move(label->x(), std::max(minTop, std::min(label->y(), control->y() - label->height())));
+}
+
+// A control keeps its twip position and width, and is given at least the height its style needs.
+void place(QWidget* control, const QRect& rect)
+{
+    QRect bounds = rect;
+    bounds.setHeight(std::max(rect.height(), control->sizeHint().height()));
+    control->setGeometry(bounds);
+}
+
+} // namespace
+
+OptionsDialog::OptionsDialog(Options& options, QWidget* parent)
+    : QDialog(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint)
+    , m_options(options)
+{
+    setObjectName(QStringLiteral("frmOptions"));
+    setWindowTitle(tr("Options"));
+    setModal(false);
+    // The frames' captions sit on their top edge, so that the controls the layout puts right below the
+    // edge stay inside the frame.
+    setStyleSheet(QStringLiteral("QGroupBox { border: 1px solid palette(mid); border-radius: 2px; margin-top: 0.5em; }"
+                                 "QGroupBox::title { subcontrol-origin: margin; left: 6px; padding: 0 2px;"
+                                 " background-color: palette(window); }"));
+
+    const auto frame = [this](const QString& caption, int left, int top, int width, int height) {
+        auto* box = new QGroupBox(caption, this);
+        box->setGeometry(twipRect(left, top, width, height));
+        return box;
+    };
+    // Each check box is drawn just wide enough for the box; its text is a separate label to the right.
+    const auto check
+        = [this](QWidget* frame, const char* name, const QString& text, int left, int top, int Settings::*field) {
+              auto* box = new StateBox(frame);
+              box->setObjectName(QLatin1String(name));
+              box->setGeometry(twipRect(left, top, 255, 255));
+              QLabel* label = addLabel(frame, text, left + 270, top);
+              label->move(label->x(), box->geometry().center().y() - label->height() / 2);
+              m_checks.append({ box, field });
+              connect(box, &QCheckBox::stateChanged, this, [this, field](int state) {
+                  if (!m_refreshing)
+                      m_options.settings().*field = fromCheckState(Qt::CheckState(state));
+              });
+              return box;
+          };
+    const auto text = [this](QWidget* frame, const char* name, const QRect& rect, QString Settings::*field) {
+        auto* edit = new QLineEdit(frame);
+        edit->setObjectName(QLatin1String(name));
+        place(edit, rect);
+        m_texts.append({ edit, field });
+        connect(edit, &QLineEdit::textChanged, this, [this, field](const QString& value) {
+            if (!m_refreshing)
+                m_options.settings().*field = value;
+        });
+        return edit;
+    };
+    const auto combo = [this](QWidget* frame, const char* name, const QRect& rect, const QStringList& entries,
+                           QString Settings::*field) {
+        auto* box = new QComboBox(frame);
+        box->setObjectName(QLatin1String(name));
+        box->setEditable(true);
+        // Any text is taken as typed: no completion from the list, and nothing typed joins the list.
+        box->setCompleter(nullptr);
+        box->setInsertPolicy(QComboBox::NoInsert);
+        box->addItems(entries);
+        place(box, rect);
+        m_combos.append({ box, field });
+        connect(box, &QComboBox::editTextChanged, this, [this, field](const QString& value) {
+            if (!m_refreshing)
+                m_options.settings().*field = value;
+        });
+        return box;
+    };
+
+    QGroupBox* fileName = frame(tr("Saved Mail Filename"), 120, 120, 7455, 1455);
+    QCheckBox* ckFnDate = check(fileName, "ckFnDate", tr("Date"), 120, 360, &Settings::UseFnDate);
+    QCheckBox* ckFnFrom = check(fileName, "ckFnFrom", tr("From"), 960, 360, &Settings::UseFnFrom);
+    QCheckBox* ckFnSubject = check(fileName, "ckFnSubject", tr("Subject"), 1800, 360, &Settings::UseFnSubject);
+    QCheckBox* ckFnFolder = check(fileName, "ckFnFolder", tr("Folder"), 3360, 360, &Settings::UseFnFolder);
+    QLineEdit* txtFn = text(fileName, "txtFn", twipRect(120, 960, 4455, 285), &Settings::FnFormat);
+    fitLabelAbove(addLabel(fileName, tr("Custom Filename Format"), 120, 720), txtFn, ckFnDate->geometry().bottom() + 1);
+    const QStringList addressClips { QStringLiteral("20"), QStringLiteral("25"), QStringLiteral("30"),
+        QStringLiteral("35"), QStringLiteral("40"), QStringLiteral("50"), QStringLiteral("60") };
+    const QStringList subjectClips { QStringLiteral("20"), QStringLiteral("30"), QStringLiteral("40"),
+        QStringLiteral("50"), QStringLiteral("70"), QStringLiteral("90") };
+    const QStringList outputs { QStringLiteral("MSG"), QStringLiteral("TXT"), QStringLiteral("DIR"),
+        QStringLiteral("EML") };
+    QComboBox* clipAddress
+        = combo(fileName, "ClipAddress", twipRect(6480, 150, 855, 315), addressClips, &Settings::ClipAddress);
+    QComboBox* clipSubject
+        = combo(fileName, "ClipSubject", twipRect(6480, 555, 855, 315), subjectClips, &Settings::ClipSubject);
+    QComboBox* cboFnOutput
+        = combo(fileName, "cboFnOutput", twipRect(6480, 960, 855, 315), outputs, &Settings::FnOutput);
+    // The right-hand labels may move left as far as the end of the template box.
+    const int rightColumnMin = txtFn->geometry().right() + 1 + 2 * kLabelGap;
+    fitLabelColumn({ { addLabel(fileName, tr("Clip Addresses to"), 5160, 150), clipAddress },
+                       { addLabel(fileName, tr("Clip Subject to"), 5160, 555), clipSubject },
+                       { addLabel(fileName, tr("Output"), 5160, 960), cboFnOutput } },
+        rightColumnMin);
+
+    QGroupBox* exported = frame(tr("Exported Text"), 120, 1680, 4695, 1455);
+    QCheckBox* useDate = check(exported, "UseDate", tr("Date"), 120, 360, &Settings::UseDate);
+    QCheckBox* useFrom = check(exported, "UseFrom", tr("From"), 960, 360, &Settings::UseFrom);
+    QCheckBox* useSubject = check(exported, "UseSubject", tr("Subject"), 1800, 360, &Settings::UseSubject);
+    QLineEdit* textFormat = text(exported, "TextFormat", twipRect(120, 960, 4455, 285), &Settings::TextFormat);
+    fitLabelAbove(
+        addLabel(exported, tr("Custom Textline Format"), 120, 720), textFormat, useDate->geometry().bottom() + 1);
+
+    QGroupBox* select = frame(tr("Select Email"), 4920, 1680, 2655, 1455);
+    QLineEdit* txtSince = text(select, "txtSince", twipRect(720, 360, 1815, 285), &Settings::Since);
+    QLineEdit* txtBefore = text(select, "txtBefore", twipRect(720, 960, 1815, 285), &Settings::Before);
+    fitLabelColumn({ { addLabel(select, tr("Since"), 120, 360), txtSince },
+                       { addLabel(select, tr("Before"), 120, 960), txtBefore } },
+        twipsToPixels(120));
+
+    QGroupBox* dates = frame(tr("Date Format"), 120, 3240, 4695, 855);
+    QComboBox* dateFormat = combo(dates, "DateFormat", twipRect(120, 360, 2175, 315),
+        { QStringLiteral("dd/mm/yyyy HH:MM:SS"), QStringLiteral("mm/dd/yyyy HH:MM:SS"),
+            QStringLiteral("yyyymmdd HHMMSS"), QStringLiteral("dd Mmm yy HH:MM") },
+        &Settings::DateFormat);
+
+    auto* cmdOk = new QPushButton(tr("OK"), this);
+    cmdOk->setObjectName(QStringLiteral("cmdOk"));
+    cmdOk->setGeometry(twipRect(5520, 3720, 975, 375));
+    cmdOk->setDefault(true);
+    auto* cmdCancel = new QPushButton(tr("Cancel"), this);
+    cmdCancel->setObjectName(QStringLiteral("cmdCancel"));
+    cmdCancel->setGeometry(twipRect(6600, 3720, 975, 375));
+    connect(cmdOk, &QPushButton::clicked, this, &OptionsDialog::accept);
+    connect(cmdCancel, &QPushButton::clicked, this, &OptionsDialog::reject);
+
+    m_txtFn = txtFn;
+    m_textFormat = textFormat;
+    for (QCheckBox* box : { ckFnDate, ckFnFrom, ckFnSubject })
+        connect(box, &QCheckBox::clicked, this, &OptionsDialog::rebuildFnFormat);
+    for (QCheckBox* box : { useDate, useFrom, useSubject })
+        connect(box, &QCheckBox::clicked, this, &OptionsDialog::rebuildTextFormat);
+
+    const QList<QWidget*> tabOrder { ckFnDate, ckFnFrom, ckFnSubject, ckFnFolder, txtFn, clipAddress, clipSubject,
+        cboFnOutput, useDate, useFrom, useSubject, textFormat, txtSince, txtBefore, dateFormat, cmdOk, cmdCancel };
+    for (qsizetype i = 1; i < tabOrder.size(); ++i)
+        setTabOrder(tabOrder[i - 1], tabOrder[i]);
+
+    setFixedSize(twipsToPixels(7665), twipsToPixels(4170));
+    refreshFromSettings();
+}
+
+void OptionsDialog::refreshFromSettings()
+{
+    const QScopedValueRollback guard(m_refreshing, true);
+    const Settings& settings = m_options.settings();
+    for (const CheckBinding& binding : std::as_const(m_checks))
+        binding.box->setCheckState(toCheckState(settings.*binding.field));
+    for (const TextBinding& binding : std::as_const(m_texts))
+        binding.edit->setText(settings.*binding.field);
+    for (const ComboBinding& binding : std::as_const(m_combos))
+        binding.combo->setEditText(settings.*binding.field);
+}
+
+void OptionsDialog::rebuildFnFormat()
+{
+    m_options.RebuildFnFormat();
+    const QScopedValueRollback guard(m_refreshing, true);
+    m_txtFn->setText(m_options.settings().FnFormat);
+}
+
+void OptionsDialog::rebuildTextFormat()
+{
+    m_options.RebuildTextFormat();
+    const QScopedValueRollback guard(m_refreshing, true);
+    m_textFormat->setText(m_options.settings().TextFormat);
+}
+
+void OptionsDialog::accept()
+{
+    QDialog::accept();
+    m_options.SaveSettings();
+}
+
+void OptionsDialog::reject()
+{
+    QDialog::reject();
+    m_options.LoadSettings();
+    refreshFromSettings();
+}
+
+void OptionsDialog::showEvent(QShowEvent* event)
+{
+    refreshFromSettings();
+    QDialog::showEvent(event);
+}
+
+} // namespace quillbox

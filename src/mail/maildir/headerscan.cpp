@@ -1,0 +1,354 @@
+// SPDX-License-Identifier: MIT
+#include "mail/maildir/headerscan.h"
+
+#include <cerrno>
+#include <cstring>
+#include <strings.h>
+#include <unistd.h>
+
+namespace quillbox::mail::maildir {
+
+namespace {
+
+bool isWhite(char c)
+{
+    return c == ' ' || c == '\t';
+}
+bool isNameChar(char c)
+{
+    return c > 32 && c < 127 && c != ':';
+}
+
+// The colon of a field line ("Name:" with optional white space before the colon, as the obsolete
+// syntax allows), or npos when the line is no field.
+std::size_t colonOf(const char* line, std::size_t len, std::size_t& nameLen)
+{
+    std::size_t i = 0;
+    while (i < len && isNameChar(line[i]))
+        ++i;
+    if (i == 0)
+        return std::string_view::npos;
+    nameLen = i;
+    while (i < len && isWhite(line[i]))
+        ++i;
+    return i < len && line[i] == ':' ? i : std::string_view::npos;
+}
+
+// Whether an unfinished line can still turn out to be a field or a continuation, so that reading on is worth it.
+bool mayBeFieldLine(const char* line, std::size_t len, bool first)
+{
+    if (len == 0 || isWhite(line[0]))
+        return true;
+    if (first
+        && std::string_view(line, std::min<std::size_t>(len, 5))
+            == std::string_view("From ", std::min<std::size_t>(len, 5)))
+        return true;
+    std::size_t i = 0;
+    while (i < len && isNameChar(line[i]))
+        ++i;
+    if (i == 0)
+        return line[0] == '\r' && len == 1;
+    while (i < len && isWhite(line[i]))
+        ++i;
+    return i == len || line[i] == ':';
+}
+
+int fieldIndex(const char* name, std::size_t len)
+{
+    // In the order of HeaderField.
+    static constexpr std::string_view kNames[] = { "date", "from", "to", "subject", "content-type", "received", "cc",
+        "bcc", "content-transfer-encoding", "content-disposition" };
+    for (std::size_t i = 0; i < std::size(kNames); ++i)
+        if (kNames[i].size() == len && strncasecmp(name, kNames[i].data(), len) == 0)
+            return int(i);
+    return -1;
+}
+
+} // namespace
+
+void HeaderScan::closeField(std::size_t end)
+{
+    if (m_open >= 0)
+        m_fields[std::size_t(m_open)].end = end;
+    m_open = -1;
+}
+
+void HeaderScan::scan(const char* data, std::size_t size, bool atEnd)
+{
+    m_needMore = false;
+    auto endBlock = [this](std::size_t at, bool atEmptyLine = false) {
+        closeField(at);
+        m_blockLength = at;
+        m_plainBlock = m_plainBlock && atEmptyLine;
+    };
+    while (m_pos < size) {
+        const char* line = data + m_pos;
+        const auto* newline = static_cast<const char*>(std::memchr(line, '\n', size - m_pos));
+        if (!newline && !atEnd) {
+            if (!mayBeFieldLine(line, size - m_pos, m_pos == 0))
+                return endBlock(m_pos);
+            m_needMore = true;
+            return;
+        }
+        const std::size_t next = newline ? std::size_t(newline - data) + 1 : size;
+        std::size_t len = (newline ? std::size_t(newline - data) : size) - m_pos;
+        if (len > 0 && line[len - 1] == '\r')
+            --len;
+        if (len == 0)
+            return endBlock(m_pos, true);
+        if (isWhite(line[0])) {
+            if (m_pos == 0)
+                m_plainBlock = false; // the continuation of no field
+            m_pos = next;
+            continue;
+        }
+        if (m_pos == 0 && len >= 5 && std::memcmp(line, "From ", 5) == 0) {
+            m_plainBlock = false; // an mbox separator
+            m_pos = next;
+            continue;
+        }
+        std::size_t nameLen = 0;
+        const std::size_t colon = colonOf(line, len, nameLen);
+        if (colon == std::string_view::npos)
+            return endBlock(m_pos); // the body starts without an empty line
+        closeField(m_pos);
+        const int index = fieldIndex(line, nameLen);
+        if (index >= 0) {
+            Range& field = m_fields[std::size_t(index)];
+            if (field.found) {
+                field.repeated = true;
+            } else {
+                field = { m_pos + colon + 1, next, true, false };
+                m_open = index;
+            }
+        }
+        m_pos = next;
+    }
+    if (atEnd)
+        endBlock(size);
+    else
+        m_needMore = true;
+}
+
+std::optional<std::string> HeaderScan::value(const char* data, HeaderField field) const
+{
+    const Range& range = m_fields[std::size_t(field)];
+    if (!range.found)
+        return std::nullopt;
+    std::size_t begin = range.begin, end = range.end;
+    while (begin < end && (isWhite(data[begin]) || data[begin] == '\r' || data[begin] == '\n'))
+        ++begin;
+    while (end > begin && (isWhite(data[end - 1]) || data[end - 1] == '\r' || data[end - 1] == '\n'))
+        --end;
+    std::string text;
+    text.reserve(end - begin);
+    for (std::size_t i = begin; i < end; ++i) {
+        const char c = data[i];
+        if (c != '\r' && c != '\n' && c != '\0') // unfolding removes the line breaks and keeps the white space
+            text.push_back(c);
+    }
+    return text;
+}
+
+std::optional<std::string_view> HeaderScan::rawValue(const char* data, HeaderField field) const
+{
+    const Range& range = m_fields[std::size_t(field)];
+    if (!range.found)
+        return std::nullopt;
+    return std::string_view(data + range.begin, range.end - range.begin);
+}
+
+bool readHeaderBlock(int fd, std::vector<char>& buffer, HeaderScan& scan, std::size_t cap)
+{
+    // Most header blocks fit in the first 8 KiB; what does not is read on in larger steps.
+    constexpr std::size_t kFirst = 8 * 1024, kChunk = 16 * 1024;
+    std::size_t used = 0;
+    for (;;) {
+        const std::size_t want = std::min(used == 0 ? kFirst : kChunk, cap - used);
+        if (buffer.size() < used + want)
+            buffer.resize(used + want);
+        const ssize_t got = ::read(fd, buffer.data() + used, want);
+        if (got < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        used += std::size_t(got);
+        scan.scan(buffer.data(), used, got == 0 || used >= cap);
+        if (!scan.needMore())
+            break;
+    }
+    buffer.resize(used);
+    return true;
+}
+
+namespace {
+
+class DateCursor {
+public:
+    explicit DateCursor(std::string_view text)
+        : m_text(text)
+    {
+    }
+
+    bool atEnd() const { return m_pos >= m_text.size(); }
+    char peek() const { return atEnd() ? '\0' : m_text[m_pos]; }
+    void skip() { ++m_pos; }
+
+    // White space and (nested) comments.
+    void skipSpace()
+    {
+        int depth = 0;
+        while (!atEnd()) {
+            const char c = peek();
+            if (c == '(')
+                ++depth;
+            else if (c == ')' && depth > 0)
+                --depth;
+            else if (depth == 0 && !isWhite(c) && c != '\r' && c != '\n')
+                return;
+            skip();
+        }
+    }
+
+    std::optional<int> number(std::size_t minDigits, std::size_t maxDigits)
+    {
+        std::size_t digits = 0;
+        int value = 0;
+        while (!atEnd() && peek() >= '0' && peek() <= '9' && digits < maxDigits) {
+            value = value * 10 + (peek() - '0');
+            skip();
+            ++digits;
+        }
+        if (digits < minDigits || (!atEnd() && peek() >= '0' && peek() <= '9'))
+            return std::nullopt;
+        return value;
+    }
+
+    std::string_view word()
+    {
+        const std::size_t begin = m_pos;
+        while (!atEnd() && ((peek() | 0x20) >= 'a' && (peek() | 0x20) <= 'z'))
+            skip();
+        return m_text.substr(begin, m_pos - begin);
+    }
+
+private:
+    std::string_view m_text;
+    std::size_t m_pos = 0;
+};
+
+bool sameText(std::string_view a, std::string_view b)
+{
+    return a.size() == b.size() && strncasecmp(a.data(), b.data(), a.size()) == 0;
+}
+
+int monthOf(std::string_view word)
+{
+    static constexpr std::string_view kMonths[]
+        = { "jan", "feb", "mar", "apr", "may", "jun", "jul", "aug", "sep", "oct", "nov", "dec" };
+    if (word.size() < 3)
+        return 0;
+    for (int i = 0; i < 12; ++i)
+        if (sameText(word.substr(0, 3), kMonths[i]))
+            return i + 1;
+    return 0;
+}
+
+bool isDayName(std::string_view word)
+{
+    static constexpr std::string_view kDays[] = { "mon", "tue", "wed", "thu", "fri", "sat", "sun" };
+    if (word.size() < 3)
+        return false;
+    for (auto day : kDays)
+        if (sameText(word.substr(0, 3), day))
+            return true;
+    return false;
+}
+
+// Minutes east of UTC of an alphabetic zone; the military letters and unknown names count as UTC.
+int zoneMinutes(std::string_view word)
+{
+    static constexpr std::pair<std::string_view, int> kZones[]
+        = { { "EST", -5 * 60 }, { "EDT", -4 * 60 }, { "CST", -6 * 60 }, { "CDT", -5 * 60 }, { "MST", -7 * 60 },
+              { "MDT", -6 * 60 }, { "PST", -8 * 60 }, { "PDT", -7 * 60 } };
+    for (const auto& [name, minutes] : kZones)
+        if (sameText(word, name))
+            return minutes;
+    return 0;
+}
+
+// Days since 1970-01-01 of a proleptic Gregorian date.
+qint64 daysFromCivil(int y, int m, int d)
+{
+    y -= m <= 2;
+    const qint64 era = (y >= 0 ? y : y - 399) / 400;
+    const unsigned yoe = unsigned(y - era * 400);
+    const unsigned doy = unsigned((153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1);
+    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    return era * 146097 + qint64(doe) - 719468;
+}
+
+int daysInMonth(int year, int month)
+{
+    static constexpr int kDays[] = { 31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31 };
+    const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+    return month == 2 && leap ? 29 : kDays[month - 1];
+}
+
+} // namespace
+
+std::optional<qint64> parseRfc5322Date(std::string_view text)
+{
+    DateCursor in(text);
+    in.skipSpace();
+    if ((in.peek() | 0x20) >= 'a' && (in.peek() | 0x20) <= 'z') {
+        if (!isDayName(in.word()))
+            return std::nullopt;
+        in.skipSpace();
+        if (in.peek() == ',')
+            in.skip();
+        in.skipSpace();
+    }
+    const auto day = in.number(1, 2);
+    in.skipSpace();
+    const int month = monthOf(in.word());
+    in.skipSpace();
+    auto year = in.number(2, 4);
+    in.skipSpace();
+    const auto hour = in.number(1, 2);
+    if (!day || !month || !year || !hour || in.peek() != ':')
+        return std::nullopt;
+    in.skip();
+    const auto minute = in.number(2, 2);
+    std::optional<int> second = 0;
+    if (in.peek() == ':') {
+        in.skip();
+        second = in.number(2, 2);
+    }
+    if (!minute || !second)
+        return std::nullopt;
+    in.skipSpace();
+
+    int offset = 0;
+    if (in.peek() == '+' || in.peek() == '-') {
+        const int sign = in.peek() == '-' ? -1 : 1;
+        in.skip();
+        const auto zone = in.number(4, 4);
+        if (!zone || *zone % 100 >= 60)
+            return std::nullopt;
+        offset = sign * (*zone / 100 * 60 + *zone % 100);
+    } else {
+        offset = zoneMinutes(in.word());
+    }
+
+    if (*year < 50)
+        *year += 2000;
+    else if (*year < 1000)
+        *year += 1900; // two- and three-digit years count from 1900
+    if (*day < 1 || *day > daysInMonth(*year, month) || *hour > 23 || *minute > 59 || *second > 60)
+        return std::nullopt;
+    return daysFromCivil(*year, month, *day) * 86400 + *hour * 3600 + *minute * 60 + *second - qint64(offset) * 60;
+}
+
+} // namespace quillbox::mail::maildir

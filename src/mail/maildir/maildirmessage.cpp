@@ -1,0 +1,550 @@
+// SPDX-License-Identifier: MIT
+#include <gmime/gmime.h>
+
+#include "core/gmime.h"
+#include "mail/maildir/maildirmessage.h"
+
+#include "mail/maildir/maildirnames.h"
+#include "mail/mimetext.h"
+
+#include <cstring>
+
+namespace quillbox::mail::maildir {
+
+namespace {
+
+QDateTime localTime(std::optional<qint64> seconds)
+{
+    return seconds ? QDateTime::fromSecsSinceEpoch(*seconds) : noDate();
+}
+
+std::string lower(std::string text)
+{
+    for (char& c : text)
+        if (c >= 'A' && c <= 'Z')
+            c = char(c - 'A' + 'a');
+    return text;
+}
+
+std::string trimmed(std::string_view text)
+{
+    while (!text.empty() && (text.front() == ' ' || text.front() == '\t'))
+        text.remove_prefix(1);
+    while (!text.empty() && (text.back() == ' ' || text.back() == '\t'))
+        text.remove_suffix(1);
+    return std::string(text);
+}
+
+// The item class a top-level Content-Type gives: reports are delivery or read reports; a calendar
+// request is a text/calendar body (whose method is REQUEST or not given) or any type that carries
+// method=REQUEST. Invitations whose calendar part lies deeper are listed as mail.
+int classOf(const std::optional<std::string>& contentType)
+{
+    if (!contentType)
+        return kClassMail;
+    const std::string text = lower(*contentType);
+    std::string_view rest(text);
+    const std::string type = trimmed(rest.substr(0, rest.find(';')));
+    std::optional<std::string> method;
+    for (std::size_t semicolon = rest.find(';'); semicolon != std::string_view::npos; semicolon = rest.find(';')) {
+        rest.remove_prefix(semicolon + 1);
+        const std::string_view parameter = rest.substr(0, rest.find(';'));
+        const std::size_t equals = parameter.find('=');
+        if (equals == std::string_view::npos || trimmed(parameter.substr(0, equals)) != "method")
+            continue;
+        std::string value = trimmed(parameter.substr(equals + 1));
+        if (value.size() >= 2 && value.front() == '"' && value.back() == '"')
+            value = value.substr(1, value.size() - 2);
+        method = value;
+    }
+    if (type == "multipart/report")
+        return kClassReport;
+    if ((type == "text/calendar" && (!method || *method == "request")) || method == "request")
+        return kClassMeetingRequest;
+    return kClassMail;
+}
+
+QByteArray streamBytes(GMimeStream* stream)
+{
+    GByteArray* bytes = g_mime_stream_mem_get_byte_array(GMIME_STREAM_MEM(stream));
+    return QByteArray(reinterpret_cast<const char*>(bytes->data), qsizetype(bytes->len));
+}
+
+// The content of a leaf part with its transfer encoding (base64, quoted-printable, uuencode) undone.
+QByteArray decodedContent(GMimePart* part)
+{
+    GMimeDataWrapper* content = g_mime_part_get_content(part);
+    if (!content)
+        return {};
+    GMimeStream* stream = g_mime_stream_mem_new();
+    g_mime_data_wrapper_write_to_stream(content, stream);
+    QByteArray bytes = streamBytes(stream);
+    g_object_unref(stream);
+    return bytes;
+}
+
+QByteArray objectBytes(GMimeObject* object)
+{
+    GMimeStream* stream = g_mime_stream_mem_new();
+    g_mime_object_write_to_stream(object, nullptr, stream);
+    QByteArray bytes = streamBytes(stream);
+    g_object_unref(stream);
+    return bytes;
+}
+
+QString textOf(const QByteArray& content, const QByteArray& charset)
+{
+    QString text = decodeBody(content, charset);
+    crlfToLf(text);
+    return text;
+}
+
+QString textOf(GMimePart* part)
+{
+    const char* charset = g_mime_object_get_content_type_parameter(GMIME_OBJECT(part), "charset");
+    return textOf(decodedContent(part), QByteArray(charset));
+}
+
+// What a message of one inline text part needs to be read without a MIME parse.
+struct SinglePart {
+    bool html = false;
+    QByteArray charset;
+    GMimeContentEncoding encoding = GMIME_CONTENT_ENCODING_DEFAULT;
+    QList<Address> from, to, cc, bcc;
+};
+
+bool sameLetters(std::string_view text, std::string_view lowerCase)
+{
+    return text.size() == lowerCase.size() && g_ascii_strncasecmp(text.data(), lowerCase.data(), text.size()) == 0;
+}
+
+bool isTokenChar(char c)
+{
+    return c > 32 && c < 127 && !std::strchr("()<>@,;:\\\"/[]?=", c);
+}
+
+// A Content-Type of text/plain or text/html whose parameters are plain `name=token` or `name="text"`
+// pairs, none of them naming a file. Anything else (comments, RFC 2231 parameters, escapes, a
+// repeated charset) is left to GMime.
+std::optional<SinglePart> textTypeOf(std::string_view value)
+{
+    auto skipSpace = [&value] {
+        while (!value.empty() && (value.front() == ' ' || value.front() == '\t'))
+            value.remove_prefix(1);
+    };
+    auto token = [&value] {
+        std::size_t n = 0;
+        while (n < value.size() && isTokenChar(value[n]))
+            ++n;
+        const std::string_view taken = value.substr(0, n);
+        value.remove_prefix(n);
+        return taken;
+    };
+    SinglePart part;
+    skipSpace();
+    const std::string_view type = token();
+    if (value.empty() || value.front() != '/')
+        return std::nullopt;
+    value.remove_prefix(1);
+    const std::string_view subtype = token();
+    if (!sameLetters(type, "text") || !(sameLetters(subtype, "plain") || sameLetters(subtype, "html")))
+        return std::nullopt;
+    part.html = sameLetters(subtype, "html");
+    bool charsetSeen = false;
+    for (;;) {
+        skipSpace();
+        if (value.empty())
+            return part;
+        if (value.front() != ';')
+            return std::nullopt;
+        value.remove_prefix(1);
+        skipSpace();
+        if (value.empty())
+            return part;
+        const std::string_view name = token();
+        skipSpace();
+        if (name.empty() || value.empty() || value.front() != '=')
+            return std::nullopt;
+        value.remove_prefix(1);
+        skipSpace();
+        std::string_view parameter;
+        if (!value.empty() && value.front() == '"') {
+            const std::size_t close = value.find_first_of("\"\\", 1);
+            if (close == std::string_view::npos || value[close] != '"')
+                return std::nullopt;
+            parameter = value.substr(1, close - 1);
+            value.remove_prefix(close + 1);
+        } else {
+            parameter = token();
+            if (parameter.empty())
+                return std::nullopt;
+        }
+        if (sameLetters(name, "name") || name.find('*') != std::string_view::npos)
+            return std::nullopt; // a named part is an attachment; RFC 2231 parameters are GMime's to read
+        if (sameLetters(name, "charset")) {
+            if (charsetSeen)
+                return std::nullopt;
+            charsetSeen = true;
+            part.charset = QByteArray(parameter.data(), qsizetype(parameter.size()));
+        }
+    }
+}
+
+// The one text part of a message that can be read without GMime's tree: the headers form a plain block
+// in which no field that shapes the body or the addresses occurs twice, the type is text/plain or
+// text/html (or not given), the part is not attached, and its transfer encoding is one GMime's
+// decoder undoes on its own.
+std::optional<SinglePart> singlePartOf(const QByteArray& raw, const HeaderScan& scan)
+{
+    const char* data = raw.constData();
+    if (!scan.plainBlock() || std::memchr(data, '\0', scan.blockLength()))
+        return std::nullopt;
+    for (HeaderField field : { HeaderField::From, HeaderField::To, HeaderField::Cc, HeaderField::Bcc,
+             HeaderField::ContentType, HeaderField::ContentTransferEncoding, HeaderField::ContentDisposition })
+        if (scan.repeated(field))
+            return std::nullopt;
+    std::optional<SinglePart> part = SinglePart {};
+    if (const auto type = scan.value(data, HeaderField::ContentType))
+        part = textTypeOf(*type);
+    if (!part)
+        return std::nullopt;
+    if (const auto disposition = scan.value(data, HeaderField::ContentDisposition))
+        if (!sameLetters(*disposition, "inline"))
+            return std::nullopt;
+    if (const auto encoding = scan.value(data, HeaderField::ContentTransferEncoding)) {
+        if (sameLetters(*encoding, "base64"))
+            part->encoding = GMIME_CONTENT_ENCODING_BASE64;
+        else if (sameLetters(*encoding, "quoted-printable"))
+            part->encoding = GMIME_CONTENT_ENCODING_QUOTEDPRINTABLE;
+        else if (!sameLetters(*encoding, "7bit") && !sameLetters(*encoding, "8bit")
+            && !sameLetters(*encoding, "binary"))
+            return std::nullopt;
+    }
+    // Folded as they stand, as GMime reads them (its address parser takes a line break in a broken
+    // address otherwise than the white space left of it once unfolded), less the white space around.
+    for (auto [field, list] : { std::pair { HeaderField::From, &part->from }, std::pair { HeaderField::To, &part->to },
+             std::pair { HeaderField::Cc, &part->cc }, std::pair { HeaderField::Bcc, &part->bcc } }) {
+        if (std::optional<std::string_view> value = scan.rawValue(data, field)) {
+            const std::size_t first = value->find_first_not_of(" \t\r\n");
+            const std::size_t last = value->find_last_not_of(" \t\r\n");
+            *value = first == std::string_view::npos ? std::string_view() : value->substr(first, last + 1 - first);
+            std::optional<QList<Address>> addresses = parseWholeAddresses(std::string(*value));
+            if (!addresses)
+                return std::nullopt;
+            *list = std::move(*addresses);
+        }
+    }
+    return part;
+}
+
+// `bytes` with the transfer encoding undone by GMime's own decoder, as a parsed part's content would be.
+QByteArray undoTransferEncoding(QByteArrayView bytes, GMimeContentEncoding encoding)
+{
+    if (encoding == GMIME_CONTENT_ENCODING_DEFAULT)
+        return bytes.toByteArray();
+    GMimeEncoding state;
+    g_mime_encoding_init_decode(&state, encoding);
+    QByteArray decoded(qsizetype(g_mime_encoding_outlen(&state, size_t(bytes.size()))), Qt::Uninitialized);
+    char* out = decoded.data();
+    std::size_t length = g_mime_encoding_step(&state, bytes.data(), size_t(bytes.size()), out);
+    length += g_mime_encoding_flush(&state, nullptr, 0, out + length);
+    decoded.truncate(qsizetype(length));
+    return decoded;
+}
+
+QString mimeTypeOf(GMimeObject* object)
+{
+    GMimeContentType* type = g_mime_object_get_content_type(object);
+    if (!type)
+        return QStringLiteral("application/octet-stream");
+    char* text = g_mime_content_type_get_mime_type(type);
+    const QString mimeType = QString::fromUtf8(text).toLower();
+    g_free(text);
+    return mimeType;
+}
+
+class MaildirAttachment : public Attachment {
+public:
+    MaildirAttachment(QString fileName, QString mimeType, QByteArray data, bool isMail, BodyReading reading)
+        : m_fileName(std::move(fileName))
+        , m_mimeType(std::move(mimeType))
+        , m_data(std::move(data))
+        , m_isMail(isMail)
+        , m_reading(reading)
+    {
+    }
+    QString fileName() const override { return m_fileName; }
+    QString mimeType() const override { return m_mimeType; }
+    Result<QByteArray> data() const override { return m_data; }
+    std::unique_ptr<MailItem> embeddedMessage() const override
+    {
+        return m_isMail ? makeMessage(m_data, {}, {}, nullptr, m_reading) : nullptr;
+    }
+
+private:
+    QString m_fileName;
+    QString m_mimeType;
+    QByteArray m_data;
+    bool m_isMail;
+    BodyReading m_reading;
+};
+
+class MaildirMessage : public MailItem {
+public:
+    MaildirMessage(QByteArray raw, const MessageFile& file, const QString& entryID,
+        std::function<std::unique_ptr<Folder>()> parent, BodyReading reading)
+        : m_raw(std::move(raw))
+        , m_parent(std::move(parent))
+        , m_reading(reading)
+        , m_file(file)
+        , m_entryID(entryID)
+    {
+        m_scan.scan(m_raw.constData(), std::size_t(m_raw.size()), true);
+        m_itemClass = classOf(m_scan.value(m_raw.constData(), HeaderField::ContentType));
+    }
+    ~MaildirMessage() override
+    {
+        if (m_message)
+            g_object_unref(m_message);
+    }
+
+    // The summary is worked out when first asked for: the save run needs only the class of an item
+    // on the thread that writes the files, and the rest where the file is built.
+    const ItemSummary& summary() const override
+    {
+        if (!m_summarized) {
+            summarize(m_raw.constData(), m_scan, m_file, m_summary);
+            m_summary.entryID = m_entryID;
+            m_summarized = true;
+        }
+        return m_summary;
+    }
+    int itemClass() const override { return m_itemClass; }
+    std::unique_ptr<Folder> parent() const override { return m_parent ? m_parent() : nullptr; }
+    QString messageClass() const override
+    {
+        switch (m_itemClass) {
+        case kClassReport:
+            return QStringLiteral("REPORT.IPM.Note.DR");
+        case kClassMeetingRequest:
+            return QStringLiteral("IPM.Schedule.Meeting.Request");
+        default:
+            return QStringLiteral("IPM.Note");
+        }
+    }
+    QString senderName() const override { return parsed().m_senderName; }
+    QString displayCc() const override { return parsed().m_displayCc; }
+    QList<Recipient> recipients() const override { return parsed().m_recipients; }
+    QString plainBody() const override { return parsed().m_plain; }
+    QString htmlBody() const override { return parsed().m_html; }
+    QByteArray rtfBody() const override { return {}; }
+    QString transportHeaders() const override { return decodeBody(m_raw.left(qsizetype(m_scan.blockLength())), {}); }
+    QByteArray rawMessage() const override { return m_raw; }
+    Result<std::vector<std::unique_ptr<Attachment>>> attachments() const override
+    {
+        std::vector<std::unique_ptr<Attachment>> list;
+        for (GMimeObject* part : parsed().m_attachmentParts)
+            list.push_back(attachmentOf(part));
+        return list;
+    }
+    bool standsAlone() const override { return true; }
+
+private:
+    // The bodies, recipients and attachments, read when one of them is first asked for: saving the
+    // message as it is needs only its bytes. A message of one plain text part is read directly; any
+    // other goes through GMime's full parse, which costs several times more than reading the file.
+    // Not thread-safe, like the rest of an item.
+    const MaildirMessage& parsed() const
+    {
+        if (m_parsed)
+            return *this;
+        m_parsed = true;
+        const std::optional<SinglePart> single
+            = m_reading == BodyReading::Direct ? singlePartOf(m_raw, m_scan) : std::nullopt;
+        if (single)
+            readSinglePart(*single);
+        else
+            parse();
+        if (m_plain.isEmpty() && m_html.isEmpty() && m_attachmentParts.empty())
+            m_plain = textOf(m_raw.mid(bodyStart()), {});
+        return *this;
+    }
+
+    void parse() const
+    {
+        GMimeStream* stream = g_mime_stream_mem_new_with_buffer(m_raw.constData(), size_t(m_raw.size()));
+        GMimeParser* parser = g_mime_parser_new_with_stream(stream);
+        m_message = g_mime_parser_construct_message(parser, parserOptions());
+        g_object_unref(parser);
+        g_object_unref(stream);
+        if (!m_message)
+            return;
+        setAddresses(addressesOf(g_mime_message_get_from(m_message)),
+            addressesOf(g_mime_message_get_addresses(m_message, GMIME_ADDRESS_TYPE_TO)),
+            addressesOf(g_mime_message_get_addresses(m_message, GMIME_ADDRESS_TYPE_CC)),
+            addressesOf(g_mime_message_get_addresses(m_message, GMIME_ADDRESS_TYPE_BCC)));
+        if (GMimeObject* body = g_mime_message_get_mime_part(m_message))
+            collect(body);
+    }
+
+    void readSinglePart(const SinglePart& part) const
+    {
+        setAddresses(part.from, part.to, part.cc, part.bcc);
+        const qsizetype start = bodyStart();
+        const QString text
+            = textOf(undoTransferEncoding(QByteArrayView(m_raw).sliced(start), part.encoding), part.charset);
+        if (part.html) {
+            m_html = text;
+            m_htmlTaken = true;
+        } else {
+            m_plain = text;
+        }
+    }
+
+    // Where the body starts: after the empty line that ends the header block (the block of a file GMime
+    // finds no body in may end without one).
+    qsizetype bodyStart() const
+    {
+        qsizetype start = qsizetype(m_scan.blockLength());
+        if (start < m_raw.size() && m_raw[start] == '\r')
+            ++start;
+        if (start < m_raw.size() && m_raw[start] == '\n')
+            ++start;
+        return start;
+    }
+
+    void setAddresses(
+        const QList<Address>& from, const QList<Address>& to, const QList<Address>& cc, const QList<Address>& bcc) const
+    {
+        if (!from.isEmpty())
+            m_senderName = from.first().name.isEmpty() ? from.first().address : from.first().name;
+        for (const auto& [addresses, type] : { std::pair { &to, Recipient::Type::To },
+                 std::pair { &cc, Recipient::Type::Cc }, std::pair { &bcc, Recipient::Type::Bcc } })
+            for (const Address& address : *addresses)
+                m_recipients += Recipient { address.name, address.address, type };
+        m_displayCc = displayNames(cc);
+    }
+
+    // Every inline text/plain part is body text (a list footer after the message stays with it);
+    // the first inline text/html part is the HTML body; every other leaf part, and every attached
+    // mail, is an attachment, so that no part of the message is lost.
+    void collect(GMimeObject* object) const
+    {
+        if (GMIME_IS_MULTIPART(object)) {
+            GMimeMultipart* multipart = GMIME_MULTIPART(object);
+            for (int i = 0; i < g_mime_multipart_get_count(multipart); ++i)
+                collect(g_mime_multipart_get_part(multipart, i));
+            return;
+        }
+        if (GMIME_IS_MESSAGE_PART(object)) {
+            m_attachmentParts.push_back(object);
+            return;
+        }
+        if (!GMIME_IS_PART(object))
+            return;
+        GMimePart* part = GMIME_PART(object);
+        const char* disposition = g_mime_object_get_disposition(object);
+        const bool attached
+            = (disposition && g_ascii_strcasecmp(disposition, "attachment") == 0) || g_mime_part_get_filename(part);
+        GMimeContentType* type = g_mime_object_get_content_type(object);
+        if (!attached && type && g_mime_content_type_is_type(type, "text", "plain")) {
+            if (!m_plain.isEmpty() && !m_plain.endsWith(u'\n'))
+                m_plain += u'\n';
+            m_plain += textOf(part);
+        } else if (!attached && type && g_mime_content_type_is_type(type, "text", "html") && !m_htmlTaken) {
+            m_html = textOf(part);
+            m_htmlTaken = true;
+        } else {
+            m_attachmentParts.push_back(object);
+        }
+    }
+
+    std::unique_ptr<Attachment> attachmentOf(GMimeObject* object) const
+    {
+        if (GMIME_IS_MESSAGE_PART(object)) {
+            GMimeMessage* mail = g_mime_message_part_get_message(GMIME_MESSAGE_PART(object));
+            QString name = QString::fromUtf8(g_mime_object_get_content_disposition_parameter(object, "filename"));
+            if (name.isEmpty())
+                name = QString::fromUtf8(g_mime_object_get_content_type_parameter(object, "name"));
+            if (name.isEmpty()) {
+                const char* subject = mail ? g_mime_message_get_subject(mail) : nullptr;
+                name = (subject && *subject ? QString::fromUtf8(subject) : QStringLiteral("message"))
+                    + QLatin1String(".eml");
+            }
+            return std::make_unique<MaildirAttachment>(
+                name, mimeTypeOf(object), mail ? objectBytes(GMIME_OBJECT(mail)) : QByteArray(), true, m_reading);
+        }
+        GMimePart* part = GMIME_PART(object);
+        return std::make_unique<MaildirAttachment>(QString::fromUtf8(g_mime_part_get_filename(part)),
+            mimeTypeOf(object), decodedContent(part), false, m_reading);
+    }
+
+    QByteArray m_raw;
+    std::function<std::unique_ptr<Folder>()> m_parent;
+    BodyReading m_reading;
+    MessageFile m_file;
+    QString m_entryID;
+    HeaderScan m_scan;
+    int m_itemClass = kClassMail;
+    mutable bool m_summarized = false;
+    mutable ItemSummary m_summary;
+    mutable bool m_parsed = false;
+    mutable GMimeMessage* m_message = nullptr;
+    mutable QString m_senderName;
+    mutable QString m_displayCc;
+    mutable QList<Recipient> m_recipients;
+    mutable QString m_plain;
+    mutable QString m_html;
+    mutable bool m_htmlTaken = false;
+    mutable std::vector<GMimeObject*> m_attachmentParts; // owned by m_message
+};
+
+} // namespace
+
+void summarize(const char* data, const HeaderScan& scan, const MessageFile& file, ItemSummary& summary)
+{
+    const MessageName name = splitMessageName(file.fileName);
+    const std::optional<std::string> dateText = scan.value(data, HeaderField::Date);
+    const std::optional<qint64> date = dateText ? parseDate(*dateText) : std::nullopt;
+    summary.sentOn = localTime(date);
+    summary.sent = date && !name.flags.contains('D');
+
+    std::optional<qint64> received;
+    if (const auto text = scan.value(data, HeaderField::Received)) {
+        const std::size_t semicolon = text->rfind(';');
+        if (semicolon != std::string::npos)
+            received = parseDate(text->substr(semicolon + 1));
+    }
+    const std::optional<qint64> fileTime = name.deliveryTime ? name.deliveryTime : file.modified;
+    summary.receivedTime = localTime(received ? received : fileTime);
+    summary.creationTime = localTime(fileTime);
+
+    summary.senderEmailAddress.clear();
+    if (const auto from = scan.value(data, HeaderField::From)) {
+        for (const Address& address : parseAddresses(*from))
+            if (!address.address.isEmpty()) {
+                summary.senderEmailAddress = address.address;
+                break;
+            }
+    }
+    const auto subject = scan.value(data, HeaderField::Subject);
+    summary.subject = subject ? decodeHeaderText(*subject) : QString();
+    const auto to = scan.value(data, HeaderField::To);
+    summary.to = to ? displayNames(parseAddresses(*to)) : QString();
+    summary.itemClass = classOf(scan.value(data, HeaderField::ContentType));
+}
+
+std::unique_ptr<MailItem> makeMessage(QByteArray raw, const MessageFile& file, const QString& entryID,
+    std::function<std::unique_ptr<Folder>()> parent, BodyReading reading)
+{
+    return std::make_unique<MaildirMessage>(std::move(raw), file, entryID, std::move(parent), reading);
+}
+
+bool readsWithoutParser(const QByteArray& raw)
+{
+    HeaderScan scan;
+    scan.scan(raw.constData(), std::size_t(raw.size()), true);
+    return singlePartOf(raw, scan).has_value();
+}
+
+} // namespace quillbox::mail::maildir

@@ -1,0 +1,311 @@
+// SPDX-License-Identifier: MIT
+#include <gmime/gmime.h>
+
+#include "core/gmime.h"
+#include "mail/mimetext.h"
+
+#include "mail/maildir/headerscan.h"
+
+#include <QStringDecoder>
+#include <algorithm>
+#include <optional>
+#include <string_view>
+
+namespace quillbox::mail {
+
+namespace {
+
+struct GCharDeleter {
+    void operator()(char* p) const { g_free(p); }
+};
+using GString = std::unique_ptr<char, GCharDeleter>;
+
+QString fromGString(char* text)
+{
+    return QString::fromUtf8(GString(text).get());
+}
+
+bool isPlainAscii(const std::string& text)
+{
+    for (char c : text)
+        if (c < 0x20 || c > 0x7e)
+            return false;
+    return text.find("=?") == std::string::npos;
+}
+
+QString decode8bit(const QByteArray& bytes)
+{
+    return fromGString(g_mime_utils_decode_8bit(parserOptions(), bytes.constData(), size_t(bytes.size())));
+}
+
+} // namespace
+
+namespace {
+
+struct EncodedWord {
+    std::size_t begin = 0, end = 0; // of the whole "=?charset?e?text?=" in the header text
+    QByteArray charset; // lower case, without an RFC 2231 language
+    QByteArray bytes; // the text with its encoding undone, still in `charset`
+};
+
+int hexValue(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if ((c | 0x20) >= 'a' && (c | 0x20) <= 'f')
+        return (c | 0x20) - 'a' + 10;
+    return -1;
+}
+
+QByteArray decodeQ(std::string_view text)
+{
+    QByteArray bytes;
+    bytes.reserve(qsizetype(text.size()));
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c == '_') {
+            bytes += ' ';
+        } else if (c == '=' && i + 2 < text.size() && hexValue(text[i + 1]) >= 0 && hexValue(text[i + 2]) >= 0) {
+            bytes += char(hexValue(text[i + 1]) * 16 + hexValue(text[i + 2]));
+            i += 2;
+        } else {
+            bytes += c;
+        }
+    }
+    return bytes;
+}
+
+// The encoded word starting at `begin` ("=?"), read leniently as mail clients write them: no length
+// limit, and no white space required around it.
+std::optional<EncodedWord> encodedWordAt(const std::string& text, std::size_t begin)
+{
+    const std::size_t charsetEnd = text.find('?', begin + 2);
+    if (charsetEnd == std::string::npos || charsetEnd + 2 >= text.size() || text[charsetEnd + 2] != '?')
+        return std::nullopt;
+    const char encoding = char(text[charsetEnd + 1] | 0x20);
+    if (encoding != 'q' && encoding != 'b')
+        return std::nullopt;
+    const std::size_t payload = charsetEnd + 3;
+    const std::size_t close = text.find("?=", payload);
+    if (close == std::string::npos)
+        return std::nullopt;
+    std::string_view charset(text.data() + begin + 2, charsetEnd - begin - 2);
+    charset = charset.substr(0, charset.find('*'));
+    if (charset.empty() || charset.find_first_of(" \t") != std::string_view::npos)
+        return std::nullopt;
+    const std::string_view body(text.data() + payload, close - payload);
+    EncodedWord word { begin, close + 2, QByteArray(charset.data(), qsizetype(charset.size())).toLower(), {} };
+    word.bytes
+        = encoding == 'q' ? decodeQ(body) : QByteArray::fromBase64(QByteArray(body.data(), qsizetype(body.size())));
+    return word;
+}
+
+bool onlyWhiteSpace(std::string_view text)
+{
+    return text.find_first_not_of(" \t\r\n") == std::string_view::npos;
+}
+
+} // namespace
+
+// Encoded words are decoded here rather than by GMime: GMime joins adjacent base64 words of one
+// charset into one base64 stream, and its decoder stops at the padding of the first word, so a long
+// subject folded into several words loses everything after a word that ends in "=". Joining the
+// decoded bytes instead (not the encoded text) also keeps a character whole that the sender split
+// between two words, as much real mail does.
+QString decodeHeaderText(const std::string& raw)
+{
+    if (isPlainAscii(raw))
+        return QString::fromLatin1(raw.data(), qsizetype(raw.size()));
+    QString text;
+    QByteArray pending; // decoded bytes of adjacent words in `pendingCharset`
+    QByteArray pendingCharset;
+    auto flush = [&] {
+        if (!pending.isEmpty())
+            text += decodeBody(pending, pendingCharset);
+        pending.clear();
+    };
+    std::size_t pos = 0; // start of the text not yet taken
+    bool afterWord = false;
+    for (std::size_t at = raw.find("=?"); at != std::string::npos; at = raw.find("=?", at + 2)) {
+        std::optional<EncodedWord> word = encodedWordAt(raw, at);
+        if (!word)
+            continue;
+        const std::string_view between(raw.data() + pos, at - pos);
+        // White space between two encoded words belongs to neither and goes.
+        if (!(afterWord && onlyWhiteSpace(between))) {
+            flush();
+            text += decodeBody(QByteArray(between.data(), qsizetype(between.size())), {});
+        }
+        if (word->charset != pendingCharset)
+            flush();
+        pendingCharset = word->charset;
+        pending += word->bytes;
+        pos = word->end;
+        at = word->end - 2;
+        afterWord = true;
+    }
+    flush();
+    text += decodeBody(QByteArray(raw.data() + pos, qsizetype(raw.size() - pos)), {});
+    return text;
+}
+
+QList<Address> addressesOf(InternetAddressList* list)
+{
+    QList<Address> addresses;
+    if (!list)
+        return addresses;
+    const int count = internet_address_list_length(list);
+    for (int i = 0; i < count; ++i) {
+        InternetAddress* entry = internet_address_list_get_address(list, i);
+        const QString name = QString::fromUtf8(internet_address_get_name(entry));
+        if (INTERNET_ADDRESS_IS_GROUP(entry)) {
+            InternetAddressList* members = internet_address_group_get_members(INTERNET_ADDRESS_GROUP(entry));
+            if (members && internet_address_list_length(members) > 0)
+                addresses += addressesOf(members);
+            else
+                addresses += Address { name, {} };
+        } else if (INTERNET_ADDRESS_IS_MAILBOX(entry)) {
+            addresses += Address { name,
+                QString::fromUtf8(internet_address_mailbox_get_addr(INTERNET_ADDRESS_MAILBOX(entry))) };
+        }
+    }
+    return addresses;
+}
+
+namespace {
+
+// "local@domain" with both sides dot-atoms (no dot first, last or twice in a row) and no label in
+// punycode ("xn--", which GMime turns into Unicode): GMime takes such an address as it stands.
+bool isDotAtomAddress(std::string_view address)
+{
+    const std::size_t at = address.find('@');
+    if (at == std::string_view::npos || address.find('@', at + 1) != std::string_view::npos)
+        return false;
+    for (std::string_view side : { address.substr(0, at), address.substr(at + 1) })
+        if (side.empty() || side.front() == '.' || side.back() == '.' || side.find("..") != std::string_view::npos)
+            return false;
+    const std::string_view domain = address.substr(at + 1);
+    for (std::size_t i = 0; i + 4 <= domain.size(); ++i)
+        if ((i == 0 || domain[i - 1] == '.') && g_ascii_strncasecmp(domain.data() + i, "xn--", 4) == 0)
+            return false;
+    return true;
+}
+
+// The common case without GMime: plain ASCII "Name <a@b>", "\"Name\" <a@b>" or "a@b", comma-separated,
+// with nothing that needs escapes, comments, groups or decoding. Line breaks and tabs may stand where
+// GMime drops them, around the elements and between a name and its address; GMime keeps them inside a
+// name, so such a name is left to it. False when the text needs the real parser.
+bool parseSimpleAddresses(std::string_view text, QList<Address>& out)
+{
+    for (char c : text)
+        if ((c < 0x20 && c != '\t' && c != '\r' && c != '\n') || c > 0x7e || c == '(' || c == ')' || c == ':'
+            || c == ';' || c == '\\' || c == '[' || c == ']')
+            return false;
+    if (text.find("=?") != std::string_view::npos || text.find("  ") != std::string_view::npos)
+        return false;
+    auto trim = [](std::string_view part, std::string_view white) {
+        const std::size_t first = part.find_first_not_of(white);
+        if (first == std::string_view::npos)
+            return std::string_view();
+        return part.substr(first, part.find_last_not_of(white) + 1 - first);
+    };
+    auto latin1 = [](std::string_view part) { return QString::fromLatin1(part.data(), qsizetype(part.size())); };
+    constexpr std::string_view kFolding = " \t\r\n";
+    while (!text.empty()) {
+        std::size_t comma = 0;
+        for (bool quoted = false; comma < text.size() && (quoted || text[comma] != ','); ++comma)
+            quoted ^= text[comma] == '"';
+        const std::string_view element = trim(text.substr(0, comma), kFolding);
+        text = comma >= text.size() ? std::string_view() : text.substr(comma + 1);
+        if (element.empty())
+            continue;
+        const std::size_t open = element.find('<');
+        if (open == std::string_view::npos) {
+            if (element.find_first_of(" \t\r\n<>\"") != std::string_view::npos || !isDotAtomAddress(element))
+                return false;
+            out += Address { {}, latin1(element) };
+            continue;
+        }
+        const std::string_view address = element.substr(open + 1);
+        if (address.empty() || address.back() != '>' || address.find_first_of("<> \t\r\n\"") != address.size() - 1
+            || !isDotAtomAddress(address.substr(0, address.size() - 1)))
+            return false;
+        std::string_view name = trim(element.substr(0, open), kFolding);
+        if (name.size() >= 2 && name.front() == '"' && name.back() == '"')
+            name = trim(name.substr(1, name.size() - 2), " "); // GMime trims a quoted name too
+        if (name.find_first_of("<>@\"\t\r\n") != std::string_view::npos)
+            return false;
+        out += Address { latin1(name), latin1(address.substr(0, address.size() - 1)) };
+    }
+    return true;
+}
+
+} // namespace
+
+QList<Address> parseAddresses(const std::string& raw)
+{
+    return parseWholeAddresses(raw).value_or(QList<Address>());
+}
+
+std::optional<QList<Address>> parseWholeAddresses(const std::string& raw)
+{
+    QList<Address> simple;
+    if (parseSimpleAddresses(raw, simple))
+        return simple;
+    // GMime gives no list both for a fault and for a list without addresses.
+    InternetAddressList* list = internet_address_list_parse(parserOptions(), raw.c_str());
+    if (!list) {
+        if (raw.find_first_not_of(" \t\r\n") != std::string::npos)
+            return std::nullopt;
+        return QList<Address>();
+    }
+    QList<Address> addresses = addressesOf(list);
+    g_object_unref(list);
+    return addresses;
+}
+
+QString displayNames(const QList<Address>& addresses)
+{
+    QString text;
+    for (const Address& address : addresses) {
+        if (!text.isEmpty())
+            text += QLatin1String("; ");
+        text += address.name.isEmpty() ? address.address : address.name;
+    }
+    return text;
+}
+
+std::optional<qint64> parseDate(const std::string& raw)
+{
+    if (auto seconds = maildir::parseRfc5322Date(raw))
+        return seconds;
+    parserOptions(); // GMime must be initialised
+    GDateTime* date = g_mime_utils_header_decode_date(raw.c_str());
+    if (!date)
+        return std::nullopt;
+    const qint64 seconds = g_date_time_to_unix(date);
+    g_date_time_unref(date);
+    return seconds;
+}
+
+QString decodeBody(const QByteArray& bytes, const QByteArray& charset)
+{
+    const QByteArray name = charset.trimmed().toLower();
+    if (name.isEmpty() || name == "utf-8" || name == "utf8" || name == "us-ascii") {
+        QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+        QString text = utf8.decode(bytes);
+        // As GLib's check did: a NUL byte is no text either.
+        return utf8.hasError() || bytes.contains('\0') ? decode8bit(bytes) : text;
+    }
+    parserOptions();
+    iconv_t converter = g_mime_iconv_open("UTF-8", g_mime_charset_iconv_name(name.constData()));
+    if (converter == iconv_t(-1))
+        return decode8bit(bytes);
+    char* converted = g_mime_iconv_strndup(converter, bytes.constData(), size_t(bytes.size()));
+    g_mime_iconv_close(converter);
+    if (!converted)
+        return decode8bit(bytes);
+    return fromGString(converted);
+}
+
+} // namespace quillbox::mail

@@ -1,0 +1,40 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+// The few decoding steps the mail stores hand to GMime: RFC 2047 header text, address lists, dates GMime's own parser
+// can read, and body text in any charset.
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+#include <optional>
+#include <string>
+
+typedef struct _InternetAddressList InternetAddressList;
+
+namespace quillbox::mail {
+
+/// Unstructured header text (Subject) with its encoded words decoded.
+QString decodeHeaderText(const std::string& raw);
+
+struct Address {
+    QString name; ///< empty when the address has none
+    QString address;
+};
+/// The mailboxes of an address list header; the members of a group stand for it, and a group without
+/// members gives one entry with its name only ("undisclosed-recipients").
+QList<Address> parseAddresses(const std::string& raw);
+/// As parseAddresses(), but nullopt where GMime finds a fault in a text that is not blank: its message
+/// parse keeps the addresses read up to the fault, which its parser of a lone list does not give.
+std::optional<QList<Address>> parseWholeAddresses(const std::string& raw);
+QList<Address> addressesOf(InternetAddressList* list);
+/// Display names joined by "; ", the address where a mailbox has no name.
+QString displayNames(const QList<Address>& addresses);
+
+/// Seconds since the epoch of a date header; nullopt when it cannot be read.
+std::optional<qint64> parseDate(const std::string& raw);
+
+/// Body bytes in `charset` (may be empty or unknown) as text. Bytes the charset cannot read, and text
+/// in an unknown charset, go through the same fallback as 8-bit header text.
+QString decodeBody(const QByteArray& bytes, const QByteArray& charset);
+
+} // namespace quillbox::mail

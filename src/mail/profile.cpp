@@ -1,0 +1,67 @@
+// SPDX-License-Identifier: MIT
+#include "mail/profile.h"
+
+#include "core/paths.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTextStream>
+
+namespace quillbox::mail {
+
+QString profilePath()
+{
+    const QString named = qEnvironmentVariable("QUILLBOX_PROFILE");
+    if (!named.isEmpty())
+        return named;
+    return configHome() + QLatin1String("/Quillbox/profile.ini");
+}
+
+QStringList sampleStoreCandidates()
+{
+    QStringList candidates;
+    const QString exeDir = QCoreApplication::applicationDirPath();
+    if (!exeDir.isEmpty())
+        candidates << QDir::cleanPath(exeDir + QLatin1String("/../share/quillbox/samples/Sample Mailbox"));
+#ifdef QUILLBOX_SOURCE_SAMPLES
+    candidates << QStringLiteral(QUILLBOX_SOURCE_SAMPLES "/Sample Mailbox");
+#endif
+    return candidates;
+}
+
+Result<QList<std::pair<QString, QString>>> readProfileStores(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
+        return Error { Error::Code::Unreadable, path, file.errorString() };
+    const QString profileDir = QFileInfo(path).absolutePath();
+    QList<std::pair<QString, QString>> stores;
+    bool inStores = false;
+    QTextStream in(&file);
+    QString line;
+    while (in.readLineInto(&line)) {
+        const QString text = line.trimmed();
+        if (text.startsWith(u'[')) {
+            const qsizetype end = text.indexOf(u']');
+            const QString section = text.mid(1, end < 0 ? -1 : end - 1).trimmed();
+            inStores = section.compare(QLatin1String("Stores"), Qt::CaseInsensitive) == 0;
+            continue;
+        }
+        const qsizetype eq = text.indexOf(u'=');
+        if (!inStores || text.startsWith(u';') || eq <= 0)
+            continue;
+        const QString name = text.left(eq).trimmed();
+        QString location = text.mid(eq + 1).trimmed();
+        if (location.size() >= 2 && location.startsWith(u'"') && location.endsWith(u'"'))
+            location = location.mid(1, location.size() - 2);
+        if (location.isEmpty())
+            continue;
+        // A relative location is taken from the profile's folder, not from wherever the program was started.
+        stores.append({ name, QDir::cleanPath(QDir(profileDir).absoluteFilePath(location)) });
+    }
+    return stores;
+}
+
+} // namespace quillbox::mail

@@ -1,0 +1,252 @@
+// SPDX-License-Identifier: MIT
+#include "mail/pst/pstmessage.h"
+
+#include <limits>
+
+namespace quillbox::mail::pst {
+
+namespace {
+
+constexpr qsizetype kReadChunk = 64 * 1024;
+
+// Recipient types as MAPI stores them; the higher bits carry flags (resent, ...).
+constexpr qint64 kRecipientTypeMask = 0x0F;
+
+QString withoutTrailingNuls(QString text)
+{
+    qsizetype end = text.size();
+    while (end > 0 && text.at(end - 1).isNull())
+        --end;
+    text.truncate(end);
+    return text;
+}
+
+class PstAttachment final : public Attachment {
+public:
+    PstAttachment(
+        std::shared_ptr<PffItem> attachment, std::shared_ptr<PffItem> message, std::shared_ptr<TextDecoder> decoder)
+        : m_attachment(std::move(attachment))
+        , m_properties(m_attachment)
+        , m_messageProperties(std::move(message))
+        , m_decoder(std::move(decoder))
+    {
+        libpff_error_t* error = nullptr;
+        if (libpff_attachment_get_type(m_attachment->get(), &m_type, &error) != 1)
+            discardError(error);
+    }
+
+    QString fileName() const override
+    {
+        const TextReader text(m_properties, *m_decoder, &m_messageProperties);
+        for (quint16 id : { Prop::AttachLongFilename, Prop::AttachFilename, Prop::DisplayName })
+            if (QString name = text(id); !name.isEmpty())
+                return name;
+        return {};
+    }
+
+    QString mimeType() const override
+    {
+        return TextReader(m_properties, *m_decoder, &m_messageProperties)(Prop::AttachMimeTag);
+    }
+
+    Result<QByteArray> data() const override;
+    std::unique_ptr<MailItem> embeddedMessage() const override;
+
+private:
+    Error failure(const QString& detail) const
+    {
+        return Error { Error::Code::Unreadable, m_attachment->file()->path(), detail };
+    }
+
+    std::shared_ptr<PffItem> m_attachment;
+    PffProperties m_properties;
+    PffProperties m_messageProperties; // the code page of 8-bit names is the message's
+    std::shared_ptr<TextDecoder> m_decoder;
+    int m_type = LIBPFF_ATTACHMENT_TYPE_UNDEFINED;
+};
+
+// Read in chunks straight into the one buffer: an attachment is never held twice.
+Result<QByteArray> PstAttachment::data() const
+{
+    libpff_error_t* error = nullptr;
+    if (m_type == LIBPFF_ATTACHMENT_TYPE_ITEM)
+        return failure(QStringLiteral("\"%1\" is an attached Outlook item, not a file").arg(fileName()));
+    if (m_type == LIBPFF_ATTACHMENT_TYPE_REFERENCE) {
+        const QString target = TextReader(m_properties, *m_decoder, &m_messageProperties)(Prop::AttachPathname);
+        return failure(QStringLiteral("\"%1\" is a link to a file outside the data file: %2").arg(fileName(), target));
+    }
+    size64_t size = 0;
+    const int sized = libpff_attachment_get_data_size(m_attachment->get(), &size, &error);
+    if (sized == -1)
+        return failure(takeErrorText(error));
+    if (sized == 0 || size == 0)
+        return QByteArray();
+    if (size > size64_t(std::numeric_limits<qsizetype>::max() / 2))
+        return failure(QStringLiteral("the attachment is too large to read"));
+    if (libpff_attachment_data_seek_offset(m_attachment->get(), 0, SEEK_SET, &error) == -1)
+        return failure(takeErrorText(error));
+    QByteArray bytes(qsizetype(size), Qt::Uninitialized);
+    qsizetype done = 0;
+    while (done < bytes.size()) {
+        const qsizetype want = std::min(kReadChunk, bytes.size() - done);
+        const ssize_t got = libpff_attachment_data_read_buffer(
+            m_attachment->get(), reinterpret_cast<uint8_t*>(bytes.data() + done), size_t(want), &error);
+        if (got < 0)
+            return failure(takeErrorText(error));
+        if (got == 0)
+            return failure(QStringLiteral("the attachment's data ends before its stated size"));
+        done += got;
+    }
+    return bytes;
+}
+
+class PstMessage final : public MailItem {
+public:
+    PstMessage(std::shared_ptr<PffItem> message, std::shared_ptr<TextDecoder> decoder, const QString& entryID,
+        std::function<std::unique_ptr<Folder>()> parent)
+        : m_message(std::move(message))
+        , m_properties(m_message)
+        , m_decoder(std::move(decoder))
+        , m_parent(std::move(parent))
+    {
+        m_summary = summarize(m_properties, *m_decoder);
+        m_summary.entryID = entryID;
+    }
+
+    const ItemSummary& summary() const override { return m_summary; }
+    std::unique_ptr<Folder> parent() const override { return m_parent ? m_parent() : nullptr; }
+    QString messageClass() const override { return text()(Prop::MessageClass); }
+    QString senderName() const override { return text()(Prop::SenderName); }
+    QString displayCc() const override { return text()(Prop::DisplayCc); }
+    QList<Recipient> recipients() const override;
+    QString plainBody() const override { return bodyText()(Prop::Body); }
+    QString htmlBody() const override;
+    QByteArray rtfBody() const override;
+    QString transportHeaders() const override { return text()(Prop::TransportHeaders); }
+    QByteArray rawMessage() const override { return {}; }
+    Result<std::vector<std::unique_ptr<Attachment>>> attachments() const override;
+
+private:
+    TextReader text() const { return TextReader(m_properties, *m_decoder); }
+    TextReader bodyText() const { return TextReader(m_properties, *m_decoder, nullptr, true); }
+
+    std::shared_ptr<PffItem> m_message;
+    PffProperties m_properties;
+    std::shared_ptr<TextDecoder> m_decoder;
+    std::function<std::unique_ptr<Folder>()> m_parent;
+    ItemSummary m_summary;
+};
+
+QList<Recipient> PstMessage::recipients() const
+{
+    libpff_item_t* table = nullptr;
+    libpff_error_t* error = nullptr;
+    if (libpff_message_get_recipients(m_message->get(), &table, &error) != 1) {
+        discardError(error);
+        return {};
+    }
+    const auto rows = std::make_shared<PffItem>(m_message->file(), table);
+    int count = 0;
+    if (libpff_item_get_number_of_record_sets(rows->get(), &count, &error) != 1) {
+        discardError(error);
+        return {};
+    }
+    QList<Recipient> recipients;
+    for (int i = 0; i < count; ++i) {
+        const PffProperties row(rows, i);
+        const TextReader rowText(row, *m_decoder, &m_properties);
+        Recipient recipient;
+        recipient.name = rowText(Prop::DisplayName);
+        recipient.address = rowText(Prop::SmtpAddress);
+        if (recipient.address.isEmpty())
+            recipient.address = rowText(Prop::EmailAddress);
+        switch (integerValue(row, Prop::RecipientType).value_or(1) & kRecipientTypeMask) {
+        case 2:
+            recipient.type = Recipient::Type::Cc;
+            break;
+        case 3:
+            recipient.type = Recipient::Type::Bcc;
+            break;
+        default:
+            recipient.type = Recipient::Type::To;
+            break;
+        }
+        if (!recipient.name.isEmpty() || !recipient.address.isEmpty())
+            recipients << recipient;
+    }
+    return recipients;
+}
+
+// PR_HTML is binary: its bytes are in the message's Internet code page.
+QString PstMessage::htmlBody() const
+{
+    const auto html = m_properties.value(Prop::Html);
+    if (!html)
+        return {};
+    const TextReader body = bodyText();
+    if (html->type != PropType::Binary)
+        return body(Prop::Html);
+    return withoutTrailingNuls(m_decoder->decode(html->bytes, body.codePage()));
+}
+
+QByteArray PstMessage::rtfBody() const
+{
+    size_t size = 0;
+    libpff_error_t* error = nullptr;
+    if (libpff_message_get_rtf_body_size(m_message->get(), &size, &error) != 1 || size == 0) {
+        discardError(error);
+        return {};
+    }
+    QByteArray rtf(qsizetype(size), '\0');
+    if (libpff_message_get_rtf_body(m_message->get(), reinterpret_cast<uint8_t*>(rtf.data()), size, &error) != 1) {
+        discardError(error);
+        return {};
+    }
+    while (rtf.endsWith('\0'))
+        rtf.chop(1);
+    return rtf;
+}
+
+Result<std::vector<std::unique_ptr<Attachment>>> PstMessage::attachments() const
+{
+    const QString path = m_message->file()->path();
+    libpff_error_t* error = nullptr;
+    int count = 0;
+    if (libpff_message_get_number_of_attachments(m_message->get(), &count, &error) != 1)
+        return Error { Error::Code::Unreadable, path, takeErrorText(error) };
+    std::vector<std::unique_ptr<Attachment>> attachments;
+    for (int i = 0; i < count; ++i) {
+        libpff_item_t* attachment = nullptr;
+        if (libpff_message_get_attachment(m_message->get(), i, &attachment, &error) != 1)
+            return Error { Error::Code::Unreadable, path, takeErrorText(error) };
+        attachments.push_back(std::make_unique<PstAttachment>(
+            std::make_shared<PffItem>(m_message->file(), attachment), m_message, m_decoder));
+    }
+    return attachments;
+}
+
+std::unique_ptr<MailItem> PstAttachment::embeddedMessage() const
+{
+    if (m_type != LIBPFF_ATTACHMENT_TYPE_ITEM)
+        return nullptr;
+    libpff_item_t* message = nullptr;
+    libpff_error_t* error = nullptr;
+    if (libpff_attachment_get_item(m_attachment->get(), &message, &error) != 1) {
+        discardError(error);
+        return nullptr;
+    }
+    auto item = std::make_shared<PffItem>(m_attachment->file(), message, m_attachment);
+    if (!checkReadable(*item))
+        return nullptr;
+    return std::make_unique<PstMessage>(std::move(item), m_decoder, QString(), nullptr);
+}
+
+} // namespace
+
+std::unique_ptr<MailItem> makeMessage(std::shared_ptr<PffItem> message, std::shared_ptr<TextDecoder> decoder,
+    const QString& entryID, std::function<std::unique_ptr<Folder>()> parent)
+{
+    return std::make_unique<PstMessage>(std::move(message), std::move(decoder), entryID, std::move(parent));
+}
+
+} // namespace quillbox::mail::pst

@@ -1,0 +1,141 @@
+// SPDX-License-Identifier: MIT
+#include "mail/search.h"
+
+#include "core/maildate.h"
+#include "mail/folderpath.h"
+
+#include <QLocale>
+
+namespace quillbox {
+
+namespace {
+const QDateTime kDefaultSince(QDate(1900, 1, 1), QTime(0, 0));
+const QDateTime kDefaultBefore(QDate(2099, 12, 31), QTime(0, 0));
+
+QDate readTwoDigitYear(const QLocale& locale, const QString& text, const QString& format)
+{
+    QDate date = locale.toDate(text, format);
+    // Qt reads "yy" as 1900-1999; people who type "1/2/09" mean 2009.
+    if (date.isValid() && date.year() < 1930)
+        date = date.addYears(100);
+    return date;
+}
+
+// The date of a text that holds a date alone, in one of the forms ReadDateSetting accepts.
+QDate readDateOnly(const QString& text)
+{
+    QDate date = QDate::fromString(text, Qt::ISODate);
+    if (date.isValid())
+        return date;
+    const QLocale locale = QLocale::system();
+    const QString shortFormat = locale.dateFormat(QLocale::ShortFormat);
+    if (shortFormat.contains(QLatin1String("yyyy")))
+        return locale.toDate(text, shortFormat);
+    date = readTwoDigitYear(locale, text, shortFormat);
+    if (date.isValid())
+        return date;
+    QString fourDigits = shortFormat;
+    return locale.toDate(text, fourDigits.replace(QLatin1String("yy"), QLatin1String("yyyy")));
+}
+
+bool isTimeOfDay(const QString& text)
+{
+    const QLocale locale = QLocale::system();
+    for (const QString& format : { locale.timeFormat(QLocale::ShortFormat), locale.timeFormat(QLocale::LongFormat) })
+        if (locale.toTime(text, format).isValid())
+            return true;
+    // The locale's own forms may want a narrow space before AM/PM, which nobody types.
+    for (const char* format : { "H:mm", "H:mm:ss", "h:mm AP", "h:mm:ss AP", "h:mmAP", "h:mm:ssAP" })
+        if (QTime::fromString(text, QLatin1String(format)).isValid())
+            return true;
+    return false;
+}
+} // namespace
+
+void SearchMailFolder(Person& person, const Settings& settings, const QString& path, ResultList& list,
+    const NamespaceFactory& openNamespace)
+{
+    const mail::Namespace ns = openNamespace();
+    const std::unique_ptr<mail::Folder> folder = GetFolderFromPath(person, ns, path);
+    list.clear();
+    if (!folder || !SearchFolder(settings, *folder, list).ok())
+        person.message(QStringLiteral("Can't access the specified Mail Folder."));
+}
+
+Status SearchFolder(const Settings& settings, const mail::Folder& folder, ResultList& list)
+{
+    const QDateTime since = ReadDateSetting(settings.Since, kDefaultSince);
+    const QDateTime before = ReadDateSetting(settings.Before, kDefaultBefore);
+    QString folderPath;
+    std::vector<ResultRow> rows;
+    const Status read = folder.items([&](const mail::ItemSummary& item) {
+        if (item.itemClass != mail::kClassMail)
+            return;
+        const QDateTime latest = GetLatestTime(item);
+        if (latest < since || latest > before)
+            return;
+        if (folderPath.isNull())
+            folderPath = folder.folderPath();
+        AddResultRow(settings, folderPath, item, rows);
+    });
+    // The rows read before a failure are kept too.
+    list.appendRows(std::move(rows));
+    if (!read)
+        return read;
+    const auto children = folder.folders();
+    if (!children)
+        return children.error();
+    for (const auto& child : *children)
+        if (Status below = SearchFolder(settings, *child, list); !below)
+            return below;
+    return success();
+}
+
+QDateTime ReadDateSetting(const QString& text, const QDateTime& defaultValue)
+{
+    const QString trimmed = text.trimmed();
+    if (trimmed.isEmpty())
+        return defaultValue;
+    QDate date = readDateOnly(trimmed);
+    if (!date.isValid())
+        date = QDateTime::fromString(trimmed, Qt::ISODate).date();
+    // A date followed by a time of day: the date may itself hold spaces ("12. 8. 2009"), so try each split.
+    for (qsizetype at = trimmed.indexOf(u' '); !date.isValid() && at > 0; at = trimmed.indexOf(u' ', at + 1)) {
+        const QDate head = readDateOnly(trimmed.left(at));
+        if (head.isValid() && isTimeOfDay(trimmed.mid(at + 1).trimmed()))
+            date = head;
+    }
+    return date.isValid() ? QDateTime(date, QTime(0, 0)) : defaultValue;
+}
+
+QDateTime GetLatestTime(const mail::ItemSummary& item)
+{
+    // A time the store lacks (1 January 4501) would be the latest of all and put the mail
+    // outside every date window, so that it could never be listed: it does not count.
+    const QDateTime none = mail::noDate();
+    QDateTime latest;
+    const auto consider = [&](const QDateTime& t) {
+        if (t.isValid() && t != none && (!latest.isValid() || t > latest))
+            latest = t;
+    };
+    consider(item.creationTime);
+    if (item.sent)
+        consider(item.sentOn);
+    consider(item.receivedTime);
+    return latest.isValid() ? latest : none;
+}
+
+void AddResultRow(
+    const Settings& settings, const QString& folderPath, const mail::ItemSummary& item, std::vector<ResultRow>& rows)
+{
+    const QString& pattern = settings.DateFormat;
+    const QLocale locale = QLocale::system();
+    ResultRow row;
+    row.cells.reserve(ColumnCount);
+    row.cells << FormatMailDate(item.sentOn, pattern, locale) << item.senderEmailAddress << item.subject << item.to
+              << FormatMailDate(item.receivedTime, pattern, locale) << item.entryID << folderPath
+              << FormatMailDate(GetLatestTime(item), pattern, locale);
+    rows.push_back(std::move(row));
+}
+
+} // namespace quillbox

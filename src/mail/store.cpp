@@ -1,0 +1,89 @@
+// SPDX-License-Identifier: MIT
+#include "mail/store.h"
+
+#include "mail/maildir/maildirstore.h"
+#include "mail/profile.h"
+#include "mail/pst/pststore.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+namespace quillbox::mail {
+
+Result<std::unique_ptr<Store>> openStore(const QString& name, const QString& location)
+{
+    const QFileInfo info(location);
+    if (info.isDir())
+        return openMaildirStore(name, location);
+    if (!info.exists())
+        return Error { Error::Code::NotFound, location, QStringLiteral("no such file or directory") };
+    QFile file(location);
+    if (!file.open(QIODevice::ReadOnly))
+        return Error { Error::Code::Unreadable, location, file.errorString() };
+    if (file.read(4) == "!BDN")
+        return openPstStore(name, location);
+    return Error { Error::Code::NotAStore, location,
+        QStringLiteral("neither a Maildir directory nor an Outlook data file") };
+}
+
+Namespace Namespace::fromProfile()
+{
+    const QString path = profilePath();
+    if (QFileInfo::exists(path)) {
+        auto stores = readProfileStores(path);
+        if (!stores) {
+            Namespace empty;
+            empty.m_failures << stores.error();
+            return empty;
+        }
+        return fromStores(*stores);
+    }
+    const QString sampleName = QStringLiteral("Sample Mailbox");
+    const QStringList candidates = sampleStoreCandidates();
+    for (const QString& location : candidates)
+        if (QFileInfo(location).isDir())
+            return fromStores({ { sampleName, location } });
+    Namespace empty;
+    empty.m_failures << Error { Error::Code::NotFound, candidates.join(QLatin1String(", ")),
+        QStringLiteral("the sample store \"Sample Mailbox\" is not installed") };
+    return empty;
+}
+
+Namespace Namespace::fromStores(const QList<std::pair<QString, QString>>& stores)
+{
+    Namespace ns;
+    for (const auto& [name, location] : stores) {
+        auto store = openStore(name, location);
+        if (store)
+            ns.m_stores.push_back(std::move(*store));
+        else
+            ns.m_failures << store.error();
+    }
+    return ns;
+}
+
+Namespace Namespace::fromOpenStores(std::vector<std::unique_ptr<Store>> stores)
+{
+    Namespace ns;
+    ns.m_stores = std::move(stores);
+    return ns;
+}
+
+Result<std::unique_ptr<Folder>> Namespace::topFolder(const QString& storeName) const
+{
+    if (!storeName.isEmpty())
+        for (const auto& store : m_stores)
+            if (store->name().compare(storeName, Qt::CaseInsensitive) == 0)
+                return store->topFolder();
+    return Error { Error::Code::NotFound, storeName, QStringLiteral("no such store in the profile") };
+}
+
+Result<std::unique_ptr<MailItem>> Namespace::getItemFromID(const QString& entryID) const
+{
+    for (const auto& store : m_stores)
+        if (store->owns(entryID))
+            return store->item(entryID);
+    return Error { Error::Code::NotFound, entryID, QStringLiteral("no store of the profile holds this item") };
+}
+
+} // namespace quillbox::mail

@@ -1,0 +1,179 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+// The mail store model: an application object holds the profile's stores; each store has
+// one top-level folder; folders hold sub-folders and items; a mail item is found again by
+// its entry identifier. Backends (Maildir, PST/OST) implement Store, Folder, MailItem and
+// Attachment. Format quirks are collected in docs/format-notes.md.
+
+#include "core/result.h"
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QList>
+#include <QString>
+#include <QStringList>
+#include <functional>
+#include <memory>
+#include <vector>
+
+namespace quillbox::mail {
+
+/// Item classes: only 43 is a mail item; the search never lists the others.
+inline constexpr int kClassMail = 43;
+inline constexpr int kClassReport = 46;
+inline constexpr int kClassMeetingRequest = 53;
+
+/// The time of a field the store does not have: 1 January 4501 00:00:00 (local time).
+inline QDateTime noDate()
+{
+    return QDateTime(QDate(4501, 1, 1), QTime(0, 0));
+}
+
+/// `text` with each CR LF turned into LF; a CR on its own stays.
+inline void crlfToLf(QString& text)
+{
+    qsizetype out = text.indexOf(u'\r');
+    if (out < 0)
+        return;
+    const qsizetype size = text.size();
+    QChar* data = text.data();
+    for (qsizetype in = out; in < size; ++in)
+        if (!(data[in] == u'\r' && in + 1 < size && data[in + 1] == u'\n'))
+            data[out++] = data[in];
+    text.truncate(out);
+}
+
+/// What the search reads of one item: its class, the three times and the list's texts.
+/// Filled from headers alone; no body is read.
+struct ItemSummary {
+    int itemClass = kClassMail;
+    QDateTime creationTime;
+    QDateTime sentOn;
+    QDateTime receivedTime;
+    bool sent = false; ///< SentOn counts only when this is set
+    QString senderEmailAddress;
+    QString subject;
+    QString to;
+    QString entryID;
+};
+
+struct Recipient {
+    enum class Type { To = 1, Cc = 2, Bcc = 3 };
+    QString name;
+    QString address;
+    Type type = Type::To;
+};
+
+class MailItem;
+class Folder;
+
+class Attachment {
+public:
+    virtual ~Attachment() = default;
+    /// The attachment's file name as the store reports it (may be empty or hostile: "../x", "/etc/passwd").
+    virtual QString fileName() const = 0;
+    virtual QString mimeType() const = 0;
+    /// The attachment's bytes (for an embedded mail, the mail as the store holds it).
+    virtual Result<QByteArray> data() const = 0;
+    /// The attached mail when the attachment is itself a mail, else null.
+    virtual std::unique_ptr<MailItem> embeddedMessage() const { return nullptr; }
+};
+
+/// One item, with everything saving needs. Returned whole by Namespace::getItemFromID.
+class MailItem {
+public:
+    virtual ~MailItem() = default;
+    virtual const ItemSummary& summary() const = 0;
+    /// summary().itemClass; an item may give it without working out the rest of its summary.
+    virtual int itemClass() const { return summary().itemClass; }
+    /// The folder that holds the item (null for an embedded mail).
+    virtual std::unique_ptr<Folder> parent() const = 0;
+
+    virtual QString messageClass() const = 0; ///< "IPM.Note", ...
+    virtual QString senderName() const = 0;
+    virtual QString displayCc() const = 0;
+    virtual QList<Recipient> recipients() const = 0;
+    virtual QString plainBody() const = 0; ///< empty when the mail has none
+    virtual QString htmlBody() const = 0; ///< empty when the mail has none; its own text, as the store holds it
+    virtual QByteArray rtfBody() const = 0; ///< the decompressed RTF body, empty when the store has none
+    virtual QString transportHeaders() const = 0; ///< the Internet headers, empty when the store has none
+    /// The message as RFC 822 bytes when the store holds it that way (Maildir), else empty.
+    virtual QByteArray rawMessage() const = 0;
+    virtual Result<std::vector<std::unique_ptr<Attachment>>> attachments() const = 0;
+    /// True when the item holds everything it gives in memory and shares no state with its store or
+    /// other items, so that another thread may use it (one thread at a time), as the save run does to
+    /// build files ahead. Maildir items do; PST items read through the store's open file and do not.
+    virtual bool standsAlone() const { return false; }
+};
+
+class Folder {
+public:
+    virtual ~Folder() = default;
+    virtual QString name() const = 0;
+    /// "\\" + store name + "\" before each folder name on the way down.
+    virtual QString folderPath() const = 0;
+    /// "\\" + store name + "/" before each folder name on the way down: the searched folder's
+    /// path takes as many characters as its FolderPath, the lower folders follow each after a "/".
+    virtual QString fullFolderPath() const = 0;
+    /// The direct sub-folders, in the store's order.
+    virtual Result<std::vector<std::unique_ptr<Folder>>> folders() const = 0;
+    /// The direct sub-folder with this name (matched without regard to case), or null.
+    virtual std::unique_ptr<Folder> folder(const QString& name) const
+    {
+        auto children = folders();
+        if (!children)
+            return nullptr;
+        for (auto& child : *children)
+            if (child->name().compare(name, Qt::CaseInsensitive) == 0)
+                return std::move(child);
+        return nullptr;
+    }
+    /// Calls `visit` for every item of the folder, of every class, in the store's order, with headers only.
+    /// An item that is damaged is visited with what can be read; an Error means the folder could not be read.
+    virtual Status items(const std::function<void(const ItemSummary&)>& visit) const = 0;
+};
+
+/// One store of the profile: a Maildir tree or an Outlook data file.
+class Store {
+public:
+    virtual ~Store() = default;
+    virtual QString name() const = 0;
+    virtual QString location() const = 0;
+    /// The store's top-level folder (named after the store); an Error when the store cannot be opened.
+    virtual Result<std::unique_ptr<Folder>> topFolder() = 0;
+    /// Whether `entryID` names an item of this store (checked without opening the item).
+    virtual bool owns(const QString& entryID) const = 0;
+    /// The item with this entry identifier; NotFound when it is gone.
+    virtual Result<std::unique_ptr<MailItem>> item(const QString& entryID) = 0;
+};
+
+/// Opens the store at `location` under `name`: a directory is a Maildir tree, a file that
+/// starts with "!BDN" an Outlook data file. Cheap: nothing expensive is read before it is needed.
+Result<std::unique_ptr<Store>> openStore(const QString& name, const QString& location);
+
+/// The namespace: every store of the profile. Created for each search, picker call and save run.
+class Namespace {
+public:
+    /// The stores of the profile file `$QUILLBOX_PROFILE`, else `$XDG_CONFIG_HOME/Quillbox/profile.ini`,
+    /// section [Stores]; with no profile file, the bundled sample store "Sample Mailbox".
+    static Namespace fromProfile();
+    /// A namespace over the given (name, location) pairs, for tests and the picker.
+    static Namespace fromStores(const QList<std::pair<QString, QString>>& stores);
+    /// A namespace over stores that are already open (tests use in-memory stores).
+    static Namespace fromOpenStores(std::vector<std::unique_ptr<Store>> stores);
+
+    /// The stores, in profile order; a store that could not be opened is left out (see failures()).
+    const std::vector<std::unique_ptr<Store>>& stores() const { return m_stores; }
+    /// The top-level folder of the store with this name (matched without regard to case), or an Error.
+    Result<std::unique_ptr<Folder>> topFolder(const QString& storeName) const;
+    /// The mail item with this entry identifier, searched in every store.
+    Result<std::unique_ptr<MailItem>> getItemFromID(const QString& entryID) const;
+    /// Stores of the profile that could not be opened, with why.
+    const QList<Error>& failures() const { return m_failures; }
+
+private:
+    std::vector<std::unique_ptr<Store>> m_stores;
+    QList<Error> m_failures;
+};
+
+} // namespace quillbox::mail

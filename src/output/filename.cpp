@@ -1,0 +1,136 @@
+// SPDX-License-Identifier: MIT
+#include "output/filename.h"
+
+#include "core/placeholders.h"
+
+#include <QVarLengthArray>
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <limits>
+#include <optional>
+#include <string_view>
+
+namespace quillbox {
+
+namespace {
+
+// The number of values a file name can draw from: the row's cells beyond it make the expansion fail.
+constexpr qsizetype kSlots = 20;
+constexpr qsizetype kMaxSafeLength = 256;
+
+// The first `n` code units of `text`, one less where the cut would split a surrogate pair.
+QStringView leftWhole(QStringView text, qsizetype n)
+{
+    if (n >= text.size())
+        return text;
+    if (n > 0 && text[n - 1].isHighSurrogate() && text[n].isLowSurrogate())
+        --n;
+    return text.left(n);
+}
+
+// A clip setting as a number of characters: a number, rounded, not below zero.
+std::optional<qsizetype> clipLength(QStringView text)
+{
+    // The usual case, a plain whole number such as "50", without floating point.
+    if (!text.isEmpty() && text.size() <= 9) {
+        qsizetype n = 0;
+        bool digits = true;
+        for (const QChar c : text) {
+            if (c < u'0' || c > u'9') {
+                digits = false;
+                break;
+            }
+            n = n * 10 + (c.unicode() - u'0');
+        }
+        if (digits)
+            return n;
+    }
+    bool ok = false;
+    const double number = text.toDouble(&ok);
+    if (!ok || !std::isfinite(number))
+        return std::nullopt;
+    const double rounded = std::round(number);
+    if (rounded < 0)
+        return std::nullopt;
+    constexpr auto most = std::numeric_limits<qsizetype>::max();
+    return rounded >= double(most) ? most : qsizetype(rounded);
+}
+
+Error clipError(const char* setting, const QString& text)
+{
+    return Error { Error::Code::Invalid, QLatin1StringView(setting),
+        QStringLiteral("not a number of characters: \"%1\"").arg(text) };
+}
+
+// What a file name holds in place of each ASCII character: the nine characters that a Windows file name
+// cannot hold become a space, control characters are removed (0), the rest stay.
+constexpr std::array<char16_t, 128> kSafeAscii = [] {
+    std::array<char16_t, 128> map {};
+    for (char16_t u = u' '; u < 128; ++u)
+        map[u] = u;
+    for (const char c : std::string_view("\\/:*?\"<>|"))
+        map[static_cast<unsigned char>(c)] = u' ';
+    return map;
+}();
+
+char16_t safeInName(char16_t u)
+{
+    return u < kSafeAscii.size() ? kSafeAscii[u] : u;
+}
+
+} // namespace
+
+Result<QString> ExpandFileName(const QString& pattern, const ResultRow& row, const Settings& settings)
+{
+    if (row.cells.size() > kSlots) {
+        return Error { Error::Code::Invalid, QString(),
+            QStringLiteral("a row of %1 cells; a file name can use at most %2").arg(row.cells.size()).arg(kSlots) };
+    }
+    const std::optional<qsizetype> address = clipLength(settings.ClipAddress);
+    if (!address)
+        return clipError("ClipAddress", settings.ClipAddress);
+    const std::optional<qsizetype> subject = clipLength(settings.ClipSubject);
+    if (!subject)
+        return clipError("ClipSubject", settings.ClipSubject);
+
+    // Views, so that clipping copies nothing and leaves the row as it is.
+    QVarLengthArray<QStringView, kSlots> values;
+    for (const QString& cell : row.cells)
+        values.append(cell);
+    const auto clip = [&](qsizetype slot, qsizetype length) {
+        if (slot < values.size())
+            values[slot] = leftWhole(values[slot], length);
+    };
+    // By position: whatever the row holds in its second to fourth cells.
+    clip(ColFrom, *address);
+    clip(ColSubject, *subject);
+    clip(ColTo, *address);
+    return ExpandPlaceholders(pattern, values);
+}
+
+QString MakeSafeFileName(const QString& text)
+{
+    const char16_t* src = QStringView(text).utf16();
+    const qsizetype size = text.size();
+    qsizetype first = 0;
+    while (first < size && src[first] >= u' ' && safeInName(src[first]) == src[first])
+        ++first;
+    if (first == size && size <= kMaxSafeLength)
+        return text;
+
+    // One unit beyond the limit is kept for the moment, to see whether the limit splits a surrogate pair.
+    QString out(qMin(size, kMaxSafeLength + 1), Qt::Uninitialized);
+    char16_t* dst = reinterpret_cast<char16_t*>(out.data());
+    qsizetype n = qMin(first, kMaxSafeLength + 1);
+    std::copy_n(src, n, dst);
+    for (qsizetype i = n; i < size && n <= kMaxSafeLength; ++i) {
+        const char16_t u = safeInName(src[i]);
+        dst[n] = u;
+        n += u != 0;
+    }
+    out.truncate(leftWhole(QStringView(out).left(n), kMaxSafeLength).size());
+    return out;
+}
+
+} // namespace quillbox

@@ -1,0 +1,793 @@
+// SPDX-License-Identifier: MIT
+#include <gmime/gmime.h>
+
+#include "core/gmime.h"
+#include "core/gobjectptr.h"
+#include "output/formats.h"
+
+#include "mail/mimetext.h"
+#include "mail/store.h"
+#include "output/msg/msgvalues.h"
+
+#include <QHash>
+#include <QList>
+#include <QRegularExpression>
+#include <QStringList>
+#include <algorithm>
+#include <memory>
+#include <optional>
+
+namespace quillbox::formats {
+
+namespace {
+
+// ---- Header lines ------------------------------------------------------------------------------
+
+struct HeaderLine {
+    QString label;
+    QString value;
+};
+
+QString oneLine(const QString& value)
+{
+    static const QRegularExpression lineBreaks(QStringLiteral("[ \\t]*[\\r\\n]+[ \\t]*"));
+    QString out = value;
+    return out.replace(lineBreaks, QStringLiteral(" "));
+}
+
+QString nameAndAddress(const QString& name, const QString& address)
+{
+    if (name.isEmpty() || name.compare(address, Qt::CaseInsensitive) == 0)
+        return address;
+    if (address.isEmpty())
+        return name;
+    return name + QLatin1String(" <") + address + u'>';
+}
+
+QString recipientsOf(const mail::MailItem& item, mail::Recipient::Type type, const QString& fallback)
+{
+    QStringList names;
+    for (const mail::Recipient& recipient : item.recipients()) {
+        if (recipient.type == type)
+            names += nameAndAddress(recipient.name, recipient.address);
+    }
+    return names.isEmpty() ? fallback : names.join(QLatin1String("; "));
+}
+
+bool isKnownTime(const QDateTime& time)
+{
+    return time.isValid() && time != mail::noDate();
+}
+
+QList<HeaderLine> headerLines(const mail::MailItem& item, const QLocale& locale)
+{
+    const mail::ItemSummary& summary = item.summary();
+    const QString sent = summary.sent && isKnownTime(summary.sentOn)
+        ? locale.toString(summary.sentOn, QStringLiteral("dddd, d MMMM yyyy HH:mm:ss"))
+        : QString();
+    QList<HeaderLine> lines {
+        { QStringLiteral("From:"), nameAndAddress(item.senderName(), summary.senderEmailAddress) },
+        { QStringLiteral("Sent:"), sent },
+        { QStringLiteral("To:"), recipientsOf(item, mail::Recipient::Type::To, summary.to) },
+    };
+    const QString cc = recipientsOf(item, mail::Recipient::Type::Cc, item.displayCc());
+    if (!cc.isEmpty())
+        lines += HeaderLine { QStringLiteral("Cc:"), cc };
+    lines += HeaderLine { QStringLiteral("Subject:"), summary.subject };
+    for (HeaderLine& line : lines)
+        line.value = oneLine(line.value);
+    return lines;
+}
+
+QString withLfLineEnds(const QString& text)
+{
+    QString out = text;
+    mail::crlfToLf(out);
+    out.replace(u'\r', u'\n');
+    return out;
+}
+
+QString textOf(const mail::MailItem& item, const QLocale& locale)
+{
+    QString text;
+    for (const HeaderLine& line : headerLines(item, locale))
+        text += line.label + u'\t' + line.value + u'\n';
+    text += u'\n';
+    const QString plain = item.plainBody();
+    text += plain.isEmpty() ? htmlToText(item.htmlBody()) : withLfLineEnds(plain);
+    return text;
+}
+
+// ---- HTML to text ------------------------------------------------------------------------------
+
+// Named character references: HTML's Latin-1 set (U+00A0 to U+00FF, in order) and the common
+// punctuation, symbols and letters of windows-1252 that mail producers write by name.
+const QHash<QString, char32_t>& namedReferences()
+{
+    static const QHash<QString, char32_t> table = [] {
+        QHash<QString, char32_t> names;
+        const char* latin1 = "nbsp iexcl cent pound curren yen brvbar sect uml copy ordf laquo not shy reg macr "
+                             "deg plusmn sup2 sup3 acute micro para middot cedil sup1 ordm raquo frac14 frac12 "
+                             "frac34 iquest Agrave Aacute Acirc Atilde Auml Aring AElig Ccedil Egrave Eacute "
+                             "Ecirc Euml Igrave Iacute Icirc Iuml ETH Ntilde Ograve Oacute Ocirc Otilde Ouml "
+                             "times Oslash Ugrave Uacute Ucirc Uuml Yacute THORN szlig agrave aacute acirc "
+                             "atilde auml aring aelig ccedil egrave eacute ecirc euml igrave iacute icirc iuml "
+                             "eth ntilde ograve oacute ocirc otilde ouml divide oslash ugrave uacute ucirc uuml "
+                             "yacute thorn yuml";
+        char32_t code = 0xA0;
+        for (const QString& name : QString::fromLatin1(latin1).split(u' '))
+            names.insert(name, code++);
+        const std::pair<const char*, char32_t> others[] = { { "quot", 0x22 }, { "amp", 0x26 }, { "apos", 0x27 },
+            { "lt", 0x3C }, { "gt", 0x3E }, { "OElig", 0x152 }, { "oelig", 0x153 }, { "Scaron", 0x160 },
+            { "scaron", 0x161 }, { "Yuml", 0x178 }, { "Zcaron", 0x17D }, { "zcaron", 0x17E }, { "fnof", 0x192 },
+            { "circ", 0x2C6 }, { "tilde", 0x2DC }, { "ensp", 0x2002 }, { "emsp", 0x2003 }, { "thinsp", 0x2009 },
+            { "zwnj", 0x200C }, { "zwj", 0x200D }, { "lrm", 0x200E }, { "rlm", 0x200F }, { "ndash", 0x2013 },
+            { "mdash", 0x2014 }, { "lsquo", 0x2018 }, { "rsquo", 0x2019 }, { "sbquo", 0x201A }, { "ldquo", 0x201C },
+            { "rdquo", 0x201D }, { "bdquo", 0x201E }, { "dagger", 0x2020 }, { "Dagger", 0x2021 }, { "bull", 0x2022 },
+            { "hellip", 0x2026 }, { "permil", 0x2030 }, { "prime", 0x2032 }, { "Prime", 0x2033 }, { "lsaquo", 0x2039 },
+            { "rsaquo", 0x203A }, { "euro", 0x20AC }, { "trade", 0x2122 }, { "larr", 0x2190 }, { "uarr", 0x2191 },
+            { "rarr", 0x2192 }, { "darr", 0x2193 }, { "harr", 0x2194 }, { "minus", 0x2212 }, { "le", 0x2264 },
+            { "ge", 0x2265 }, { "ne", 0x2260 }, { "infin", 0x221E } };
+        for (const auto& [name, value] : others)
+            names.insert(QString::fromLatin1(name), value);
+        return names;
+    }();
+    return table;
+}
+
+// What a numeric reference to 128..159 means in HTML: the windows-1252 character of that byte.
+char32_t fromWindows1252(char32_t code)
+{
+    static const char16_t table[32] = { 0x20AC, 0x81, 0x201A, 0x192, 0x201E, 0x2026, 0x2020, 0x2021, 0x2C6, 0x2030,
+        0x160, 0x2039, 0x152, 0x8D, 0x17D, 0x8F, 0x90, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014, 0x2DC,
+        0x2122, 0x161, 0x203A, 0x153, 0x9D, 0x17E, 0x178 };
+    return code >= 0x80 && code <= 0x9F ? table[code - 0x80] : code;
+}
+
+struct Reference {
+    char32_t code;
+    qsizetype end; // index after the reference
+};
+
+// The numeric reference at `pos` ("&#" digits or "&#x" hex digits, the ";" optional), as read.
+std::optional<Reference> numericReference(QStringView html, qsizetype pos)
+{
+    qsizetype i = pos + 2;
+    const bool hex = i < html.size() && (html[i] == u'x' || html[i] == u'X');
+    if (hex)
+        ++i;
+    const qsizetype start = i;
+    char32_t value = 0;
+    for (; i < html.size(); ++i) {
+        const char16_t c = html[i].toLower().unicode();
+        int v = -1;
+        if (c >= u'0' && c <= u'9')
+            v = c - u'0';
+        else if (hex && c >= u'a' && c <= u'f')
+            v = c - u'a' + 10;
+        if (v < 0)
+            break;
+        value = value > 0x10FFFF ? value : value * (hex ? 16 : 10) + char32_t(v);
+    }
+    if (i == start)
+        return std::nullopt;
+    if (i < html.size() && html[i] == u';')
+        ++i;
+    return Reference { value, i };
+}
+
+// The character reference at `pos` (which holds '&') as text, and where it ends; nothing when the
+// '&' starts no reference we know, in which case it is text itself.
+std::optional<std::pair<QString, qsizetype>> characterReference(QStringView html, qsizetype pos)
+{
+    if (pos + 1 < html.size() && html[pos + 1] == u'#') {
+        std::optional<Reference> ref = numericReference(html, pos);
+        if (!ref)
+            return std::nullopt;
+        const char32_t code = fromWindows1252(ref->code);
+        if (QChar::isHighSurrogate(code) && ref->end + 1 < html.size() && html[ref->end] == u'&'
+            && html[ref->end + 1] == u'#') {
+            // Some producers write a character beyond U+FFFF as the references of its two halves.
+            std::optional<Reference> low = numericReference(html, ref->end);
+            if (low && QChar::isLowSurrogate(low->code)) {
+                const char16_t pair[2] = { char16_t(code), char16_t(low->code) };
+                return std::pair { QString(reinterpret_cast<const QChar*>(pair), 2), low->end };
+            }
+        }
+        if (code == 0 || code > 0x10FFFF || QChar::isSurrogate(code))
+            return std::pair { QString(QChar::ReplacementCharacter), ref->end };
+        return std::pair { QString::fromUcs4(&code, 1), ref->end };
+    }
+    qsizetype i = pos + 1;
+    while (i < html.size() && i - pos <= 32 && html[i].isLetterOrNumber() && html[i].unicode() < 0x80)
+        ++i;
+    if (i == pos + 1 || i >= html.size() || html[i] != u';')
+        return std::nullopt;
+    const auto found = namedReferences().constFind(html.mid(pos + 1, i - pos - 1).toString());
+    if (found == namedReferences().constEnd())
+        return std::nullopt;
+    const char32_t code = *found == 0xA0 ? char32_t(u' ') : *found;
+    return std::pair { QString::fromUcs4(&code, 1), i + 1 };
+}
+
+// Collects the text: white space is held back and written as one space before the next visible
+// character; line breaks asked for by block elements are held back the same way, so that nested
+// blocks give one break and nothing is added at the start or the end.
+class TextOut {
+public:
+    void whiteSpace(QChar c)
+    {
+        if (m_preDepth == 0) {
+            m_pendingSpace = true;
+            return;
+        }
+        flushBreaks();
+        m_out += c == u'\r' ? QChar(u'\n') : c;
+    }
+    void visible(QStringView text)
+    {
+        flushBreaks();
+        if (m_pendingSpace && !atLineStart())
+            m_out += u' ';
+        m_pendingSpace = false;
+        m_out += text;
+    }
+    void separate() { m_pendingSpace = true; }
+    void softBreak(int lines)
+    {
+        m_pendingBreaks = std::max(m_pendingBreaks, lines);
+        m_pendingSpace = false;
+    }
+    void hardBreak()
+    {
+        flushBreaks();
+        m_out += u'\n';
+        m_pendingSpace = false;
+    }
+    void enterPre(bool enter) { m_preDepth = std::max(0, m_preDepth + (enter ? 1 : -1)); }
+    bool inPre() const { return m_preDepth > 0; }
+
+    QString finish()
+    {
+        QStringList lines = m_out.split(u'\n');
+        for (QString& line : lines) {
+            while (!line.isEmpty() && line.back().isSpace())
+                line.chop(1);
+        }
+        while (!lines.isEmpty() && lines.first().isEmpty())
+            lines.removeFirst();
+        while (!lines.isEmpty() && lines.last().isEmpty())
+            lines.removeLast();
+        return lines.isEmpty() ? QString() : lines.join(u'\n') + u'\n';
+    }
+
+private:
+    bool atLineStart() const { return m_out.isEmpty() || m_out.endsWith(u'\n'); }
+    void flushBreaks()
+    {
+        if (m_out.isEmpty()) {
+            m_pendingBreaks = 0;
+            return;
+        }
+        qsizetype have = 0;
+        while (have < m_out.size() && m_out[m_out.size() - 1 - have] == u'\n')
+            ++have;
+        for (; have < m_pendingBreaks; ++have)
+            m_out += u'\n';
+        m_pendingBreaks = 0;
+    }
+
+    QString m_out;
+    int m_pendingBreaks = 0;
+    bool m_pendingSpace = false;
+    int m_preDepth = 0;
+};
+
+bool isAsciiLetter(QChar c)
+{
+    return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z');
+}
+
+bool isNameChar(QChar c)
+{
+    return c.unicode() < 0x80 && (c.isLetterOrNumber() || c == u'-' || c == u':');
+}
+
+// The index of the end tag "</name" at or after `from` (case-insensitive), or -1.
+qsizetype findEndTag(QStringView html, qsizetype from, QStringView name)
+{
+    const QString needle = QLatin1String("</") + name.toString();
+    for (qsizetype at = html.indexOf(needle, from, Qt::CaseInsensitive); at >= 0;
+         at = html.indexOf(needle, at + 1, Qt::CaseInsensitive)) {
+        const qsizetype after = at + needle.size();
+        if (after >= html.size() || !isNameChar(html[after]))
+            return at;
+    }
+    return -1;
+}
+
+// The index after the '>' that closes the tag starting at `from`; quoted attribute values may hold '>'.
+qsizetype tagEnd(QStringView html, qsizetype from)
+{
+    QChar quote;
+    for (qsizetype i = from; i < html.size(); ++i) {
+        const QChar c = html[i];
+        if (!quote.isNull()) {
+            if (c == quote)
+                quote = QChar();
+        } else if (c == u'"' || c == u'\'') {
+            quote = c;
+        } else if (c == u'>') {
+            return i + 1;
+        }
+    }
+    return html.size();
+}
+
+void applyTag(TextOut& out, const QString& name, bool isEnd)
+{
+    static const QStringList paragraphs { QStringLiteral("p"), QStringLiteral("h1"), QStringLiteral("h2"),
+        QStringLiteral("h3"), QStringLiteral("h4"), QStringLiteral("h5"), QStringLiteral("h6") };
+    static const QStringList blocks { QStringLiteral("div"), QStringLiteral("li"), QStringLiteral("tr"),
+        QStringLiteral("table"), QStringLiteral("ul"), QStringLiteral("ol"), QStringLiteral("dl"), QStringLiteral("dt"),
+        QStringLiteral("dd"), QStringLiteral("blockquote"), QStringLiteral("hr"), QStringLiteral("pre"),
+        QStringLiteral("center"), QStringLiteral("address"), QStringLiteral("section"), QStringLiteral("article"),
+        QStringLiteral("header"), QStringLiteral("footer"), QStringLiteral("caption"), QStringLiteral("form"),
+        QStringLiteral("fieldset") };
+    if (name == u"br") {
+        out.hardBreak();
+    } else if (paragraphs.contains(name)) {
+        out.softBreak(2);
+    } else if (blocks.contains(name)) {
+        out.softBreak(1);
+        if (name == u"pre")
+            out.enterPre(!isEnd);
+    } else if (!isEnd && (name == u"td" || name == u"th")) {
+        out.separate();
+    }
+}
+
+} // namespace
+
+QString htmlToText(const QString& html)
+{
+    static const QStringList dropped { QStringLiteral("script"), QStringLiteral("style"), QStringLiteral("head"),
+        QStringLiteral("title"), QStringLiteral("template") };
+    TextOut out;
+    qsizetype i = 0;
+    while (i < html.size()) {
+        const QChar c = html[i];
+        if (c == u'<' && html.mid(i, 4) == u"<!--") {
+            const qsizetype end = html.indexOf(QLatin1String("-->"), i + 4);
+            i = end < 0 ? html.size() : end + 3;
+        } else if (c == u'<' && i + 1 < html.size() && (html[i + 1] == u'!' || html[i + 1] == u'?')) {
+            i = tagEnd(html, i + 2);
+        } else if (c == u'<' && i + 1 < html.size()
+            && (isAsciiLetter(html[i + 1])
+                || (html[i + 1] == u'/' && i + 2 < html.size() && isAsciiLetter(html[i + 2])))) {
+            const bool isEnd = html[i + 1] == u'/';
+            qsizetype nameEnd = i + (isEnd ? 2 : 1);
+            while (nameEnd < html.size() && isNameChar(html[nameEnd]))
+                ++nameEnd;
+            const QString name = html.mid(i + (isEnd ? 2 : 1), nameEnd - i - (isEnd ? 2 : 1)).toLower();
+            i = tagEnd(html, nameEnd);
+            if (!isEnd && dropped.contains(name)) {
+                // Their content is never shown. A head that is not closed ends where the body starts.
+                qsizetype close = findEndTag(html, i, name);
+                if (close < 0 && name == u"head") {
+                    static const QRegularExpression bodyTag(
+                        QStringLiteral("<body\\b"), QRegularExpression::CaseInsensitiveOption);
+                    close = html.indexOf(bodyTag, i);
+                    i = close < 0 ? i : close;
+                } else {
+                    i = close < 0 ? html.size() : tagEnd(html, close);
+                }
+            } else {
+                applyTag(out, name, isEnd);
+            }
+        } else if (c == u'&') {
+            if (const auto ref = characterReference(html, i)) {
+                out.visible(ref->first);
+                i = ref->second;
+            } else {
+                out.visible(QStringView(html).mid(i, 1));
+                ++i;
+            }
+        } else if (c == u' ' || c == u'\t' || c == u'\n' || c == u'\r' || c == u'\f') {
+            if (c == u'\r' && i + 1 < html.size() && html[i + 1] == u'\n')
+                ++i; // CR LF is one line break inside <pre>
+            out.whiteSpace(c);
+            ++i;
+        } else {
+            qsizetype end = i + 1;
+            while (end < html.size() && html[end] != u'<' && html[end] != u'&' && !html[end].isSpace())
+                ++end;
+            out.visible(QStringView(html).mid(i, end - i));
+            i = end;
+        }
+    }
+    return out.finish();
+}
+
+QByteArray textContent(const mail::MailItem& item, const QLocale& locale)
+{
+    return textOf(item, locale).toUtf8();
+}
+
+// ---- RTF ---------------------------------------------------------------------------------------------
+
+namespace {
+
+void appendUnicodeEscape(QByteArray& rtf, char16_t unit)
+{
+    // \uN takes a signed 16-bit number, followed by the one character a reader without Unicode shows
+    // instead: "?", written as \'3f because unrtf skips the rest of the word after a plain "?".
+    rtf += "\\u" + QByteArray::number(qint16(unit)) + "\\'3f";
+}
+
+QByteArray rtfFromText(const QString& text)
+{
+    QByteArray rtf = "{\\rtf1\\ansi\\ansicpg1252\\deff0{\\fonttbl{\\f0 Calibri;}}\n\\uc1\\pard\\f0\\fs22 ";
+    QStringList lines = text.split(u'\n');
+    if (!lines.isEmpty() && lines.last().isEmpty())
+        lines.removeLast();
+    for (const QString& line : lines) {
+        for (qsizetype i = 0; i < line.size(); ++i) {
+            const char16_t c = line[i].unicode();
+            if (c == u'\\' || c == u'{' || c == u'}') {
+                rtf += '\\';
+                rtf += char(c);
+            } else if (c == u'\t') {
+                rtf += "\\tab ";
+            } else if (c < 0x20 || c == 0x7F) {
+                continue; // control characters have no place in the text
+            } else if (c < 0x80) {
+                rtf += char(c);
+            } else if (QChar::isHighSurrogate(c) && i + 1 < line.size() && line[i + 1].isLowSurrogate()) {
+                appendUnicodeEscape(rtf, c);
+                appendUnicodeEscape(rtf, line[++i].unicode());
+            } else {
+                appendUnicodeEscape(rtf, QChar::isSurrogate(c) ? char16_t(QChar::ReplacementCharacter) : c);
+            }
+        }
+        rtf += "\\par\n";
+    }
+    rtf += "}\n";
+    return rtf;
+}
+
+} // namespace
+
+QByteArray rtfContent(const mail::MailItem& item, const QLocale& locale)
+{
+    const QByteArray stored = item.rtfBody();
+    if (!stored.isEmpty())
+        return stored;
+    return rtfFromText(textOf(item, locale));
+}
+
+// ---- HTML --------------------------------------------------------------------------------------------
+
+namespace {
+
+QString headerTable(const mail::MailItem& item, const QLocale& locale)
+{
+    QString table = QStringLiteral("<table style=\"border-collapse: collapse; margin-bottom: 1em\">\n");
+    for (const HeaderLine& line : headerLines(item, locale)) {
+        table += QLatin1String("<tr><th style=\"text-align: left; vertical-align: top; padding-right: 1em\">")
+            + line.label.toHtmlEscaped() + QLatin1String("</th><td>") + line.value.toHtmlEscaped()
+            + QLatin1String("</td></tr>\n");
+    }
+    table += QLatin1String("</table>\n<hr>\n");
+    return table;
+}
+
+// The index after the first match of `pattern` in `html`, or -1.
+qsizetype endOf(const QString& html, const QRegularExpression& pattern)
+{
+    const QRegularExpressionMatch match = pattern.match(html);
+    return match.hasMatch() ? match.capturedEnd() : -1;
+}
+
+QString htmlDocumentWithHeader(const QString& body, const QString& table)
+{
+    using RE = QRegularExpression;
+    static const RE charsetMeta(
+        QStringLiteral("<meta\\b[^>]*\\bcharset\\s*=\\s*[\"']?\\s*[^\"'\\s;/>]"), RE::CaseInsensitiveOption);
+    static const RE headOpen(QStringLiteral("<head\\b[^>]*>"), RE::CaseInsensitiveOption);
+    static const RE headClose(QStringLiteral("</head\\s*>"), RE::CaseInsensitiveOption);
+    static const RE htmlOpen(QStringLiteral("<html\\b[^>]*>"), RE::CaseInsensitiveOption);
+    static const RE bodyOpen(QStringLiteral("<body\\b[^>]*>"), RE::CaseInsensitiveOption);
+    static const RE leading(
+        QStringLiteral("^\\s*(<!doctype[^>]*>\\s*)?(<meta charset=\"utf-8\">)?"), RE::CaseInsensitiveOption);
+    const QString meta = QStringLiteral("<meta charset=\"utf-8\">");
+
+    QString html = msg::withUtf8Charset(body);
+    if (!html.contains(charsetMeta)) {
+        if (const qsizetype at = endOf(html, headOpen); at >= 0)
+            html.insert(at, meta);
+        else if (const qsizetype at = endOf(html, htmlOpen); at >= 0)
+            html.insert(at, QLatin1String("<head>") + meta + QLatin1String("</head>"));
+        else
+            html.insert(endOf(html, leading), meta);
+    }
+    qsizetype at = endOf(html, bodyOpen);
+    if (at < 0)
+        at = endOf(html, headClose);
+    if (at < 0)
+        at = endOf(html, htmlOpen);
+    if (at < 0)
+        at = endOf(html, leading);
+    html.insert(at, u'\n' + table);
+    return html;
+}
+
+} // namespace
+
+QByteArray htmlContent(const mail::MailItem& item, const QLocale& locale)
+{
+    const QString table = headerTable(item, locale);
+    const QString body = item.htmlBody();
+    if (!body.isEmpty())
+        return htmlDocumentWithHeader(body, table).toUtf8();
+    QString html = QStringLiteral("<!DOCTYPE html>\n<html>\n<head>\n<meta charset=\"utf-8\">\n<title>")
+        + oneLine(item.summary().subject).toHtmlEscaped() + QLatin1String("</title>\n</head>\n<body>\n") + table
+        + QLatin1String("<pre>") + withLfLineEnds(item.plainBody()).toHtmlEscaped()
+        + QLatin1String("</pre>\n</body>\n</html>\n");
+    return html.toUtf8();
+}
+
+// ---- EML ---------------------------------------------------------------------------------------------
+
+namespace {
+
+// An attached mail nested deeper than this is attached as its bytes, so a hostile store cannot
+// exhaust the stack (the .msg writer draws the same line).
+constexpr int kMaxNesting = 32;
+
+void initGMime()
+{
+    parserOptions(); // sets GMime up, once for the program
+}
+
+GPtr<GMimeMessage> parseMessage(const QByteArray& bytes)
+{
+    GPtr<GMimeStream> stream(g_mime_stream_mem_new_with_buffer(bytes.constData(), size_t(bytes.size())));
+    GPtr<GMimeParser> parser(g_mime_parser_new_with_stream(stream.get()));
+    return GPtr<GMimeMessage>(g_mime_parser_construct_message(parser.get(), nullptr));
+}
+
+// The header fields of `headers` that still describe the built message, LF-terminated: MIME-Version
+// and Content-* go, and so do lines that are no header field (Exchange starts the block with
+// "Microsoft Mail Internet Headers Version 2.0"). An empty line after the first field ends the block.
+QByteArray keptHeaderFields(const QString& headers)
+{
+    static const QRegularExpression fieldStart(QStringLiteral("^([!-9;-~]+)[ \\t]*:"));
+    QByteArray kept;
+    bool inField = false;
+    bool keep = false;
+    bool seenField = false;
+    for (const QString& line : withLfLineEnds(headers).split(u'\n')) {
+        if (line.isEmpty()) {
+            if (seenField)
+                break;
+            continue;
+        }
+        if (line[0] == u' ' || line[0] == u'\t') {
+            if (inField && keep)
+                kept += line.toUtf8() + '\n';
+            continue;
+        }
+        const QRegularExpressionMatch match = fieldStart.match(line);
+        inField = match.hasMatch();
+        if (!inField)
+            continue;
+        seenField = true;
+        const QString name = match.captured(1);
+        keep = !name.startsWith(QLatin1String("Content-"), Qt::CaseInsensitive)
+            && name.compare(QLatin1String("MIME-Version"), Qt::CaseInsensitive) != 0;
+        if (keep)
+            kept += line.toUtf8() + '\n';
+    }
+    return kept;
+}
+
+void setContent(GMimePart* part, const QByteArray& bytes)
+{
+    GPtr<GMimeStream> stream(g_mime_stream_mem_new_with_buffer(bytes.constData(), size_t(bytes.size())));
+    GPtr<GMimeDataWrapper> content(g_mime_data_wrapper_new_with_stream(stream.get(), GMIME_CONTENT_ENCODING_DEFAULT));
+    g_mime_part_set_content(part, content.get());
+}
+
+GPtr<GMimeObject> textPart(const char* subtype, const QString& text)
+{
+    GMimePart* part = g_mime_part_new_with_type("text", subtype);
+    g_mime_object_set_content_type_parameter(GMIME_OBJECT(part), "charset", "utf-8");
+    // LF here; the writer turns every line end into CR LF.
+    setContent(part, withLfLineEnds(text).toUtf8());
+    g_mime_part_set_content_encoding(part, g_mime_part_get_best_content_encoding(part, GMIME_ENCODING_CONSTRAINT_7BIT));
+    return GPtr<GMimeObject>(GMIME_OBJECT(part));
+}
+
+GPtr<GMimeObject> bodyPart(const mail::MailItem& item)
+{
+    const QString plain = item.plainBody();
+    const QString html = item.htmlBody();
+    if (html.isEmpty())
+        return textPart("plain", plain);
+    GPtr<GMimeObject> htmlPart = textPart("html", msg::withUtf8Charset(html));
+    if (plain.isEmpty())
+        return htmlPart;
+    GMimeMultipart* alternative = g_mime_multipart_new_with_subtype("alternative");
+    g_mime_multipart_add(alternative, textPart("plain", plain).get());
+    g_mime_multipart_add(alternative, htmlPart.get());
+    return GPtr<GMimeObject>(GMIME_OBJECT(alternative));
+}
+
+void setAttachmentName(GMimeObject* object, const QString& fileName)
+{
+    g_mime_object_set_disposition(object, "attachment");
+    if (!fileName.isEmpty())
+        g_mime_object_set_content_disposition_parameter(object, "filename", fileName.toUtf8().constData());
+}
+
+// The attachment's MIME type when it is one a base64 leaf part may carry, else application/octet-stream:
+// multipart and message types describe a structure their bytes would have to be parsed as.
+QByteArray leafMimeType(const QString& mimeType)
+{
+    static const QRegularExpression valid(QStringLiteral("^[!#$%&'*+.^_`|~0-9A-Za-z-]+/[!#$%&'*+.^_`|~0-9A-Za-z-]+$"));
+    static const QRegularExpression structured(
+        QStringLiteral("^(multipart/|message/(rfc822|news|global|partial|external-body)$)"),
+        QRegularExpression::CaseInsensitiveOption);
+    const QString type = mimeType.trimmed();
+    if (!valid.match(type).hasMatch() || structured.match(type).hasMatch())
+        return "application/octet-stream";
+    return type.toLower().toLatin1();
+}
+
+Result<GPtr<GMimeMessage>> buildMessage(const mail::MailItem& item, int depth);
+
+GPtr<GMimeObject> messagePart(GMimeMessage* message, const QString& fileName)
+{
+    GMimeMessagePart* part = g_mime_message_part_new_with_message("rfc822", message);
+    setAttachmentName(GMIME_OBJECT(part), fileName);
+    return GPtr<GMimeObject>(GMIME_OBJECT(part));
+}
+
+Result<GPtr<GMimeObject>> attachmentPart(const mail::Attachment& attachment, int depth)
+{
+    const QString fileName = attachment.fileName();
+    if (depth < kMaxNesting) {
+        if (const std::unique_ptr<mail::MailItem> embedded = attachment.embeddedMessage()) {
+            Result<GPtr<GMimeMessage>> message = buildMessage(*embedded, depth + 1);
+            if (!message)
+                return message.error();
+            return messagePart(message->get(), fileName);
+        }
+    }
+    Result<QByteArray> data = attachment.data();
+    if (!data)
+        return data.error();
+    if (depth < kMaxNesting && attachment.mimeType().trimmed().compare(u"message/rfc822", Qt::CaseInsensitive) == 0) {
+        if (GPtr<GMimeMessage> message = parseMessage(*data))
+            return messagePart(message.get(), fileName);
+    }
+    const QByteArray type = leafMimeType(attachment.mimeType());
+    const qsizetype slash = type.indexOf('/');
+    GMimePart* part = g_mime_part_new_with_type(type.left(slash).constData(), type.mid(slash + 1).constData());
+    if (fileName.isEmpty())
+        setAttachmentName(GMIME_OBJECT(part), fileName);
+    else
+        g_mime_part_set_filename(part, fileName.toUtf8().constData()); // both filename and name
+    setContent(part, *data);
+    g_mime_part_set_content_encoding(part, GMIME_CONTENT_ENCODING_BASE64);
+    return GPtr<GMimeObject>(GMIME_OBJECT(part));
+}
+
+bool hasAddresses(GMimeMessage* message, GMimeAddressType type)
+{
+    InternetAddressList* list = g_mime_message_get_addresses(message, type);
+    return list && internet_address_list_length(list) > 0;
+}
+
+void fillMissingHeaders(GMimeMessage* message, const mail::MailItem& item)
+{
+    const mail::ItemSummary& summary = item.summary();
+    if (!hasAddresses(message, GMIME_ADDRESS_TYPE_FROM)
+        && !(item.senderName().isEmpty() && summary.senderEmailAddress.isEmpty())) {
+        const QString name = item.senderName().compare(summary.senderEmailAddress, Qt::CaseInsensitive) == 0
+            ? QString()
+            : item.senderName();
+        g_mime_message_add_mailbox(message, GMIME_ADDRESS_TYPE_FROM, name.toUtf8().constData(),
+            summary.senderEmailAddress.toUtf8().constData());
+    }
+    const std::pair<mail::Recipient::Type, GMimeAddressType> kinds[] = {
+        { mail::Recipient::Type::To, GMIME_ADDRESS_TYPE_TO },
+        { mail::Recipient::Type::Cc, GMIME_ADDRESS_TYPE_CC },
+        { mail::Recipient::Type::Bcc, GMIME_ADDRESS_TYPE_BCC },
+    };
+    const QList<mail::Recipient> recipients = item.recipients();
+    for (const auto& [type, gmimeType] : kinds) {
+        if (hasAddresses(message, gmimeType))
+            continue;
+        for (const mail::Recipient& recipient : recipients) {
+            if (recipient.type == type)
+                g_mime_message_add_mailbox(
+                    message, gmimeType, recipient.name.toUtf8().constData(), recipient.address.toUtf8().constData());
+        }
+    }
+    if (!g_mime_message_get_subject(message) && !summary.subject.isEmpty())
+        g_mime_message_set_subject(message, oneLine(summary.subject).toUtf8().constData(), "utf-8");
+    if (!g_mime_message_get_date(message)) {
+        const QDateTime when = summary.sent && isKnownTime(summary.sentOn) ? summary.sentOn
+            : isKnownTime(summary.creationTime)                            ? summary.creationTime
+                                                                           : QDateTime();
+        if (when.isValid()) {
+            GTimeZone* zone = g_time_zone_new_offset(when.offsetFromUtc());
+            GDateTime* utc = g_date_time_new_from_unix_utc(when.toSecsSinceEpoch());
+            GDateTime* local = g_date_time_to_timezone(utc, zone);
+            g_mime_message_set_date(message, local);
+            g_date_time_unref(local);
+            g_date_time_unref(utc);
+            g_time_zone_unref(zone);
+        }
+    }
+}
+
+Result<GPtr<GMimeMessage>> buildMessage(const mail::MailItem& item, int depth)
+{
+    // An attached mail the store holds as RFC 822 goes in as it is.
+    if (const QByteArray raw = item.rawMessage(); depth > 0 && !raw.isEmpty()) {
+        if (GPtr<GMimeMessage> parsed = parseMessage(raw))
+            return parsed;
+    }
+    GPtr<GMimeMessage> message;
+    const QByteArray kept = keptHeaderFields(item.transportHeaders());
+    if (!kept.isEmpty())
+        message = parseMessage(kept + '\n');
+    if (!message)
+        message.reset(g_mime_message_new(TRUE));
+    fillMissingHeaders(message.get(), item);
+
+    GPtr<GMimeObject> body = bodyPart(item);
+    auto attachments = item.attachments();
+    if (!attachments)
+        return attachments.error();
+    if (!attachments->empty()) {
+        GMimeMultipart* mixed = g_mime_multipart_new_with_subtype("mixed");
+        GPtr<GMimeObject> mixedObject(GMIME_OBJECT(mixed));
+        g_mime_multipart_add(mixed, body.get());
+        for (const std::unique_ptr<mail::Attachment>& attachment : *attachments) {
+            Result<GPtr<GMimeObject>> part = attachmentPart(*attachment, depth);
+            if (!part)
+                return part.error();
+            g_mime_multipart_add(mixed, part->get());
+        }
+        body = std::move(mixedObject);
+    }
+    g_mime_message_set_mime_part(message.get(), body.get());
+    return message;
+}
+
+} // namespace
+
+Result<QByteArray> emlContent(const mail::MailItem& item)
+{
+    QByteArray raw = item.rawMessage();
+    if (!raw.isEmpty())
+        return raw;
+    initGMime();
+    Result<GPtr<GMimeMessage>> message = buildMessage(item, 0);
+    if (!message)
+        return message.error();
+
+    GMimeFormatOptions* format = g_mime_format_options_new();
+    g_mime_format_options_set_newline_format(format, GMIME_NEWLINE_FORMAT_DOS);
+    GPtr<GMimeStream> stream(g_mime_stream_mem_new());
+    g_mime_object_write_to_stream(GMIME_OBJECT(message->get()), format, stream.get());
+    g_mime_format_options_free(format);
+    GByteArray* bytes = g_mime_stream_mem_get_byte_array(GMIME_STREAM_MEM(stream.get()));
+    return QByteArray(reinterpret_cast<const char*>(bytes->data), qsizetype(bytes->len));
+}
+
+} // namespace quillbox::formats

@@ -1,0 +1,51 @@
+// SPDX-License-Identifier: MIT
+#include "output/listtotext.h"
+
+#include "core/paths.h"
+#include "output/textline.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QSaveFile>
+
+namespace quillbox {
+
+namespace {
+Status writeList(const Settings& settings, const ResultList& list, const QString& path)
+{
+    const auto failed = [&path](const QString& reason) { return Error { Error::Code::WriteFailed, path, reason }; };
+    const QString folder = QFileInfo(path).absolutePath();
+    if (!QDir().mkpath(folder))
+        return failed(QStringLiteral("cannot create the folder %1").arg(QDir::toNativeSeparators(folder)));
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return failed(file.errorString());
+    for (int i = 0; i < list.count(); ++i) {
+        const QByteArray line = BuildTextLine(settings.TextFormat, list.row(i)).toUtf8() + "\r\n";
+        if (file.write(line) != line.size())
+            return failed(file.errorString());
+    }
+    if (!file.commit())
+        return failed(file.errorString());
+    return success();
+}
+} // namespace
+
+QString listFilePath()
+{
+    return programFolder() + QLatin1String("/list.txt");
+}
+
+Status ExportListToText(Person& person, const Settings& settings, const ResultList& list, const QString& path)
+{
+    Status written = writeList(settings, list, path);
+    if (!written) {
+        person.message(QStringLiteral("Can't write the list to %1: %2.")
+                           .arg(QDir::toNativeSeparators(path), written.error().detail));
+        return written;
+    }
+    person.openDocument(path);
+    return written;
+}
+
+} // namespace quillbox

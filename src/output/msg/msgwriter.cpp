@@ -1,0 +1,378 @@
+// SPDX-License-Identifier: MIT
+#include "output/msg/msgwriter.h"
+#include "core/gobjectptr.h"
+
+#include "mail/store.h"
+#include "output/msg/msgvalues.h"
+#include "output/msg/propertystream.h"
+
+#include <QFile>
+#include <gsf/gsf-outfile-msole.h>
+#include <gsf/gsf-output-memory.h>
+#include <gsf/gsf-output-stdio.h>
+#include <gsf/gsf-utils.h>
+
+#include <initializer_list>
+#include <limits>
+#include <memory>
+
+namespace quillbox::msg {
+
+namespace {
+
+// Property identifiers, named after their MAPI tags.
+namespace Prop {
+constexpr quint16 MessageClass = 0x001A;
+constexpr quint16 Subject = 0x0037;
+constexpr quint16 ClientSubmitTime = 0x0039;
+constexpr quint16 SubjectPrefix = 0x003D;
+constexpr quint16 SentRepresentingName = 0x0042;
+constexpr quint16 SentRepresentingAddrType = 0x0064;
+constexpr quint16 SentRepresentingEmail = 0x0065;
+constexpr quint16 TransportMessageHeaders = 0x007D;
+constexpr quint16 RecipientType = 0x0C15;
+constexpr quint16 SenderName = 0x0C1A;
+constexpr quint16 SenderAddrType = 0x0C1E;
+constexpr quint16 SenderEmailAddress = 0x0C1F;
+constexpr quint16 DisplayBcc = 0x0E02;
+constexpr quint16 DisplayCc = 0x0E03;
+constexpr quint16 DisplayTo = 0x0E04;
+constexpr quint16 MessageDeliveryTime = 0x0E06;
+constexpr quint16 MessageFlags = 0x0E07;
+constexpr quint16 HasAttach = 0x0E1B;
+constexpr quint16 NormalizedSubject = 0x0E1D;
+constexpr quint16 AttachSize = 0x0E20;
+constexpr quint16 AttachNum = 0x0E21;
+constexpr quint16 Body = 0x1000;
+constexpr quint16 RtfCompressed = 0x1009;
+constexpr quint16 Html = 0x1013;
+constexpr quint16 RowId = 0x3000;
+constexpr quint16 DisplayName = 0x3001;
+constexpr quint16 AddrType = 0x3002;
+constexpr quint16 EmailAddress = 0x3003;
+constexpr quint16 CreationTime = 0x3007;
+constexpr quint16 LastModificationTime = 0x3008;
+constexpr quint16 StoreSupportMask = 0x340D;
+constexpr quint16 AttachData = 0x3701; // binary data, or the embedded message's storage
+constexpr quint16 AttachExtension = 0x3703;
+constexpr quint16 AttachFilename = 0x3704;
+constexpr quint16 AttachMethod = 0x3705;
+constexpr quint16 AttachLongFilename = 0x3707;
+constexpr quint16 RenderingPosition = 0x370B;
+constexpr quint16 AttachMimeTag = 0x370E;
+constexpr quint16 SmtpAddress = 0x39FE;
+constexpr quint16 InternetCpid = 0x3FDE;
+} // namespace Prop
+
+constexpr qint32 kMsgFlagRead = 0x01;
+constexpr qint32 kMsgFlagUnsent = 0x08;
+constexpr qint32 kMsgFlagHasAttach = 0x10;
+constexpr qint32 kStoreUnicodeOk = 0x40000;
+constexpr qint32 kCodePageUtf8 = 65001;
+constexpr qint32 kAttachByValue = 1;
+constexpr qint32 kAttachEmbeddedMessage = 5;
+
+// Attached mails nested deeper than this are kept as their bytes: a hostile message nested
+// thousands of levels deep must not exhaust the stack.
+constexpr int kMaxEmbeddingDepth = 32;
+
+// {00020D0B-0000-0000-C000-000000000046} as stored: the first three fields little-endian.
+constexpr guint8 kMessageClassId[16]
+    = { 0x0B, 0x0D, 0x02, 0x00, 0x00, 0x00, 0x00, 0x00, 0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46 };
+
+const QByteArray kPropertiesStream = QByteArrayLiteral("__properties_version1.0");
+const QString kSmtp = QStringLiteral("SMTP");
+
+// libgsf registers each of its types when it is first asked for, without a lock: every type this
+// writer and its callers use is registered here, once, so that threads can then write files at once.
+void initGsf()
+{
+    static const bool done = [] {
+        gsf_init();
+        for (GType type : { gsf_output_get_type(), gsf_outfile_get_type(), gsf_outfile_msole_get_type(),
+                 gsf_output_memory_get_type(), gsf_output_stdio_get_type() })
+            g_type_class_unref(g_type_class_ref(type));
+        return true;
+    }();
+    Q_UNUSED(done);
+}
+
+// "Name; Name; ..." of the recipients of one type, the address where there is no name.
+QString displayList(const QList<mail::Recipient>& recipients, mail::Recipient::Type type)
+{
+    QStringList names;
+    for (const mail::Recipient& r : recipients) {
+        if (r.type == type)
+            names << (r.name.isEmpty() ? r.address : r.name);
+    }
+    return names.join(QLatin1String("; "));
+}
+
+class Writer {
+public:
+    Writer(GsfOutput* sink, QString sinkPath)
+        : m_sink(sink)
+        , m_sinkPath(std::move(sinkPath))
+    {
+    }
+
+    Status message(GsfOutfile* storage, const mail::MailItem& item, PropertyStream::Owner owner, int depth);
+    Status sinkStatus() const;
+
+private:
+    void recipient(GsfOutfile* parent, const mail::Recipient& recipient, quint32 index);
+    Status attachment(GsfOutfile* parent, const mail::Attachment& attachment, quint32 index, int depth);
+
+    static void string(GsfOutfile* storage, PropertyStream& props, quint16 id, const QString& value);
+    static void binary(
+        GsfOutfile* storage, PropertyStream& props, quint16 id, std::initializer_list<QByteArrayView> parts);
+    static void time(PropertyStream& props, quint16 id, const QDateTime& time);
+    static void stream(GsfOutfile* storage, const QByteArray& name, std::initializer_list<QByteArrayView> parts);
+    static GPtr<GsfOutfile> childStorage(GsfOutfile* parent, const QByteArray& name);
+
+    GsfOutput* m_sink;
+    QString m_sinkPath;
+};
+
+Status Writer::sinkStatus() const
+{
+    if (const GError* error = gsf_output_error(m_sink))
+        return Error { Error::Code::WriteFailed, m_sinkPath, QString::fromUtf8(error->message) };
+    return success();
+}
+
+Status Writer::message(GsfOutfile* storage, const mail::MailItem& item, PropertyStream::Owner owner, int depth)
+{
+    auto attachments = item.attachments();
+    if (!attachments)
+        return attachments.error();
+    const QList<mail::Recipient> recipients = item.recipients();
+    const mail::ItemSummary& summary = item.summary();
+
+    PropertyStream props(owner);
+    props.setCounts(quint32(recipients.size()), quint32(attachments->size()));
+
+    const QString messageClass = item.messageClass();
+    string(storage, props, Prop::MessageClass, messageClass.isEmpty() ? QStringLiteral("IPM.Note") : messageClass);
+    // The subject is kept whole: with an empty prefix the normalized subject is the subject.
+    string(storage, props, Prop::Subject, summary.subject);
+    string(storage, props, Prop::SubjectPrefix, QString());
+    string(storage, props, Prop::NormalizedSubject, summary.subject);
+
+    const QString senderName = item.senderName().isEmpty() ? summary.senderEmailAddress : item.senderName();
+    string(storage, props, Prop::SenderName, senderName);
+    string(storage, props, Prop::SenderEmailAddress, summary.senderEmailAddress);
+    string(storage, props, Prop::SenderAddrType, kSmtp);
+    string(storage, props, Prop::SentRepresentingName, senderName);
+    string(storage, props, Prop::SentRepresentingEmail, summary.senderEmailAddress);
+    string(storage, props, Prop::SentRepresentingAddrType, kSmtp);
+    string(storage, props, Prop::DisplayTo, summary.to);
+    string(storage, props, Prop::DisplayCc, item.displayCc());
+    string(storage, props, Prop::DisplayBcc, displayList(recipients, mail::Recipient::Type::Bcc));
+
+    time(props, Prop::CreationTime, summary.creationTime);
+    time(props, Prop::ClientSubmitTime, summary.sentOn);
+    time(props, Prop::MessageDeliveryTime, summary.receivedTime);
+    std::optional<quint64> latest;
+    for (const QDateTime& t : { summary.creationTime, summary.sentOn, summary.receivedTime }) {
+        const auto fileTime = toFileTime(t);
+        if (fileTime && (!latest || *fileTime > *latest))
+            latest = fileTime;
+    }
+    if (latest)
+        props.addTime(Prop::LastModificationTime, *latest);
+
+    if (const QString body = item.plainBody(); !body.isEmpty())
+        string(storage, props, Prop::Body, body);
+    if (const QString html = item.htmlBody(); !html.isEmpty())
+        binary(storage, props, Prop::Html, { withUtf8Charset(html).toUtf8() });
+    if (const QByteArray rtf = item.rtfBody(); !rtf.isEmpty())
+        binary(storage, props, Prop::RtfCompressed, { uncompressedRtfHeader(quint32(rtf.size())), rtf });
+    if (const QString headers = item.transportHeaders(); !headers.isEmpty())
+        string(storage, props, Prop::TransportMessageHeaders, headers);
+
+    const bool hasAttachments = !attachments->empty();
+    props.addLong(Prop::MessageFlags,
+        kMsgFlagRead | (summary.sent ? 0 : kMsgFlagUnsent) | (hasAttachments ? kMsgFlagHasAttach : 0));
+    props.addBoolean(Prop::HasAttach, hasAttachments);
+    props.addLong(Prop::InternetCpid, kCodePageUtf8);
+    props.addLong(Prop::StoreSupportMask, kStoreUnicodeOk);
+
+    for (qsizetype i = 0; i < recipients.size(); ++i)
+        recipient(storage, recipients[i], quint32(i));
+    for (size_t i = 0; i < attachments->size(); ++i) {
+        if (Status status = attachment(storage, *attachments->at(i), quint32(i), depth); !status)
+            return status;
+        if (Status status = sinkStatus(); !status)
+            return status; // a full disk shows here: do not read the remaining attachments for nothing
+    }
+
+    // Named properties are mapped once per file; this writer uses none, so the mapping is empty.
+    if (owner == PropertyStream::Owner::TopMessage) {
+        GPtr<GsfOutfile> nameId = childStorage(storage, QByteArrayLiteral("__nameid_version1.0"));
+        for (quint16 id : { 0x0002, 0x0003, 0x0004 }) // the GUID, entry and string streams
+            stream(nameId.get(), valueStreamName(propTag(id, PropType::Binary)), {});
+        gsf_output_close(GSF_OUTPUT(nameId.get()));
+    }
+    stream(storage, kPropertiesStream, { props.bytes() });
+    return success();
+}
+
+void Writer::recipient(GsfOutfile* parent, const mail::Recipient& recipient, quint32 index)
+{
+    GPtr<GsfOutfile> storage = childStorage(parent, recipientStorageName(index));
+    PropertyStream props(PropertyStream::Owner::RecipientOrAttachment);
+    string(storage.get(), props, Prop::DisplayName, recipient.name.isEmpty() ? recipient.address : recipient.name);
+    string(storage.get(), props, Prop::EmailAddress, recipient.address);
+    string(storage.get(), props, Prop::AddrType, kSmtp);
+    string(storage.get(), props, Prop::SmtpAddress, recipient.address);
+    props.addLong(Prop::RecipientType, qint32(recipient.type));
+    props.addLong(Prop::RowId, qint32(index));
+    stream(storage.get(), kPropertiesStream, { props.bytes() });
+    gsf_output_close(GSF_OUTPUT(storage.get()));
+}
+
+Status Writer::attachment(GsfOutfile* parent, const mail::Attachment& attachment, quint32 index, int depth)
+{
+    GPtr<GsfOutfile> storage = childStorage(parent, attachmentStorageName(index));
+    PropertyStream props(PropertyStream::Owner::RecipientOrAttachment);
+    props.addLong(Prop::AttachNum, qint32(index));
+    props.addLong(Prop::RenderingPosition, -1); // not placed in the body text
+
+    const std::unique_ptr<mail::MailItem> embedded
+        = depth < kMaxEmbeddingDepth ? attachment.embeddedMessage() : nullptr;
+    const QString fileName = attachment.fileName();
+    if (!fileName.isEmpty()) {
+        string(storage.get(), props, Prop::AttachLongFilename, fileName);
+        string(storage.get(), props, Prop::AttachFilename, shortFileName(fileName));
+        const qsizetype dot = fileName.lastIndexOf(u'.');
+        if (dot > fileName.lastIndexOf(u'/') && dot > fileName.lastIndexOf(u'\\'))
+            string(storage.get(), props, Prop::AttachExtension, fileName.mid(dot));
+    }
+    const QString displayName = !fileName.isEmpty() ? fileName : embedded ? embedded->summary().subject : QString();
+    if (!displayName.isEmpty())
+        string(storage.get(), props, Prop::DisplayName, displayName);
+    if (const QString mimeType = attachment.mimeType(); !mimeType.isEmpty())
+        string(storage.get(), props, Prop::AttachMimeTag, mimeType);
+
+    if (embedded) {
+        props.addLong(Prop::AttachMethod, kAttachEmbeddedMessage);
+        const quint32 tag = propTag(Prop::AttachData, PropType::Object);
+        GPtr<GsfOutfile> inner = childStorage(storage.get(), valueStreamName(tag));
+        if (Status status = message(inner.get(), *embedded, PropertyStream::Owner::EmbeddedMessage, depth + 1); !status)
+            return status;
+        gsf_output_close(GSF_OUTPUT(inner.get()));
+        props.addStreamed(tag, 0);
+    } else {
+        const auto data = attachment.data();
+        if (!data)
+            return data.error();
+        // A stream's size is 32 bits in the compound file; PR_ATTACH_SIZE is a signed long.
+        if (data->size() > std::numeric_limits<qint32>::max())
+            return Error { Error::Code::WriteFailed, m_sinkPath,
+                QStringLiteral("attachment \"%1\" is larger than 2 GB").arg(fileName) };
+        props.addLong(Prop::AttachMethod, kAttachByValue);
+        binary(storage.get(), props, Prop::AttachData, { *data });
+        props.addLong(Prop::AttachSize, qint32(data->size()));
+    }
+    stream(storage.get(), kPropertiesStream, { props.bytes() });
+    gsf_output_close(GSF_OUTPUT(storage.get()));
+    return success();
+}
+
+void Writer::string(GsfOutfile* storage, PropertyStream& props, quint16 id, const QString& value)
+{
+    const quint32 tag = propTag(id, PropType::Unicode);
+    const QByteArray bytes = toUtf16LE(value);
+    stream(storage, valueStreamName(tag), { bytes });
+    props.addStreamed(tag, quint32(bytes.size()));
+}
+
+void Writer::binary(GsfOutfile* storage, PropertyStream& props, quint16 id, std::initializer_list<QByteArrayView> parts)
+{
+    const quint32 tag = propTag(id, PropType::Binary);
+    stream(storage, valueStreamName(tag), parts);
+    qsizetype size = 0;
+    for (QByteArrayView part : parts)
+        size += part.size();
+    props.addStreamed(tag, quint32(size));
+}
+
+void Writer::time(PropertyStream& props, quint16 id, const QDateTime& time)
+{
+    if (const auto fileTime = toFileTime(time))
+        props.addTime(id, *fileTime);
+}
+
+// Streams are written whole and closed at once: libgsf writes a stream of 4096 bytes or more straight
+// into the file, which only one open stream at a time can do.
+void Writer::stream(GsfOutfile* storage, const QByteArray& name, std::initializer_list<QByteArrayView> parts)
+{
+    GPtr<GsfOutput> out(gsf_outfile_new_child(storage, name.constData(), FALSE));
+    for (QByteArrayView part : parts)
+        gsf_output_write(out.get(), size_t(part.size()), reinterpret_cast<const guint8*>(part.data()));
+    gsf_output_close(out.get());
+}
+
+GPtr<GsfOutfile> Writer::childStorage(GsfOutfile* parent, const QByteArray& name)
+{
+    return GPtr<GsfOutfile>(GSF_OUTFILE(gsf_outfile_new_child(parent, name.constData(), TRUE)));
+}
+
+Status writeMsgTo(const mail::MailItem& item, GsfOutput* sink, const QString& sinkPath)
+{
+    GPtr<GsfOutfile> root(gsf_outfile_msole_new(sink));
+    gsf_outfile_msole_set_class_id(GSF_OUTFILE_MSOLE(root.get()), kMessageClassId);
+    Writer writer(sink, sinkPath);
+    const Status status = writer.message(root.get(), item, PropertyStream::Owner::TopMessage, 0);
+    if (!status && !gsf_output_error(sink))
+        gsf_output_set_error(sink, 0, "%s", status.error().describe().toUtf8().constData());
+    // Closing the root writes the directory and closes the sink; a file sink with an error set
+    // deletes its temporary file instead of renaming it onto the target.
+    const bool closed = gsf_output_close(GSF_OUTPUT(root.get()));
+    if (!status)
+        return status;
+    if (Status sinkState = writer.sinkStatus(); !sinkState)
+        return sinkState;
+    if (!closed)
+        return Error { Error::Code::WriteFailed, sinkPath, QStringLiteral("the file could not be closed") };
+    return success();
+}
+
+} // namespace
+
+Status writeMsg(const mail::MailItem& item, GsfOutput* sink)
+{
+    initGsf();
+    const char* name = gsf_output_name(sink);
+    return writeMsgTo(item, sink, name ? QString::fromUtf8(name) : QString());
+}
+
+Result<QByteArray> msgBytes(const mail::MailItem& item)
+{
+    initGsf();
+    GPtr<GsfOutput> sink(gsf_output_memory_new());
+    if (Status status = writeMsgTo(item, sink.get(), QString()); !status)
+        return status.error();
+    return QByteArray(reinterpret_cast<const char*>(gsf_output_memory_get_bytes(GSF_OUTPUT_MEMORY(sink.get()))),
+        qsizetype(gsf_output_size(sink.get())));
+}
+
+Status writeMsgFile(const mail::MailItem& item, const QString& path)
+{
+    initGsf();
+    GError* error = nullptr;
+    GPtr<GsfOutput> sink(gsf_output_stdio_new(QFile::encodeName(path).constData(), &error));
+    if (!sink) {
+        // libgsf's message names its temporary file; the OS reason alone is clearer beside `path`.
+        QString detail = QStringLiteral("cannot create the file");
+        if (error)
+            detail
+                = error->code > 0 ? QString::fromLocal8Bit(g_strerror(error->code)) : QString::fromUtf8(error->message);
+        g_clear_error(&error);
+        return Error { Error::Code::WriteFailed, path, detail };
+    }
+    return writeMsgTo(item, sink.get(), path);
+}
+
+} // namespace quillbox::msg

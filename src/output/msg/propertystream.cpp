@@ -1,0 +1,101 @@
+// SPDX-License-Identifier: MIT
+#include "output/msg/propertystream.h"
+
+#include <QtEndian>
+
+namespace quillbox::msg {
+
+namespace {
+
+// Every property is readable and writable, as Outlook marks the ones it writes itself.
+constexpr quint32 kReadWrite = 0x2 | 0x4;
+
+void appendLE32(QByteArray& out, quint32 value)
+{
+    char bytes[4];
+    qToLittleEndian(value, bytes);
+    out.append(bytes, 4);
+}
+
+QByteArray hex8(quint32 value)
+{
+    return QByteArray::number(value, 16).toUpper().rightJustified(8, '0');
+}
+
+} // namespace
+
+QByteArray valueStreamName(quint32 tag)
+{
+    return QByteArrayLiteral("__substg1.0_") + hex8(tag);
+}
+
+QByteArray recipientStorageName(quint32 index)
+{
+    return QByteArrayLiteral("__recip_version1.0_#") + hex8(index);
+}
+
+QByteArray attachmentStorageName(quint32 index)
+{
+    return QByteArrayLiteral("__attach_version1.0_#") + hex8(index);
+}
+
+void PropertyStream::setCounts(quint32 recipients, quint32 attachments)
+{
+    m_recipients = recipients;
+    m_attachments = attachments;
+}
+
+void PropertyStream::addLong(quint16 id, qint32 value)
+{
+    addEntry(propTag(id, PropType::Long), quint32(value), 0);
+}
+
+void PropertyStream::addBoolean(quint16 id, bool value)
+{
+    addEntry(propTag(id, PropType::Boolean), value ? 1 : 0, 0);
+}
+
+void PropertyStream::addTime(quint16 id, quint64 fileTime)
+{
+    addEntry(propTag(id, PropType::SysTime), quint32(fileTime & 0xFFFFFFFFu), quint32(fileTime >> 32));
+}
+
+void PropertyStream::addStreamed(quint32 tag, quint32 streamSize)
+{
+    quint32 size = streamSize;
+    switch (PropType(tag & 0xFFFF)) {
+    case PropType::Unicode:
+        size += 2;
+        break;
+    case PropType::Object:
+        size = 0xFFFFFFFFu;
+        break;
+    default:
+        break;
+    }
+    addEntry(tag, size, 0);
+}
+
+void PropertyStream::addEntry(quint32 tag, quint32 low, quint32 high)
+{
+    appendLE32(m_entries, tag);
+    appendLE32(m_entries, kReadWrite);
+    appendLE32(m_entries, low);
+    appendLE32(m_entries, high);
+}
+
+QByteArray PropertyStream::bytes() const
+{
+    QByteArray out(8, '\0');
+    if (m_owner != Owner::RecipientOrAttachment) {
+        appendLE32(out, m_recipients);
+        appendLE32(out, m_attachments);
+        appendLE32(out, m_recipients);
+        appendLE32(out, m_attachments);
+    }
+    if (m_owner == Owner::TopMessage)
+        out.append(8, '\0');
+    return out + m_entries;
+}
+
+} // namespace quillbox::msg

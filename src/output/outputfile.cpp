@@ -1,0 +1,251 @@
+// SPDX-License-Identifier: MIT
+#include "output/outputfile.h"
+
+#include <QFile>
+#include <QRandomGenerator>
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <utility>
+
+namespace quillbox::output {
+
+namespace {
+
+QString systemReason(int error)
+{
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
+Error writeFailed(const QString& path, int error)
+{
+    return Error { Error::Code::WriteFailed, path, systemReason(error) };
+}
+
+// A name no saved file has: hidden, and with a random part so that two runs into the same directory
+// (or leftovers of a killed one) do not meet.
+QByteArray temporaryName()
+{
+    return ".quillbox-" + QByteArray::number(QRandomGenerator::global()->generate64(), 36) + ".tmp";
+}
+
+} // namespace
+
+int Disk::openat(int dirFd, const char* name, int flags, mode_t mode)
+{
+    return ::openat(dirFd, name, flags, mode);
+}
+
+ssize_t Disk::write(int fd, const void* data, size_t size)
+{
+    return ::write(fd, data, size);
+}
+
+int Disk::mkdirat(int dirFd, const char* name, mode_t mode)
+{
+    return ::mkdirat(dirFd, name, mode);
+}
+
+int Disk::renameat(int fromDirFd, const char* from, int toDirFd, const char* to)
+{
+    return ::renameat(fromDirFd, from, toDirFd, to);
+}
+
+int Disk::linkat(int fromDirFd, const char* from, int toDirFd, const char* to)
+{
+    return ::linkat(fromDirFd, from, toDirFd, to, AT_SYMLINK_FOLLOW);
+}
+
+Disk& Disk::system()
+{
+    static Disk disk;
+    return disk;
+}
+
+Directory::Directory(int fd, QString path)
+    : m_fd(fd)
+    , m_path(std::move(path))
+{
+}
+
+Directory::~Directory()
+{
+    if (m_fd >= 0)
+        ::close(m_fd);
+}
+
+Directory::Directory(Directory&& other) noexcept
+    : m_fd(std::exchange(other.m_fd, -1))
+    , m_path(std::move(other.m_path))
+    , m_namedOnly(other.m_namedOnly)
+{
+}
+
+Directory& Directory::operator=(Directory&& other) noexcept
+{
+    if (this != &other) {
+        if (m_fd >= 0)
+            ::close(m_fd);
+        m_fd = std::exchange(other.m_fd, -1);
+        m_path = std::move(other.m_path);
+        m_namedOnly = other.m_namedOnly;
+    }
+    return *this;
+}
+
+QString Directory::filePath(const QString& name) const
+{
+    return m_path.endsWith(u'/') ? m_path + name : m_path + u'/' + name;
+}
+
+Result<Directory> Directory::open(const QString& path, Disk& disk)
+{
+    const int fd = disk.openat(AT_FDCWD, QFile::encodeName(path).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0);
+    if (fd < 0)
+        return writeFailed(path, errno);
+    return Directory(fd, path);
+}
+
+Result<Directory> Directory::subdirectory(const QString& name, Disk& disk) const
+{
+    const QByteArray encoded = QFile::encodeName(name);
+    constexpr int flags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+    int fd = disk.openat(m_fd, encoded.constData(), flags, 0);
+    if (fd < 0 && errno == ENOENT) {
+        if (disk.mkdirat(m_fd, encoded.constData(), 0777) != 0 && errno != EEXIST)
+            return writeFailed(filePath(name), errno);
+        fd = disk.openat(m_fd, encoded.constData(), flags, 0);
+    }
+    if (fd < 0) {
+        const int error = errno;
+        struct stat info;
+        if (::fstatat(m_fd, encoded.constData(), &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(info.st_mode))
+            return Error { Error::Code::WriteFailed, filePath(name),
+                QStringLiteral("a symbolic link is in the place of the directory") };
+        return writeFailed(filePath(name), error);
+    }
+    Directory child(fd, filePath(name));
+    child.m_namedOnly = m_namedOnly;
+    return child;
+}
+
+namespace {
+
+// Writes all of `data` to `fd`; 0 or the errno of the failure.
+int writeAll(Disk& disk, int fd, QByteArrayView data)
+{
+    for (qsizetype done = 0; done < data.size();) {
+        const ssize_t written = disk.write(fd, data.data() + done, size_t(data.size() - done));
+        if (written > 0)
+            done += written;
+        else if (written == 0)
+            return EIO;
+        else if (errno != EINTR)
+            return errno;
+    }
+    return 0;
+}
+
+// Gives the unnamed file `self` the name `target` in `dirFd`, replacing what is there: it is linked in under
+// a temporary name, then renamed onto `target`. 0 or the errno of the failure; no temporary name stays.
+int linkReplacing(Disk& disk, int dirFd, const QByteArray& self, const QByteArray& target)
+{
+    for (int attempt = 0; attempt < 16; ++attempt) {
+        const QByteArray temporary = temporaryName();
+        if (disk.linkat(AT_FDCWD, self.constData(), dirFd, temporary.constData()) != 0) {
+            if (errno == EEXIST)
+                continue;
+            return errno;
+        }
+        if (disk.renameat(dirFd, temporary.constData(), dirFd, target.constData()) == 0)
+            return 0;
+        const int error = errno;
+        ::unlinkat(dirFd, temporary.constData(), 0);
+        return error;
+    }
+    return EEXIST;
+}
+
+constexpr int kNoUnnamedFiles = -1;
+
+// Writes `data` as an unnamed file in `dirFd` and links it in under `target` when it is whole: one change
+// to the directory where a temporary name costs three (create, then the rename's remove and add).
+// 0, the errno of the failure, or kNoUnnamedFiles when the file system has no unnamed files or there is
+// no /proc to link one through.
+int writeUnnamed(Disk& disk, int dirFd, const QByteArray& target, QByteArrayView data)
+{
+    const int fd = disk.openat(dirFd, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+    if (fd < 0)
+        return errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL ? kNoUnnamedFiles : errno;
+    int error = writeAll(disk, fd, data);
+    const QByteArray self = "/proc/self/fd/" + QByteArray::number(fd);
+    if (!error && disk.linkat(AT_FDCWD, self.constData(), dirFd, target.constData()) != 0) {
+        error = errno;
+        if (error == EEXIST) // a file to replace: linked in under a temporary name, renamed onto it
+            error = linkReplacing(disk, dirFd, self, target);
+    }
+    if (::close(fd) != 0 && !error)
+        error = errno;
+    return error == ENOENT ? kNoUnnamedFiles : error;
+}
+
+} // namespace
+
+Status Directory::writeFile(const QString& name, QByteArrayView data, Disk& disk) const
+{
+    const QByteArray target = QFile::encodeName(name);
+    if (!m_namedOnly) {
+        const int error = writeUnnamed(disk, m_fd, target, data);
+        if (error == 0)
+            return success();
+        if (error != kNoUnnamedFiles)
+            return writeFailed(filePath(name), error);
+        m_namedOnly = true;
+    }
+
+    QByteArray temporary;
+    int fd = -1;
+    for (int attempt = 0; fd < 0 && attempt < 16; ++attempt) {
+        temporary = temporaryName();
+        fd = disk.openat(m_fd, temporary.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+        if (fd < 0 && errno != EEXIST)
+            break;
+    }
+    if (fd < 0)
+        return writeFailed(filePath(name), errno);
+
+    int error = writeAll(disk, fd, data);
+    if (::close(fd) != 0 && !error)
+        error = errno;
+    if (!error && disk.renameat(m_fd, temporary.constData(), m_fd, target.constData()) != 0)
+        error = errno;
+    if (!error)
+        return success();
+    ::unlinkat(m_fd, temporary.constData(), 0);
+    return writeFailed(filePath(name), error);
+}
+
+} // namespace quillbox::output
+
+namespace quillbox {
+
+Status MakeDirPath(const QString& path, output::Disk& disk)
+{
+    struct stat info;
+    if (::lstat(QFile::encodeName(path).constData(), &info) == 0)
+        return success();
+    const qsizetype slash = path.lastIndexOf(u'/');
+    if (slash < 0)
+        return success();
+    if (Status parent = MakeDirPath(path.left(slash), disk); !parent)
+        return parent;
+    // "/a/b/" names "/a/b" again once its parent is made; a directory made meanwhile is as good.
+    if (disk.mkdirat(AT_FDCWD, QFile::encodeName(path).constData(), 0777) != 0 && errno != EEXIST)
+        return Error { Error::Code::WriteFailed, path, QString::fromLocal8Bit(std::strerror(errno)) };
+    return success();
+}
+
+} // namespace quillbox

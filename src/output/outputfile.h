@@ -1,0 +1,85 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+// Where saved mail reaches the disk. Every file is written whole before it gets its name, so a reader
+// (or an interrupted run) only ever sees the old file or the whole new one: where the file system can,
+// it is written as an unnamed file in its directory and linked in under its name (nothing is left behind
+// even when the process is killed); a file that replaces another, or one on a file system without unnamed
+// files, is written under a temporary name beside its target and renamed onto it.
+// Below the destination nothing is followed: a directory is opened relative to its parent without
+// following a symbolic link, and a file replaces whatever entry has its name (a link is replaced, not
+// followed). So a name from the mail store or a link planted in the tree cannot lead a write elsewhere.
+// No file is synced to disk: the rename keeps a reader from seeing a cut file; surviving a power cut
+// would need an fsync per file, which costs more than the whole save of a small mail.
+
+#include "core/result.h"
+
+#include <QByteArrayView>
+#include <QString>
+
+#include <sys/types.h>
+
+namespace quillbox::output {
+
+/// The system calls through which saved mail reaches the disk. Each returns what the system call
+/// returns, with errno set on failure. Tests put in a Disk that fails a chosen call, as a full or
+/// read-only file system would.
+class Disk {
+public:
+    virtual ~Disk() = default;
+    virtual int openat(int dirFd, const char* name, int flags, mode_t mode);
+    virtual ssize_t write(int fd, const void* data, size_t size);
+    virtual int mkdirat(int dirFd, const char* name, mode_t mode);
+    virtual int renameat(int fromDirFd, const char* from, int toDirFd, const char* to);
+    /// linkat(2) with AT_SYMLINK_FOLLOW, by which an unnamed file gets its name.
+    virtual int linkat(int fromDirFd, const char* from, int toDirFd, const char* to);
+
+    /// The process's own system calls.
+    static Disk& system();
+};
+
+/// A directory open for writing into, by its file descriptor; closed when the object goes.
+class Directory {
+public:
+    Directory() = default;
+    ~Directory();
+    Directory(Directory&& other) noexcept;
+    Directory& operator=(Directory&& other) noexcept;
+    Directory(const Directory&) = delete;
+    Directory& operator=(const Directory&) = delete;
+
+    /// Opens the directory at `path`, following symbolic links on the way: it is the person's own choice.
+    static Result<Directory> open(const QString& path, Disk& disk);
+
+    bool isOpen() const { return m_fd >= 0; }
+    /// The path of the entry `name` in this directory (below the path it was opened with), for messages.
+    QString filePath(const QString& name) const;
+
+    /// The directory `name` inside this one, made when it is missing. A symbolic link, a file or anything
+    /// else that is not a directory at `name` is an Error (WriteFailed), never followed.
+    Result<Directory> subdirectory(const QString& name, Disk& disk) const;
+
+    /// Writes `data` as the file `name` in this directory, named only when all is written. Whatever was
+    /// at `name` (a file or a symbolic link) is replaced whole; on failure it stays as it was and no
+    /// temporary file is left. Error WriteFailed with the file's path and the system's reason.
+    Status writeFile(const QString& name, QByteArrayView data, Disk& disk) const;
+
+private:
+    Directory(int fd, QString path);
+
+    int m_fd = -1;
+    QString m_path;
+    // Set once unnamed files failed here (no O_TMPFILE on this file system, or no /proc to link through),
+    // so that later files, and those of directories opened below, go straight to a temporary name.
+    mutable bool m_namedOnly = false;
+};
+
+} // namespace quillbox::output
+
+namespace quillbox {
+
+/// Creates the directory `path` ("/" between names) and every missing parent, parents first. An entry that
+/// exists at a path, whatever it is, counts as there; a path without "/" is never created. Error WriteFailed
+/// with the directory that could not be made and why.
+Status MakeDirPath(const QString& path, output::Disk& disk = output::Disk::system());
+
+} // namespace quillbox

@@ -1,0 +1,315 @@
+// SPDX-License-Identifier: MIT
+#include "config/options.h"
+
+#include "core/paths.h"
+#include "support/scriptedperson.h"
+#include "support/testfiles.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+using namespace quillbox;
+using quillbox::test::readFile;
+using quillbox::test::ScriptedPerson;
+using quillbox::test::writeFile;
+
+namespace {
+
+// The settings as "Key=value" lines in the file's key order, to compare whole sets at once.
+QStringList describe(const Settings& s)
+{
+    const auto n = [](int state) { return QString::number(state); };
+    const std::pair<const char*, QString> fields[] = { { "UseDate", n(s.UseDate) }, { "UseFrom", n(s.UseFrom) },
+        { "UseSubject", n(s.UseSubject) }, { "UseFnDate", n(s.UseFnDate) }, { "UseFnFrom", n(s.UseFnFrom) },
+        { "UseFnSubject", n(s.UseFnSubject) }, { "UseFnFolder", n(s.UseFnFolder) }, { "DateFormat", s.DateFormat },
+        { "TextFormat", s.TextFormat }, { "FnFormat", s.FnFormat }, { "Since", s.Since }, { "Before", s.Before },
+        { "ClipAddress", s.ClipAddress }, { "ClipSubject", s.ClipSubject }, { "FnOutput", s.FnOutput } };
+    QStringList lines;
+    for (const auto& [key, value] : fields)
+        lines << QLatin1StringView(key) + u'=' + value;
+    return lines;
+}
+
+const QStringList kDefaults = { "UseDate=1", "UseFrom=1", "UseSubject=1", "UseFnDate=1", "UseFnFrom=1",
+    "UseFnSubject=1", "UseFnFolder=0", "DateFormat=yymmdd HHMMSS", "TextFormat=%1 %2 %3", "FnFormat=%1 %2 %3",
+    "Since=", "Before=", "ClipAddress=50", "ClipSubject=50", "FnOutput=MSG" };
+
+class OptionsFile : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(dir.isValid());
+        path = dir.filePath(QStringLiteral("Quillbox.ini"));
+        options.ini().FileName(path);
+    }
+
+    QTemporaryDir dir;
+    QString path;
+    ScriptedPerson person;
+    Options options { person };
+};
+
+TEST_F(OptionsFile, StartsOnTheDefaultFileWithoutReadingIt)
+{
+    Options fresh(person);
+    EXPECT_EQ(fresh.ini().FileName(), defaultIniPath());
+    EXPECT_EQ(describe(fresh.settings()), describe(Settings {}));
+}
+
+TEST_F(OptionsFile, DefaultFileInThePerUserFolderIsCreatedOnSave)
+{
+    const QByteArray previous = qgetenv("XDG_CONFIG_HOME");
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(dir.path()));
+    const QString file = defaultIniPath();
+    const bool perUser = file.startsWith(dir.path());
+    if (perUser) {
+        Options fresh(person);
+        fresh.LoadSettings();
+        EXPECT_FALSE(QFileInfo::exists(QFileInfo(file).path()));
+        fresh.SaveSettings();
+        EXPECT_TRUE(readFile(file).startsWith("[Options]\n"));
+        EXPECT_TRUE(person.messages().isEmpty());
+    }
+    qputenv("XDG_CONFIG_HOME", previous);
+    if (!perUser)
+        GTEST_SKIP() << "the test's own folder is writable, so it is the program's folder";
+}
+
+TEST_F(OptionsFile, MissingFileGivesTheDefaultsAndIsNotCreated)
+{
+    options.LoadSettings();
+    EXPECT_EQ(describe(options.settings()), kDefaults);
+    EXPECT_FALSE(QFileInfo::exists(path));
+    EXPECT_TRUE(person.messages().isEmpty());
+    EXPECT_TRUE(person.warnings().isEmpty());
+}
+
+TEST_F(OptionsFile, FirstSaveWritesAllFifteenKeysInOrder)
+{
+    options.LoadSettings();
+    options.SaveSettings();
+    EXPECT_EQ(readFile(path),
+        "[Options]\nUseDate=1\nUseFrom=1\nUseSubject=1\nUseFnDate=1\nUseFnFrom=1\nUseFnSubject=1\nUseFnFolder=0\n"
+        "DateFormat=yymmdd HHMMSS\nTextFormat=\"%1 %2 %3\"\nFnFormat=%1 %2 %3\nSince=\nBefore=\nClipAddress=50\n"
+        "ClipSubject=50\nFnOutput=MSG\n");
+    EXPECT_TRUE(person.messages().isEmpty());
+}
+
+TEST_F(OptionsFile, SaveReplacesKeysInPlaceAndKeepsTheRestOfTheFile)
+{
+    writeFile(path, "; my settings\r\n[Other]\r\nx=1\r\n\r\n[options]\r\nfnoutput = TXT\r\n; end\r\n");
+    options.LoadSettings();
+    EXPECT_EQ(options.settings().FnOutput, QStringLiteral("TXT"));
+    options.settings().FnOutput = QStringLiteral("RTF");
+    options.SaveSettings();
+    EXPECT_EQ(readFile(path),
+        "; my settings\r\n[Other]\r\nx=1\r\n\r\n[options]\r\nfnoutput=RTF\r\n; end\r\nUseDate=1\r\nUseFrom=1\r\n"
+        "UseSubject=1\r\nUseFnDate=1\r\nUseFnFrom=1\r\nUseFnSubject=1\r\nUseFnFolder=0\r\nDateFormat=yymmdd HHMMSS\r\n"
+        "TextFormat=\"%1 %2 %3\"\r\nFnFormat=%1 %2 %3\r\nSince=\r\nBefore=\r\nClipAddress=50\r\nClipSubject=50\r\n");
+}
+
+TEST_F(OptionsFile, SaveAndLoadRoundTrip)
+{
+    Settings& s = options.settings();
+    s = Settings { 2, 0, 1, 0, 2, 1, 1, QStringLiteral("dd Mmm yy HH:MM"), QStringLiteral("  %3 - %1  "),
+        QStringLiteral("  %1  "), QStringLiteral(" 1/2/2020 "), QStringLiteral("31/12/2020"), QStringLiteral("25"),
+        QStringLiteral("90"), QStringLiteral("RTF") };
+    options.SaveSettings();
+    const QStringList saved = describe(s);
+    s = Settings {}; // edits since the save, as Cancel discards them
+    options.LoadSettings();
+
+    QStringList expected = saved;
+    expected[9] = QStringLiteral("FnFormat=%1"); // unquoted texts lose their blanks at both ends
+    expected[10] = QStringLiteral("Since=1/2/2020");
+    EXPECT_EQ(describe(s), expected) << "TextFormat is quoted and keeps them";
+}
+
+TEST_F(OptionsFile, EmptyValuesReadBackAsDefaultsButSinceAndBeforeStayEmpty)
+{
+    options.LoadSettings();
+    Settings& s = options.settings();
+    s.DateFormat = s.TextFormat = s.FnFormat = s.ClipAddress = s.ClipSubject = s.FnOutput = QString();
+    s.Since = QStringLiteral("2020-01-01");
+    s.Before = QStringLiteral("2021-01-01");
+    options.SaveSettings();
+    s.Since = s.Before = QString();
+    options.SaveSettings();
+    EXPECT_TRUE(readFile(path).contains("\nTextFormat=\"\"\n"));
+
+    s = Settings {};
+    options.LoadSettings();
+    EXPECT_EQ(describe(s), kDefaults);
+}
+
+TEST_F(OptionsFile, CheckStatesFromTheirStoredText)
+{
+    struct Case {
+        const char* why;
+        const char* key;
+        const char* stored;
+        int expected;
+    };
+    const Case cases[] = {
+        { "letters only: no leading number, so cleared", "UseDate", "abc", 0 },
+        { "a 1 followed by letters", "UseDate", "1abc", 1 },
+        { "leading blanks before the number", "UseDate", "\" 2x\"", 2 },
+        { "rounded to the nearest", "UseDate", "1.6", 2 },
+        { "halves go to the even number", "UseDate", "0.5", 0 },
+        { "halves go to the even number, up", "UseDate", "1.5", 2 },
+        { "halves go to the even number, down", "UseDate", "2.5", 2 },
+        { "an exponent belongs to the number", "UseDate", "1e0", 1 },
+        { "above 2: the default", "UseDate", "3", 1 },
+        { "rounded above 2: the default", "UseDate", "2.6", 1 },
+        { "negative: the default", "UseDate", "-1", 1 },
+        { "a sign alone is no number", "UseDate", "-x", 0 },
+        { "folder box: letters clear it", "UseFnFolder", "yes", 0 },
+        { "folder box: greyed", "UseFnFolder", "2", 2 },
+        { "folder box: out of range gives its default", "UseFnFolder", "7", 0 },
+        { "file-name date box reads a leading number too", "UseFnDate", "0zero", 0 },
+        { "whole text: a number", "UseFrom", "0", 0 },
+        { "whole text: blanks around it", "UseSubject", "\" 2 \"", 2 },
+        { "whole text: trailing letters give the default", "UseFnFrom", "0abc", 1 },
+        { "whole text: letters give the default", "UseFnSubject", "no", 1 },
+        { "whole text: a fraction is no whole number", "UseFrom", "0.0", 1 },
+        { "whole text: out of range gives the default", "UseSubject", "3", 1 },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.why);
+        writeFile(path, "[Options]\n" + QByteArray(c.key) + '=' + c.stored + "\nFnOutput=TXT\n");
+        options.LoadSettings();
+        const Settings& s = options.settings();
+        const QMap<QString, int> states { { "UseDate", s.UseDate }, { "UseFrom", s.UseFrom },
+            { "UseSubject", s.UseSubject }, { "UseFnDate", s.UseFnDate }, { "UseFnFrom", s.UseFnFrom },
+            { "UseFnSubject", s.UseFnSubject }, { "UseFnFolder", s.UseFnFolder } };
+        EXPECT_EQ(states.value(QString::fromUtf8(c.key)), c.expected);
+        EXPECT_EQ(s.FnOutput, QStringLiteral("TXT")) << "loading went on after the key";
+    }
+}
+
+TEST_F(OptionsFile, StoredTextsAreUsedAsTheyAre)
+{
+    writeFile(path, "[Options]\nDateFormat=yyyy\nTextFormat=%2\nFnFormat=%3 \"x\"\nClipAddress=abc\nFnOutput=eml\n");
+    options.LoadSettings();
+    const Settings& s = options.settings();
+    EXPECT_EQ(s.DateFormat, QStringLiteral("yyyy"));
+    EXPECT_EQ(s.TextFormat, QStringLiteral("%2")) << "the stored template, not one rebuilt from the boxes";
+    EXPECT_EQ(s.FnFormat, QStringLiteral("%3 \"x\""));
+    EXPECT_EQ(s.ClipAddress, QStringLiteral("abc"));
+    EXPECT_EQ(s.FnOutput, QStringLiteral("eml"));
+}
+
+TEST_F(OptionsFile, CustomIniIsTakenFromTheCurrentFolderAndCreatedOnlyOnSave)
+{
+    const QString previous = QDir::currentPath();
+    ASSERT_TRUE(QDir::setCurrent(dir.path()));
+    ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("sub")));
+    options.UseCustomINI(QStringLiteral("sub/custom.ini"));
+    QDir::setCurrent(previous);
+
+    const QString custom = dir.filePath(QStringLiteral("sub/custom.ini"));
+    EXPECT_EQ(options.ini().FileName(), custom);
+    EXPECT_EQ(describe(options.settings()), kDefaults);
+    EXPECT_FALSE(QFileInfo::exists(custom));
+
+    options.SaveSettings();
+    EXPECT_TRUE(readFile(custom).startsWith("[Options]\nUseDate=1\n"));
+    EXPECT_FALSE(QFileInfo::exists(path)) << "the file in use before is not touched";
+}
+
+TEST_F(OptionsFile, CustomIniLoadsTheNamedFile)
+{
+    const QString custom = dir.filePath(QStringLiteral("other.ini"));
+    writeFile(custom, "[Options]\nSince=1.1.2020\n");
+    options.UseCustomINI(custom);
+    EXPECT_EQ(options.settings().Since, QStringLiteral("1.1.2020"));
+}
+
+TEST_F(OptionsFile, UnwritableFileIsReportedByNameAndTheSettingsStay)
+{
+    struct Case {
+        const char* why;
+        QString file;
+        const char* reason;
+        bool needsPermissions;
+    };
+    const Case cases[] = {
+        { "missing folder", dir.filePath(QStringLiteral("gone/Quillbox.ini")), "No such file or directory", false },
+        { "read-only file", path, "the file is not writable", true },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.why);
+        if (c.needsPermissions && ::geteuid() == 0) {
+            std::cout << "[ SKIPPED  ] " << c.why << ": file permissions do not bind root\n";
+            continue;
+        }
+        if (c.needsPermissions) {
+            writeFile(c.file, "[Options]\nFnOutput=TXT\n");
+            ASSERT_TRUE(QFile::setPermissions(c.file, QFile::ReadOwner));
+        }
+        person.clear();
+        options.ini().FileName(c.file);
+        options.settings().FnOutput = QStringLiteral("DIR");
+        options.SaveSettings();
+        EXPECT_EQ(person.messages(),
+            QStringList { QStringLiteral("Can't save the settings to ") + c.file + QStringLiteral(": ")
+                + QString::fromUtf8(c.reason) + u'.' });
+        EXPECT_EQ(options.settings().FnOutput, QStringLiteral("DIR"));
+        if (c.needsPermissions) {
+            EXPECT_EQ(readFile(c.file), "[Options]\nFnOutput=TXT\n");
+            QFile::setPermissions(c.file, QFile::ReadOwner | QFile::WriteOwner);
+        } else {
+            EXPECT_FALSE(QFileInfo::exists(c.file));
+        }
+    }
+}
+
+TEST_F(OptionsFile, UnreadableFileAsksPerKeyAndGivesTheDefaults)
+{
+    ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("Quillbox.ini")));
+    options.settings().FnOutput = QStringLiteral("TXT");
+    options.LoadSettings();
+    EXPECT_EQ(person.warnings().size(), 15);
+    EXPECT_TRUE(person.warnings().value(0).startsWith(QStringLiteral("ViriravEZI, Sub GetKeyValue|")));
+    EXPECT_EQ(describe(options.settings()), kDefaults);
+}
+
+TEST(Rebuild, TemplatesFromTheirGroupsBoxes)
+{
+    struct Case {
+        const char* why;
+        int date, from, subject;
+        const char* expected;
+    };
+    const Case cases[] = {
+        { "all three", 1, 1, 1, "%1 %2 %3" },
+        { "date and subject: one space between", 1, 0, 1, "%1 %3" },
+        { "from alone: no blanks at the ends", 0, 1, 0, "%2" },
+        { "none: empty", 0, 0, 0, "" },
+        { "greyed counts as ticked", 2, 0, 2, "%1 %3" },
+    };
+    ScriptedPerson person;
+    Options options(person);
+    Settings& s = options.settings();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.why);
+        s.TextFormat = s.FnFormat = QStringLiteral("typed by hand");
+        s.UseDate = c.date, s.UseFrom = c.from, s.UseSubject = c.subject;
+        s.UseFnDate = s.UseFnFrom = s.UseFnSubject = 0;
+        s.UseFnFolder = 1;
+        options.RebuildTextFormat();
+        EXPECT_EQ(s.TextFormat, QString::fromUtf8(c.expected));
+        EXPECT_EQ(s.FnFormat, QStringLiteral("typed by hand")) << "the other group's template stays";
+
+        s.UseFnDate = c.date, s.UseFnFrom = c.from, s.UseFnSubject = c.subject;
+        s.UseDate = s.UseFrom = s.UseSubject = 0;
+        options.RebuildFnFormat();
+        EXPECT_EQ(s.FnFormat, QString::fromUtf8(c.expected)) << "the folder box plays no part";
+        EXPECT_EQ(s.TextFormat, QString::fromUtf8(c.expected));
+    }
+}
+
+} // namespace

@@ -1,0 +1,922 @@
+// SPDX-License-Identifier: MIT
+#include "mail/maildir/headerscan.h"
+#include "mail/maildir/maildirmessage.h"
+#include "mail/maildir/maildirnames.h"
+#include "mail/maildir/maildirstore.h"
+#include "mail/mimetext.h"
+#include "support/testenv.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+using namespace quillbox;
+using namespace quillbox::mail;
+using quillbox::test::berlin;
+
+namespace {
+
+/// A Maildir tree built inside a temporary directory.
+class Tree {
+public:
+    QString root() const { return m_dir.path(); }
+    QString path(const QString& relative) const { return m_dir.filePath(relative); }
+
+    /// Creates the Maildir `relative` (cur/, new/, tmp/); "" is the root itself.
+    void maildir(const QString& relative)
+    {
+        for (const char* sub : { "cur", "new", "tmp" })
+            ASSERT_TRUE(
+                QDir().mkpath(path(relative.isEmpty() ? QLatin1String(sub) : relative + u'/' + QLatin1String(sub))));
+    }
+    void file(const QString& relative, const QByteArray& bytes)
+    {
+        QDir().mkpath(QFileInfo(path(relative)).path());
+        QFile out(path(relative));
+        ASSERT_TRUE(out.open(QIODevice::WriteOnly));
+        out.write(bytes);
+    }
+    void link(const QString& relative, const QString& target)
+    {
+        ASSERT_EQ(::symlink(QFile::encodeName(target).constData(), QFile::encodeName(path(relative)).constData()), 0);
+    }
+    std::unique_ptr<Store> open(const QString& name = QStringLiteral("Store")) const
+    {
+        auto store = openMaildirStore(name, root());
+        EXPECT_TRUE(store.ok());
+        return store ? std::move(*store) : nullptr;
+    }
+
+private:
+    QTemporaryDir m_dir;
+};
+
+QByteArray message(const QByteArray& headers, const QByteArray& body = "Hello.\n")
+{
+    return headers + "\n" + body;
+}
+
+std::unique_ptr<Folder> folderAt(Store& store, const QStringList& names)
+{
+    auto folder = store.topFolder();
+    EXPECT_TRUE(folder.ok());
+    if (!folder)
+        return nullptr;
+    std::unique_ptr<Folder> current = std::move(*folder);
+    for (const QString& name : names) {
+        current = current->folder(name);
+        if (!current)
+            return nullptr;
+    }
+    return current;
+}
+
+std::vector<ItemSummary> itemsOf(const Folder& folder)
+{
+    std::vector<ItemSummary> items;
+    const Status status = folder.items([&](const ItemSummary& item) { items.push_back(item); });
+    EXPECT_TRUE(status.ok()) << (status ? "" : qPrintable(status.error().describe()));
+    return items;
+}
+
+/// Every folder's path below `folder`, depth first, as the search walks them.
+void walk(const Folder& folder, QStringList& paths)
+{
+    auto children = folder.folders();
+    ASSERT_TRUE(children.ok()) << qPrintable(children.error().describe());
+    for (const auto& child : *children) {
+        paths += child->folderPath();
+        walk(*child, paths);
+    }
+}
+
+/// A store whose root holds the one message `bytes` in cur/: the message as listed and as an item.
+struct OneMessage {
+    Tree tree;
+    std::unique_ptr<Store> store;
+    ItemSummary summary;
+    std::unique_ptr<MailItem> item;
+};
+
+std::unique_ptr<OneMessage> oneMessage(const QByteArray& bytes)
+{
+    auto one = std::make_unique<OneMessage>();
+    one->tree.maildir(QString());
+    one->tree.file(QStringLiteral("cur/1.one:2,S"), bytes);
+    one->store = one->tree.open();
+    const auto items = itemsOf(*folderAt(*one->store, { "Inbox" }));
+    EXPECT_EQ(items.size(), 1u);
+    if (items.size() != 1)
+        return nullptr;
+    one->summary = items[0];
+    auto item = one->store->item(items[0].entryID);
+    EXPECT_TRUE(item.ok());
+    if (!item)
+        return nullptr;
+    one->item = std::move(*item);
+    return one;
+}
+
+// What an item gives of its message, beside the summary that the header block alone makes.
+void expectSameContent(const MailItem& item, const MailItem& reference)
+{
+    EXPECT_EQ(item.senderName(), reference.senderName());
+    EXPECT_EQ(item.displayCc(), reference.displayCc());
+    EXPECT_EQ(item.plainBody(), reference.plainBody());
+    EXPECT_EQ(item.htmlBody(), reference.htmlBody());
+    const QList<Recipient> recipients = item.recipients(), expected = reference.recipients();
+    ASSERT_EQ(recipients.size(), expected.size());
+    for (qsizetype i = 0; i < recipients.size(); ++i) {
+        EXPECT_EQ(recipients[i].name, expected[i].name);
+        EXPECT_EQ(recipients[i].address, expected[i].address);
+        EXPECT_EQ(recipients[i].type, expected[i].type);
+    }
+    auto attachments = item.attachments();
+    auto expectedAttachments = reference.attachments();
+    ASSERT_TRUE(attachments.ok() && expectedAttachments.ok());
+    ASSERT_EQ(attachments->size(), expectedAttachments->size());
+    for (std::size_t i = 0; i < attachments->size(); ++i) {
+        EXPECT_EQ((*attachments)[i]->fileName(), (*expectedAttachments)[i]->fileName());
+        EXPECT_EQ(*(*attachments)[i]->data(), *(*expectedAttachments)[i]->data());
+    }
+}
+
+void expectReadAsTheParserReads(const QByteArray& raw)
+{
+    const auto direct = maildir::makeMessage(raw, {}, {}, nullptr, maildir::BodyReading::Direct);
+    const auto parsed = maildir::makeMessage(raw, {}, {}, nullptr, maildir::BodyReading::Parser);
+    expectSameContent(*direct, *parsed);
+}
+
+const QByteArray kPlain = message("Date: Tue, 1 Jul 2003 10:52:37 +0200\n"
+                                  "From: Ann Example <ann@example.org>\n"
+                                  "To: Bob <bob@example.org>, carol@example.org\n"
+                                  "Subject: Plain\n");
+
+} // namespace
+
+TEST(MaildirLayout, NestedMaildirPlusPlusAndUtf7BecomeOneTree)
+{
+    Tree tree;
+    tree.maildir(QString()); // the root's own messages: "Inbox"
+    tree.maildir(QStringLiteral(".Sent"));
+    tree.maildir(QStringLiteral(".Archive.2020")); // "Archive" has no directory of its own
+    tree.maildir(QStringLiteral(".Archive.2021"));
+    tree.maildir(QStringLiteral(".Entw&APw-rfe"));
+    tree.maildir(QStringLiteral("Work/Projects")); // "Work" is no Maildir itself
+    tree.maildir(QStringLiteral("Work/.Sub"));
+    tree.maildir(QStringLiteral("Work/Projects/Deep"));
+    tree.file(QStringLiteral(".notmuch/xapian/flintlock"), "x"); // a hidden directory without mail
+    tree.file(QStringLiteral("Empty/readme"), "x"); // a directory that holds no folder
+    const QString withMail[]
+        = { "", ".Sent", ".Archive.2020", ".Entw&APw-rfe", "Work/Projects", "Work/.Sub", "Work/Projects/Deep" };
+    for (const QString& dir : withMail)
+        tree.file(dir.isEmpty() ? QStringLiteral("cur/1.a:2,S") : dir + "/cur/1.a:2,S", kPlain);
+
+    auto store = tree.open();
+    auto top = store->topFolder();
+    ASSERT_TRUE(top.ok());
+    EXPECT_EQ((*top)->folderPath(), QStringLiteral("\\\\Store"));
+    QStringList paths;
+    walk(**top, paths);
+    EXPECT_EQ(paths,
+        (QStringList { "\\\\Store\\Archive", "\\\\Store\\Archive\\2020", "\\\\Store\\Archive\\2021",
+            QString::fromUtf8("\\\\Store\\Entwürfe"), "\\\\Store\\Inbox", "\\\\Store\\Sent", "\\\\Store\\Work",
+            "\\\\Store\\Work\\Projects", "\\\\Store\\Work\\Projects\\Deep", "\\\\Store\\Work\\Sub" }));
+
+    auto year = folderAt(*store, { "archive", "2020" }); // names match without regard to case
+    ASSERT_TRUE(year);
+    EXPECT_EQ(year->name(), QStringLiteral("2020"));
+    EXPECT_EQ(year->fullFolderPath(), QStringLiteral("\\\\Store/Archive/2020"));
+    auto inbox = folderAt(*store, { "Inbox" });
+    ASSERT_TRUE(inbox);
+
+    // Each message's folder, as the item gives it, is the folder the walk listed it in.
+    int listed = 0;
+    for (const QString& path : paths) {
+        SCOPED_TRACE(qPrintable(path));
+        auto folder = folderAt(*store, path.split(u'\\').mid(3));
+        ASSERT_TRUE(folder);
+        for (const ItemSummary& summary : itemsOf(*folder)) {
+            ++listed;
+            auto item = store->item(summary.entryID);
+            ASSERT_TRUE(item.ok());
+            EXPECT_EQ((*item)->parent()->folderPath(), path);
+            EXPECT_EQ((*item)->parent()->fullFolderPath(), folder->fullFolderPath());
+        }
+    }
+    EXPECT_EQ(listed, int(std::size(withMail)));
+    auto inboxChildren = inbox->folders();
+    ASSERT_TRUE(inboxChildren.ok());
+    EXPECT_TRUE(inboxChildren->empty()) << "the root's sub-folders belong to the top folder, not to Inbox";
+    EXPECT_TRUE(itemsOf(**top).empty()) << "the root's messages are listed once, under Inbox";
+    EXPECT_TRUE(itemsOf(*folderAt(*store, { "Archive" })).empty());
+}
+
+TEST(MaildirLayout, ModifiedUtf7Names)
+{
+    struct Case {
+        const char* why;
+        QByteArray encoded;
+        QString decoded;
+    };
+    const Case cases[] = {
+        { "umlaut", "Entw&APw-rfe", QString::fromUtf8("Entwürfe") },
+        { "escaped ampersand", "Tom &- Jerry", QStringLiteral("Tom & Jerry") },
+        { "CJK", "&ZeVnLIqe-", QString::fromUtf8("日本語") },
+        { "surrogate pair", "&2D3eAA-", QString::fromUtf8("😀") },
+        { "no closing dash: kept as it is", "R&D", QStringLiteral("R&D") },
+        { "not base64: kept as it is", "&!!-x", QStringLiteral("&!!-x") },
+        { "odd byte count: kept as it is", "&AP-", QStringLiteral("&AP-") },
+        { "raw UTF-8 names pass", QString::fromUtf8("Grüße").toUtf8(), QString::fromUtf8("Grüße") },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.why);
+        EXPECT_EQ(maildir::decodeModifiedUtf7(c.encoded), c.decoded);
+    }
+    EXPECT_EQ(maildir::folderNamesOf(".A..B"), QStringList { "A..B" }) << "an empty part makes one name";
+}
+
+TEST(MaildirItems, FieldsFromHeadersAndFileName)
+{
+    Tree tree;
+    tree.maildir(QStringLiteral("Box"));
+    // 1700000000 is 2023-11-14 23:13:20 Berlin time.
+    tree.file(QStringLiteral("Box/cur/1700000000.M1P1.host:2,S"),
+        message("Received: from b by mx; Wed, 2 Jul 2003 08:00:00 +0000\n"
+                "Received: from a by b; Wed, 2 Jul 2003 07:00:00 +0000\n"
+                "Date: Tue, 1 Jul 2003 10:52:37 +0200\n"
+                "From: Ann Example <ann@example.org>\n"
+                "To: Bob <bob@example.org>,\n carol@example.org, =?UTF-8?Q?J=C3=B6rg?= <j@example.org>\n"
+                "Subject: =?ISO-8859-1?Q?Gr=FC=DFe?= aus\n =?UTF-8?B?S8O2bG4=?=\n"));
+    // No Received header: the delivery time of the name; draft flag: not sent.
+    tree.file(QStringLiteral("Box/cur/1700000100.M2P1.host:2,DS"),
+        message("Date: Tue, 1 Jul 2003 10:52:37 +0200\nSubject: Draft\n"));
+    // No time in the name and no Date: the file's modification time; SentOn missing.
+    tree.file(QStringLiteral("Box/new/oddname"), message("Subject: Odd\n"));
+    const timeval times[2] = { { 1600000000, 0 }, { 1600000000, 0 } }; // 2020-09-13 14:26:40 Berlin
+    ASSERT_EQ(::utimes(QFile::encodeName(tree.path("Box/new/oddname")).constData(), times), 0);
+
+    auto store = tree.open();
+    auto box = folderAt(*store, { "Box" });
+    ASSERT_TRUE(box);
+    const auto items = itemsOf(*box);
+    ASSERT_EQ(items.size(), 3u);
+
+    const ItemSummary& full = items[0];
+    EXPECT_EQ(full.itemClass, kClassMail);
+    EXPECT_EQ(full.sentOn, berlin(2003, 7, 1, 10, 52, 37));
+    EXPECT_EQ(full.sentOn.timeSpec(), Qt::LocalTime);
+    EXPECT_TRUE(full.sent);
+    EXPECT_EQ(full.receivedTime, berlin(2003, 7, 2, 10, 0)) << "the topmost Received header";
+    EXPECT_EQ(full.creationTime, berlin(2023, 11, 14, 23, 13, 20));
+    EXPECT_EQ(full.senderEmailAddress, QStringLiteral("ann@example.org"));
+    EXPECT_EQ(full.to, QString::fromUtf8("Bob; carol@example.org; Jörg"));
+    EXPECT_EQ(full.subject, QString::fromUtf8("Grüße aus Köln"));
+
+    const ItemSummary& draft = items[1];
+    EXPECT_FALSE(draft.sent);
+    EXPECT_EQ(draft.sentOn, berlin(2003, 7, 1, 10, 52, 37));
+    EXPECT_EQ(draft.receivedTime, QDateTime::fromSecsSinceEpoch(1700000100));
+
+    const ItemSummary& odd = items[2];
+    EXPECT_EQ(odd.sentOn, noDate());
+    EXPECT_FALSE(odd.sent);
+    EXPECT_EQ(odd.creationTime, berlin(2020, 9, 13, 14, 26, 40));
+    EXPECT_EQ(odd.receivedTime, odd.creationTime);
+    EXPECT_TRUE(odd.senderEmailAddress.isEmpty());
+}
+
+TEST(MaildirItems, ClassFromContentType)
+{
+    struct Case {
+        const char* why;
+        QByteArray contentType;
+        int itemClass;
+        const char* messageClass;
+    };
+    const Case cases[] = {
+        { "plain text", "text/plain; charset=utf-8", kClassMail, "IPM.Note" },
+        { "no Content-Type", "", kClassMail, "IPM.Note" },
+        { "delivery report", "multipart/report; report-type=delivery-status; boundary=x", kClassReport,
+            "REPORT.IPM.Note.DR" },
+        { "report, upper case", "Multipart/Report; boundary=x", kClassReport, "REPORT.IPM.Note.DR" },
+        { "calendar request", "text/calendar; method=REQUEST; charset=utf-8", kClassMeetingRequest,
+            "IPM.Schedule.Meeting.Request" },
+        { "calendar without method", "text/calendar", kClassMeetingRequest, "IPM.Schedule.Meeting.Request" },
+        { "quoted method", "text/calendar; method=\"request\"", kClassMeetingRequest, "IPM.Schedule.Meeting.Request" },
+        { "calendar cancellation is no request", "text/calendar; method=CANCEL", kClassMail, "IPM.Note" },
+        { "method=REQUEST on a multipart", "multipart/alternative; boundary=b; method=REQUEST", kClassMeetingRequest,
+            "IPM.Schedule.Meeting.Request" },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.why);
+        QByteArray headers = "Subject: x\n";
+        if (!c.contentType.isEmpty())
+            headers += "Content-Type: " + c.contentType + "\n";
+        auto one = oneMessage(message(headers, "--b--\n"));
+        ASSERT_TRUE(one);
+        EXPECT_EQ(one->summary.itemClass, c.itemClass);
+        EXPECT_EQ(one->item->itemClass(), c.itemClass) << "the item gives its class before its summary";
+        EXPECT_EQ(one->item->summary().itemClass, c.itemClass);
+        EXPECT_EQ(one->item->messageClass(), QLatin1String(c.messageClass));
+    }
+}
+
+TEST(MaildirItems, DamagedMessagesAreListedWithWhatCanBeRead)
+{
+    QByteArray binary;
+    for (int i = 0; i < 5000; ++i)
+        binary += char((i * 7919) % 256);
+    struct Case {
+        const char* why;
+        QByteArray bytes;
+        QString subject;
+        bool hasDate;
+        QString body = {}; // the plain body, when it is checked
+    };
+    const Case cases[] = {
+        { "empty file", "", {}, false },
+        { "binary bytes", binary, {}, false },
+        { "no headers, only text", "Just a line of text.\nAnd another.\n", {}, false,
+            "Just a line of text.\nAnd another.\n" },
+        { "multipart without parts", "Content-Type: multipart/mixed; boundary=x\n\nno parts\n", {}, false,
+            "no parts\n" },
+        { "a 1 MB header line", "Subject: s\nX-Long: " + QByteArray(1 << 20, 'a') + "\n\nbody\n", "s", false },
+        { "a 2 MB first line without end", QByteArray(2 << 20, 'b'), {}, false },
+        { "a header that never ends", "Subject: t\n" + QByteArray(2 << 20, ' '), "t", false },
+        { "broken encoded word", "Subject: =?utf-8?q?broken\nDate: Tue, 1 Jul 2003 10:52:37 +0200\n\n",
+            "=?utf-8?q?broken", true },
+        { "bad base64 in an encoded word", "Subject: a =?utf-8?b?!!!?= b\n\n", {}, false },
+        { "unknown charset", "Subject: =?x-no-such-charset?q?abc?=\n\n", {}, false },
+        { "raw 8-bit Latin-1 subject",
+            "Subject: Gr\xFC\xDF"
+            "e\n\n",
+            QString::fromUtf8("Grüße"), false },
+        { "unreadable date", "Subject: d\nDate: the day after tomorrow\n\n", "d", false },
+        { "impossible date", "Subject: d\nDate: 31 Feb 2020 10:00:00 +0000\n\n", "d", false },
+        { "NUL bytes in a header", QByteArray("Subject: a\0b\n\n", 14), "ab", false },
+        { "CR LF line ends", "Subject: crlf\r\nDate: Tue, 1 Jul 2003 10:52:37 +0200\r\n\r\nbody\r\n", "crlf", true },
+        { "mbox From line first", "From ann@example.org Tue Jul  1 10:52:37 2003\nSubject: mbox\n\n", "mbox", false },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.why);
+        auto one = oneMessage(c.bytes);
+        ASSERT_TRUE(one);
+        if (!c.subject.isNull()) {
+            EXPECT_EQ(one->summary.subject, c.subject);
+        }
+        EXPECT_EQ(one->summary.sentOn != noDate(), c.hasDate);
+        EXPECT_EQ(one->summary.sent, c.hasDate);
+        EXPECT_EQ(one->item->rawMessage(), c.bytes);
+        EXPECT_TRUE(one->item->attachments().ok());
+        if (!c.body.isNull()) {
+            EXPECT_EQ(one->item->plainBody(), c.body);
+        }
+    }
+}
+
+TEST(MaildirItems, LongSubjectInPaddedBase64WordsIsReadWhole)
+{
+    // A long subject folded into base64 words, one of which ends in "=" padding and the next of which
+    // holds the rest of the text: the list once stopped after the padded word.
+    QString expected = QString::fromUtf8("Überlänge: ");
+    for (int i = 0; i < 8; ++i)
+        expected += QString::fromUtf8("Grüße und Küsse aus Düsseldorf, ");
+    expected += QLatin1String("Ende");
+    QByteArray folded = "Subject:";
+    const QByteArray utf8 = expected.toUtf8();
+    for (qsizetype at = 0; at < utf8.size(); at += 38) // 38 bytes: every word but the last ends in padding
+        folded += " =?UTF-8?B?" + utf8.mid(at, 38).toBase64() + "?=\n";
+    ASSERT_TRUE(folded.contains("=?=")) << "the case needs padded words";
+    auto one = oneMessage(message(folded));
+    ASSERT_TRUE(one);
+    EXPECT_EQ(one->summary.subject, expected);
+    EXPECT_EQ(one->item->summary().subject, expected);
+}
+
+TEST(MaildirItems, EncodedWordsInHeaderText)
+{
+    struct Case {
+        const char* why;
+        std::string raw;
+        QString text;
+    };
+    const Case cases[] = {
+        { "padding ends the first of two base64 words", "=?UTF-8?B?QQ==?= =?UTF-8?B?Qg==?=", "AB" },
+        { "a character split between two base64 words",
+            "=?UTF-8?B?R3LD?=\n =?UTF-8?B?vA==?=", QString::fromUtf8("Grü") },
+        { "a character split between a Q and a B word",
+            "=?UTF-8?Q?Gr=C3?= =?utf-8?B?vA==?=", QString::fromUtf8("Grü") },
+        { "different charsets are decoded apart",
+            "=?ISO-8859-1?Q?Gr=FC?= =?UTF-8?Q?=C3=9Fe?=", QString::fromUtf8("Grüße") },
+        { "text between words stays", "=?UTF-8?Q?a?= x =?UTF-8?Q?b?=", "a x b" },
+        { "plain text around a word", "Re: =?UTF-8?Q?Caf=C3=A9?= (2)", QString::fromUtf8("Re: Café (2)") },
+        { "a word inside a word", "a=?UTF-8?Q?b?=c", "abc" },
+        { "underscore is a space in Q", "=?UTF-8?Q?a_b?=", "a b" },
+        { "language after the charset", "=?UTF-8*de?Q?Gr=C3=BC=C3=9Fe?=", QString::fromUtf8("Grüße") },
+        { "a word that never closes stays as it is", "=?utf-8?q?broken", "=?utf-8?q?broken" },
+        { "an unknown encoding stays as it is", "=?utf-8?x?abc?=", "=?utf-8?x?abc?=" },
+        { "a multi-byte charset", "=?ISO-2022-JP?B?GyRCMnE1RBsoQg==?=", QString::fromUtf8("会議") },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.why);
+        EXPECT_EQ(mail::decodeHeaderText(c.raw), c.text);
+    }
+}
+
+TEST(MaildirItems, AddressListsReadAlikeInListAndItem)
+{
+    // The list reads simple address lists itself and hands the rest to GMime; so does an item of one
+    // text part, while any other item takes them from GMime's parse of the whole message. All must agree.
+    struct Case {
+        const char* why;
+        QByteArray to;
+        QString display;
+    };
+    const Case cases[] = {
+        { "names and a bare address", "Bob <bob@x.org>, carol@x.org", "Bob; carol@x.org" },
+        { "quoted name with a comma", "\"Doe, John\" <j@x.org>", "Doe, John" },
+        { "quoted name with spaces inside", "\" Doe  John \" <j@x.org>", "Doe  John" },
+        { "tab inside a name", "Doe\tJohn <j@x.org>", "Doe\tJohn" },
+        { "encoded name", "=?UTF-8?Q?J=C3=B6rg?= <j@x.org>", QString::fromUtf8("Jörg") },
+        { "empty group", "undisclosed-recipients:;", "undisclosed-recipients" },
+        { "group with members", "team: a@x.org, B <b@x.org>;", "a@x.org; B" },
+        { "comment as name", "a@x.org (Ann A)", "Ann A" },
+        { "trailing comma", "a@x.org,", "a@x.org" },
+        { "address without name in brackets", "<a@x.org>", "a@x.org" },
+        { "domain ending in a dot", "a@x.org.", "a@x.org" },
+        { "domain in punycode", "a@xn--bcher-kva.example", QString::fromUtf8("a@bücher.example") },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.why);
+        const QByteArray raw = message("To: " + c.to + "\nCc: " + c.to + "\n");
+        auto one = oneMessage(raw);
+        ASSERT_TRUE(one);
+        EXPECT_EQ(one->summary.to, c.display);
+        EXPECT_EQ(one->item->displayCc(), c.display);
+        expectReadAsTheParserReads(raw);
+    }
+}
+
+TEST(MaildirItems, RfcDates)
+{
+    struct Case {
+        const char* why;
+        const char* text;
+        std::optional<qint64> seconds;
+    };
+    const Case cases[] = {
+        { "full form", "Tue, 1 Jul 2003 10:52:37 +0200", 1057049557 },
+        { "no day name", "1 Jul 2003 10:52:37 +0200", 1057049557 },
+        { "zone comment", "Tue, 01 Jul 2003 08:52:37 +0000 (UTC)", 1057049557 },
+        { "two-digit year", "1 Jul 03 10:52:37 +0200", 1057049557 },
+        { "no seconds", "1 Jul 2003 10:52 +0200", 1057049520 },
+        { "named US zone", "1 Jul 2003 01:52:37 PDT", 1057049557 },
+        { "GMT", "1 jul 2003 08:52:37 GMT", 1057049557 },
+        { "no zone counts as UTC", "1 Jul 2003 08:52:37", 1057049557 },
+        { "leap day", "29 Feb 2024 00:00:00 +0000", 1709164800 },
+        { "no leap day", "29 Feb 2023 00:00:00 +0000", std::nullopt },
+        { "bad month", "1 Foo 2003 10:52:37 +0200", std::nullopt },
+        { "bad hour", "1 Jul 2003 25:52:37 +0200", std::nullopt },
+        { "bad zone", "1 Jul 2003 10:52:37 +02", std::nullopt },
+        { "words", "yesterday", std::nullopt },
+        { "empty", "", std::nullopt },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.why);
+        EXPECT_EQ(maildir::parseRfc5322Date(c.text), c.seconds);
+    }
+}
+
+TEST(MaildirItems, UnreadableEntriesAreErrorsThatNameThem)
+{
+    Tree tree;
+    tree.maildir(QString());
+    tree.file(QStringLiteral("cur/1.a:2,S"), kPlain);
+    ASSERT_TRUE(QDir().mkpath(tree.path("cur/2.dir:2,S"))); // a directory where a message should be
+    auto store = tree.open();
+    auto inbox = folderAt(*store, { "Inbox" });
+    Status status = inbox->items([](const ItemSummary&) {});
+    ASSERT_FALSE(status.ok());
+    EXPECT_TRUE(status.error().path.endsWith(QLatin1String("cur/2.dir:2,S"))) << qPrintable(status.error().path);
+
+    // A FIFO must be reported, not waited on.
+    ASSERT_TRUE(QDir(tree.path("cur")).rmdir(QStringLiteral("2.dir:2,S")));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(tree.path("cur/3.fifo:2,S")).constData(), 0600), 0);
+    status = inbox->items([](const ItemSummary&) {});
+    ASSERT_FALSE(status.ok());
+    EXPECT_TRUE(status.error().path.endsWith(QLatin1String("cur/3.fifo:2,S")));
+    ASSERT_TRUE(QFile::remove(tree.path("cur/3.fifo:2,S")));
+
+    if (::geteuid() == 0)
+        GTEST_SKIP() << "permissions do not stop root";
+    ::chmod(QFile::encodeName(tree.path("cur/1.a:2,S")).constData(), 0);
+    status = inbox->items([](const ItemSummary&) {});
+    ASSERT_FALSE(status.ok());
+    EXPECT_EQ(status.error().code, Error::Code::Unreadable);
+    EXPECT_TRUE(status.error().path.endsWith(QLatin1String("cur/1.a:2,S")));
+
+    ::chmod(QFile::encodeName(tree.path("cur")).constData(), 0);
+    status = inbox->items([](const ItemSummary&) {});
+    ASSERT_FALSE(status.ok());
+    EXPECT_TRUE(status.error().path.endsWith(QLatin1String("/cur")));
+    ::chmod(QFile::encodeName(tree.path("cur")).constData(), 0700);
+
+    tree.maildir(QStringLiteral("Closed"));
+    ::chmod(QFile::encodeName(tree.path("Closed")).constData(), 0);
+    auto top = store->topFolder();
+    ASSERT_TRUE(top.ok());
+    auto folders = (*top)->folders();
+    ASSERT_FALSE(folders.ok()) << "a folder that cannot be looked into is not silently left out";
+    EXPECT_TRUE(folders.error().path.contains(QLatin1String("Closed")));
+    ::chmod(QFile::encodeName(tree.path("Closed")).constData(), 0700);
+}
+
+TEST(MaildirItems, LinksThatLoopOrDangleAreSkipped)
+{
+    Tree tree;
+    tree.maildir(QStringLiteral("A"));
+    tree.maildir(QStringLiteral("A/B"));
+    tree.link(QStringLiteral("A/B/up"), tree.path("A")); // leads back up
+    tree.link(QStringLiteral(".Loop"), tree.root()); // a Maildir++ name for the root itself
+    tree.link(QStringLiteral("Gone"), tree.path("nowhere"));
+    tree.file(QStringLiteral("A/cur/1.a:2,S"), kPlain);
+    tree.link(QStringLiteral("A/cur/2.dangling:2,S"), tree.path("nowhere"));
+    tree.link(QStringLiteral("A/cur/3.self:2,S"), tree.path("A/cur/3.self:2,S"));
+    tree.file(QStringLiteral("A/B/msg"), kPlain);
+    tree.link(QStringLiteral("A/B/cur/4.linked:2,S"), tree.path("A/B/msg")); // a link to a message is read
+
+    auto store = tree.open();
+    auto top = store->topFolder();
+    ASSERT_TRUE(top.ok());
+    QStringList paths;
+    walk(**top, paths);
+    EXPECT_EQ(paths, (QStringList { "\\\\Store\\A", "\\\\Store\\A\\B" }));
+    EXPECT_EQ(itemsOf(*folderAt(*store, { "A" })).size(), 1u);
+    EXPECT_EQ(itemsOf(*folderAt(*store, { "A", "B" })).size(), 1u);
+}
+
+TEST(MaildirItems, MessagesThatMoveWhileListedAreFoundOrSkipped)
+{
+    Tree tree;
+    tree.maildir(QString());
+    tree.file(QStringLiteral("cur/1.first:2,S"), message("Subject: first\n"));
+    tree.file(QStringLiteral("cur/2.second:2,S"), message("Subject: second\n"));
+    tree.file(QStringLiteral("cur/3.third:2,S"), message("Subject: third\n"));
+    tree.file(QStringLiteral("new/4.fourth"), message("Subject: fourth\n"));
+    auto store = tree.open();
+    auto inbox = folderAt(*store, { "Inbox" });
+
+    QStringList subjects;
+    const Status status = inbox->items([&](const ItemSummary& item) {
+        if (subjects.isEmpty()) { // another client acts while the list is read
+            QFile::rename(tree.path("cur/2.second:2,S"), tree.path("cur/2.second:2,RS"));
+            QFile::remove(tree.path("cur/3.third:2,S"));
+            QFile::rename(tree.path("new/4.fourth"), tree.path("cur/4.fourth:2,"));
+        }
+        subjects += item.subject;
+    });
+    ASSERT_TRUE(status.ok());
+    subjects.sort();
+    EXPECT_EQ(subjects, (QStringList { "first", "fourth", "second" }));
+}
+
+TEST(MaildirEntryID, FindsTheMessageAfterItsFlagsChange)
+{
+    Tree tree;
+    tree.maildir(QStringLiteral(".Work"));
+    tree.file(QStringLiteral(".Work/cur/1.one:2,S"), message("Subject: one\n"));
+    tree.file(QStringLiteral(".Work/new/2.two"), message("Subject: two\n"));
+    auto store = tree.open();
+    auto work = folderAt(*store, { "Work" });
+    const auto items = itemsOf(*work);
+    ASSERT_EQ(items.size(), 2u);
+    const QString one = items[0].entryID, two = items[1].entryID;
+    EXPECT_TRUE(QRegularExpression(QStringLiteral("^[0-9A-F]+$")).match(one).hasMatch());
+    EXPECT_TRUE(store->owns(one));
+
+    auto found = store->item(one);
+    ASSERT_TRUE(found.ok());
+    EXPECT_EQ((*found)->summary().subject, QStringLiteral("one"));
+    auto parent = (*found)->parent();
+    ASSERT_TRUE(parent);
+    EXPECT_EQ(parent->folderPath(), QStringLiteral("\\\\Store\\Work"));
+
+    ASSERT_TRUE(QFile::rename(tree.path(".Work/cur/1.one:2,S"), tree.path(".Work/cur/1.one:2,RS")));
+    ASSERT_TRUE(QFile::rename(tree.path(".Work/new/2.two"), tree.path(".Work/cur/2.two:2,S")));
+    found = store->item(one);
+    ASSERT_TRUE(found.ok()) << qPrintable(found.error().describe());
+    EXPECT_EQ((*found)->summary().subject, QStringLiteral("one"));
+    found = store->item(two);
+    ASSERT_TRUE(found.ok()) << "moved from new/ to cur/";
+    EXPECT_EQ((*found)->summary().subject, QStringLiteral("two"));
+
+    // A fresh store object (another run) finds it too, and a renamed message again.
+    auto again = tree.open();
+    ASSERT_TRUE(again->item(one).ok());
+    ASSERT_TRUE(QFile::rename(tree.path(".Work/cur/1.one:2,RS"), tree.path(".Work/cur/1.one:2,FRS")));
+    EXPECT_TRUE(again->item(one).ok()) << "the folder's index is read again after the folder changed";
+
+    ASSERT_TRUE(QFile::remove(tree.path(".Work/cur/1.one:2,FRS")));
+    found = store->item(one);
+    ASSERT_FALSE(found.ok());
+    EXPECT_EQ(found.error().code, Error::Code::NotFound);
+}
+
+TEST(MaildirEntryID, BelongsToOneStoreOnly)
+{
+    Tree tree;
+    tree.maildir(QString());
+    tree.file(QStringLiteral("cur/1.a:2,S"), kPlain);
+    auto store = tree.open(QStringLiteral("Mine"));
+    auto other = tree.open(QStringLiteral("Other"));
+    const auto items = itemsOf(*folderAt(*store, { "Inbox" }));
+    ASSERT_EQ(items.size(), 1u);
+    const QString id = items[0].entryID;
+
+    EXPECT_FALSE(other->owns(id));
+    EXPECT_FALSE(other->item(id).ok());
+    const QString hostile = maildir::encodeEntryID({ "Mine", "../elsewhere", "1.a", "cur", "1.a:2,S" });
+    const QString foreign[] = { QStringLiteral("00000000ABCDEF"), QStringLiteral("xyz"), QString(), hostile };
+    for (const QString& bad : foreign) {
+        SCOPED_TRACE(qPrintable(bad));
+        EXPECT_FALSE(store->owns(bad));
+        EXPECT_FALSE(store->item(bad).ok());
+    }
+}
+
+TEST(MaildirItem, WholeMessageForSaving)
+{
+    const QByteArray bytes = "Return-Path: <ann@example.org>\r\n"
+                             "Date: Tue, 1 Jul 2003 10:52:37 +0200\r\n"
+                             "From: Ann Example <ann@example.org>\r\n"
+                             "To: Bob <bob@example.org>\r\n"
+                             "Cc: Carol <carol@example.org>, dave@example.org\r\n"
+                             "Bcc: eve@example.org\r\n"
+                             "Subject: Report\r\n"
+                             "MIME-Version: 1.0\r\n"
+                             "Content-Type: multipart/mixed; boundary=\"outer\"\r\n"
+                             "\r\n"
+                             "--outer\r\n"
+                             "Content-Type: multipart/alternative; boundary=\"alt\"\r\n"
+                             "\r\n"
+                             "--alt\r\n"
+                             "Content-Type: text/plain; charset=iso-8859-1\r\n"
+                             "Content-Transfer-Encoding: quoted-printable\r\n"
+                             "\r\n"
+                             "Gr=FC=DFe\r\n"
+                             "--alt\r\n"
+                             "Content-Type: text/html; charset=utf-8\r\n"
+                             "Content-Transfer-Encoding: base64\r\n"
+                             "\r\n"
+                             "PHA+R3LDvMOfZTwvcD4=\r\n"
+                             "--alt--\r\n"
+                             "--outer\r\n"
+                             "Content-Type: text/plain; charset=utf-8\r\n"
+                             "Content-Disposition: attachment; filename*=UTF-8''%E2%82%AC%20rates.txt\r\n"
+                             "Content-Transfer-Encoding: base64\r\n"
+                             "\r\n"
+                             "cmF0ZXM=\r\n"
+                             "--outer\r\n"
+                             "Content-Type: image/png\r\n"
+                             "Content-ID: <logo>\r\n"
+                             "\r\n"
+                             "PNG\r\n"
+                             "--outer\r\n"
+                             "Content-Type: message/rfc822\r\n"
+                             "\r\n"
+                             "Subject: Inner\r\n"
+                             "From: x@example.org\r\n"
+                             "\r\n"
+                             "inner body\r\n"
+                             "--outer--\r\n";
+    Tree tree;
+    tree.maildir(QStringLiteral("Box"));
+    tree.file(QStringLiteral("Box/cur/1.whole:2,S"), bytes);
+    auto store = tree.open();
+    const auto items = itemsOf(*folderAt(*store, { "Box" }));
+    ASSERT_EQ(items.size(), 1u);
+    auto found = store->item(items[0].entryID);
+    ASSERT_TRUE(found.ok());
+    const MailItem& item = **found;
+
+    EXPECT_EQ(item.rawMessage(), bytes);
+    EXPECT_EQ(item.messageClass(), QStringLiteral("IPM.Note"));
+    EXPECT_EQ(item.summary().subject, QStringLiteral("Report"));
+    EXPECT_EQ(item.summary().entryID, items[0].entryID);
+    EXPECT_EQ(item.senderName(), QStringLiteral("Ann Example"));
+    EXPECT_EQ(item.displayCc(), QStringLiteral("Carol; dave@example.org"));
+    EXPECT_EQ(item.plainBody(), QString::fromUtf8("Grüße"));
+    EXPECT_EQ(item.htmlBody(), QString::fromUtf8("<p>Grüße</p>"));
+    EXPECT_TRUE(item.rtfBody().isEmpty());
+    EXPECT_TRUE(item.transportHeaders().startsWith(QLatin1String("Return-Path: <ann@example.org>\r\n")));
+    EXPECT_TRUE(item.transportHeaders().endsWith(QLatin1String("boundary=\"outer\"\r\n")));
+
+    const QList<Recipient> recipients = item.recipients();
+    ASSERT_EQ(recipients.size(), 4);
+    EXPECT_EQ(recipients[0].name, QStringLiteral("Bob"));
+    EXPECT_EQ(recipients[0].address, QStringLiteral("bob@example.org"));
+    EXPECT_EQ(recipients[0].type, Recipient::Type::To);
+    EXPECT_EQ(recipients[2].address, QStringLiteral("dave@example.org"));
+    EXPECT_EQ(recipients[2].type, Recipient::Type::Cc);
+    EXPECT_EQ(recipients[3].address, QStringLiteral("eve@example.org"));
+    EXPECT_EQ(recipients[3].type, Recipient::Type::Bcc);
+
+    auto attachments = item.attachments();
+    ASSERT_TRUE(attachments.ok());
+    ASSERT_EQ(attachments->size(), 3u);
+    const Attachment& rates = *(*attachments)[0];
+    EXPECT_EQ(rates.fileName(), QString::fromUtf8("€ rates.txt"));
+    EXPECT_EQ(rates.mimeType(), QStringLiteral("text/plain"));
+    EXPECT_EQ(*rates.data(), QByteArray("rates"));
+    EXPECT_EQ(rates.embeddedMessage(), nullptr);
+    const Attachment& logo = *(*attachments)[1];
+    EXPECT_EQ(logo.mimeType(), QStringLiteral("image/png")) << "an inline part without name is kept too";
+    EXPECT_TRUE(logo.fileName().isEmpty());
+    const Attachment& inner = *(*attachments)[2];
+    EXPECT_EQ(inner.mimeType(), QStringLiteral("message/rfc822"));
+    EXPECT_EQ(inner.fileName(), QStringLiteral("Inner.eml"));
+    auto embedded = inner.embeddedMessage();
+    ASSERT_TRUE(embedded);
+    EXPECT_EQ(embedded->summary().subject, QStringLiteral("Inner"));
+    EXPECT_EQ(embedded->summary().senderEmailAddress, QStringLiteral("x@example.org"));
+    EXPECT_EQ(embedded->summary().creationTime, noDate());
+    EXPECT_EQ(embedded->plainBody(), QStringLiteral("inner body"))
+        << "the line break before a boundary is the boundary's";
+    EXPECT_EQ(embedded->parent(), nullptr);
+    EXPECT_TRUE(inner.data()->contains("inner body"));
+}
+
+TEST(MaildirItem, BodyCharsets)
+{
+    struct Case {
+        const char* why;
+        QByteArray contentType;
+        QByteArray body;
+        QString text;
+    };
+    const Case cases[] = {
+        { "windows-1252", "text/plain; charset=windows-1252", "\x80 5", QString::fromUtf8("€ 5") },
+        { "koi8-r", "text/plain; charset=koi8-r", "\xF0\xD2\xC9\xD7\xC5\xD4", QString::fromUtf8("Привет") },
+        { "unknown charset, UTF-8 bytes", "text/plain; charset=x-nonsense",
+            "Gr\xC3\xBC\xC3\x9F"
+            "e",
+            QString::fromUtf8("Grüße") },
+        { "unknown charset, Latin-1 bytes", "text/plain; charset=x-nonsense",
+            "Gr\xFC\xDF"
+            "e",
+            QString::fromUtf8("Grüße") },
+        { "no charset, Latin-1 bytes", "text/plain",
+            "Gr\xFC\xDF"
+            "e",
+            QString::fromUtf8("Grüße") },
+        { "no Content-Type at all", "", "plain\r\ntext", QStringLiteral("plain\ntext") },
+        { "declared UTF-8, Latin-1 bytes", "text/plain; charset=utf-8",
+            "Gr\xFC\xDF"
+            "e",
+            QString::fromUtf8("Grüße") },
+        { "CR LF becomes LF, a CR on its own stays", "text/plain; charset=utf-8", "\r\na\r\r\nb\rc\r\nd\r",
+            QStringLiteral("\na\r\nb\rc\nd\r") },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.why);
+        QByteArray headers = "Subject: body\n";
+        if (!c.contentType.isEmpty())
+            headers += "Content-Type: " + c.contentType + "\n";
+        auto one = oneMessage(message(headers, c.body));
+        ASSERT_TRUE(one);
+        EXPECT_EQ(one->item->plainBody(), c.text);
+    }
+}
+
+TEST(MaildirItem, OnePartMessagesReadDirectlyAsTheParserReadsThem)
+{
+    // A message of one plain text part is read without GMime's tree; whatever it reads must be what the
+    // full parse gives, and whatever it cannot be sure of must go to the parser.
+    struct Case {
+        const char* why;
+        QByteArray headers;
+        QByteArray body;
+        bool direct;
+    };
+    const QByteArray from = "From: =?ISO-8859-1?Q?J=F6rg?= <j@x.org>\n";
+    const Case cases[] = {
+        { "no MIME headers at all", "Subject: a\n", "line\r\nline\r\n", true },
+        { "8-bit UTF-8", "Content-Type: text/plain; charset=UTF-8\nContent-Transfer-Encoding: 8bit\n",
+            "Gr\xC3\xBC\xC3\x9F"
+            "e\n",
+            true },
+        { "quoted-printable Latin-1, soft line breaks",
+            "Content-Type: text/plain; charset=\"iso-8859-1\"; format=flowed\n"
+            "Content-Transfer-Encoding: Quoted-Printable\n",
+            "Gr=FC=DFe, a long=\r\n line=3D=\r\n\r\n=E4\r\n", true },
+        { "base64 in lines, HTML", "Content-Type: TEXT/HTML;\n charset=utf-8\nContent-Transfer-Encoding: base64\n",
+            "PHA+R3LDvMOfZTwv\r\ncD4=\r\n", true },
+        { "base64 that decodes to nothing", "Content-Transfer-Encoding: base64\n", "====\n", true },
+        { "empty body", "Subject: a\n", "", true },
+        { "inline disposition, trailing semicolon",
+            "Content-Type: text/plain; charset=us-ascii;\n"
+            "Content-Disposition: inline\n",
+            "text", true },
+        { "addresses of every kind",
+            "To: \"Doe, John\" <j@x.org>, team: a@x.org, B <b@x.org>;\nCc: undisclosed-recipients:;\n"
+            "Bcc: a@x.org (Ann A), <c@x.org>\nFrom: Ann \xE4 <a@x.org>\n",
+            "hi", true },
+        { "folded address list", "To: Bob <bob@x.org>,\r\n\tCarol\r\n <carol@x.org>\r\n", "hi", true },
+        { "multipart", "Content-Type: multipart/mixed; boundary=b\n",
+            "--b\nContent-Type: text/plain\n\none\n--b\nContent-Type: text/html\n\n<p>two</p>\n--b--\n", false },
+        { "named part", "Content-Type: text/plain; name=\"notes.txt\"\n", "notes", false },
+        { "attached part", "Content-Disposition: attachment\n", "notes", false },
+        { "RFC 2231 charset", "Content-Type: text/plain; charset*=utf-8''x\n", "text", false },
+        { "RFC 2231 name", "Content-Type: text/plain; name*=utf-8''a.txt\n", "text", false },
+        { "comment in the type", "Content-Type: text/plain (old mailer); charset=utf-8\n", "text", false },
+        { "uuencoded", "Content-Transfer-Encoding: x-uuencode\n", "begin 644 a.txt\n#86)C\n`\nend\n", false },
+        { "two Content-Type fields", "Content-Type: text/html\nContent-Type: text/plain\n", "<b>x</b>", false },
+        { "address list with a fault", "To: Romple.org>; Tue, (02 Feb 2021\n", "hi", false },
+        { "two To fields", "To: a@x.org\nTo: b@x.org\n", "hi", false },
+        { "white space before the first field", " Subject: a\nFrom: a@x.org\n", "hi", false },
+        { "mbox separator line", "From someone Tue Jul  1 10:52:37 2003\nSubject: a\n", "hi", false },
+        { "calendar body", "Content-Type: text/calendar; method=REQUEST\n", "BEGIN:VCALENDAR\n", false },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.why);
+        const QByteArray raw = (c.headers.contains("From:") ? QByteArray() : from) + c.headers + "\n" + c.body;
+        EXPECT_EQ(maildir::readsWithoutParser(raw), c.direct);
+        expectReadAsTheParserReads(raw);
+    }
+}
+
+TEST(MaildirItem, SampleMailboxReadsDirectlyAsTheParserReadsIt)
+{
+    QDirIterator files(QStringLiteral(SOURCE_DIR "/samples/Sample Mailbox"), QDir::Files, QDirIterator::Subdirectories);
+    int direct = 0, all = 0;
+    while (files.hasNext()) {
+        const QString path = files.next();
+        if (!path.contains(QLatin1String("/cur/")) && !path.contains(QLatin1String("/new/")))
+            continue;
+        SCOPED_TRACE(qPrintable(path));
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+        const QByteArray raw = file.readAll();
+        ++all;
+        direct += maildir::readsWithoutParser(raw) ? 1 : 0;
+        expectReadAsTheParserReads(raw);
+    }
+    EXPECT_GT(all, 30);
+    EXPECT_GT(direct, 0);
+    EXPECT_LT(direct, all);
+}
+
+TEST(MaildirStore, OpeningNeedsADirectory)
+{
+    Tree tree;
+    tree.file(QStringLiteral("file"), "x");
+    auto notADir = openMaildirStore(QStringLiteral("S"), tree.path("file"));
+    ASSERT_FALSE(notADir.ok());
+    EXPECT_EQ(notADir.error().code, Error::Code::NotAStore);
+    auto store = openMaildirStore(QStringLiteral("S"), tree.root());
+    ASSERT_TRUE(store.ok());
+    EXPECT_EQ((*store)->location(), tree.root());
+    EXPECT_EQ((*store)->name(), QStringLiteral("S"));
+    QDir(tree.root()).removeRecursively();
+    EXPECT_FALSE((*store)->topFolder().ok()) << "removed after opening";
+}
+
+TEST(MaildirStore, SampleMailboxReadsWhole)
+{
+    const QString root = QStringLiteral(SOURCE_DIR "/samples/Sample Mailbox");
+    if (!QFileInfo(root).isDir())
+        GTEST_SKIP() << "no sample store";
+    auto store = openMaildirStore(QStringLiteral("Sample Mailbox"), root);
+    ASSERT_TRUE(store.ok());
+    auto top = (*store)->topFolder();
+    ASSERT_TRUE(top.ok());
+    int count = 0;
+    std::function<void(const Folder&)> visit = [&](const Folder& folder) {
+        for (const ItemSummary& summary : itemsOf(folder)) {
+            ++count;
+            auto item = (*store)->item(summary.entryID);
+            ASSERT_TRUE(item.ok()) << qPrintable(folder.folderPath());
+            EXPECT_EQ((*item)->summary().subject, summary.subject);
+            EXPECT_FALSE(summary.subject.contains(QLatin1String("=?"))) << "an encoded word left undecoded";
+            if (summary.subject.startsWith(QString::fromUtf8("Überlänge"))) {
+                EXPECT_TRUE(summary.subject.endsWith(QLatin1String(", Ende"))) << qPrintable(summary.subject);
+            }
+            EXPECT_EQ((*item)->parent()->folderPath(), folder.folderPath());
+        }
+        auto children = folder.folders();
+        ASSERT_TRUE(children.ok());
+        for (const auto& child : *children)
+            visit(*child);
+    };
+    visit(**top);
+    EXPECT_GT(count, 0);
+}

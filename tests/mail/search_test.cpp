@@ -1,0 +1,473 @@
+// SPDX-License-Identifier: MIT
+#include "mail/search.h"
+
+#include "support/fakestore.h"
+#include "support/qtprinters.h"
+#include "support/scriptedperson.h"
+
+#include <gtest/gtest.h>
+
+using namespace quillbox;
+using namespace quillbox::test;
+
+namespace {
+
+const QString kCantAccess = QStringLiteral("Can't access the specified Mail Folder.");
+const QString kStartMessage = QStringLiteral("Error: folder path should start with \\\\");
+
+QDateTime at(const char* iso)
+{
+    return QDateTime::fromString(QLatin1String(iso), Qt::ISODate);
+}
+
+// A sent mail whose three times are all `when`.
+mail::ItemSummary mailAt(const QString& subject, const QDateTime& when, int itemClass = mail::kClassMail)
+{
+    mail::ItemSummary item;
+    item.itemClass = itemClass;
+    item.subject = subject;
+    item.creationTime = item.sentOn = item.receivedTime = when;
+    item.sent = true;
+    item.entryID = subject.toUtf8().toHex().toUpper();
+    return item;
+}
+
+FakeFolder folder(const QString& name, std::vector<mail::ItemSummary> items, std::vector<FakeFolder> below = {})
+{
+    FakeFolder f;
+    f.name = name;
+    f.items = std::move(items);
+    f.folders = std::move(below);
+    return f;
+}
+
+FakeFolder folderOf(const QString& name, const QStringList& subjects, std::vector<FakeFolder> below = {})
+{
+    std::vector<mail::ItemSummary> items;
+    for (const QString& subject : subjects)
+        items.push_back(mailAt(subject, at("2009-08-12T14:30:05")));
+    return folder(name, std::move(items), std::move(below));
+}
+
+// `iso` as the system locale writes a date in its short form, with a four-digit year when asked.
+// The tests hold under any locale: en_US writes 8/12/09, de_DE 12.08.09, C 12 Aug 2009.
+QString shortDate(const char* iso, bool fourDigitYear = false)
+{
+    const QLocale locale = QLocale::system();
+    QString format = locale.dateFormat(QLocale::ShortFormat);
+    if (fourDigitYear && !format.contains(QLatin1String("yyyy")))
+        format.replace(QLatin1String("yy"), QLatin1String("yyyy"));
+    return locale.toString(QDate::fromString(QLatin1String(iso), Qt::ISODate), format);
+}
+
+QStringList column(const ResultList& list, Column c)
+{
+    QStringList cells;
+    for (int r = 0; r < list.count(); ++r)
+        cells << list.row(r).cells.value(c);
+    return cells;
+}
+
+struct Search {
+    explicit Search(FakeFolder tree)
+        : root(std::move(tree))
+    {
+    }
+
+    FakeFolder root;
+    Settings settings;
+    ScriptedPerson person;
+    ResultList list;
+
+    void run(const QString& path)
+    {
+        SearchMailFolder(person, settings, path, list, [this] { return fakeNamespace({ &root }); });
+    }
+};
+
+// Mailbox (root1) > Inbox (in1, in2) > A (a1) > A1 (a11); Inbox > B (b1); Mailbox > Sent (s1)
+FakeFolder walkTree()
+{
+    return folderOf(QStringLiteral("Mailbox"), { "root1" },
+        { folderOf(QStringLiteral("Inbox"), { "in1", "in2" },
+              { folderOf(QStringLiteral("A"), { "a1" }, { folderOf(QStringLiteral("A1"), { "a11" }) }),
+                  folderOf(QStringLiteral("B"), { "b1" }) }),
+            folderOf(QStringLiteral("Sent"), { "s1" }) });
+}
+
+} // namespace
+
+TEST(SearchMailFolder, WalksDepthFirstWithEachFolderBeforeItsSubFolders)
+{
+    Search search { walkTree() };
+    int insertions = 0;
+    QObject::connect(&search.list, &QAbstractItemModel::rowsInserted, [&insertions] { ++insertions; });
+    search.run(QStringLiteral(R"(\\Mailbox)"));
+    EXPECT_TRUE(search.person.messages().isEmpty());
+    EXPECT_EQ(insertions, 6) << "a view is told once per folder with rows, not once per mail";
+    EXPECT_EQ(column(search.list, ColSubject), (QStringList { "root1", "in1", "in2", "a1", "a11", "b1", "s1" }));
+    EXPECT_EQ(column(search.list, ColFolder),
+        (QStringList { R"(\\Mailbox)", R"(\\Mailbox\Inbox)", R"(\\Mailbox\Inbox)", R"(\\Mailbox\Inbox\A)",
+            R"(\\Mailbox\Inbox\A\A1)", R"(\\Mailbox\Inbox\B)", R"(\\Mailbox\Sent)" }));
+
+    search.run(QStringLiteral(R"(\\Mailbox\Inbox\)"));
+    EXPECT_EQ(column(search.list, ColSubject), (QStringList { "in1", "in2", "a1", "a11", "b1" }))
+        << "a new search replaces the rows of the last one";
+}
+
+TEST(SearchMailFolder, PathProblemsAreReportedInOrderAndLeaveTheListEmpty)
+{
+    struct Case {
+        const char* why;
+        QString path;
+        QStringList messages;
+        int rows;
+    };
+    const Case cases[] = {
+        { "no leading backslashes: both messages", R"(Mailbox\Inbox)", { kStartMessage, kCantAccess }, 0 },
+        { "empty text", QString(), { kStartMessage, kCantAccess }, 0 },
+        { "unknown folder", R"(\\Mailbox\Outbox)", { kCantAccess }, 0 },
+        { "unknown store", R"(\\Elsewhere\Inbox)", { kCantAccess }, 0 },
+        { "double separator", R"(\\Mailbox\\Inbox)", { kCantAccess }, 0 },
+        { "trailing space names another folder", R"(\\Mailbox\Inbox )", { kCantAccess }, 0 },
+        { "trailing backslash", R"(\\Mailbox\Inbox\)", {}, 5 },
+        { "a folder without mail", R"(\\Mailbox\Empty)", {}, 0 },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.why);
+        FakeFolder tree = walkTree();
+        tree.folders.push_back(folderOf(QStringLiteral("Empty"), {}));
+        Search search { std::move(tree) };
+        search.list.appendRow(ResultRow { { QStringLiteral("from the last search") } });
+        search.run(c.path);
+        EXPECT_EQ(search.person.messages(), c.messages);
+        EXPECT_EQ(search.list.count(), c.rows);
+    }
+}
+
+TEST(SearchMailFolder, DateWindowBoundsAreInclusiveAtMidnight)
+{
+    const FakeFolder inbox = folder(QStringLiteral("Inbox"),
+        { mailAt("day before since", at("2009-08-09T23:59:59")), mailAt("since midnight", at("2009-08-10T00:00:00")),
+            mailAt("between", at("2009-08-11T12:00:00")), mailAt("before midnight", at("2009-08-12T00:00:00")),
+            mailAt("on the before day", at("2009-08-12T00:00:01")) });
+    struct Case {
+        const char* why;
+        QString since;
+        QString before;
+        QStringList listed;
+    };
+    const Case cases[] = {
+        { "no window", "", "",
+            { "day before since", "since midnight", "between", "before midnight", "on the before day" } },
+        { "since a day: from its midnight on", "2009-08-10", "",
+            { "since midnight", "between", "before midnight", "on the before day" } },
+        { "before a day: up to its midnight", "", "2009-08-12",
+            { "day before since", "since midnight", "between", "before midnight" } },
+        { "both, in the locale's short form", shortDate("2009-08-10"), shortDate("2009-08-12", true),
+            { "since midnight", "between", "before midnight" } },
+        { "same day: only its midnight", "2009-08-12", "2009-08-12", { "before midnight" } },
+        { "a time of day in a setting is dropped", "2009-08-10 18:00", shortDate("2009-08-12", true) + " 6:30 PM",
+            { "since midnight", "between", "before midnight" } },
+        { "text that is no date counts as no setting", "soon", "later",
+            { "day before since", "since midnight", "between", "before midnight", "on the before day" } },
+        { "since after before lists nothing", "2009-08-12", "2009-08-10", {} },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.why);
+        Search search { folder(QStringLiteral("Mailbox"), {}, { inbox }) };
+        search.settings.Since = c.since;
+        search.settings.Before = c.before;
+        search.run(QStringLiteral(R"(\\Mailbox)"));
+        EXPECT_EQ(column(search.list, ColSubject), c.listed);
+        EXPECT_TRUE(search.person.messages().isEmpty());
+    }
+}
+
+TEST(SearchMailFolder, WithoutSettingsTheWindowRunsFrom1900To2099)
+{
+    Search search { folder(QStringLiteral("Mailbox"),
+        { mailAt("too early", at("1899-12-31T23:59:59")), mailAt("first", at("1900-01-01T00:00:00")),
+            mailAt("last", at("2099-12-31T00:00:00")), mailAt("too late", at("2099-12-31T00:00:01")) }) };
+    search.run(QStringLiteral(R"(\\Mailbox)"));
+    EXPECT_EQ(column(search.list, ColSubject), (QStringList { "first", "last" }));
+}
+
+TEST(SearchMailFolder, OnlyMailItemsAreListedAtEveryLevel)
+{
+    const QDateTime when = at("2009-08-12T14:30:05");
+    Search search { folder(QStringLiteral("Mailbox"),
+        { mailAt("report", when, mail::kClassReport), mailAt("mail", when),
+            mailAt("meeting", when, mail::kClassMeetingRequest) },
+        { folder(QStringLiteral("Calendar"),
+            { mailAt("unknown class", when, 0), mailAt("deep mail", when), mailAt("note", when, 44) }) }) };
+    search.run(QStringLiteral(R"(\\Mailbox)"));
+    EXPECT_EQ(column(search.list, ColSubject), (QStringList { "mail", "deep mail" }));
+}
+
+TEST(SearchMailFolder, FailureHalfWayKeepsTheRowsFoundBefore)
+{
+    struct Case {
+        const char* why;
+        std::function<void(FakeFolder& inbox)> breakIt;
+        QStringList listed;
+    };
+    const Case cases[] = {
+        { "an item of a sub-folder cannot be read", [](FakeFolder& inbox) { inbox.folders[0].itemsFailAfter = 1; },
+            { "root1", "in1", "in2", "a1" } },
+        { "the sub-folders of a folder cannot be read", [](FakeFolder& inbox) { inbox.foldersFail = true; },
+            { "root1", "in1", "in2" } },
+        { "a folder cannot be read at all", [](FakeFolder& inbox) { inbox.itemsFailAfter = 0; }, { "root1" } },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.why);
+        Search search { walkTree() };
+        c.breakIt(search.root.folders[0]);
+        search.run(QStringLiteral(R"(\\Mailbox)"));
+        EXPECT_EQ(column(search.list, ColSubject), c.listed) << "no rows of the folders after the failure";
+        EXPECT_EQ(search.person.messages(), QStringList { kCantAccess });
+    }
+}
+
+TEST(SearchMailFolder, SettingsAreReadAsTheyStandWhenNeeded)
+{
+    // While Inbox is being read, the options change: Inbox's window was read on entering it and stays,
+    // its rows take the new date pattern, and the folder below sees the new window.
+    Search search { folderOf(QStringLiteral("Mailbox"), { "root" },
+        { folderOf(QStringLiteral("Inbox"), { "inbox" }, { folderOf(QStringLiteral("Below"), { "below" }) }) }) };
+    search.settings.DateFormat = QStringLiteral("yyyy");
+    search.root.folders[0].onItems = [&settings = search.settings] {
+        settings.DateFormat = QStringLiteral("yymmdd");
+        settings.Since = QStringLiteral("2010-01-01");
+    };
+    search.run(QStringLiteral(R"(\\Mailbox)"));
+    EXPECT_EQ(column(search.list, ColSubject), (QStringList { "root", "inbox" }));
+    EXPECT_EQ(column(search.list, ColSent), (QStringList { "2009", "090812" }));
+}
+
+// Neither the list nor the search stops at 32767 rows.
+TEST(SearchMailFolder, HasNoRowLimit)
+{
+    std::vector<mail::ItemSummary> items(40'000, mailAt("many", at("2009-08-12T14:30:05")));
+    Search search { folder(QStringLiteral("Mailbox"), std::move(items)) };
+    search.run(QStringLiteral(R"(\\Mailbox)"));
+    EXPECT_TRUE(search.person.messages().isEmpty());
+    EXPECT_EQ(search.list.count(), 40'000);
+}
+
+TEST(AddResultRow, FillsTheEightCellsAsTheStoreGivesThem)
+{
+    mail::ItemSummary item;
+    item.sent = false; // "Sent" still shows SentOn
+    item.sentOn = at("2009-08-12T14:30:05");
+    item.receivedTime = at("2009-08-13T09:00:00");
+    item.creationTime = at("2009-08-14T10:11:12");
+    item.senderEmailAddress = QStringLiteral("alice@example.org");
+    item.subject = QStringLiteral("  Re:  spaced out \t");
+    item.to = QStringLiteral("Bob; carol@example.org");
+    item.entryID = QStringLiteral("00000000ABCDEF");
+    Settings settings;
+    settings.DateFormat = QStringLiteral("yyyymmdd HHMMSS");
+    std::vector<ResultRow> rows(1); // appended after what is there
+    AddResultRow(settings, QStringLiteral(R"(\\Mailbox\Inbox)"), item, rows);
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(rows[1].cells,
+        (QStringList { "20090812 143005", "alice@example.org", "  Re:  spaced out \t", "Bob; carol@example.org",
+            "20090813 090000", "00000000ABCDEF", R"(\\Mailbox\Inbox)", "20090814 101112" }));
+}
+
+TEST(GetLatestTime, TakesTheLatestOfTheTimesThatCount)
+{
+    struct Case {
+        const char* why;
+        const char* created;
+        const char* sentOn;
+        bool sent;
+        const char* received;
+        const char* latest;
+    };
+    const Case cases[] = {
+        { "received last", "2009-01-01T00:00:00", "2009-01-02T00:00:00", true, "2009-01-03T00:00:00",
+            "2009-01-03T00:00:00" },
+        { "sent last", "2009-01-01T00:00:00", "2009-01-04T00:00:00", true, "2009-01-03T00:00:00",
+            "2009-01-04T00:00:00" },
+        { "unsent: sent time does not count", "2009-01-01T00:00:00", "2009-01-04T00:00:00", false,
+            "2009-01-03T00:00:00", "2009-01-03T00:00:00" },
+        { "created last", "2009-01-05T00:00:00", "2009-01-04T00:00:00", true, "2009-01-03T00:00:00",
+            "2009-01-05T00:00:00" },
+        { "a received time the store lacks does not count", "2009-01-01T00:00:00", "2009-01-02T00:00:00", true,
+            "4501-01-01T00:00:00", "2009-01-02T00:00:00" },
+        { "a sent time the store lacks does not count, though the mail is flagged sent", "2009-01-01T00:00:00",
+            "4501-01-01T00:00:00", true, "2009-01-03T00:00:00", "2009-01-03T00:00:00" },
+        { "no time known at all", "4501-01-01T00:00:00", "4501-01-01T00:00:00", true, "4501-01-01T00:00:00",
+            "4501-01-01T00:00:00" },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.why);
+        mail::ItemSummary item;
+        item.creationTime = at(c.created);
+        item.sentOn = at(c.sentOn);
+        item.sent = c.sent;
+        item.receivedTime = at(c.received);
+        EXPECT_EQ(GetLatestTime(item).toString(Qt::ISODate), QLatin1String(c.latest));
+    }
+}
+
+TEST(ReadDateSetting, ReadsDatesAndDropsTheTime)
+{
+    const QDateTime fallback = at("1900-01-01T00:00:00");
+    struct Case {
+        const char* why;
+        QString text;
+        const char* expected; // ISO date-time, or nullptr for the default
+    };
+    std::vector<Case> cases = {
+        { "ISO date", "2009-08-12", "2009-08-12T00:00:00" },
+        { "blanks around", "  2009-08-12 ", "2009-08-12T00:00:00" },
+        { "ISO date and time", "2009-08-12T14:30:00", "2009-08-12T00:00:00" },
+        { "ISO date, space, time", "2009-08-12 14:30:00", "2009-08-12T00:00:00" },
+        { "short form", shortDate("2009-08-12"), "2009-08-12T00:00:00" },
+        { "short form, four-digit year", shortDate("2009-08-12", true), "2009-08-12T00:00:00" },
+        { "short form and 24-hour time", shortDate("2009-08-12", true) + " 23:59", "2009-08-12T00:00:00" },
+        { "short form and 12-hour time", shortDate("2009-08-12") + " 11:59:59 PM", "2009-08-12T00:00:00" },
+        { "empty", "", nullptr },
+        { "blank", "   ", nullptr },
+        { "words", "yesterday", nullptr },
+        { "no such day", "2009-02-30", nullptr },
+        { "no such month", "2009-13-01", nullptr },
+        { "a date followed by something else", shortDate("2009-08-12", true) + " and more", nullptr },
+        { "a time alone", "14:30", nullptr },
+    };
+    if (!QLocale::system().dateFormat(QLocale::ShortFormat).contains(QLatin1String("yyyy"))) {
+        cases.push_back({ "two-digit year 29 is 2029", shortDate("2029-01-02"), "2029-01-02T00:00:00" });
+        cases.push_back({ "two-digit year 30 is 1930", shortDate("1930-01-02"), "1930-01-02T00:00:00" });
+    }
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.why);
+        SCOPED_TRACE(c.text.toStdString());
+        const QDateTime expected = c.expected ? at(c.expected) : fallback;
+        EXPECT_EQ(ReadDateSetting(c.text, fallback).toString(Qt::ISODate), expected.toString(Qt::ISODate));
+    }
+}
+
+// The bundled sample store, read by the Maildir backend.
+namespace {
+
+const QString kSampleStore = QStringLiteral(SOURCE_DIR "/samples/Sample Mailbox");
+
+mail::Namespace sampleNamespace()
+{
+    return mail::Namespace::fromStores({ { QStringLiteral("Sample Mailbox"), kSampleStore } });
+}
+
+struct SampleSearch {
+    Settings settings;
+    ScriptedPerson person;
+    ResultList list;
+
+    void run(const QString& path) { SearchMailFolder(person, settings, path, list, &sampleNamespace); }
+};
+
+// Every item of the folder and the folders below it, of every class.
+void collectItems(const mail::Folder& folder, std::vector<mail::ItemSummary>& items)
+{
+    ASSERT_TRUE(folder.items([&](const mail::ItemSummary& item) { items.push_back(item); }).ok());
+    auto children = folder.folders();
+    ASSERT_TRUE(children);
+    for (const auto& child : *children)
+        collectItems(*child, items);
+}
+
+} // namespace
+
+TEST(SearchSampleStore, FolderWithSubFoldersListsItsOwnRowsFirstThenEachSubTreeWhole)
+{
+    SampleSearch search;
+    search.settings.DateFormat = QStringLiteral("yyyymmdd HHMMSS");
+    search.run(QStringLiteral(R"(\\Sample Mailbox\Projects)"));
+    ASSERT_TRUE(search.person.messages().isEmpty()) << search.person.messages().join(u'|').toStdString();
+
+    // The folder column in runs: each folder once, Projects first, 2019 right after its parent Quillbox.
+    QStringList runs;
+    for (const QString& folder : column(search.list, ColFolder))
+        if (runs.isEmpty() || runs.last() != folder)
+            runs << folder;
+    const QString projects = QStringLiteral(R"(\\Sample Mailbox\Projects)");
+    ASSERT_EQ(runs.size(), 4) << runs.join(u'|').toStdString();
+    EXPECT_EQ(runs[0], projects);
+    EXPECT_EQ(runs.indexOf(projects + R"(\Quillbox\2019)"), runs.indexOf(projects + R"(\Quillbox)") + 1);
+    EXPECT_TRUE(runs.contains(projects + R"(\Garden Club)"));
+    EXPECT_EQ(search.list.count(), 3 + 5 + 5 + 3);
+
+    // Sent 10:00:00 +0100, delivered (topmost Received and file name) at 10:00:06.
+    const int row = column(search.list, ColSubject).indexOf(QStringLiteral("Project kickoff notes"));
+    ASSERT_GE(row, 0);
+    const QStringList cells = search.list.row(row).cells;
+    ASSERT_EQ(cells.size(), ColumnCount);
+    EXPECT_EQ(cells[ColSent], QStringLiteral("20180115 100000"));
+    EXPECT_EQ(cells[ColFrom], QStringLiteral("dana.whitfield@example.org"));
+    EXPECT_EQ(cells[ColSubject], QStringLiteral("Project kickoff notes"));
+    EXPECT_EQ(cells[ColTo], QStringLiteral("Robin Hale; Sam Okafor"));
+    EXPECT_EQ(cells[ColReceived], QStringLiteral("20180115 100006"));
+    EXPECT_EQ(cells[ColFolder], projects);
+    EXPECT_EQ(cells[ColLatestTime], QStringLiteral("20180115 100006"));
+    // The saving finds the mail again by this column alone.
+    auto item = sampleNamespace().getItemFromID(cells[ColEntryID]);
+    ASSERT_TRUE(item) << item.error().describe().toStdString();
+    EXPECT_EQ((*item)->summary().subject, QStringLiteral("Project kickoff notes"));
+}
+
+TEST(SearchSampleStore, ItemsThatAreNoMailAreNeverListed)
+{
+    std::vector<mail::ItemSummary> items;
+    {
+        const mail::Namespace ns = sampleNamespace();
+        auto top = ns.topFolder(QStringLiteral("Sample Mailbox"));
+        ASSERT_TRUE(top) << top.error().describe().toStdString();
+        collectItems(**top, items);
+    }
+    QStringList mailIDs, otherIDs;
+    for (const mail::ItemSummary& item : items)
+        (item.itemClass == mail::kClassMail ? mailIDs : otherIDs) << item.entryID;
+    ASSERT_EQ(otherIDs.size(), 2) << "the sample holds a meeting request and a delivery report";
+
+    SampleSearch search;
+    search.run(QStringLiteral(R"(\\Sample Mailbox)"));
+    EXPECT_TRUE(search.person.messages().isEmpty());
+    const QStringList listed = column(search.list, ColEntryID);
+    EXPECT_EQ(listed.size(), 58);
+    for (const QString& id : otherIDs)
+        EXPECT_FALSE(listed.contains(id));
+    for (const QString& id : mailIDs)
+        EXPECT_TRUE(listed.contains(id)) << "every mail lies inside the default window";
+}
+
+TEST(SearchSampleStore, DateWindowOnRealTimes)
+{
+    struct Case {
+        const char* why;
+        const char* since;
+        const char* before;
+        const char* subject;
+        bool listed;
+    };
+    const Case cases[] = {
+        { "sent before Since, received after it", "2016-01-01", "2016-01-02", "Happy New Year!", true },
+        { "delivered at 23:59:59 on the Before day", "2024-12-01", "2024-12-31", "Last one of the year", false },
+        { "a draft without a date is listed by its file time", "", "", "Unfinished thoughts on the garden shed", true },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.why);
+        SampleSearch search;
+        search.settings.Since = QLatin1String(c.since);
+        search.settings.Before = QLatin1String(c.before);
+        search.run(QStringLiteral(R"(\\Sample Mailbox)"));
+        EXPECT_EQ(column(search.list, ColSubject).contains(QLatin1String(c.subject)), c.listed);
+    }
+    // Sent, received and delivered at 00:00:00 on 1 May 2021: the only mail of a window of that day.
+    SampleSearch midnight;
+    midnight.settings.Since = QStringLiteral("2021-05-01");
+    midnight.settings.Before = shortDate("2021-05-01");
+    midnight.run(QStringLiteral(R"(\\Sample Mailbox)"));
+    EXPECT_EQ(column(midnight.list, ColSubject), QStringList { "Your subscription renews today" });
+}

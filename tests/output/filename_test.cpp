@@ -1,0 +1,204 @@
+// SPDX-License-Identifier: MIT
+#include "output/filename.h"
+
+#include "support/qtprinters.h"
+
+#include <gtest/gtest.h>
+
+using namespace quillbox;
+
+namespace {
+
+ResultRow sampleRow()
+{
+    return ResultRow { { QStringLiteral("090812 143005"), QStringLiteral("alice@example.org"),
+        QStringLiteral("Quarterly report"), QStringLiteral("Bob Jones; Carol"), QStringLiteral("090812 143107"),
+        QStringLiteral("00000000ABCDEF"), QStringLiteral("\\\\Store\\Inbox\\Sub"), QStringLiteral("090812 143107") } };
+}
+
+ResultRow withCell(int column, const QString& text)
+{
+    ResultRow row = sampleRow();
+    row.cells[column] = text;
+    return row;
+}
+
+Settings clips(const char* address, const char* subject)
+{
+    Settings settings;
+    settings.ClipAddress = QString::fromUtf8(address);
+    settings.ClipSubject = QString::fromUtf8(subject);
+    return settings;
+}
+
+QString expand(const char* pattern, const ResultRow& row, const Settings& settings = clips("50", "50"))
+{
+    const Result<QString> name = ExpandFileName(QString::fromUtf8(pattern), row, settings);
+    EXPECT_TRUE(name.ok()) << name.error().describe().toStdString();
+    return name.ok() ? *name : QStringLiteral("<failed>");
+}
+
+const QString kEmoji = QString::fromUtf8("\xF0\x9F\x98\x80"); // one character, two UTF-16 code units
+
+} // namespace
+
+TEST(ExpandFileName, Consequences)
+{
+    struct Case {
+        const char* why;
+        const char* pattern;
+        ResultRow row;
+        const char* expected;
+    };
+    const Case cases[] = {
+        { "default template", "%1 %2 %3", sampleRow(), "090812 143005 alice@example.org Quarterly report" },
+        { "all eight columns", "%1|%2|%3|%4|%5|%6|%7|%8", sampleRow(),
+            "090812 143005|alice@example.org|Quarterly report|Bob Jones; Carol|090812 143107|00000000ABCDEF|"
+            "\\\\Store\\Inbox\\Sub|090812 143107" },
+        { "%% after a placeholder", "%3%%", withCell(ColSubject, QStringLiteral("Growth 5")), "Growth 5%" },
+        { "%10 is %1 and the digit 0", "%10", sampleRow(), "090812 1430050" },
+        { "digits after a placeholder stay text", "%23", sampleRow(), "alice@example.org3" },
+        { "%9 is beyond the row's eight cells", "%9", sampleRow(), "%9" },
+        { "%0 is no placeholder", "%0", sampleRow(), "%0" },
+        { "a lone % at the end stays", "100%", sampleRow(), "100%" },
+        { "% before a letter stays", "%x", sampleRow(), "%x" },
+        { "%%1 is replaced as %1 first", "%%1", sampleRow(), "%090812 143005" },
+        { "%%%2: the placeholder, then the pair", "100%%%2", sampleRow(), "100%alice@example.org" },
+        { "%%%% gives two", "%%%%", sampleRow(), "%%" },
+        { "a % before an inserted value that starts with a digit forms a later placeholder", "%%1",
+            withCell(ColSent, QStringLiteral("20090812")), "alice@example.org0090812" },
+        { "a value's %5 is replaced by the later step", "%3", withCell(ColSubject, QStringLiteral("see %5")),
+            "see 090812 143107" },
+        { "a value's %1 is left, its step is over", "%3", withCell(ColSubject, QStringLiteral("see %1")), "see %1" },
+        { "a step does not rescan what it inserted", "%2", withCell(ColFrom, QStringLiteral("x%2")), "x%2" },
+        { "a value's %% loses one %", "%3", withCell(ColSubject, QStringLiteral("50%% off")), "50% off" },
+        { "a value's trailing % and the template's digit form a later placeholder", "%23",
+            withCell(ColFrom, QStringLiteral("up %")), "up Quarterly report" },
+        { "... but not an earlier one", "%32", withCell(ColSubject, QStringLiteral("up %")), "up %2" },
+        { "an empty template", "", sampleRow(), "" },
+        { "placeholders of empty cells", "%2%3", ResultRow { { QString(), QString(), QString() } }, "" },
+        { "a short row leaves higher placeholders", "%1 %4", ResultRow { { QStringLiteral("a"), QStringLiteral("b") } },
+            "a %4" },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.why);
+        EXPECT_EQ(expand(c.pattern, c.row), QString::fromUtf8(c.expected));
+    }
+}
+
+TEST(ExpandFileName, Clipping)
+{
+    struct Case {
+        const char* why;
+        Settings settings;
+        ResultRow row;
+        QString expected; // of "%1|%2|%3|%4|%5"
+    };
+    const Case cases[] = {
+        { "subject clipped, addresses whole", clips("50", "5"), sampleRow(),
+            QStringLiteral("090812 143005|alice@example.org|Quart|Bob Jones; Carol|090812 143107") },
+        { "0 empties From and To, not Subject", clips("0", "50"), sampleRow(),
+            QStringLiteral("090812 143005||Quarterly report||090812 143107") },
+        { "the address length applies to From and To", clips("5", "0"), sampleRow(),
+            QStringLiteral("090812 143005|alice||Bob J|090812 143107") },
+        { "a fraction is rounded up from a half", clips("2.5", "2.4"), sampleRow(),
+            QStringLiteral("090812 143005|ali|Qu|Bob|090812 143107") },
+        { "blanks around the number", clips(" 7 ", "+3"), sampleRow(),
+            QStringLiteral("090812 143005|alice@e|Qua|Bob Jon|090812 143107") },
+        { "a small negative fraction rounds to 0", clips("-0.4", "1e1"), sampleRow(),
+            QStringLiteral("090812 143005||Quarterly ||090812 143107") },
+        { "a length beyond the value keeps it whole", clips("999999999999", "50"), sampleRow(),
+            QStringLiteral("090812 143005|alice@example.org|Quarterly report|Bob Jones; Carol|090812 143107") },
+        { "a cut never splits a surrogate pair", clips("2", "3"),
+            withCell(ColFrom, QStringLiteral("a") + kEmoji + QStringLiteral("b")),
+            QStringLiteral("090812 143005|a|Qua|Bo|090812 143107") },
+        { "a cut after a whole pair keeps it", clips("3", "3"),
+            withCell(ColFrom, QStringLiteral("a") + kEmoji + QStringLiteral("b")),
+            QStringLiteral("090812 143005|a") + kEmoji + QStringLiteral("|Qua|Bob|090812 143107") },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.why);
+        EXPECT_EQ(expand("%1|%2|%3|%4|%5", c.row, c.settings), c.expected);
+    }
+}
+
+TEST(ExpandFileName, Failures)
+{
+    struct Case {
+        const char* why;
+        Settings settings;
+        int cells;
+        const char* setting; // named in the error, or empty
+    };
+    const Case cases[] = {
+        { "empty address length", clips("", "50"), 8, "ClipAddress" },
+        { "subject length not a number", clips("50", "abc"), 8, "ClipSubject" },
+        { "negative length", clips("-1", "50"), 8, "ClipAddress" },
+        { "number followed by text", clips("50", "5x"), 8, "ClipSubject" },
+        { "not a finite number", clips("50", "inf"), 8, "ClipSubject" },
+        { "NaN", clips("nan", "50"), 8, "ClipAddress" },
+        { "more than 20 cells", clips("50", "50"), 21, "" },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.why);
+        ResultRow row;
+        for (int i = 0; i < c.cells; ++i)
+            row.cells << QString::number(i + 1);
+        // "%1" does not use the clipped cells: a bad clip length fails all the same.
+        const Result<QString> name = ExpandFileName(QStringLiteral("%1"), row, c.settings);
+        ASSERT_FALSE(name.ok());
+        EXPECT_EQ(name.error().code, Error::Code::Invalid);
+        EXPECT_EQ(name.error().path, QString::fromUtf8(c.setting));
+    }
+}
+
+TEST(ExpandFileName, TwentyCellsAreTheLimit)
+{
+    ResultRow row;
+    for (int i = 1; i <= 20; ++i)
+        row.cells << QStringLiteral("c%1").arg(i);
+    // The template's "%20" is "%2" and "0"; only a value inserted before step 20 can bring that placeholder.
+    row.cells[2] = QStringLiteral("%20");
+    row.cells[19] = QStringLiteral("twenty");
+    EXPECT_EQ(expand("%3 %20", row), QStringLiteral("twenty c20"));
+}
+
+TEST(MakeSafeFileName, Replacements)
+{
+    struct Case {
+        const char* why;
+        QString text;
+        QString expected;
+    };
+    const Case cases[] = {
+        { "each unsafe character becomes one space, next to an existing one", QStringLiteral("a/b: c?"),
+            QStringLiteral("a b  c ") },
+        { "a folder path", QStringLiteral("\\\\Store\\Inbox\\Sub"), QStringLiteral("  Store Inbox Sub") },
+        { "all nine", QStringLiteral("\\/:*?\"<>|"), QStringLiteral("         ") },
+        { "control characters are removed, not replaced", QStringLiteral("Re\tHello\r\nWorld\x1f!"),
+            QStringLiteral("ReHelloWorld!") },
+        { "NUL is removed", QStringLiteral("a") + QChar(0) + QStringLiteral("b"), QStringLiteral("ab") },
+        { "dots, blanks, DEL and letters outside ASCII stay", QString::fromUtf8("  ..Grüße\x7f.. "),
+            QString::fromUtf8("  ..Grüße\x7f.. ") },
+        { "empty stays empty", QString(), QString() },
+        { "256 characters stay whole", QString(256, u'a'), QString(256, u'a') },
+        { "the rest beyond 256 is dropped", QString(300, u'a'), QString(256, u'a') },
+        { "removed characters do not count", QString(10, u'\t') + QString(256, u'b') + QStringLiteral("c"),
+            QString(256, u'b') },
+        { "replaced characters count", QString(300, u'?'), QString(256, u' ') },
+        { "the cut keeps a pair that ends at 256", QString(254, u'a') + kEmoji + QStringLiteral("z"),
+            QString(254, u'a') + kEmoji },
+        { "the cut does not split a pair that straddles 256", QString(255, u'a') + kEmoji, QString(255, u'a') },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.why);
+        EXPECT_EQ(MakeSafeFileName(c.text), c.expected);
+    }
+}
+
+TEST(MakeSafeFileName, CutsTheExpandedName)
+{
+    const ResultRow row = withCell(ColSubject, QString(200, u'x') + QStringLiteral(":") + QString(200, u'y'));
+    const QString safe = MakeSafeFileName(expand("%1 %3", row, clips("50", "500")));
+    EXPECT_EQ(safe, QStringLiteral("090812 143005 ") + QString(200, u'x') + QStringLiteral(" ") + QString(41, u'y'));
+}

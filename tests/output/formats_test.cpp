@@ -1,0 +1,604 @@
+// SPDX-License-Identifier: MIT
+// The saved .txt, .rtf, .html and .eml contents. The .rtf is read back with unrtf, the built .eml with
+// GMime's parser, so that what a reader sees is checked rather than the bytes we happen to write.
+#include <gmime/gmime.h>
+
+#include "core/gobjectptr.h"
+#include "output/formats.h"
+#include "support/fakemail.h"
+#include "support/qtprinters.h"
+#include "support/testenv.h"
+
+#include <QFile>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <functional>
+#include <memory>
+
+// Readable failure output for the Qt values compared below.
+void PrintTo(const QByteArray& bytes, std::ostream* os)
+{
+    *os << '"' << bytes.toStdString() << '"';
+}
+
+using namespace quillbox;
+using quillbox::mail::Recipient;
+using quillbox::test::AttachmentData;
+using quillbox::test::berlin;
+using quillbox::test::FakeMailItem;
+using quillbox::test::MailData;
+
+namespace {
+
+const QLocale kEnglish(QLocale::English, QLocale::UnitedStates);
+
+MailData simpleMail()
+{
+    MailData mail;
+    mail.summary.subject = QStringLiteral("Hello");
+    mail.summary.senderEmailAddress = QStringLiteral("alice@example.org");
+    mail.summary.sent = true;
+    mail.summary.sentOn = berlin(2009, 8, 12, 14, 30, 5);
+    mail.summary.creationTime = berlin(2009, 8, 12, 14, 29, 0);
+    mail.summary.to = QStringLiteral("Bob; carol@example.org");
+    mail.senderName = QStringLiteral("Alice Example");
+    mail.recipients = {
+        { QStringLiteral("Bob"), QStringLiteral("bob@example.org"), Recipient::Type::To },
+        { QString(), QStringLiteral("carol@example.org"), Recipient::Type::To },
+    };
+    mail.plainBody = QStringLiteral("Line 1\r\nLine 2\rLine 3\n");
+    return mail;
+}
+
+QString text(const MailData& mail)
+{
+    return QString::fromUtf8(formats::textContent(FakeMailItem(mail), kEnglish));
+}
+
+QString headerOf(const MailData& mail)
+{
+    return text(mail).section(QStringLiteral("\n\n"), 0, 0);
+}
+
+// ---- .txt -------------------------------------------------------------------------------------------
+
+TEST(TextContent, SimpleMailExactBytes)
+{
+    EXPECT_EQ(formats::textContent(FakeMailItem(simpleMail()), kEnglish),
+        QByteArray("From:\tAlice Example <alice@example.org>\n"
+                   "Sent:\tWednesday, 12 August 2009 14:30:05\n"
+                   "To:\tBob <bob@example.org>; carol@example.org\n"
+                   "Subject:\tHello\n"
+                   "\n"
+                   "Line 1\nLine 2\nLine 3\n"));
+}
+
+TEST(TextContent, HeaderLines)
+{
+    struct Case {
+        const char* why;
+        std::function<void(MailData&)> change;
+        const char* expected;
+    };
+    const Case cases[] = {
+        { "Cc recipients give a Cc line after To",
+            [](MailData& m) {
+                m.recipients
+                    += Recipient { QStringLiteral("Dora"), QStringLiteral("dora@example.org"), Recipient::Type::Cc };
+            },
+            "From:\tAlice Example <alice@example.org>\nSent:\tWednesday, 12 August 2009 14:30:05\n"
+            "To:\tBob <bob@example.org>; carol@example.org\nCc:\tDora <dora@example.org>\nSubject:\tHello" },
+        { "the display-Cc text stands in when no Cc recipient is listed",
+            [](MailData& m) { m.displayCc = QStringLiteral("Dora"); },
+            "From:\tAlice Example <alice@example.org>\nSent:\tWednesday, 12 August 2009 14:30:05\n"
+            "To:\tBob <bob@example.org>; carol@example.org\nCc:\tDora\nSubject:\tHello" },
+        { "Bcc recipients are not listed; the display-To text stands in for missing To recipients",
+            [](MailData& m) {
+                m.recipients = { { QStringLiteral("Eve"), QStringLiteral("eve@example.org"), Recipient::Type::Bcc } };
+            },
+            "From:\tAlice Example <alice@example.org>\nSent:\tWednesday, 12 August 2009 14:30:05\n"
+            "To:\tBob; carol@example.org\nSubject:\tHello" },
+        { "a sender whose name is its address is shown once; an unsent mail has an empty Sent value",
+            [](MailData& m) {
+                m.senderName = QStringLiteral("ALICE@example.org");
+                m.summary.sent = false;
+            },
+            "From:\talice@example.org\nSent:\t\nTo:\tBob <bob@example.org>; carol@example.org\nSubject:\tHello" },
+        { "the store's no-date time is no sent time; a sender without address shows its name",
+            [](MailData& m) {
+                m.summary.sentOn = mail::noDate();
+                m.summary.senderEmailAddress.clear();
+            },
+            "From:\tAlice Example\nSent:\t\nTo:\tBob <bob@example.org>; carol@example.org\nSubject:\tHello" },
+        { "line breaks in a value stay out of the header block",
+            [](MailData& m) { m.summary.subject = QStringLiteral("Two\r\n lines\nand\rthree"); },
+            "From:\tAlice Example <alice@example.org>\nSent:\tWednesday, 12 August 2009 14:30:05\n"
+            "To:\tBob <bob@example.org>; carol@example.org\nSubject:\tTwo lines and three" },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.why);
+        MailData mail = simpleMail();
+        c.change(mail);
+        EXPECT_EQ(headerOf(mail), QString::fromUtf8(c.expected));
+    }
+}
+
+TEST(TextContent, SentTimeUsesTheLocaleNamesInAFixedPattern)
+{
+    MailData mail = simpleMail();
+    mail.summary.sentOn = berlin(2021, 3, 5, 9, 7, 3);
+    EXPECT_TRUE(QString::fromUtf8(formats::textContent(FakeMailItem(mail), QLocale(QLocale::German, QLocale::Germany)))
+                    .contains(QStringLiteral("\nSent:\tFreitag, 5 März 2021 09:07:03\n")));
+    EXPECT_TRUE(text(mail).contains(QStringLiteral("\nSent:\tFriday, 5 March 2021 09:07:03\n")));
+}
+
+TEST(TextContent, HtmlOnlyMailIsReducedToText)
+{
+    MailData mail = simpleMail();
+    mail.plainBody.clear();
+    mail.htmlBody = QStringLiteral("<html><head><title>Ignored</title><style>p { color: red }</style></head>"
+                                   "<body><p>Gr&uuml;&szlig;e &amp; welcome,<br>Bob</p>"
+                                   "<script>document.write('no')</script><div>&#8364;&nbsp;5</div></body></html>");
+    EXPECT_EQ(text(mail).section(QStringLiteral("\n\n"), 1), QString::fromUtf8("Grüße & welcome,\nBob\n\n€ 5\n"));
+}
+
+TEST(HtmlToText, Reductions)
+{
+    struct Case {
+        const char* why;
+        const char* html;
+        const char* expected;
+    };
+    const Case cases[] = {
+        { "named references of markup and Latin-1, both ends of the table",
+            "&lt;a&gt; &amp; &quot;q&quot; &nbsp;&Auml;&yuml;", "<a> & \"q\"  Äÿ\n" },
+        { "decimal and hexadecimal references, windows-1252 meaning of 128-159",
+            "&#233;&#xE9;&#XE9;&#150;&#146;&#x20AC", "ééé–’€\n" },
+        { "beyond U+FFFF, as one reference or as two halves", "&#x1F600;&#55357;&#56832;", "😀😀\n" },
+        { "NUL, a lone half and numbers beyond Unicode are replaced", "a&#0;b&#xD800;c&#99999999999;",
+            "a\uFFFDb\uFFFDc\uFFFD\n" },
+        { "an ampersand that starts no known reference is text", "&bogus; & AT&T &#; &", "&bogus; & AT&T &#; &\n" },
+        { "a < that starts no tag is text", "a < b <3 c <ü", "a < b <3 c <ü\n" },
+        { "white space collapses, at line starts too", "  one \n\t two  <p>  three  </p>", "one two\n\nthree\n" },
+        { "br breaks the line, empty lines by several br", "a<br>b<BR/><br />c", "a\nb\n\nc\n" },
+        { "paragraphs and headings leave an empty line, once", "<h1>T</h1><p>x</p><p></p><P>y</P>", "T\n\nx\n\ny\n" },
+        { "divs, list items and table rows start lines; cells are separated",
+            "<div><ul><li>x</li><li>y</li></ul></div><table><tr><td>a</td><td>b</td></tr><tr><th>c</th></tr></table>",
+            "x\ny\na b\nc\n" },
+        { "script, style, head and title are dropped, with markup-like content",
+            "<head><title>T</title><style>p{}</style></head><body>Hi<script>if (a<b) x('</p>');</script> "
+            "there<STYLE>.x{}</STYLE></body>",
+            "Hi there\n" },
+        { "a head that is never closed ends at the body", "<html><head><meta charset=x><body>y", "y\n" },
+        { "an unclosed script drops the rest", "a<script>b", "a\n" },
+        { "comments, doctype and processing instructions are dropped",
+            "<!DOCTYPE html><?xml version=\"1.0\"?>a<!-- <p>hidden</p> -->b<!-- open", "ab\n" },
+        { "a quoted > does not end the tag", "<a title=\"x>y\" href='>'>link</a> <o:p>z</o:p>", "link z\n" },
+        { "pre keeps its white space and line ends", "<pre>a  b\r\n  c</pre>d  e", "a  b\n  c\nd e\n" },
+        { "nbsp keeps trailing blanks from piling up at line ends", "<p>&nbsp;</p><p>x&nbsp;</p>", "x\n" },
+        { "nothing visible gives nothing", "<html><body> <br> </body></html>", "" },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.why);
+        EXPECT_EQ(formats::htmlToText(QString::fromUtf8(c.html)), QString::fromUtf8(c.expected));
+    }
+}
+
+// ---- .rtf -------------------------------------------------------------------------------------------
+
+// The text unrtf reads from `rtf`. unrtf's text output shows every \u character as "?", its HTML output
+// keeps them as character references (the halves of a character beyond U+FFFF as two of them), so the
+// HTML is read and reduced to text.
+QString unrtfText(const QByteArray& rtf)
+{
+    const QString unrtf = QStandardPaths::findExecutable(QStringLiteral("unrtf"));
+    if (unrtf.isEmpty()) {
+        ADD_FAILURE() << "unrtf is not installed (scripts/setup.sh installs it)";
+        return {};
+    }
+    QTemporaryDir dir;
+    QFile file(dir.filePath(QStringLiteral("mail.rtf")));
+    if (!file.open(QIODevice::WriteOnly) || file.write(rtf) != rtf.size()) {
+        ADD_FAILURE() << "cannot write " << file.fileName().toStdString();
+        return {};
+    }
+    file.close();
+    QProcess process;
+    process.start(unrtf, { QStringLiteral("--html"), file.fileName() });
+    if (!process.waitForFinished(30000) || process.exitCode() != 0) {
+        ADD_FAILURE() << "unrtf failed: " << process.readAllStandardError().toStdString();
+        return {};
+    }
+    return formats::htmlToText(QString::fromUtf8(process.readAllStandardOutput()));
+}
+
+TEST(RtfContent, ReadsBackWithUnrtf)
+{
+    MailData mail = simpleMail();
+    mail.summary.subject = QStringLiteral("Grüße {aus} \\Köln\\ — 日本語 😀");
+    mail.plainBody = QStringLiteral("Straße\tTab\r\nZeile zwei: 中文 🎉 {}\n\nEnde");
+    const QByteArray rtf = formats::rtfContent(FakeMailItem(mail), kEnglish);
+
+    EXPECT_TRUE(rtf.startsWith("{\\rtf1\\ansi\\ansicpg1252\\deff0{\\fonttbl{\\f0 Calibri;}}"));
+    EXPECT_TRUE(std::all_of(rtf.begin(), rtf.end(), [](char c) { return uchar(c) < 0x80; }))
+        << "every character outside ASCII is escaped";
+
+    const QString read = unrtfText(rtf);
+    EXPECT_TRUE(read.contains(QStringLiteral("Grüße {aus} \\Köln\\ — 日本語 😀"))) << read.toStdString();
+    EXPECT_TRUE(read.contains(QStringLiteral("Bob <bob@example.org>; carol@example.org"))) << read.toStdString();
+    EXPECT_TRUE(read.contains(QStringLiteral("Straße"))) << read.toStdString();
+    EXPECT_TRUE(read.contains(QStringLiteral("\nZeile zwei: 中文 🎉 {}\n"))) << read.toStdString();
+    EXPECT_TRUE(read.endsWith(QStringLiteral("\nEnde\n"))) << read.toStdString();
+    // One \par per line: the empty line survives as a line break of its own.
+    EXPECT_EQ(rtf.count("\\par\n"), text(mail).count(u'\n') + 1);
+}
+
+TEST(RtfContent, StoredRtfBodyIsWrittenAsItIs)
+{
+    MailData mail = simpleMail();
+    mail.rtfBody = QByteArray("{\\rtf1\\ansi\\ansicpg1252{\\*\\htmltag1 <p>}Stored \\'e4 body\\par}\r\n\0tail", 48);
+    EXPECT_EQ(formats::rtfContent(FakeMailItem(mail), kEnglish), mail.rtfBody);
+}
+
+// ---- .html ------------------------------------------------------------------------------------------
+
+// The .html content with its header table (from "<table" to "<hr>\n") replaced by "[T]".
+QString htmlWithMarker(const MailData& mail)
+{
+    static const QRegularExpression table(
+        QStringLiteral("\\n<table.*</table>\\n<hr>\\n"), QRegularExpression::DotMatchesEverythingOption);
+    QString html = QString::fromUtf8(formats::htmlContent(FakeMailItem(mail), kEnglish));
+    EXPECT_EQ(html.count(table), 1) << html.toStdString();
+    return html.replace(table, QStringLiteral("[T]"));
+}
+
+TEST(HtmlContent, CharsetDeclarationAndHeaderPlace)
+{
+    struct Case {
+        const char* why;
+        const char* body;
+        const char* expected;
+    };
+    const Case cases[] = {
+        { "a declared ISO-8859-1 becomes utf-8, the table follows <body ...>",
+            "<html><head><meta http-equiv=\"Content-Type\" content=\"text/html; charset=iso-8859-1\"></head>"
+            "<body bgcolor=\"white\"><p>Grüße</p></body></html>",
+            "<html><head><meta http-equiv=\"Content-Type\" content=\"text/html; charset=utf-8\"></head>"
+            "<body bgcolor=\"white\">[T]<p>Grüße</p></body></html>" },
+        { "<meta charset> is rewritten too", "<HTML><HEAD><META CHARSET='windows-1252'></HEAD><BODY>x</BODY></HTML>",
+            "<HTML><HEAD><META CHARSET='utf-8'></HEAD><BODY>[T]x</BODY></HTML>" },
+        { "no declaration: one is put into the head", "<html><head><title>t</title></head><body>x</body></html>",
+            "<html><head><meta charset=\"utf-8\"><title>t</title></head><body>[T]x</body></html>" },
+        { "no head: one is made; no body tag: the table follows the head",
+            "<!DOCTYPE html><html lang=\"de\"><p>x</p></html>",
+            "<!DOCTYPE html><html lang=\"de\"><head><meta charset=\"utf-8\"></head>[T]<p>x</p></html>" },
+        { "a fragment gets the declaration and the table in front, after a doctype", "<!doctype html>\n<p>x</p>",
+            "<!doctype html>\n<meta charset=\"utf-8\">[T]<p>x</p>" },
+        { "an empty charset declares nothing", "<head><meta charset=\"\"></head><body>x</body>",
+            "<head><meta charset=\"utf-8\"><meta charset=\"\"></head><body>[T]x</body>" },
+        { "<header> is no head", "<header>h</header><p>x</p>",
+            "<meta charset=\"utf-8\">[T]<header>h</header><p>x</p>" },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.why);
+        MailData mail = simpleMail();
+        mail.htmlBody = QString::fromUtf8(c.body);
+        EXPECT_EQ(htmlWithMarker(mail), QString::fromUtf8(c.expected));
+    }
+}
+
+TEST(HtmlContent, HeaderValuesAreEscaped)
+{
+    MailData mail = simpleMail();
+    mail.summary.subject = QStringLiteral("<script>alert(\"x\")</script> & Grüße");
+    mail.htmlBody = QStringLiteral("<body><p>Body</p></body>");
+    const QString html = QString::fromUtf8(formats::htmlContent(FakeMailItem(mail), kEnglish));
+    EXPECT_FALSE(html.contains(QStringLiteral("<script"))) << html.toStdString();
+    EXPECT_TRUE(html.contains(QStringLiteral("&lt;script&gt;alert(&quot;x&quot;)&lt;/script&gt; &amp; Grüße")));
+    EXPECT_TRUE(html.contains(QStringLiteral("Alice Example &lt;alice@example.org&gt;")));
+    // What a reader shows: the header lines, then the body.
+    EXPECT_EQ(formats::htmlToText(html),
+        QStringLiteral("From: Alice Example <alice@example.org>\n"
+                       "Sent: Wednesday, 12 August 2009 14:30:05\n"
+                       "To: Bob <bob@example.org>; carol@example.org\n"
+                       "Subject: <script>alert(\"x\")</script> & Grüße\n"
+                       "\n"
+                       "Body\n"));
+}
+
+TEST(HtmlContent, PlainBodyGoesIntoPre)
+{
+    MailData mail = simpleMail();
+    mail.summary.subject = QStringLiteral("a <b> title");
+    mail.plainBody = QStringLiteral("if a < b && c > d:\r\n    print(\"ü\")\r\n");
+    const QByteArray bytes = formats::htmlContent(FakeMailItem(mail), kEnglish);
+    const QString html = QString::fromUtf8(bytes);
+    EXPECT_TRUE(html.startsWith(QStringLiteral("<!DOCTYPE html>\n<html>\n<head>\n<meta charset=\"utf-8\">\n"
+                                               "<title>a &lt;b&gt; title</title>")));
+    EXPECT_TRUE(
+        html.contains(QStringLiteral("<hr>\n<pre>if a &lt; b &amp;&amp; c &gt; d:\n    print(&quot;ü&quot;)\n</pre>")));
+    EXPECT_FALSE(bytes.contains('\r'));
+}
+
+// ---- .eml -------------------------------------------------------------------------------------------
+
+GPtr<GMimeMessage> parse(const QByteArray& bytes)
+{
+    g_mime_init();
+    GPtr<GMimeStream> stream(g_mime_stream_mem_new_with_buffer(bytes.constData(), size_t(bytes.size())));
+    GPtr<GMimeParser> parser(g_mime_parser_new_with_stream(stream.get()));
+    return GPtr<GMimeMessage>(g_mime_parser_construct_message(parser.get(), nullptr));
+}
+
+QByteArray decoded(GMimeObject* object)
+{
+    GMimeDataWrapper* content = g_mime_part_get_content(GMIME_PART(object));
+    GPtr<GMimeStream> stream(g_mime_stream_mem_new());
+    g_mime_data_wrapper_write_to_stream(content, stream.get());
+    GByteArray* bytes = g_mime_stream_mem_get_byte_array(GMIME_STREAM_MEM(stream.get()));
+    return QByteArray(reinterpret_cast<const char*>(bytes->data), qsizetype(bytes->len));
+}
+
+QString decodedText(GMimeObject* object)
+{
+    return QString::fromUtf8(decoded(object)).replace(QLatin1String("\r\n"), QLatin1String("\n"));
+}
+
+QString mimeType(GMimeObject* object)
+{
+    char* type = g_mime_content_type_get_mime_type(g_mime_object_get_content_type(object));
+    const QString out = QString::fromUtf8(type);
+    g_free(type);
+    return out;
+}
+
+QStringList addresses(GMimeMessage* message, GMimeAddressType type)
+{
+    QStringList out;
+    InternetAddressList* list = g_mime_message_get_addresses(message, type);
+    for (int i = 0; list && i < internet_address_list_length(list); ++i) {
+        InternetAddress* address = internet_address_list_get_address(list, i);
+        out += QString::fromUtf8(internet_address_get_name(address)) + u'|'
+            + QString::fromUtf8(internet_address_mailbox_get_addr(INTERNET_ADDRESS_MAILBOX(address)));
+    }
+    return out;
+}
+
+QByteArray allByteValues()
+{
+    QByteArray bytes;
+    for (int round = 0; round < 3; ++round)
+        for (int value = 0; value < 256; ++value)
+            bytes += char(value);
+    return bytes;
+}
+
+MailData richMail()
+{
+    MailData mail = simpleMail();
+    mail.summary.subject
+        = QStringLiteral("Grüße aus Köln — 日本語 😀, and a subject long enough to be folded over lines");
+    mail.senderName = QStringLiteral("Jörg Müller");
+    mail.recipients = {
+        { QStringLiteral("Zoë Ångström"), QStringLiteral("zoe@example.org"), Recipient::Type::To },
+        { QString(), QStringLiteral("carol@example.org"), Recipient::Type::To },
+        { QStringLiteral("Dora, D."), QStringLiteral("dora@example.org"), Recipient::Type::Cc },
+        { QStringLiteral("Eve"), QStringLiteral("eve@example.org"), Recipient::Type::Bcc },
+    };
+    mail.plainBody = QStringLiteral("Hallo Zoë,\r\n\r\n=3D not an escape. 日本語 😀\r\n.\r\nFrom here on\r\n");
+    mail.htmlBody = QStringLiteral("<html><head><meta charset=\"iso-8859-1\"></head><body><p>Hallo Zoë, 😀</p>"
+                                   "</body></html>");
+    MailData inner;
+    inner.summary.subject = QStringLiteral("Innen drin");
+    inner.summary.senderEmailAddress = QStringLiteral("inner@example.org");
+    inner.plainBody = QStringLiteral("Inner body ü\n");
+    inner.attachments.push_back({ QStringLiteral("inner.txt"), QStringLiteral("text/plain"), "inner\n", {}, {} });
+    mail.attachments = {
+        { QStringLiteral("Übersicht 日本.bin"), QStringLiteral("application/x-test"), allByteValues(), {}, {} },
+        { QStringLiteral("notes.txt"), QStringLiteral("text/plain"), QByteArray("a\nb\r\nc\r"), {}, {} },
+        { QStringLiteral("odd.dat"), QStringLiteral("not a type"), QByteArray("x"), {}, {} },
+        { QStringLiteral("Innen.msg"), QStringLiteral("application/vnd.ms-outlook"), {}, {},
+            std::make_shared<MailData>(inner) },
+    };
+    return mail;
+}
+
+TEST(EmlContent, RawMessageIsWrittenByteForByte)
+{
+    MailData mail = simpleMail();
+    mail.rawMessage
+        = QByteArray("From: a@example.org\nSubject: =?iso-8859-1?q?Gr=FC=DFe?=\n\nBody \xe4\r\nmixed\n", 68);
+    const Result<QByteArray> eml = formats::emlContent(FakeMailItem(mail));
+    ASSERT_TRUE(eml.ok());
+    EXPECT_EQ(*eml, mail.rawMessage);
+}
+
+TEST(EmlContent, BuiltMessageReadsBackWithGMime)
+{
+    const MailData mail = richMail();
+    const Result<QByteArray> eml = formats::emlContent(FakeMailItem(mail));
+    ASSERT_TRUE(eml.ok()) << eml.error().describe().toStdString();
+
+    EXPECT_TRUE(std::all_of(eml->begin(), eml->end(), [](char c) { return uchar(c) < 0x80; }))
+        << "headers are encoded, bodies quoted-printable or base64";
+    EXPECT_EQ(eml->count("\r\n"), eml->count('\n')) << "every line ends in CR LF";
+    EXPECT_TRUE(eml->contains("filename*=UTF-8''%C3%9Cbersicht%20%E6%97%A5%E6%9C%AC.bin"));
+    EXPECT_EQ(eml->count("MIME-Version: 1.0\r\n"), 2) << "the message's and the attached mail's";
+
+    const GPtr<GMimeMessage> message = parse(*eml);
+    ASSERT_TRUE(message);
+    EXPECT_EQ(QString::fromUtf8(g_mime_message_get_subject(message.get())), mail.summary.subject);
+    EXPECT_EQ(addresses(message.get(), GMIME_ADDRESS_TYPE_FROM),
+        QStringList { QStringLiteral("Jörg Müller|alice@example.org") });
+    EXPECT_EQ(addresses(message.get(), GMIME_ADDRESS_TYPE_TO),
+        (QStringList { QStringLiteral("Zoë Ångström|zoe@example.org"), QStringLiteral("|carol@example.org") }));
+    EXPECT_EQ(
+        addresses(message.get(), GMIME_ADDRESS_TYPE_CC), QStringList { QStringLiteral("Dora, D.|dora@example.org") });
+    EXPECT_EQ(addresses(message.get(), GMIME_ADDRESS_TYPE_BCC), QStringList { QStringLiteral("Eve|eve@example.org") });
+    GDateTime* date = g_mime_message_get_date(message.get());
+    ASSERT_NE(date, nullptr);
+    EXPECT_EQ(g_date_time_to_unix(date), mail.summary.sentOn.toSecsSinceEpoch());
+    EXPECT_EQ(g_date_time_get_utc_offset(date) / G_TIME_SPAN_SECOND, 2 * 3600);
+
+    GMimeObject* top = g_mime_message_get_mime_part(message.get());
+    ASSERT_TRUE(GMIME_IS_MULTIPART(top));
+    EXPECT_EQ(mimeType(top), QStringLiteral("multipart/mixed"));
+    GMimeMultipart* mixed = GMIME_MULTIPART(top);
+    ASSERT_EQ(g_mime_multipart_get_count(mixed), 1 + int(mail.attachments.size()));
+
+    GMimeObject* alternative = g_mime_multipart_get_part(mixed, 0);
+    EXPECT_EQ(mimeType(alternative), QStringLiteral("multipart/alternative"));
+    ASSERT_TRUE(GMIME_IS_MULTIPART(alternative));
+    ASSERT_EQ(g_mime_multipart_get_count(GMIME_MULTIPART(alternative)), 2);
+    GMimeObject* plain = g_mime_multipart_get_part(GMIME_MULTIPART(alternative), 0);
+    GMimeObject* html = g_mime_multipart_get_part(GMIME_MULTIPART(alternative), 1);
+    EXPECT_EQ(mimeType(plain), QStringLiteral("text/plain"));
+    EXPECT_STREQ(g_mime_object_get_content_type_parameter(plain, "charset"), "utf-8");
+    EXPECT_EQ(decodedText(plain), QString(mail.plainBody).replace(QLatin1String("\r\n"), QLatin1String("\n")));
+    EXPECT_EQ(mimeType(html), QStringLiteral("text/html"));
+    EXPECT_EQ(decodedText(html), QString(mail.htmlBody).replace(QStringLiteral("iso-8859-1"), QStringLiteral("utf-8")));
+
+    struct Expected {
+        const char* why;
+        const char* mimeType;
+    };
+    const Expected leaves[] = {
+        { "binary data with every byte value and a non-ASCII name", "application/x-test" },
+        { "text attachment keeps its own line ends", "text/plain" },
+        { "an unusable MIME type becomes application/octet-stream", "application/octet-stream" },
+    };
+    for (int i = 0; i < 3; ++i) {
+        SCOPED_TRACE(leaves[i].why);
+        GMimeObject* part = g_mime_multipart_get_part(mixed, i + 1);
+        ASSERT_TRUE(GMIME_IS_PART(part));
+        EXPECT_EQ(mimeType(part), QString::fromLatin1(leaves[i].mimeType));
+        EXPECT_EQ(g_mime_part_get_content_encoding(GMIME_PART(part)), GMIME_CONTENT_ENCODING_BASE64);
+        EXPECT_EQ(QString::fromUtf8(g_mime_part_get_filename(GMIME_PART(part))), mail.attachments[size_t(i)].fileName);
+        EXPECT_EQ(decoded(part), mail.attachments[size_t(i)].data);
+    }
+
+    GMimeObject* attached = g_mime_multipart_get_part(mixed, 4);
+    ASSERT_TRUE(GMIME_IS_MESSAGE_PART(attached));
+    EXPECT_EQ(mimeType(attached), QStringLiteral("message/rfc822"));
+    EXPECT_STREQ(g_mime_object_get_content_disposition_parameter(attached, "filename"), "Innen.msg");
+    GMimeMessage* inner = g_mime_message_part_get_message(GMIME_MESSAGE_PART(attached));
+    ASSERT_NE(inner, nullptr);
+    EXPECT_EQ(QString::fromUtf8(g_mime_message_get_subject(inner)), QStringLiteral("Innen drin"));
+    GMimeObject* innerTop = g_mime_message_get_mime_part(inner);
+    ASSERT_TRUE(GMIME_IS_MULTIPART(innerTop));
+    ASSERT_EQ(g_mime_multipart_get_count(GMIME_MULTIPART(innerTop)), 2);
+    EXPECT_EQ(decodedText(g_mime_multipart_get_part(GMIME_MULTIPART(innerTop), 0)), QStringLiteral("Inner body ü\n"));
+    EXPECT_EQ(decoded(g_mime_multipart_get_part(GMIME_MULTIPART(innerTop), 1)), QByteArray("inner\n"));
+}
+
+TEST(EmlContent, TransportHeadersAreKeptExceptTheBodyDescription)
+{
+    MailData mail = simpleMail();
+    mail.summary.subject = QStringLiteral("Property subject");
+    mail.transportHeaders
+        = QStringLiteral("Microsoft Mail Internet Headers Version 2.0\r\n"
+                         "Received: from mx.example.org\r\n\tby mail.example.com; Wed, 12 Aug 2009 12:30:07 +0000\r\n"
+                         "From: \"Original Sender\" <orig@example.com>\r\n"
+                         "Subject: =?utf-8?q?Gr=C3=BC=C3=9Fe?= original\r\n"
+                         "Message-ID: <abc@example.com>\r\n"
+                         "MIME-Version: 1.0\r\n"
+                         "Content-Type: text/plain;\r\n charset=\"iso-8859-1\"\r\n"
+                         "Content-Transfer-Encoding: quoted-printable\r\n"
+                         "X-Custom: kept\r\n"
+                         "\r\n");
+    const Result<QByteArray> eml = formats::emlContent(FakeMailItem(mail));
+    ASSERT_TRUE(eml.ok());
+    const QByteArray headers = eml->left(eml->indexOf("\r\n\r\n") + 2);
+
+    EXPECT_TRUE(
+        headers.startsWith("Received: from mx.example.org\r\n\tby mail.example.com; Wed, 12 Aug 2009 "
+                           "12:30:07 +0000\r\nFrom: \"Original Sender\" <orig@example.com>\r\n"
+                           "Subject: =?utf-8?q?Gr=C3=BC=C3=9Fe?= original\r\nMessage-ID: <abc@example.com>\r\n"))
+        << headers.toStdString();
+    EXPECT_TRUE(headers.contains("X-Custom: kept\r\n"));
+    EXPECT_FALSE(headers.contains("Microsoft Mail"));
+    EXPECT_FALSE(eml->contains("iso-8859-1"));
+    EXPECT_FALSE(eml->contains("quoted-printable"));
+    EXPECT_EQ(headers.count("MIME-Version:"), 1);
+    EXPECT_EQ(headers.count("Content-Type:"), 1);
+    EXPECT_EQ(headers.count("Subject:"), 1);
+    EXPECT_EQ(headers.count("From:"), 1);
+
+    const GPtr<GMimeMessage> message = parse(*eml);
+    ASSERT_TRUE(message);
+    EXPECT_EQ(QString::fromUtf8(g_mime_message_get_subject(message.get())), QStringLiteral("Grüße original"));
+    EXPECT_STREQ(g_mime_message_get_message_id(message.get()), "abc@example.com");
+    // What the header block lacks comes from the properties.
+    EXPECT_EQ(addresses(message.get(), GMIME_ADDRESS_TYPE_TO),
+        (QStringList { QStringLiteral("Bob|bob@example.org"), QStringLiteral("|carol@example.org") }));
+    GDateTime* date = g_mime_message_get_date(message.get());
+    ASSERT_NE(date, nullptr);
+    EXPECT_EQ(g_date_time_to_unix(date), mail.summary.sentOn.toSecsSinceEpoch());
+    GMimeObject* body = g_mime_message_get_mime_part(message.get());
+    EXPECT_EQ(mimeType(body), QStringLiteral("text/plain"));
+    EXPECT_EQ(decodedText(body), QStringLiteral("Line 1\nLine 2\nLine 3\n"));
+}
+
+TEST(EmlContent, UnsentMailIsDatedByItsCreationTime)
+{
+    MailData mail = simpleMail();
+    mail.summary.sent = false;
+    const Result<QByteArray> eml = formats::emlContent(FakeMailItem(mail));
+    ASSERT_TRUE(eml.ok());
+    const GPtr<GMimeMessage> message = parse(*eml);
+    ASSERT_TRUE(message);
+    GDateTime* date = g_mime_message_get_date(message.get());
+    ASSERT_NE(date, nullptr);
+    EXPECT_EQ(g_date_time_to_unix(date), mail.summary.creationTime.toSecsSinceEpoch());
+    EXPECT_EQ(g_mime_message_get_message_id(message.get()), nullptr) << "no identifier is made up";
+}
+
+TEST(EmlContent, UnreadableAttachmentsAreReported)
+{
+    const Error broken { Error::Code::Unreadable, QStringLiteral("/mail/a.pst"), QStringLiteral("bad block") };
+    MailData list = simpleMail();
+    list.attachmentsError = broken;
+    MailData one = simpleMail();
+    one.attachments.push_back({ QStringLiteral("a.bin"), QStringLiteral("application/octet-stream"), {}, broken, {} });
+    MailData nested = simpleMail();
+    nested.attachments.push_back({ QStringLiteral("inner"), {}, {}, {}, std::make_shared<MailData>(one) });
+    for (const MailData& mail : { list, one, nested }) {
+        const Result<QByteArray> eml = formats::emlContent(FakeMailItem(mail));
+        ASSERT_FALSE(eml.ok());
+        EXPECT_EQ(eml.error().code, Error::Code::Unreadable);
+        EXPECT_EQ(eml.error().detail, QStringLiteral("bad block"));
+    }
+}
+
+TEST(EmlContent, AttachedMailsNestOnlySoDeep)
+{
+    std::shared_ptr<MailData> innermost = std::make_shared<MailData>(simpleMail());
+    for (int level = 0; level < 40; ++level) {
+        auto outer = std::make_shared<MailData>(simpleMail());
+        outer->attachments.push_back({ QStringLiteral("level.eml"), QStringLiteral("message/rfc822"),
+            QByteArray("Subject: x\n\nx\n"), {}, innermost });
+        innermost = outer;
+    }
+    const Result<QByteArray> eml = formats::emlContent(FakeMailItem(*innermost));
+    ASSERT_TRUE(eml.ok());
+    int depth = 0;
+    GPtr<GMimeMessage> top = parse(*eml);
+    for (GMimeMessage* message = top.get(); message;) {
+        GMimeObject* body = g_mime_message_get_mime_part(message);
+        if (!GMIME_IS_MULTIPART(body))
+            break;
+        GMimeObject* attachment = g_mime_multipart_get_part(GMIME_MULTIPART(body), 1);
+        message = GMIME_IS_MESSAGE_PART(attachment) ? g_mime_message_part_get_message(GMIME_MESSAGE_PART(attachment))
+                                                    : nullptr;
+        depth += message ? 1 : 0;
+    }
+    EXPECT_GE(depth, 32);
+    EXPECT_LT(depth, 40);
+}
+
+} // namespace

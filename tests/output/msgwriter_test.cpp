@@ -1,0 +1,652 @@
+// SPDX-License-Identifier: MIT
+// The .msg writer, checked twice: our own walk over the compound file with libgsf's reader (the
+// layout readers rely on but rarely check), and a real reader, @kenjiuno/msgreader under node, for
+// what a person opening the file would see.
+#include "core/gobjectptr.h"
+#include "output/msg/msgvalues.h"
+#include "output/msg/msgwriter.h"
+#include "support/fakemail.h"
+#include "support/qtprinters.h"
+#include "support/testenv.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTimeZone>
+#include <QtEndian>
+#include <gsf/gsf-infile-msole.h>
+#include <gsf/gsf-input-memory.h>
+#include <gsf/gsf-output-memory.h>
+#include <gsf/gsf-utils.h>
+#include <gtest/gtest.h>
+
+#include <map>
+#include <random>
+
+// Readable failure output for the Qt values compared below.
+void PrintTo(const QJsonValue& value, std::ostream* os)
+{
+    *os << QJsonDocument(QJsonArray { value }).toJson(QJsonDocument::Compact).toStdString();
+}
+
+using namespace quillbox;
+using quillbox::mail::Recipient;
+using quillbox::test::AttachmentData;
+using quillbox::test::berlin;
+using quillbox::test::FakeMailItem;
+using quillbox::test::MailData;
+
+namespace {
+
+QByteArray pseudoRandomBytes(qsizetype size)
+{
+    std::mt19937 generator(20240501);
+    QByteArray out(size, Qt::Uninitialized);
+    for (char& c : out)
+        c = char(generator() & 0xFF);
+    return out;
+}
+
+MailData plainMail()
+{
+    MailData m;
+    m.summary.creationTime = berlin(2024, 3, 1, 10, 0, 0);
+    m.summary.sentOn = berlin(2024, 3, 1, 9, 58, 30);
+    m.summary.receivedTime = berlin(2024, 3, 1, 9, 59, 45);
+    m.summary.sent = true;
+    m.summary.senderEmailAddress = QStringLiteral("alice@example.org");
+    m.summary.subject = QStringLiteral("Quarterly figures");
+    m.summary.to = QStringLiteral("Bob Miller");
+    m.senderName = QStringLiteral("Alice Smith");
+    m.displayCc = QStringLiteral("carol@example.org");
+    m.recipients = { { QStringLiteral("Bob Miller"), QStringLiteral("bob@example.org"), Recipient::Type::To },
+        { QString(), QStringLiteral("carol@example.org"), Recipient::Type::Cc },
+        { QStringLiteral("Dave"), QStringLiteral("dave@example.org"), Recipient::Type::Bcc } };
+    m.plainBody = QStringLiteral("Hello Bob,\r\nthe figures are attached.\r\n");
+    m.htmlBody = QStringLiteral("<html><body><p>Hello Bob,</p></body></html>");
+    m.attachments.push_back({ QStringLiteral("figures.csv"), QStringLiteral("text/csv"), "q1;q2\n10;20\n", {}, {} });
+    return m;
+}
+
+MailData nonAsciiMail()
+{
+    MailData m = plainMail();
+    m.summary.subject = QStringLiteral("Grüße aus Köln – 東京の会議 📅");
+    m.summary.senderEmailAddress = QStringLiteral("jürgen@bücher.example");
+    m.senderName = QStringLiteral("Jürgen Groß");
+    m.summary.to = QStringLiteral("山田 太郎");
+    m.recipients = { { QStringLiteral("山田 太郎"), QStringLiteral("taro@example.jp"), Recipient::Type::To } };
+    m.plainBody = QStringLiteral("Schöne Grüße 😀\r\n日本語のテキスト\r\n");
+    m.htmlBody = QStringLiteral("<p>Schöne Grüße 😀 日本語</p>");
+    m.attachments = { { QStringLiteral("Bericht über Ärger 報告書.pdf"), QStringLiteral("application/pdf"),
+        QByteArray("%PDF-1.4\0\xff\xfe", 11), {}, {} } };
+    return m;
+}
+
+MailData emptyMail()
+{
+    MailData m;
+    m.summary.creationTime = berlin(2023, 12, 24, 18, 0, 0);
+    m.summary.sentOn = mail::noDate();
+    m.summary.receivedTime = mail::noDate();
+    m.summary.sent = false;
+    return m;
+}
+
+MailData mailWithEmbeddedMail()
+{
+    auto inner = std::make_shared<MailData>(plainMail());
+    inner->summary.subject = QStringLiteral("The original message");
+    inner->summary.sentOn = berlin(2024, 2, 28, 17, 30, 0);
+    inner->attachments
+        = { { QStringLiteral("inner.txt"), QStringLiteral("text/plain"), "inside the inner mail", {}, {} } };
+    MailData m = plainMail();
+    m.summary.subject = QStringLiteral("Fwd: The original message");
+    m.attachments.push_back({ QStringLiteral("The original message.eml"), QStringLiteral("message/rfc822"),
+        "From: alice@example.org\r\n\r\nbody", {}, inner });
+    return m;
+}
+
+MailData rtfMailWithHeaders()
+{
+    MailData m = plainMail();
+    m.htmlBody.clear();
+    m.rtfBody = QByteArrayLiteral("{\\rtf1\\ansi\\deff0{\\fonttbl{\\f0 Arial;}}\\f0 Hello \\'e4\\par}");
+    m.transportHeaders = QStringLiteral("Received: from mx.example.org\r\nMessage-ID: <1@example.org>\r\n\r\n");
+    return m;
+}
+
+// --- The structural walk -------------------------------------------------------------------------
+
+enum class Owner { Top, Embedded, RecipientOrAttachment };
+
+struct Child {
+    bool storage = false;
+    QByteArray bytes; // a stream's contents
+    GPtr<GsfInfile> infile; // a storage
+};
+
+std::map<QString, Child> childrenOf(GsfInfile* storage)
+{
+    std::map<QString, Child> out;
+    for (int i = 0; i < gsf_infile_num_children(storage); ++i) {
+        Child child;
+        GsfInput* input = gsf_infile_child_by_index(storage, i);
+        if (GSF_IS_INFILE(input) && gsf_infile_num_children(GSF_INFILE(input)) >= 0) {
+            child.storage = true;
+            child.infile.reset(GSF_INFILE(input));
+        } else {
+            child.bytes.resize(gsf_input_size(input));
+            if (!child.bytes.isEmpty())
+                gsf_input_read(input, size_t(child.bytes.size()), reinterpret_cast<guint8*>(child.bytes.data()));
+            g_object_unref(input);
+        }
+        out.emplace(QString::fromUtf8(gsf_infile_name_by_index(storage, i)), std::move(child));
+    }
+    return out;
+}
+
+quint32 le32(const QByteArray& bytes, qsizetype at)
+{
+    return qFromLittleEndian<quint32>(bytes.constData() + at);
+}
+
+QString hex8(quint32 v)
+{
+    return QStringLiteral("%1").arg(v, 8, 16, QLatin1Char('0')).toUpper();
+}
+
+// Checks one object's storage and everything below it; every fault is added to `problems`.
+void checkStorage(GsfInfile* storage, Owner owner, const QString& where, QStringList& problems)
+{
+    const auto complain = [&](const QString& what) { problems << where + QLatin1String(": ") + what; };
+    std::map<QString, Child> children = childrenOf(storage);
+
+    const auto props = children.find(QStringLiteral("__properties_version1.0"));
+    if (props == children.end() || props->second.storage) {
+        complain(QStringLiteral("no property stream"));
+        return;
+    }
+    const QByteArray& stream = props->second.bytes;
+    const qsizetype headerSize = owner == Owner::Top ? 32 : owner == Owner::Embedded ? 24 : 8;
+    if (stream.size() < headerSize || (stream.size() - headerSize) % 16 != 0) {
+        complain(QStringLiteral("property stream of %1 bytes").arg(stream.size()));
+        return;
+    }
+
+    QSet<QString> described;
+    for (qsizetype at = headerSize; at < stream.size(); at += 16) {
+        const quint32 tag = le32(stream, at);
+        const quint32 size = le32(stream, at + 8);
+        const QString name = QStringLiteral("__substg1.0_") + hex8(tag);
+        const auto value = children.find(name);
+        described << name;
+        switch (tag & 0xFFFF) {
+        case 0x001F:
+        case 0x0102: {
+            if (value == children.end() || value->second.storage) {
+                complain(name + QStringLiteral(" is missing"));
+                break;
+            }
+            const QByteArray& bytes = value->second.bytes;
+            const bool unicode = (tag & 0xFFFF) == 0x001F;
+            if (size != quint32(bytes.size()) + (unicode ? 2 : 0))
+                complain(
+                    QStringLiteral("%1: entry says %2 bytes, stream has %3").arg(name).arg(size).arg(bytes.size()));
+            if (unicode && bytes.size() % 2 != 0)
+                complain(name + QStringLiteral(" is not UTF-16"));
+            if (unicode
+                && QStringView(reinterpret_cast<const char16_t*>(bytes.constData()), bytes.size() / 2)
+                       .contains(QChar(0)))
+                complain(name + QStringLiteral(" holds a NUL"));
+            break;
+        }
+        case 0x000D:
+            if (size != 0xFFFFFFFFu)
+                complain(name + QStringLiteral(": an embedded message's size must be 0xFFFFFFFF"));
+            if (value == children.end() || !value->second.storage)
+                complain(name + QStringLiteral(" is not a storage"));
+            else
+                checkStorage(value->second.infile.get(), Owner::Embedded, where + u'/' + name, problems);
+            break;
+        case 0x0003:
+        case 0x000B:
+        case 0x0040:
+            if (value != children.end())
+                complain(name + QStringLiteral(": a fixed-size property with a stream"));
+            if (le32(stream, at + 4) & ~0x7u)
+                complain(name + QStringLiteral(": unknown flags"));
+            break;
+        default:
+            complain(QStringLiteral("unexpected property type in %1").arg(hex8(tag)));
+        }
+    }
+    for (const auto& [name, child] : children) {
+        if (name.startsWith(QLatin1String("__substg1.0_")) && !described.contains(name))
+            complain(name + QStringLiteral(" has no entry in the property stream"));
+    }
+
+    const bool hasNameIds = children.count(QStringLiteral("__nameid_version1.0")) > 0;
+    if (hasNameIds != (owner == Owner::Top))
+        complain(QStringLiteral("the named-property storage belongs at the top only"));
+    if (hasNameIds) {
+        std::map<QString, Child> nameIds = childrenOf(children[QStringLiteral("__nameid_version1.0")].infile.get());
+        for (const char* s : { "__substg1.0_00020102", "__substg1.0_00030102", "__substg1.0_00040102" })
+            if (nameIds.count(QLatin1String(s)) == 0)
+                complain(QStringLiteral("__nameid_version1.0 lacks ") + QLatin1String(s));
+    }
+    if (owner == Owner::RecipientOrAttachment)
+        return;
+
+    // Recipients and attachments are numbered from 0 without gaps, and the header counts them.
+    const quint32 recipients = le32(stream, 16), attachments = le32(stream, 20);
+    if (le32(stream, 8) < recipients || le32(stream, 12) < attachments)
+        complain(QStringLiteral("next recipient or attachment number below the count"));
+    const auto checkNumbered = [&](const QString& prefix, quint32 count) {
+        quint32 found = 0;
+        for (const auto& [name, child] : children)
+            found += name.startsWith(prefix) ? 1 : 0;
+        if (found != count)
+            complain(QStringLiteral("%1 storages: header says %2, file has %3").arg(prefix).arg(count).arg(found));
+        for (quint32 i = 0; i < count; ++i) {
+            const QString name = prefix + hex8(i);
+            const auto it = children.find(name);
+            if (it == children.end() || !it->second.storage)
+                complain(name + QStringLiteral(" is missing"));
+            else
+                checkStorage(it->second.infile.get(), Owner::RecipientOrAttachment, where + u'/' + name, problems);
+        }
+    };
+    checkNumbered(QStringLiteral("__recip_version1.0_#"), recipients);
+    checkNumbered(QStringLiteral("__attach_version1.0_#"), attachments);
+}
+
+QByteArray writeToMemory(const MailData& data)
+{
+    GPtr<GsfOutput> sink(gsf_output_memory_new());
+    const Status status = msg::writeMsg(FakeMailItem(data), sink.get());
+    EXPECT_TRUE(status.ok()) << qPrintable(status.ok() ? QString() : status.error().describe());
+    const auto* memory = GSF_OUTPUT_MEMORY(sink.get());
+    return QByteArray(reinterpret_cast<const char*>(gsf_output_memory_get_bytes(const_cast<GsfOutputMemory*>(memory))),
+        gsf_output_size(sink.get()));
+}
+
+// Opens `file` as a compound file; checks the root's class id and walks every storage.
+QStringList structuralProblems(const QByteArray& file)
+{
+    GPtr<GsfInput> input(gsf_input_memory_new(reinterpret_cast<const guint8*>(file.constData()), file.size(), FALSE));
+    GError* error = nullptr;
+    GPtr<GsfInfile> root(gsf_infile_msole_new(input.get(), &error));
+    if (!root) {
+        const QString why = error ? QString::fromUtf8(error->message) : QString();
+        g_clear_error(&error);
+        return { QStringLiteral("not a compound file: ") + why };
+    }
+    QStringList problems;
+    guint8 classId[16];
+    gsf_infile_msole_get_class_id(GSF_INFILE_MSOLE(root.get()), classId);
+    const guint8 message[16] = { 0x0B, 0x0D, 0x02, 0, 0, 0, 0, 0, 0xC0, 0, 0, 0, 0, 0, 0, 0x46 };
+    if (memcmp(classId, message, 16) != 0)
+        problems << QStringLiteral("root class id is not {00020D0B-0000-0000-C000-000000000046}");
+    checkStorage(root.get(), Owner::Top, QStringLiteral("root"), problems);
+    return problems;
+}
+
+// --- The real reader -----------------------------------------------------------------------------
+
+// What @kenjiuno/msgreader reads from `path`; nothing, with a test failure that says why, when node
+// or the reader is missing or the reader gives up.
+std::optional<QJsonObject> readWithMsgReader(const QString& path)
+{
+    const QString node = QStandardPaths::findExecutable(QStringLiteral("node"));
+    if (node.isEmpty()) {
+        ADD_FAILURE() << "node is not installed; the .msg files cannot be read back (run scripts/setup.sh)";
+        return std::nullopt;
+    }
+    QProcess process;
+    process.start(node, { QStringLiteral(SOURCE_DIR "/tests/support/readmsg.js"), path });
+    if (!process.waitForFinished(120000) || process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0) {
+        const QString err = QString::fromUtf8(process.readAllStandardError());
+        ADD_FAILURE() << "tests/support/readmsg.js failed"
+                      << (err.contains(QLatin1String("Cannot find module"))
+                                 ? " (@kenjiuno/msgreader is not installed in tests/node_modules: run scripts/setup.sh)"
+                                 : "")
+                      << ": " << qPrintable(err);
+        return std::nullopt;
+    }
+    QJsonParseError parseError;
+    const QJsonDocument doc = QJsonDocument::fromJson(process.readAllStandardOutput(), &parseError);
+    if (!doc.isObject()) {
+        ADD_FAILURE() << "readmsg.js printed no JSON object: " << qPrintable(parseError.errorString());
+        return std::nullopt;
+    }
+    return doc.object();
+}
+
+QJsonValue textOrNull(const QString& text)
+{
+    return text.isEmpty() ? QJsonValue() : QJsonValue(text);
+}
+
+QJsonValue isoUtcOrNull(const QDateTime& time)
+{
+    if (!time.isValid() || time == mail::noDate())
+        return QJsonValue();
+    return time.toUTC().toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss.000Z"));
+}
+
+QString sha256(const QByteArray& data)
+{
+    return QString::fromLatin1(QCryptographicHash::hash(data, QCryptographicHash::Sha256).toHex());
+}
+
+// Compares what the reader found with the mail that was written, down into attached mails.
+void expectReadBack(const MailData& m, const QJsonObject& o)
+{
+    EXPECT_EQ(o[u"messageClass"], QJsonValue(m.messageClass));
+    EXPECT_EQ(o[u"subject"], QJsonValue(m.summary.subject));
+    EXPECT_EQ(o[u"senderEmail"], QJsonValue(m.summary.senderEmailAddress));
+    EXPECT_EQ(o[u"senderName"], QJsonValue(m.senderName.isEmpty() ? m.summary.senderEmailAddress : m.senderName));
+    EXPECT_EQ(o[u"body"], textOrNull(m.plainBody));
+    EXPECT_EQ(o[u"bodyHtml"], textOrNull(m.htmlBody));
+    EXPECT_EQ(o[u"rtf"], textOrNull(QString::fromLatin1(m.rtfBody)));
+    EXPECT_EQ(o[u"headers"], textOrNull(m.transportHeaders));
+    EXPECT_EQ(o[u"creationTime"], isoUtcOrNull(m.summary.creationTime));
+    EXPECT_EQ(o[u"clientSubmitTime"], isoUtcOrNull(m.summary.sentOn));
+    EXPECT_EQ(o[u"messageDeliveryTime"], isoUtcOrNull(m.summary.receivedTime));
+
+    const int flags = o[u"messageFlags"].toInt();
+    EXPECT_EQ((flags & 0x08) != 0, !m.summary.sent) << "the unsent flag";
+    EXPECT_EQ((flags & 0x10) != 0, !m.attachments.empty()) << "the has-attachments flag";
+
+    const QJsonArray recipients = o[u"recipients"].toArray();
+    EXPECT_EQ(recipients.size(), m.recipients.size());
+    const char* types[] = { "", "to", "cc", "bcc" };
+    for (qsizetype i = 0; i < std::min(recipients.size(), m.recipients.size()); ++i) {
+        const Recipient& r = m.recipients[i];
+        const QJsonObject got = recipients[i].toObject();
+        EXPECT_EQ(got[u"name"], QJsonValue(r.name.isEmpty() ? r.address : r.name));
+        EXPECT_EQ(got[u"email"], QJsonValue(r.address));
+        EXPECT_EQ(got[u"smtpAddress"], QJsonValue(r.address));
+        EXPECT_EQ(got[u"type"], QJsonValue(QLatin1String(types[int(r.type)])));
+    }
+
+    static const QRegularExpression dosName(
+        QStringLiteral("^[A-Z0-9!#$%&'()@^_`{}~-]{1,8}(\\.[A-Z0-9!#$%&'()@^_`{}~-]{1,3})?$"));
+    const QJsonArray attachments = o[u"attachments"].toArray();
+    ASSERT_EQ(size_t(attachments.size()), m.attachments.size());
+    for (size_t i = 0; i < m.attachments.size(); ++i) {
+        const AttachmentData& a = m.attachments[i];
+        const QJsonObject got = attachments[qsizetype(i)].toObject();
+        SCOPED_TRACE(qPrintable(QStringLiteral("attachment ") + a.fileName));
+        EXPECT_EQ(got[u"fileName"], textOrNull(a.fileName));
+        EXPECT_EQ(got[u"displayName"],
+            QJsonValue(a.fileName.isEmpty() && a.embedded ? a.embedded->summary.subject : a.fileName));
+        EXPECT_EQ(got[u"mimeType"], textOrNull(a.mimeType));
+        if (!a.fileName.isEmpty()) {
+            EXPECT_TRUE(dosName.match(got[u"fileNameShort"].toString()).hasMatch())
+                << qPrintable(got[u"fileNameShort"].toString());
+        }
+        if (a.embedded) {
+            ASSERT_TRUE(got[u"embedded"].isObject()) << "the attached mail is not embedded";
+            expectReadBack(*a.embedded, got[u"embedded"].toObject());
+        } else {
+            EXPECT_EQ(got[u"size"].toInteger(), a.data.size());
+            EXPECT_EQ(got[u"sha256"], QJsonValue(sha256(a.data)));
+        }
+    }
+}
+
+struct MailCase {
+    const char* why;
+    MailData (*make)();
+};
+
+const MailCase kMails[] = {
+    { "plain text and HTML, To, Cc and Bcc, one attachment", plainMail },
+    { "umlauts, CJK and emoji in subject, names, bodies and attachment name", nonAsciiMail },
+    { "empty subject, no sender, no recipients, no attachments, no bodies, no sent or received time", emptyMail },
+    { "an attached mail that has its own recipients and attachment", mailWithEmbeddedMail },
+    { "an RTF body and the transport headers", rtfMailWithHeaders },
+};
+
+} // namespace
+
+TEST(MsgWriter, CompoundFileLayoutIsSound)
+{
+    for (const MailCase& c : kMails) {
+        SCOPED_TRACE(c.why);
+        EXPECT_EQ(structuralProblems(writeToMemory(c.make())), QStringList());
+    }
+}
+
+TEST(MsgWriter, ReaderSeesWhatWasWritten)
+{
+    QTemporaryDir dir;
+    for (const MailCase& c : kMails) {
+        SCOPED_TRACE(c.why);
+        const MailData data = c.make();
+        const QString path = dir.filePath(QString::fromLatin1(c.why).left(20) + QStringLiteral(".msg"));
+        const Status status = msg::writeMsgFile(FakeMailItem(data), path);
+        ASSERT_TRUE(status.ok()) << qPrintable(status.error().describe());
+        const auto read = readWithMsgReader(path);
+        ASSERT_TRUE(read);
+        expectReadBack(data, *read);
+    }
+}
+
+TEST(MsgWriter, TimesAreUtcFileTimesAndMissingOnesAreLeftOut)
+{
+    MailData m = emptyMail();
+    m.summary.creationTime = berlin(2024, 1, 15, 9, 30, 0); // winter time, UTC+1
+    m.summary.sentOn = berlin(2024, 7, 1, 12, 0, 5); // summer time, UTC+2
+    m.summary.receivedTime = mail::noDate();
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("times.msg"));
+    ASSERT_TRUE(msg::writeMsgFile(FakeMailItem(m), path).ok());
+    const auto read = readWithMsgReader(path);
+    ASSERT_TRUE(read);
+    EXPECT_EQ((*read)[u"creationTime"], QJsonValue(QStringLiteral("2024-01-15T08:30:00.000Z")));
+    EXPECT_EQ((*read)[u"clientSubmitTime"], QJsonValue(QStringLiteral("2024-07-01T10:00:05.000Z")));
+    EXPECT_EQ((*read)[u"messageDeliveryTime"], QJsonValue());
+    EXPECT_EQ((*read)[u"lastModificationTime"], QJsonValue(QStringLiteral("2024-07-01T10:00:05.000Z")))
+        << "the latest of the known times";
+}
+
+TEST(MsgWriter, LargeAttachmentArrivesByteForByte)
+{
+    MailData m = plainMail();
+    m.attachments.push_back(
+        { QStringLiteral("big.bin"), QStringLiteral("application/octet-stream"), pseudoRandomBytes(5 << 20), {}, {} });
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("big.msg"));
+    ASSERT_TRUE(msg::writeMsgFile(FakeMailItem(m), path).ok());
+
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(structuralProblems(file.readAll()), QStringList());
+    const auto read = readWithMsgReader(path);
+    ASSERT_TRUE(read);
+    expectReadBack(m, *read);
+}
+
+TEST(MsgWriter, HtmlDeclaringAnotherCharsetIsDeclaredUtf8)
+{
+    MailData m = plainMail();
+    m.htmlBody = QStringLiteral("<html><head><meta http-equiv=\"Content-Type\" content=\"text/html; "
+                                "charset=iso-8859-1\"></head><body>Grüße</body></html>");
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("charset.msg"));
+    ASSERT_TRUE(msg::writeMsgFile(FakeMailItem(m), path).ok());
+    const auto read = readWithMsgReader(path);
+    ASSERT_TRUE(read);
+    const QString html = (*read)[u"bodyHtml"].toString();
+    EXPECT_TRUE(html.contains(QStringLiteral("<body>Grüße</body>"))) << qPrintable(html);
+    EXPECT_TRUE(html.contains(QStringLiteral("charset=utf-8"))) << qPrintable(html);
+    EXPECT_FALSE(html.contains(QStringLiteral("iso-8859-1"))) << qPrintable(html);
+    EXPECT_EQ((*read)[u"internetCodepage"], QJsonValue(65001));
+}
+
+TEST(MsgWriter, DeeplyNestedMailsAreCutOffAsBytes)
+{
+    // 40 mails, each attached to the one before.
+    auto innermost = std::make_shared<MailData>(emptyMail());
+    std::shared_ptr<MailData> current = innermost;
+    for (int level = 39; level >= 1; --level) {
+        auto outer = std::make_shared<MailData>(emptyMail());
+        outer->summary.subject = QString::number(level);
+        outer->attachments.push_back({ QStringLiteral("level%1.eml").arg(level + 1), QStringLiteral("message/rfc822"),
+            QByteArray("Subject: ") + QByteArray::number(level + 1), {}, current });
+        current = outer;
+    }
+    const QByteArray file = writeToMemory(*current);
+    EXPECT_EQ(structuralProblems(file), QStringList());
+
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("nested.msg"));
+    QFile out(path);
+    ASSERT_TRUE(out.open(QIODevice::WriteOnly));
+    out.write(file);
+    out.close();
+    const auto read = readWithMsgReader(path);
+    ASSERT_TRUE(read);
+    QJsonObject message = *read;
+    int depth = 0;
+    while (message[u"attachments"].toArray().first().toObject()[u"embedded"].isObject()) {
+        message = message[u"attachments"].toArray().first().toObject()[u"embedded"].toObject();
+        ++depth;
+    }
+    EXPECT_LT(depth, 39) << "nesting never stopped";
+    EXPECT_GT(depth, 8) << "ordinary forwarding chains stay embedded";
+    const QJsonObject cut = message[u"attachments"].toArray().first().toObject();
+    EXPECT_EQ(cut[u"sha256"], QJsonValue(sha256(QByteArray("Subject: ") + QByteArray::number(depth + 2))))
+        << "the cut-off mail is kept as its bytes";
+}
+
+TEST(MsgWriter, UnwritablePathIsReportedWithTheOsReason)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("missing/dir/mail.msg"));
+    const Status status = msg::writeMsgFile(FakeMailItem(plainMail()), path);
+    ASSERT_FALSE(status.ok());
+    EXPECT_EQ(status.error().code, Error::Code::WriteFailed);
+    EXPECT_EQ(status.error().path, path);
+    EXPECT_EQ(status.error().detail, QStringLiteral("No such file or directory"));
+}
+
+TEST(MsgWriter, UnreadableSourceLeavesTheOldFileAndNoTemporaryFile)
+{
+    const Error unreadable { Error::Code::Unreadable, QStringLiteral("/stores/mail.pst"), QStringLiteral("bad block") };
+    struct Case {
+        const char* why;
+        MailData data;
+    };
+    MailData badAttachment = mailWithEmbeddedMail();
+    badAttachment.attachments.push_back({ QStringLiteral("broken.bin"), QString(), {}, unreadable, {} });
+    MailData badEmbedded = mailWithEmbeddedMail();
+    badEmbedded.attachments.back().embedded->attachmentsError = unreadable;
+    MailData badList = plainMail();
+    badList.attachmentsError = unreadable;
+    const Case cases[] = { { "an attachment's data cannot be read", badAttachment },
+        { "an attached mail's attachments cannot be listed", badEmbedded },
+        { "the attachments cannot be listed", badList } };
+
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.why);
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("mail.msg"));
+        QFile old(path);
+        ASSERT_TRUE(old.open(QIODevice::WriteOnly));
+        old.write("the earlier file");
+        old.close();
+
+        const Status status = msg::writeMsgFile(FakeMailItem(c.data), path);
+        ASSERT_FALSE(status.ok());
+        EXPECT_EQ(status.error().code, unreadable.code);
+        EXPECT_EQ(status.error().path, unreadable.path);
+        EXPECT_EQ(status.error().detail, unreadable.detail);
+        ASSERT_TRUE(old.open(QIODevice::ReadOnly));
+        EXPECT_EQ(old.readAll(), QByteArray("the earlier file"));
+        old.close();
+        EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList { QStringLiteral("mail.msg") });
+
+        EXPECT_TRUE(msg::writeMsgFile(FakeMailItem(plainMail()), path).ok()) << "a good mail replaces the file";
+        ASSERT_TRUE(old.open(QIODevice::ReadOnly));
+        EXPECT_EQ(structuralProblems(old.readAll()), QStringList());
+        old.close();
+    }
+}
+
+TEST(MsgValues, ShortFileName)
+{
+    struct Case {
+        const char* why;
+        const char* longName;
+        const char* expected;
+    };
+    const Case cases[] = {
+        { "a name that fits is only upper-cased", "report.pdf", "REPORT.PDF" },
+        { "a long base is cut and marked", "quarterly-figures.xlsx", "QUARTE~1.XLS" },
+        { "spaces and non-ASCII letters are dropped", "Bericht über Ärger.pdf", "BERICH~1.PDF" },
+        { "only the last path component counts", "../../etc/passwd", "PASSWD" },
+        { "Windows separators too", "C:\\temp\\a.txt", "A.TXT" },
+        { "nothing usable left", "東京.txt", "ATTACH~1.TXT" },
+        { "the last dot separates the extension", "archive.tar.gz", "ARCHIV~1.GZ" },
+        { "no name", "", "" },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.why);
+        EXPECT_EQ(msg::shortFileName(QString::fromUtf8(c.longName)), QString::fromUtf8(c.expected));
+    }
+}
+
+TEST(MsgValues, WithUtf8Charset)
+{
+    struct Case {
+        const char* why;
+        const char* html;
+        const char* expected;
+    };
+    const Case cases[] = {
+        { "HTML5 meta charset", "<meta charset=\"windows-1252\"><p>x</p>", "<meta charset=\"utf-8\"><p>x</p>" },
+        { "http-equiv without quotes around the charset, upper case",
+            "<META HTTP-EQUIV=Content-Type CONTENT=\"text/html; CHARSET=ISO-8859-1\">",
+            "<META HTTP-EQUIV=Content-Type CONTENT=\"text/html; CHARSET=utf-8\">" },
+        { "single quotes", "<meta charset='koi8-r'/>", "<meta charset='utf-8'/>" },
+        { "charset text outside a meta tag stays", "<p>charset=latin1</p>", "<p>charset=latin1</p>" },
+        { "a meta tag without a charset stays", "<meta name=\"x\" content=\"y\">", "<meta name=\"x\" content=\"y\">" },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.why);
+        EXPECT_EQ(msg::withUtf8Charset(QString::fromUtf8(c.html)), QString::fromUtf8(c.expected));
+    }
+}
+
+TEST(MsgValues, ToFileTime)
+{
+    struct Case {
+        const char* why;
+        QDateTime time;
+        std::optional<quint64> expected;
+    };
+    const Case cases[] = {
+        { "the Unix epoch", QDateTime(QDate(1970, 1, 1), QTime(0, 0), QTimeZone::utc()), 116444736000000000ull },
+        { "milliseconds are kept", QDateTime(QDate(1970, 1, 1), QTime(0, 0, 0, 1), QTimeZone::utc()),
+            116444736000010000ull },
+        { "the start of the FILETIME era", QDateTime(QDate(1601, 1, 1), QTime(0, 0), QTimeZone::utc()), 0ull },
+        { "before 1601", QDateTime(QDate(1600, 12, 31), QTime(23, 59), QTimeZone::utc()), std::nullopt },
+        { "the store's no-date", mail::noDate(), std::nullopt },
+        { "an invalid time", QDateTime(), std::nullopt },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.why);
+        EXPECT_EQ(msg::toFileTime(c.time), c.expected);
+    }
+}

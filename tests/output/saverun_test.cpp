@@ -1,0 +1,1099 @@
+// SPDX-License-Identifier: MIT
+// The save run on a copy of the sample store: names and directory trees per output type, contents
+// against the store, and the hostile cases (names from the store that point elsewhere, links planted
+// in the destination, a read-only or full disk injected at the system-call seam).
+#include <gmime/gmime.h> // before Qt, whose "signals" keyword breaks the GLib headers
+
+#include "output/saverun.h"
+
+#include "mail/maildir/maildirnames.h"
+#include "output/formats.h"
+#include "output/outputnames.h"
+#include "support/scriptedperson.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <functional>
+#include <numeric>
+
+void PrintTo(const QString& text, std::ostream* os)
+{
+    *os << '"' << text.toStdString() << '"';
+}
+
+using namespace quillbox;
+using test::ScriptedPerson;
+
+namespace {
+
+const QString kStore = QStringLiteral("Sample Mailbox");
+const QString kStoreRoot = QStringLiteral("\\\\Sample Mailbox");
+
+QByteArray readAll(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
+}
+
+void writeAll(const QString& path, const QByteArray& bytes)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate)) << qPrintable(path);
+    file.write(bytes);
+}
+
+// Every entry below `root`, relative, sorted; directories end with "/", links with " -> target".
+// Links are listed, never followed.
+QStringList tree(const QString& root)
+{
+    QStringList entries;
+    QDirIterator it(
+        root, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        it.next();
+        const QFileInfo info = it.fileInfo();
+        QString entry = QDir(root).relativeFilePath(info.filePath());
+        if (info.isSymLink())
+            entry += QStringLiteral(" -> ") + info.symLinkTarget();
+        else if (info.isDir())
+            entry += u'/';
+        entries << entry;
+    }
+    entries.sort();
+    return entries;
+}
+
+QStringList filesOnly(const QStringList& entries)
+{
+    QStringList files;
+    for (const QString& entry : entries)
+        if (!entry.endsWith(u'/'))
+            files << entry;
+    return files;
+}
+
+QStringList dirsOnly(const QStringList& entries)
+{
+    QStringList dirs;
+    for (const QString& entry : entries)
+        if (entry.endsWith(u'/'))
+            dirs << entry;
+    return dirs;
+}
+
+Settings saveSettings(const char* type, const char* format, int folderOption = 0)
+{
+    Settings settings;
+    settings.DateFormat = QStringLiteral("yymmdd HHMMSS");
+    settings.ClipAddress = QStringLiteral("50");
+    settings.ClipSubject = QStringLiteral("50");
+    settings.FnOutput = QString::fromUtf8(type);
+    settings.FnFormat = QString::fromUtf8(format);
+    settings.UseFnFolder = folderOption;
+    return settings;
+}
+
+// A copy of the sample store in a temporary directory, with a place beside it for destinations.
+class SampleStore : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(m_temp.isValid());
+        m_root = m_temp.filePath(kStore);
+        ASSERT_EQ(QProcess::execute(QStringLiteral("cp"),
+                      { QStringLiteral("-a"), QStringLiteral(SOURCE_DIR "/samples/Sample Mailbox"), m_root }),
+            0);
+        m_work = m_temp.filePath(QStringLiteral("work"));
+        ASSERT_TRUE(QDir().mkpath(m_work));
+        m_dest = m_work + QStringLiteral("/dest");
+    }
+
+    NamespaceFactory factory() const
+    {
+        return [root = m_root] { return mail::Namespace::fromStores({ { kStore, root } }); };
+    }
+
+    // The search of `folder` (the whole store by default) into the list.
+    void search(const QString& folder = kStoreRoot)
+    {
+        ScriptedPerson person;
+        SearchMailFolder(person, saveSettings("eml", "%3"), folder, m_list, factory());
+        ASSERT_EQ(person.messages(), QStringList());
+        ASSERT_GT(m_list.count(), 0);
+    }
+
+    SaveSummary save(const Settings& settings, const QString& mailFolder = kStoreRoot,
+        output::Disk& disk = output::Disk::system(), int workerThreads = -1)
+    {
+        m_person.clear();
+        return SaveRun(m_person, settings, mailFolder, m_list, m_dest, factory(), disk, workerThreads);
+    }
+
+    // The item of list row `index`, as the store gives it now.
+    std::unique_ptr<mail::MailItem> item(int index) const
+    {
+        auto found = factory()().getItemFromID(m_list.row(index).cells[ColEntryID]);
+        EXPECT_TRUE(found.ok());
+        return found.ok() ? std::move(*found) : nullptr;
+    }
+
+    // The message file of list row `index` in the store copy.
+    QString sourceFile(int index) const
+    {
+        const auto ref = mail::maildir::decodeEntryID(m_list.row(index).cells[ColEntryID]);
+        EXPECT_TRUE(ref);
+        if (!ref)
+            return {};
+        const QString dir = ref->folderDir.isEmpty() ? m_root : m_root + u'/' + QFile::decodeName(ref->folderDir);
+        return dir + u'/' + QFile::decodeName(ref->subdir) + u'/' + QFile::decodeName(ref->fileName);
+    }
+
+    int rowWithSubject(const QString& subject) const
+    {
+        for (int i = 0; i < m_list.count(); ++i)
+            if (m_list.row(i).cells[ColSubject] == subject)
+                return i;
+        ADD_FAILURE() << "no row with the subject " << qPrintable(subject);
+        return 0;
+    }
+
+    // Nothing but the destination was made beside it, and no temporary file is left in it.
+    void expectNothingStrayed() const
+    {
+        EXPECT_EQ(QDir(m_work).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot),
+            QStringList { QStringLiteral("dest") });
+        for (const QString& entry : tree(m_dest))
+            EXPECT_FALSE(QFileInfo(entry).fileName().startsWith(QLatin1String(".quillbox-"))) << qPrintable(entry);
+    }
+
+    QTemporaryDir m_temp;
+    QString m_root;
+    QString m_work;
+    QString m_dest;
+    ResultList m_list;
+    ScriptedPerson m_person;
+};
+
+// A disk that fails chosen calls with a chosen error, as a full or read-only file system would.
+class FailingDisk : public output::Disk {
+public:
+    int failWrite = 0; ///< fails this write (counted from 1) and every later one
+    int writeError = ENOSPC;
+    bool readOnly = false; ///< nothing can be created
+    bool noUnnamedFiles = false; ///< a file system without O_TMPFILE
+    bool noProc = false; ///< no /proc to link an unnamed file through
+    int writes = 0;
+
+    int openat(int dirFd, const char* name, int flags, mode_t mode) override
+    {
+        const bool unnamed = (flags & O_TMPFILE) == O_TMPFILE;
+        if (noUnnamedFiles && unnamed)
+            return fail(EOPNOTSUPP);
+        if (readOnly && ((flags & O_CREAT) || unnamed))
+            return fail(EROFS);
+        return Disk::openat(dirFd, name, flags, mode);
+    }
+    int linkat(int fromDirFd, const char* from, int toDirFd, const char* to) override
+    {
+        if (noProc && QByteArrayView(from).startsWith("/proc/"))
+            return fail(ENOENT);
+        return Disk::linkat(fromDirFd, from, toDirFd, to);
+    }
+    ssize_t write(int fd, const void* data, size_t size) override
+    {
+        if (failWrite > 0 && ++writes >= failWrite)
+            return fail(writeError);
+        return Disk::write(fd, data, size);
+    }
+    int mkdirat(int dirFd, const char* name, mode_t mode) override
+    {
+        if (readOnly)
+            return fail(EROFS);
+        return Disk::mkdirat(dirFd, name, mode);
+    }
+
+private:
+    static int fail(int error)
+    {
+        errno = error;
+        return -1;
+    }
+};
+
+QString sha256(const QByteArray& bytes)
+{
+    return QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex());
+}
+
+// The decoded contents of the leaf parts of the message file at `path` that carry a file name or an
+// attachment disposition, read with GMime on its own.
+QStringList decodedAttachmentHashes(const QString& path)
+{
+    static const bool initialised = (g_mime_init(), true);
+    Q_UNUSED(initialised)
+    const QByteArray raw = readAll(path);
+    GMimeStream* stream = g_mime_stream_mem_new_with_buffer(raw.constData(), size_t(raw.size()));
+    GMimeParser* parser = g_mime_parser_new_with_stream(stream);
+    GMimeMessage* message = g_mime_parser_construct_message(parser, nullptr);
+    QStringList hashes;
+    if (message) {
+        g_mime_message_foreach(
+            message,
+            [](GMimeObject*, GMimeObject* object, gpointer out) {
+                if (!GMIME_IS_PART(object))
+                    return;
+                const char* disposition = g_mime_object_get_disposition(object);
+                if (!g_mime_part_get_filename(GMIME_PART(object))
+                    && !(disposition && g_ascii_strcasecmp(disposition, "attachment") == 0))
+                    return;
+                GMimeStream* decoded = g_mime_stream_mem_new();
+                g_mime_data_wrapper_write_to_stream(g_mime_part_get_content(GMIME_PART(object)), decoded);
+                GByteArray* bytes = g_mime_stream_mem_get_byte_array(GMIME_STREAM_MEM(decoded));
+                *static_cast<QStringList*>(out)
+                    << sha256(QByteArray(reinterpret_cast<const char*>(bytes->data), qsizetype(bytes->len)));
+                g_object_unref(decoded);
+            },
+            &hashes);
+        g_object_unref(message);
+    }
+    g_object_unref(parser);
+    g_object_unref(stream);
+    return hashes;
+}
+
+} // namespace
+
+// --- Names ----------------------------------------------------------------------------------------------
+
+TEST(OutputNames, FitNameCutsTheStemBetweenCharacters)
+{
+    const QString han(300, QChar(u'\u4E2D')); // three bytes each
+    const QString emoji = QString::fromUtf8("\xF0\x9F\xA5\x90"); // four bytes, a surrogate pair
+    struct Case {
+        const char* why;
+        QString stem, suffix, extension;
+        QString expected;
+    };
+    const Case cases[] = {
+        { "short names stay", QStringLiteral("report"), {}, QStringLiteral(".msg"), QStringLiteral("report.msg") },
+        { "ASCII: the stem keeps 251 bytes", QString(300, u'a'), {}, QStringLiteral(".msg"),
+            QString(251, u'a') + QStringLiteral(".msg") },
+        { "three-byte characters: 83 fit beside .msg (249 + 4 bytes)", han, {}, QStringLiteral(".msg"),
+            han.left(83) + QStringLiteral(".msg") },
+        { "the suffix counts too", han, QStringLiteral(" (2)"), QStringLiteral(".msg"),
+            han.left(82) + QStringLiteral(" (2).msg") },
+        { "a surrogate pair is kept or dropped whole", QString(250, u'a') + emoji, {}, QStringLiteral(".eml"),
+            QString(250, u'a') + QStringLiteral(".eml") },
+        { "a pair that fits stays", QString(247, u'a') + emoji + QStringLiteral("b"), {}, QStringLiteral(".eml"),
+            QString(247, u'a') + emoji + QStringLiteral(".eml") },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.why);
+        const QString name = output::fitName(c.stem, c.suffix, c.extension);
+        EXPECT_EQ(name, c.expected);
+        EXPECT_LE(name.toUtf8().size(), 255);
+    }
+}
+
+TEST(OutputNames, SafeComponentAndExtension)
+{
+    struct Case {
+        const char* why;
+        QString name;
+        QString safe;
+        QString stem, extension;
+    };
+    const Case cases[] = {
+        { "a climb out of the directory stays in it", QStringLiteral("../../escape.txt"),
+            QStringLiteral(".._.._escape.txt"), QStringLiteral(".._.._escape"), QStringLiteral(".txt") },
+        { "an absolute path becomes one name", QStringLiteral("/etc/passwd"), QStringLiteral("_etc_passwd"),
+            QStringLiteral("_etc_passwd"), {} },
+        { "dot-dot is no name", QStringLiteral(".."), QStringLiteral("attachment"), QStringLiteral("attachment"), {} },
+        { "dot is no name", QStringLiteral("."), QStringLiteral("attachment"), QStringLiteral("attachment"), {} },
+        { "empty is no name", QString(), QStringLiteral("attachment"), QStringLiteral("attachment"), {} },
+        { "NUL cannot be in a name", QStringLiteral("a") + QChar(u'\0') + QStringLiteral("b.pdf"),
+            QStringLiteral("a_b.pdf"), QStringLiteral("a_b"), QStringLiteral(".pdf") },
+        { "a hidden file has no extension", QStringLiteral(".profile"), QStringLiteral(".profile"),
+            QStringLiteral(".profile"), {} },
+        { "a blank after the dot is no extension", QStringLiteral("v1.2 draft"), QStringLiteral("v1.2 draft"),
+            QStringLiteral("v1.2 draft"), {} },
+        { "backslash is an ordinary character here", QStringLiteral("a\\b.txt"), QStringLiteral("a\\b.txt"),
+            QStringLiteral("a\\b"), QStringLiteral(".txt") },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.why);
+        const QString safe = output::safeComponent(c.name, QStringLiteral("attachment"));
+        EXPECT_EQ(safe, c.safe);
+        EXPECT_EQ(output::splitExtension(safe), std::make_pair(c.stem, c.extension));
+    }
+}
+
+TEST(OutputNames, ClaimNumbersRepeatsPerDirectoryWithoutRegardToCase)
+{
+    output::NameBook book;
+    const QString ext = QStringLiteral(".msg");
+    EXPECT_EQ(book.claim({}, QStringLiteral("Weekly"), ext), QStringLiteral("Weekly.msg"));
+    EXPECT_EQ(book.claim({}, QStringLiteral("weekly"), ext), QStringLiteral("weekly (2).msg"));
+    EXPECT_EQ(book.claim({}, QStringLiteral("Weekly (2)"), ext), QStringLiteral("Weekly (2) (2).msg"));
+    EXPECT_EQ(book.claim({}, QStringLiteral("Weekly"), ext), QStringLiteral("Weekly (3).msg"));
+    EXPECT_EQ(book.claim(QStringLiteral("Sub"), QStringLiteral("Weekly"), ext), QStringLiteral("Weekly.msg"));
+    book.share({}, QStringLiteral("Projects"));
+    book.share({}, QStringLiteral("Projects"));
+    EXPECT_EQ(book.claim({}, QStringLiteral("projects")), QStringLiteral("projects (2)"));
+    // Names cut to fit that then meet are told apart too.
+    const QString longer = QString(260, u'x');
+    EXPECT_EQ(book.claim({}, longer + u'1', ext), QString(251, u'x') + ext);
+    EXPECT_EQ(book.claim({}, longer + u'2', ext), QString(247, u'x') + QStringLiteral(" (2)") + ext);
+}
+
+TEST(GetFolderPart, StripHelpers)
+{
+    EXPECT_EQ(StripLeading(u'/', QStringLiteral("//a/b//")), QStringLiteral("a/b//"));
+    EXPECT_EQ(StripTrailing(u'/', QStringLiteral("//a/b//")), QStringLiteral("//a/b"));
+    EXPECT_EQ(StripLeading(u'/', QStringLiteral("///")), QString());
+    EXPECT_EQ(StripTrailing(u'x', QString()), QString());
+}
+
+// --- Checks and progress -------------------------------------------------------------------------------
+
+TEST_F(SampleStore, ChecksComeFirstInTheirOrderAndOpenNothing)
+{
+    search();
+    ResultList empty;
+    struct Case {
+        const char* why;
+        QString mailFolder, destination;
+        const ResultList* list;
+        QString message;
+    };
+    const Case cases[] = {
+        { "all blank: the Mail Folder is told first", {}, {}, &empty,
+            QStringLiteral("The 'Mail Folder' box is blank") },
+        { "blank destination before the empty list", kStoreRoot, {}, &empty,
+            QStringLiteral("The 'Save to' box is blank") },
+        { "an empty list", kStoreRoot, m_dest, &empty, QStringLiteral("There are no emails in the list.") },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.why);
+        ScriptedPerson person;
+        bool opened = false;
+        const SaveSummary summary
+            = SaveRun(person, saveSettings("eml", "%3"), c.mailFolder, *c.list, c.destination, [&] {
+                  opened = true;
+                  return mail::Namespace::fromStores({});
+              });
+        EXPECT_EQ(person.messages(), QStringList { c.message });
+        EXPECT_TRUE(person.progressWindows().empty());
+        EXPECT_FALSE(opened);
+        EXPECT_FALSE(summary.ok());
+        EXPECT_FALSE(QFileInfo::exists(m_dest));
+    }
+}
+
+TEST_F(SampleStore, ProgressCountsEveryRow)
+{
+    search();
+    const int n = m_list.count();
+    const SaveSummary summary = save(saveSettings("eml", "%6"));
+    EXPECT_TRUE(summary.ok());
+    EXPECT_EQ(summary.written, n);
+    EXPECT_EQ(m_person.messages(), QStringList());
+    ASSERT_EQ(m_person.progressWindows().size(), 1u);
+    const ScriptedPerson::ProgressRecord& window = m_person.progressWindows()[0];
+    EXPECT_EQ(window.caption, QStringLiteral("Saving ..."));
+    EXPECT_EQ(window.maximum, n);
+    ASSERT_EQ(window.statuses.size(), n);
+    EXPECT_EQ(window.statuses[0], QStringLiteral("Saving  1 of  %1").arg(n));
+    EXPECT_EQ(window.statuses[2], QStringLiteral("Saving  3 of  %1").arg(n));
+    EXPECT_EQ(window.statuses.last(), QStringLiteral("Saving  %1 of  %1").arg(n));
+    std::vector<qint64> expected(static_cast<size_t>(n));
+    std::iota(expected.begin(), expected.end(), 1);
+    EXPECT_EQ(window.values, expected);
+    EXPECT_TRUE(window.closed);
+}
+
+// --- Output types --------------------------------------------------------------------------------------
+
+// Named by EntryID ("%6"), every mail is one file whose content the row's mail gives.
+TEST_F(SampleStore, EveryFileTypeWritesEachMailWhole)
+{
+    search();
+    const QLocale locale = QLocale::system();
+    struct Case {
+        const char* type;
+        QString extension;
+        std::function<QByteArray(const mail::MailItem&)> content;
+    };
+    const Case cases[] = {
+        { "eml", QStringLiteral(".eml"), {} }, // checked against the source file instead
+        { "txt", QStringLiteral(".txt"), [&](const mail::MailItem& m) { return formats::textContent(m, locale); } },
+        { "rtf", QStringLiteral(".rtf"), [&](const mail::MailItem& m) { return formats::rtfContent(m, locale); } },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.type);
+        QDir(m_dest).removeRecursively();
+        const SaveSummary summary = save(saveSettings(c.type, "%6"));
+        EXPECT_TRUE(summary.ok());
+        QStringList expectedNames;
+        for (int i = 0; i < m_list.count(); ++i)
+            expectedNames << m_list.row(i).cells[ColEntryID] + c.extension;
+        expectedNames.sort();
+        ASSERT_EQ(tree(m_dest), expectedNames);
+        for (int i = 0; i < m_list.count(); ++i) {
+            const QByteArray written = readAll(m_dest + u'/' + m_list.row(i).cells[ColEntryID] + c.extension);
+            if (c.content)
+                EXPECT_EQ(written, c.content(*item(i))) << "row " << i;
+            else
+                EXPECT_EQ(written, readAll(sourceFile(i))) << "row " << i;
+        }
+        expectNothingStrayed();
+    }
+}
+
+TEST_F(SampleStore, NamesFromTheTemplateAreCutAndMadeUnique)
+{
+    search();
+    Settings settings = saveSettings("eml", "%3");
+    settings.ClipSubject = QStringLiteral("1000");
+    EXPECT_TRUE(save(settings).ok());
+    const QStringList files = tree(m_dest);
+    EXPECT_EQ(files.size(), m_list.count());
+    for (const char* expected : {
+             "Weekly status.eml", // two different mails, same subject, same time
+             "Weekly status (2).eml",
+             ".eml", // the empty subject: the extension alone
+             "a b  c   x   y   z  and a back slash.eml", // every character a name cannot hold
+             "Welcome to the sample mailbox.eml",
+         })
+        EXPECT_TRUE(files.contains(QString::fromUtf8(expected))) << expected;
+    // The subject longer than a name may be keeps its extension (the cut itself: HostileNames...).
+    const QStringList longOne = files.filter(QRegularExpression(QStringLiteral("^\\x{DC}berl\\x{E4}nge  ")));
+    ASSERT_EQ(longOne.size(), 1);
+    EXPECT_TRUE(longOne[0].endsWith(QLatin1String(".eml")));
+    for (const QString& name : files)
+        EXPECT_LE(name.toUtf8().size(), 255) << qPrintable(name);
+}
+
+TEST_F(SampleStore, FolderOptionRepeatsTheFoldersBelowTheSearchedOne)
+{
+    struct Case {
+        const char* why;
+        QString searched, mailFolderAtSave;
+        QStringList dirs;
+        QString someFile;
+    };
+    const QStringList wholeStore { "Archive/", "Archive/2012/", "Archive/2020/", "Drafts/",
+        QString::fromUtf8("Entw\xC3\xBCrfe/"), "Inbox/", "Projects/", "Projects/Garden Club/", "Projects/Quillbox/",
+        "Projects/Quillbox/2019/", "R&D/", "Sent/" };
+    // Characters are dropped by count: one more takes the "/" that follows the searched folder's path.
+    const Case cases[] = {
+        { "the whole store", kStoreRoot, kStoreRoot, wholeStore,
+            QStringLiteral("Projects/Quillbox/2019/Weekly status (2).eml") },
+        { "the Mail Folder text one character longer (a trailing backslash): the same tree", kStoreRoot,
+            kStoreRoot + u'\\', wholeStore, QStringLiteral("Inbox/Welcome to the sample mailbox.eml") },
+        { "two characters longer: every folder part loses its first character", kStoreRoot,
+            kStoreRoot + QStringLiteral("\\x"),
+            { "ent/", "rafts/", "nbox/", QString::fromUtf8("ntw\xC3\xBCrfe/"), "rchive/", "rchive/2012/",
+                "rchive/2020/", "rojects/", "rojects/Garden Club/", "rojects/Quillbox/", "rojects/Quillbox/2019/",
+                "&D/" },
+            QStringLiteral("rojects/Quillbox/2019/Weekly status.eml") },
+        { "a sub-folder: its own mails go straight into the destination", kStoreRoot + QStringLiteral("\\Projects"),
+            kStoreRoot + QStringLiteral("\\Projects"), { "Garden Club/", "Quillbox/", "Quillbox/2019/" },
+            QStringLiteral("Budget 2019 draft.eml") },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.why);
+        QDir(m_dest).removeRecursively();
+        m_list.clear();
+        search(c.searched);
+        EXPECT_TRUE(save(saveSettings("eml", "%3", 1), c.mailFolderAtSave).ok());
+        const QStringList entries = tree(m_dest);
+        QStringList expectedDirs;
+        for (const QString& dir : c.dirs)
+            expectedDirs << dir;
+        expectedDirs.sort();
+        EXPECT_EQ(dirsOnly(entries), expectedDirs);
+        EXPECT_EQ(filesOnly(entries).size(), m_list.count());
+        EXPECT_TRUE(entries.contains(c.someFile)) << qPrintable(entries.join(u'\n'));
+        expectNothingStrayed();
+    }
+}
+
+TEST_F(SampleStore, DirectoryPerMailHoldsTextHtmlAndTheAttachmentsByteForByte)
+{
+    search();
+    const QLocale locale = QLocale::system();
+    ASSERT_TRUE(save(saveSettings("dir", "%6")).ok());
+    QStringList expectedTop;
+    int withAttachments = 0;
+    for (int i = 0; i < m_list.count(); ++i) {
+        const QString id = m_list.row(i).cells[ColEntryID];
+        SCOPED_TRACE(qPrintable(m_list.row(i).cells[ColSubject]));
+        expectedTop << id + u'/';
+        const QString dir = m_dest + u'/' + id;
+        const auto mail = item(i);
+        ASSERT_TRUE(mail);
+        EXPECT_EQ(readAll(dir + QStringLiteral("/message.txt")), formats::textContent(*mail, locale));
+        EXPECT_EQ(readAll(dir + QStringLiteral("/message.html")), formats::htmlContent(*mail, locale));
+        const auto attachments = mail->attachments();
+        ASSERT_TRUE(attachments.ok());
+        QStringList expectedInside { QStringLiteral("message.html"), QStringLiteral("message.txt") };
+        if (attachments->empty()) {
+            EXPECT_EQ(tree(dir), expectedInside);
+            continue;
+        }
+        ++withAttachments;
+        const QStringList files = tree(dir + QStringLiteral("/attachments"));
+        EXPECT_EQ(files.size(), qsizetype(attachments->size()));
+        const QStringList sourceParts = decodedAttachmentHashes(sourceFile(i));
+        for (const QString& file : files) {
+            const QByteArray bytes = readAll(dir + QStringLiteral("/attachments/") + file);
+            bool embedded = false;
+            for (const auto& a : *attachments)
+                embedded |= a->embeddedMessage() && *a->data() == bytes;
+            EXPECT_TRUE(embedded || sourceParts.contains(sha256(bytes))) << qPrintable(file);
+        }
+    }
+    EXPECT_GE(withAttachments, 10);
+    expectedTop.sort();
+    EXPECT_EQ(dirsOnly(tree(m_dest)).filter(QRegularExpression(QStringLiteral("^[^/]+/$"))), expectedTop);
+
+    // Names the store gives are made safe and unique within the mail.
+    const auto attachmentsOf = [&](const char* subject) {
+        return tree(m_dest + u'/' + m_list.row(rowWithSubject(QString::fromUtf8(subject))).cells[ColEntryID]
+            + QStringLiteral("/attachments"));
+    };
+    EXPECT_EQ(attachmentsOf("Gr\xC3\xBC\xC3\x9F"
+                            "e aus M\xC3\xBCnchen \xE2\x80\x93 Fotos"),
+        (QStringList { QStringLiteral("photo (2).png"), QStringLiteral("photo.png") }));
+    EXPECT_EQ(attachmentsOf("Files from the old server"), QStringList { QStringLiteral(".._.._escape.txt") });
+    EXPECT_EQ(attachmentsOf("Scanner output"), QStringList { QStringLiteral("attachment") });
+    expectNothingStrayed();
+}
+
+TEST_F(SampleStore, OutputTypeIsComparedLowerCasedAndExactly)
+{
+    search();
+    for (const char* type : { "MSG", "Msg", "eMl", "DIR" }) {
+        SCOPED_TRACE(type);
+        QDir(m_dest).removeRecursively();
+        EXPECT_TRUE(save(saveSettings(type, "%6")).ok());
+        EXPECT_EQ(m_person.messages(), QStringList());
+        EXPECT_EQ(QDir(m_dest).entryList(QDir::AllEntries | QDir::NoDotAndDotDot).size(), m_list.count());
+    }
+    for (const char* type : { " msg", "html", "", "msg " }) {
+        SCOPED_TRACE(type);
+        QDir(m_dest).removeRecursively();
+        const SaveSummary summary = save(saveSettings(type, "%6"));
+        EXPECT_EQ(m_person.messages(), QStringList(m_list.count(), QStringLiteral("Error in output format.")));
+        EXPECT_TRUE(summary.finished);
+        EXPECT_FALSE(summary.ok());
+        EXPECT_EQ(tree(m_dest), QStringList());
+    }
+}
+
+TEST_F(SampleStore, EmptyBaseNames)
+{
+    search();
+    ASSERT_TRUE(save(saveSettings("eml", "")).ok());
+    QStringList expected { QStringLiteral(".eml") };
+    for (int i = 2; i <= m_list.count(); ++i)
+        expected << QStringLiteral(" (%1).eml").arg(i);
+    expected.sort();
+    EXPECT_EQ(tree(m_dest), expected);
+
+    QDir(m_dest).removeRecursively();
+    ASSERT_TRUE(save(saveSettings("dir", "")).ok());
+    const QStringList dirs = dirsOnly(tree(m_dest)).filter(QRegularExpression(QStringLiteral("^[^/]+/$")));
+    EXPECT_EQ(dirs.size(), m_list.count());
+    EXPECT_TRUE(dirs.contains(QStringLiteral("email/")));
+    EXPECT_TRUE(dirs.contains(QStringLiteral("email (2)/")));
+    expectNothingStrayed();
+}
+
+TEST_F(SampleStore, DestinationWithOrWithoutSlashMissingOrNot)
+{
+    search();
+    const QString deep = m_dest + QStringLiteral("/a/b");
+    for (const QString& destination : { deep, deep + u'/', deep + QStringLiteral("//") }) {
+        SCOPED_TRACE(qPrintable(destination));
+        QDir(m_dest).removeRecursively();
+        m_person.clear();
+        EXPECT_TRUE(SaveRun(m_person, saveSettings("eml", "%3"), kStoreRoot, m_list, destination, factory()).ok());
+        EXPECT_EQ(m_person.messages(), QStringList());
+        EXPECT_EQ(tree(deep).size(), m_list.count());
+    }
+}
+
+TEST_F(SampleStore, SavingAgainGivesTheSameNamesAndReplacesTheFiles)
+{
+    search();
+    ASSERT_TRUE(save(saveSettings("eml", "%1 %3", 1)).ok());
+    const QStringList first = tree(m_dest);
+    const int row = rowWithSubject(QStringLiteral("Weekly status"));
+    const QString firstPath = m_dest + QStringLiteral("/Projects/Quillbox/2019/") + m_list.row(row).cells[ColSent]
+        + QStringLiteral(" Weekly status.eml");
+    ASSERT_TRUE(QFileInfo::exists(firstPath));
+    const QByteArray whole = readAll(firstPath);
+    writeAll(firstPath, "changed since");
+
+    ASSERT_TRUE(save(saveSettings("eml", "%1 %3", 1)).ok());
+    EXPECT_EQ(tree(m_dest), first);
+    EXPECT_EQ(readAll(firstPath), whole);
+}
+
+TEST_F(SampleStore, MailDeletedAfterTheSearchEndsTheRunAtItsRow)
+{
+    search();
+    const int deleted = 5;
+    ASSERT_TRUE(QFile::remove(sourceFile(deleted)));
+    const SaveSummary summary = save(saveSettings("eml", "%6"));
+    EXPECT_EQ(m_person.messages(), QStringList { QStringLiteral("Error saving email.") });
+    EXPECT_TRUE(summary.stoppedBy);
+    EXPECT_FALSE(summary.finished);
+    EXPECT_EQ(summary.attempted, deleted + 1);
+    QStringList expected;
+    for (int i = 0; i < deleted; ++i)
+        expected << m_list.row(i).cells[ColEntryID] + QStringLiteral(".eml");
+    expected.sort();
+    EXPECT_EQ(tree(m_dest), expected);
+    ASSERT_EQ(m_person.progressWindows().size(), 1u);
+    EXPECT_EQ(m_person.progressWindows()[0].statuses.size(), deleted + 1);
+    EXPECT_TRUE(m_person.progressWindows()[0].closed);
+}
+
+// Files built ahead on worker threads: the same tree, byte for byte, as when each is built as it is
+// written, and the same end when a row ahead fails.
+TEST_F(SampleStore, WorkerThreadsChangeNothingOnDisk)
+{
+    search();
+    const QString serialDest = m_work + QStringLiteral("/serial");
+    for (const char* type : { "msg", "txt", "rtf", "eml", "dir" }) {
+        SCOPED_TRACE(type);
+        QDir(m_dest).removeRecursively();
+        QDir(serialDest).removeRecursively();
+        ASSERT_TRUE(save(saveSettings(type, "%1 %3", 1), kStoreRoot, output::Disk::system(), 0).ok());
+        ASSERT_TRUE(QDir().rename(m_dest, serialDest));
+        ASSERT_TRUE(save(saveSettings(type, "%1 %3", 1), kStoreRoot, output::Disk::system(), 4).ok());
+        const QStringList entries = tree(m_dest);
+        ASSERT_EQ(entries, tree(serialDest));
+        for (const QString& file : filesOnly(entries))
+            EXPECT_EQ(readAll(m_dest + u'/' + file), readAll(serialDest + u'/' + file)) << qPrintable(file);
+    }
+    QDir(serialDest).removeRecursively();
+
+    const int deleted = 5;
+    ASSERT_TRUE(QFile::remove(sourceFile(deleted)));
+    for (int workers : { 0, 1, 4 }) {
+        SCOPED_TRACE(workers);
+        QDir(m_dest).removeRecursively();
+        const SaveSummary summary = save(saveSettings("msg", "%6"), kStoreRoot, output::Disk::system(), workers);
+        EXPECT_EQ(m_person.messages(), QStringList { QStringLiteral("Error saving email.") });
+        EXPECT_EQ(summary.attempted, deleted + 1);
+        EXPECT_EQ(summary.written, deleted);
+        EXPECT_EQ(filesOnly(tree(m_dest)).size(), deleted);
+    }
+}
+
+// The output type is read at each mail: a file built ahead for the old type is not written.
+TEST_F(SampleStore, OutputTypeChangedDuringTheRunAppliesFromThatMail)
+{
+    search();
+    Settings settings = saveSettings("txt", "%6");
+    m_person.onProgressValue([&](qint64 value) {
+        if (value == 3)
+            settings.FnOutput = QStringLiteral("eml");
+    });
+    ASSERT_TRUE(save(settings, kStoreRoot, output::Disk::system(), 2).ok());
+    m_person.onProgressValue({});
+    for (int i = 0; i < m_list.count(); ++i) {
+        const QString eml = m_dest + u'/' + m_list.row(i).cells[ColEntryID] + QStringLiteral(".eml");
+        const QString txt = m_dest + u'/' + m_list.row(i).cells[ColEntryID] + QStringLiteral(".txt");
+        EXPECT_EQ(QFileInfo::exists(txt), i < 2) << "row " << i;
+        if (i >= 2) {
+            EXPECT_EQ(readAll(eml), readAll(sourceFile(i))) << "row " << i;
+        }
+    }
+}
+
+TEST_F(SampleStore, InvalidClipEndsTheRunBeforeAnythingIsWritten)
+{
+    search();
+    Settings settings = saveSettings("eml", "%3");
+    settings.ClipSubject = QStringLiteral("-1");
+    const SaveSummary summary = save(settings);
+    EXPECT_EQ(m_person.messages(), QStringList { QStringLiteral("Error saving email.") });
+    EXPECT_EQ(summary.attempted, 1);
+    EXPECT_EQ(tree(m_dest), QStringList());
+}
+
+// --- Hostile input -------------------------------------------------------------------------------------
+
+namespace {
+
+QByteArray mimeMessage(const QByteArray& subject, const QList<QByteArray>& attachmentNames)
+{
+    QByteArray m = "From: Mallory <mallory@example.com>\r\nTo: robin@example.org\r\n"
+                   "Date: Tue, 02 Jan 2024 10:00:00 +0100\r\nSubject: "
+        + subject
+        + "\r\nMIME-Version: 1.0\r\nContent-Type: multipart/mixed; boundary=\"b\"\r\n\r\n"
+          "--b\r\nContent-Type: text/plain; charset=utf-8\r\n\r\nSee attached.\r\n";
+    int n = 0;
+    for (const QByteArray& name : attachmentNames) {
+        m += "--b\r\nContent-Type: text/plain\r\nContent-Disposition: attachment; filename=\"" + name
+            + "\"\r\n\r\ncontent " + QByteArray::number(++n) + "\r\n";
+    }
+    return m + "--b--\r\n";
+}
+
+} // namespace
+
+TEST_F(SampleStore, HostileNamesStayInsideTheDestination)
+{
+    const QByteArray longName = QByteArray(300, 'n') + ".txt";
+    const QString han(400, QChar(u'\u6F22'));
+    // A folder named ".." (modified UTF-7) holding a mail with every dangerous attachment name, and one
+    // whose subject is 400 Chinese characters.
+    const QString folder = m_root + QStringLiteral("/.&AC4ALg-");
+    writeAll(folder + QStringLiteral("/cur/1704186000.M1P1Q1.host:2,S"),
+        mimeMessage("Hostile", { "../../escape.txt", "/etc/passwd", "..", "", longName, "same.txt", "same.txt" }));
+    writeAll(folder + QStringLiteral("/cur/1704186001.M1P1Q2.host:2,S"),
+        mimeMessage("=?UTF-8?B?" + han.toUtf8().toBase64() + "?=", {}));
+    search();
+
+    Settings settings = saveSettings("dir", "%3", 1);
+    settings.ClipSubject = QStringLiteral("1000");
+    ASSERT_TRUE(save(settings).ok()) << qPrintable(m_person.messages().join(u'\n'));
+    const QString hostile = m_dest + QStringLiteral("/folder/Hostile/attachments");
+    EXPECT_EQ(tree(hostile),
+        (QStringList { QStringLiteral(".._.._escape.txt"), QStringLiteral("_etc_passwd"), QStringLiteral("attachment"),
+            QStringLiteral("attachment (2)"), QString(251, u'n') + QStringLiteral(".txt"),
+            QStringLiteral("same (2).txt"), QStringLiteral("same.txt") }));
+    EXPECT_EQ(readAll(hostile + QStringLiteral("/same.txt")), "content 6");
+    EXPECT_EQ(readAll(hostile + QStringLiteral("/same (2).txt")), "content 7");
+    // 400 characters are cut to 256 by the name builder, then to 85 (255 bytes) here.
+    EXPECT_TRUE(QFileInfo(m_dest + QStringLiteral("/folder/") + han.left(85)).isDir());
+
+    QDir(m_dest).removeRecursively();
+    settings.FnOutput = QStringLiteral("msg");
+    ASSERT_TRUE(save(settings).ok());
+    EXPECT_TRUE(QFileInfo::exists(m_dest + QStringLiteral("/folder/") + han.left(83) + QStringLiteral(".msg")));
+    for (const QString& entry : tree(m_dest))
+        for (const QString& name : entry.split(u'/'))
+            EXPECT_LE(name.toUtf8().size(), 255);
+    expectNothingStrayed();
+    EXPECT_FALSE(QFileInfo::exists(m_temp.filePath(QStringLiteral("escape.txt"))));
+}
+
+TEST_F(SampleStore, PlantedSymbolicLinksAreNeverFollowed)
+{
+    search();
+    const QString outside = m_temp.filePath(QStringLiteral("outside"));
+    ASSERT_TRUE(QDir().mkpath(outside));
+    writeAll(outside + QStringLiteral("/victim"), "keep me");
+
+    // A link at a file's path is replaced by the file; what it pointed to stays.
+    ASSERT_TRUE(QDir().mkpath(m_dest));
+    const QString welcome = m_dest + QStringLiteral("/Welcome to the sample mailbox.eml");
+    ASSERT_TRUE(QFile::link(outside + QStringLiteral("/victim"), welcome));
+    EXPECT_TRUE(save(saveSettings("eml", "%3")).ok());
+    EXPECT_EQ(readAll(outside + QStringLiteral("/victim")), "keep me");
+    EXPECT_FALSE(QFileInfo(welcome).isSymLink());
+    EXPECT_EQ(readAll(welcome), readAll(sourceFile(rowWithSubject(QStringLiteral("Welcome to the sample mailbox")))));
+
+    // A link in the place of a mail's directory: that mail is not written, the others are.
+    QDir(m_dest).removeRecursively();
+    ASSERT_TRUE(QDir().mkpath(m_dest));
+    ASSERT_TRUE(QFile::link(outside, m_dest + QStringLiteral("/Scanner output")));
+    SaveSummary summary = save(saveSettings("dir", "%3"));
+    EXPECT_EQ(summary.failed, 1);
+    ASSERT_EQ(m_person.messages().size(), 1);
+    EXPECT_EQ(m_person.messages()[0],
+        QStringLiteral("1 of %1 emails could not be written. The first: %2/Scanner output: "
+                       "a symbolic link is in the place of the directory")
+            .arg(m_list.count())
+            .arg(m_dest));
+    EXPECT_EQ(tree(outside), QStringList { QStringLiteral("victim") });
+
+    // A link in the place of a folder's directory is a directory that cannot be made: the run ends there.
+    QDir(m_dest).removeRecursively();
+    ASSERT_TRUE(QDir().mkpath(m_dest));
+    ASSERT_TRUE(QFile::link(outside, m_dest + QStringLiteral("/Inbox")));
+    summary = save(saveSettings("eml", "%3", 1));
+    EXPECT_EQ(m_person.messages(), QStringList { QStringLiteral("Error saving email.") });
+    int firstInInbox = 0;
+    while (m_list.row(firstInInbox).cells[ColFolder] != kStoreRoot + QStringLiteral("\\Inbox"))
+        ++firstInInbox;
+    EXPECT_EQ(summary.attempted, firstInInbox + 1);
+    EXPECT_EQ(filesOnly(tree(m_dest)).filter(QRegularExpression(QStringLiteral("\\.eml$"))).size(), firstInInbox);
+    EXPECT_EQ(tree(outside), QStringList { QStringLiteral("victim") });
+}
+
+// --- Failing disks -------------------------------------------------------------------------------------
+
+TEST_F(SampleStore, ReadOnlyDiskCountsEveryMailAndNamesTheFirst)
+{
+    search();
+    FailingDisk disk;
+    disk.readOnly = true;
+    struct Case {
+        const char* why;
+        bool destinationExists;
+        QString firstFailure;
+    };
+    const Case cases[] = {
+        { "an existing destination: each file fails", true, m_dest + u'/' + m_list.row(0).cells[ColEntryID] + ".eml" },
+        { "a missing destination that cannot be made", false, m_dest },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.why);
+        QDir(m_dest).removeRecursively();
+        if (c.destinationExists) {
+            ASSERT_TRUE(QDir().mkpath(m_dest));
+        }
+        const SaveSummary summary = save(saveSettings("eml", "%6"), kStoreRoot, disk);
+        EXPECT_TRUE(summary.finished);
+        EXPECT_EQ(summary.failed, m_list.count());
+        EXPECT_EQ(m_person.messages(),
+            QStringList { QStringLiteral("%1 of %1 emails could not be written. The first: %2: Read-only file system")
+                              .arg(m_list.count())
+                              .arg(c.firstFailure) });
+        EXPECT_EQ(QFileInfo::exists(m_dest), c.destinationExists);
+        EXPECT_EQ(tree(m_dest), QStringList());
+    }
+}
+
+// Each way a file gets its name: unnamed and linked in, linked in under a temporary name and renamed
+// (a file to replace), and a named temporary file (no unnamed files, or no /proc to link them through).
+TEST_F(SampleStore, FullDiskLeavesTheEarlierWholeFilesAndNoTemporaryOnes)
+{
+    search();
+    struct Case {
+        const char* type;
+        const char* extension;
+        bool noUnnamedFiles = false;
+        bool noProc = false;
+    };
+    for (const Case& c : { Case { "eml", ".eml" }, Case { "msg", ".msg" }, Case { "txt", ".txt" },
+             Case { "eml", ".eml", true, false }, Case { "eml", ".eml", false, true } }) {
+        SCOPED_TRACE(std::string(c.type) + (c.noUnnamedFiles ? ", no unnamed files" : c.noProc ? ", no /proc" : ""));
+        QDir(m_dest).removeRecursively();
+        FailingDisk writing;
+        writing.noUnnamedFiles = c.noUnnamedFiles;
+        writing.noProc = c.noProc;
+        ASSERT_TRUE(save(saveSettings(c.type, "%6"), kStoreRoot, writing).ok());
+        const QStringList whole = tree(m_dest);
+        expectNothingStrayed();
+        ASSERT_TRUE(save(saveSettings(c.type, "%6"), kStoreRoot, writing).ok()); // each file replaced
+        EXPECT_EQ(tree(m_dest), whole);
+        expectNothingStrayed();
+        // An earlier file of each mail, whole: none may be cut by the failing run.
+        for (int i = 0; i < m_list.count(); ++i)
+            writeAll(m_dest + u'/' + m_list.row(i).cells[ColEntryID] + QLatin1String(c.extension),
+                "earlier file " + QByteArray::number(i));
+
+        FailingDisk disk;
+        disk.noUnnamedFiles = c.noUnnamedFiles;
+        disk.noProc = c.noProc;
+        disk.failWrite = 4; // the disk fills up at the fourth write and stays full
+        const SaveSummary summary = save(saveSettings(c.type, "%6"), kStoreRoot, disk);
+        EXPECT_TRUE(summary.finished);
+        EXPECT_GT(summary.failed, 0);
+        EXPECT_EQ(summary.written + summary.failed, m_list.count());
+        ASSERT_EQ(m_person.messages().size(), 1);
+        EXPECT_TRUE(
+            m_person.messages()[0].startsWith(QStringLiteral("%1 of %2 emails could not be written. The first: %3/")
+                                                  .arg(summary.failed)
+                                                  .arg(m_list.count())
+                                                  .arg(m_dest)));
+        EXPECT_TRUE(m_person.messages()[0].endsWith(QLatin1String(": No space left on device")));
+        EXPECT_EQ(tree(m_dest), whole);
+        int earlier = 0;
+        for (int i = 0; i < m_list.count(); ++i) {
+            const QByteArray bytes
+                = readAll(m_dest + u'/' + m_list.row(i).cells[ColEntryID] + QLatin1String(c.extension));
+            if (bytes == "earlier file " + QByteArray::number(i))
+                ++earlier;
+            else
+                EXPECT_GT(bytes.size(), 40) << "row " << i << " holds a cut file";
+        }
+        EXPECT_EQ(earlier, summary.failed);
+        expectNothingStrayed();
+    }
+}
+
+// --- .msg read back ------------------------------------------------------------------------------------
+
+namespace {
+
+// What @kenjiuno/msgreader reads from each of `paths`, in one node process: tests/support/readmsg.js
+// loaded afresh per file.
+QList<QJsonObject> readWithMsgReader(const QStringList& paths)
+{
+    const QString node = QStandardPaths::findExecutable(QStringLiteral("node"));
+    if (node.isEmpty()) {
+        ADD_FAILURE() << "node is not installed; the .msg files cannot be read back (run scripts/setup.sh)";
+        return {};
+    }
+    const QString script = QStringLiteral("const script = require('path').resolve(process.argv[1]);"
+                                          "for (const file of process.argv.slice(2)) {"
+                                          "  process.argv[2] = file; delete require.cache[script]; require(script);"
+                                          "}");
+    QProcess process;
+    process.start(node,
+        QStringList { QStringLiteral("-e"), script, QStringLiteral(SOURCE_DIR "/tests/support/readmsg.js") } + paths);
+    if (!process.waitForFinished(300000) || process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0) {
+        ADD_FAILURE() << "readmsg.js failed: " << process.readAllStandardError().toStdString();
+        return {};
+    }
+    QList<QJsonObject> objects;
+    for (const QByteArray& line : process.readAllStandardOutput().split('\n'))
+        if (!line.isEmpty())
+            objects << QJsonDocument::fromJson(line).object();
+    return objects;
+}
+
+} // namespace
+
+TEST_F(SampleStore, EveryMsgFileReadsBack)
+{
+    search();
+    ASSERT_TRUE(save(saveSettings("msg", "%6")).ok());
+    QStringList paths;
+    for (int i = 0; i < m_list.count(); ++i)
+        paths << m_dest + u'/' + m_list.row(i).cells[ColEntryID] + QStringLiteral(".msg");
+    const QList<QJsonObject> read = readWithMsgReader(paths);
+    ASSERT_EQ(read.size(), m_list.count());
+    for (int i = 0; i < m_list.count(); ++i) {
+        const auto mail = item(i);
+        ASSERT_TRUE(mail);
+        const QJsonObject& o = read[i];
+        SCOPED_TRACE(qPrintable(mail->summary().subject));
+        const QString subject = mail->summary().subject;
+        EXPECT_EQ(o[u"subject"].toString(), subject);
+        EXPECT_EQ(o[u"senderEmail"].toString(), mail->summary().senderEmailAddress);
+        EXPECT_EQ(o[u"body"].toString(), mail->plainBody());
+        const QJsonArray recipients = o[u"recipients"].toArray();
+        ASSERT_EQ(recipients.size(), mail->recipients().size());
+        for (qsizetype r = 0; r < recipients.size(); ++r)
+            EXPECT_EQ(recipients[r].toObject()[u"email"].toString(), mail->recipients()[r].address);
+        const auto attachments = mail->attachments();
+        ASSERT_TRUE(attachments.ok());
+        const QJsonArray got = o[u"attachments"].toArray();
+        ASSERT_EQ(size_t(got.size()), attachments->size());
+        for (size_t a = 0; a < attachments->size(); ++a) {
+            const mail::Attachment& attachment = *(*attachments)[a];
+            const QJsonObject g = got[qsizetype(a)].toObject();
+            if (!attachment.fileName().isEmpty()) {
+                EXPECT_EQ(g[u"fileName"].toString(), attachment.fileName());
+            }
+            if (!attachment.embeddedMessage()) {
+                EXPECT_EQ(g[u"sha256"].toString(), sha256(*attachment.data()));
+            }
+        }
+    }
+}
+
+// An Outlook item attached to a mail has no bytes of its own; it used to fail the whole mail in "dir" output.
+TEST(SaveRunPst, AttachedOutlookItemIsWrittenAsMsgFile)
+{
+    QTemporaryDir temp;
+    ASSERT_TRUE(temp.isValid());
+    const QString store = QStringLiteral(TEST_DATA_DIR "/pst/pstsdk_submessage.pst");
+    const NamespaceFactory factory = [store] {
+        return mail::Namespace::fromStores({ { QStringLiteral("Sub"), store } });
+    };
+    ResultList list;
+    ScriptedPerson person;
+    SearchMailFolder(person, saveSettings("dir", "%3"), QStringLiteral("\\\\Sub"), list, factory);
+    ASSERT_EQ(person.messages(), QStringList());
+    ASSERT_EQ(list.count(), 1);
+
+    const QString dest = temp.filePath(QStringLiteral("dest"));
+    const SaveSummary summary
+        = SaveRun(person, saveSettings("dir", "%3"), QStringLiteral("\\\\Sub"), list, dest, factory);
+    EXPECT_TRUE(summary.ok());
+    EXPECT_EQ(summary.failed, 0);
+    EXPECT_EQ(person.messages(), QStringList());
+
+    QStringList msgFiles;
+    QDirIterator it(dest, { QStringLiteral("*.msg") }, QDir::Files, QDirIterator::Subdirectories);
+    while (it.hasNext())
+        msgFiles << it.next();
+    ASSERT_EQ(msgFiles.size(), 1);
+    EXPECT_TRUE(msgFiles.first().contains(QLatin1String("/attachments/")));
+    // A compound file: what Outlook and every .msg reader open.
+    EXPECT_TRUE(readAll(msgFiles.first()).startsWith(QByteArray::fromHex("D0CF11E0A1B11AE1")));
+}
+
+// The save run over an Outlook data file: every output type writes every mail, and the .msg files hold
+// what the PST item holds.
+TEST(SaveRunPst, EveryOutputTypeWritesEveryMailOfAPstStore)
+{
+    QTemporaryDir temp;
+    ASSERT_TRUE(temp.isValid());
+    const QString store = QStringLiteral(TEST_DATA_DIR "/pst/aspose_Outlook.pst");
+    const NamespaceFactory factory = [store] {
+        return mail::Namespace::fromStores({ { QStringLiteral("Aspose"), store } });
+    };
+    ResultList list;
+    ScriptedPerson person;
+    SearchMailFolder(person, saveSettings("msg", "%6"), QStringLiteral("\\\\Aspose"), list, factory);
+    ASSERT_EQ(person.messages(), QStringList());
+    ASSERT_EQ(list.count(), 14);
+
+    for (const char* type : { "msg", "txt", "rtf", "eml", "dir" }) {
+        SCOPED_TRACE(type);
+        const QString dest = temp.filePath(QString::fromLatin1(type));
+        const SaveSummary summary
+            = SaveRun(person, saveSettings(type, "%6"), QStringLiteral("\\\\Aspose"), list, dest, factory);
+        EXPECT_TRUE(summary.ok());
+        EXPECT_EQ(summary.failed, 0);
+        EXPECT_EQ(summary.written, 14);
+        EXPECT_EQ(person.messages(), QStringList());
+        EXPECT_EQ(QDir(dest).entryList(QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot).size(), 14);
+    }
+
+    QStringList paths;
+    for (int i = 0; i < list.count(); ++i)
+        paths << temp.filePath(QStringLiteral("msg/")) + list.row(i).cells[ColEntryID] + QStringLiteral(".msg");
+    const QList<QJsonObject> read = readWithMsgReader(paths);
+    ASSERT_EQ(read.size(), list.count());
+    for (int i = 0; i < list.count(); ++i) {
+        auto found = factory().getItemFromID(list.row(i).cells[ColEntryID]);
+        ASSERT_TRUE(found.ok());
+        const mail::MailItem& mail = **found;
+        SCOPED_TRACE(qPrintable(mail.summary().subject));
+        const QJsonObject& o = read[i];
+        EXPECT_EQ(o[u"subject"].toString(), mail.summary().subject);
+        EXPECT_EQ(o[u"body"].toString(), mail.plainBody());
+        const QJsonArray recipients = o[u"recipients"].toArray();
+        ASSERT_EQ(recipients.size(), mail.recipients().size());
+        for (qsizetype r = 0; r < recipients.size(); ++r)
+            EXPECT_EQ(recipients[r].toObject()[u"email"].toString(), mail.recipients()[r].address);
+        const auto attachments = mail.attachments();
+        ASSERT_TRUE(attachments.ok());
+        const QJsonArray got = o[u"attachments"].toArray();
+        ASSERT_EQ(size_t(got.size()), attachments->size());
+        for (size_t a = 0; a < attachments->size(); ++a) {
+            const mail::Attachment& attachment = *(*attachments)[a];
+            if (!attachment.embeddedMessage()) {
+                EXPECT_EQ(got[qsizetype(a)].toObject()[u"sha256"].toString(), sha256(*attachment.data()));
+            }
+        }
+    }
+}
