@@ -34,11 +34,11 @@ ResultRow sampleRow()
 Settings defaultSettings()
 {
     Settings settings;
-    settings.DateFormat = QStringLiteral("yymmdd HHMMSS");
-    settings.FnFormat = QStringLiteral("%1 %2 %3");
-    settings.TextFormat = QStringLiteral("%1 %2 %3");
-    settings.ClipAddress = QStringLiteral("50");
-    settings.ClipSubject = QStringLiteral("50");
+    settings.dateFormat = QStringLiteral("yymmdd HHMMSS");
+    settings.fnFormat = QStringLiteral("%1 %2 %3");
+    settings.textFormat = QStringLiteral("%1 %2 %3");
+    settings.clipAddress = QStringLiteral("50");
+    settings.clipSubject = QStringLiteral("50");
     return settings;
 }
 
@@ -49,9 +49,9 @@ void BM_FormatMailDate(benchmark::State& state)
     const QString pattern = QString::fromUtf8(kPatterns[state.range(0)]);
     const QLocale locale = QLocale::system();
     for (auto _ : state) {
-        benchmark::DoNotOptimize(FormatMailDate(times.sent, pattern, locale));
-        benchmark::DoNotOptimize(FormatMailDate(times.received, pattern, locale));
-        benchmark::DoNotOptimize(FormatMailDate(times.latest, pattern, locale));
+        benchmark::DoNotOptimize(formatMailDate(times.sent, pattern, locale));
+        benchmark::DoNotOptimize(formatMailDate(times.received, pattern, locale));
+        benchmark::DoNotOptimize(formatMailDate(times.latest, pattern, locale));
     }
     state.SetLabel(kPatterns[state.range(0)]);
     state.SetItemsProcessed(state.iterations());
@@ -63,16 +63,16 @@ void BM_ExpandFileName(benchmark::State& state)
     const ResultRow row = sampleRow();
     const Settings settings = defaultSettings();
     for (auto _ : state)
-        benchmark::DoNotOptimize(ExpandFileName(settings.FnFormat, row, settings));
+        benchmark::DoNotOptimize(expandFileName(settings.fnFormat, row, settings));
     state.SetItemsProcessed(state.iterations());
 }
 BENCHMARK(BM_ExpandFileName);
 
 void BM_MakeSafeFileName(benchmark::State& state)
 {
-    const QString name = *ExpandFileName(QStringLiteral("%1 %2 %3"), sampleRow(), defaultSettings());
+    const QString name = *expandFileName(QStringLiteral("%1 %2 %3"), sampleRow(), defaultSettings());
     for (auto _ : state)
-        benchmark::DoNotOptimize(MakeSafeFileName(name));
+        benchmark::DoNotOptimize(makeSafeFileName(name));
     state.SetItemsProcessed(state.iterations());
 }
 BENCHMARK(BM_MakeSafeFileName);
@@ -82,7 +82,7 @@ void BM_BuildTextLine(benchmark::State& state)
     const ResultRow row = sampleRow();
     const QString pattern = QStringLiteral("%1 %2 %3");
     for (auto _ : state)
-        benchmark::DoNotOptimize(BuildTextLine(pattern, row));
+        benchmark::DoNotOptimize(buildTextLine(pattern, row));
     state.SetItemsProcessed(state.iterations());
 }
 BENCHMARK(BM_BuildTextLine);
@@ -95,11 +95,11 @@ void BM_Row(benchmark::State& state)
     const QLocale locale = QLocale::system();
     ResultRow row = sampleRow();
     for (auto _ : state) {
-        row.cells[ColSent] = FormatMailDate(times.sent, settings.DateFormat, locale);
-        row.cells[ColReceived] = FormatMailDate(times.received, settings.DateFormat, locale);
-        row.cells[ColLatestTime] = FormatMailDate(times.latest, settings.DateFormat, locale);
-        const Result<QString> name = ExpandFileName(settings.FnFormat, row, settings);
-        benchmark::DoNotOptimize(MakeSafeFileName(*name));
+        row.cells[ColSent] = formatMailDate(times.sent, settings.dateFormat, locale);
+        row.cells[ColReceived] = formatMailDate(times.received, settings.dateFormat, locale);
+        row.cells[ColLatestTime] = formatMailDate(times.latest, settings.dateFormat, locale);
+        const Result<QString> name = expandFileName(settings.fnFormat, row, settings);
+        benchmark::DoNotOptimize(makeSafeFileName(*name));
     }
     state.SetItemsProcessed(state.iterations());
 }

@@ -112,14 +112,14 @@ int main(int argc, char** argv)
         stores.append({ QStringLiteral("Bench%1").arg(i), files[i] });
     HeadlessPerson person;
     Settings settings;
-    settings.DateFormat = QStringLiteral("yymmdd HHMMSS");
+    settings.dateFormat = QStringLiteral("yymmdd HHMMSS");
     ResultList list;
     qint64 rows = 0;
     const Timing search = best(repeat, RUSAGE_SELF, [&] {
         rows = 0;
         for (qint64 i = 0; i < passes; ++i)
             for (const auto& store : stores) {
-                SearchMailFolder(person, settings, QStringLiteral("\\\\") + store.first, list,
+                searchMailFolder(person, settings, QStringLiteral("\\\\") + store.first, list,
                     [&] { return mail::Namespace::fromStores(stores); });
                 rows += list.count();
             }
@@ -143,13 +143,13 @@ int main(int argc, char** argv)
     Timing save;
     const bool timeSave = !parser.isSet(noSaveOption);
     if (timeSave) {
-        settings.FnFormat = QStringLiteral("%1 %2 %3");
-        settings.ClipAddress = QStringLiteral("50");
-        settings.ClipSubject = QStringLiteral("50");
-        settings.FnOutput = QStringLiteral("DIR");
+        settings.fnFormat = QStringLiteral("%1 %2 %3");
+        settings.clipAddress = QStringLiteral("50");
+        settings.clipSubject = QStringLiteral("50");
+        settings.fnOutput = QStringLiteral("DIR");
         for (const auto& store : stores) {
             lists.push_back(std::make_unique<ResultList>());
-            SearchMailFolder(person, settings, QStringLiteral("\\\\") + store.first, *lists.back(),
+            searchMailFolder(person, settings, QStringLiteral("\\\\") + store.first, *lists.back(),
                 [&] { return mail::Namespace::fromStores(stores); });
             saveRows += lists.back()->count();
         }
@@ -158,7 +158,7 @@ int main(int argc, char** argv)
             [&](int run) {
                 saveTotal = SaveSummary {};
                 for (qsizetype i = 0; i < stores.size(); ++i) {
-                    const SaveSummary summary = SaveRun(person, settings, QStringLiteral("\\\\") + stores[i].first,
+                    const SaveSummary summary = saveRun(person, settings, QStringLiteral("\\\\") + stores[i].first,
                         *lists[size_t(i)], scratch.filePath(QStringLiteral("dir-%1/%2").arg(run).arg(i)),
                         [&] { return mail::Namespace::fromStores(stores); });
                     saveTotal.rows += summary.rows;

@@ -123,16 +123,16 @@ int main(int argc, char** argv)
 
     HeadlessPerson person;
     Settings settings;
-    settings.DateFormat = QStringLiteral("yymmdd HHMMSS");
-    settings.FnFormat = QStringLiteral("%1 %2 %3");
-    settings.ClipAddress = QStringLiteral("50");
-    settings.ClipSubject = QStringLiteral("50");
-    settings.UseFnFolder = parser.isSet(folderOption) ? 1 : 0;
+    settings.dateFormat = QStringLiteral("yymmdd HHMMSS");
+    settings.fnFormat = QStringLiteral("%1 %2 %3");
+    settings.clipAddress = QStringLiteral("50");
+    settings.clipSubject = QStringLiteral("50");
+    settings.useFnFolder = parser.isSet(folderOption) ? 1 : 0;
     const QString mailFolder = QStringLiteral("\\\\Bench");
     auto openNamespace = [&] { return mail::Namespace::fromStores({ { QStringLiteral("Bench"), store } }); };
     ResultList list;
     const Timing search
-        = best(1, RUSAGE_SELF, [&](int) { SearchMailFolder(person, settings, mailFolder, list, openNamespace); });
+        = best(1, RUSAGE_SELF, [&](int) { searchMailFolder(person, settings, mailFolder, list, openNamespace); });
 
     std::printf("command: %s\n", qPrintable(QCoreApplication::arguments().join(u' ')));
 #ifdef NDEBUG
@@ -141,8 +141,8 @@ int main(int argc, char** argv)
     std::printf("build: debug (figures are not representative)\n");
 #endif
     std::printf("store: %s: %d rows listed\n", qPrintable(store), list.count());
-    std::printf("settings: FnFormat \"%s\", DateFormat \"%s\", folder option %s\n", qPrintable(settings.FnFormat),
-        qPrintable(settings.DateFormat), settings.UseFnFolder ? "on" : "off");
+    std::printf("settings: FnFormat \"%s\", DateFormat \"%s\", folder option %s\n", qPrintable(settings.fnFormat),
+        qPrintable(settings.dateFormat), settings.useFnFolder ? "on" : "off");
     std::printf("search of %s: %.3f s (CPU %.3f s); peak memory after it: %.1f MiB\n", qPrintable(mailFolder),
         search.wall, search.cpu, bench::peakMiB());
     std::printf("floor: cp -r %s %s, timed before each save run; best of %d runs each, wall and CPU apart\n",
@@ -159,11 +159,11 @@ int main(int argc, char** argv)
             std::fprintf(stderr, "bench_save: cp -r failed\n");
             return 1;
         }
-        settings.FnOutput = type;
+        settings.fnOutput = type;
         SaveSummary summary;
         const Timing save = best(repeat, RUSAGE_SELF, [&](int i) {
             const QString destination = scratch + QStringLiteral("/%1-%2").arg(type).arg(i);
-            summary = SaveRun(
+            summary = saveRun(
                 person, settings, mailFolder, list, destination, openNamespace, output::Disk::system(), threads);
         });
         const double limit = type == u"eml" ? 2.0 : type == u"txt" ? 3.0 : 4.0;

@@ -125,14 +125,14 @@ int main(int argc, char** argv)
     auto openNamespace = [&] { return mail::Namespace::fromStores({ { QStringLiteral("Bench"), dir } }); };
     HeadlessPerson person;
     Settings settings;
-    settings.DateFormat = QStringLiteral("yymmdd HHMMSS");
+    settings.dateFormat = QStringLiteral("yymmdd HHMMSS");
     ResultList list;
-    SearchMailFolder(person, settings, path, list, openNamespace); // warms the cache and the backend's code paths
+    searchMailFolder(person, settings, path, list, openNamespace); // warms the cache and the backend's code paths
     qint64 mblazeLines = runMblaze(store);
 
     const Timing floor = best(repeat, RUSAGE_SELF, [&] { readFloor(store); });
     const Timing search
-        = best(repeat, RUSAGE_SELF, [&] { SearchMailFolder(person, settings, path, list, openNamespace); });
+        = best(repeat, RUSAGE_SELF, [&] { searchMailFolder(person, settings, path, list, openNamespace); });
     const Timing walk = best(repeat, RUSAGE_SELF, [&] {
         const mail::Namespace ns = openNamespace();
         if (auto top = ns.topFolder(QStringLiteral("Bench")))

@@ -2,13 +2,13 @@
 // Feeds arbitrary text to the command-line tokenizer and checks what must hold for every input:
 // the token count stays within 0..20, stored tokens are never empty, unused places read empty,
 // indices outside the store are refused, and the arguments split off the input at NUL bytes come
-// back unchanged through JoinArguments and the tokenizer.
-#include "app/cmdline.h"
+// back unchanged through joinArguments and the tokenizer.
+#include "app/startup.h"
 
 #include <cstdint>
 #include <cstdlib>
 
-using quillbox::clsCmdline;
+using quillbox::CommandLine;
 
 namespace {
 
@@ -24,21 +24,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     const QByteArray bytes(reinterpret_cast<const char*>(data), qsizetype(size));
 
-    clsCmdline cmdline;
-    cmdline.setCmdline(QString::fromUtf8(bytes));
-    check(cmdline.argc >= 0 && cmdline.argc <= clsCmdline::kMaxTokens);
-    for (int i = 0; i < clsCmdline::kMaxTokens; ++i) {
+    CommandLine cmdline;
+    cmdline.setText(QString::fromUtf8(bytes));
+    check(cmdline.argc >= 0 && cmdline.argc <= CommandLine::kMaxTokens);
+    for (int i = 0; i < CommandLine::kMaxTokens; ++i) {
         const QString token = cmdline.argv(i).value();
         check(i < cmdline.argc ? !token.isEmpty() : token.isEmpty());
-        check(cmdline.arg(i).value() == clsCmdline::RmQuotes(token));
+        check(cmdline.arg(i).value() == CommandLine::removeQuotes(token));
     }
-    check(!cmdline.argv(-1).ok() && !cmdline.argv(clsCmdline::kMaxTokens).ok());
+    check(!cmdline.argv(-1).ok() && !cmdline.argv(CommandLine::kMaxTokens).ok());
 
     QStringList args;
     for (const QByteArray& part : bytes.split('\0'))
         args << QString::fromLocal8Bit(part);
-    args = args.mid(0, clsCmdline::kMaxTokens);
-    cmdline.setCmdline(quillbox::JoinArguments(args));
+    args = args.mid(0, CommandLine::kMaxTokens);
+    cmdline.setText(quillbox::joinArguments(args));
     check(cmdline.argc == args.size());
     for (int i = 0; i < cmdline.argc; ++i)
         check(cmdline.arg(i).value() == args[i]);

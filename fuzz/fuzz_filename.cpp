@@ -1,13 +1,13 @@
 // SPDX-License-Identifier: MIT
 // Feeds arbitrary templates, cells, clip settings and date patterns to the names of saved mail and checks
 // what must hold for every input:
-// - MakeSafeFileName keeps the text but for the nine characters a file name cannot hold (each a space)
+// - makeSafeFileName keeps the text but for the nine characters a file name cannot hold (each a space)
 //   and the control characters (removed), cut to 256 UTF-16 units, 255 where the cut would split a
 //   surrogate pair; so it holds none of those characters, and applying it again changes nothing;
-// - ExpandPlaceholders gives what QString::replace gives for "%1", "%2", ... and then "%%";
-// - ExpandFileName fails exactly on a row of more than 20 cells or a clip text that is no number, and
+// - expandPlaceholders gives what QString::replace gives for "%1", "%2", ... and then "%%";
+// - expandFileName fails exactly on a row of more than 20 cells or a clip text that is no number, and
 //   otherwise expands the row with From and To clipped to ClipAddress and Subject to ClipSubject;
-// - FormatMailDate gives an empty text for an invalid time, copies a pattern without token characters
+// - formatMailDate gives an empty text for an invalid time, copies a pattern without token characters
 //   unchanged, and writes no digit but ASCII ones where the pattern has none and asks for none of the
 //   locale's own date and time forms.
 //
@@ -43,7 +43,7 @@ bool forbiddenInName(QChar c)
     return c.unicode() < 0x20 || QStringView(u"\\/:*?\"<>|").contains(c);
 }
 
-// MakeSafeFileName as its contract states it, written the plain way.
+// makeSafeFileName as its contract states it, written the plain way.
 QString safeReference(const QString& text)
 {
     QString kept;
@@ -59,12 +59,12 @@ QString safeReference(const QString& text)
 
 void checkSafeName(const QString& text)
 {
-    const QString safe = MakeSafeFileName(text);
+    const QString safe = makeSafeFileName(text);
     check(safe.size() <= kMaxSafe);
     for (const QChar c : safe)
         check(!forbiddenInName(c));
     check(safe == safeReference(text));
-    check(MakeSafeFileName(safe) == safe);
+    check(makeSafeFileName(safe) == safe);
 }
 
 QString expandReference(QString text, const QStringList& values)
@@ -100,12 +100,12 @@ void checkExpansion(
     const QString& pattern, const QStringList& cells, const QString& clipAddress, const QString& clipSubject)
 {
     std::vector<QStringView> views(cells.begin(), cells.end());
-    check(ExpandPlaceholders(pattern, views) == expandReference(pattern, cells));
+    check(expandPlaceholders(pattern, views) == expandReference(pattern, cells));
 
     Settings settings;
-    settings.ClipAddress = clipAddress;
-    settings.ClipSubject = clipSubject;
-    const Result<QString> name = ExpandFileName(pattern, ResultRow { cells }, settings);
+    settings.clipAddress = clipAddress;
+    settings.clipSubject = clipSubject;
+    const Result<QString> name = expandFileName(pattern, ResultRow { cells }, settings);
     if (cells.size() > 20) {
         check(!name.ok() && name.error().code == Error::Code::Invalid);
         return;
@@ -176,9 +176,9 @@ void checkDate(const QString& pattern, const uint8_t* bytes, size_t size)
     const QLocale& locale = locales[qsizetype(seed % quint64(locales.size()))];
 
     const QDateTime when((seed & 1) ? QDateTime(date, time, QTimeZone::utc()) : QDateTime(date, time));
-    const QString text = FormatMailDate(when, pattern, locale);
-    check(text == FormatMailDate(when, pattern, locale));
-    check(FormatMailDate(QDateTime(), pattern, locale).isEmpty());
+    const QString text = formatMailDate(when, pattern, locale);
+    check(text == formatMailDate(when, pattern, locale));
+    check(formatMailDate(QDateTime(), pattern, locale).isEmpty());
     if (when.isValid() && plainText(pattern))
         check(text == pattern);
     if (when.isValid() && !hasOtherDigits(pattern) && !usesLocaleForms(pattern))

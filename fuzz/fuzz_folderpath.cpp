@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-// Feeds arbitrary folder paths to GetFolderFromPath over two small Maildir stores written into a temporary
+// Feeds arbitrary folder paths to getFolderFromPath over two small Maildir stores written into a temporary
 // directory at start-up (one with Maildir++ folders, one with nested directories), and checks what must
 // hold for every path:
 // - the person is told "Error: folder path should start with \\" exactly when the path does not start
@@ -124,7 +124,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
                                  : QString::fromUtf8(reinterpret_cast<const char*>(data + 1), qsizetype(size - 1));
 
     CountingPerson person;
-    const std::unique_ptr<mail::Folder> folder = GetFolderFromPath(person, stores().ns, path);
+    const std::unique_ptr<mail::Folder> folder = getFolderFromPath(person, stores().ns, path);
 
     const bool rooted = path.startsWith(QLatin1String("\\\\"));
     if (rooted)

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "config/accesshook.h"
 
-#include "core/tokenizer.h"
+#include "core/commandline.h"
 
 #include <QProcess>
 
@@ -12,14 +12,14 @@ Status runAccess(const AccessSettings& access, const QString& arguments)
 {
     if (access.program.isEmpty())
         return success();
-    return StartDetached(AccessCommandLine(access.program, arguments));
+    return startDetached(accessCommandLine(access.program, arguments));
 }
 } // namespace
 
-Status StartDetached(const QString& commandLine)
+Status startDetached(const QString& commandLine)
 {
-    clsCmdline tokens;
-    tokens.setCmdline(commandLine);
+    CommandLine tokens;
+    tokens.setText(commandLine);
     if (tokens.argc == 0)
         return Error { Error::Code::Invalid, commandLine, QStringLiteral("no program named") };
     QStringList arguments;
@@ -34,12 +34,12 @@ Status StartDetached(const QString& commandLine)
     return success();
 }
 
-Status RunAllowAccess(const AccessSettings& access)
+Status runAllowAccess(const AccessSettings& access)
 {
     return runAccess(access, access.allowArguments);
 }
 
-Status RunDisallowAccess(const AccessSettings& access)
+Status runDisallowAccess(const AccessSettings& access)
 {
     return runAccess(access, access.disallowArguments);
 }

@@ -11,17 +11,17 @@
 namespace quillbox {
 
 /// Starts the program of `commandLine` and returns at once, without waiting for it and without a shell.
-/// The line is split like the program's own command line (clsCmdline): the first token, its quotes
+/// The line is split like the program's own command line (CommandLine): the first token, its quotes
 /// removed, is the program; the others, each with its quotes removed, are its arguments (up to 19).
 /// Error (Code::NotFound, the program as path) when nothing could be started; Code::Invalid for a line
 /// without a token.
-Status StartDetached(const QString& commandLine);
+Status startDetached(const QString& commandLine);
 
-/// Starts the access program with the allow arguments (AccessCommandLine). With no access program
+/// Starts the access program with the allow arguments (accessCommandLine). With no access program
 /// configured nothing is started and the result is success.
-Status RunAllowAccess(const AccessSettings& access);
+Status runAllowAccess(const AccessSettings& access);
 
 /// The same with the disallow arguments.
-Status RunDisallowAccess(const AccessSettings& access);
+Status runDisallowAccess(const AccessSettings& access);
 
 } // namespace quillbox

@@ -32,24 +32,24 @@ struct TextKey {
 
 // The check boxes come first and the texts after them, so that the file holds the keys in this order.
 const StateKey kStateKeys[] = {
-    { u"UseDate", &Settings::UseDate, 1, Parse::LeadingNumber },
-    { u"UseFrom", &Settings::UseFrom, 1, Parse::WholeText },
-    { u"UseSubject", &Settings::UseSubject, 1, Parse::WholeText },
-    { u"UseFnDate", &Settings::UseFnDate, 1, Parse::LeadingNumber },
-    { u"UseFnFrom", &Settings::UseFnFrom, 1, Parse::WholeText },
-    { u"UseFnSubject", &Settings::UseFnSubject, 1, Parse::WholeText },
-    { u"UseFnFolder", &Settings::UseFnFolder, 0, Parse::LeadingNumber },
+    { u"UseDate", &Settings::useDate, 1, Parse::LeadingNumber },
+    { u"UseFrom", &Settings::useFrom, 1, Parse::WholeText },
+    { u"UseSubject", &Settings::useSubject, 1, Parse::WholeText },
+    { u"UseFnDate", &Settings::useFnDate, 1, Parse::LeadingNumber },
+    { u"UseFnFrom", &Settings::useFnFrom, 1, Parse::WholeText },
+    { u"UseFnSubject", &Settings::useFnSubject, 1, Parse::WholeText },
+    { u"UseFnFolder", &Settings::useFnFolder, 0, Parse::LeadingNumber },
 };
 
 const TextKey kTextKeys[] = {
-    { u"DateFormat", &Settings::DateFormat, u"yymmdd HHMMSS", false },
-    { u"TextFormat", &Settings::TextFormat, u"%1 %2 %3", true },
-    { u"FnFormat", &Settings::FnFormat, u"%1 %2 %3", false },
-    { u"Since", &Settings::Since, u"", false },
-    { u"Before", &Settings::Before, u"", false },
-    { u"ClipAddress", &Settings::ClipAddress, u"50", false },
-    { u"ClipSubject", &Settings::ClipSubject, u"50", false },
-    { u"FnOutput", &Settings::FnOutput, u"MSG", false },
+    { u"DateFormat", &Settings::dateFormat, u"yymmdd HHMMSS", false },
+    { u"TextFormat", &Settings::textFormat, u"%1 %2 %3", true },
+    { u"FnFormat", &Settings::fnFormat, u"%1 %2 %3", false },
+    { u"Since", &Settings::since, u"", false },
+    { u"Before", &Settings::before, u"", false },
+    { u"ClipAddress", &Settings::clipAddress, u"50", false },
+    { u"ClipSubject", &Settings::clipSubject, u"50", false },
+    { u"FnOutput", &Settings::fnOutput, u"MSG", false },
 };
 
 // The decimal number at the start of `text` after leading blanks (sign, digits, decimal point,
@@ -123,28 +123,28 @@ Options::Options(Person& person)
     : m_person(person)
     , m_ini(person)
 {
-    m_ini.FileName(defaultIniPath());
+    m_ini.setFileName(defaultIniPath());
 }
 
-void Options::LoadSettings()
+void Options::loadSettings()
 {
     for (const StateKey& k : kStateKeys) {
         const QString fallback = QString::number(k.fallback);
-        const QString text = m_ini.GetKey(kSection, QString::fromUtf16(k.key), fallback);
+        const QString text = m_ini.getKey(kSection, QString::fromUtf16(k.key), fallback);
         m_settings.*k.field = checkState(text, k.parse).value_or(k.fallback);
     }
     for (const TextKey& k : kTextKeys)
-        m_settings.*k.field = m_ini.GetKey(kSection, QString::fromUtf16(k.key), QString::fromUtf16(k.fallback));
+        m_settings.*k.field = m_ini.getKey(kSection, QString::fromUtf16(k.key), QString::fromUtf16(k.fallback));
 }
 
-void Options::SaveSettings()
+void Options::saveSettings()
 {
     // The program's folder may be the per-user one, which is made on first use; any other missing folder
     // is the person's to fix and is reported.
-    if (m_ini.FileName() == defaultIniPath())
-        QDir().mkpath(QFileInfo(m_ini.FileName()).absolutePath());
+    if (m_ini.fileName() == defaultIniPath())
+        QDir().mkpath(QFileInfo(m_ini.fileName()).absolutePath());
     const auto write = [this](const char16_t* key, const QString& value) {
-        m_ini.WriteKeyValue(kSection, QString::fromUtf16(key), value);
+        m_ini.writeKeyValue(kSection, QString::fromUtf16(key), value);
         const auto& error = m_ini.lastWriteError();
         if (error) {
             m_person.message(QStringLiteral("Can't save the settings to %1: %2.")
@@ -163,20 +163,20 @@ void Options::SaveSettings()
     }
 }
 
-void Options::UseCustomINI(const QString& pINI)
+void Options::useCustomIni(const QString& path)
 {
-    m_ini.FileName(pINI.isEmpty() || QDir::isAbsolutePath(pINI) ? pINI : QDir::current().absoluteFilePath(pINI));
-    LoadSettings();
+    m_ini.setFileName(path.isEmpty() || QDir::isAbsolutePath(path) ? path : QDir::current().absoluteFilePath(path));
+    loadSettings();
 }
 
-void Options::RebuildTextFormat()
+void Options::rebuildTextFormat()
 {
-    m_settings.TextFormat = rebuild(m_settings.UseDate, m_settings.UseFrom, m_settings.UseSubject);
+    m_settings.textFormat = rebuild(m_settings.useDate, m_settings.useFrom, m_settings.useSubject);
 }
 
-void Options::RebuildFnFormat()
+void Options::rebuildFnFormat()
 {
-    m_settings.FnFormat = rebuild(m_settings.UseFnDate, m_settings.UseFnFrom, m_settings.UseFnSubject);
+    m_settings.fnFormat = rebuild(m_settings.useFnDate, m_settings.useFnFrom, m_settings.useFnSubject);
 }
 
 } // namespace quillbox

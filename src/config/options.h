@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
-#include "config/clsini.h"
+#include "config/inifile.h"
 #include "core/settings.h"
 
 namespace quillbox {
@@ -11,9 +11,9 @@ class Person;
 /// The live settings and their file: section "Options" of an INI file, fifteen keys.
 ///
 /// The object starts on the default file (defaultIniPath()) with the settings' initial values and reads
-/// nothing until LoadSettings(). Everything else reads settings() at the moment it needs a value; the
-/// options dialog edits settings() in place, calls SaveSettings() on OK and LoadSettings() on Cancel.
-/// The file is written only by SaveSettings(): a run without it never creates or changes the file.
+/// nothing until loadSettings(). Everything else reads settings() at the moment it needs a value; the
+/// options dialog edits settings() in place, calls saveSettings() on OK and loadSettings() on Cancel.
+/// The file is written only by saveSettings(): a run without it never creates or changes the file.
 class Options {
 public:
     explicit Options(Person& person);
@@ -21,36 +21,36 @@ public:
     Settings& settings() { return m_settings; }
     const Settings& settings() const { return m_settings; }
 
-    /// The access to the settings file; FileName() is the file in use.
-    clsINI& ini() { return m_ini; }
+    /// The access to the settings file; fileName() is the file in use.
+    IniFile& ini() { return m_ini; }
 
     /// Reads all fifteen keys into settings(). A missing file, section or key, or an empty value, gives the
     /// key's default. Check-box keys: UseDate, UseFnDate and UseFnFolder take the number at the start of
     /// the text ("1abc" is 1, "abc" is 0), rounded to the nearest whole number (halves to even); the other
     /// four take the whole text as a whole number (" 1 " is 1). A state that is not a number or not 0, 1
     /// or 2 gives the key's default. The templates are set as stored, not rebuilt from the boxes.
-    void LoadSettings();
+    void loadSettings();
 
     /// Writes all fifteen keys, in their fixed order: check states as "0", "1" or "2", TextFormat between
     /// double quotes (its blanks at both ends survive), every other text unchanged. A file that cannot be
     /// written is reported through the person with the file's name and the reason; writing then stops,
     /// and settings() stays as it is. The default file's folder is created when missing.
-    void SaveSettings();
+    void saveSettings();
 
-    /// Makes `pINI` the settings file (a relative path is taken from the current directory now) and loads
-    /// it. A file that does not exist gives the defaults; the first SaveSettings() creates it.
-    void UseCustomINI(const QString& pINI);
+    /// Makes `path` the settings file (a relative path is taken from the current directory now) and loads
+    /// it. A file that does not exist gives the defaults; the first saveSettings() creates it.
+    void useCustomIni(const QString& path);
 
     /// Rebuilds TextFormat from UseDate, UseFrom and UseSubject: "%1", "%2", "%3" for each box that is not
     /// cleared, joined by single spaces ("" when all three are cleared).
-    void RebuildTextFormat();
+    void rebuildTextFormat();
 
     /// Rebuilds FnFormat the same way from UseFnDate, UseFnFrom and UseFnSubject. UseFnFolder plays no part.
-    void RebuildFnFormat();
+    void rebuildFnFormat();
 
 private:
     Person& m_person;
-    clsINI m_ini;
+    IniFile m_ini;
     Settings m_settings;
 };
 

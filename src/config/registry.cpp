@@ -300,7 +300,7 @@ std::optional<QByteArray> queryValue(RegRoot root, const QString& key, const QSt
 
 } // namespace
 
-RegPath SplitRegPath(const QString& path)
+RegPath splitRegPath(const QString& path)
 {
     const qsizetype first = path.indexOf(u'\\');
     const qsizetype last = path.lastIndexOf(u'\\');
@@ -336,9 +336,9 @@ QString registryFile(RegRoot root)
     return {};
 }
 
-QString GetRegValue(const QString& path)
+QString getRegValue(const QString& path)
 {
-    const RegPath p = SplitRegPath(path);
+    const RegPath p = splitRegPath(path);
     if (p.key.isEmpty())
         return {};
     const std::optional<QByteArray> data = queryValue(p.root, p.key, p.value);
@@ -352,20 +352,20 @@ QString GetRegValue(const QString& path)
     return QString::fromUtf8(text);
 }
 
-AccessSettings ReadAccessSettings()
+AccessSettings readAccessSettings()
 {
     const QString programKey = QString::fromUtf16(kProgramRegKey);
     AccessSettings s;
-    const QString accessProg = GetRegValue(programKey + QLatin1String("AccessProg"));
+    const QString accessProg = getRegValue(programKey + QLatin1String("AccessProg"));
     if (accessProg.isEmpty())
         return s;
-    s.program = GetRegValue(accessProg);
-    s.allowArguments = GetRegValue(programKey + QLatin1String("AllowAccess"));
-    s.disallowArguments = GetRegValue(programKey + QLatin1String("DisallowAccess"));
+    s.program = getRegValue(accessProg);
+    s.allowArguments = getRegValue(programKey + QLatin1String("AllowAccess"));
+    s.disallowArguments = getRegValue(programKey + QLatin1String("DisallowAccess"));
     return s;
 }
 
-QString AccessCommandLine(const QString& program, const QString& arguments)
+QString accessCommandLine(const QString& program, const QString& arguments)
 {
     QString quoted = program;
     quoted.replace(u'"', QLatin1String("\"\""));

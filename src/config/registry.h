@@ -46,7 +46,7 @@ struct RegPath {
 /// "hkcu" in any case; anything else, the long forms "HKEY_LOCAL_MACHINE" and "HKEY_CURRENT_USER" included,
 /// selects nothing. A path with fewer than two backslashes, or whose root selects nothing, gives
 /// RegRoot::None with an empty key and value name.
-[[nodiscard]] RegPath SplitRegPath(const QString& path);
+[[nodiscard]] RegPath splitRegPath(const QString& path);
 
 /// The registry file that holds `root` (see above); empty for RegRoot::None.
 [[nodiscard]] QString registryFile(RegRoot root);
@@ -60,7 +60,7 @@ struct RegPath {
 /// with its zero give that string, "hex:" bytes without a zero lose their last byte, a multi-string gives its
 /// first string, "dword:00000031" gives "1" (its low three bytes as text) and a dword of 0 an empty text.
 /// The file is read anew on each call.
-[[nodiscard]] QString GetRegValue(const QString& path);
+[[nodiscard]] QString getRegValue(const QString& path);
 
 /// The access program's three texts, read once when the main window loads; all empty when not configured.
 struct AccessSettings {
@@ -76,14 +76,14 @@ inline constexpr char16_t kProgramRegKey[] = u"HKCU\\Software\\Brindlewick\\Quil
 
 /// Reads the access settings in two steps: value AccessProg of the program's key holds the textual registry
 /// path of the value that holds the program's file path. When AccessProg is empty or missing everything stays
-/// empty; otherwise the program is GetRegValue(AccessProg) and the arguments are the program key's values
+/// empty; otherwise the program is getRegValue(AccessProg) and the arguments are the program key's values
 /// AllowAccess and DisallowAccess.
-[[nodiscard]] AccessSettings ReadAccessSettings();
+[[nodiscard]] AccessSettings readAccessSettings();
 
 /// The command line that starts the access program: a quote, `program`, a quote, one space, then `arguments`
 /// exactly as read (so empty arguments leave the line ending in a space). A quote inside `program` is doubled,
 /// which the command-line tokenizer reads back as one, so the program's path comes back whole.
 /// Callers start nothing when `program` is empty.
-[[nodiscard]] QString AccessCommandLine(const QString& program, const QString& arguments);
+[[nodiscard]] QString accessCommandLine(const QString& program, const QString& arguments);
 
 } // namespace quillbox

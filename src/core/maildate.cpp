@@ -408,7 +408,7 @@ private:
 
 } // namespace
 
-QString FormatMailDate(const QDateTime& t, const QString& pattern, const QLocale& locale)
+QString formatMailDate(const QDateTime& t, const QString& pattern, const QLocale& locale)
 {
     if (!t.isValid())
         return {};

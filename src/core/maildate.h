@@ -38,6 +38,6 @@ namespace quillbox {
 /// format, the time separator the text between its first two fields (h, m, s) of the short time format,
 /// quotes removed; where either is empty or only blank, "/" and ":" are used. Digits are always ASCII.
 /// An invalid `t` gives an empty text. Never fails.
-[[nodiscard]] QString FormatMailDate(const QDateTime& t, const QString& pattern, const QLocale& locale);
+[[nodiscard]] QString formatMailDate(const QDateTime& t, const QString& pattern, const QLocale& locale);
 
 } // namespace quillbox

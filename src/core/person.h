@@ -51,4 +51,8 @@ public:
     virtual std::unique_ptr<Progress> progress(const QString& caption, qint64 maximum) = 0;
 };
 
+/// Asks `person` for a directory with `title`. The chosen directory comes back ending in "/" ("/" itself
+/// stays as it is); an empty text when the person cancels.
+[[nodiscard]] QString getDir(Person& person, const QString& title);
+
 } // namespace quillbox

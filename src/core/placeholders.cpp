@@ -47,7 +47,7 @@ bool replaceAll(const Buffer& text, QStringView needle, QStringView value, Buffe
 
 } // namespace
 
-QString ExpandPlaceholders(const QString& pattern, std::span<const QStringView> values)
+QString expandPlaceholders(const QString& pattern, std::span<const QStringView> values)
 {
     // Only a "%" can start a placeholder or "%%", and only a replacement can bring a new one.
     if (!pattern.contains(u'%'))

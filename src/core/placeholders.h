@@ -13,6 +13,6 @@ namespace quillbox {
 /// inserted, but later steps work on the whole text, inserted values included. So "%10" is value 1
 /// followed by "0", a "%" followed by anything else stays, "%%1" is "%" and value 1, and a value holding
 /// "%5" gets value 5 in its place.
-[[nodiscard]] QString ExpandPlaceholders(const QString& pattern, std::span<const QStringView> values);
+[[nodiscard]] QString expandPlaceholders(const QString& pattern, std::span<const QStringView> values);
 
 } // namespace quillbox

@@ -10,21 +10,21 @@ namespace quillbox {
 /// options dialog edits it in place. Check boxes hold their state: 0 cleared, 1 ticked, 2 greyed.
 /// The initial values are those of the dialog before any load.
 struct Settings {
-    int UseDate = 0;
-    int UseFrom = 0;
-    int UseSubject = 0;
-    int UseFnDate = 0;
-    int UseFnFrom = 0;
-    int UseFnSubject = 0;
-    int UseFnFolder = 0;
-    QString DateFormat;
-    QString TextFormat;
-    QString FnFormat;
-    QString Since;
-    QString Before;
-    QString ClipAddress;
-    QString ClipSubject;
-    QString FnOutput = QStringLiteral("MSG");
+    int useDate = 0;
+    int useFrom = 0;
+    int useSubject = 0;
+    int useFnDate = 0;
+    int useFnFrom = 0;
+    int useFnSubject = 0;
+    int useFnFolder = 0;
+    QString dateFormat;
+    QString textFormat;
+    QString fnFormat;
+    QString since;
+    QString before;
+    QString clipAddress;
+    QString clipSubject;
+    QString fnOutput = QStringLiteral("MSG");
 };
 
 } // namespace quillbox

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "gui/folderpicker.h"
 
-#include "config/clsini.h"
+#include "config/inifile.h"
 #include "gui/guiperson.h"
 #include "mail/profile.h"
 
@@ -101,17 +101,17 @@ Result<QString> addStoreToProfile(Person& person, const QString& location)
         return store.error();
 
     QDir().mkpath(QFileInfo(path).absolutePath());
-    clsINI profile(person);
-    profile.FileName(path);
+    IniFile profile(person);
+    profile.setFileName(path);
     // Until now the program showed the sample store because there was no profile; keep it there.
     if (!sampleLocation.isEmpty()) {
-        profile.WriteKeyValue(kStoresSection, QStringLiteral("Sample Mailbox"), sampleLocation);
+        profile.writeKeyValue(kStoresSection, QStringLiteral("Sample Mailbox"), sampleLocation);
         if (profile.lastWriteError())
             return *profile.lastWriteError();
     }
     // The reader drops blanks around a value unless it is quoted.
     const bool quote = cleaned != cleaned.trimmed() || cleaned.startsWith(u'"');
-    profile.WriteKeyValue(kStoresSection, name, quote ? u'"' + cleaned + u'"' : cleaned);
+    profile.writeKeyValue(kStoresSection, name, quote ? u'"' + cleaned + u'"' : cleaned);
     if (profile.lastWriteError())
         return *profile.lastWriteError();
     return name;
@@ -272,7 +272,7 @@ void FolderPicker::addDataFile(DataFileKind kind)
     m_tree->setCurrentItem(m_tree->topLevelItem(m_tree->topLevelItemCount() - 1));
 }
 
-std::optional<QString> PickMailFolder(Person& person, QWidget* parent)
+std::optional<QString> runFolderPicker(Person& person, QWidget* parent)
 {
     FolderPicker picker(person, parent);
     if (picker.exec() != QDialog::Accepted)
@@ -282,7 +282,7 @@ std::optional<QString> PickMailFolder(Person& person, QWidget* parent)
 
 void installFolderPicker(GuiPerson& person, QWidget* parent)
 {
-    person.setFolderPicker([&person, owner = QPointer<QWidget>(parent)] { return PickMailFolder(person, owner); });
+    person.setFolderPicker([&person, owner = QPointer<QWidget>(parent)] { return runFolderPicker(person, owner); });
 }
 
 } // namespace quillbox

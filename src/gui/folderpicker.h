@@ -37,7 +37,7 @@ Result<QString> addStoreToProfile(Person& person, const QString& location);
 /// The mail folder chooser: a tree of every store's folders with OK, Cancel and "Add Data File...".
 /// Sub-folders are read when their folder is expanded. A store that cannot be opened is shown as a node
 /// with the reason and cannot be chosen. After OK, chosenPath() is the chosen folder's FolderPath: "\\",
-/// the store name, then "\" before each folder name on the way down, the form GetFolderFromPath reads.
+/// the store name, then "\" before each folder name on the way down, the form getFolderFromPath reads.
 class FolderPicker : public QDialog {
     Q_OBJECT
 public:
@@ -70,7 +70,7 @@ private:
 };
 
 /// Shows the folder picker modally; returns the chosen folder's FolderPath, or nothing on Cancel.
-std::optional<QString> PickMailFolder(Person& person, QWidget* parent = nullptr);
+std::optional<QString> runFolderPicker(Person& person, QWidget* parent = nullptr);
 
 /// Makes person.pickMailFolder() show the folder picker over `parent` (which may be null or go away).
 void installFolderPicker(GuiPerson& person, QWidget* parent = nullptr);

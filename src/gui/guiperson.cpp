@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "gui/guiperson.h"
 
-#include "gui/clslayout.h"
+#include "gui/anchorlayout.h"
 
 #include <QApplication>
 #include <QCloseEvent>

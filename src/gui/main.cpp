@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 // The program's entry: reads the command line into the start-up state and acts on it.
-#include "app/cmdline.h"
 #include "app/headlessperson.h"
+#include "app/startup.h"
 #include "gui/folderpicker.h"
 #include "gui/guiperson.h"
 #include "gui/mainwindow.h"
@@ -99,7 +99,7 @@ int main(int argc, char** argv)
     Person& person = display ? static_cast<Person&>(gui) : headless;
 
     const bool shiftHeld = display && QGuiApplication::queryKeyboardModifiers().testFlag(Qt::ShiftModifier);
-    const StartupState state = ReadCommandLine(person, JoinArguments(args), shiftHeld);
+    const StartupState state = readCommandLine(person, joinArguments(args), shiftHeld);
     gui.setDebugLevel(state.debugLevel);
     if (state.debugLevel > 0) {
         for (const QString& line : describeStartupState(state))

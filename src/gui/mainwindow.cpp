@@ -3,10 +3,9 @@
 
 #include "config/accesshook.h"
 #include "config/options.h"
-#include "core/getdir.h"
 #include "core/person.h"
 #include "gui/aboutbox.h"
-#include "gui/clslayout.h"
+#include "gui/anchorlayout.h"
 #include "gui/optionsdialog.h"
 #include "mail/search.h"
 #include "output/listtotext.h"
@@ -145,9 +144,9 @@ MainWindow::MainWindow(Person& person, QWidget* parent)
     // Load steps.
     setWindowTitle(QString::fromUtf16(kProductName));
     setWindowState(Qt::WindowNoState);
-    m_layout = std::make_unique<clsLayout>();
-    m_layout->SetLayout(m_client);
-    InitMainWindow();
+    m_layout = std::make_unique<AnchorLayout>();
+    m_layout->attach(m_client);
+    initMainWindow();
 }
 
 MainWindow::~MainWindow() = default;
@@ -160,16 +159,16 @@ void MainWindow::buildControls()
     setCentralWidget(m_client);
 
     // In the window's control order, which is the order the layout manager registers them in.
-    const ControlDesign label1 { "Label1", 120, 240, 4095, 255, nullptr, true };
-    const ControlDesign txtMailFolder { "txtMailFolder", 120, 480, 6375, 375, "W=1", false };
-    const ControlDesign cmdGetMailFolder { "cmdGetMailFolder", 6600, 480, 495, 375, "X=1", true };
-    const ControlDesign cmdSearch { "cmdSearch", 7200, 480, 975, 375, "X=1", true };
-    const ControlDesign label3 { "Label3", 120, 960, 2655, 375, nullptr, true };
-    const ControlDesign listView1 { "ListView1", 120, 1200, 8055, 1695, "W=1 H=1", false };
-    const ControlDesign label2 { "Label2", 120, 3000, 8055, 375, "Y=1", true };
-    const ControlDesign txtDir { "txtDir", 120, 3240, 6375, 375, "Y=1 W=1", true };
-    const ControlDesign cmdBrowse { "cmdBrowse", 6600, 3240, 495, 375, "X=1 Y=1", true };
-    const ControlDesign cmdSave { "cmdSave", 7200, 3240, 975, 375, "X=1 Y=1", true };
+    const ControlDesign mailFolderLabel { "Label1", 120, 240, 4095, 255, nullptr, true };
+    const ControlDesign mailFolderBox { "txtMailFolder", 120, 480, 6375, 375, "W=1", false };
+    const ControlDesign pickerButton { "cmdGetMailFolder", 6600, 480, 495, 375, "X=1", true };
+    const ControlDesign searchButtonDesign { "cmdSearch", 7200, 480, 975, 375, "X=1", true };
+    const ControlDesign contentsLabel { "Label3", 120, 960, 2655, 375, nullptr, true };
+    const ControlDesign listDesign { "ListView1", 120, 1200, 8055, 1695, "W=1 H=1", false };
+    const ControlDesign saveToLabel { "Label2", 120, 3000, 8055, 375, "Y=1", true };
+    const ControlDesign dirBox { "txtDir", 120, 3240, 6375, 375, "Y=1 W=1", true };
+    const ControlDesign browseButtonDesign { "cmdBrowse", 6600, 3240, 495, 375, "X=1 Y=1", true };
+    const ControlDesign saveButtonDesign { "cmdSave", 7200, 3240, 975, 375, "X=1 Y=1", true };
 
     const auto label = [this](const ControlDesign& d, const char* caption) {
         auto* widget = new QLabel(QLatin1String(caption), m_client);
@@ -187,19 +186,19 @@ void MainWindow::buildControls()
         return widget;
     };
 
-    label(label1, "Mail Folder");
+    label(mailFolderLabel, "Mail Folder");
     m_mailFolder = new QLineEdit(m_client);
-    place(m_mailFolder, txtMailFolder);
-    QPushButton* getMailFolder = button(cmdGetMailFolder, "...", &MainWindow::getMailFolder);
-    QPushButton* searchButton = button(cmdSearch, "Search", &MainWindow::search);
-    label(label3, "Contents");
+    place(m_mailFolder, mailFolderBox);
+    QPushButton* getMailFolder = button(pickerButton, "...", &MainWindow::getMailFolder);
+    QPushButton* searchButton = button(searchButtonDesign, "Search", &MainWindow::search);
+    label(contentsLabel, "Contents");
     m_view = new QTreeView(m_client);
-    place(m_view, listView1);
-    label(label2, "Save to:");
+    place(m_view, listDesign);
+    label(saveToLabel, "Save to:");
     m_dir = new QLineEdit(m_client);
-    place(m_dir, txtDir);
-    QPushButton* browseButton = button(cmdBrowse, "...", &MainWindow::browse);
-    QPushButton* saveButton = button(cmdSave, "Save", &MainWindow::save);
+    place(m_dir, dirBox);
+    QPushButton* browseButton = button(browseButtonDesign, "...", &MainWindow::browse);
+    QPushButton* saveButton = button(saveButtonDesign, "Save", &MainWindow::save);
 
     setTabOrder(m_mailFolder, getMailFolder);
     setTabOrder(getMailFolder, searchButton);
@@ -238,27 +237,27 @@ void MainWindow::buildMenus()
     contents->setShortcut(QKeySequence(Qt::Key_F1));
     // F1 works wherever the focus is in the window, also with the menu closed.
     addAction(contents);
-    connect(contents, &QAction::triggered, this, [this] { BrowseTo(*m_person, helpPagePath()); });
+    connect(contents, &QAction::triggered, this, [this] { m_person->openDocument(helpPagePath()); });
     separator(help, "mnuHelp1");
     connect(item(help, "mnuHelpFAQ", "&FAQ"), &QAction::triggered, this,
-        [this] { BrowseTo(*m_person, QString::fromUtf16(kFaqUrl)); });
+        [this] { m_person->openDocument(QString::fromUtf16(kFaqUrl)); });
     connect(item(help, "mnuHelpSupport", "&Support"), &QAction::triggered, this,
-        [this] { BrowseTo(*m_person, QString::fromUtf16(kSupportUrl)); });
+        [this] { m_person->openDocument(QString::fromUtf16(kSupportUrl)); });
     separator(help, "mnuHelp2");
     connect(item(help, "mnuHelpAbout", "&About"), &QAction::triggered, this, &MainWindow::showAbout);
 
     resize(twipsToPixels(kClientWidth), twipsToPixels(kClientHeight) + menuBar()->sizeHint().height());
 }
 
-void MainWindow::InitMainWindow()
+void MainWindow::initMainWindow()
 {
-    m_access = ReadAccessSettings();
+    m_access = readAccessSettings();
     m_options = std::make_unique<Options>(*m_person);
     m_optionsDialog = std::make_unique<OptionsDialog>(*m_options);
-    SetUpResultList();
+    setUpResultList();
 }
 
-void MainWindow::SetUpResultList()
+void MainWindow::setUpResultList()
 {
     m_view->setModel(&m_list);
     m_view->setRootIsDecorated(false);
@@ -273,7 +272,7 @@ void MainWindow::SetUpResultList()
     header->setStretchLastSection(false);
     header->setSectionsClickable(false);
     header->setSectionsMovable(false);
-    m_options->LoadSettings();
+    m_options->loadSettings();
 }
 
 int MainWindow::messagesShown() const
@@ -281,10 +280,10 @@ int MainWindow::messagesShown() const
     return m_person->shown();
 }
 
-void MainWindow::Automate(const QString& pCmd, const QString& pParameter)
+void MainWindow::automate(const QString& command, const QString& parameter)
 {
-    Q_UNUSED(pParameter);
-    const QString word = pCmd.toLower();
+    Q_UNUSED(parameter);
+    const QString word = command.toLower();
     if (word == QLatin1String("search"))
         search();
     else if (word == QLatin1String("save"))
@@ -304,7 +303,7 @@ void MainWindow::getMailFolder()
 
 void MainWindow::browse()
 {
-    const QString dir = GetDir(*m_person, QStringLiteral("Choose Directory"));
+    const QString dir = getDir(*m_person, QStringLiteral("Choose Directory"));
     if (!dir.isEmpty())
         m_dir->setText(dir);
 }
@@ -313,9 +312,9 @@ void MainWindow::search()
 {
     Hourglass hourglass;
     runAccess(true);
-    SearchMailFolder(*m_person, m_options->settings(), m_mailFolder->text(), m_list);
+    searchMailFolder(*m_person, m_options->settings(), m_mailFolder->text(), m_list);
     runAccess(false);
-    if (DebugMode >= 2)
+    if (debugLevel >= 2)
         writeResultRows();
 }
 
@@ -323,7 +322,7 @@ void MainWindow::save()
 {
     Hourglass hourglass;
     runAccess(true);
-    m_lastSave = SaveRun(*m_person, m_options->settings(), m_mailFolder->text(), m_list, m_dir->text());
+    m_lastSave = saveRun(*m_person, m_options->settings(), m_mailFolder->text(), m_list, m_dir->text());
     runAccess(false);
 }
 
@@ -331,7 +330,7 @@ void MainWindow::exportList()
 {
     Hourglass hourglass;
     // A failure has been told to the person; there is nothing more to do here.
-    static_cast<void>(ExportListToText(*m_person, m_options->settings(), m_list, listFilePath()));
+    static_cast<void>(exportListToText(*m_person, m_options->settings(), m_list, listFilePath()));
 }
 
 void MainWindow::showOptions()
@@ -351,8 +350,8 @@ void MainWindow::showAbout()
 
 void MainWindow::runAccess(bool allow)
 {
-    const Status started = allow ? RunAllowAccess(m_access) : RunDisallowAccess(m_access);
-    if (!started && DebugMode >= 1)
+    const Status started = allow ? runAllowAccess(m_access) : runDisallowAccess(m_access);
+    if (!started && debugLevel >= 1)
         debugLine(QLatin1String("cannot start the access program: ") + started.error().describe());
 }
 
@@ -378,7 +377,7 @@ void MainWindow::closeEvent(QCloseEvent* event)
 bool MainWindow::eventFilter(QObject* watched, QEvent* event)
 {
     if (watched == m_client && event->type() == QEvent::Resize && m_layout)
-        m_layout->RedrawLayout();
+        m_layout->relayout();
     return QMainWindow::eventFilter(watched, event);
 }
 
@@ -390,18 +389,18 @@ std::optional<int> runStartup(MainWindow& window, Person& person, const StartupS
     if (positional.size() == 2)
         window.findChild<QLineEdit*>(QStringLiteral("txtDir"))->setText(positional[1]);
     if (positional.size() > 2)
-        return ShowUsage(person);
+        return showUsage(person);
     if (state.debugLevel > 0)
-        window.DebugMode = state.debugLevel;
+        window.debugLevel = state.debugLevel;
     window.show();
     if (!state.iniPath.isEmpty())
-        window.options().UseCustomINI(state.iniPath);
+        window.options().useCustomIni(state.iniPath);
     if (!state.unattended)
         return std::nullopt;
     if (positional.size() != 2)
-        return ShowUsage(person);
-    window.Automate(QStringLiteral("Search"), QString());
-    window.Automate(QStringLiteral("Save"), QString());
+        return showUsage(person);
+    window.automate(QStringLiteral("Search"), QString());
+    window.automate(QStringLiteral("Save"), QString());
     const bool saveFailed = window.lastSave() && window.lastSave()->failed > 0;
     return window.messagesShown() > 0 || saveFailed ? 1 : 0;
 }

@@ -5,7 +5,7 @@
 // The window validates nothing: each command reads the boxes, the list and the settings when it runs and
 // hands them to the operation, which checks its inputs and tells the person.
 
-#include "app/cmdline.h"
+#include "app/startup.h"
 #include "config/registry.h"
 #include "mail/resultlist.h"
 #include "output/saverun.h"
@@ -22,7 +22,7 @@ namespace quillbox {
 class Options;
 class OptionsDialog;
 class Person;
-class clsLayout;
+class AnchorLayout;
 
 /// FAQ and support pages of the product.
 inline constexpr char16_t kFaqUrl[] = u"https://brindlewick.example/quillbox/faq";
@@ -45,12 +45,12 @@ public:
     /// The debug level of the command line. At 1 and above an access program that cannot be started is
     /// written to standard error; at 2 and above also every result row after a search, its eight cells
     /// joined by tabs (line breaks inside a cell become spaces), one line per row.
-    qint16 DebugMode = 0;
+    qint16 debugLevel = 0;
 
-    /// Runs the command `pCmd` as its button or menu item would, after lowering its case: "search",
-    /// "save" or "export"; nothing is trimmed. Any other text shows "frmMain.Automate: unrecognized
-    /// command.". `pParameter` is not used.
-    void Automate(const QString& pCmd, const QString& pParameter);
+    /// Runs the command `command` as its button or menu item would, after lowering its case: "search",
+    /// "save" or "export"; nothing is trimmed. Any other text shows "frmMain.automate: unrecognized
+    /// command.". `parameter` is not used.
+    void automate(const QString& command, const QString& parameter);
 
     /// The live settings and their file.
     Options& options() { return *m_options; }
@@ -73,8 +73,8 @@ private:
 
     void buildControls();
     void buildMenus();
-    void InitMainWindow();
-    void SetUpResultList();
+    void initMainWindow();
+    void setUpResultList();
 
     void getMailFolder();
     void browse();
@@ -90,7 +90,7 @@ private:
     std::unique_ptr<CountingPerson> m_person;
     std::unique_ptr<Options> m_options;
     std::unique_ptr<OptionsDialog> m_optionsDialog;
-    std::unique_ptr<clsLayout> m_layout;
+    std::unique_ptr<AnchorLayout> m_layout;
     AccessSettings m_access;
     ResultList m_list;
     std::optional<SaveSummary> m_lastSave;
@@ -103,7 +103,7 @@ private:
 
 /// The start-up sequence on a main window just made (its load steps have run), for the start-up state
 /// `state` of the command line: the first positional argument goes into the Mail Folder box, with exactly
-/// two the second into the Save-to box; more than two show the usage message. Then DebugMode is set, the
+/// two the second into the Save-to box; more than two show the usage message. Then debugLevel is set, the
 /// window is shown, a settings file named by /ini is made the settings file and read, and with /autorun
 /// (which needs exactly two positional arguments, else the usage message) the window runs "Search" and
 /// "Save". `person` is told the usage message.

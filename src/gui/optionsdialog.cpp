@@ -2,7 +2,7 @@
 #include "gui/optionsdialog.h"
 
 #include "config/options.h"
-#include "gui/clslayout.h"
+#include "gui/anchorlayout.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -167,12 +167,13 @@ OptionsDialog::OptionsDialog(Options& options, QWidget* parent)
     };
 
     QGroupBox* fileName = frame(tr("Saved Mail Filename"), 120, 120, 7455, 1455);
-    QCheckBox* ckFnDate = check(fileName, "ckFnDate", tr("Date"), 120, 360, &Settings::UseFnDate);
-    QCheckBox* ckFnFrom = check(fileName, "ckFnFrom", tr("From"), 960, 360, &Settings::UseFnFrom);
-    QCheckBox* ckFnSubject = check(fileName, "ckFnSubject", tr("Subject"), 1800, 360, &Settings::UseFnSubject);
-    QCheckBox* ckFnFolder = check(fileName, "ckFnFolder", tr("Folder"), 3360, 360, &Settings::UseFnFolder);
-    QLineEdit* txtFn = text(fileName, "txtFn", twipRect(120, 960, 4455, 285), &Settings::FnFormat);
-    fitLabelAbove(addLabel(fileName, tr("Custom Filename Format"), 120, 720), txtFn, ckFnDate->geometry().bottom() + 1);
+    QCheckBox* ckFnDate = check(fileName, "ckFnDate", tr("Date"), 120, 360, &Settings::useFnDate);
+    QCheckBox* ckFnFrom = check(fileName, "ckFnFrom", tr("From"), 960, 360, &Settings::useFnFrom);
+    QCheckBox* ckFnSubject = check(fileName, "ckFnSubject", tr("Subject"), 1800, 360, &Settings::useFnSubject);
+    QCheckBox* ckFnFolder = check(fileName, "ckFnFolder", tr("Folder"), 3360, 360, &Settings::useFnFolder);
+    QLineEdit* fileNameBox = text(fileName, "txtFn", twipRect(120, 960, 4455, 285), &Settings::fnFormat);
+    fitLabelAbove(
+        addLabel(fileName, tr("Custom Filename Format"), 120, 720), fileNameBox, ckFnDate->geometry().bottom() + 1);
     const QStringList addressClips { QStringLiteral("20"), QStringLiteral("25"), QStringLiteral("30"),
         QStringLiteral("35"), QStringLiteral("40"), QStringLiteral("50"), QStringLiteral("60") };
     const QStringList subjectClips { QStringLiteral("20"), QStringLiteral("30"), QStringLiteral("40"),
@@ -180,58 +181,57 @@ OptionsDialog::OptionsDialog(Options& options, QWidget* parent)
     const QStringList outputs { QStringLiteral("MSG"), QStringLiteral("TXT"), QStringLiteral("DIR"),
         QStringLiteral("EML") };
     QComboBox* clipAddress
-        = combo(fileName, "ClipAddress", twipRect(6480, 150, 855, 315), addressClips, &Settings::ClipAddress);
+        = combo(fileName, "ClipAddress", twipRect(6480, 150, 855, 315), addressClips, &Settings::clipAddress);
     QComboBox* clipSubject
-        = combo(fileName, "ClipSubject", twipRect(6480, 555, 855, 315), subjectClips, &Settings::ClipSubject);
-    QComboBox* cboFnOutput
-        = combo(fileName, "cboFnOutput", twipRect(6480, 960, 855, 315), outputs, &Settings::FnOutput);
+        = combo(fileName, "ClipSubject", twipRect(6480, 555, 855, 315), subjectClips, &Settings::clipSubject);
+    QComboBox* outputType = combo(fileName, "cboFnOutput", twipRect(6480, 960, 855, 315), outputs, &Settings::fnOutput);
     // The right-hand labels may move left as far as the end of the template box.
-    const int rightColumnMin = txtFn->geometry().right() + 1 + 2 * kLabelGap;
+    const int rightColumnMin = fileNameBox->geometry().right() + 1 + 2 * kLabelGap;
     fitLabelColumn({ { addLabel(fileName, tr("Clip Addresses to"), 5160, 150), clipAddress },
                        { addLabel(fileName, tr("Clip Subject to"), 5160, 555), clipSubject },
-                       { addLabel(fileName, tr("Output"), 5160, 960), cboFnOutput } },
+                       { addLabel(fileName, tr("Output"), 5160, 960), outputType } },
         rightColumnMin);
 
     QGroupBox* exported = frame(tr("Exported Text"), 120, 1680, 4695, 1455);
-    QCheckBox* useDate = check(exported, "UseDate", tr("Date"), 120, 360, &Settings::UseDate);
-    QCheckBox* useFrom = check(exported, "UseFrom", tr("From"), 960, 360, &Settings::UseFrom);
-    QCheckBox* useSubject = check(exported, "UseSubject", tr("Subject"), 1800, 360, &Settings::UseSubject);
-    QLineEdit* textFormat = text(exported, "TextFormat", twipRect(120, 960, 4455, 285), &Settings::TextFormat);
+    QCheckBox* useDate = check(exported, "UseDate", tr("Date"), 120, 360, &Settings::useDate);
+    QCheckBox* useFrom = check(exported, "UseFrom", tr("From"), 960, 360, &Settings::useFrom);
+    QCheckBox* useSubject = check(exported, "UseSubject", tr("Subject"), 1800, 360, &Settings::useSubject);
+    QLineEdit* textFormat = text(exported, "TextFormat", twipRect(120, 960, 4455, 285), &Settings::textFormat);
     fitLabelAbove(
         addLabel(exported, tr("Custom Textline Format"), 120, 720), textFormat, useDate->geometry().bottom() + 1);
 
     QGroupBox* select = frame(tr("Select Email"), 4920, 1680, 2655, 1455);
-    QLineEdit* txtSince = text(select, "txtSince", twipRect(720, 360, 1815, 285), &Settings::Since);
-    QLineEdit* txtBefore = text(select, "txtBefore", twipRect(720, 960, 1815, 285), &Settings::Before);
-    fitLabelColumn({ { addLabel(select, tr("Since"), 120, 360), txtSince },
-                       { addLabel(select, tr("Before"), 120, 960), txtBefore } },
+    QLineEdit* sinceBox = text(select, "txtSince", twipRect(720, 360, 1815, 285), &Settings::since);
+    QLineEdit* beforeBox = text(select, "txtBefore", twipRect(720, 960, 1815, 285), &Settings::before);
+    fitLabelColumn({ { addLabel(select, tr("Since"), 120, 360), sinceBox },
+                       { addLabel(select, tr("Before"), 120, 960), beforeBox } },
         twipsToPixels(120));
 
     QGroupBox* dates = frame(tr("Date Format"), 120, 3240, 4695, 855);
     QComboBox* dateFormat = combo(dates, "DateFormat", twipRect(120, 360, 2175, 315),
         { QStringLiteral("dd/mm/yyyy HH:MM:SS"), QStringLiteral("mm/dd/yyyy HH:MM:SS"),
             QStringLiteral("yyyymmdd HHMMSS"), QStringLiteral("dd Mmm yy HH:MM") },
-        &Settings::DateFormat);
+        &Settings::dateFormat);
 
-    auto* cmdOk = new QPushButton(tr("OK"), this);
-    cmdOk->setObjectName(QStringLiteral("cmdOk"));
-    cmdOk->setGeometry(twipRect(5520, 3720, 975, 375));
-    cmdOk->setDefault(true);
-    auto* cmdCancel = new QPushButton(tr("Cancel"), this);
-    cmdCancel->setObjectName(QStringLiteral("cmdCancel"));
-    cmdCancel->setGeometry(twipRect(6600, 3720, 975, 375));
-    connect(cmdOk, &QPushButton::clicked, this, &OptionsDialog::accept);
-    connect(cmdCancel, &QPushButton::clicked, this, &OptionsDialog::reject);
+    auto* okButton = new QPushButton(tr("OK"), this);
+    okButton->setObjectName(QStringLiteral("cmdOk"));
+    okButton->setGeometry(twipRect(5520, 3720, 975, 375));
+    okButton->setDefault(true);
+    auto* cancelButton = new QPushButton(tr("Cancel"), this);
+    cancelButton->setObjectName(QStringLiteral("cmdCancel"));
+    cancelButton->setGeometry(twipRect(6600, 3720, 975, 375));
+    connect(okButton, &QPushButton::clicked, this, &OptionsDialog::accept);
+    connect(cancelButton, &QPushButton::clicked, this, &OptionsDialog::reject);
 
-    m_txtFn = txtFn;
+    m_txtFn = fileNameBox;
     m_textFormat = textFormat;
     for (QCheckBox* box : { ckFnDate, ckFnFrom, ckFnSubject })
         connect(box, &QCheckBox::clicked, this, &OptionsDialog::rebuildFnFormat);
     for (QCheckBox* box : { useDate, useFrom, useSubject })
         connect(box, &QCheckBox::clicked, this, &OptionsDialog::rebuildTextFormat);
 
-    const QList<QWidget*> tabOrder { ckFnDate, ckFnFrom, ckFnSubject, ckFnFolder, txtFn, clipAddress, clipSubject,
-        cboFnOutput, useDate, useFrom, useSubject, textFormat, txtSince, txtBefore, dateFormat, cmdOk, cmdCancel };
+    const QList<QWidget*> tabOrder { ckFnDate, ckFnFrom, ckFnSubject, ckFnFolder, fileNameBox, clipAddress, clipSubject,
+        outputType, useDate, useFrom, useSubject, textFormat, sinceBox, beforeBox, dateFormat, okButton, cancelButton };
     for (qsizetype i = 1; i < tabOrder.size(); ++i)
         setTabOrder(tabOrder[i - 1], tabOrder[i]);
 
@@ -253,28 +253,28 @@ void OptionsDialog::refreshFromSettings()
 
 void OptionsDialog::rebuildFnFormat()
 {
-    m_options.RebuildFnFormat();
+    m_options.rebuildFnFormat();
     const QScopedValueRollback guard(m_refreshing, true);
-    m_txtFn->setText(m_options.settings().FnFormat);
+    m_txtFn->setText(m_options.settings().fnFormat);
 }
 
 void OptionsDialog::rebuildTextFormat()
 {
-    m_options.RebuildTextFormat();
+    m_options.rebuildTextFormat();
     const QScopedValueRollback guard(m_refreshing, true);
-    m_textFormat->setText(m_options.settings().TextFormat);
+    m_textFormat->setText(m_options.settings().textFormat);
 }
 
 void OptionsDialog::accept()
 {
     QDialog::accept();
-    m_options.SaveSettings();
+    m_options.saveSettings();
 }
 
 void OptionsDialog::reject()
 {
     QDialog::reject();
-    m_options.LoadSettings();
+    m_options.loadSettings();
     refreshFromSettings();
 }
 

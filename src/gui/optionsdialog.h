@@ -16,8 +16,8 @@ struct Settings;
 ///
 /// Shown modeless and without an owner. It edits options.settings() in place: every change of a control
 /// writes its field at once, so a search, save or export started while the dialog is open sees the edit.
-/// A click on a Date, From or Subject box rebuilds its group's template (RebuildTextFormat /
-/// RebuildFnFormat) and shows it; a click on "Folder" rebuilds nothing. A click only clears or ticks a
+/// A click on a Date, From or Subject box rebuilds its group's template (rebuildTextFormat /
+/// rebuildFnFormat) and shows it; a click on "Folder" rebuilds nothing. A click only clears or ticks a
 /// box; a greyed box (state 2) comes only from the settings file.
 ///
 /// OK (also Enter, unless the focus is on Cancel) hides the dialog and saves the settings. Cancel (also
@@ -33,7 +33,7 @@ public:
 
 public Q_SLOTS:
     /// Puts the live settings into the controls, without writing anything back. For the main window after
-    /// it calls LoadSettings() or UseCustomINI() while the dialog is shown.
+    /// it calls loadSettings() or useCustomIni() while the dialog is shown.
     void refreshFromSettings();
 
     /// OK: hides the dialog, then saves the settings.

@@ -18,7 +18,7 @@ QString takeName(QString& rest)
 }
 } // namespace
 
-std::unique_ptr<mail::Folder> GetFolderFromPath(Person& person, const mail::Namespace& ns, const QString& path)
+std::unique_ptr<mail::Folder> getFolderFromPath(Person& person, const mail::Namespace& ns, const QString& path)
 {
     if (!path.startsWith(QLatin1String("\\\\"))) {
         person.message(QStringLiteral("Error: folder path should start with \\\\"));

@@ -14,6 +14,6 @@ namespace quillbox {
 /// nothing. A path that does not start with "\\" is told to `person` ("Error: folder path should
 /// start with \\"); every other failure gives no folder without a message.
 /// Returns the folder, or null.
-std::unique_ptr<mail::Folder> GetFolderFromPath(Person& person, const mail::Namespace& ns, const QString& path);
+std::unique_ptr<mail::Folder> getFolderFromPath(Person& person, const mail::Namespace& ns, const QString& path);
 
 } // namespace quillbox

@@ -21,7 +21,7 @@ QDate readTwoDigitYear(const QLocale& locale, const QString& text, const QString
     return date;
 }
 
-// The date of a text that holds a date alone, in one of the forms ReadDateSetting accepts.
+// The date of a text that holds a date alone, in one of the forms readDateSetting accepts.
 QDate readDateOnly(const QString& text)
 {
     QDate date = QDate::fromString(text, Qt::ISODate);
@@ -52,31 +52,31 @@ bool isTimeOfDay(const QString& text)
 }
 } // namespace
 
-void SearchMailFolder(Person& person, const Settings& settings, const QString& path, ResultList& list,
+void searchMailFolder(Person& person, const Settings& settings, const QString& path, ResultList& list,
     const NamespaceFactory& openNamespace)
 {
     const mail::Namespace ns = openNamespace();
-    const std::unique_ptr<mail::Folder> folder = GetFolderFromPath(person, ns, path);
+    const std::unique_ptr<mail::Folder> folder = getFolderFromPath(person, ns, path);
     list.clear();
-    if (!folder || !SearchFolder(settings, *folder, list).ok())
+    if (!folder || !searchFolder(settings, *folder, list).ok())
         person.message(QStringLiteral("Can't access the specified Mail Folder."));
 }
 
-Status SearchFolder(const Settings& settings, const mail::Folder& folder, ResultList& list)
+Status searchFolder(const Settings& settings, const mail::Folder& folder, ResultList& list)
 {
-    const QDateTime since = ReadDateSetting(settings.Since, kDefaultSince);
-    const QDateTime before = ReadDateSetting(settings.Before, kDefaultBefore);
+    const QDateTime since = readDateSetting(settings.since, kDefaultSince);
+    const QDateTime before = readDateSetting(settings.before, kDefaultBefore);
     QString folderPath;
     std::vector<ResultRow> rows;
     const Status read = folder.items([&](const mail::ItemSummary& item) {
         if (item.itemClass != mail::kClassMail)
             return;
-        const QDateTime latest = GetLatestTime(item);
+        const QDateTime latest = getLatestTime(item);
         if (latest < since || latest > before)
             return;
         if (folderPath.isNull())
             folderPath = folder.folderPath();
-        AddResultRow(settings, folderPath, item, rows);
+        addResultRow(settings, folderPath, item, rows);
     });
     // The rows read before a failure are kept too.
     list.appendRows(std::move(rows));
@@ -86,12 +86,12 @@ Status SearchFolder(const Settings& settings, const mail::Folder& folder, Result
     if (!children)
         return children.error();
     for (const auto& child : *children)
-        if (Status below = SearchFolder(settings, *child, list); !below)
+        if (Status below = searchFolder(settings, *child, list); !below)
             return below;
     return success();
 }
 
-QDateTime ReadDateSetting(const QString& text, const QDateTime& defaultValue)
+QDateTime readDateSetting(const QString& text, const QDateTime& defaultValue)
 {
     const QString trimmed = text.trimmed();
     if (trimmed.isEmpty())
@@ -108,7 +108,7 @@ QDateTime ReadDateSetting(const QString& text, const QDateTime& defaultValue)
     return date.isValid() ? QDateTime(date, QTime(0, 0)) : defaultValue;
 }
 
-QDateTime GetLatestTime(const mail::ItemSummary& item)
+QDateTime getLatestTime(const mail::ItemSummary& item)
 {
     // A time the store lacks (1 January 4501) would be the latest of all and put the mail
     // outside every date window, so that it could never be listed: it does not count.
@@ -125,16 +125,16 @@ QDateTime GetLatestTime(const mail::ItemSummary& item)
     return latest.isValid() ? latest : none;
 }
 
-void AddResultRow(
+void addResultRow(
     const Settings& settings, const QString& folderPath, const mail::ItemSummary& item, std::vector<ResultRow>& rows)
 {
-    const QString& pattern = settings.DateFormat;
+    const QString& pattern = settings.dateFormat;
     const QLocale locale = QLocale::system();
     ResultRow row;
     row.cells.reserve(ColumnCount);
-    row.cells << FormatMailDate(item.sentOn, pattern, locale) << item.senderEmailAddress << item.subject << item.to
-              << FormatMailDate(item.receivedTime, pattern, locale) << item.entryID << folderPath
-              << FormatMailDate(GetLatestTime(item), pattern, locale);
+    row.cells << formatMailDate(item.sentOn, pattern, locale) << item.senderEmailAddress << item.subject << item.to
+              << formatMailDate(item.receivedTime, pattern, locale) << item.entryID << folderPath
+              << formatMailDate(getLatestTime(item), pattern, locale);
     rows.push_back(std::move(row));
 }
 

@@ -17,31 +17,31 @@ namespace quillbox {
 /// Opens the stores a search works on. Each search opens its own namespace and lets go of it at its end.
 using NamespaceFactory = std::function<mail::Namespace()>;
 
-/// Searches the folder named by `path` (see GetFolderFromPath) and every folder below it into `list`.
+/// Searches the folder named by `path` (see getFolderFromPath) and every folder below it into `list`.
 /// The list is emptied after the path is resolved, then filled depth-first: a folder's rows before
 /// those of its sub-folders. `settings` is read as it stands at each step (Since and Before on entering
 /// each folder, DateFormat for each row). When the path names no folder or a folder or item cannot be
 /// read, `person` is told "Can't access the specified Mail Folder." and the rows found so far stay.
-void SearchMailFolder(Person& person, const Settings& settings, const QString& path, ResultList& list,
+void searchMailFolder(Person& person, const Settings& settings, const QString& path, ResultList& list,
     const NamespaceFactory& openNamespace = &mail::Namespace::fromProfile);
 
 /// Appends the rows of `folder` and, recursively, of all folders below it, in the store's order.
 /// Stops at the first folder that cannot be read and returns its Error; the rows so far stay.
-Status SearchFolder(const Settings& settings, const mail::Folder& folder, ResultList& list);
+Status searchFolder(const Settings& settings, const mail::Folder& folder, ResultList& list);
 
 /// The date that `text` names, at 00:00:00, or `defaultValue` when it names none. Accepted: an ISO date
 /// ("2009-08-12"), the system locale's short date form, the same with a four-digit year, each optionally
 /// followed by a time of day (which is dropped). A two-digit year 00-29 is 2000-2029, 30-99 is 1930-1999.
-QDateTime ReadDateSetting(const QString& text, const QDateTime& defaultValue);
+QDateTime readDateSetting(const QString& text, const QDateTime& defaultValue);
 
 /// The latest of the item's creation time, its sent time (only when it was sent) and its received time.
 /// A time the store does not have (noDate()) does not count; with none of the three, noDate().
-QDateTime GetLatestTime(const mail::ItemSummary& item);
+QDateTime getLatestTime(const mail::ItemSummary& item);
 
 /// Appends the row of `item`, found in the folder `folderPath`, with its dates in the DateFormat pattern,
-/// to `rows`: the rows of one folder, which SearchFolder hands to the list in one insertion (a view that
+/// to `rows`: the rows of one folder, which searchFolder hands to the list in one insertion (a view that
 /// shows the list then updates once per folder instead of once per mail).
-void AddResultRow(
+void addResultRow(
     const Settings& settings, const QString& folderPath, const mail::ItemSummary& item, std::vector<ResultRow>& rows);
 
 } // namespace quillbox

@@ -81,18 +81,18 @@ char16_t safeInName(char16_t u)
 
 } // namespace
 
-Result<QString> ExpandFileName(const QString& pattern, const ResultRow& row, const Settings& settings)
+Result<QString> expandFileName(const QString& pattern, const ResultRow& row, const Settings& settings)
 {
     if (row.cells.size() > kSlots) {
         return Error { Error::Code::Invalid, QString(),
             QStringLiteral("a row of %1 cells; a file name can use at most %2").arg(row.cells.size()).arg(kSlots) };
     }
-    const std::optional<qsizetype> address = clipLength(settings.ClipAddress);
+    const std::optional<qsizetype> address = clipLength(settings.clipAddress);
     if (!address)
-        return clipError("ClipAddress", settings.ClipAddress);
-    const std::optional<qsizetype> subject = clipLength(settings.ClipSubject);
+        return clipError("ClipAddress", settings.clipAddress);
+    const std::optional<qsizetype> subject = clipLength(settings.clipSubject);
     if (!subject)
-        return clipError("ClipSubject", settings.ClipSubject);
+        return clipError("ClipSubject", settings.clipSubject);
 
     // Views, so that clipping copies nothing and leaves the row as it is.
     QVarLengthArray<QStringView, kSlots> values;
@@ -106,10 +106,10 @@ Result<QString> ExpandFileName(const QString& pattern, const ResultRow& row, con
     clip(ColFrom, *address);
     clip(ColSubject, *subject);
     clip(ColTo, *address);
-    return ExpandPlaceholders(pattern, values);
+    return expandPlaceholders(pattern, values);
 }
 
-QString MakeSafeFileName(const QString& text)
+QString makeSafeFileName(const QString& text)
 {
     const char16_t* src = QStringView(text).utf16();
     const qsizetype size = text.size();

@@ -13,17 +13,17 @@
 namespace quillbox {
 
 /// The base name of a saved mail before it is made safe: `pattern` (the FnFormat template) expanded with
-/// the row's cells by ExpandPlaceholders(), after cells 2 and 4 (From, To) are clipped to the first
-/// settings.ClipAddress characters and cell 3 (Subject) to the first settings.ClipSubject characters.
+/// the row's cells by expandPlaceholders(), after cells 2 and 4 (From, To) are clipped to the first
+/// settings.clipAddress characters and cell 3 (Subject) to the first settings.clipSubject characters.
 /// The clip texts are read at each call; a fractional one is rounded to the nearest whole number (halves
 /// away from zero), and a clip never splits a surrogate pair (it keeps one character less).
 /// Fails with Error::Code::Invalid when a clip text is not a number or rounds to a negative one (path: the
 /// setting's name), whatever the template uses, and when the row has more than 20 cells.
-[[nodiscard]] Result<QString> ExpandFileName(const QString& pattern, const ResultRow& row, const Settings& settings);
+[[nodiscard]] Result<QString> expandFileName(const QString& pattern, const ResultRow& row, const Settings& settings);
 
 /// `text` made usable as a file or directory name: each of \ / : * ? " < > | becomes one space, characters
 /// below U+0020 are removed, and the first 256 UTF-16 code units are kept (255 where the 256th would be
 /// the first half of a surrogate pair). Nothing else changes: blanks and dots stay, an empty text stays empty.
-[[nodiscard]] QString MakeSafeFileName(const QString& text);
+[[nodiscard]] QString makeSafeFileName(const QString& text);
 
 } // namespace quillbox

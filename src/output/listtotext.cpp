@@ -21,7 +21,7 @@ Status writeList(const Settings& settings, const ResultList& list, const QString
     if (!file.open(QIODevice::WriteOnly))
         return failed(file.errorString());
     for (int i = 0; i < list.count(); ++i) {
-        const QByteArray line = BuildTextLine(settings.TextFormat, list.row(i)).toUtf8() + "\r\n";
+        const QByteArray line = buildTextLine(settings.textFormat, list.row(i)).toUtf8() + "\r\n";
         if (file.write(line) != line.size())
             return failed(file.errorString());
     }
@@ -36,7 +36,7 @@ QString listFilePath()
     return programFolder() + QLatin1String("/list.txt");
 }
 
-Status ExportListToText(Person& person, const Settings& settings, const ResultList& list, const QString& path)
+Status exportListToText(Person& person, const Settings& settings, const ResultList& list, const QString& path)
 {
     Status written = writeList(settings, list, path);
     if (!written) {

@@ -232,7 +232,7 @@ Status Directory::writeFile(const QString& name, QByteArrayView data, Disk& disk
 
 namespace quillbox {
 
-Status MakeDirPath(const QString& path, output::Disk& disk)
+Status makeDirPath(const QString& path, output::Disk& disk)
 {
     struct stat info;
     if (::lstat(QFile::encodeName(path).constData(), &info) == 0)
@@ -240,7 +240,7 @@ Status MakeDirPath(const QString& path, output::Disk& disk)
     const qsizetype slash = path.lastIndexOf(u'/');
     if (slash < 0)
         return success();
-    if (Status parent = MakeDirPath(path.left(slash), disk); !parent)
+    if (Status parent = makeDirPath(path.left(slash), disk); !parent)
         return parent;
     // "/a/b/" names "/a/b" again once its parent is made; a directory made meanwhile is as good.
     if (disk.mkdirat(AT_FDCWD, QFile::encodeName(path).constData(), 0777) != 0 && errno != EEXIST)

@@ -80,6 +80,6 @@ namespace quillbox {
 /// Creates the directory `path` ("/" between names) and every missing parent, parents first. An entry that
 /// exists at a path, whatever it is, counts as there; a path without "/" is never created. Error WriteFailed
 /// with the directory that could not be made and why.
-Status MakeDirPath(const QString& path, output::Disk& disk = output::Disk::system());
+Status makeDirPath(const QString& path, output::Disk& disk = output::Disk::system());
 
 } // namespace quillbox

@@ -25,7 +25,7 @@ QString joinKey(const QString& dir, const QString& name)
 // The destination, made when it is missing. It is the person's own path: links on the way are followed.
 Result<output::Directory> openDestination(const QString& path, output::Disk& disk)
 {
-    if (Status made = MakeDirPath(path, disk); !made)
+    if (Status made = makeDirPath(path, disk); !made)
         return made.error();
     return output::Directory::open(path, disk);
 }
@@ -240,11 +240,11 @@ Result<SavedEmail> saveFound(
     SaveSession& session, const QString& mailFolderText, const ResultRow& row, FoundEmail& found)
 {
     const Settings& settings = session.settings;
-    const QString type = settings.FnOutput.toLower();
-    const Result<QString> expanded = ExpandFileName(settings.FnFormat, row, settings);
+    const QString type = settings.fnOutput.toLower();
+    const Result<QString> expanded = expandFileName(settings.fnFormat, row, settings);
     if (!expanded)
         return expanded.error();
-    const QString name = MakeSafeFileName(*expanded);
+    const QString name = makeSafeFileName(*expanded);
     // The worker is done with the item before this thread uses it again.
     std::optional<Result<QByteArray>> builtAhead;
     if (found.content.valid()) {
@@ -257,8 +257,8 @@ Result<SavedEmail> saveFound(
     const mail::MailItem& email = **found.email;
 
     QStringList components;
-    if (settings.UseFnFolder != 0) {
-        const QString part = GetFolderPart(mailFolderText, email);
+    if (settings.useFnFolder != 0) {
+        const QString part = getFolderPart(mailFolderText, email);
         if (!part.isEmpty())
             for (const QString& folder : part.split(u'/'))
                 components << output::fitName(output::safeComponent(folder, QStringLiteral("folder")));
@@ -324,7 +324,7 @@ private:
 
     FoundEmail find(const ResultRow& row)
     {
-        FoundEmail found { findEmail(m_session, row), m_session.settings.FnOutput.toLower(), {}, 0 };
+        FoundEmail found { findEmail(m_session, row), m_session.settings.fnOutput.toLower(), {}, 0 };
         if (!found.email)
             return found;
         found.bytes = (*found.email)->rawMessage().size();
@@ -353,13 +353,13 @@ private:
 
 } // namespace
 
-Result<SavedEmail> SaveEmail(SaveSession& session, const QString& mailFolderText, const ResultRow& row)
+Result<SavedEmail> saveEmail(SaveSession& session, const QString& mailFolderText, const ResultRow& row)
 {
     FoundEmail found { findEmail(session, row), QString(), {}, 0 };
     return saveFound(session, mailFolderText, row, found);
 }
 
-SaveSummary SaveRun(Person& person, const Settings& settings, const QString& mailFolderText, const ResultList& list,
+SaveSummary saveRun(Person& person, const Settings& settings, const QString& mailFolderText, const ResultList& list,
     const QString& destination, const NamespaceFactory& openNamespace, output::Disk& disk, int workerThreads)
 {
     SaveSummary summary;
@@ -417,15 +417,15 @@ SaveSummary SaveRun(Person& person, const Settings& settings, const QString& mai
     return summary;
 }
 
-QString GetFolderPart(const QString& mailFolderText, const mail::MailItem& email)
+QString getFolderPart(const QString& mailFolderText, const mail::MailItem& email)
 {
     const std::unique_ptr<mail::Folder> parent = email.parent();
     if (!parent)
         return QString();
-    return StripTrailing(u'/', StripLeading(u'/', parent->fullFolderPath().mid(mailFolderText.size())));
+    return stripTrailing(u'/', stripLeading(u'/', parent->fullFolderPath().mid(mailFolderText.size())));
 }
 
-QString StripLeading(QChar character, const QString& text)
+QString stripLeading(QChar character, const QString& text)
 {
     qsizetype start = 0;
     while (start < text.size() && text[start] == character)
@@ -433,7 +433,7 @@ QString StripLeading(QChar character, const QString& text)
     return text.mid(start);
 }
 
-QString StripTrailing(QChar character, const QString& text)
+QString stripTrailing(QChar character, const QString& text)
 {
     qsizetype end = text.size();
     while (end > 0 && text[end - 1] == character)

@@ -28,21 +28,21 @@ namespace quillbox {
 /// What a save run did, beyond the messages it showed: the unattended run ends with status 1 unless ok().
 struct SaveSummary {
     qint64 rows = 0; ///< rows in the list
-    qint64 attempted = 0; ///< rows handed to SaveEmail
+    qint64 attempted = 0; ///< rows handed to saveEmail
     qint64 written = 0; ///< mails written whole
     qint64 failed = 0; ///< mails of which a file or directory could not be written
     std::optional<Error> firstFailure; ///< why the first of those could not be written
     std::optional<Error> stoppedBy; ///< what ended the run with "Error saving email."
-    bool finished = false; ///< every row was handed to SaveEmail (no check failed, nothing ended the run)
+    bool finished = false; ///< every row was handed to saveEmail (no check failed, nothing ended the run)
 
     bool ok() const { return finished && written == rows; }
 };
 
 /// One save run's state, alive while it runs: the namespace it opened, the destination, the names given
-/// out so far. Made by SaveRun.
+/// out so far. Made by saveRun.
 class SaveSession;
 
-/// What SaveEmail did with a mail it found.
+/// What saveEmail did with a mail it found.
 struct SavedEmail {
     enum class Outcome { Written, Failed, UnknownFormat };
     Outcome outcome = Outcome::Written;
@@ -53,7 +53,7 @@ struct SavedEmail {
 /// an empty `mailFolderText` ("The 'Mail Folder' box is blank"), an empty `destination` ("The 'Save to'
 /// box is blank"), an empty list ("There are no emails in the list."). Then it opens a namespace with
 /// `openNamespace`, shows the progress window "Saving ..." (bar 0 to the row count, status "Saving  3 of
-/// 12": each number after one space) and hands each row to SaveEmail in list order. An Error of SaveEmail
+/// 12": each number after one space) and hands each row to saveEmail in list order. An Error of saveEmail
 /// shows "Error saving email." and ends the run; the rows before it stay saved. Mails that could not be
 /// written do not end the run; when there were any, the run ends with one message that counts them and
 /// names the first failure: "2 of 12 emails could not be written. The first: /path/x.msg: No space left
@@ -62,27 +62,27 @@ struct SavedEmail {
 /// While one mail is written, the files of the next few are built on `workerThreads` threads (when
 /// negative, one per processor but one, at least 1; with 0 each file is built when it is written); what
 /// reaches the disk, and in which order, is the same either way.
-SaveSummary SaveRun(Person& person, const Settings& settings, const QString& mailFolderText, const ResultList& list,
+SaveSummary saveRun(Person& person, const Settings& settings, const QString& mailFolderText, const ResultList& list,
     const QString& destination, const NamespaceFactory& openNamespace = &mail::Namespace::fromProfile,
     output::Disk& disk = output::Disk::system(), int workerThreads = -1);
 
 /// Saves the mail of `row` (found by its EntryID cell) as the session's settings say: FnOutput
 /// (lower-cased: "msg", "txt", "rtf", "eml" or "dir") names the form, FnFormat and the clips the name,
-/// UseFnFolder whether it goes below the folder part of GetFolderPart(). An Error (the name cannot be
+/// UseFnFolder whether it goes below the folder part of getFolderPart(). An Error (the name cannot be
 /// built, no mail item has the EntryID, a folder's directory cannot be made) ends the run; a file that
 /// cannot be written does not, and is told in the result. Another output type shows "Error in output
 /// format." and writes nothing.
-[[nodiscard]] Result<SavedEmail> SaveEmail(SaveSession& session, const QString& mailFolderText, const ResultRow& row);
+[[nodiscard]] Result<SavedEmail> saveEmail(SaveSession& session, const QString& mailFolderText, const ResultRow& row);
 
 /// The path of the mail's folder below the searched folder: the FullFolderPath of the mail's parent
 /// folder without its first mailFolderText.size() characters (dropped by count, never compared), without
 /// "/" at either end; lower folders are separated by "/". Empty when the mail lies in the searched folder,
 /// when the path is not longer than the text, or when the mail has no parent folder.
-QString GetFolderPart(const QString& mailFolderText, const mail::MailItem& email);
+QString getFolderPart(const QString& mailFolderText, const mail::MailItem& email);
 
 /// `text` without the run of `character` at its start.
-QString StripLeading(QChar character, const QString& text);
+QString stripLeading(QChar character, const QString& text);
 /// `text` without the run of `character` at its end.
-QString StripTrailing(QChar character, const QString& text);
+QString stripTrailing(QChar character, const QString& text);
 
 } // namespace quillbox

@@ -7,12 +7,12 @@
 
 namespace quillbox {
 
-QString BuildTextLine(const QString& pattern, const ResultRow& row)
+QString buildTextLine(const QString& pattern, const ResultRow& row)
 {
     QVarLengthArray<QStringView, ColumnCount> values;
     for (const QString& cell : row.cells)
         values.append(cell);
-    return ExpandPlaceholders(pattern, values);
+    return expandPlaceholders(pattern, values);
 }
 
 } // namespace quillbox

@@ -22,11 +22,11 @@ namespace {
 QStringList describe(const Settings& s)
 {
     const auto n = [](int state) { return QString::number(state); };
-    const std::pair<const char*, QString> fields[] = { { "UseDate", n(s.UseDate) }, { "UseFrom", n(s.UseFrom) },
-        { "UseSubject", n(s.UseSubject) }, { "UseFnDate", n(s.UseFnDate) }, { "UseFnFrom", n(s.UseFnFrom) },
-        { "UseFnSubject", n(s.UseFnSubject) }, { "UseFnFolder", n(s.UseFnFolder) }, { "DateFormat", s.DateFormat },
-        { "TextFormat", s.TextFormat }, { "FnFormat", s.FnFormat }, { "Since", s.Since }, { "Before", s.Before },
-        { "ClipAddress", s.ClipAddress }, { "ClipSubject", s.ClipSubject }, { "FnOutput", s.FnOutput } };
+    const std::pair<const char*, QString> fields[] = { { "UseDate", n(s.useDate) }, { "UseFrom", n(s.useFrom) },
+        { "UseSubject", n(s.useSubject) }, { "UseFnDate", n(s.useFnDate) }, { "UseFnFrom", n(s.useFnFrom) },
+        { "UseFnSubject", n(s.useFnSubject) }, { "UseFnFolder", n(s.useFnFolder) }, { "DateFormat", s.dateFormat },
+        { "TextFormat", s.textFormat }, { "FnFormat", s.fnFormat }, { "Since", s.since }, { "Before", s.before },
+        { "ClipAddress", s.clipAddress }, { "ClipSubject", s.clipSubject }, { "FnOutput", s.fnOutput } };
     QStringList lines;
     for (const auto& [key, value] : fields)
         lines << QLatin1StringView(key) + u'=' + value;
@@ -43,7 +43,7 @@ protected:
     {
         ASSERT_TRUE(dir.isValid());
         path = dir.filePath(QStringLiteral("Quillbox.ini"));
-        options.ini().FileName(path);
+        options.ini().setFileName(path);
     }
 
     QTemporaryDir dir;
@@ -55,7 +55,7 @@ protected:
 TEST_F(OptionsFile, StartsOnTheDefaultFileWithoutReadingIt)
 {
     Options fresh(person);
-    EXPECT_EQ(fresh.ini().FileName(), defaultIniPath());
+    EXPECT_EQ(fresh.ini().fileName(), defaultIniPath());
     EXPECT_EQ(describe(fresh.settings()), describe(Settings {}));
 }
 
@@ -67,9 +67,9 @@ TEST_F(OptionsFile, DefaultFileInThePerUserFolderIsCreatedOnSave)
     const bool perUser = file.startsWith(dir.path());
     if (perUser) {
         Options fresh(person);
-        fresh.LoadSettings();
+        fresh.loadSettings();
         EXPECT_FALSE(QFileInfo::exists(QFileInfo(file).path()));
-        fresh.SaveSettings();
+        fresh.saveSettings();
         EXPECT_TRUE(readFile(file).startsWith("[Options]\n"));
         EXPECT_TRUE(person.messages().isEmpty());
     }
@@ -80,7 +80,7 @@ TEST_F(OptionsFile, DefaultFileInThePerUserFolderIsCreatedOnSave)
 
 TEST_F(OptionsFile, MissingFileGivesTheDefaultsAndIsNotCreated)
 {
-    options.LoadSettings();
+    options.loadSettings();
     EXPECT_EQ(describe(options.settings()), kDefaults);
     EXPECT_FALSE(QFileInfo::exists(path));
     EXPECT_TRUE(person.messages().isEmpty());
@@ -89,8 +89,8 @@ TEST_F(OptionsFile, MissingFileGivesTheDefaultsAndIsNotCreated)
 
 TEST_F(OptionsFile, FirstSaveWritesAllFifteenKeysInOrder)
 {
-    options.LoadSettings();
-    options.SaveSettings();
+    options.loadSettings();
+    options.saveSettings();
     EXPECT_EQ(readFile(path),
         "[Options]\nUseDate=1\nUseFrom=1\nUseSubject=1\nUseFnDate=1\nUseFnFrom=1\nUseFnSubject=1\nUseFnFolder=0\n"
         "DateFormat=yymmdd HHMMSS\nTextFormat=\"%1 %2 %3\"\nFnFormat=%1 %2 %3\nSince=\nBefore=\nClipAddress=50\n"
@@ -101,10 +101,10 @@ TEST_F(OptionsFile, FirstSaveWritesAllFifteenKeysInOrder)
 TEST_F(OptionsFile, SaveReplacesKeysInPlaceAndKeepsTheRestOfTheFile)
 {
     writeFile(path, "; my settings\r\n[Other]\r\nx=1\r\n\r\n[options]\r\nfnoutput = TXT\r\n; end\r\n");
-    options.LoadSettings();
-    EXPECT_EQ(options.settings().FnOutput, QStringLiteral("TXT"));
-    options.settings().FnOutput = QStringLiteral("RTF");
-    options.SaveSettings();
+    options.loadSettings();
+    EXPECT_EQ(options.settings().fnOutput, QStringLiteral("TXT"));
+    options.settings().fnOutput = QStringLiteral("RTF");
+    options.saveSettings();
     EXPECT_EQ(readFile(path),
         "; my settings\r\n[Other]\r\nx=1\r\n\r\n[options]\r\nfnoutput=RTF\r\n; end\r\nUseDate=1\r\nUseFrom=1\r\n"
         "UseSubject=1\r\nUseFnDate=1\r\nUseFnFrom=1\r\nUseFnSubject=1\r\nUseFnFolder=0\r\nDateFormat=yymmdd HHMMSS\r\n"
@@ -117,10 +117,10 @@ TEST_F(OptionsFile, SaveAndLoadRoundTrip)
     s = Settings { 2, 0, 1, 0, 2, 1, 1, QStringLiteral("dd Mmm yy HH:MM"), QStringLiteral("  %3 - %1  "),
         QStringLiteral("  %1  "), QStringLiteral(" 1/2/2020 "), QStringLiteral("31/12/2020"), QStringLiteral("25"),
         QStringLiteral("90"), QStringLiteral("RTF") };
-    options.SaveSettings();
+    options.saveSettings();
     const QStringList saved = describe(s);
     s = Settings {}; // edits since the save, as Cancel discards them
-    options.LoadSettings();
+    options.loadSettings();
 
     QStringList expected = saved;
     expected[9] = QStringLiteral("FnFormat=%1"); // unquoted texts lose their blanks at both ends
@@ -130,18 +130,18 @@ TEST_F(OptionsFile, SaveAndLoadRoundTrip)
 
 TEST_F(OptionsFile, EmptyValuesReadBackAsDefaultsButSinceAndBeforeStayEmpty)
 {
-    options.LoadSettings();
+    options.loadSettings();
     Settings& s = options.settings();
-    s.DateFormat = s.TextFormat = s.FnFormat = s.ClipAddress = s.ClipSubject = s.FnOutput = QString();
-    s.Since = QStringLiteral("2020-01-01");
-    s.Before = QStringLiteral("2021-01-01");
-    options.SaveSettings();
-    s.Since = s.Before = QString();
-    options.SaveSettings();
+    s.dateFormat = s.textFormat = s.fnFormat = s.clipAddress = s.clipSubject = s.fnOutput = QString();
+    s.since = QStringLiteral("2020-01-01");
+    s.before = QStringLiteral("2021-01-01");
+    options.saveSettings();
+    s.since = s.before = QString();
+    options.saveSettings();
     EXPECT_TRUE(readFile(path).contains("\nTextFormat=\"\"\n"));
 
     s = Settings {};
-    options.LoadSettings();
+    options.loadSettings();
     EXPECT_EQ(describe(s), kDefaults);
 }
 
@@ -180,26 +180,26 @@ TEST_F(OptionsFile, CheckStatesFromTheirStoredText)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.why);
         writeFile(path, "[Options]\n" + QByteArray(c.key) + '=' + c.stored + "\nFnOutput=TXT\n");
-        options.LoadSettings();
+        options.loadSettings();
         const Settings& s = options.settings();
-        const QMap<QString, int> states { { "UseDate", s.UseDate }, { "UseFrom", s.UseFrom },
-            { "UseSubject", s.UseSubject }, { "UseFnDate", s.UseFnDate }, { "UseFnFrom", s.UseFnFrom },
-            { "UseFnSubject", s.UseFnSubject }, { "UseFnFolder", s.UseFnFolder } };
+        const QMap<QString, int> states { { "UseDate", s.useDate }, { "UseFrom", s.useFrom },
+            { "UseSubject", s.useSubject }, { "UseFnDate", s.useFnDate }, { "UseFnFrom", s.useFnFrom },
+            { "UseFnSubject", s.useFnSubject }, { "UseFnFolder", s.useFnFolder } };
         EXPECT_EQ(states.value(QString::fromUtf8(c.key)), c.expected);
-        EXPECT_EQ(s.FnOutput, QStringLiteral("TXT")) << "loading went on after the key";
+        EXPECT_EQ(s.fnOutput, QStringLiteral("TXT")) << "loading went on after the key";
     }
 }
 
 TEST_F(OptionsFile, StoredTextsAreUsedAsTheyAre)
 {
     writeFile(path, "[Options]\nDateFormat=yyyy\nTextFormat=%2\nFnFormat=%3 \"x\"\nClipAddress=abc\nFnOutput=eml\n");
-    options.LoadSettings();
+    options.loadSettings();
     const Settings& s = options.settings();
-    EXPECT_EQ(s.DateFormat, QStringLiteral("yyyy"));
-    EXPECT_EQ(s.TextFormat, QStringLiteral("%2")) << "the stored template, not one rebuilt from the boxes";
-    EXPECT_EQ(s.FnFormat, QStringLiteral("%3 \"x\""));
-    EXPECT_EQ(s.ClipAddress, QStringLiteral("abc"));
-    EXPECT_EQ(s.FnOutput, QStringLiteral("eml"));
+    EXPECT_EQ(s.dateFormat, QStringLiteral("yyyy"));
+    EXPECT_EQ(s.textFormat, QStringLiteral("%2")) << "the stored template, not one rebuilt from the boxes";
+    EXPECT_EQ(s.fnFormat, QStringLiteral("%3 \"x\""));
+    EXPECT_EQ(s.clipAddress, QStringLiteral("abc"));
+    EXPECT_EQ(s.fnOutput, QStringLiteral("eml"));
 }
 
 TEST_F(OptionsFile, CustomIniIsTakenFromTheCurrentFolderAndCreatedOnlyOnSave)
@@ -207,15 +207,15 @@ TEST_F(OptionsFile, CustomIniIsTakenFromTheCurrentFolderAndCreatedOnlyOnSave)
     const QString previous = QDir::currentPath();
     ASSERT_TRUE(QDir::setCurrent(dir.path()));
     ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("sub")));
-    options.UseCustomINI(QStringLiteral("sub/custom.ini"));
+    options.useCustomIni(QStringLiteral("sub/custom.ini"));
     QDir::setCurrent(previous);
 
     const QString custom = dir.filePath(QStringLiteral("sub/custom.ini"));
-    EXPECT_EQ(options.ini().FileName(), custom);
+    EXPECT_EQ(options.ini().fileName(), custom);
     EXPECT_EQ(describe(options.settings()), kDefaults);
     EXPECT_FALSE(QFileInfo::exists(custom));
 
-    options.SaveSettings();
+    options.saveSettings();
     EXPECT_TRUE(readFile(custom).startsWith("[Options]\nUseDate=1\n"));
     EXPECT_FALSE(QFileInfo::exists(path)) << "the file in use before is not touched";
 }
@@ -224,8 +224,8 @@ TEST_F(OptionsFile, CustomIniLoadsTheNamedFile)
 {
     const QString custom = dir.filePath(QStringLiteral("other.ini"));
     writeFile(custom, "[Options]\nSince=1.1.2020\n");
-    options.UseCustomINI(custom);
-    EXPECT_EQ(options.settings().Since, QStringLiteral("1.1.2020"));
+    options.useCustomIni(custom);
+    EXPECT_EQ(options.settings().since, QStringLiteral("1.1.2020"));
 }
 
 TEST_F(OptionsFile, UnwritableFileIsReportedByNameAndTheSettingsStay)
@@ -251,13 +251,13 @@ TEST_F(OptionsFile, UnwritableFileIsReportedByNameAndTheSettingsStay)
             ASSERT_TRUE(QFile::setPermissions(c.file, QFile::ReadOwner));
         }
         person.clear();
-        options.ini().FileName(c.file);
-        options.settings().FnOutput = QStringLiteral("DIR");
-        options.SaveSettings();
+        options.ini().setFileName(c.file);
+        options.settings().fnOutput = QStringLiteral("DIR");
+        options.saveSettings();
         EXPECT_EQ(person.messages(),
             QStringList { QStringLiteral("Can't save the settings to ") + c.file + QStringLiteral(": ")
                 + QString::fromUtf8(c.reason) + u'.' });
-        EXPECT_EQ(options.settings().FnOutput, QStringLiteral("DIR"));
+        EXPECT_EQ(options.settings().fnOutput, QStringLiteral("DIR"));
         if (c.needsPermissions) {
             EXPECT_EQ(readFile(c.file), "[Options]\nFnOutput=TXT\n");
             QFile::setPermissions(c.file, QFile::ReadOwner | QFile::WriteOwner);
@@ -270,8 +270,8 @@ TEST_F(OptionsFile, UnwritableFileIsReportedByNameAndTheSettingsStay)
 TEST_F(OptionsFile, UnreadableFileAsksPerKeyAndGivesTheDefaults)
 {
     ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("Quillbox.ini")));
-    options.settings().FnOutput = QStringLiteral("TXT");
-    options.LoadSettings();
+    options.settings().fnOutput = QStringLiteral("TXT");
+    options.loadSettings();
     EXPECT_EQ(person.warnings().size(), 15);
     EXPECT_TRUE(person.warnings().value(0).startsWith(QStringLiteral("ViriravEZI, Sub GetKeyValue|")));
     EXPECT_EQ(describe(options.settings()), kDefaults);
@@ -296,19 +296,19 @@ TEST(Rebuild, TemplatesFromTheirGroupsBoxes)
     Settings& s = options.settings();
     for (const Case& c : cases) {
         SCOPED_TRACE(c.why);
-        s.TextFormat = s.FnFormat = QStringLiteral("typed by hand");
-        s.UseDate = c.date, s.UseFrom = c.from, s.UseSubject = c.subject;
-        s.UseFnDate = s.UseFnFrom = s.UseFnSubject = 0;
-        s.UseFnFolder = 1;
-        options.RebuildTextFormat();
-        EXPECT_EQ(s.TextFormat, QString::fromUtf8(c.expected));
-        EXPECT_EQ(s.FnFormat, QStringLiteral("typed by hand")) << "the other group's template stays";
+        s.textFormat = s.fnFormat = QStringLiteral("typed by hand");
+        s.useDate = c.date, s.useFrom = c.from, s.useSubject = c.subject;
+        s.useFnDate = s.useFnFrom = s.useFnSubject = 0;
+        s.useFnFolder = 1;
+        options.rebuildTextFormat();
+        EXPECT_EQ(s.textFormat, QString::fromUtf8(c.expected));
+        EXPECT_EQ(s.fnFormat, QStringLiteral("typed by hand")) << "the other group's template stays";
 
-        s.UseFnDate = c.date, s.UseFnFrom = c.from, s.UseFnSubject = c.subject;
-        s.UseDate = s.UseFrom = s.UseSubject = 0;
-        options.RebuildFnFormat();
-        EXPECT_EQ(s.FnFormat, QString::fromUtf8(c.expected)) << "the folder box plays no part";
-        EXPECT_EQ(s.TextFormat, QString::fromUtf8(c.expected));
+        s.useFnDate = c.date, s.useFnFrom = c.from, s.useFnSubject = c.subject;
+        s.useDate = s.useFrom = s.useSubject = 0;
+        options.rebuildFnFormat();
+        EXPECT_EQ(s.fnFormat, QString::fromUtf8(c.expected)) << "the folder box plays no part";
+        EXPECT_EQ(s.textFormat, QString::fromUtf8(c.expected));
     }
 }
 

@@ -52,7 +52,7 @@ private:
 
 QString get(const char* path)
 {
-    return GetRegValue(QString::fromUtf8(path));
+    return getRegValue(QString::fromUtf8(path));
 }
 
 // The bytes of a literal, zero bytes included.
@@ -63,7 +63,7 @@ template <size_t N> QByteArray bytes(const char (&literal)[N])
 
 } // namespace
 
-TEST(SplitRegPath, RootKeyAndValue)
+TEST(splitRegPath, RootKeyAndValue)
 {
     struct Case {
         const char* why;
@@ -89,7 +89,7 @@ TEST(SplitRegPath, RootKeyAndValue)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.why);
         const RegPath expected { c.root, QString::fromUtf8(c.key), QString::fromUtf8(c.value) };
-        EXPECT_EQ(SplitRegPath(QString::fromUtf8(c.path)), expected);
+        EXPECT_EQ(splitRegPath(QString::fromUtf8(c.path)), expected);
     }
 }
 
@@ -224,7 +224,7 @@ TEST_F(RegistryFiles, DataOfAtMost1024BytesIsRead)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.why);
-        EXPECT_EQ(GetRegValue(QStringLiteral("HKCU\\Software\\Big\\") + QString::fromUtf8(c.value)),
+        EXPECT_EQ(getRegValue(QStringLiteral("HKCU\\Software\\Big\\") + QString::fromUtf8(c.value)),
             QString::fromUtf8(c.expected));
     }
 }
@@ -256,7 +256,7 @@ TEST_F(RegistryFiles, MalformedLinesAreSkippedAndTheRestStillCounts)
         "OddHex", "BadHex", "HexTrailingComma", "BadType", "LongDword", "EmptyDword" };
     for (const char* name : missing) {
         SCOPED_TRACE(name);
-        EXPECT_EQ(GetRegValue(QStringLiteral("HKCU\\Software\\Gate\\") + QLatin1String(name)), QString());
+        EXPECT_EQ(getRegValue(QStringLiteral("HKCU\\Software\\Gate\\") + QLatin1String(name)), QString());
     }
     EXPECT_EQ(get("HKCU\\Software\\Gate\\Good"), QStringLiteral("still read"));
     EXPECT_EQ(get("HKCU\\Software\\Other\\Cut"), QString()) << "hex data cut off at the end of the file";
@@ -370,14 +370,14 @@ TEST_F(RegistryFiles, AccessSettingsInTwoSteps)
         QFile::remove(userFile());
         if (!c.user.isNull())
             writeUser(c.user);
-        const AccessSettings got = ReadAccessSettings();
+        const AccessSettings got = readAccessSettings();
         EXPECT_EQ(got.program, c.expected.program);
         EXPECT_EQ(got.allowArguments, c.expected.allowArguments);
         EXPECT_EQ(got.disallowArguments, c.expected.disallowArguments);
     }
 }
 
-TEST(AccessCommandLine, QuotedProgramAndArgumentsAsRead)
+TEST(accessCommandLine, QuotedProgramAndArgumentsAsRead)
 {
     struct Case {
         const char* why;
@@ -394,7 +394,7 @@ TEST(AccessCommandLine, QuotedProgramAndArgumentsAsRead)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.why);
-        EXPECT_EQ(AccessCommandLine(QString::fromUtf8(c.program), QString::fromUtf8(c.arguments)),
+        EXPECT_EQ(accessCommandLine(QString::fromUtf8(c.program), QString::fromUtf8(c.arguments)),
             QString::fromUtf8(c.expected));
     }
 }

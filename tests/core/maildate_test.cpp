@@ -34,12 +34,12 @@ void check(const Case& c, const QLocale& locale)
 {
     SCOPED_TRACE(c.why);
     SCOPED_TRACE(c.pattern);
-    EXPECT_EQ(FormatMailDate(c.when, QString::fromUtf8(c.pattern), locale), QString::fromUtf8(c.expected));
+    EXPECT_EQ(formatMailDate(c.when, QString::fromUtf8(c.pattern), locale), QString::fromUtf8(c.expected));
 }
 
 } // namespace
 
-TEST(FormatMailDate, OfferedPatternsAndTheirSafeNames)
+TEST(formatMailDate, OfferedPatternsAndTheirSafeNames)
 {
     struct Offered {
         const char* pattern;
@@ -55,13 +55,13 @@ TEST(FormatMailDate, OfferedPatternsAndTheirSafeNames)
     };
     for (const Offered& o : offered) {
         SCOPED_TRACE(o.pattern);
-        const QString formatted = FormatMailDate(sample(), QString::fromUtf8(o.pattern), kUs);
+        const QString formatted = formatMailDate(sample(), QString::fromUtf8(o.pattern), kUs);
         EXPECT_EQ(formatted, QString::fromUtf8(o.formatted));
-        EXPECT_EQ(MakeSafeFileName(formatted), QString::fromUtf8(o.safe));
+        EXPECT_EQ(makeSafeFileName(formatted), QString::fromUtf8(o.safe));
     }
 }
 
-TEST(FormatMailDate, Tokens)
+TEST(formatMailDate, Tokens)
 {
     const Case cases[] = {
         { "day without and with padding", at(2009, 1, 5), "d dd", "5 05" },
@@ -96,7 +96,7 @@ TEST(FormatMailDate, Tokens)
         check(c, kUs);
 }
 
-TEST(FormatMailDate, WeekdayAndWeekCountFromSunday)
+TEST(formatMailDate, WeekdayAndWeekCountFromSunday)
 {
     const Case cases[] = {
         { "1 January is always in week 1 (a Thursday)", at(2009, 1, 1), "w ww", "5 1" },
@@ -110,7 +110,7 @@ TEST(FormatMailDate, WeekdayAndWeekCountFromSunday)
         check(c, kUs);
 }
 
-TEST(FormatMailDate, TwelveHourClock)
+TEST(formatMailDate, TwelveHourClock)
 {
     const Case cases[] = {
         { "afternoon, upper case as written", sample(), "h AM/PM", "2 PM" },
@@ -129,7 +129,7 @@ TEST(FormatMailDate, TwelveHourClock)
         check(c, kUs);
 }
 
-TEST(FormatMailDate, RegionalNamesFormsAndSeparators)
+TEST(formatMailDate, RegionalNamesFormsAndSeparators)
 {
     struct Regional {
         const char* why;
@@ -157,32 +157,32 @@ TEST(FormatMailDate, RegionalNamesFormsAndSeparators)
     };
     for (const Regional& r : cases) {
         SCOPED_TRACE(r.why);
-        EXPECT_EQ(FormatMailDate(r.when, QString::fromUtf8(r.pattern), r.locale), QString::fromUtf8(r.expected));
+        EXPECT_EQ(formatMailDate(r.when, QString::fromUtf8(r.pattern), r.locale), QString::fromUtf8(r.expected));
     }
 }
 
-TEST(FormatMailDate, SwitchingLocalesOrPatternsUsesTheNewOne)
+TEST(formatMailDate, SwitchingLocalesOrPatternsUsesTheNewOne)
 {
     // Separators, names and the split pattern of the last call are kept between calls.
     const QString pattern = QStringLiteral("d/m mmmm");
-    EXPECT_EQ(FormatMailDate(sample(), pattern, kGerman), QStringLiteral("12.8 August"));
-    EXPECT_EQ(FormatMailDate(at(2009, 3, 1), pattern, kUs), QStringLiteral("1/3 March"));
-    EXPECT_EQ(FormatMailDate(at(2009, 3, 1), pattern, kGerman), QString::fromUtf8("1.3 März"));
-    EXPECT_EQ(FormatMailDate(at(2009, 3, 1), QStringLiteral("h:m"), kGerman), QStringLiteral("0:0"));
-    EXPECT_EQ(FormatMailDate(at(2009, 3, 1), QStringLiteral("h:m AM/PM"), kGerman), QStringLiteral("12:0 AM"));
+    EXPECT_EQ(formatMailDate(sample(), pattern, kGerman), QStringLiteral("12.8 August"));
+    EXPECT_EQ(formatMailDate(at(2009, 3, 1), pattern, kUs), QStringLiteral("1/3 March"));
+    EXPECT_EQ(formatMailDate(at(2009, 3, 1), pattern, kGerman), QString::fromUtf8("1.3 März"));
+    EXPECT_EQ(formatMailDate(at(2009, 3, 1), QStringLiteral("h:m"), kGerman), QStringLiteral("0:0"));
+    EXPECT_EQ(formatMailDate(at(2009, 3, 1), QStringLiteral("h:m AM/PM"), kGerman), QStringLiteral("12:0 AM"));
 }
 
-TEST(FormatMailDate, InvalidTimeGivesEmptyText)
+TEST(formatMailDate, InvalidTimeGivesEmptyText)
 {
-    EXPECT_EQ(FormatMailDate(QDateTime(), QStringLiteral("yymmdd"), kUs), QString());
+    EXPECT_EQ(formatMailDate(QDateTime(), QStringLiteral("yymmdd"), kUs), QString());
 }
 
-TEST(FormatMailDate, CalendarAgreesWithQDate)
+TEST(formatMailDate, CalendarAgreesWithQDate)
 {
     // Every day of the centuries that mail can carry, and a sample of the rest of QDate's usual range.
     const auto check = [](QDate date) {
         const QString expected = date.toString(QStringLiteral("yyyy-MM-dd"));
-        ASSERT_EQ(FormatMailDate(QDateTime(date, QTime(12, 0)), QStringLiteral("yyyy-mm-dd"), kUs), expected);
+        ASSERT_EQ(formatMailDate(QDateTime(date, QTime(12, 0)), QStringLiteral("yyyy-mm-dd"), kUs), expected);
     };
     for (QDate date(1900, 1, 1); date.year() < 2200; date = date.addDays(1))
         check(date);

@@ -148,7 +148,7 @@ TEST_F(FolderPickerTest, ReturnsThePathTheResolverReadsOrNothingOnCancel)
         EXPECT_EQ(picked, c.expected);
         if (picked) {
             const auto ns = mail::Namespace::fromProfile();
-            const auto folder = GetFolderFromPath(person, ns, *picked);
+            const auto folder = getFolderFromPath(person, ns, *picked);
             ASSERT_NE(folder, nullptr);
             EXPECT_EQ(folder->folderPath(), *picked);
         }

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
 // The layout manager: options texts, growth from recorded geometry, and the main window's figures.
-#include "gui/clslayout.h"
+#include "gui/anchorlayout.h"
 #include "gui/mainwindow.h"
 #include "support/scriptedperson.h"
 
@@ -25,7 +25,7 @@ QRect twips(const QWidget* w)
 struct Form {
     QWidget window;
     QList<QWidget*> children;
-    clsLayout layout;
+    AnchorLayout layout;
 
     explicit Form(const QStringList& tags)
     {
@@ -36,18 +36,18 @@ struct Form {
             child->setProperty("Tag", tag);
             children << child;
         }
-        layout.SetLayout(&window);
+        layout.attach(&window);
     }
     void resizeBy(int dxTwips, int dyTwips)
     {
         window.resize(600 + dxTwips / kTwipsPerPixel, 400 + dyTwips / kTwipsPerPixel);
-        layout.RedrawLayout();
+        layout.relayout();
     }
 };
 
 } // namespace
 
-TEST(GetOptValue, ReadsTheFirstOccurrenceRoundedHalvesToEven)
+TEST(optionValue, ReadsTheFirstOccurrenceRoundedHalvesToEven)
 {
     struct Case {
         const char* why;
@@ -84,7 +84,7 @@ TEST(GetOptValue, ReadsTheFirstOccurrenceRoundedHalvesToEven)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.why);
-        const std::optional<double> value = clsLayout::GetOptValue(u"X=", QString::fromLatin1(c.opts));
+        const std::optional<double> value = AnchorLayout::optionValue(u"X=", QString::fromLatin1(c.opts));
         ASSERT_EQ(value.has_value(), c.expected.has_value());
         if (value) {
             EXPECT_DOUBLE_EQ(*value, *c.expected);
@@ -124,10 +124,10 @@ TEST(ClsLayout, RefusedOptionsAndToolBarsStayUnregistered)
     auto* toolBar = new QToolBar(&form.window);
     toolBar->setProperty("Tag", QStringLiteral("X=1"));
     toolBar->setGeometry(0, 0, 100, 20);
-    form.layout.SetLayout(&form.window);
+    form.layout.attach(&form.window);
 
     ASSERT_EQ(form.layout.controls().size(), 1);
-    EXPECT_EQ(form.layout.controls()[0].ctrl, form.children[1]);
+    EXPECT_EQ(form.layout.controls()[0].widget, form.children[1]);
     form.resizeBy(1200, 0);
     EXPECT_EQ(form.children[0]->x(), 10);
     EXPECT_EQ(form.children[1]->x(), 90);
@@ -144,11 +144,11 @@ TEST(ClsLayout, NegativeShareStopsAtZeroSize)
 
 TEST(ClsLayout, MinimumSizeRoundsHalvesToEven)
 {
-    clsLayout layout;
+    AnchorLayout layout;
     layout.setMinWidth(8310.5);
     layout.setMinHeight(3751.5);
-    EXPECT_EQ(layout.MinWidth(), 8310);
-    EXPECT_EQ(layout.MinHeight(), 3752);
+    EXPECT_EQ(layout.minWidth(), 8310);
+    EXPECT_EQ(layout.minHeight(), 3752);
 }
 
 TEST(MainWindowLayout, GrowingMovesTheRightColumnAndTheBottomRow)

@@ -3,8 +3,8 @@
 // program hooks, the list export, the directory chooser and the start-up sequence.
 #include "config/accesshook.h"
 #include "config/options.h"
-#include "core/getdir.h"
-#include "gui/clslayout.h"
+#include "core/person.h"
+#include "gui/anchorlayout.h"
 #include "gui/mainwindow.h"
 #include "gui/optionsdialog.h"
 #include "output/listtotext.h"
@@ -63,7 +63,7 @@ protected:
     std::unique_ptr<MainWindow> makeWindow(ScriptedPerson& person)
     {
         auto window = std::make_unique<MainWindow>(person);
-        window->options().UseCustomINI(path("Quillbox.ini"));
+        window->options().useCustomIni(path("Quillbox.ini"));
         return window;
     }
 
@@ -201,7 +201,7 @@ TEST_F(MainWindowTest, AutomateRunsTheCommandOfItsWord)
     box(*window, "txtDir")->setText(out);
     const auto saved = [&out] { return QDir(out).entryList(QDir::Files).size(); };
 
-    window->Automate(QStringLiteral("SEARCH"), QStringLiteral("ignored"));
+    window->automate(QStringLiteral("SEARCH"), QStringLiteral("ignored"));
     const int rows = window->resultList().count();
     ASSERT_GT(rows, 10);
     EXPECT_TRUE(person.messages().isEmpty()) << person.messages().join(u'|').toStdString();
@@ -227,7 +227,7 @@ TEST_F(MainWindowTest, AutomateRunsTheCommandOfItsWord)
         SCOPED_TRACE(c.why);
         person.clear();
         QDir(out).removeRecursively();
-        window->Automate(QString::fromUtf8(c.word), QString());
+        window->automate(QString::fromUtf8(c.word), QString());
         EXPECT_EQ(window->resultList().count(), rows);
         EXPECT_EQ(saved(), c.savedFiles);
         EXPECT_EQ(person.opened(), c.exported ? QStringList { listFilePath() } : QStringList {});
@@ -258,10 +258,10 @@ TEST_F(MainWindowTest, SearchAndSaveStartTheAccessProgramExportDoesNot)
     auto window = makeWindow(person);
     box(*window, "txtMailFolder")->setText(kInbox);
 
-    window->Automate(QStringLiteral("export"), QString());
-    window->Automate(QStringLiteral("search"), QString());
+    window->automate(QStringLiteral("export"), QString());
+    window->automate(QStringLiteral("search"), QString());
     // Save with a blank Save-to box: the hooks run around the save run's own message.
-    window->Automate(QStringLiteral("save"), QString());
+    window->automate(QStringLiteral("save"), QString());
     EXPECT_EQ(person.messages(), QStringList { "The 'Save to' box is blank" });
 
     waitForLines(log, 4);
@@ -272,39 +272,39 @@ TEST_F(MainWindowTest, SearchAndSaveStartTheAccessProgramExportDoesNot)
         << lines.join(u'\n').toStdString();
 }
 
-TEST(StartDetached, ReportsWhatCannotBeStarted)
+TEST(startDetached, ReportsWhatCannotBeStarted)
 {
     QTemporaryDir dir;
     const QString missing = dir.filePath("no such gate");
-    const Status notFound = StartDetached(AccessCommandLine(missing, QStringLiteral("/open")));
+    const Status notFound = startDetached(accessCommandLine(missing, QStringLiteral("/open")));
     ASSERT_FALSE(notFound);
     EXPECT_EQ(notFound.error().code, Error::Code::NotFound);
     EXPECT_EQ(notFound.error().path, missing);
 
-    EXPECT_FALSE(StartDetached(QStringLiteral("   ")));
-    EXPECT_TRUE(RunAllowAccess(AccessSettings {}));
+    EXPECT_FALSE(startDetached(QStringLiteral("   ")));
+    EXPECT_TRUE(runAllowAccess(AccessSettings {}));
 }
 
 TEST_F(MainWindowTest, ExportWritesTheListByteForByte)
 {
     ScriptedPerson person;
     Settings settings;
-    settings.TextFormat = QStringLiteral("%1 %2 %3");
+    settings.textFormat = QStringLiteral("%1 %2 %3");
     ResultList list;
     list.appendRow({ { "090812 143005", "grüße@example.org", "Line one\nline two", "To", "R", "ID", "F", "L" } });
     list.appendRow({ { "100101 000000", "b@example.org", "100% €", "To", "R", "ID", "F", "L" } });
     const QString file = path("sub/list.txt");
 
-    ASSERT_TRUE(ExportListToText(person, settings, list, file));
+    ASSERT_TRUE(exportListToText(person, settings, list, file));
     EXPECT_EQ(readFile(file),
         QByteArray("090812 143005 gr\xc3\xbc\xc3\x9f"
                    "e@example.org Line one\nline two\r\n"
                    "100101 000000 b@example.org 100% \xe2\x82\xac\r\n"));
 
     // The template is read for the export as it stands; an empty list empties the file, still opened.
-    settings.TextFormat = QStringLiteral("%6");
+    settings.textFormat = QStringLiteral("%6");
     ResultList empty;
-    ASSERT_TRUE(ExportListToText(person, settings, empty, file));
+    ASSERT_TRUE(exportListToText(person, settings, empty, file));
     EXPECT_EQ(readFile(file), QByteArray());
     EXPECT_EQ(person.opened(), (QStringList { file, file }));
     EXPECT_TRUE(person.messages().isEmpty());
@@ -328,7 +328,7 @@ TEST_F(MainWindowTest, ExportThatCannotWriteSaysWhereAndWhy)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.why);
         ScriptedPerson person;
-        const Status result = ExportListToText(person, settings, list, c.file);
+        const Status result = exportListToText(person, settings, list, c.file);
         ASSERT_FALSE(result);
         EXPECT_EQ(result.error().code, Error::Code::WriteFailed);
         ASSERT_EQ(person.messages().size(), 1);
@@ -343,7 +343,7 @@ TEST_F(MainWindowTest, ExportThatCannotWriteSaysWhereAndWhy)
 TEST_F(MainWindowTest, ChoosersAndHelpGoThroughThePerson)
 {
     ScriptedPerson cancelling;
-    EXPECT_EQ(GetDir(cancelling, QStringLiteral("t")), QString());
+    EXPECT_EQ(getDir(cancelling, QStringLiteral("t")), QString());
     struct Case {
         const char* chosen;
         const char* expected;
@@ -352,7 +352,7 @@ TEST_F(MainWindowTest, ChoosersAndHelpGoThroughThePerson)
         { Case { "/srv/mail", "/srv/mail/" }, Case { "/srv/mail/", "/srv/mail/" }, Case { "/", "/" } }) {
         ScriptedPerson person;
         person.addDirectory(QString::fromUtf8(c.chosen));
-        EXPECT_EQ(GetDir(person, QStringLiteral("Choose Directory")), QLatin1String(c.expected)) << c.chosen;
+        EXPECT_EQ(getDir(person, QStringLiteral("Choose Directory")), QLatin1String(c.expected)) << c.chosen;
     }
 
     ScriptedPerson person;
@@ -456,9 +456,9 @@ TEST_F(MainWindowTest, StartupFillsTheBoxesAndRereadsACustomIni)
     EXPECT_TRUE(window->isVisible());
     EXPECT_EQ(box(*window, "txtMailFolder")->text(), state.positional[0]);
     EXPECT_EQ(box(*window, "txtDir")->text(), state.positional[1]);
-    EXPECT_EQ(window->DebugMode, 3);
-    EXPECT_EQ(window->options().settings().FnOutput, QLatin1String("TXT"));
-    EXPECT_EQ(window->options().settings().DateFormat, QLatin1String("yyyy-mm-dd"));
+    EXPECT_EQ(window->debugLevel, 3);
+    EXPECT_EQ(window->options().settings().fnOutput, QLatin1String("TXT"));
+    EXPECT_EQ(window->options().settings().dateFormat, QLatin1String("yyyy-mm-dd"));
     EXPECT_EQ(window->resultList().count(), 0) << "nothing runs without /autorun";
     EXPECT_TRUE(person.messages().isEmpty());
 }

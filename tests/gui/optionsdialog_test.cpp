@@ -34,7 +34,7 @@ protected:
     {
         ASSERT_TRUE(dir.isValid());
         path = dir.filePath(QStringLiteral("Quillbox.ini"));
-        options.UseCustomINI(path);
+        options.useCustomIni(path);
         showActive();
     }
 
@@ -132,7 +132,7 @@ TEST_F(OptionsDialogTest, OkSavesAllKeysTypedAsTheyStand)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.why);
         QFile::remove(path);
-        options.LoadSettings();
+        options.loadSettings();
         showActive();
         typeInto(child<QWidget>("txtSince"), QStringLiteral("1.2.2020"));
         typeInto(child<QWidget>("cboFnOutput"), QStringLiteral("RTF"));
@@ -179,9 +179,9 @@ TEST_F(OptionsDialogTest, EditsAreLiveAndEveryOtherWayOutDiscardsThem)
         typeInto(child<QWidget>("txtSince"), QStringLiteral("5.5.2021"));
         child<QCheckBox>("ckFnDate")->click();
         // What a search started now would read.
-        EXPECT_EQ(options.settings().Since, "5.5.2021");
-        EXPECT_EQ(options.settings().UseFnDate, 0);
-        EXPECT_EQ(options.settings().FnFormat, "%2 %3");
+        EXPECT_EQ(options.settings().since, "5.5.2021");
+        EXPECT_EQ(options.settings().useFnDate, 0);
+        EXPECT_EQ(options.settings().fnFormat, "%2 %3");
 
         switch (c.way) {
         case Way::CancelButton:
@@ -199,10 +199,10 @@ TEST_F(OptionsDialogTest, EditsAreLiveAndEveryOtherWayOutDiscardsThem)
             break;
         }
         EXPECT_FALSE(dialog.isVisible());
-        EXPECT_EQ(options.settings().Since, "1.1.2019");
-        EXPECT_EQ(options.settings().UseFnDate, 1);
-        EXPECT_EQ(options.settings().FnFormat, "%1 %2 %3");
-        EXPECT_EQ(options.settings().DateFormat, "yymmdd HHMMSS");
+        EXPECT_EQ(options.settings().since, "1.1.2019");
+        EXPECT_EQ(options.settings().useFnDate, 1);
+        EXPECT_EQ(options.settings().fnFormat, "%1 %2 %3");
+        EXPECT_EQ(options.settings().dateFormat, "yymmdd HHMMSS");
         EXPECT_EQ(child<QLineEdit>("txtSince")->text(), "1.1.2019");
         EXPECT_EQ(child<QLineEdit>("txtFn")->text(), "%1 %2 %3");
         EXPECT_EQ(readFile(path), before);
@@ -231,7 +231,7 @@ TEST_F(OptionsDialogTest, BoxClicksRebuildOnlyTheirOwnTemplate)
         ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
         file.write(QByteArray("[Options]\nUseDate=") + c.storedState + "\nUseFnDate=" + c.storedState + "\n");
         file.close();
-        options.LoadSettings();
+        options.loadSettings();
         dialog.refreshFromSettings();
         typeInto(child<QWidget>("TextFormat"), QStringLiteral("typed text"));
         typeInto(child<QWidget>("txtFn"), QStringLiteral("typed fn"));
@@ -239,8 +239,8 @@ TEST_F(OptionsDialogTest, BoxClicksRebuildOnlyTheirOwnTemplate)
         child<QCheckBox>(c.box)->click();
         EXPECT_EQ(child<QLineEdit>("TextFormat")->text(), c.textFormat);
         EXPECT_EQ(child<QLineEdit>("txtFn")->text(), c.fnFormat);
-        EXPECT_EQ(options.settings().TextFormat, c.textFormat);
-        EXPECT_EQ(options.settings().FnFormat, c.fnFormat);
+        EXPECT_EQ(options.settings().textFormat, c.textFormat);
+        EXPECT_EQ(options.settings().fnFormat, c.fnFormat);
     }
     // A greyed box that nobody clicked is written back greyed.
     child<QPushButton>("cmdOk")->click();
@@ -250,13 +250,13 @@ TEST_F(OptionsDialogTest, BoxClicksRebuildOnlyTheirOwnTemplate)
 TEST_F(OptionsDialogTest, ShowingAgainShowsTheLiveSettingsWithoutReading)
 {
     dialog.hide();
-    options.settings().Before = QStringLiteral("31.12.2030"); // as the main window's load would leave them
-    options.settings().UseFnFolder = 2;
+    options.settings().before = QStringLiteral("31.12.2030"); // as the main window's load would leave them
+    options.settings().useFnFolder = 2;
     QFile::remove(path);
     dialog.show();
     EXPECT_EQ(child<QLineEdit>("txtBefore")->text(), "31.12.2030");
     EXPECT_EQ(child<QCheckBox>("ckFnFolder")->checkState(), Qt::PartiallyChecked);
-    EXPECT_EQ(options.settings().UseFnFolder, 2);
+    EXPECT_EQ(options.settings().useFnFolder, 2);
     EXPECT_FALSE(QFile::exists(path));
 }
 

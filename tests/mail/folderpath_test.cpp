@@ -56,7 +56,7 @@ private:
 
 } // namespace
 
-TEST(GetFolderFromPath, ResolvesOrRejects)
+TEST(getFolderFromPath, ResolvesOrRejects)
 {
     struct Case {
         const char* why;
@@ -92,16 +92,16 @@ TEST(GetFolderFromPath, ResolvesOrRejects)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.why);
         ScriptedPerson person;
-        const auto found = GetFolderFromPath(person, ns, c.path);
+        const auto found = getFolderFromPath(person, ns, c.path);
         EXPECT_EQ(found ? found->folderPath() : QString(), c.folder);
         EXPECT_EQ(person.messages(), c.startMessage ? QStringList { kStartMessage } : QStringList());
     }
 }
 
-TEST(GetFolderFromPath, NoStoresResolvesNothingQuietly)
+TEST(getFolderFromPath, NoStoresResolvesNothingQuietly)
 {
     ScriptedPerson person;
-    EXPECT_EQ(GetFolderFromPath(person, mail::Namespace::fromStores({}), QStringLiteral(R"(\\Mailbox)")), nullptr);
+    EXPECT_EQ(getFolderFromPath(person, mail::Namespace::fromStores({}), QStringLiteral(R"(\\Mailbox)")), nullptr);
     EXPECT_TRUE(person.messages().isEmpty());
 }
 
@@ -223,7 +223,7 @@ TEST(SampleStore, FolderTreeAndPathsIntoIt)
     const mail::Namespace ns = mail::Namespace::fromStores(
         { { QStringLiteral("Sample Mailbox"), QStringLiteral(SOURCE_DIR "/samples/Sample Mailbox") } });
     ScriptedPerson person;
-    const auto top = GetFolderFromPath(person, ns, QStringLiteral(R"(\\Sample Mailbox)"));
+    const auto top = getFolderFromPath(person, ns, QStringLiteral(R"(\\Sample Mailbox)"));
     ASSERT_TRUE(top);
     QStringList paths;
     collectPaths(*top, paths);
@@ -249,7 +249,7 @@ TEST(SampleStore, FolderTreeAndPathsIntoIt)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.why);
-        const auto found = GetFolderFromPath(person, ns, c.path);
+        const auto found = getFolderFromPath(person, ns, c.path);
         EXPECT_EQ(found ? found->folderPath() : QString(), c.folder);
     }
     EXPECT_TRUE(person.messages().isEmpty());

@@ -81,7 +81,7 @@ struct Search {
 
     void run(const QString& path)
     {
-        SearchMailFolder(person, settings, path, list, [this] { return fakeNamespace({ &root }); });
+        searchMailFolder(person, settings, path, list, [this] { return fakeNamespace({ &root }); });
     }
 };
 
@@ -97,7 +97,7 @@ FakeFolder walkTree()
 
 } // namespace
 
-TEST(SearchMailFolder, WalksDepthFirstWithEachFolderBeforeItsSubFolders)
+TEST(searchMailFolder, WalksDepthFirstWithEachFolderBeforeItsSubFolders)
 {
     Search search { walkTree() };
     int insertions = 0;
@@ -115,7 +115,7 @@ TEST(SearchMailFolder, WalksDepthFirstWithEachFolderBeforeItsSubFolders)
         << "a new search replaces the rows of the last one";
 }
 
-TEST(SearchMailFolder, PathProblemsAreReportedInOrderAndLeaveTheListEmpty)
+TEST(searchMailFolder, PathProblemsAreReportedInOrderAndLeaveTheListEmpty)
 {
     struct Case {
         const char* why;
@@ -145,7 +145,7 @@ TEST(SearchMailFolder, PathProblemsAreReportedInOrderAndLeaveTheListEmpty)
     }
 }
 
-TEST(SearchMailFolder, DateWindowBoundsAreInclusiveAtMidnight)
+TEST(searchMailFolder, DateWindowBoundsAreInclusiveAtMidnight)
 {
     const FakeFolder inbox = folder(QStringLiteral("Inbox"),
         { mailAt("day before since", at("2009-08-09T23:59:59")), mailAt("since midnight", at("2009-08-10T00:00:00")),
@@ -176,15 +176,15 @@ TEST(SearchMailFolder, DateWindowBoundsAreInclusiveAtMidnight)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.why);
         Search search { folder(QStringLiteral("Mailbox"), {}, { inbox }) };
-        search.settings.Since = c.since;
-        search.settings.Before = c.before;
+        search.settings.since = c.since;
+        search.settings.before = c.before;
         search.run(QStringLiteral(R"(\\Mailbox)"));
         EXPECT_EQ(column(search.list, ColSubject), c.listed);
         EXPECT_TRUE(search.person.messages().isEmpty());
     }
 }
 
-TEST(SearchMailFolder, WithoutSettingsTheWindowRunsFrom1900To2099)
+TEST(searchMailFolder, WithoutSettingsTheWindowRunsFrom1900To2099)
 {
     Search search { folder(QStringLiteral("Mailbox"),
         { mailAt("too early", at("1899-12-31T23:59:59")), mailAt("first", at("1900-01-01T00:00:00")),
@@ -193,7 +193,7 @@ TEST(SearchMailFolder, WithoutSettingsTheWindowRunsFrom1900To2099)
     EXPECT_EQ(column(search.list, ColSubject), (QStringList { "first", "last" }));
 }
 
-TEST(SearchMailFolder, OnlyMailItemsAreListedAtEveryLevel)
+TEST(searchMailFolder, OnlyMailItemsAreListedAtEveryLevel)
 {
     const QDateTime when = at("2009-08-12T14:30:05");
     Search search { folder(QStringLiteral("Mailbox"),
@@ -205,7 +205,7 @@ TEST(SearchMailFolder, OnlyMailItemsAreListedAtEveryLevel)
     EXPECT_EQ(column(search.list, ColSubject), (QStringList { "mail", "deep mail" }));
 }
 
-TEST(SearchMailFolder, FailureHalfWayKeepsTheRowsFoundBefore)
+TEST(searchMailFolder, FailureHalfWayKeepsTheRowsFoundBefore)
 {
     struct Case {
         const char* why;
@@ -229,16 +229,16 @@ TEST(SearchMailFolder, FailureHalfWayKeepsTheRowsFoundBefore)
     }
 }
 
-TEST(SearchMailFolder, SettingsAreReadAsTheyStandWhenNeeded)
+TEST(searchMailFolder, SettingsAreReadAsTheyStandWhenNeeded)
 {
     // While Inbox is being read, the options change: Inbox's window was read on entering it and stays,
     // its rows take the new date pattern, and the folder below sees the new window.
     Search search { folderOf(QStringLiteral("Mailbox"), { "root" },
         { folderOf(QStringLiteral("Inbox"), { "inbox" }, { folderOf(QStringLiteral("Below"), { "below" }) }) }) };
-    search.settings.DateFormat = QStringLiteral("yyyy");
+    search.settings.dateFormat = QStringLiteral("yyyy");
     search.root.folders[0].onItems = [&settings = search.settings] {
-        settings.DateFormat = QStringLiteral("yymmdd");
-        settings.Since = QStringLiteral("2010-01-01");
+        settings.dateFormat = QStringLiteral("yymmdd");
+        settings.since = QStringLiteral("2010-01-01");
     };
     search.run(QStringLiteral(R"(\\Mailbox)"));
     EXPECT_EQ(column(search.list, ColSubject), (QStringList { "root", "inbox" }));
@@ -246,7 +246,7 @@ TEST(SearchMailFolder, SettingsAreReadAsTheyStandWhenNeeded)
 }
 
 // Neither the list nor the search stops at 32767 rows.
-TEST(SearchMailFolder, HasNoRowLimit)
+TEST(searchMailFolder, HasNoRowLimit)
 {
     std::vector<mail::ItemSummary> items(40'000, mailAt("many", at("2009-08-12T14:30:05")));
     Search search { folder(QStringLiteral("Mailbox"), std::move(items)) };
@@ -255,7 +255,7 @@ TEST(SearchMailFolder, HasNoRowLimit)
     EXPECT_EQ(search.list.count(), 40'000);
 }
 
-TEST(AddResultRow, FillsTheEightCellsAsTheStoreGivesThem)
+TEST(addResultRow, FillsTheEightCellsAsTheStoreGivesThem)
 {
     mail::ItemSummary item;
     item.sent = false; // "Sent" still shows SentOn
@@ -267,16 +267,16 @@ TEST(AddResultRow, FillsTheEightCellsAsTheStoreGivesThem)
     item.to = QStringLiteral("Bob; carol@example.org");
     item.entryID = QStringLiteral("00000000ABCDEF");
     Settings settings;
-    settings.DateFormat = QStringLiteral("yyyymmdd HHMMSS");
+    settings.dateFormat = QStringLiteral("yyyymmdd HHMMSS");
     std::vector<ResultRow> rows(1); // appended after what is there
-    AddResultRow(settings, QStringLiteral(R"(\\Mailbox\Inbox)"), item, rows);
+    addResultRow(settings, QStringLiteral(R"(\\Mailbox\Inbox)"), item, rows);
     ASSERT_EQ(rows.size(), 2u);
     EXPECT_EQ(rows[1].cells,
         (QStringList { "20090812 143005", "alice@example.org", "  Re:  spaced out \t", "Bob; carol@example.org",
             "20090813 090000", "00000000ABCDEF", R"(\\Mailbox\Inbox)", "20090814 101112" }));
 }
 
-TEST(GetLatestTime, TakesTheLatestOfTheTimesThatCount)
+TEST(getLatestTime, TakesTheLatestOfTheTimesThatCount)
 {
     struct Case {
         const char* why;
@@ -309,11 +309,11 @@ TEST(GetLatestTime, TakesTheLatestOfTheTimesThatCount)
         item.sentOn = at(c.sentOn);
         item.sent = c.sent;
         item.receivedTime = at(c.received);
-        EXPECT_EQ(GetLatestTime(item).toString(Qt::ISODate), QLatin1String(c.latest));
+        EXPECT_EQ(getLatestTime(item).toString(Qt::ISODate), QLatin1String(c.latest));
     }
 }
 
-TEST(ReadDateSetting, ReadsDatesAndDropsTheTime)
+TEST(readDateSetting, ReadsDatesAndDropsTheTime)
 {
     const QDateTime fallback = at("1900-01-01T00:00:00");
     struct Case {
@@ -346,7 +346,7 @@ TEST(ReadDateSetting, ReadsDatesAndDropsTheTime)
         SCOPED_TRACE(c.why);
         SCOPED_TRACE(c.text.toStdString());
         const QDateTime expected = c.expected ? at(c.expected) : fallback;
-        EXPECT_EQ(ReadDateSetting(c.text, fallback).toString(Qt::ISODate), expected.toString(Qt::ISODate));
+        EXPECT_EQ(readDateSetting(c.text, fallback).toString(Qt::ISODate), expected.toString(Qt::ISODate));
     }
 }
 
@@ -365,7 +365,7 @@ struct SampleSearch {
     ScriptedPerson person;
     ResultList list;
 
-    void run(const QString& path) { SearchMailFolder(person, settings, path, list, &sampleNamespace); }
+    void run(const QString& path) { searchMailFolder(person, settings, path, list, &sampleNamespace); }
 };
 
 // Every item of the folder and the folders below it, of every class.
@@ -383,7 +383,7 @@ void collectItems(const mail::Folder& folder, std::vector<mail::ItemSummary>& it
 TEST(SearchSampleStore, FolderWithSubFoldersListsItsOwnRowsFirstThenEachSubTreeWhole)
 {
     SampleSearch search;
-    search.settings.DateFormat = QStringLiteral("yyyymmdd HHMMSS");
+    search.settings.dateFormat = QStringLiteral("yyyymmdd HHMMSS");
     search.run(QStringLiteral(R"(\\Sample Mailbox\Projects)"));
     ASSERT_TRUE(search.person.messages().isEmpty()) << search.person.messages().join(u'|').toStdString();
 
@@ -459,15 +459,15 @@ TEST(SearchSampleStore, DateWindowOnRealTimes)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.why);
         SampleSearch search;
-        search.settings.Since = QLatin1String(c.since);
-        search.settings.Before = QLatin1String(c.before);
+        search.settings.since = QLatin1String(c.since);
+        search.settings.before = QLatin1String(c.before);
         search.run(QStringLiteral(R"(\\Sample Mailbox)"));
         EXPECT_EQ(column(search.list, ColSubject).contains(QLatin1String(c.subject)), c.listed);
     }
     // Sent, received and delivered at 00:00:00 on 1 May 2021: the only mail of a window of that day.
     SampleSearch midnight;
-    midnight.settings.Since = QStringLiteral("2021-05-01");
-    midnight.settings.Before = shortDate("2021-05-01");
+    midnight.settings.since = QStringLiteral("2021-05-01");
+    midnight.settings.before = shortDate("2021-05-01");
     midnight.run(QStringLiteral(R"(\\Sample Mailbox)"));
     EXPECT_EQ(column(midnight.list, ColSubject), QStringList { "Your subscription renews today" });
 }

@@ -26,14 +26,14 @@ ResultRow withCell(int column, const QString& text)
 Settings clips(const char* address, const char* subject)
 {
     Settings settings;
-    settings.ClipAddress = QString::fromUtf8(address);
-    settings.ClipSubject = QString::fromUtf8(subject);
+    settings.clipAddress = QString::fromUtf8(address);
+    settings.clipSubject = QString::fromUtf8(subject);
     return settings;
 }
 
 QString expand(const char* pattern, const ResultRow& row, const Settings& settings = clips("50", "50"))
 {
-    const Result<QString> name = ExpandFileName(QString::fromUtf8(pattern), row, settings);
+    const Result<QString> name = expandFileName(QString::fromUtf8(pattern), row, settings);
     EXPECT_TRUE(name.ok()) << name.error().describe().toStdString();
     return name.ok() ? *name : QStringLiteral("<failed>");
 }
@@ -42,7 +42,7 @@ const QString kEmoji = QString::fromUtf8("\xF0\x9F\x98\x80"); // one character, 
 
 } // namespace
 
-TEST(ExpandFileName, Consequences)
+TEST(expandFileName, Consequences)
 {
     struct Case {
         const char* why;
@@ -86,7 +86,7 @@ TEST(ExpandFileName, Consequences)
     }
 }
 
-TEST(ExpandFileName, Clipping)
+TEST(expandFileName, Clipping)
 {
     struct Case {
         const char* why;
@@ -122,7 +122,7 @@ TEST(ExpandFileName, Clipping)
     }
 }
 
-TEST(ExpandFileName, Failures)
+TEST(expandFileName, Failures)
 {
     struct Case {
         const char* why;
@@ -145,14 +145,14 @@ TEST(ExpandFileName, Failures)
         for (int i = 0; i < c.cells; ++i)
             row.cells << QString::number(i + 1);
         // "%1" does not use the clipped cells: a bad clip length fails all the same.
-        const Result<QString> name = ExpandFileName(QStringLiteral("%1"), row, c.settings);
+        const Result<QString> name = expandFileName(QStringLiteral("%1"), row, c.settings);
         ASSERT_FALSE(name.ok());
         EXPECT_EQ(name.error().code, Error::Code::Invalid);
         EXPECT_EQ(name.error().path, QString::fromUtf8(c.setting));
     }
 }
 
-TEST(ExpandFileName, TwentyCellsAreTheLimit)
+TEST(expandFileName, TwentyCellsAreTheLimit)
 {
     ResultRow row;
     for (int i = 1; i <= 20; ++i)
@@ -163,7 +163,7 @@ TEST(ExpandFileName, TwentyCellsAreTheLimit)
     EXPECT_EQ(expand("%3 %20", row), QStringLiteral("twenty c20"));
 }
 
-TEST(MakeSafeFileName, Replacements)
+TEST(makeSafeFileName, Replacements)
 {
     struct Case {
         const char* why;
@@ -192,13 +192,13 @@ TEST(MakeSafeFileName, Replacements)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.why);
-        EXPECT_EQ(MakeSafeFileName(c.text), c.expected);
+        EXPECT_EQ(makeSafeFileName(c.text), c.expected);
     }
 }
 
-TEST(MakeSafeFileName, CutsTheExpandedName)
+TEST(makeSafeFileName, CutsTheExpandedName)
 {
     const ResultRow row = withCell(ColSubject, QString(200, u'x') + QStringLiteral(":") + QString(200, u'y'));
-    const QString safe = MakeSafeFileName(expand("%1 %3", row, clips("50", "500")));
+    const QString safe = makeSafeFileName(expand("%1 %3", row, clips("50", "500")));
     EXPECT_EQ(safe, QStringLiteral("090812 143005 ") + QString(200, u'x') + QStringLiteral(" ") + QString(41, u'y'));
 }

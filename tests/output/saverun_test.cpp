@@ -98,12 +98,12 @@ QStringList dirsOnly(const QStringList& entries)
 Settings saveSettings(const char* type, const char* format, int folderOption = 0)
 {
     Settings settings;
-    settings.DateFormat = QStringLiteral("yymmdd HHMMSS");
-    settings.ClipAddress = QStringLiteral("50");
-    settings.ClipSubject = QStringLiteral("50");
-    settings.FnOutput = QString::fromUtf8(type);
-    settings.FnFormat = QString::fromUtf8(format);
-    settings.UseFnFolder = folderOption;
+    settings.dateFormat = QStringLiteral("yymmdd HHMMSS");
+    settings.clipAddress = QStringLiteral("50");
+    settings.clipSubject = QStringLiteral("50");
+    settings.fnOutput = QString::fromUtf8(type);
+    settings.fnFormat = QString::fromUtf8(format);
+    settings.useFnFolder = folderOption;
     return settings;
 }
 
@@ -131,7 +131,7 @@ protected:
     void search(const QString& folder = kStoreRoot)
     {
         ScriptedPerson person;
-        SearchMailFolder(person, saveSettings("eml", "%3"), folder, m_list, factory());
+        searchMailFolder(person, saveSettings("eml", "%3"), folder, m_list, factory());
         ASSERT_EQ(person.messages(), QStringList());
         ASSERT_GT(m_list.count(), 0);
     }
@@ -140,7 +140,7 @@ protected:
         output::Disk& disk = output::Disk::system(), int workerThreads = -1)
     {
         m_person.clear();
-        return SaveRun(m_person, settings, mailFolder, m_list, m_dest, factory(), disk, workerThreads);
+        return saveRun(m_person, settings, mailFolder, m_list, m_dest, factory(), disk, workerThreads);
     }
 
     // The item of list row `index`, as the store gives it now.
@@ -360,12 +360,12 @@ TEST(OutputNames, ClaimNumbersRepeatsPerDirectoryWithoutRegardToCase)
     EXPECT_EQ(book.claim({}, longer + u'2', ext), QString(247, u'x') + QStringLiteral(" (2)") + ext);
 }
 
-TEST(GetFolderPart, StripHelpers)
+TEST(getFolderPart, StripHelpers)
 {
-    EXPECT_EQ(StripLeading(u'/', QStringLiteral("//a/b//")), QStringLiteral("a/b//"));
-    EXPECT_EQ(StripTrailing(u'/', QStringLiteral("//a/b//")), QStringLiteral("//a/b"));
-    EXPECT_EQ(StripLeading(u'/', QStringLiteral("///")), QString());
-    EXPECT_EQ(StripTrailing(u'x', QString()), QString());
+    EXPECT_EQ(stripLeading(u'/', QStringLiteral("//a/b//")), QStringLiteral("a/b//"));
+    EXPECT_EQ(stripTrailing(u'/', QStringLiteral("//a/b//")), QStringLiteral("//a/b"));
+    EXPECT_EQ(stripLeading(u'/', QStringLiteral("///")), QString());
+    EXPECT_EQ(stripTrailing(u'x', QString()), QString());
 }
 
 // --- Checks and progress -------------------------------------------------------------------------------
@@ -392,7 +392,7 @@ TEST_F(SampleStore, ChecksComeFirstInTheirOrderAndOpenNothing)
         ScriptedPerson person;
         bool opened = false;
         const SaveSummary summary
-            = SaveRun(person, saveSettings("eml", "%3"), c.mailFolder, *c.list, c.destination, [&] {
+            = saveRun(person, saveSettings("eml", "%3"), c.mailFolder, *c.list, c.destination, [&] {
                   opened = true;
                   return mail::Namespace::fromStores({});
               });
@@ -468,7 +468,7 @@ TEST_F(SampleStore, NamesFromTheTemplateAreCutAndMadeUnique)
 {
     search();
     Settings settings = saveSettings("eml", "%3");
-    settings.ClipSubject = QStringLiteral("1000");
+    settings.clipSubject = QStringLiteral("1000");
     EXPECT_TRUE(save(settings).ok());
     const QStringList files = tree(m_dest);
     EXPECT_EQ(files.size(), m_list.count());
@@ -633,7 +633,7 @@ TEST_F(SampleStore, DestinationWithOrWithoutSlashMissingOrNot)
         SCOPED_TRACE(qPrintable(destination));
         QDir(m_dest).removeRecursively();
         m_person.clear();
-        EXPECT_TRUE(SaveRun(m_person, saveSettings("eml", "%3"), kStoreRoot, m_list, destination, factory()).ok());
+        EXPECT_TRUE(saveRun(m_person, saveSettings("eml", "%3"), kStoreRoot, m_list, destination, factory()).ok());
         EXPECT_EQ(m_person.messages(), QStringList());
         EXPECT_EQ(tree(deep).size(), m_list.count());
     }
@@ -716,7 +716,7 @@ TEST_F(SampleStore, OutputTypeChangedDuringTheRunAppliesFromThatMail)
     Settings settings = saveSettings("txt", "%6");
     m_person.onProgressValue([&](qint64 value) {
         if (value == 3)
-            settings.FnOutput = QStringLiteral("eml");
+            settings.fnOutput = QStringLiteral("eml");
     });
     ASSERT_TRUE(save(settings, kStoreRoot, output::Disk::system(), 2).ok());
     m_person.onProgressValue({});
@@ -734,7 +734,7 @@ TEST_F(SampleStore, InvalidClipEndsTheRunBeforeAnythingIsWritten)
 {
     search();
     Settings settings = saveSettings("eml", "%3");
-    settings.ClipSubject = QStringLiteral("-1");
+    settings.clipSubject = QStringLiteral("-1");
     const SaveSummary summary = save(settings);
     EXPECT_EQ(m_person.messages(), QStringList { QStringLiteral("Error saving email.") });
     EXPECT_EQ(summary.attempted, 1);
@@ -776,7 +776,7 @@ TEST_F(SampleStore, HostileNamesStayInsideTheDestination)
     search();
 
     Settings settings = saveSettings("dir", "%3", 1);
-    settings.ClipSubject = QStringLiteral("1000");
+    settings.clipSubject = QStringLiteral("1000");
     ASSERT_TRUE(save(settings).ok()) << qPrintable(m_person.messages().join(u'\n'));
     const QString hostile = m_dest + QStringLiteral("/folder/Hostile/attachments");
     EXPECT_EQ(tree(hostile),
@@ -789,7 +789,7 @@ TEST_F(SampleStore, HostileNamesStayInsideTheDestination)
     EXPECT_TRUE(QFileInfo(m_dest + QStringLiteral("/folder/") + han.left(85)).isDir());
 
     QDir(m_dest).removeRecursively();
-    settings.FnOutput = QStringLiteral("msg");
+    settings.fnOutput = QStringLiteral("msg");
     ASSERT_TRUE(save(settings).ok());
     EXPECT_TRUE(QFileInfo::exists(m_dest + QStringLiteral("/folder/") + han.left(83) + QStringLiteral(".msg")));
     for (const QString& entry : tree(m_dest))
@@ -1019,13 +1019,13 @@ TEST(SaveRunPst, AttachedOutlookItemIsWrittenAsMsgFile)
     };
     ResultList list;
     ScriptedPerson person;
-    SearchMailFolder(person, saveSettings("dir", "%3"), QStringLiteral("\\\\Sub"), list, factory);
+    searchMailFolder(person, saveSettings("dir", "%3"), QStringLiteral("\\\\Sub"), list, factory);
     ASSERT_EQ(person.messages(), QStringList());
     ASSERT_EQ(list.count(), 1);
 
     const QString dest = temp.filePath(QStringLiteral("dest"));
     const SaveSummary summary
-        = SaveRun(person, saveSettings("dir", "%3"), QStringLiteral("\\\\Sub"), list, dest, factory);
+        = saveRun(person, saveSettings("dir", "%3"), QStringLiteral("\\\\Sub"), list, dest, factory);
     EXPECT_TRUE(summary.ok());
     EXPECT_EQ(summary.failed, 0);
     EXPECT_EQ(person.messages(), QStringList());
@@ -1052,7 +1052,7 @@ TEST(SaveRunPst, EveryOutputTypeWritesEveryMailOfAPstStore)
     };
     ResultList list;
     ScriptedPerson person;
-    SearchMailFolder(person, saveSettings("msg", "%6"), QStringLiteral("\\\\Aspose"), list, factory);
+    searchMailFolder(person, saveSettings("msg", "%6"), QStringLiteral("\\\\Aspose"), list, factory);
     ASSERT_EQ(person.messages(), QStringList());
     ASSERT_EQ(list.count(), 14);
 
@@ -1060,7 +1060,7 @@ TEST(SaveRunPst, EveryOutputTypeWritesEveryMailOfAPstStore)
         SCOPED_TRACE(type);
         const QString dest = temp.filePath(QString::fromLatin1(type));
         const SaveSummary summary
-            = SaveRun(person, saveSettings(type, "%6"), QStringLiteral("\\\\Aspose"), list, dest, factory);
+            = saveRun(person, saveSettings(type, "%6"), QStringLiteral("\\\\Aspose"), list, dest, factory);
         EXPECT_TRUE(summary.ok());
         EXPECT_EQ(summary.failed, 0);
         EXPECT_EQ(summary.written, 14);

@@ -22,7 +22,7 @@ ResultRow sampleRow(int column = -1, const QString& text = QString())
 
 } // namespace
 
-TEST(BuildTextLine, Templates)
+TEST(buildTextLine, Templates)
 {
     struct Case {
         const char* why;
@@ -62,6 +62,6 @@ TEST(BuildTextLine, Templates)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.why);
-        EXPECT_EQ(BuildTextLine(QString::fromUtf8(c.pattern), c.row), c.expected);
+        EXPECT_EQ(buildTextLine(QString::fromUtf8(c.pattern), c.row), c.expected);
     }
 }

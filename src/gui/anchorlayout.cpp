@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "gui/clslayout.h"
+#include "gui/anchorlayout.h"
 
 #include <QToolBar>
 #include <QVariant>
@@ -72,7 +72,7 @@ qint32 roundToEven(double value)
 
 } // namespace
 
-std::optional<double> clsLayout::GetOptValue(QStringView key, QStringView opts)
+std::optional<double> AnchorLayout::optionValue(QStringView key, QStringView opts)
 {
     const qsizetype at = opts.indexOf(key);
     if (at < 0)
@@ -96,67 +96,67 @@ std::optional<double> clsLayout::GetOptValue(QStringView key, QStringView opts)
     return double(*numerator) / double(denominator);
 }
 
-void clsLayout::setMinWidth(double Twips)
+void AnchorLayout::setMinWidth(double twips)
 {
-    m_minWidth = roundToEven(Twips);
+    m_minWidth = roundToEven(twips);
 }
 
-void clsLayout::setMinHeight(double Twips)
+void AnchorLayout::setMinHeight(double twips)
 {
-    m_minHeight = roundToEven(Twips);
+    m_minHeight = roundToEven(twips);
 }
 
-void clsLayout::SetLayout(QWidget* frm)
+void AnchorLayout::attach(QWidget* window)
 {
-    m_window = frm;
-    setMinWidth(toTwips(frm->width()));
-    setMinHeight(toTwips(frm->height()));
+    m_window = window;
+    setMinWidth(toTwips(window->width()));
+    setMinHeight(toTwips(window->height()));
     m_controls.clear();
-    const QList<QWidget*> children = frm->findChildren<QWidget*>(Qt::FindDirectChildrenOnly);
+    const QList<QWidget*> children = window->findChildren<QWidget*>(Qt::FindDirectChildrenOnly);
     for (QWidget* child : children) {
         if (qobject_cast<QToolBar*>(child))
             continue;
-        AddControl(child, child->property("Tag").toString());
+        addControl(child, child->property("Tag").toString());
     }
 }
 
-bool clsLayout::AddControl(QWidget* ctrl, const QString& pOpts)
+bool AnchorLayout::addControl(QWidget* ctrl, const QString& tag)
 {
-    clsControl record;
-    record.ctrl = ctrl;
-    const std::optional<double> x = GetOptValue(u"X=", pOpts);
-    const std::optional<double> y = GetOptValue(u"Y=", pOpts);
-    const std::optional<double> w = GetOptValue(u"W=", pOpts);
-    const std::optional<double> h = GetOptValue(u"H=", pOpts);
+    AnchoredControl record;
+    record.widget = ctrl;
+    const std::optional<double> x = optionValue(u"X=", tag);
+    const std::optional<double> y = optionValue(u"Y=", tag);
+    const std::optional<double> w = optionValue(u"W=", tag);
+    const std::optional<double> h = optionValue(u"H=", tag);
     if (!ctrl || !x || !y || !w || !h)
         return false;
-    record.xr = *x;
-    record.yr = *y;
-    record.wr = *w;
-    record.hr = *h;
+    record.xShare = *x;
+    record.yShare = *y;
+    record.widthShare = *w;
+    record.heightShare = *h;
     const QRect g = ctrl->geometry();
-    record.Left = toTwips(g.x());
-    record.Top = toTwips(g.y());
-    record.Width = toTwips(g.width());
-    record.Height = toTwips(g.height());
+    record.left = toTwips(g.x());
+    record.top = toTwips(g.y());
+    record.width = toTwips(g.width());
+    record.height = toTwips(g.height());
     m_controls.append(record);
     return true;
 }
 
-void clsLayout::RedrawLayout()
+void AnchorLayout::relayout()
 {
     if (m_controls.isEmpty() || !m_window)
         return;
     const qint32 dx = std::max(0, toTwips(m_window->width()) - m_minWidth);
     const qint32 dy = std::max(0, toTwips(m_window->height()) - m_minHeight);
-    for (const clsControl& c : std::as_const(m_controls)) {
-        if (!c.ctrl)
+    for (const AnchoredControl& c : std::as_const(m_controls)) {
+        if (!c.widget)
             continue;
-        const double left = dx * c.xr + c.Left;
-        const double top = dy * c.yr + c.Top;
-        const double width = std::max(0.0, dx * c.wr + c.Width);
-        const double height = std::max(0.0, dy * c.hr + c.Height);
-        c.ctrl->setGeometry(toPixels(left), toPixels(top), toPixels(width), toPixels(height));
+        const double left = dx * c.xShare + c.left;
+        const double top = dy * c.yShare + c.top;
+        const double width = std::max(0.0, dx * c.widthShare + c.width);
+        const double height = std::max(0.0, dy * c.heightShare + c.height);
+        c.widget->setGeometry(toPixels(left), toPixels(top), toPixels(width), toPixels(height));
     }
 }
 

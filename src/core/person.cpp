@@ -1,19 +1,14 @@
 // SPDX-License-Identifier: MIT
-#include "core/getdir.h"
+#include "core/person.h"
 
 namespace quillbox {
 
-QString GetDir(Person& person, const QString& title)
+QString getDir(Person& person, const QString& title)
 {
     QString dir = person.chooseDirectory(title);
     if (!dir.isEmpty() && !dir.endsWith(u'/'))
         dir += u'/';
     return dir;
-}
-
-void BrowseTo(Person& person, const QString& target)
-{
-    person.openDocument(target);
 }
 
 } // namespace quillbox

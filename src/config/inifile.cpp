@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "config/clsini.h"
+#include "config/inifile.h"
 
 #include "core/person.h"
 
@@ -191,7 +191,7 @@ QStringList splitNulList(const QString& buffer)
 
 } // namespace
 
-struct clsINI::Document {
+struct IniFile::Document {
     QByteArray bom;
     // The lines' bytes up to their LF, so a CR stays with the line it came with: lines that are not
     // changed are written back as they were, even in a file with mixed line ends.
@@ -320,12 +320,12 @@ struct clsINI::Document {
     }
 };
 
-clsINI::clsINI(Person& person)
+IniFile::IniFile(Person& person)
     : m_person(person)
 {
 }
 
-std::optional<clsINI::Document> clsINI::readForCaller(const QString& operation)
+std::optional<IniFile::Document> IniFile::readForCaller(const QString& operation)
 {
     for (;;) {
         auto read = readBytes(m_fileName);
@@ -339,22 +339,22 @@ std::optional<clsINI::Document> clsINI::readForCaller(const QString& operation)
     }
 }
 
-QString clsINI::GetKey(const QString& pSection, const QString& pKey, const QString& pDefault)
+QString IniFile::getKey(const QString& section, const QString& key, const QString& defaultValue)
 {
     QString value;
-    GetKeyValue(pSection, pKey, value);
-    return value.isEmpty() ? pDefault : value;
+    getKeyValue(section, key, value);
+    return value.isEmpty() ? defaultValue : value;
 }
 
-void clsINI::GetKeyValue(const QString& strSection, const QString& strKey, QString& strKeyValue)
+void IniFile::getKeyValue(const QString& section, const QString& key, QString& keyValue)
 {
     const auto doc = readForCaller(QStringLiteral("GetKeyValue"));
     if (!doc)
         return;
-    const qsizetype header = doc->findSection(trimBlanks(strSection));
+    const qsizetype header = doc->findSection(trimBlanks(section));
     if (header < 0)
         return;
-    const qsizetype at = doc->findEntry(header, trimBlanks(strKey));
+    const qsizetype at = doc->findEntry(header, trimBlanks(key));
     if (at < 0)
         return;
     QString value = parseEntry(doc->raw[at]).value;
@@ -362,10 +362,10 @@ void clsINI::GetKeyValue(const QString& strSection, const QString& strKey, QStri
         value = value.sliced(1, value.size() - 2);
     value = cut(value, kValueBuffer - 1);
     if (!value.isEmpty())
-        strKeyValue = value;
+        keyValue = value;
 }
 
-void clsINI::readList(const QString& operation, ListKind kind, const QString& section, QStringList& out)
+void IniFile::readList(const QString& operation, ListKind kind, const QString& section, QStringList& out)
 {
     const auto doc = readForCaller(operation);
     if (!doc)
@@ -414,23 +414,23 @@ void clsINI::readList(const QString& operation, ListKind kind, const QString& se
     out = splitNulList(nulList(entries, sections ? kSectionsBuffer : kListBuffer, declared));
 }
 
-void clsINI::GetSection(const QString& sSection, QStringList& sary_KeyList)
+void IniFile::getSection(const QString& section, QStringList& keyList)
 {
-    readList(QStringLiteral("GetSection"), ListKind::Entries, sSection, sary_KeyList);
+    readList(QStringLiteral("GetSection"), ListKind::Entries, section, keyList);
 }
 
-void clsINI::GetAllKeys(const QString& sSection, QStringList& sary_KeyList)
+void IniFile::getAllKeys(const QString& section, QStringList& keyList)
 {
-    readList(QStringLiteral("GetAllKeys"), ListKind::Keys, sSection, sary_KeyList);
+    readList(QStringLiteral("GetAllKeys"), ListKind::Keys, section, keyList);
 }
 
-void clsINI::GetAllSections(QStringList& sary_SectionList)
+void IniFile::getAllSections(QStringList& sectionList)
 {
-    readList(QStringLiteral("GetAllSections"), ListKind::Sections, QString(), sary_SectionList);
+    readList(QStringLiteral("GetAllSections"), ListKind::Sections, QString(), sectionList);
 }
 
 // Writing needs the whole file: a file that cannot be read is not replaced.
-std::optional<clsINI::Document> clsINI::readForWrite()
+std::optional<IniFile::Document> IniFile::readForWrite()
 {
     auto read = readBytes(m_fileName);
     if (const auto* failure = std::get_if<ReadFailure>(&read)) {
@@ -441,23 +441,23 @@ std::optional<clsINI::Document> clsINI::readForWrite()
 }
 
 // Writes `after` unless it holds the same bytes as `before`; the outcome is kept for lastWriteError().
-void clsINI::commit(const Document& before, const Document& after)
+void IniFile::commit(const Document& before, const Document& after)
 {
     const QByteArray bytes = after.serialise();
     m_lastWriteError = bytes == before.serialise() ? std::nullopt : writeBytes(m_fileName, bytes);
 }
 
-void clsINI::WriteKeyValue(const QString& sSection, const QString& sKey, const std::optional<QString>& sKeyValue)
+void IniFile::writeKeyValue(const QString& sectionName, const QString& keyName, const std::optional<QString>& keyValue)
 {
     const auto before = readForWrite();
     if (!before)
         return;
     Document doc = *before;
-    const QString section = trimBlanks(oneLine(sSection));
-    const QString key = trimBlanks(oneLine(sKey));
+    const QString section = trimBlanks(oneLine(sectionName));
+    const QString key = trimBlanks(oneLine(keyName));
     qsizetype header = doc.findSection(section);
 
-    if (!sKeyValue) {
+    if (!keyValue) {
         if (header >= 0) {
             for (qsizetype at; (at = doc.findEntry(header, key)) >= 0;)
                 doc.remove(at);
@@ -466,7 +466,7 @@ void clsINI::WriteKeyValue(const QString& sSection, const QString& sKey, const s
         return;
     }
 
-    const QString value = oneLine(*sKeyValue);
+    const QString value = oneLine(*keyValue);
     if (header < 0)
         header = doc.appendSection(section);
     if (const qsizetype at = doc.findEntry(header, key); at >= 0) {
@@ -477,25 +477,25 @@ void clsINI::WriteKeyValue(const QString& sSection, const QString& sKey, const s
     commit(*before, doc);
 }
 
-bool clsINI::AddKey(const QString& sSection, const QString& sNewKey, const std::optional<QString>& sKeyValue)
+bool IniFile::addKey(const QString& section, const QString& newKey, const std::optional<QString>& keyValue)
 {
-    WriteKeyValue(sSection, sNewKey, sKeyValue);
+    writeKeyValue(section, newKey, keyValue);
     return m_lastWriteError.has_value();
 }
 
-bool clsINI::DeleteKey(const QString& sSection, const QString& sKeyToDelete)
+bool IniFile::deleteKey(const QString& section, const QString& keyToDelete)
 {
-    WriteKeyValue(sSection, sKeyToDelete, std::nullopt);
+    writeKeyValue(section, keyToDelete, std::nullopt);
     return m_lastWriteError.has_value();
 }
 
-void clsINI::WriteSection(const QString& strSectionName, const QString& strString)
+void IniFile::writeSection(const QString& sectionName, const QString& text)
 {
     const auto before = readForWrite();
     if (!before)
         return;
     Document doc = *before;
-    const QString section = trimBlanks(oneLine(strSectionName));
+    const QString section = trimBlanks(oneLine(sectionName));
     qsizetype header = doc.findSection(section);
     if (header < 0)
         header = doc.appendSection(section);
@@ -503,7 +503,7 @@ void clsINI::WriteSection(const QString& strSectionName, const QString& strStrin
     for (qsizetype end = doc.sectionContentEnd(header); end > header + 1; --end)
         doc.remove(header + 1);
     qsizetype at = header + 1;
-    for (const QStringView entry : QStringView(strString).split(QChar(u'\0'))) {
+    for (const QStringView entry : QStringView(text).split(QChar(u'\0'))) {
         if (entry.isEmpty())
             break;
         doc.insertText(at++, oneLine(entry.toString()));

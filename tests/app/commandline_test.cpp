@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "app/cmdline.h"
+#include "app/startup.h"
 #include "support/qtprinters.h"
 #include "support/scriptedperson.h"
 
@@ -11,7 +11,7 @@ using quillbox::test::ScriptedPerson;
 
 namespace {
 
-QStringList rawTokens(const clsCmdline& cmdline)
+QStringList rawTokens(const CommandLine& cmdline)
 {
     QStringList tokens;
     for (int i = 0; i < cmdline.argc; ++i)
@@ -19,7 +19,7 @@ QStringList rawTokens(const clsCmdline& cmdline)
     return tokens;
 }
 
-QStringList args(const clsCmdline& cmdline)
+QStringList args(const CommandLine& cmdline)
 {
     QStringList result;
     for (int i = 0; i < cmdline.argc; ++i)
@@ -27,10 +27,10 @@ QStringList args(const clsCmdline& cmdline)
     return result;
 }
 
-clsCmdline tokenize(const QString& text)
+CommandLine tokenize(const QString& text)
 {
-    clsCmdline cmdline;
-    cmdline.setCmdline(text);
+    CommandLine cmdline;
+    cmdline.setText(text);
     return cmdline;
 }
 
@@ -44,7 +44,7 @@ QString numberedTokens(int count)
 
 } // namespace
 
-TEST(clsCmdline, Tokenizing)
+TEST(CommandLine, Tokenizing)
 {
     struct Case {
         const char* why;
@@ -78,22 +78,22 @@ TEST(clsCmdline, Tokenizing)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.why);
-        const clsCmdline cmdline = tokenize(QString::fromUtf16(c.line));
+        const CommandLine cmdline = tokenize(QString::fromUtf16(c.line));
         EXPECT_EQ(rawTokens(cmdline), c.raw);
         EXPECT_EQ(cmdline.argc, c.raw.size());
     }
 }
 
-TEST(clsCmdline, ArgRemovesQuotesArgvKeepsThem)
+TEST(CommandLine, ArgRemovesQuotesArgvKeepsThem)
 {
-    const clsCmdline cmdline = tokenize(QStringLiteral("\"a b\" \"\"\"\" \"a\"\"b\" \"\" plain\""));
+    const CommandLine cmdline = tokenize(QStringLiteral("\"a b\" \"\"\"\" \"a\"\"b\" \"\" plain\""));
     EXPECT_EQ(rawTokens(cmdline), (QStringList { "\"a b\"", "\"\"\"", "\"a\"b\"", "\"\"", "plain\"" }));
     EXPECT_EQ(args(cmdline), (QStringList { "a b", "\"", "a\"b", "", "plain\"" }));
 }
 
-TEST(clsCmdline, KeepsTheFirstTwentyTokens)
+TEST(CommandLine, KeepsTheFirstTwentyTokens)
 {
-    const clsCmdline cmdline = tokenize(numberedTokens(25));
+    const CommandLine cmdline = tokenize(numberedTokens(25));
     EXPECT_EQ(cmdline.argc, 20);
     EXPECT_EQ(cmdline.argv(19).value(), QStringLiteral("t19"));
     EXPECT_FALSE(cmdline.argv(20).ok());
@@ -102,9 +102,9 @@ TEST(clsCmdline, KeepsTheFirstTwentyTokens)
     EXPECT_EQ(rawTokens(tokenize(numberedTokens(20) + QStringLiteral(" \"x y"))), rawTokens(cmdline));
 }
 
-TEST(clsCmdline, IndexRange)
+TEST(CommandLine, IndexRange)
 {
-    const clsCmdline cmdline = tokenize(QStringLiteral("a \"b\""));
+    const CommandLine cmdline = tokenize(QStringLiteral("a \"b\""));
     struct Case {
         const char* why;
         int index;
@@ -132,20 +132,20 @@ TEST(clsCmdline, IndexRange)
     }
 }
 
-TEST(clsCmdline, NewCommandLineForgetsTheOldTokens)
+TEST(CommandLine, NewCommandLineForgetsTheOldTokens)
 {
-    clsCmdline cmdline;
-    cmdline.setCmdline(numberedTokens(20));
-    cmdline.setCmdline(QStringLiteral("only"));
+    CommandLine cmdline;
+    cmdline.setText(numberedTokens(20));
+    cmdline.setText(QStringLiteral("only"));
     EXPECT_EQ(cmdline.argc, 1);
     EXPECT_EQ(cmdline.argv(1).value(), QString());
     EXPECT_EQ(cmdline.argv(19).value(), QString());
-    cmdline.setCmdline(QString());
+    cmdline.setText(QString());
     EXPECT_EQ(cmdline.argc, 0);
     EXPECT_EQ(cmdline.argv(0).value(), QString());
 }
 
-TEST(clsCmdline, RmQuotes)
+TEST(CommandLine, removeQuotes)
 {
     struct Case {
         const char* why;
@@ -163,12 +163,12 @@ TEST(clsCmdline, RmQuotes)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.why);
-        EXPECT_EQ(clsCmdline::RmQuotes(QString::fromUtf8(c.in)), QString::fromUtf8(c.out));
+        EXPECT_EQ(CommandLine::removeQuotes(QString::fromUtf8(c.in)), QString::fromUtf8(c.out));
     }
 }
 
 // The tokenizer must give back each argument exactly as the operating system passed it.
-TEST(JoinArguments, RoundTripsAwkwardArguments)
+TEST(joinArguments, RoundTripsAwkwardArguments)
 {
     const QStringList awkward = {
         "",
@@ -198,21 +198,21 @@ TEST(JoinArguments, RoundTripsAwkwardArguments)
     // Every argument alone, and all of them in runs of at most twenty.
     for (const QString& one : awkward) {
         SCOPED_TRACE(one.toStdString());
-        EXPECT_EQ(args(tokenize(JoinArguments({ one }))), QStringList { one });
+        EXPECT_EQ(args(tokenize(joinArguments({ one }))), QStringList { one });
     }
-    for (qsizetype start = 0; start < awkward.size(); start += clsCmdline::kMaxTokens) {
-        const QStringList run = awkward.mid(start, clsCmdline::kMaxTokens);
-        EXPECT_EQ(args(tokenize(JoinArguments(run))), run);
+    for (qsizetype start = 0; start < awkward.size(); start += CommandLine::kMaxTokens) {
+        const QStringList run = awkward.mid(start, CommandLine::kMaxTokens);
+        EXPECT_EQ(args(tokenize(joinArguments(run))), run);
     }
 }
 
-TEST(JoinArguments, RoundTripsRandomArguments)
+TEST(joinArguments, RoundTripsRandomArguments)
 {
     const char16_t alphabet[] = u" \"\ta\u00e9/\\-";
     QRandomGenerator random(20240611);
     for (int round = 0; round < 2000; ++round) {
         QStringList run;
-        const int count = int(random.bounded(clsCmdline::kMaxTokens + 1));
+        const int count = int(random.bounded(CommandLine::kMaxTokens + 1));
         for (int i = 0; i < count; ++i) {
             QString arg;
             const int length = int(random.bounded(6));
@@ -220,7 +220,7 @@ TEST(JoinArguments, RoundTripsRandomArguments)
                 arg += QChar(alphabet[random.bounded(int(std::size(alphabet) - 1))]);
             run << arg;
         }
-        const QString joined = JoinArguments(run);
+        const QString joined = joinArguments(run);
         SCOPED_TRACE(joined.toStdString());
         ASSERT_EQ(args(tokenize(joined)), run);
     }
@@ -247,7 +247,7 @@ void expectState(const StartupState& state, const StateCase& c)
 
 } // namespace
 
-TEST(ReadCommandLine, Options)
+TEST(readCommandLine, Options)
 {
     const StateCase cases[] = {
         { "nothing", u"", {} },
@@ -283,12 +283,12 @@ TEST(ReadCommandLine, Options)
     for (const StateCase& c : cases) {
         SCOPED_TRACE(c.why);
         ScriptedPerson person;
-        expectState(ReadCommandLine(person, QString::fromUtf16(c.line), false), c);
+        expectState(readCommandLine(person, QString::fromUtf16(c.line), false), c);
         EXPECT_TRUE(person.prompts().isEmpty());
     }
 }
 
-TEST(ReadCommandLine, ShiftAsksForDebugLevelAndOptions)
+TEST(readCommandLine, ShiftAsksForDebugLevelAndOptions)
 {
     struct Case {
         StateCase expected;
@@ -306,15 +306,15 @@ TEST(ReadCommandLine, ShiftAsksForDebugLevelAndOptions)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.expected.why);
         ScriptedPerson person(c.answers);
-        expectState(ReadCommandLine(person, QString::fromUtf16(c.expected.line), true), c.expected);
+        expectState(readCommandLine(person, QString::fromUtf16(c.expected.line), true), c.expected);
         EXPECT_EQ(person.prompts(), QStringList { "Enter debug level and options" });
     }
 }
 
-TEST(ShowUsage, OneBoxOfThreeLinesAndExitStatusTwo)
+TEST(showUsage, OneBoxOfThreeLinesAndExitStatusTwo)
 {
     ScriptedPerson person;
-    EXPECT_EQ(ShowUsage(person), 2);
+    EXPECT_EQ(showUsage(person), 2);
     EXPECT_EQ(person.messages(),
         QStringList { "Usage: \r\nQuillbox [MailFolder] [Directory] [/ini inifile]\r\n"
                       "Quillbox MailFolder Directory [/ini inifile] /autorun" });

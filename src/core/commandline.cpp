@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "core/tokenizer.h"
+#include "core/commandline.h"
 
 namespace quillbox {
 
@@ -8,7 +8,7 @@ constexpr QChar kQuote = u'"';
 constexpr QChar kSpace = u' ';
 } // namespace
 
-Result<QString> clsCmdline::argv(int x) const
+Result<QString> CommandLine::argv(int x) const
 {
     if (x < 0 || x >= kMaxTokens)
         return Error { Error::Code::Invalid, {},
@@ -16,15 +16,15 @@ Result<QString> clsCmdline::argv(int x) const
     return m_tokens[size_t(x)];
 }
 
-Result<QString> clsCmdline::arg(int x) const
+Result<QString> CommandLine::arg(int x) const
 {
     Result<QString> token = argv(x);
     if (!token)
         return token;
-    return RmQuotes(*token);
+    return removeQuotes(*token);
 }
 
-void clsCmdline::setCmdline(const QString& text)
+void CommandLine::setText(const QString& text)
 {
     argc = 0;
     m_tokens.fill(QString());
@@ -32,29 +32,29 @@ void clsCmdline::setCmdline(const QString& text)
     const QString padded = text + kSpace;
     qsizetype pos = 0;
     QString token;
-    while (NextToken(padded, pos, token)) {
+    while (nextToken(padded, pos, token)) {
         if (argc < kMaxTokens)
             m_tokens[size_t(argc++)] = token;
     }
 }
 
-QString clsCmdline::RmQuotes(const QString& s)
+QString CommandLine::removeQuotes(const QString& s)
 {
     if (!s.startsWith(kQuote))
         return s;
     return s.size() < 2 ? QString() : s.mid(1, s.size() - 2);
 }
 
-bool clsCmdline::NextToken(const QString& text, qsizetype& pos, QString& token)
+bool CommandLine::nextToken(const QString& text, qsizetype& pos, QString& token)
 {
     while (pos < text.size() && text[pos] == kSpace)
         ++pos;
     if (pos < text.size() && text[pos] == kQuote)
-        return ReadQuotedToken(text, pos, token);
-    return ReadPlainToken(text, pos, token);
+        return readQuotedToken(text, pos, token);
+    return readPlainToken(text, pos, token);
 }
 
-bool clsCmdline::ReadPlainToken(const QString& text, qsizetype& pos, QString& token)
+bool CommandLine::readPlainToken(const QString& text, qsizetype& pos, QString& token)
 {
     const qsizetype space = text.indexOf(kSpace, pos);
     if (space < 0) {
@@ -66,7 +66,7 @@ bool clsCmdline::ReadPlainToken(const QString& text, qsizetype& pos, QString& to
     return true;
 }
 
-bool clsCmdline::ReadQuotedToken(const QString& text, qsizetype& pos, QString& token)
+bool CommandLine::readQuotedToken(const QString& text, qsizetype& pos, QString& token)
 {
     token = kQuote;
     ++pos;

@@ -25,7 +25,7 @@
 
 namespace quillbox {
 
-/// Twips per pixel.
+/// twips per pixel.
 inline constexpr int kTwipsPerPixel = 15;
 
 /// `twips` in whole pixels, a remainder dropped: for the design sizes of windows, given in twips.
@@ -35,43 +35,43 @@ constexpr int twipsToPixels(int twips)
 }
 
 /// One registered control: the control, its geometry at registration (twips) and its four shares.
-struct clsControl {
-    QPointer<QWidget> ctrl;
-    qint32 Left = 0;
-    qint32 Top = 0;
-    qint32 Width = 0;
-    qint32 Height = 0;
-    double xr = 0;
-    double yr = 0;
-    double wr = 0;
-    double hr = 0;
+struct AnchoredControl {
+    QPointer<QWidget> widget;
+    qint32 left = 0;
+    qint32 top = 0;
+    qint32 width = 0;
+    qint32 height = 0;
+    double xShare = 0;
+    double yShare = 0;
+    double widthShare = 0;
+    double heightShare = 0;
 };
 
-class clsLayout {
+class AnchorLayout {
 public:
-    /// Registers every direct child widget of `frm`, in creation order, with its "Tag" text, replacing any
-    /// earlier registration; `frm`'s current size becomes MinWidth and MinHeight. Tool bars are skipped.
-    void SetLayout(QWidget* frm);
+    /// Registers every direct child widget of `window`, in creation order, with its "Tag" text, replacing any
+    /// earlier registration; `window`'s current size becomes minWidth and minHeight. Tool bars are skipped.
+    void attach(QWidget* window);
 
-    /// Registers `ctrl` with the options text `pOpts`; returns whether it was registered. A text that
-    /// GetOptValue refuses for any key (zero denominator, a number outside the 16-bit range) leaves the
+    /// Registers `ctrl` with the options text `tag`; returns whether it was registered. A text that
+    /// optionValue refuses for any key (zero denominator, a number outside the 16-bit range) leaves the
     /// control unregistered: it keeps its place on every resize.
-    bool AddControl(QWidget* ctrl, const QString& pOpts);
+    bool addControl(QWidget* ctrl, const QString& tag);
 
     /// Places every registered control, in registration order, from its recorded geometry and the growth
-    /// of the window given to SetLayout beyond MinWidth and MinHeight (a smaller window counts as no
+    /// of the window given to attach beyond minWidth and minHeight (a smaller window counts as no
     /// growth). A negative share that would make a width or height negative gives 0.
-    void RedrawLayout();
+    void relayout();
 
     /// The window's size at registration, in twips: the reference from which growth is measured.
-    qint32 MinWidth() const { return m_minWidth; }
-    qint32 MinHeight() const { return m_minHeight; }
-    /// Stores `Twips` to the nearest whole number (halves to the even neighbour).
-    void setMinWidth(double Twips);
-    void setMinHeight(double Twips);
+    qint32 minWidth() const { return m_minWidth; }
+    qint32 minHeight() const { return m_minHeight; }
+    /// Stores `twips` to the nearest whole number (halves to the even neighbour).
+    void setMinWidth(double twips);
+    void setMinHeight(double twips);
 
     /// The registered controls, in registration order.
-    const QList<clsControl>& controls() const { return m_controls; }
+    const QList<AnchoredControl>& controls() const { return m_controls; }
 
     /// The value of `key` ("X=", "Y=", "W=" or "H=", letter case counting) in the options text `opts`:
     /// its first occurrence, the value running to the next space or the end. The numerator is the value's
@@ -79,13 +79,13 @@ public:
     /// (1 without "/"); each is rounded to a whole number, halves to even, so "0.5" is 0 and "1.5" is 2.
     /// A missing key gives 0. Nothing (not registrable) when a rounded number is outside -32768..32767 or
     /// the denominator is 0.
-    [[nodiscard]] static std::optional<double> GetOptValue(QStringView key, QStringView opts);
+    [[nodiscard]] static std::optional<double> optionValue(QStringView key, QStringView opts);
 
 private:
     QPointer<QWidget> m_window;
     qint32 m_minWidth = 0;
     qint32 m_minHeight = 0;
-    QList<clsControl> m_controls;
+    QList<AnchoredControl> m_controls;
 };
 
 } // namespace quillbox

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
-#include "core/tokenizer.h"
+#include "core/commandline.h"
 
 #include <QString>
 #include <QStringList>
@@ -20,7 +20,7 @@ struct StartupState {
 
 /// Reads the command line into the start-up state.
 ///
-/// `commandLine` is the process's arguments as one text (see JoinArguments). When `shiftHeld` is set,
+/// `commandLine` is the process's arguments as one text (see joinArguments). When `shiftHeld` is set,
 /// `person` is asked "Enter debug level and options"; a non-empty answer is read as if " -dbg " and the
 /// answer followed the command line, so its first word is the debug level and the rest are further tokens.
 ///
@@ -29,19 +29,19 @@ struct StartupState {
 /// it looks like, and an empty value when they are the last token. The last value of a repeated option
 /// wins. Every other token is a positional argument, its case kept. A debug value that is not a decimal
 /// 16-bit integer (a word, an empty text, 40000) gives level 0.
-[[nodiscard]] StartupState ReadCommandLine(Person& person, const QString& commandLine, bool shiftHeld);
+[[nodiscard]] StartupState readCommandLine(Person& person, const QString& commandLine, bool shiftHeld);
 
 /// The usage message, one text per line.
 [[nodiscard]] QStringList usageLines();
 
 /// Shows the usage message in one message box, its lines joined by CR LF. Returns the exit status, 2, with
 /// which the caller ends the program at once.
-[[nodiscard]] int ShowUsage(Person& person);
+[[nodiscard]] int showUsage(Person& person);
 
 /// The process's arguments (without the program's name) as one command-line text: an argument is quoted,
-/// its quotes doubled, when it is empty or holds a space or a quote, so that clsCmdline gives back every
+/// its quotes doubled, when it is empty or holds a space or a quote, so that CommandLine gives back every
 /// argument unchanged through `arg(i)` (the first kMaxTokens of them).
-[[nodiscard]] QString JoinArguments(const QStringList& args);
+[[nodiscard]] QString joinArguments(const QStringList& args);
 
 /// The start-up state as readable lines for diagnostic output, one per part: the positional arguments
 /// (each quoted, its quotes doubled), the INI path, the debug level and the unattended flag.

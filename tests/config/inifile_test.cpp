@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "config/clsini.h"
+#include "config/inifile.h"
 
 #include "support/scriptedperson.h"
 #include "support/testfiles.h"
@@ -32,13 +32,13 @@ bool permissionsApply()
     return ::geteuid() != 0;
 }
 
-class IniFile : public ::testing::Test {
+class IniFileTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
         ASSERT_TRUE(dir.isValid());
         path = dir.filePath(QStringLiteral("test.ini"));
-        ini.FileName(path);
+        ini.setFileName(path);
     }
     void TearDown() override
     {
@@ -50,7 +50,7 @@ protected:
     QTemporaryDir dir;
     QString path;
     ScriptedPerson person;
-    clsINI ini { person };
+    IniFile ini { person };
 };
 
 struct ReadCase {
@@ -58,7 +58,7 @@ struct ReadCase {
     QByteArray file;
     const char* section;
     const char* key;
-    const char* expected; // GetKey with the default "<default>"
+    const char* expected; // getKey with the default "<default>"
 };
 
 const ReadCase kReadCases[] = {
@@ -91,18 +91,18 @@ const ReadCase kReadCases[] = {
     { "bytes that are not UTF-8 elsewhere do not matter", "\xFF\xFE\x80\n[S]\nk=v\n", "S", "k", "v" },
 };
 
-TEST_F(IniFile, ReadsValuesAsTheProfileRulesGive)
+TEST_F(IniFileTest, ReadsValuesAsTheProfileRulesGive)
 {
     for (const ReadCase& c : kReadCases) {
         SCOPED_TRACE(c.why);
         writeFile(path, c.file);
-        EXPECT_EQ(ini.GetKey(QString::fromUtf8(c.section), QString::fromUtf8(c.key), QStringLiteral("<default>")),
+        EXPECT_EQ(ini.getKey(QString::fromUtf8(c.section), QString::fromUtf8(c.key), QStringLiteral("<default>")),
             QString::fromUtf8(c.expected));
     }
     EXPECT_TRUE(person.warnings().isEmpty());
 }
 
-TEST_F(IniFile, GetKeyValueLeavesTheCallersTextWhenThereIsNoValue)
+TEST_F(IniFileTest, GetKeyValueLeavesTheCallersTextWhenThereIsNoValue)
 {
     struct Case {
         const char* why;
@@ -116,53 +116,53 @@ TEST_F(IniFile, GetKeyValueLeavesTheCallersTextWhenThereIsNoValue)
         if (!c.file.isEmpty())
             writeFile(path, c.file);
         QString value = QStringLiteral("as passed");
-        ini.GetKeyValue(QStringLiteral("S"), QStringLiteral("k"), value);
+        ini.getKeyValue(QStringLiteral("S"), QStringLiteral("k"), value);
         EXPECT_EQ(value, QStringLiteral("as passed"));
     }
 }
 
-TEST_F(IniFile, LongValuesAreCutTo4094Characters)
+TEST_F(IniFileTest, LongValuesAreCutTo4094Characters)
 {
     const QString long5000(5000, u'x');
     writeFile(path, "[S]\nk=" + long5000.toUtf8() + "\nq=\"" + long5000.toUtf8() + "\"\n");
-    EXPECT_EQ(ini.GetKey(QStringLiteral("S"), QStringLiteral("k"), {}), QString(4094, u'x'));
-    EXPECT_EQ(ini.GetKey(QStringLiteral("S"), QStringLiteral("q"), {}), QString(4094, u'x')) << "cut after unquoting";
+    EXPECT_EQ(ini.getKey(QStringLiteral("S"), QStringLiteral("k"), {}), QString(4094, u'x'));
+    EXPECT_EQ(ini.getKey(QStringLiteral("S"), QStringLiteral("q"), {}), QString(4094, u'x')) << "cut after unquoting";
 
     // A character outside the BMP across the limit is dropped whole, not halved.
     const QString emoji = QString::fromUtf8("\xF0\x9F\x98\x80");
     writeFile(path, "[S]\nk=" + (QString(4093, u'y') + emoji).toUtf8() + "\n");
-    EXPECT_EQ(ini.GetKey(QStringLiteral("S"), QStringLiteral("k"), {}), QString(4093, u'y'));
+    EXPECT_EQ(ini.getKey(QStringLiteral("S"), QStringLiteral("k"), {}), QString(4093, u'y'));
 }
 
-TEST_F(IniFile, ListsEndWithOneEmptyElement)
+TEST_F(IniFileTest, ListsEndWithOneEmptyElement)
 {
     writeFile(path,
         "[A]\nb=2\n; comment\na = \"1\" \nflag\nB=3\n=orphan\n\n[C]\n[a]\nz=9\n[]\nq=1\n"
         "[Empty]\n");
     QStringList list { QStringLiteral("stale") };
 
-    ini.GetSection(QStringLiteral("a"), list);
+    ini.getSection(QStringLiteral("a"), list);
     EXPECT_EQ(list, (QStringList { "b=2", "a=\"1\"", "flag", "B=3", "=orphan", "" }));
 
-    ini.GetAllKeys(QStringLiteral("A"), list);
+    ini.getAllKeys(QStringLiteral("A"), list);
     EXPECT_EQ(list, (QStringList { "b", "a", "" })) << "no comment, no key without \"=\", no repeated or empty name";
 
-    ini.GetAllSections(list);
+    ini.getAllSections(list);
     EXPECT_EQ(list, (QStringList { "A", "C", "Empty", "" })) << "each name once, none empty";
 
-    ini.GetSection(QStringLiteral("Empty"), list);
+    ini.getSection(QStringLiteral("Empty"), list);
     EXPECT_EQ(list, QStringList { QString() });
-    ini.GetAllKeys(QStringLiteral("Missing"), list);
+    ini.getAllKeys(QStringLiteral("Missing"), list);
     EXPECT_EQ(list, QStringList { QString() });
 
     QFile::remove(path);
-    ini.GetAllSections(list);
+    ini.getAllSections(list);
     EXPECT_EQ(list, QStringList { QString() });
-    ini.GetSection(QStringLiteral("A"), list);
+    ini.getSection(QStringLiteral("A"), list);
     EXPECT_EQ(list, QStringList { QString() });
 }
 
-TEST_F(IniFile, ListsHoldOnlyWhatFitsTheirBuffer)
+TEST_F(IniFileTest, ListsHoldOnlyWhatFitsTheirBuffer)
 {
     struct Case {
         const char* why;
@@ -191,9 +191,9 @@ TEST_F(IniFile, ListsHoldOnlyWhatFitsTheirBuffer)
         writeFile(path, file);
         QStringList list;
         if (c.sections)
-            ini.GetAllSections(list);
+            ini.getAllSections(list);
         else
-            ini.GetAllKeys(QStringLiteral("S"), list);
+            ini.getAllKeys(QStringLiteral("S"), list);
         EXPECT_EQ(list, c.expected);
     }
 }
@@ -236,109 +236,109 @@ const WriteCase kWriteCases[] = {
     { "deleting from a missing file creates none", "<none>", "S", "k", std::nullopt, "<missing>" },
 };
 
-TEST_F(IniFile, WritesKeysAsTheProfileRulesGive)
+TEST_F(IniFileTest, WritesKeysAsTheProfileRulesGive)
 {
     for (const WriteCase& c : kWriteCases) {
         SCOPED_TRACE(c.why);
         QFile::remove(path);
         if (c.before != "<none>")
             writeFile(path, c.before);
-        ini.WriteKeyValue(QString::fromUtf8(c.section), QString::fromUtf8(c.key), c.value);
+        ini.writeKeyValue(QString::fromUtf8(c.section), QString::fromUtf8(c.key), c.value);
         EXPECT_FALSE(ini.lastWriteError());
         EXPECT_EQ(readFile(path), c.after);
     }
 }
 
-TEST_F(IniFile, WrittenValuesReadBack)
+TEST_F(IniFileTest, WrittenValuesReadBack)
 {
-    ini.WriteKeyValue(QStringLiteral("S"), QStringLiteral("a"), QStringLiteral("\" padded \""));
-    ini.WriteKeyValue(QStringLiteral("S"), QStringLiteral("b"), QStringLiteral(" padded "));
-    ini.WriteKeyValue(QStringLiteral("S"), QStringLiteral("c"), QStringLiteral("Grüße 😀"));
-    EXPECT_EQ(ini.GetKey(QStringLiteral("S"), QStringLiteral("a"), {}), QStringLiteral(" padded "));
-    EXPECT_EQ(ini.GetKey(QStringLiteral("S"), QStringLiteral("b"), {}), QStringLiteral("padded"));
-    EXPECT_EQ(ini.GetKey(QStringLiteral("S"), QStringLiteral("c"), {}), QStringLiteral("Grüße 😀"));
+    ini.writeKeyValue(QStringLiteral("S"), QStringLiteral("a"), QStringLiteral("\" padded \""));
+    ini.writeKeyValue(QStringLiteral("S"), QStringLiteral("b"), QStringLiteral(" padded "));
+    ini.writeKeyValue(QStringLiteral("S"), QStringLiteral("c"), QStringLiteral("Grüße 😀"));
+    EXPECT_EQ(ini.getKey(QStringLiteral("S"), QStringLiteral("a"), {}), QStringLiteral(" padded "));
+    EXPECT_EQ(ini.getKey(QStringLiteral("S"), QStringLiteral("b"), {}), QStringLiteral("padded"));
+    EXPECT_EQ(ini.getKey(QStringLiteral("S"), QStringLiteral("c"), {}), QStringLiteral("Grüße 😀"));
 }
 
-TEST_F(IniFile, AWriteThatChangesNothingLeavesTheFileAlone)
+TEST_F(IniFileTest, AWriteThatChangesNothingLeavesTheFileAlone)
 {
     writeFile(path, "[S]\nk=v\n");
     const ino_t before = inode(path);
-    ini.WriteKeyValue(QStringLiteral("s"), QStringLiteral("K"), QStringLiteral("v"));
+    ini.writeKeyValue(QStringLiteral("s"), QStringLiteral("K"), QStringLiteral("v"));
     EXPECT_EQ(inode(path), before);
-    ini.WriteKeyValue(QStringLiteral("S"), QStringLiteral("k"), QStringLiteral("w"));
+    ini.writeKeyValue(QStringLiteral("S"), QStringLiteral("k"), QStringLiteral("w"));
     EXPECT_NE(inode(path), before) << "a change replaces the file by renaming a new one over it";
 }
 
-TEST_F(IniFile, WriteSectionReplacesTheSectionsLines)
+TEST_F(IniFileTest, WriteSectionReplacesTheSectionsLines)
 {
     writeFile(path, "[S]\na=1\n; c\nb=2\n\n[T]\nc=3\n");
     const char16_t entries[] = u"x=1\0y=2\0\0ignored\0";
-    ini.WriteSection(QStringLiteral("s"), QString::fromUtf16(entries, std::size(entries) - 1));
+    ini.writeSection(QStringLiteral("s"), QString::fromUtf16(entries, std::size(entries) - 1));
     EXPECT_EQ(readFile(path), "[S]\nx=1\ny=2\n\n[T]\nc=3\n");
 
-    ini.WriteSection(QStringLiteral("T"), QString());
+    ini.writeSection(QStringLiteral("T"), QString());
     EXPECT_EQ(readFile(path), "[S]\nx=1\ny=2\n\n[T]\n");
 
-    ini.WriteSection(QStringLiteral("U"), QStringLiteral("z=last text without its NUL"));
+    ini.writeSection(QStringLiteral("U"), QStringLiteral("z=last text without its NUL"));
     EXPECT_EQ(readFile(path), "[S]\nx=1\ny=2\n\n[T]\n[U]\nz=last text without its NUL\n");
     EXPECT_FALSE(ini.lastWriteError());
 }
 
-TEST_F(IniFile, AddKeyAndDeleteKeyFlagFailure)
+TEST_F(IniFileTest, AddKeyAndDeleteKeyFlagFailure)
 {
     writeFile(path, "[S]\nk=1\nj=2\n");
-    EXPECT_FALSE(ini.DeleteKey(QStringLiteral("S"), QStringLiteral("k")));
+    EXPECT_FALSE(ini.deleteKey(QStringLiteral("S"), QStringLiteral("k")));
     EXPECT_EQ(readFile(path), "[S]\nj=2\n");
-    EXPECT_FALSE(ini.AddKey(QStringLiteral("S"), QStringLiteral("n"), QStringLiteral("3")));
+    EXPECT_FALSE(ini.addKey(QStringLiteral("S"), QStringLiteral("n"), QStringLiteral("3")));
     EXPECT_EQ(readFile(path), "[S]\nj=2\nn=3\n");
 
-    ini.FileName(dir.filePath(QStringLiteral("no such folder/test.ini")));
-    EXPECT_TRUE(ini.AddKey(QStringLiteral("S"), QStringLiteral("n"), QStringLiteral("3")));
+    ini.setFileName(dir.filePath(QStringLiteral("no such folder/test.ini")));
+    EXPECT_TRUE(ini.addKey(QStringLiteral("S"), QStringLiteral("n"), QStringLiteral("3")));
     ASSERT_TRUE(ini.lastWriteError());
-    EXPECT_EQ(ini.lastWriteError()->path, ini.FileName());
+    EXPECT_EQ(ini.lastWriteError()->path, ini.fileName());
     EXPECT_EQ(ini.lastWriteError()->detail, QStringLiteral("No such file or directory"));
-    EXPECT_FALSE(ini.DeleteKey(QStringLiteral("S"), QStringLiteral("n"))) << "nothing to delete, nothing written";
+    EXPECT_FALSE(ini.deleteKey(QStringLiteral("S"), QStringLiteral("n"))) << "nothing to delete, nothing written";
     EXPECT_FALSE(ini.lastWriteError());
 
-    ini.FileName(dir.path());
-    EXPECT_TRUE(ini.AddKey(QStringLiteral("S"), QStringLiteral("n"), QStringLiteral("3"))) << "a folder";
-    ini.FileName(QString());
-    EXPECT_TRUE(ini.AddKey(QStringLiteral("S"), QStringLiteral("n"), QStringLiteral("3"))) << "no name";
+    ini.setFileName(dir.path());
+    EXPECT_TRUE(ini.addKey(QStringLiteral("S"), QStringLiteral("n"), QStringLiteral("3"))) << "a folder";
+    ini.setFileName(QString());
+    EXPECT_TRUE(ini.addKey(QStringLiteral("S"), QStringLiteral("n"), QStringLiteral("3"))) << "no name";
     EXPECT_TRUE(person.warnings().isEmpty()) << "writes never ask";
 }
 
-TEST_F(IniFile, ReadOnlyFileIsNotWritten)
+TEST_F(IniFileTest, ReadOnlyFileIsNotWritten)
 {
     if (!permissionsApply())
         GTEST_SKIP() << "file permissions do not bind root";
     writeFile(path, "[S]\nk=1\n");
     makeReadOnly();
-    EXPECT_TRUE(ini.AddKey(QStringLiteral("S"), QStringLiteral("n"), QStringLiteral("3")));
-    EXPECT_TRUE(ini.DeleteKey(QStringLiteral("S"), QStringLiteral("k")));
+    EXPECT_TRUE(ini.addKey(QStringLiteral("S"), QStringLiteral("n"), QStringLiteral("3")));
+    EXPECT_TRUE(ini.deleteKey(QStringLiteral("S"), QStringLiteral("k")));
     ASSERT_TRUE(ini.lastWriteError());
     EXPECT_EQ(ini.lastWriteError()->path, path);
-    ini.WriteSection(QStringLiteral("S"), QStringLiteral("a=1"));
+    ini.writeSection(QStringLiteral("S"), QStringLiteral("a=1"));
     EXPECT_TRUE(ini.lastWriteError());
     EXPECT_EQ(readFile(path), "[S]\nk=1\n");
-    EXPECT_FALSE(ini.AddKey(QStringLiteral("S"), QStringLiteral("k"), QStringLiteral("1"))) << "nothing to change";
+    EXPECT_FALSE(ini.addKey(QStringLiteral("S"), QStringLiteral("k"), QStringLiteral("1"))) << "nothing to change";
 }
 
-TEST_F(IniFile, FileWithoutReadPermissionAsks)
+TEST_F(IniFileTest, FileWithoutReadPermissionAsks)
 {
     if (!permissionsApply())
         GTEST_SKIP() << "file permissions do not bind root";
     writeFile(path, "[S]\nk=1\n");
     ASSERT_TRUE(QFile::setPermissions(path, QFile::WriteOwner));
-    EXPECT_EQ(ini.GetKey(QStringLiteral("S"), QStringLiteral("k"), QStringLiteral("d")), QStringLiteral("d"));
+    EXPECT_EQ(ini.getKey(QStringLiteral("S"), QStringLiteral("k"), QStringLiteral("d")), QStringLiteral("d"));
     EXPECT_EQ(person.warnings(), QStringList { QStringLiteral("ViriravEZI, Sub GetKeyValue|5, Permission denied") });
 }
 
 // A file that exists but cannot be read: a folder of that name works for every user, root included.
-class UnreadableIni : public IniFile {
+class UnreadableIni : public IniFileTest {
 protected:
     void SetUp() override
     {
-        IniFile::SetUp();
+        IniFileTest::SetUp();
         ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("test.ini")));
     }
 };
@@ -353,11 +353,11 @@ TEST_F(UnreadableIni, ReadsAskAndAbortOrIgnoreLeaveTheOutputs)
     QString value = QStringLiteral("as passed");
     QStringList list { QStringLiteral("as passed") };
     const Case cases[] = {
-        { "GetKeyValue", [&] { ini.GetKeyValue(QStringLiteral("S"), QStringLiteral("k"), value); },
+        { "GetKeyValue", [&] { ini.getKeyValue(QStringLiteral("S"), QStringLiteral("k"), value); },
             "ViriravEZI, Sub GetKeyValue" },
-        { "GetSection", [&] { ini.GetSection(QStringLiteral("S"), list); }, "ViriravEZI, Sub GetSection" },
-        { "GetAllKeys", [&] { ini.GetAllKeys(QStringLiteral("S"), list); }, "ViriravEZI, Sub GetAllKeys" },
-        { "GetAllSections", [&] { ini.GetAllSections(list); }, "ViriravEZI, Sub GetAllSections" },
+        { "GetSection", [&] { ini.getSection(QStringLiteral("S"), list); }, "ViriravEZI, Sub GetSection" },
+        { "GetAllKeys", [&] { ini.getAllKeys(QStringLiteral("S"), list); }, "ViriravEZI, Sub GetAllKeys" },
+        { "GetAllSections", [&] { ini.getAllSections(list); }, "ViriravEZI, Sub GetAllSections" },
     };
     for (const Case& c : cases) {
         for (const WarningAnswer answer : { WarningAnswer::Abort, WarningAnswer::Ignore }) {
@@ -375,7 +375,7 @@ TEST_F(UnreadableIni, ReadsAskAndAbortOrIgnoreLeaveTheOutputs)
             EXPECT_EQ(list, QStringList { QStringLiteral("as passed") });
         }
     }
-    EXPECT_EQ(ini.GetKey(QStringLiteral("S"), QStringLiteral("k"), QStringLiteral("dflt")), QStringLiteral("dflt"));
+    EXPECT_EQ(ini.getKey(QStringLiteral("S"), QStringLiteral("k"), QStringLiteral("dflt")), QStringLiteral("dflt"));
 }
 
 TEST_F(UnreadableIni, RetryReadsAgain)
@@ -399,22 +399,22 @@ TEST_F(UnreadableIni, RetryReadsAgain)
         QString m_path;
     };
     FixingPerson fixer(path);
-    clsINI fixed(fixer);
-    fixed.FileName(path);
-    EXPECT_EQ(fixed.GetKey(QStringLiteral("S"), QStringLiteral("k"), {}), QStringLiteral("fixed"));
+    IniFile fixed(fixer);
+    fixed.setFileName(path);
+    EXPECT_EQ(fixed.getKey(QStringLiteral("S"), QStringLiteral("k"), {}), QStringLiteral("fixed"));
     EXPECT_EQ(fixer.warnings().size(), 1);
 }
 
 TEST_F(UnreadableIni, AWriteDoesNotReplaceAFileItCannotRead)
 {
-    ini.WriteKeyValue(QStringLiteral("S"), QStringLiteral("k"), QStringLiteral("v"));
+    ini.writeKeyValue(QStringLiteral("S"), QStringLiteral("k"), QStringLiteral("v"));
     ASSERT_TRUE(ini.lastWriteError());
     EXPECT_EQ(ini.lastWriteError()->path, path);
     EXPECT_TRUE(QFileInfo(path).isDir());
     EXPECT_TRUE(person.warnings().isEmpty());
 }
 
-TEST_F(IniFile, BinaryGarbageReadsAndSurvivesAWrite)
+TEST_F(IniFileTest, BinaryGarbageReadsAndSurvivesAWrite)
 {
     std::mt19937 random(20240601);
     QByteArray garbage(64 * 1024, '\0');
@@ -424,18 +424,18 @@ TEST_F(IniFile, BinaryGarbageReadsAndSurvivesAWrite)
     writeFile(path, garbage);
 
     QStringList list;
-    ini.GetAllSections(list);
+    ini.getAllSections(list);
     EXPECT_EQ(list, QStringList { QString() });
-    EXPECT_EQ(ini.GetKey(QStringLiteral("S"), QStringLiteral("k"), QStringLiteral("d")), QStringLiteral("d"));
+    EXPECT_EQ(ini.getKey(QStringLiteral("S"), QStringLiteral("k"), QStringLiteral("d")), QStringLiteral("d"));
 
-    ini.WriteKeyValue(QStringLiteral("S"), QStringLiteral("k"), QStringLiteral("v"));
+    ini.writeKeyValue(QStringLiteral("S"), QStringLiteral("k"), QStringLiteral("v"));
     ASSERT_FALSE(ini.lastWriteError());
     const QByteArray after = readFile(path);
     EXPECT_TRUE(after.startsWith(garbage)) << "every byte of the file is kept";
-    EXPECT_EQ(ini.GetKey(QStringLiteral("S"), QStringLiteral("k"), {}), QStringLiteral("v"));
+    EXPECT_EQ(ini.getKey(QStringLiteral("S"), QStringLiteral("k"), {}), QStringLiteral("v"));
 }
 
-TEST_F(IniFile, TenMegabyteFile)
+TEST_F(IniFileTest, TenMegabyteFile)
 {
     QByteArray big = "[Big]\n";
     for (int i = 0; big.size() < 10 * 1024 * 1024; ++i)
@@ -443,12 +443,12 @@ TEST_F(IniFile, TenMegabyteFile)
     big += "[Options]\r\nUseDate=2\r\n";
     writeFile(path, big);
 
-    EXPECT_EQ(ini.GetKey(QStringLiteral("options"), QStringLiteral("usedate"), {}), QStringLiteral("2"));
+    EXPECT_EQ(ini.getKey(QStringLiteral("options"), QStringLiteral("usedate"), {}), QStringLiteral("2"));
     EXPECT_EQ(
-        ini.GetKey(QStringLiteral("Big"), QStringLiteral("KEY200000"), {}), QStringLiteral("value number 200000"));
+        ini.getKey(QStringLiteral("Big"), QStringLiteral("KEY200000"), {}), QStringLiteral("value number 200000"));
 
     QStringList keys;
-    ini.GetAllKeys(QStringLiteral("Big"), keys);
+    ini.getAllKeys(QStringLiteral("Big"), keys);
     ASSERT_GT(keys.size(), 2);
     EXPECT_EQ(keys.last(), QString());
     qsizetype used = 1;
@@ -456,11 +456,11 @@ TEST_F(IniFile, TenMegabyteFile)
         EXPECT_EQ(keys[i], QStringLiteral("key") + QString::number(i));
         used += keys[i].size() + 1;
     }
-    EXPECT_LE(used, clsINI::kListDeclared);
+    EXPECT_LE(used, IniFile::kListDeclared);
     const QString next = QStringLiteral("key") + QString::number(keys.size() - 1);
-    EXPECT_GT(used + next.size() + 1, clsINI::kListDeclared) << "the buffer was filled";
+    EXPECT_GT(used + next.size() + 1, IniFile::kListDeclared) << "the buffer was filled";
 
-    ini.WriteKeyValue(QStringLiteral("Options"), QStringLiteral("UseDate"), QStringLiteral("1"));
+    ini.writeKeyValue(QStringLiteral("Options"), QStringLiteral("UseDate"), QStringLiteral("1"));
     ASSERT_FALSE(ini.lastWriteError());
     QByteArray expected = big;
     expected.replace(expected.size() - 3, 1, "1");

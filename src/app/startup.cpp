@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "app/cmdline.h"
+#include "app/startup.h"
 
 #include "core/person.h"
 
@@ -23,7 +23,7 @@ qint16 parseDebugLevel(const QString& value)
 }
 } // namespace
 
-StartupState ReadCommandLine(Person& person, const QString& commandLine, bool shiftHeld)
+StartupState readCommandLine(Person& person, const QString& commandLine, bool shiftHeld)
 {
     QString extra;
     if (shiftHeld) {
@@ -32,8 +32,8 @@ StartupState ReadCommandLine(Person& person, const QString& commandLine, bool sh
             extra = QLatin1String(" -dbg ") + answer;
     }
 
-    clsCmdline cmdline;
-    cmdline.setCmdline(commandLine + extra);
+    CommandLine cmdline;
+    cmdline.setText(commandLine + extra);
 
     // With all twenty tokens stored, an option in the last place would otherwise read past the store.
     const auto valueAfter = [&cmdline](int& i) {
@@ -64,13 +64,13 @@ QStringList usageLines()
         product + QLatin1String(" MailFolder Directory [/ini inifile] /autorun") };
 }
 
-int ShowUsage(Person& person)
+int showUsage(Person& person)
 {
     person.message(usageLines().join(QLatin1String("\r\n")));
     return 2;
 }
 
-QString JoinArguments(const QStringList& args)
+QString joinArguments(const QStringList& args)
 {
     QStringList parts;
     parts.reserve(args.size());

@@ -30,7 +30,7 @@ class Person;
 /// Reads that fail on a file that exists (no permission, I/O error) show the warning box
 /// "ViriravEZI, Sub <operation>" with Abort, Retry and Ignore through the person given at construction:
 /// Retry reads again, Abort and Ignore leave the outputs as the caller passed them.
-class clsINI {
+class IniFile {
 public:
     /// The read limits, in characters (UTF-16 code units): the size of each read's buffer, and the size
     /// declared to the read, which gives the longest text that comes back.
@@ -38,58 +38,58 @@ public:
     static constexpr int kListBuffer = 4096, kListDeclared = 4095; ///< a section's entries or key names
     static constexpr int kSectionsBuffer = 255, kSectionsDeclared = 254; ///< the file's section names
 
-    explicit clsINI(Person& person);
+    explicit IniFile(Person& person);
 
     /// The path of the INI file, used unchanged (a relative path is taken from the current directory).
     /// Empty after construction; with an empty path every read gives nothing and every write fails.
-    QString FileName() const { return m_fileName; }
-    void FileName(const QString& sNewValue) { m_fileName = sNewValue; }
+    QString fileName() const { return m_fileName; }
+    void setFileName(const QString& path) { m_fileName = path; }
 
-    /// The value of `pKey` in `pSection`, or `pDefault` when the file, section or key is missing or the
+    /// The value of `key` in `section`, or `defaultValue` when the file, section or key is missing or the
     /// value is empty (an empty pair of quotes included).
-    [[nodiscard]] QString GetKey(const QString& pSection, const QString& pKey, const QString& pDefault);
+    [[nodiscard]] QString getKey(const QString& section, const QString& key, const QString& defaultValue);
 
-    /// Sets `strKeyValue` to the value of `strKey` in `strSection` when that value is not empty, and
+    /// Sets `keyValue` to the value of `key` in `section` when that value is not empty, and
     /// leaves it as passed otherwise. Blanks around the value are dropped; then one pair of double quotes
     /// that encloses the whole value is removed (the blanks inside stay). At most 4094 characters come
     /// back, fewer when the cut would split a surrogate pair.
-    void GetKeyValue(const QString& strSection, const QString& strKey, QString& strKeyValue);
+    void getKeyValue(const QString& section, const QString& key, QString& keyValue);
 
     /// Writes `key=value` into the section: an existing key's line is replaced in place (the key keeps its
     /// spelling in the file), a new key goes after the section's last non-blank line, a new section is
     /// appended to the file, and the file is created when missing. With no value (std::nullopt) every
     /// entry of the key in the section is deleted instead. The outcome is left in lastWriteError().
-    void WriteKeyValue(const QString& sSection, const QString& sKey, const std::optional<QString>& sKeyValue);
+    void writeKeyValue(const QString& section, const QString& key, const std::optional<QString>& keyValue);
 
-    /// WriteKeyValue; true when the write failed, false when it succeeded.
-    [[nodiscard]] bool AddKey(const QString& sSection, const QString& sNewKey, const std::optional<QString>& sKeyValue);
+    /// writeKeyValue; true when the write failed, false when it succeeded.
+    [[nodiscard]] bool addKey(const QString& section, const QString& newKey, const std::optional<QString>& keyValue);
 
     /// Deletes the key from the section; true when the file could not be written, false on success
     /// (a key, section or file that is not there counts as deleted and leaves the file alone).
-    [[nodiscard]] bool DeleteKey(const QString& sSection, const QString& sKeyToDelete);
+    [[nodiscard]] bool deleteKey(const QString& section, const QString& keyToDelete);
 
-    /// Replaces the section's lines (all but the blank lines that end it) with the entries of `strString`:
+    /// Replaces the section's lines (all but the blank lines that end it) with the entries of `text`:
     /// texts each ended by a NUL, the list ended by one more NUL (a last text without its NUL counts too).
     /// A missing section is appended to the file. The outcome is left in lastWriteError().
-    void WriteSection(const QString& strSectionName, const QString& strString);
+    void writeSection(const QString& sectionName, const QString& text);
 
-    /// Fills `sary_KeyList` with the section's entries as "key=value" (the value as stored, quotes and
+    /// Fills `keyList` with the section's entries as "key=value" (the value as stored, quotes and
     /// all; "key" alone for an entry without "="), in file order, then one empty element.
-    void GetSection(const QString& sSection, QStringList& sary_KeyList);
+    void getSection(const QString& section, QStringList& keyList);
 
-    /// Fills `sary_KeyList` with the names of the section's keys that have a value ("="), each name once,
+    /// Fills `keyList` with the names of the section's keys that have a value ("="), each name once,
     /// in file order, then one empty element.
-    void GetAllKeys(const QString& sSection, QStringList& sary_KeyList);
+    void getAllKeys(const QString& section, QStringList& keyList);
 
-    /// Fills `sary_SectionList` with the names of the file's sections, each once, in file order, then one
+    /// Fills `sectionList` with the names of the file's sections, each once, in file order, then one
     /// empty element.
     ///
     /// The three list reads return what fits in their buffer (section names: 253 characters with their
     /// NUL separators); an entry that does not fit whole is left out with all entries after it. A missing
     /// file or section gives one empty element.
-    void GetAllSections(QStringList& sary_SectionList);
+    void getAllSections(QStringList& sectionList);
 
-    /// Why the last write (WriteKeyValue, AddKey, DeleteKey, WriteSection) failed, or nothing when it
+    /// Why the last write (writeKeyValue, addKey, deleteKey, writeSection) failed, or nothing when it
     /// succeeded. The error names the file and gives the system's reason.
     const std::optional<Error>& lastWriteError() const { return m_lastWriteError; }
 

@@ -16,7 +16,7 @@ namespace quillbox {
 /// ends at its closing quote even when no space follows. A quote inside a plain token is an ordinary
 /// character. An unterminated quoted token is dropped together with everything after it. Only the first
 /// `kMaxTokens` tokens are kept; later ones are read and discarded.
-class clsCmdline {
+class CommandLine {
 public:
     static constexpr int kMaxTokens = 20;
 
@@ -27,22 +27,22 @@ public:
     /// empty text; an index outside 0..kMaxTokens - 1 gives an Error (Code::Invalid) instead of a text.
     [[nodiscard]] Result<QString> argv(int x) const;
 
-    /// `RmQuotes(argv(x))`, with the same index rule.
+    /// `removeQuotes(argv(x))`, with the same index rule.
     [[nodiscard]] Result<QString> arg(int x) const;
 
     /// Assigns a command line: forgets every earlier token, resets `argc` and tokenizes `text`.
-    void setCmdline(const QString& text);
+    void setText(const QString& text);
 
     /// `s` without its first and its last character when `s` starts with a quote, whatever its last
     /// character is (a lone quote gives an empty text); otherwise `s` unchanged.
-    [[nodiscard]] static QString RmQuotes(const QString& s);
+    [[nodiscard]] static QString removeQuotes(const QString& s);
 
 private:
     // Each reads one token of `text` from `pos` (0-based, moved past what was read) into `token` and
     // returns whether a token was produced.
-    static bool NextToken(const QString& text, qsizetype& pos, QString& token);
-    static bool ReadPlainToken(const QString& text, qsizetype& pos, QString& token);
-    static bool ReadQuotedToken(const QString& text, qsizetype& pos, QString& token);
+    static bool nextToken(const QString& text, qsizetype& pos, QString& token);
+    static bool readPlainToken(const QString& text, qsizetype& pos, QString& token);
+    static bool readQuotedToken(const QString& text, qsizetype& pos, QString& token);
 
     std::array<QString, kMaxTokens> m_tokens;
 };
