@@ -25,10 +25,18 @@ struct Times {
 
 ResultRow sampleRow()
 {
-    return ResultRow { { QStringLiteral("090812 143005"), QStringLiteral("alice@example.org"),
-        QStringLiteral("Re: Quarterly report for the board, draft 3"), QStringLiteral("Bob Jones; Carol Smith"),
-        QStringLiteral("090812 143107"), QStringLiteral("00000000A1B2C3D4E5F60718293A4B5C6D7E8F9024000000"),
-        QStringLiteral("\\\\Mailbox\\Inbox\\Projects"), QStringLiteral("090812 143107") } };
+    const Times times;
+    return ResultRow { .sent = times.sent,
+        .from = QStringLiteral("alice@example.org"),
+        .subject = QStringLiteral("Re: Quarterly report for the board, draft 3"),
+        .to = QStringLiteral("Bob Jones; Carol Smith"),
+        .received = times.received,
+        .entryId = QStringLiteral("00000000A1B2C3D4E5F60718293A4B5C6D7E8F9024000000"),
+        .folder = QStringLiteral("\\\\Mailbox\\Inbox\\Projects"),
+        .latestTime = times.latest,
+        .sentText = QStringLiteral("090812 143005"),
+        .receivedText = QStringLiteral("090812 143107"),
+        .latestTimeText = QStringLiteral("090812 143107") };
 }
 
 Settings defaultSettings()
@@ -95,9 +103,9 @@ void BM_Row(benchmark::State& state)
     const QLocale locale = QLocale::system();
     ResultRow row = sampleRow();
     for (auto _ : state) {
-        row.cells[ColSent] = formatMailDate(times.sent, settings.dateFormat, locale);
-        row.cells[ColReceived] = formatMailDate(times.received, settings.dateFormat, locale);
-        row.cells[ColLatestTime] = formatMailDate(times.latest, settings.dateFormat, locale);
+        row.sentText = formatMailDate(times.sent, settings.dateFormat, locale);
+        row.receivedText = formatMailDate(times.received, settings.dateFormat, locale);
+        row.latestTimeText = formatMailDate(times.latest, settings.dateFormat, locale);
         const Result<QString> name = expandFileName(settings.fnFormat, row, settings);
         benchmark::DoNotOptimize(makeSafeFileName(*name));
     }

@@ -358,7 +358,7 @@ void MainWindow::runAccess(bool allow)
 void MainWindow::writeResultRows() const
 {
     for (int i = 0; i < m_list.count(); ++i) {
-        QString line = m_list.row(i).cells.join(u'\t');
+        QString line = m_list.row(i).texts().join(u'\t');
         line.replace(QLatin1String("\r\n"), QLatin1String(" "));
         line.replace(u'\n', u' ');
         line.replace(u'\r', u' ');

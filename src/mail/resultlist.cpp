@@ -66,10 +66,13 @@ QVariant ResultList::data(const QModelIndex& index, int role) const
 {
     if (!checkIndex(index, CheckIndexOption::IndexIsValid | CheckIndexOption::ParentIsInvalid))
         return {};
-    if (role != Qt::DisplayRole)
-        return {};
-    const QStringList& cells = m_rows[size_t(index.row())].cells;
-    return index.column() < cells.size() ? cells.at(index.column()) : QString();
+    const ResultRow& row = m_rows[size_t(index.row())];
+    const auto column = Column(index.column());
+    if (role == Qt::DisplayRole)
+        return row.text(column);
+    if (role == ValueRole)
+        return row.value(column);
+    return {};
 }
 
 QVariant ResultList::headerData(int section, Qt::Orientation orientation, int role) const

@@ -8,12 +8,17 @@
 
 namespace quillbox {
 
-/// The result list: one row per found mail, the eight columns of Column in their order, every cell text.
-/// Rows are only ever appended, in the order they were found, and the list is never sorted; the search
-/// empties and fills it, the save run and the export read it. There is no limit on the number of rows.
+/// The result list: one row per found mail, the eight columns of Column in their order. Qt::DisplayRole
+/// gives a cell's text (ResultRow::text()), ValueRole its value (ResultRow::value(): the QDateTime of a
+/// time, invalid where the store has none). Rows are only ever appended, in the order they were found,
+/// and the list is never sorted; the search empties and fills it, the save run and the export read it.
+/// There is no limit on the number of rows.
 class ResultList : public QAbstractTableModel {
     Q_OBJECT
 public:
+    /// The role of a cell's value: what sorting and any reader other than the eye should use.
+    static constexpr int ValueRole = Qt::UserRole;
+
     explicit ResultList(QObject* parent = nullptr);
 
     /// The column headers "Sent", "From", "Subject", "To", "Received", "EntryID", "Folder", "LatestTime".

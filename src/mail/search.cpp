@@ -112,17 +112,16 @@ QDateTime getLatestTime(const mail::ItemSummary& item)
 {
     // A time the store lacks (1 January 4501) would be the latest of all and put the mail
     // outside every date window, so that it could never be listed: it does not count.
-    const QDateTime none = mail::noDate();
     QDateTime latest;
     const auto consider = [&](const QDateTime& t) {
-        if (t.isValid() && t != none && (!latest.isValid() || t > latest))
+        if (mail::isKnownTime(t) && (!latest.isValid() || t > latest))
             latest = t;
     };
     consider(item.creationTime);
     if (item.sent)
         consider(item.sentOn);
     consider(item.receivedTime);
-    return latest.isValid() ? latest : none;
+    return latest.isValid() ? latest : mail::noDate();
 }
 
 void addResultRow(
@@ -130,12 +129,20 @@ void addResultRow(
 {
     const QString& pattern = settings.dateFormat;
     const QLocale locale = QLocale::system();
-    ResultRow row;
-    row.cells.reserve(ColumnCount);
-    row.cells << formatMailDate(item.sentOn, pattern, locale) << item.senderEmailAddress << item.subject << item.to
-              << formatMailDate(item.receivedTime, pattern, locale) << item.entryID << folderPath
-              << formatMailDate(getLatestTime(item), pattern, locale);
-    rows.push_back(std::move(row));
+    // The store's "no time" is written as the date it stands for, as it always was, but is no value.
+    const auto value = [](const QDateTime& t) { return mail::isKnownTime(t) ? t : QDateTime(); };
+    const QDateTime latest = getLatestTime(item);
+    rows.push_back(ResultRow { .sent = value(item.sentOn),
+        .from = item.senderEmailAddress,
+        .subject = item.subject,
+        .to = item.to,
+        .received = value(item.receivedTime),
+        .entryId = item.entryID,
+        .folder = folderPath,
+        .latestTime = value(latest),
+        .sentText = formatMailDate(item.sentOn, pattern, locale),
+        .receivedText = formatMailDate(item.receivedTime, pattern, locale),
+        .latestTimeText = formatMailDate(latest, pattern, locale) });
 }
 
 } // namespace quillbox

@@ -38,9 +38,10 @@ QDateTime readDateSetting(const QString& text, const QDateTime& defaultValue);
 /// A time the store does not have (noDate()) does not count; with none of the three, noDate().
 QDateTime getLatestTime(const mail::ItemSummary& item);
 
-/// Appends the row of `item`, found in the folder `folderPath`, with its dates in the DateFormat pattern,
-/// to `rows`: the rows of one folder, which searchFolder hands to the list in one insertion (a view that
-/// shows the list then updates once per folder instead of once per mail).
+/// Appends the row of `item`, found in the folder `folderPath`, to `rows`: its times as values (invalid
+/// where the store has none) and written in the DateFormat pattern (formatMailDate() of the store's time,
+/// noDate() included). `rows` holds the rows of one folder, which searchFolder hands to the list in one
+/// insertion (a view that shows the list then updates once per folder instead of once per mail).
 void addResultRow(
     const Settings& settings, const QString& folderPath, const mail::ItemSummary& item, std::vector<ResultRow>& rows);
 

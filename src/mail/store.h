@@ -29,6 +29,12 @@ inline QDateTime noDate()
     return QDateTime(QDate(4501, 1, 1), QTime(0, 0));
 }
 
+/// Whether the store has the time `time`: it is valid and not noDate().
+inline bool isKnownTime(const QDateTime& time)
+{
+    return time.isValid() && time != noDate();
+}
+
 /// `text` with each CR LF turned into LF; a CR on its own stays.
 inline void crlfToLf(QString& text)
 {

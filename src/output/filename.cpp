@@ -15,8 +15,6 @@ namespace quillbox {
 
 namespace {
 
-// The number of values a file name can draw from: the row's cells beyond it make the expansion fail.
-constexpr qsizetype kSlots = 20;
 constexpr qsizetype kMaxSafeLength = 256;
 
 // The first `n` code units of `text`, one less where the cut would split a surrogate pair.
@@ -83,10 +81,6 @@ char16_t safeInName(char16_t u)
 
 Result<QString> expandFileName(const QString& pattern, const ResultRow& row, const Settings& settings)
 {
-    if (row.cells.size() > kSlots) {
-        return Error { Error::Code::Invalid, QString(),
-            QStringLiteral("a row of %1 cells; a file name can use at most %2").arg(row.cells.size()).arg(kSlots) };
-    }
     const std::optional<qsizetype> address = clipLength(settings.clipAddress);
     if (!address)
         return clipError("ClipAddress", settings.clipAddress);
@@ -95,17 +89,12 @@ Result<QString> expandFileName(const QString& pattern, const ResultRow& row, con
         return clipError("ClipSubject", settings.clipSubject);
 
     // Views, so that clipping copies nothing and leaves the row as it is.
-    QVarLengthArray<QStringView, kSlots> values;
-    for (const QString& cell : row.cells)
-        values.append(cell);
-    const auto clip = [&](qsizetype slot, qsizetype length) {
-        if (slot < values.size())
-            values[slot] = leftWhole(values[slot], length);
-    };
-    // By position: whatever the row holds in its second to fourth cells.
-    clip(ColFrom, *address);
-    clip(ColSubject, *subject);
-    clip(ColTo, *address);
+    QVarLengthArray<QStringView, ColumnCount> values;
+    for (int column = 0; column < ColumnCount; ++column)
+        values.append(row.text(Column(column)));
+    values[ColFrom] = leftWhole(values[ColFrom], *address);
+    values[ColSubject] = leftWhole(values[ColSubject], *subject);
+    values[ColTo] = leftWhole(values[ColTo], *address);
     return expandPlaceholders(pattern, values);
 }
 

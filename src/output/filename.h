@@ -13,12 +13,12 @@
 namespace quillbox {
 
 /// The base name of a saved mail before it is made safe: `pattern` (the FnFormat template) expanded with
-/// the row's cells by expandPlaceholders(), after cells 2 and 4 (From, To) are clipped to the first
-/// settings.clipAddress characters and cell 3 (Subject) to the first settings.clipSubject characters.
+/// the row's eight texts (ResultRow::text()) by expandPlaceholders(), after From and To are clipped to the
+/// first settings.clipAddress characters and Subject to the first settings.clipSubject characters.
 /// The clip texts are read at each call; a fractional one is rounded to the nearest whole number (halves
 /// away from zero), and a clip never splits a surrogate pair (it keeps one character less).
 /// Fails with Error::Code::Invalid when a clip text is not a number or rounds to a negative one (path: the
-/// setting's name), whatever the template uses, and when the row has more than 20 cells.
+/// setting's name), whatever the template uses.
 [[nodiscard]] Result<QString> expandFileName(const QString& pattern, const ResultRow& row, const Settings& settings);
 
 /// `text` made usable as a file or directory name: each of \ / : * ? " < > | becomes one space, characters

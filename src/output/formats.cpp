@@ -54,15 +54,10 @@ QString recipientsOf(const mail::MailItem& item, mail::Recipient::Type type, con
     return names.isEmpty() ? fallback : names.join(QLatin1String("; "));
 }
 
-bool isKnownTime(const QDateTime& time)
-{
-    return time.isValid() && time != mail::noDate();
-}
-
 QList<HeaderLine> headerLines(const mail::MailItem& item, const QLocale& locale)
 {
     const mail::ItemSummary& summary = item.summary();
-    const QString sent = summary.sent && isKnownTime(summary.sentOn)
+    const QString sent = summary.sent && mail::isKnownTime(summary.sentOn)
         ? locale.toString(summary.sentOn, QStringLiteral("dddd, d MMMM yyyy HH:mm:ss"))
         : QString();
     QList<HeaderLine> lines {
@@ -719,9 +714,9 @@ void fillMissingHeaders(GMimeMessage* message, const mail::MailItem& item)
     if (!g_mime_message_get_subject(message) && !summary.subject.isEmpty())
         g_mime_message_set_subject(message, oneLine(summary.subject).toUtf8().constData(), "utf-8");
     if (!g_mime_message_get_date(message)) {
-        const QDateTime when = summary.sent && isKnownTime(summary.sentOn) ? summary.sentOn
-            : isKnownTime(summary.creationTime)                            ? summary.creationTime
-                                                                           : QDateTime();
+        const QDateTime when = summary.sent && mail::isKnownTime(summary.sentOn) ? summary.sentOn
+            : mail::isKnownTime(summary.creationTime)                            ? summary.creationTime
+                                                                                 : QDateTime();
         if (when.isValid()) {
             GTimeZone* zone = g_time_zone_new_offset(when.offsetFromUtc());
             GDateTime* utc = g_date_time_new_from_unix_utc(when.toSecsSinceEpoch());

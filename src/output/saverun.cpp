@@ -221,18 +221,15 @@ struct FoundEmail {
     qsizetype bytes = 0; ///< the message bytes held for it
 };
 
-// The mail of `row`, found by its EntryID: an Error when the row has none, no store holds the item,
-// or the item is not a mail item.
+// The mail of `row`, found by its EntryID: an Error when no store holds the item or the item is not a
+// mail item.
 Result<std::shared_ptr<const mail::MailItem>> findEmail(const SaveSession& session, const ResultRow& row)
 {
-    if (row.cells.size() <= ColEntryID)
-        return Error { Error::Code::Invalid, QString(), QStringLiteral("the row has no EntryID") };
-    const QString& entryID = row.cells[ColEntryID];
-    auto found = session.ns.getItemFromID(entryID);
+    auto found = session.ns.getItemFromID(row.entryId);
     if (!found)
         return found.error();
     if ((*found)->itemClass() != mail::kClassMail)
-        return Error { Error::Code::NotFound, entryID, QStringLiteral("the item is not a mail item") };
+        return Error { Error::Code::NotFound, row.entryId, QStringLiteral("the item is not a mail item") };
     return std::shared_ptr<const mail::MailItem>(std::move(*found));
 }
 

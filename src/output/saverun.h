@@ -66,7 +66,7 @@ SaveSummary saveRun(Person& person, const Settings& settings, const QString& mai
     const QString& destination, const NamespaceFactory& openNamespace = &mail::Namespace::fromProfile,
     output::Disk& disk = output::Disk::system(), int workerThreads = -1);
 
-/// Saves the mail of `row` (found by its EntryID cell) as the session's settings say: FnOutput
+/// Saves the mail of `row` (found by row.entryId) as the session's settings say: FnOutput
 /// (lower-cased: "msg", "txt", "rtf", "eml" or "dir") names the form, FnFormat and the clips the name,
 /// UseFnFolder whether it goes below the folder part of getFolderPart(). An Error (the name cannot be
 /// built, no mail item has the EntryID, a folder's directory cannot be made) ends the run; a file that

@@ -10,8 +10,8 @@ namespace quillbox {
 QString buildTextLine(const QString& pattern, const ResultRow& row)
 {
     QVarLengthArray<QStringView, ColumnCount> values;
-    for (const QString& cell : row.cells)
-        values.append(cell);
+    for (int column = 0; column < ColumnCount; ++column)
+        values.append(row.text(Column(column)));
     return expandPlaceholders(pattern, values);
 }
 

@@ -9,6 +9,7 @@
 #include "gui/optionsdialog.h"
 #include "output/listtotext.h"
 #include "support/qtprinters.h"
+#include "support/resultrows.h"
 #include "support/scriptedperson.h"
 #include "support/testfiles.h"
 
@@ -291,8 +292,9 @@ TEST_F(MainWindowTest, ExportWritesTheListByteForByte)
     Settings settings;
     settings.textFormat = QStringLiteral("%1 %2 %3");
     ResultList list;
-    list.appendRow({ { "090812 143005", "grüße@example.org", "Line one\nline two", "To", "R", "ID", "F", "L" } });
-    list.appendRow({ { "100101 000000", "b@example.org", "100% €", "To", "R", "ID", "F", "L" } });
+    list.appendRow(
+        test::rowOfTexts({ "090812 143005", "grüße@example.org", "Line one\nline two", "To", "R", "ID", "F", "L" }));
+    list.appendRow(test::rowOfTexts({ "100101 000000", "b@example.org", "100% €", "To", "R", "ID", "F", "L" }));
     const QString file = path("sub/list.txt");
 
     ASSERT_TRUE(exportListToText(person, settings, list, file));
@@ -324,7 +326,7 @@ TEST_F(MainWindowTest, ExportThatCannotWriteSaysWhereAndWhy)
     };
     Settings settings;
     ResultList list;
-    list.appendRow({ { "a", "b", "c" } });
+    list.appendRow(test::rowOfTexts({ "a", "b", "c" }));
     for (const Case& c : cases) {
         SCOPED_TRACE(c.why);
         ScriptedPerson person;

@@ -2,26 +2,14 @@
 #include "output/filename.h"
 
 #include "support/qtprinters.h"
+#include "support/resultrows.h"
 
 #include <gtest/gtest.h>
 
 using namespace quillbox;
+using test::sampleRow;
 
 namespace {
-
-ResultRow sampleRow()
-{
-    return ResultRow { { QStringLiteral("090812 143005"), QStringLiteral("alice@example.org"),
-        QStringLiteral("Quarterly report"), QStringLiteral("Bob Jones; Carol"), QStringLiteral("090812 143107"),
-        QStringLiteral("00000000ABCDEF"), QStringLiteral("\\\\Store\\Inbox\\Sub"), QStringLiteral("090812 143107") } };
-}
-
-ResultRow withCell(int column, const QString& text)
-{
-    ResultRow row = sampleRow();
-    row.cells[column] = text;
-    return row;
-}
 
 Settings clips(const char* address, const char* subject)
 {
@@ -55,10 +43,10 @@ TEST(expandFileName, Consequences)
         { "all eight columns", "%1|%2|%3|%4|%5|%6|%7|%8", sampleRow(),
             "090812 143005|alice@example.org|Quarterly report|Bob Jones; Carol|090812 143107|00000000ABCDEF|"
             "\\\\Store\\Inbox\\Sub|090812 143107" },
-        { "%% after a placeholder", "%3%%", withCell(ColSubject, QStringLiteral("Growth 5")), "Growth 5%" },
+        { "%% after a placeholder", "%3%%", sampleRow(ColSubject, QStringLiteral("Growth 5")), "Growth 5%" },
         { "%10 is %1 and the digit 0", "%10", sampleRow(), "090812 1430050" },
         { "digits after a placeholder stay text", "%23", sampleRow(), "alice@example.org3" },
-        { "%9 is beyond the row's eight cells", "%9", sampleRow(), "%9" },
+        { "%9 is beyond the row's eight texts", "%9", sampleRow(), "%9" },
         { "%0 is no placeholder", "%0", sampleRow(), "%0" },
         { "a lone % at the end stays", "100%", sampleRow(), "100%" },
         { "% before a letter stays", "%x", sampleRow(), "%x" },
@@ -66,19 +54,17 @@ TEST(expandFileName, Consequences)
         { "%%%2: the placeholder, then the pair", "100%%%2", sampleRow(), "100%alice@example.org" },
         { "%%%% gives two", "%%%%", sampleRow(), "%%" },
         { "a % before an inserted value that starts with a digit forms a later placeholder", "%%1",
-            withCell(ColSent, QStringLiteral("20090812")), "alice@example.org0090812" },
-        { "a value's %5 is replaced by the later step", "%3", withCell(ColSubject, QStringLiteral("see %5")),
+            sampleRow(ColSent, QStringLiteral("20090812")), "alice@example.org0090812" },
+        { "a value's %5 is replaced by the later step", "%3", sampleRow(ColSubject, QStringLiteral("see %5")),
             "see 090812 143107" },
-        { "a value's %1 is left, its step is over", "%3", withCell(ColSubject, QStringLiteral("see %1")), "see %1" },
-        { "a step does not rescan what it inserted", "%2", withCell(ColFrom, QStringLiteral("x%2")), "x%2" },
-        { "a value's %% loses one %", "%3", withCell(ColSubject, QStringLiteral("50%% off")), "50% off" },
+        { "a value's %1 is left, its step is over", "%3", sampleRow(ColSubject, QStringLiteral("see %1")), "see %1" },
+        { "a step does not rescan what it inserted", "%2", sampleRow(ColFrom, QStringLiteral("x%2")), "x%2" },
+        { "a value's %% loses one %", "%3", sampleRow(ColSubject, QStringLiteral("50%% off")), "50% off" },
         { "a value's trailing % and the template's digit form a later placeholder", "%23",
-            withCell(ColFrom, QStringLiteral("up %")), "up Quarterly report" },
-        { "... but not an earlier one", "%32", withCell(ColSubject, QStringLiteral("up %")), "up %2" },
+            sampleRow(ColFrom, QStringLiteral("up %")), "up Quarterly report" },
+        { "... but not an earlier one", "%32", sampleRow(ColSubject, QStringLiteral("up %")), "up %2" },
         { "an empty template", "", sampleRow(), "" },
-        { "placeholders of empty cells", "%2%3", ResultRow { { QString(), QString(), QString() } }, "" },
-        { "a short row leaves higher placeholders", "%1 %4", ResultRow { { QStringLiteral("a"), QStringLiteral("b") } },
-            "a %4" },
+        { "placeholders of empty texts", "%2%3", ResultRow {}, "" },
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.why);
@@ -110,10 +96,10 @@ TEST(expandFileName, Clipping)
         { "a length beyond the value keeps it whole", clips("999999999999", "50"), sampleRow(),
             QStringLiteral("090812 143005|alice@example.org|Quarterly report|Bob Jones; Carol|090812 143107") },
         { "a cut never splits a surrogate pair", clips("2", "3"),
-            withCell(ColFrom, QStringLiteral("a") + kEmoji + QStringLiteral("b")),
+            sampleRow(ColFrom, QStringLiteral("a") + kEmoji + QStringLiteral("b")),
             QStringLiteral("090812 143005|a|Qua|Bo|090812 143107") },
         { "a cut after a whole pair keeps it", clips("3", "3"),
-            withCell(ColFrom, QStringLiteral("a") + kEmoji + QStringLiteral("b")),
+            sampleRow(ColFrom, QStringLiteral("a") + kEmoji + QStringLiteral("b")),
             QStringLiteral("090812 143005|a") + kEmoji + QStringLiteral("|Qua|Bob|090812 143107") },
     };
     for (const Case& c : cases) {
@@ -127,40 +113,37 @@ TEST(expandFileName, Failures)
     struct Case {
         const char* why;
         Settings settings;
-        int cells;
-        const char* setting; // named in the error, or empty
+        const char* setting; // named in the error
     };
     const Case cases[] = {
-        { "empty address length", clips("", "50"), 8, "ClipAddress" },
-        { "subject length not a number", clips("50", "abc"), 8, "ClipSubject" },
-        { "negative length", clips("-1", "50"), 8, "ClipAddress" },
-        { "number followed by text", clips("50", "5x"), 8, "ClipSubject" },
-        { "not a finite number", clips("50", "inf"), 8, "ClipSubject" },
-        { "NaN", clips("nan", "50"), 8, "ClipAddress" },
-        { "more than 20 cells", clips("50", "50"), 21, "" },
+        { "empty address length", clips("", "50"), "ClipAddress" },
+        { "subject length not a number", clips("50", "abc"), "ClipSubject" },
+        { "negative length", clips("-1", "50"), "ClipAddress" },
+        { "number followed by text", clips("50", "5x"), "ClipSubject" },
+        { "not a finite number", clips("50", "inf"), "ClipSubject" },
+        { "NaN", clips("nan", "50"), "ClipAddress" },
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.why);
-        ResultRow row;
-        for (int i = 0; i < c.cells; ++i)
-            row.cells << QString::number(i + 1);
-        // "%1" does not use the clipped cells: a bad clip length fails all the same.
-        const Result<QString> name = expandFileName(QStringLiteral("%1"), row, c.settings);
+        // "%1" does not use the clipped texts: a bad clip length fails all the same.
+        const Result<QString> name = expandFileName(QStringLiteral("%1"), sampleRow(), c.settings);
         ASSERT_FALSE(name.ok());
         EXPECT_EQ(name.error().code, Error::Code::Invalid);
         EXPECT_EQ(name.error().path, QString::fromUtf8(c.setting));
     }
 }
 
-TEST(expandFileName, TwentyCellsAreTheLimit)
+// With more than nine values placeholders have two digits: the template's "%20" is "%2" and "0", while
+// a "%20" that a value brings before step 20 is the twentieth value; nothing stops at twenty.
+TEST(expandPlaceholders, MoreThanNineValues)
 {
-    ResultRow row;
-    for (int i = 1; i <= 20; ++i)
-        row.cells << QStringLiteral("c%1").arg(i);
-    // The template's "%20" is "%2" and "0"; only a value inserted before step 20 can bring that placeholder.
-    row.cells[2] = QStringLiteral("%20");
-    row.cells[19] = QStringLiteral("twenty");
-    EXPECT_EQ(expand("%3 %20", row), QStringLiteral("twenty c20"));
+    QStringList texts;
+    for (int i = 1; i <= 25; ++i)
+        texts << QStringLiteral("c%1").arg(i);
+    texts[2] = QStringLiteral("%20 %25");
+    texts[19] = QStringLiteral("twenty");
+    const std::vector<QStringView> values(texts.begin(), texts.end());
+    EXPECT_EQ(expandPlaceholders(QStringLiteral("%3 %20"), values), QStringLiteral("twenty c25 c20"));
 }
 
 TEST(makeSafeFileName, Replacements)
@@ -198,7 +181,7 @@ TEST(makeSafeFileName, Replacements)
 
 TEST(makeSafeFileName, CutsTheExpandedName)
 {
-    const ResultRow row = withCell(ColSubject, QString(200, u'x') + QStringLiteral(":") + QString(200, u'y'));
+    const ResultRow row = sampleRow(ColSubject, QString(200, u'x') + QStringLiteral(":") + QString(200, u'y'));
     const QString safe = makeSafeFileName(expand("%1 %3", row, clips("50", "500")));
     EXPECT_EQ(safe, QStringLiteral("090812 143005 ") + QString(200, u'x') + QStringLiteral(" ") + QString(41, u'y'));
 }

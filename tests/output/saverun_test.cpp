@@ -146,7 +146,7 @@ protected:
     // The item of list row `index`, as the store gives it now.
     std::unique_ptr<mail::MailItem> item(int index) const
     {
-        auto found = factory()().getItemFromID(m_list.row(index).cells[ColEntryID]);
+        auto found = factory()().getItemFromID(m_list.row(index).entryId);
         EXPECT_TRUE(found.ok());
         return found.ok() ? std::move(*found) : nullptr;
     }
@@ -154,7 +154,7 @@ protected:
     // The message file of list row `index` in the store copy.
     QString sourceFile(int index) const
     {
-        const auto ref = mail::maildir::decodeEntryID(m_list.row(index).cells[ColEntryID]);
+        const auto ref = mail::maildir::decodeEntryID(m_list.row(index).entryId);
         EXPECT_TRUE(ref);
         if (!ref)
             return {};
@@ -165,7 +165,7 @@ protected:
     int rowWithSubject(const QString& subject) const
     {
         for (int i = 0; i < m_list.count(); ++i)
-            if (m_list.row(i).cells[ColSubject] == subject)
+            if (m_list.row(i).subject == subject)
                 return i;
         ADD_FAILURE() << "no row with the subject " << qPrintable(subject);
         return 0;
@@ -428,10 +428,19 @@ TEST_F(SampleStore, ProgressCountsEveryRow)
 
 // --- Output types --------------------------------------------------------------------------------------
 
-// Named by EntryID ("%6"), every mail is one file whose content the row's mail gives.
+// Named by EntryID ("%6"), every mail is one file whose content the row's mail gives. Each row's other
+// texts name the next row's mail: the run goes by the row's EntryID alone.
 TEST_F(SampleStore, EveryFileTypeWritesEachMailWhole)
 {
     search();
+    std::vector<ResultRow> rows;
+    for (int i = 0; i < m_list.count(); ++i) {
+        ResultRow row = m_list.row(i);
+        row.from = row.subject = row.to = row.folder = row.sentText = m_list.row((i + 1) % m_list.count()).entryId;
+        rows.push_back(row);
+    }
+    m_list.clear();
+    m_list.appendRows(std::move(rows));
     const QLocale locale = QLocale::system();
     struct Case {
         const char* type;
@@ -450,11 +459,11 @@ TEST_F(SampleStore, EveryFileTypeWritesEachMailWhole)
         EXPECT_TRUE(summary.ok());
         QStringList expectedNames;
         for (int i = 0; i < m_list.count(); ++i)
-            expectedNames << m_list.row(i).cells[ColEntryID] + c.extension;
+            expectedNames << m_list.row(i).entryId + c.extension;
         expectedNames.sort();
         ASSERT_EQ(tree(m_dest), expectedNames);
         for (int i = 0; i < m_list.count(); ++i) {
-            const QByteArray written = readAll(m_dest + u'/' + m_list.row(i).cells[ColEntryID] + c.extension);
+            const QByteArray written = readAll(m_dest + u'/' + m_list.row(i).entryId + c.extension);
             if (c.content)
                 EXPECT_EQ(written, c.content(*item(i))) << "row " << i;
             else
@@ -541,8 +550,8 @@ TEST_F(SampleStore, DirectoryPerMailHoldsTextHtmlAndTheAttachmentsByteForByte)
     QStringList expectedTop;
     int withAttachments = 0;
     for (int i = 0; i < m_list.count(); ++i) {
-        const QString id = m_list.row(i).cells[ColEntryID];
-        SCOPED_TRACE(qPrintable(m_list.row(i).cells[ColSubject]));
+        const QString id = m_list.row(i).entryId;
+        SCOPED_TRACE(qPrintable(m_list.row(i).subject));
         expectedTop << id + u'/';
         const QString dir = m_dest + u'/' + id;
         const auto mail = item(i);
@@ -574,7 +583,7 @@ TEST_F(SampleStore, DirectoryPerMailHoldsTextHtmlAndTheAttachmentsByteForByte)
 
     // Names the store gives are made safe and unique within the mail.
     const auto attachmentsOf = [&](const char* subject) {
-        return tree(m_dest + u'/' + m_list.row(rowWithSubject(QString::fromUtf8(subject))).cells[ColEntryID]
+        return tree(m_dest + u'/' + m_list.row(rowWithSubject(QString::fromUtf8(subject))).entryId
             + QStringLiteral("/attachments"));
     };
     EXPECT_EQ(attachmentsOf("Gr\xC3\xBC\xC3\x9F"
@@ -645,7 +654,7 @@ TEST_F(SampleStore, SavingAgainGivesTheSameNamesAndReplacesTheFiles)
     ASSERT_TRUE(save(saveSettings("eml", "%1 %3", 1)).ok());
     const QStringList first = tree(m_dest);
     const int row = rowWithSubject(QStringLiteral("Weekly status"));
-    const QString firstPath = m_dest + QStringLiteral("/Projects/Quillbox/2019/") + m_list.row(row).cells[ColSent]
+    const QString firstPath = m_dest + QStringLiteral("/Projects/Quillbox/2019/") + m_list.row(row).sentText
         + QStringLiteral(" Weekly status.eml");
     ASSERT_TRUE(QFileInfo::exists(firstPath));
     const QByteArray whole = readAll(firstPath);
@@ -668,7 +677,7 @@ TEST_F(SampleStore, MailDeletedAfterTheSearchEndsTheRunAtItsRow)
     EXPECT_EQ(summary.attempted, deleted + 1);
     QStringList expected;
     for (int i = 0; i < deleted; ++i)
-        expected << m_list.row(i).cells[ColEntryID] + QStringLiteral(".eml");
+        expected << m_list.row(i).entryId + QStringLiteral(".eml");
     expected.sort();
     EXPECT_EQ(tree(m_dest), expected);
     ASSERT_EQ(m_person.progressWindows().size(), 1u);
@@ -721,8 +730,8 @@ TEST_F(SampleStore, OutputTypeChangedDuringTheRunAppliesFromThatMail)
     ASSERT_TRUE(save(settings, kStoreRoot, output::Disk::system(), 2).ok());
     m_person.onProgressValue({});
     for (int i = 0; i < m_list.count(); ++i) {
-        const QString eml = m_dest + u'/' + m_list.row(i).cells[ColEntryID] + QStringLiteral(".eml");
-        const QString txt = m_dest + u'/' + m_list.row(i).cells[ColEntryID] + QStringLiteral(".txt");
+        const QString eml = m_dest + u'/' + m_list.row(i).entryId + QStringLiteral(".eml");
+        const QString txt = m_dest + u'/' + m_list.row(i).entryId + QStringLiteral(".txt");
         EXPECT_EQ(QFileInfo::exists(txt), i < 2) << "row " << i;
         if (i >= 2) {
             EXPECT_EQ(readAll(eml), readAll(sourceFile(i))) << "row " << i;
@@ -836,7 +845,7 @@ TEST_F(SampleStore, PlantedSymbolicLinksAreNeverFollowed)
     summary = save(saveSettings("eml", "%3", 1));
     EXPECT_EQ(m_person.messages(), QStringList { QStringLiteral("Error saving email.") });
     int firstInInbox = 0;
-    while (m_list.row(firstInInbox).cells[ColFolder] != kStoreRoot + QStringLiteral("\\Inbox"))
+    while (m_list.row(firstInInbox).folder != kStoreRoot + QStringLiteral("\\Inbox"))
         ++firstInInbox;
     EXPECT_EQ(summary.attempted, firstInInbox + 1);
     EXPECT_EQ(filesOnly(tree(m_dest)).filter(QRegularExpression(QStringLiteral("\\.eml$"))).size(), firstInInbox);
@@ -856,7 +865,7 @@ TEST_F(SampleStore, ReadOnlyDiskCountsEveryMailAndNamesTheFirst)
         QString firstFailure;
     };
     const Case cases[] = {
-        { "an existing destination: each file fails", true, m_dest + u'/' + m_list.row(0).cells[ColEntryID] + ".eml" },
+        { "an existing destination: each file fails", true, m_dest + u'/' + m_list.row(0).entryId + ".eml" },
         { "a missing destination that cannot be made", false, m_dest },
     };
     for (const Case& c : cases) {
@@ -903,7 +912,7 @@ TEST_F(SampleStore, FullDiskLeavesTheEarlierWholeFilesAndNoTemporaryOnes)
         expectNothingStrayed();
         // An earlier file of each mail, whole: none may be cut by the failing run.
         for (int i = 0; i < m_list.count(); ++i)
-            writeAll(m_dest + u'/' + m_list.row(i).cells[ColEntryID] + QLatin1String(c.extension),
+            writeAll(m_dest + u'/' + m_list.row(i).entryId + QLatin1String(c.extension),
                 "earlier file " + QByteArray::number(i));
 
         FailingDisk disk;
@@ -924,8 +933,7 @@ TEST_F(SampleStore, FullDiskLeavesTheEarlierWholeFilesAndNoTemporaryOnes)
         EXPECT_EQ(tree(m_dest), whole);
         int earlier = 0;
         for (int i = 0; i < m_list.count(); ++i) {
-            const QByteArray bytes
-                = readAll(m_dest + u'/' + m_list.row(i).cells[ColEntryID] + QLatin1String(c.extension));
+            const QByteArray bytes = readAll(m_dest + u'/' + m_list.row(i).entryId + QLatin1String(c.extension));
             if (bytes == "earlier file " + QByteArray::number(i))
                 ++earlier;
             else
@@ -975,7 +983,7 @@ TEST_F(SampleStore, EveryMsgFileReadsBack)
     ASSERT_TRUE(save(saveSettings("msg", "%6")).ok());
     QStringList paths;
     for (int i = 0; i < m_list.count(); ++i)
-        paths << m_dest + u'/' + m_list.row(i).cells[ColEntryID] + QStringLiteral(".msg");
+        paths << m_dest + u'/' + m_list.row(i).entryId + QStringLiteral(".msg");
     const QList<QJsonObject> read = readWithMsgReader(paths);
     ASSERT_EQ(read.size(), m_list.count());
     for (int i = 0; i < m_list.count(); ++i) {
@@ -1070,11 +1078,11 @@ TEST(SaveRunPst, EveryOutputTypeWritesEveryMailOfAPstStore)
 
     QStringList paths;
     for (int i = 0; i < list.count(); ++i)
-        paths << temp.filePath(QStringLiteral("msg/")) + list.row(i).cells[ColEntryID] + QStringLiteral(".msg");
+        paths << temp.filePath(QStringLiteral("msg/")) + list.row(i).entryId + QStringLiteral(".msg");
     const QList<QJsonObject> read = readWithMsgReader(paths);
     ASSERT_EQ(read.size(), list.count());
     for (int i = 0; i < list.count(); ++i) {
-        auto found = factory().getItemFromID(list.row(i).cells[ColEntryID]);
+        auto found = factory().getItemFromID(list.row(i).entryId);
         ASSERT_TRUE(found.ok());
         const mail::MailItem& mail = **found;
         SCOPED_TRACE(qPrintable(mail.summary().subject));

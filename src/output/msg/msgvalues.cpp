@@ -10,7 +10,7 @@ namespace quillbox::msg {
 
 std::optional<quint64> toFileTime(const QDateTime& time)
 {
-    if (!time.isValid() || time == mail::noDate())
+    if (!mail::isKnownTime(time))
         return std::nullopt;
     constexpr qint64 kMsecsFrom1601To1970 = 11644473600000;
     const qint64 msecs = time.toMSecsSinceEpoch() + kMsecsFrom1601To1970;
