@@ -450,7 +450,14 @@ TEST_F(MainWindowTest, StartFillsTheBoxesAndShowsTheWindowAtItsPlace)
         ScriptedPerson person;
         Session session(person);
         auto window = makeWindow(session);
+        bool hourglass = false; // while the save writes
+        person.onProgressValue([&hourglass](qint64) {
+            const QCursor* cursor = QGuiApplication::overrideCursor();
+            hourglass = cursor && cursor->shape() == Qt::WaitCursor;
+        });
         EXPECT_EQ(window->start(c.state), c.status);
+        EXPECT_EQ(hourglass, c.saved);
+        EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
         EXPECT_EQ(window->isVisible(), c.shown);
         EXPECT_EQ(box(*window, "txtMailFolder")->text(), kInbox);
         EXPECT_EQ(box(*window, "txtDir")->text(), *c.dir ? path(QLatin1String(c.dir)) : QString());
