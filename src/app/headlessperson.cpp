@@ -11,15 +11,20 @@ public:
 };
 } // namespace
 
+void writeProgramLine(std::FILE* out, const QString& text)
+{
+    const QByteArray bytes = (QString::fromUtf16(kProductName) + QLatin1String(": ") + text + u'\n').toUtf8();
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), out);
+    std::fflush(out);
+}
+
 void HeadlessPerson::writeLine(const QString& text)
 {
     // One line per box: line breaks inside the text would split it.
     QString line = text;
     line.replace(QLatin1String("\r\n"), QLatin1String(" | "));
     line.replace(u'\n', QLatin1String(" | "));
-    const QByteArray bytes = (QString::fromUtf16(kProductName) + QLatin1String(": ") + line + u'\n').toUtf8();
-    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), m_out);
-    std::fflush(m_out);
+    writeProgramLine(m_out, line);
 }
 
 void HeadlessPerson::message(const QString& text)

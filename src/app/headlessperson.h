@@ -7,6 +7,10 @@
 
 namespace quillbox {
 
+/// Writes one line of the program to `out` at once: "Quillbox: TEXT" and a line break. The headless
+/// person's boxes, the start-up state and the debug lines of a run take this form.
+void writeProgramLine(std::FILE* out, const QString& text);
+
 /// The person of a run without a display: every message box becomes one line
 /// "Quillbox: TEXT" on standard error and counts as acknowledged at once;
 /// prompts are answered as if cancelled.

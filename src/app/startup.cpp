@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "app/startup.h"
 
+#include "app/session.h"
 #include "core/person.h"
 
 namespace quillbox {
@@ -91,6 +92,27 @@ QStringList describeStartupState(const StartupState& state)
             + (state.iniPath.isEmpty() ? QStringLiteral("(the default file)") : quoted(state.iniPath)),
         QStringLiteral("debug level: %1").arg(state.debugLevel),
         QLatin1String("unattended: ") + (state.unattended ? QLatin1String("yes") : QLatin1String("no")) };
+}
+
+std::optional<int> runStartup(Session& session, const StartupState& state, const std::function<void()>& show)
+{
+    const QStringList& positional = state.positional;
+    if (positional.size() > 2)
+        return showUsage(session.person());
+    if (state.debugLevel > 0)
+        session.setDebugLevel(state.debugLevel);
+    if (show)
+        show();
+    if (!state.iniPath.isEmpty())
+        session.options().useCustomIni(state.iniPath);
+    if (!state.unattended)
+        return std::nullopt;
+    if (positional.size() != 2)
+        return showUsage(session.person());
+    session.search(positional[0]);
+    session.save(positional[0], positional[1]);
+    const bool saveFailed = session.lastSave() && session.lastSave()->failed > 0;
+    return session.messagesShown() > 0 || saveFailed ? 1 : 0;
 }
 
 } // namespace quillbox

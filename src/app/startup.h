@@ -5,10 +5,13 @@
 
 #include <QString>
 #include <QStringList>
+#include <functional>
+#include <optional>
 
 namespace quillbox {
 
 class Person;
+class Session;
 
 /// What the command line asks of start-up.
 struct StartupState {
@@ -46,5 +49,18 @@ struct StartupState {
 /// The start-up state as readable lines for diagnostic output, one per part: the positional arguments
 /// (each quoted, its quotes doubled), the INI path, the debug level and the unattended flag.
 [[nodiscard]] QStringList describeStartupState(const StartupState& state);
+
+/// The start-up sequence on a session just made, for the start-up state `state` of the command line: more
+/// than two positional arguments show the usage message. Then the debug level is set, `show` is called
+/// (a window shows itself there; nothing without one), a settings file named by /ini is made the settings
+/// file and read, and with /autorun (which needs exactly two positional arguments, else the usage
+/// message) the first is searched and the list saved into the second. Every message goes to the session's
+/// person.
+///
+/// Returns the exit status when the program ends here: 2 after the usage message; after the unattended run
+/// 1 when a message box was shown or a mail could not be written, else 0. Nothing when the program goes on
+/// (with a window, until it is closed).
+[[nodiscard]] std::optional<int> runStartup(
+    Session& session, const StartupState& state, const std::function<void()>& show = {});
 
 } // namespace quillbox

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
-// The program's entry: reads the command line into the start-up state and acts on it.
+// The program's entry: reads the command line into the start-up state and acts on it, with the main window
+// when there is a display, else without any widget.
 #include "app/headlessperson.h"
+#include "app/session.h"
 #include "app/startup.h"
 #include "gui/folderpicker.h"
 #include "gui/guiperson.h"
@@ -41,22 +43,9 @@ bool answerInfoOption(const QStringList& args)
     return false;
 }
 
-QtMessageHandler g_qtHandler = nullptr;
-
-/// Qt's offscreen platform warns when a window asks for a feature it lacks (size hints, raising), and Qt
-/// warns when a machine without a desktop session has no runtime folder; in a run without a display that is
-/// no news to anybody reading standard error.
-void quietOffscreenHandler(QtMsgType type, const QMessageLogContext& context, const QString& text)
-{
-    if (type == QtWarningMsg
-        && (text.startsWith(QLatin1String("This plugin does not support "))
-            || text.startsWith(QLatin1String("QStandardPaths: XDG_RUNTIME_DIR not set"))))
-        return;
-    g_qtHandler(type, context, text);
-}
-
 /// QUILLBOX_SCREENSHOT=file.png: the main window as it stands when start-up ends (after an unattended run:
-/// after the search and the save) is saved into that file, for the documentation.
+/// after the search and the save) is saved into that file, for the documentation. It needs a display (or
+/// DISPLAY set and QT_QPA_PLATFORM=offscreen).
 void saveScreenshot(QWidget& window)
 {
     const QString path = qEnvironmentVariable("QUILLBOX_SCREENSHOT");
@@ -64,7 +53,51 @@ void saveScreenshot(QWidget& window)
         return;
     QApplication::processEvents();
     if (!window.grab().save(path))
-        writeTo(stderr, QStringLiteral("Quillbox: cannot save the screenshot %1\n").arg(path));
+        writeProgramLine(stderr, QLatin1String("cannot save the screenshot ") + path);
+}
+
+/// Reads the command line into the start-up state and, from /dbg 1 on, writes that state to standard error.
+StartupState readStartup(Person& person, const QStringList& args, bool shiftHeld)
+{
+    const StartupState state = readCommandLine(person, joinArguments(args), shiftHeld);
+    if (state.debugLevel > 0) {
+        for (const QString& line : describeStartupState(state))
+            writeProgramLine(stderr, line);
+    }
+    return state;
+}
+
+/// The run without a display: no widget and no Qt platform plugin; every message is a line on standard
+/// error. Start-up is all there is to do, with /autorun or without.
+int runWithoutDisplay(char** argv, const QStringList& args)
+{
+    // Qt sees only the program's name (see runWithWindow).
+    int qtArgc = 1;
+    QCoreApplication app(qtArgc, argv);
+    HeadlessPerson person;
+    const StartupState state = readStartup(person, args, false);
+    Session session(person);
+    return runStartup(session, state).value_or(0);
+}
+
+/// The run with a display: the main window over the session, until it is closed.
+int runWithWindow(char** argv, const QStringList& args)
+{
+    // Qt sees only the program's name: every argument is the program's own, even one that looks like a Qt
+    // option (-platform, -style, -reverse).
+    int qtArgc = 1;
+    QApplication app(qtArgc, argv);
+    GuiPerson person;
+    const bool shiftHeld = QGuiApplication::queryKeyboardModifiers().testFlag(Qt::ShiftModifier);
+    const StartupState state = readStartup(person, args, shiftHeld);
+    person.setDebugLevel(state.debugLevel);
+
+    Session session(person);
+    MainWindow window(session);
+    installFolderPicker(person, &window);
+    const std::optional<int> status = window.start(state);
+    saveScreenshot(window);
+    return status ? *status : QApplication::exec();
 }
 
 } // namespace
@@ -82,38 +115,7 @@ int main(int argc, char** argv)
     if (qEnvironmentVariableIsEmpty("TZ"))
         qputenv("TZ", ":/etc/localtime");
 
-    const bool display = hasDisplay();
-    if (!display) {
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-        g_qtHandler = qInstallMessageHandler(quietOffscreenHandler);
-    }
-    // Qt sees only the program's name: every argument is the program's own, even one that looks like a Qt
-    // option (-platform, -style, -reverse).
-    int qtArgc = 1;
-    QApplication app(qtArgc, argv);
-    QApplication::setApplicationName(QString::fromUtf16(kProductName));
-    QApplication::setApplicationVersion(QStringLiteral(QUILLBOX_VERSION));
-
-    HeadlessPerson headless;
-    GuiPerson gui;
-    Person& person = display ? static_cast<Person&>(gui) : headless;
-
-    const bool shiftHeld = display && QGuiApplication::queryKeyboardModifiers().testFlag(Qt::ShiftModifier);
-    const StartupState state = readCommandLine(person, joinArguments(args), shiftHeld);
-    gui.setDebugLevel(state.debugLevel);
-    if (state.debugLevel > 0) {
-        for (const QString& line : describeStartupState(state))
-            writeTo(stderr, QString::fromUtf16(kProductName) + QLatin1String(": ") + line + u'\n');
-    }
-
-    MainWindow window(person);
-    installFolderPicker(gui, &window);
-    const std::optional<int> status = runStartup(window, person, state);
-    saveScreenshot(window);
-    if (status)
-        return *status;
-    // Without a display nobody can use the window: start-up has done all there is to do.
-    if (!display)
-        return 0;
-    return QApplication::exec();
+    QCoreApplication::setApplicationName(QString::fromUtf16(kProductName));
+    QCoreApplication::setApplicationVersion(QStringLiteral(QUILLBOX_VERSION));
+    return hasDisplay() ? runWithWindow(argv, args) : runWithoutDisplay(argv, args);
 }

@@ -1,14 +1,11 @@
 // SPDX-License-Identifier: MIT
 #include "gui/mainwindow.h"
 
-#include "config/accesshook.h"
-#include "config/options.h"
+#include "app/session.h"
 #include "core/person.h"
 #include "gui/aboutbox.h"
 #include "gui/anchorlayout.h"
 #include "gui/optionsdialog.h"
-#include "mail/search.h"
-#include "output/listtotext.h"
 
 #include <QAction>
 #include <QApplication>
@@ -23,43 +20,8 @@
 #include <QMenuBar>
 #include <QPushButton>
 #include <QTreeView>
-#include <cstdio>
 
 namespace quillbox {
-
-/// Passes everything on to the person and counts the boxes that tell something: an unattended run ends
-/// with status 1 when there was any.
-class MainWindow::CountingPerson : public Person {
-public:
-    explicit CountingPerson(Person& person)
-        : m_person(person)
-    {
-    }
-    int shown() const { return m_shown; }
-
-    void message(const QString& text) override
-    {
-        ++m_shown;
-        m_person.message(text);
-    }
-    WarningAnswer warning(const QString& title, const QString& text) override
-    {
-        ++m_shown;
-        return m_person.warning(title, text);
-    }
-    QString inputBox(const QString& prompt) override { return m_person.inputBox(prompt); }
-    std::optional<QString> pickMailFolder() override { return m_person.pickMailFolder(); }
-    QString chooseDirectory(const QString& title) override { return m_person.chooseDirectory(title); }
-    void openDocument(const QString& target) override { m_person.openDocument(target); }
-    std::unique_ptr<Progress> progress(const QString& caption, qint64 maximum) override
-    {
-        return m_person.progress(caption, maximum);
-    }
-
-private:
-    Person& m_person;
-    int m_shown = 0;
-};
 
 namespace {
 
@@ -102,21 +64,14 @@ void place(QWidget* widget, const ControlDesign& d)
         widget->setFont(sansFont());
 }
 
-void debugLine(const QString& text)
+/// The application-wide hourglass while the session is busy.
+void showHourglass(bool busy)
 {
-    const QByteArray bytes = (QString::fromUtf16(kProductName) + QLatin1String(": ") + text + u'\n').toUtf8();
-    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stderr);
-    std::fflush(stderr);
+    if (busy)
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+    else
+        QApplication::restoreOverrideCursor();
 }
-
-/// Sets the application-wide hourglass for its lifetime.
-class Hourglass {
-public:
-    Hourglass() { QApplication::setOverrideCursor(Qt::WaitCursor); }
-    ~Hourglass() { QApplication::restoreOverrideCursor(); }
-    Hourglass(const Hourglass&) = delete;
-    Hourglass& operator=(const Hourglass&) = delete;
-};
 
 } // namespace
 
@@ -132,9 +87,9 @@ QString helpPagePath()
     return beside;
 }
 
-MainWindow::MainWindow(Person& person, QWidget* parent)
+MainWindow::MainWindow(Session& session, QWidget* parent)
     : QMainWindow(parent)
-    , m_person(std::make_unique<CountingPerson>(person))
+    , m_session(session)
 {
     setObjectName(QStringLiteral("frmMain"));
     setWindowIcon(QIcon(QStringLiteral(":/quillbox/quillbox.png")));
@@ -146,7 +101,9 @@ MainWindow::MainWindow(Person& person, QWidget* parent)
     setWindowState(Qt::WindowNoState);
     m_layout = std::make_unique<AnchorLayout>();
     m_layout->attach(m_client);
-    initMainWindow();
+    m_optionsDialog = std::make_unique<OptionsDialog>(m_session.options());
+    setUpResultList();
+    connect(&m_session, &Session::busyChanged, this, &showHourglass);
 }
 
 MainWindow::~MainWindow() = default;
@@ -237,29 +194,21 @@ void MainWindow::buildMenus()
     contents->setShortcut(QKeySequence(Qt::Key_F1));
     // F1 works wherever the focus is in the window, also with the menu closed.
     addAction(contents);
-    connect(contents, &QAction::triggered, this, [this] { m_person->openDocument(helpPagePath()); });
+    connect(contents, &QAction::triggered, this, [this] { m_session.person().openDocument(helpPagePath()); });
     separator(help, "mnuHelp1");
     connect(item(help, "mnuHelpFAQ", "&FAQ"), &QAction::triggered, this,
-        [this] { m_person->openDocument(QString::fromUtf16(kFaqUrl)); });
+        [this] { m_session.person().openDocument(QString::fromUtf16(kFaqUrl)); });
     connect(item(help, "mnuHelpSupport", "&Support"), &QAction::triggered, this,
-        [this] { m_person->openDocument(QString::fromUtf16(kSupportUrl)); });
+        [this] { m_session.person().openDocument(QString::fromUtf16(kSupportUrl)); });
     separator(help, "mnuHelp2");
     connect(item(help, "mnuHelpAbout", "&About"), &QAction::triggered, this, &MainWindow::showAbout);
 
     resize(twipsToPixels(kClientWidth), twipsToPixels(kClientHeight) + menuBar()->sizeHint().height());
 }
 
-void MainWindow::initMainWindow()
-{
-    m_access = readAccessSettings();
-    m_options = std::make_unique<Options>(*m_person);
-    m_optionsDialog = std::make_unique<OptionsDialog>(*m_options);
-    setUpResultList();
-}
-
 void MainWindow::setUpResultList()
 {
-    m_view->setModel(&m_list);
+    m_view->setModel(&m_session.resultList());
     m_view->setRootIsDecorated(false);
     m_view->setItemsExpandable(false);
     m_view->setUniformRowHeights(true);
@@ -272,12 +221,6 @@ void MainWindow::setUpResultList()
     header->setStretchLastSection(false);
     header->setSectionsClickable(false);
     header->setSectionsMovable(false);
-    m_options->loadSettings();
-}
-
-int MainWindow::messagesShown() const
-{
-    return m_person->shown();
 }
 
 void MainWindow::automate(const QString& command, const QString& parameter)
@@ -291,46 +234,36 @@ void MainWindow::automate(const QString& command, const QString& parameter)
     else if (word == QLatin1String("export"))
         exportList();
     else
-        m_person->message(QStringLiteral("frmMain.Automate: unrecognized command."));
+        m_session.person().message(QStringLiteral("frmMain.Automate: unrecognized command."));
 }
 
 void MainWindow::getMailFolder()
 {
     // A cancelled picker leaves the box as it was.
-    if (const std::optional<QString> path = m_person->pickMailFolder())
+    if (const std::optional<QString> path = m_session.person().pickMailFolder())
         m_mailFolder->setText(*path);
 }
 
 void MainWindow::browse()
 {
-    const QString dir = getDir(*m_person, QStringLiteral("Choose Directory"));
+    const QString dir = getDir(m_session.person(), QStringLiteral("Choose Directory"));
     if (!dir.isEmpty())
         m_dir->setText(dir);
 }
 
 void MainWindow::search()
 {
-    Hourglass hourglass;
-    runAccess(true);
-    searchMailFolder(*m_person, m_options->settings(), m_mailFolder->text(), m_list);
-    runAccess(false);
-    if (debugLevel >= 2)
-        writeResultRows();
+    m_session.search(m_mailFolder->text());
 }
 
 void MainWindow::save()
 {
-    Hourglass hourglass;
-    runAccess(true);
-    m_lastSave = saveRun(*m_person, m_options->settings(), m_mailFolder->text(), m_list, m_dir->text());
-    runAccess(false);
+    m_session.save(m_mailFolder->text(), m_dir->text());
 }
 
 void MainWindow::exportList()
 {
-    Hourglass hourglass;
-    // A failure has been told to the person; there is nothing more to do here.
-    static_cast<void>(exportListToText(*m_person, m_options->settings(), m_list, listFilePath()));
+    m_session.exportList();
 }
 
 void MainWindow::showOptions()
@@ -348,24 +281,6 @@ void MainWindow::showAbout()
     about.exec();
 }
 
-void MainWindow::runAccess(bool allow)
-{
-    const Status started = allow ? runAllowAccess(m_access) : runDisallowAccess(m_access);
-    if (!started && debugLevel >= 1)
-        debugLine(QLatin1String("cannot start the access program: ") + started.error().describe());
-}
-
-void MainWindow::writeResultRows() const
-{
-    for (int i = 0; i < m_list.count(); ++i) {
-        QString line = m_list.row(i).texts().join(u'\t');
-        line.replace(QLatin1String("\r\n"), QLatin1String(" "));
-        line.replace(u'\n', u' ');
-        line.replace(u'\r', u' ');
-        debugLine(line);
-    }
-}
-
 void MainWindow::closeEvent(QCloseEvent* event)
 {
     // Unload steps. The options dialog goes without saving; nothing cancels the unload.
@@ -381,28 +296,14 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event)
     return QMainWindow::eventFilter(watched, event);
 }
 
-std::optional<int> runStartup(MainWindow& window, Person& person, const StartupState& state)
+std::optional<int> MainWindow::start(const StartupState& state)
 {
     const QStringList& positional = state.positional;
     if (!positional.isEmpty())
-        window.findChild<QLineEdit*>(QStringLiteral("txtMailFolder"))->setText(positional[0]);
+        m_mailFolder->setText(positional[0]);
     if (positional.size() == 2)
-        window.findChild<QLineEdit*>(QStringLiteral("txtDir"))->setText(positional[1]);
-    if (positional.size() > 2)
-        return showUsage(person);
-    if (state.debugLevel > 0)
-        window.debugLevel = state.debugLevel;
-    window.show();
-    if (!state.iniPath.isEmpty())
-        window.options().useCustomIni(state.iniPath);
-    if (!state.unattended)
-        return std::nullopt;
-    if (positional.size() != 2)
-        return showUsage(person);
-    window.automate(QStringLiteral("Search"), QString());
-    window.automate(QStringLiteral("Save"), QString());
-    const bool saveFailed = window.lastSave() && window.lastSave()->failed > 0;
-    return window.messagesShown() > 0 || saveFailed ? 1 : 0;
+        m_dir->setText(positional[1]);
+    return runStartup(m_session, state, [this] { show(); });
 }
 
 } // namespace quillbox

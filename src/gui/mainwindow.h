@@ -2,13 +2,11 @@
 #pragma once
 // The main window "frmMain": the Mail Folder box with its picker and Search, the result list, the Save-to
 // box with its chooser and Save, and the menus File (Export to Text File, Exit), Options and Help.
-// The window validates nothing: each command reads the boxes, the list and the settings when it runs and
-// hands them to the operation, which checks its inputs and tells the person.
+// The window is a view over a session: it shows the session's result list, and its Search, Save and Export
+// commands call the session's with the text of its boxes. It validates nothing: the session's commands
+// check their inputs and tell the person.
 
 #include "app/startup.h"
-#include "config/registry.h"
-#include "mail/resultlist.h"
-#include "output/saverun.h"
 
 #include <QMainWindow>
 #include <memory>
@@ -19,9 +17,8 @@ class QTreeView;
 
 namespace quillbox {
 
-class Options;
 class OptionsDialog;
-class Person;
+class Session;
 class AnchorLayout;
 
 /// FAQ and support pages of the product.
@@ -35,33 +32,28 @@ inline constexpr char16_t kSupportUrl[] = u"https://brindlewick.example/quillbox
 class MainWindow : public QMainWindow {
     Q_OBJECT
 public:
-    /// Builds the window and runs its load steps, in this order: caption, normal state, the layout
-    /// manager over the client area, the access program's values from the registry, the options dialog
-    /// (hidden) on the default settings file, the result list's columns, then the settings read from the
-    /// file. Every message goes to `person`.
-    explicit MainWindow(Person& person, QWidget* parent = nullptr);
+    /// Builds the window over `session` (which has read the access program's values and the settings)
+    /// and runs its load steps, in this order: caption, normal state, the layout manager over the client
+    /// area, the options dialog (hidden) on the session's settings, the result list's columns. Every
+    /// message goes to the session's person; the hourglass shows while a command of the session runs.
+    explicit MainWindow(Session& session, QWidget* parent = nullptr);
     ~MainWindow() override;
 
-    /// The debug level of the command line. At 1 and above an access program that cannot be started is
-    /// written to standard error; at 2 and above also every result row after a search, its eight cells
-    /// joined by tabs (line breaks inside a cell become spaces), one line per row.
-    qint16 debugLevel = 0;
+    Session& session() { return m_session; }
 
     /// Runs the command `command` as its button or menu item would, after lowering its case: "search",
-    /// "save" or "export"; nothing is trimmed. Any other text shows "frmMain.automate: unrecognized
+    /// "save" or "export"; nothing is trimmed. Any other text shows "frmMain.Automate: unrecognized
     /// command.". `parameter` is not used.
     void automate(const QString& command, const QString& parameter);
 
-    /// The live settings and their file.
-    Options& options() { return *m_options; }
-    ResultList& resultList() { return m_list; }
+    /// The start-up sequence on the window just made, for the start-up state `state` of the command line:
+    /// the first positional argument goes into the Mail Folder box, with exactly two the second into the
+    /// Save-to box; then runStartup (app/startup.h) on the session, which shows the window once the
+    /// arguments are not too many. Returns what runStartup returns.
+    [[nodiscard]] std::optional<int> start(const StartupState& state);
+
     /// The options dialog, made hidden at load; null after the window's unload steps ran.
     OptionsDialog* optionsDialog() const { return m_optionsDialog.get(); }
-
-    /// How many message and warning boxes the window's commands and the settings have shown so far.
-    int messagesShown() const;
-    /// What the last save run did; nothing before the first.
-    const std::optional<SaveSummary>& lastSave() const { return m_lastSave; }
 
 protected:
     /// The unload steps: the options dialog closes (its edits are not saved), the layout manager goes.
@@ -69,11 +61,8 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    class CountingPerson;
-
     void buildControls();
     void buildMenus();
-    void initMainWindow();
     void setUpResultList();
 
     void getMailFolder();
@@ -84,33 +73,14 @@ private:
     void showOptions();
     void showAbout();
 
-    void runAccess(bool allow);
-    void writeResultRows() const;
-
-    std::unique_ptr<CountingPerson> m_person;
-    std::unique_ptr<Options> m_options;
+    Session& m_session;
     std::unique_ptr<OptionsDialog> m_optionsDialog;
     std::unique_ptr<AnchorLayout> m_layout;
-    AccessSettings m_access;
-    ResultList m_list;
-    std::optional<SaveSummary> m_lastSave;
 
     QWidget* m_client = nullptr;
     QLineEdit* m_mailFolder = nullptr;
     QLineEdit* m_dir = nullptr;
     QTreeView* m_view = nullptr;
 };
-
-/// The start-up sequence on a main window just made (its load steps have run), for the start-up state
-/// `state` of the command line: the first positional argument goes into the Mail Folder box, with exactly
-/// two the second into the Save-to box; more than two show the usage message. Then debugLevel is set, the
-/// window is shown, a settings file named by /ini is made the settings file and read, and with /autorun
-/// (which needs exactly two positional arguments, else the usage message) the window runs "Search" and
-/// "Save". `person` is told the usage message.
-///
-/// Returns the exit status when the program ends here: 2 after the usage message; after the unattended run
-/// 1 when a message box was shown or a mail could not be written, else 0. Nothing when the program goes on
-/// until the window is closed.
-[[nodiscard]] std::optional<int> runStartup(MainWindow& window, Person& person, const StartupState& state);
 
 } // namespace quillbox

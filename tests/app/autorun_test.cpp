@@ -45,8 +45,9 @@ protected:
 
     void write(const QString& name, const QByteArray& bytes) { quillbox::test::writeFile(path(name), bytes); }
 
-    /// Runs the program in the temporary folder, with its profile and without a display or registry.
-    Outcome run(const QStringList& arguments)
+    /// Runs the program in the temporary folder, with its profile and without a display or registry, and
+    /// with the variables of `extra` added to the environment.
+    Outcome run(const QStringList& arguments, std::initializer_list<std::pair<const char*, QString>> extra = {})
     {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         for (const char* name : { "DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM" })
@@ -56,6 +57,8 @@ protected:
         env.insert(QStringLiteral("QUILLBOX_HKLM"), path("system.reg"));
         env.insert(QStringLiteral("XDG_CONFIG_HOME"), path("config"));
         env.insert(QStringLiteral("TZ"), QStringLiteral("Europe/Berlin"));
+        for (const auto& [name, value] : extra)
+            env.insert(QLatin1String(name), value);
         QProcess process;
         process.setProcessEnvironment(env);
         process.setWorkingDirectory(m_dir.path());
@@ -107,6 +110,22 @@ TEST_F(AutorunTest, SearchesAndSavesTheFolderWithACustomIni)
         << files.join(u'\n').toStdString();
     // Nothing but the settings named was written: no default settings file in the configuration folder.
     EXPECT_FALSE(QFileInfo::exists(path("config/Quillbox/Quillbox.ini")));
+}
+
+TEST_F(AutorunTest, LoadsNoQtPlatformPlugin)
+{
+    // The dynamic loader logs every library it opens, the plugins that Qt opens too.
+    const Outcome outcome = run({ "\\\\Sample Mailbox\\Sent", "out", "/ini", "txt.ini", "/autorun" },
+        { { "LD_DEBUG", QStringLiteral("files") }, { "LD_DEBUG_OUTPUT", path("ld") } });
+    ASSERT_FALSE(outcome.crashed);
+    EXPECT_EQ(outcome.exitCode, 0) << outcome.lines.join(u'\n').toStdString();
+    EXPECT_FALSE(QDir(path("out")).isEmpty());
+    QStringList loaded;
+    for (const QString& name : QDir(m_dir.path()).entryList({ QStringLiteral("ld.*") }))
+        loaded << QString::fromUtf8(quillbox::test::readFile(path(name))).split(u'\n').filter(QStringLiteral("file="));
+    EXPECT_FALSE(loaded.filter(QStringLiteral("libQt6Core.so")).isEmpty()) << "the loader wrote its log";
+    const QStringList plugins = loaded.filter(QStringLiteral("/plugins/platforms/"));
+    EXPECT_TRUE(plugins.isEmpty()) << plugins.join(u'\n').toStdString();
 }
 
 TEST_F(AutorunTest, AFolderThatIsNotThereEndsWithStatusOne)

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
 // The layout manager: options texts, growth from recorded geometry, and the main window's figures.
+#include "app/session.h"
 #include "gui/anchorlayout.h"
 #include "gui/mainwindow.h"
 #include "support/scriptedperson.h"
@@ -156,7 +157,8 @@ TEST(MainWindowLayout, GrowingMovesTheRightColumnAndTheBottomRow)
     QTemporaryDir dir;
     qputenv("QUILLBOX_HKCU", (dir.path() + QLatin1String("/none.reg")).toUtf8());
     test::ScriptedPerson person;
-    MainWindow window(person);
+    Session session(person);
+    MainWindow window(session);
     window.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
     QWidget* client = window.centralWidget();

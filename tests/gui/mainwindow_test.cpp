@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 // The main window offscreen, with a scripted person: its controls and menus, the commands and their access
 // program hooks, the list export, the directory chooser and the start-up sequence.
+#include "app/session.h"
 #include "config/accesshook.h"
 #include "config/options.h"
 #include "core/person.h"
@@ -60,12 +61,11 @@ protected:
 
     QString path(const QString& name) const { return m_dir.filePath(name); }
 
-    /// The window, after its load steps, on a settings file of the temporary folder.
-    std::unique_ptr<MainWindow> makeWindow(ScriptedPerson& person)
+    /// The window over `session`, after its load steps, on a settings file of the temporary folder.
+    std::unique_ptr<MainWindow> makeWindow(Session& session)
     {
-        auto window = std::make_unique<MainWindow>(person);
-        window->options().useCustomIni(path("Quillbox.ini"));
-        return window;
+        session.options().useCustomIni(path("Quillbox.ini"));
+        return std::make_unique<MainWindow>(session);
     }
 
     static QLineEdit* box(MainWindow& window, const char* name)
@@ -112,7 +112,8 @@ QStringList argumentsInStartOrder(QStringList lines)
 TEST_F(MainWindowTest, ControlsAndMenusAsDesigned)
 {
     ScriptedPerson person;
-    auto window = makeWindow(person);
+    Session session(person);
+    auto window = makeWindow(session);
     EXPECT_EQ(window->objectName(), QLatin1String("frmMain"));
     EXPECT_EQ(window->windowTitle(), QLatin1String("Quillbox"));
     EXPECT_EQ(window->centralWidget()->font().family(), QLatin1String("Courier New"));
@@ -196,14 +197,15 @@ TEST_F(MainWindowTest, ControlsAndMenusAsDesigned)
 TEST_F(MainWindowTest, AutomateRunsTheCommandOfItsWord)
 {
     ScriptedPerson person;
-    auto window = makeWindow(person);
+    Session session(person);
+    auto window = makeWindow(session);
     box(*window, "txtMailFolder")->setText(kInbox);
     const QString out = path("out");
     box(*window, "txtDir")->setText(out);
     const auto saved = [&out] { return QDir(out).entryList(QDir::Files).size(); };
 
     window->automate(QStringLiteral("SEARCH"), QStringLiteral("ignored"));
-    const int rows = window->resultList().count();
+    const int rows = session.resultList().count();
     ASSERT_GT(rows, 10);
     EXPECT_TRUE(person.messages().isEmpty()) << person.messages().join(u'|').toStdString();
 
@@ -229,7 +231,7 @@ TEST_F(MainWindowTest, AutomateRunsTheCommandOfItsWord)
         person.clear();
         QDir(out).removeRecursively();
         window->automate(QString::fromUtf8(c.word), QString());
-        EXPECT_EQ(window->resultList().count(), rows);
+        EXPECT_EQ(session.resultList().count(), rows);
         EXPECT_EQ(saved(), c.savedFiles);
         EXPECT_EQ(person.opened(), c.exported ? QStringList { listFilePath() } : QStringList {});
         EXPECT_EQ(person.messages(), c.unrecognized ? QStringList { kUnrecognized } : QStringList {});
@@ -256,7 +258,8 @@ TEST_F(MainWindowTest, SearchAndSaveStartTheAccessProgramExportDoesNot)
             .toUtf8());
 
     ScriptedPerson person;
-    auto window = makeWindow(person);
+    Session session(person);
+    auto window = makeWindow(session);
     box(*window, "txtMailFolder")->setText(kInbox);
 
     window->automate(QStringLiteral("export"), QString());
@@ -358,7 +361,8 @@ TEST_F(MainWindowTest, ChoosersAndHelpGoThroughThePerson)
     }
 
     ScriptedPerson person;
-    auto window = makeWindow(person);
+    Session session(person);
+    auto window = makeWindow(session);
     box(*window, "txtDir")->setText(QStringLiteral("/keep"));
     box(*window, "txtMailFolder")->setText(QStringLiteral("\\\\Keep"));
     person.addDirectory(QStringLiteral("/srv/out"));
@@ -390,7 +394,8 @@ TEST_F(MainWindowTest, ChoosersAndHelpGoThroughThePerson)
 TEST_F(MainWindowTest, AboutBoxIsModalAndNamesTheVersion)
 {
     ScriptedPerson person;
-    auto window = makeWindow(person);
+    Session session(person);
+    auto window = makeWindow(session);
     window->show();
     EXPECT_FALSE(QPixmap(QStringLiteral(":/quillbox/quillbox.png")).isNull()) << "the window icon is built in";
     QString title, version;
@@ -409,7 +414,8 @@ TEST_F(MainWindowTest, AboutBoxIsModalAndNamesTheVersion)
 TEST_F(MainWindowTest, ClosingTheWindowClosesTheOptionsDialog)
 {
     ScriptedPerson person;
-    auto window = makeWindow(person);
+    Session session(person);
+    auto window = makeWindow(session);
     window->show();
     action(*window, "mnuOptions")->trigger();
     QPointer<OptionsDialog> dialog = window->optionsDialog();
@@ -420,47 +426,46 @@ TEST_F(MainWindowTest, ClosingTheWindowClosesTheOptionsDialog)
     EXPECT_FALSE(QFile::exists(path("Quillbox.ini"))) << "closing saves nothing";
 }
 
-TEST_F(MainWindowTest, StartupWrongUseShowsUsage)
+TEST_F(MainWindowTest, StartFillsTheBoxesAndShowsTheWindowAtItsPlace)
 {
-    const QString usage = usageLines().join(QLatin1String("\r\n"));
+    writeFile(path("txt.ini"), "[Options]\nFnOutput=TXT\n");
+    const QString out = path("out");
     struct Case {
         const char* why;
         StartupState state;
+        std::optional<int> status;
+        const char* dir;
         bool shown;
+        bool saved;
     };
     const Case cases[] = {
-        { "three positional arguments, before the window is shown", { { "a", "b", "c" }, {}, 0, false }, false },
-        { "autorun with one positional argument, after it is shown", { { kInbox }, {}, 0, true }, true },
-        { "autorun alone", { {}, {}, 0, true }, true },
+        { "two arguments fill both boxes; nothing runs", { { kInbox, out }, {}, 0, false }, std::nullopt, "out", true,
+            false },
+        { "three fill the first box only, and the usage message comes before the window",
+            { { kInbox, out, "c" }, {}, 0, false }, 2, "", false, false },
+        { "autorun: the window shows the search and the save", { { kInbox, out }, path("txt.ini"), 0, true }, 0, "out",
+            true, true },
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.why);
+        QDir(out).removeRecursively();
         ScriptedPerson person;
-        auto window = makeWindow(person);
-        EXPECT_EQ(runStartup(*window, person, c.state), std::optional<int>(2));
-        EXPECT_EQ(person.messages(), QStringList { usage });
+        Session session(person);
+        auto window = makeWindow(session);
+        bool hourglass = false; // while the save writes
+        person.onProgressValue([&hourglass](qint64) {
+            const QCursor* cursor = QGuiApplication::overrideCursor();
+            hourglass = cursor && cursor->shape() == Qt::WaitCursor;
+        });
+        EXPECT_EQ(window->start(c.state), c.status);
+        EXPECT_EQ(hourglass, c.saved);
+        EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
         EXPECT_EQ(window->isVisible(), c.shown);
-        EXPECT_EQ(window->resultList().count(), 0);
+        EXPECT_EQ(box(*window, "txtMailFolder")->text(), kInbox);
+        EXPECT_EQ(box(*window, "txtDir")->text(), *c.dir ? path(QLatin1String(c.dir)) : QString());
+        EXPECT_EQ(person.messages().isEmpty(), c.status != 2) << person.messages().join(u'|').toStdString();
+        const auto* view = window->findChild<QTreeView*>(QStringLiteral("ListView1"));
+        EXPECT_EQ(view->model()->rowCount() > 10, c.saved);
+        EXPECT_EQ(QDir(out).entryList(QDir::Files).size(), c.saved ? view->model()->rowCount() : 0);
     }
-}
-
-TEST_F(MainWindowTest, StartupFillsTheBoxesAndRereadsACustomIni)
-{
-    writeFile(path("custom.ini"), "[Options]\nFnOutput=TXT\nDateFormat=yyyy-mm-dd\n");
-    ScriptedPerson person;
-    auto window = makeWindow(person);
-    StartupState state;
-    state.positional = QStringList { "\\\\Personal Folders\\Inbox", "/srv/Mail Archive" };
-    state.iniPath = path("custom.ini");
-    state.debugLevel = 3;
-
-    EXPECT_EQ(runStartup(*window, person, state), std::nullopt);
-    EXPECT_TRUE(window->isVisible());
-    EXPECT_EQ(box(*window, "txtMailFolder")->text(), state.positional[0]);
-    EXPECT_EQ(box(*window, "txtDir")->text(), state.positional[1]);
-    EXPECT_EQ(window->debugLevel, 3);
-    EXPECT_EQ(window->options().settings().fnOutput, QLatin1String("TXT"));
-    EXPECT_EQ(window->options().settings().dateFormat, QLatin1String("yyyy-mm-dd"));
-    EXPECT_EQ(window->resultList().count(), 0) << "nothing runs without /autorun";
-    EXPECT_TRUE(person.messages().isEmpty());
 }

@@ -1,0 +1,73 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+// The program's commands without a window: search a mail folder into the result list, save the list,
+// export it as text. The unattended run calls them directly; the main window is a view over the same
+// session, whose buttons call them with the text of its boxes.
+
+#include "config/options.h"
+#include "config/registry.h"
+#include "mail/resultlist.h"
+#include "output/saverun.h"
+
+#include <QObject>
+#include <memory>
+#include <optional>
+
+namespace quillbox {
+
+class Person;
+
+class Session : public QObject {
+    Q_OBJECT
+public:
+    /// Reads the access program's values from the registry, then the settings from the default settings
+    /// file. Every message of the session goes to `person`, and is counted.
+    explicit Session(Person& person);
+    ~Session() override;
+
+    /// The person the session tells things to: `person` of the constructor, behind the count of boxes.
+    Person& person();
+    /// The live settings and their file.
+    Options& options() { return m_options; }
+    ResultList& resultList() { return m_list; }
+
+    /// The debug level of the command line. At 1 and above an access program that cannot be started is
+    /// written to standard error; at 2 and above also every result row after a search, its eight cells
+    /// joined by tabs (line breaks inside a cell become spaces), one line per row.
+    qint16 debugLevel() const { return m_debugLevel; }
+    void setDebugLevel(qint16 level) { m_debugLevel = level; }
+
+    /// Searches `mailFolder` and the folders below it into the result list (searchMailFolder), between
+    /// starting the access program with its allow and its disallow arguments.
+    void search(const QString& mailFolder);
+    /// Saves the result list found in `mailFolder` into `dir` (saveRun), between the same two starts of
+    /// the access program.
+    void save(const QString& mailFolder, const QString& dir);
+    /// Writes the result list to the list file and opens it (exportListToText); the access program is not
+    /// started.
+    void exportList();
+
+    /// How many message and warning boxes the session's commands and the settings have shown so far.
+    int messagesShown() const;
+    /// What the last save run did; nothing before the first.
+    const std::optional<SaveSummary>& lastSave() const { return m_lastSave; }
+
+Q_SIGNALS:
+    /// A command starts (true) or has ended (false): a window shows the hourglass in between.
+    void busyChanged(bool busy);
+
+private:
+    class CountingPerson;
+
+    void runAccess(bool allow) const;
+    void writeResultRows() const;
+
+    std::unique_ptr<CountingPerson> m_person;
+    AccessSettings m_access;
+    Options m_options;
+    ResultList m_list;
+    std::optional<SaveSummary> m_lastSave;
+    qint16 m_debugLevel = 0;
+};
+
+} // namespace quillbox

@@ -1,0 +1,90 @@
+// SPDX-License-Identifier: MIT
+// The start-up sequence on a session, without a window, with a scripted person: what it runs, what it
+// tells, and the exit status it ends with.
+#include "app/session.h"
+#include "app/startup.h"
+#include "support/qtprinters.h"
+#include "support/scriptedperson.h"
+#include "support/testfiles.h"
+
+#include <QDir>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+using namespace quillbox;
+using test::ScriptedPerson;
+
+namespace {
+
+const QString kInbox = QStringLiteral("\\\\Sample Mailbox\\Inbox");
+
+} // namespace
+
+TEST(runStartup, RunsAndEndsWithItsStatus)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    test::writeFile(dir.filePath("profile.ini"), "[Stores]\nSample Mailbox=" SOURCE_DIR "/samples/Sample Mailbox\n");
+    test::writeFile(dir.filePath("txt.ini"), "[Options]\nFnOutput=TXT\n");
+    QDir().mkpath(dir.filePath("unreadable.ini"));
+    qputenv("QUILLBOX_PROFILE", dir.filePath("profile.ini").toUtf8());
+    qputenv("QUILLBOX_HKCU", dir.filePath("user.reg").toUtf8());
+    qputenv("QUILLBOX_HKLM", dir.filePath("system.reg").toUtf8());
+    const QString out = dir.filePath("out");
+    const QString usage = usageLines().join(QLatin1String("\r\n"));
+    const QStringList ran { "busy", "idle", "busy", "idle" }; // the search, then the save
+
+    struct Case {
+        const char* why;
+        StartupState state;
+        std::optional<int> status;
+        QStringList messages;
+        bool shown;
+        QStringList busy;
+    };
+    const Case cases[] = {
+        { "three positional arguments: usage before showing", { { kInbox, out, "c" }, {}, 0, true }, 2, { usage },
+            false, {} },
+        { "autorun with one positional argument: usage after showing", { { kInbox }, {}, 0, true }, 2, { usage }, true,
+            {} },
+        { "autorun alone", { {}, {}, 0, true }, 2, { usage }, true, {} },
+        { "without autorun nothing runs", { { kInbox, out }, "txt.ini", 3, false }, std::nullopt, {}, true, {} },
+        { "a clean run", { { kInbox, out }, "txt.ini", 0, true }, 0, {}, true, ran },
+        { "a message box during the run", { { QStringLiteral("\\\\Sample Mailbox\\Nope"), out }, "txt.ini", 0, true },
+            1, { "Can't access the specified Mail Folder.", "There are no emails in the list." }, true, ran },
+        { "a warning box before the run (a settings file that cannot be read)",
+            { { kInbox, out }, "unreadable.ini", 0, true }, 1, {}, true, ran },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.why);
+        QDir(out).removeRecursively();
+        ScriptedPerson person;
+        Session session(person);
+        QStringList busy;
+        QObject::connect(&session, &Session::busyChanged,
+            [&busy](bool on) { busy << (on ? QStringLiteral("busy") : QStringLiteral("idle")); });
+        StartupState state = c.state;
+        if (!state.iniPath.isEmpty())
+            state.iniPath = dir.filePath(state.iniPath);
+        int shows = 0;
+
+        EXPECT_EQ(runStartup(session, state, [&shows] { ++shows; }), c.status);
+        EXPECT_EQ(person.messages(), c.messages);
+        EXPECT_EQ(shows, c.shown ? 1 : 0);
+        EXPECT_EQ(busy, c.busy);
+        EXPECT_EQ(session.debugLevel(), c.shown ? c.state.debugLevel : 0);
+        EXPECT_EQ(person.warnings().isEmpty(), state.iniPath != dir.filePath("unreadable.ini"));
+        if (state.iniPath == dir.filePath("txt.ini")) {
+            EXPECT_EQ(session.options().settings().fnOutput, QLatin1String("TXT"));
+        }
+        // Every listed mail is saved when the run goes as far as the save; nothing is saved otherwise.
+        const qsizetype saved = QDir(out).entryList(QDir::Files).size();
+        EXPECT_EQ(saved, c.busy.isEmpty() ? 0 : session.resultList().count());
+        if (c.status == 0) {
+            EXPECT_GT(saved, 10);
+        }
+    }
+    qunsetenv("QUILLBOX_PROFILE");
+    qunsetenv("QUILLBOX_HKCU");
+    qunsetenv("QUILLBOX_HKLM");
+}
