@@ -8,8 +8,8 @@
 #include "support/fakemail.h"
 #include "support/qtprinters.h"
 #include "support/testenv.h"
+#include "support/testfiles.h"
 
-#include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QStandardPaths>
@@ -80,51 +80,45 @@ TEST(TextContent, SimpleMailExactBytes)
 
 TEST(TextContent, HeaderLines)
 {
-    struct Case {
-        const char* why;
-        std::function<void(MailData&)> change;
-        const char* expected;
-    };
-    const Case cases[] = {
+    const QString from = QStringLiteral("From:\tAlice Example <alice@example.org>\n");
+    const QString sent = QStringLiteral("Sent:\tWednesday, 12 August 2009 14:30:05\n");
+    const QString to = QStringLiteral("To:\tBob <bob@example.org>; carol@example.org\n");
+    const QString subject = QStringLiteral("Subject:\tHello");
+    const std::tuple<const char*, std::function<void(MailData&)>, QString> cases[] = {
         { "Cc recipients give a Cc line after To",
             [](MailData& m) {
                 m.recipients
                     += Recipient { QStringLiteral("Dora"), QStringLiteral("dora@example.org"), Recipient::Type::Cc };
             },
-            "From:\tAlice Example <alice@example.org>\nSent:\tWednesday, 12 August 2009 14:30:05\n"
-            "To:\tBob <bob@example.org>; carol@example.org\nCc:\tDora <dora@example.org>\nSubject:\tHello" },
+            from + sent + to + "Cc:\tDora <dora@example.org>\n" + subject },
         { "the display-Cc text stands in when no Cc recipient is listed",
-            [](MailData& m) { m.displayCc = QStringLiteral("Dora"); },
-            "From:\tAlice Example <alice@example.org>\nSent:\tWednesday, 12 August 2009 14:30:05\n"
-            "To:\tBob <bob@example.org>; carol@example.org\nCc:\tDora\nSubject:\tHello" },
+            [](MailData& m) { m.displayCc = QStringLiteral("Dora"); }, from + sent + to + "Cc:\tDora\n" + subject },
         { "Bcc recipients are not listed; the display-To text stands in for missing To recipients",
             [](MailData& m) {
                 m.recipients = { { QStringLiteral("Eve"), QStringLiteral("eve@example.org"), Recipient::Type::Bcc } };
             },
-            "From:\tAlice Example <alice@example.org>\nSent:\tWednesday, 12 August 2009 14:30:05\n"
-            "To:\tBob; carol@example.org\nSubject:\tHello" },
+            from + sent + "To:\tBob; carol@example.org\n" + subject },
         { "a sender whose name is its address is shown once; an unsent mail has an empty Sent value",
             [](MailData& m) {
                 m.senderName = QStringLiteral("ALICE@example.org");
                 m.summary.sent = false;
             },
-            "From:\talice@example.org\nSent:\t\nTo:\tBob <bob@example.org>; carol@example.org\nSubject:\tHello" },
+            "From:\talice@example.org\nSent:\t\n" + to + subject },
         { "the store's no-date time is no sent time; a sender without address shows its name",
             [](MailData& m) {
                 m.summary.sentOn = mail::noDate();
                 m.summary.senderEmailAddress.clear();
             },
-            "From:\tAlice Example\nSent:\t\nTo:\tBob <bob@example.org>; carol@example.org\nSubject:\tHello" },
+            "From:\tAlice Example\nSent:\t\n" + to + subject },
         { "line breaks in a value stay out of the header block",
             [](MailData& m) { m.summary.subject = QStringLiteral("Two\r\n lines\nand\rthree"); },
-            "From:\tAlice Example <alice@example.org>\nSent:\tWednesday, 12 August 2009 14:30:05\n"
-            "To:\tBob <bob@example.org>; carol@example.org\nSubject:\tTwo lines and three" },
+            from + sent + to + "Subject:\tTwo lines and three" },
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.why);
+    for (const auto& [why, change, expected] : cases) {
+        SCOPED_TRACE(why);
         MailData mail = simpleMail();
-        c.change(mail);
-        EXPECT_EQ(headerOf(mail), QString::fromUtf8(c.expected));
+        change(mail);
+        EXPECT_EQ(headerOf(mail), expected);
     }
 }
 
@@ -150,9 +144,7 @@ TEST(TextContent, HtmlOnlyMailIsReducedToText)
 TEST(HtmlToText, Reductions)
 {
     struct Case {
-        const char* why;
-        const char* html;
-        const char* expected;
+        const char *why, *html, *expected;
     };
     const Case cases[] = {
         { "named references of markup and Latin-1, both ends of the table",
@@ -202,14 +194,10 @@ QString unrtfText(const QByteArray& rtf)
         return {};
     }
     QTemporaryDir dir;
-    QFile file(dir.filePath(QStringLiteral("mail.rtf")));
-    if (!file.open(QIODevice::WriteOnly) || file.write(rtf) != rtf.size()) {
-        ADD_FAILURE() << "cannot write " << file.fileName().toStdString();
-        return {};
-    }
-    file.close();
+    const QString path = dir.filePath(QStringLiteral("mail.rtf"));
+    test::writeFile(path, rtf);
     QProcess process;
-    process.start(unrtf, { QStringLiteral("--html"), file.fileName() });
+    process.start(unrtf, { QStringLiteral("--html"), path });
     if (!process.waitForFinished(30000) || process.exitCode() != 0) {
         ADD_FAILURE() << "unrtf failed: " << process.readAllStandardError().toStdString();
         return {};
@@ -260,9 +248,7 @@ QString htmlWithMarker(const MailData& mail)
 TEST(HtmlContent, CharsetDeclarationAndHeaderPlace)
 {
     struct Case {
-        const char* why;
-        const char* body;
-        const char* expected;
+        const char *why, *body, *expected;
     };
     const Case cases[] = {
         { "a declared ISO-8859-1 becomes utf-8, the table follows <body ...>",
