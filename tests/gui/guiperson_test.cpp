@@ -37,6 +37,18 @@ template <class Box> void answerNextBox(std::function<void(Box&)> act)
     });
 }
 
+// What a message box showed: its title, its text and its buttons.
+using Shown = std::tuple<QString, QString, QMessageBox::StandardButtons>;
+
+// Presses `button` in the next message box and records what the box showed.
+void pressInNextMessageBox(QMessageBox::StandardButton button, Shown& shown)
+{
+    answerNextBox<QMessageBox>([&shown, button](QMessageBox& box) {
+        shown = { box.windowTitle(), box.text(), box.standardButtons() };
+        box.button(button)->click();
+    });
+}
+
 QWidget* progressWindow()
 {
     for (QWidget* window : QApplication::topLevelWidgets())
@@ -49,23 +61,15 @@ QWidget* progressWindow()
 
 TEST(GuiPerson, MessageBoxShowsTheTextUnderTheProgramNameWithOk)
 {
-    QString title, text;
-    QMessageBox::StandardButtons buttons;
-    answerNextBox<QMessageBox>([&](QMessageBox& box) {
-        title = box.windowTitle();
-        text = box.text();
-        buttons = box.standardButtons();
-        box.button(QMessageBox::Ok)->click();
-    });
+    Shown shown;
+    pressInNextMessageBox(QMessageBox::Ok, shown);
     GuiPerson person;
     person.setDebugLevel(1);
     testing::internal::CaptureStderr();
     person.message(QStringLiteral("12 mails saved."));
     const std::string echoed = testing::internal::GetCapturedStderr();
     EXPECT_EQ(echoed.rfind("Quillbox: 12 mails saved.\n", 0), 0u) << "debug level 1 echoes it: " << echoed;
-    EXPECT_EQ(title, QStringLiteral("Quillbox"));
-    EXPECT_EQ(text, QStringLiteral("12 mails saved."));
-    EXPECT_EQ(buttons, QMessageBox::Ok);
+    EXPECT_EQ(shown, Shown(QStringLiteral("Quillbox"), QStringLiteral("12 mails saved."), QMessageBox::Ok));
 }
 
 TEST(GuiPerson, WarningOffersAbortRetryIgnoreAndGivesThePressedOne)
@@ -74,20 +78,14 @@ TEST(GuiPerson, WarningOffersAbortRetryIgnoreAndGivesThePressedOne)
         = { { QMessageBox::Abort, WarningAnswer::Abort }, { QMessageBox::Retry, WarningAnswer::Retry },
               { QMessageBox::Ignore, WarningAnswer::Ignore } };
     for (const auto& [button, answer] : cases) {
-        QString title, text;
-        QMessageBox::StandardButtons buttons;
-        answerNextBox<QMessageBox>([&, button = button](QMessageBox& box) {
-            title = box.windowTitle();
-            text = box.text();
-            buttons = box.standardButtons();
-            box.button(button)->click();
-        });
+        Shown shown;
+        pressInNextMessageBox(button, shown);
         EXPECT_EQ(
             GuiPerson().warning(QStringLiteral("ViriravEZI, Sub GetKeyValue"), QStringLiteral("5, Access denied")),
             answer);
-        EXPECT_EQ(title, QStringLiteral("ViriravEZI, Sub GetKeyValue"));
-        EXPECT_EQ(text, QStringLiteral("5, Access denied"));
-        EXPECT_EQ(buttons, QMessageBox::Abort | QMessageBox::Retry | QMessageBox::Ignore);
+        EXPECT_EQ(shown,
+            Shown(QStringLiteral("ViriravEZI, Sub GetKeyValue"), QStringLiteral("5, Access denied"),
+                QMessageBox::Abort | QMessageBox::Retry | QMessageBox::Ignore));
     }
 }
 
@@ -140,12 +138,4 @@ TEST(GuiPerson, ProgressWindowShowsCaptionStatusAndValueUntilTheRunEnds)
     auto untitled = GuiPerson().progress(QString(), 5);
     ASSERT_NE(progressWindow(), nullptr);
     EXPECT_EQ(progressWindow()->windowTitle(), QStringLiteral("Progress"));
-}
-
-TEST(GuiPerson, PickMailFolderAsksTheInstalledPicker)
-{
-    GuiPerson person;
-    EXPECT_EQ(person.pickMailFolder(), std::nullopt) << "no picker installed";
-    person.setFolderPicker([] { return std::optional(QStringLiteral("\\\\Mailbox\\Inbox")); });
-    EXPECT_EQ(person.pickMailFolder(), QStringLiteral("\\\\Mailbox\\Inbox"));
 }
