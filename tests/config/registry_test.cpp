@@ -66,11 +66,9 @@ template <size_t N> QByteArray bytes(const char (&literal)[N])
 TEST(splitRegPath, RootKeyAndValue)
 {
     struct Case {
-        const char* why;
-        const char* path;
+        const char *why, *path;
         RegRoot root;
-        const char* key;
-        const char* value;
+        const char *key, *value;
     };
     const Case cases[] = {
         { "short machine root", "HKLM\\Software\\Gate\\Path", RegRoot::LocalMachine, "Software\\Gate", "Path" },
@@ -95,50 +93,25 @@ TEST(splitRegPath, RootKeyAndValue)
 
 TEST_F(RegistryFiles, ValuesByTypeEscapeAndCase)
 {
-    writeUser("REGEDIT4\r\n"
-              "\r\n"
-              "; a comment line\r\n"
-              "[HKEY_CURRENT_USER\\Software\\Gate]\r\n"
-              "@=\"default text\"\r\n"
-              "\"Path\"=\"C:\\\\Program Files\\\\Gate\\\\gate.exe\"\r\n"
-              "\"Quoted\"=\"say \\\"hi\\\"\"\r\n"
-              "\"Name \\\"q\\\"\"=\"escaped name\"\r\n"
-              "\"HandWritten\"=\"C:\\Tools\\gate\"\r\n"
-              "\"Spaced\" = \"  around  \"\r\n"
-              "\"Utf8\"=\"Gr\xc3\xbc\xc3\x9f\xc3\xa9\"\r\n"
-              "\"Empty\"=\"\"\r\n"
-              "\"Dword\"=dword:00000031\r\n"
-              "\"DwordWide\"=dword:00343332\r\n"
-              "\"DwordZero\"=dword:00000000\r\n"
-              "\"HexString\"=hex:2f,6f,70,74,00\r\n"
-              "\"HexNoZero\"=hex:2f,6f,70,74\r\n"
-              "\"HexEmpty\"=hex:\r\n"
-              "\"Expand\"=hex(2):25,48,4f,4d,45,25,00\r\n"
-              "\"Multi\"=hex(7):6f,6e,65,00,74,77,6f,00,00\r\n"
-              "\"Wrapped\"=hex:2f,75,73,72,2f,\\\r\n"
-              "  62,69,6e,00\r\n"
-              "\"Twice\"=\"first\"\r\n"
-              "\"Twice\"=\"second\"\r\n"
-              "\"Gone\"=\"here\"\r\n"
-              "\"Gone\"=-\r\n"
-              "\r\n"
-              "[HKEY_LOCAL_MACHINE\\Software\\Gate]\r\n"
-              "\"OtherRoot\"=\"not in this hive\"\r\n"
-              "[HKCU\\Software\\Short]\r\n"
-              "\"Short\"=\"short root in the file\"\r\n"
-              "[HKEY_CURRENT_USER\\Software\\Gate\\Sub]\r\n"
-              "\"Inner\"=\"sub-key\"\r\n"
-              "[HKEY_CURRENT_USER\\Software\\Dropped]\r\n"
-              "\"Value\"=\"dropped with its key\"\r\n"
-              "[-HKEY_CURRENT_USER\\Software\\Dropped]\r\n"
-              "[HKEY_CURRENT_USER\\Software\\Gate]\r\n"
-              "\"Reopened\"=\"same key again\"\r\n");
+    writeUser(
+        "REGEDIT4\r\n\r\n; a comment line\r\n[HKEY_CURRENT_USER\\Software\\Gate]\r\n@=\"default text\"\r\n"
+        "\"Path\"=\"C:\\\\Program Files\\\\Gate\\\\gate.exe\"\r\n\"Quoted\"=\"say \\\"hi\\\"\"\r\n"
+        "\"Name \\\"q\\\"\"=\"escaped name\"\r\n\"HandWritten\"=\"C:\\Tools\\gate\"\r\n\"Spaced\" = \"  around  \"\r\n"
+        "\"Utf8\"=\"Gr\xc3\xbc\xc3\x9f\xc3\xa9\"\r\n\"Empty\"=\"\"\r\n\"Dword\"=dword:00000031\r\n"
+        "\"DwordWide\"=dword:00343332\r\n\"DwordZero\"=dword:00000000\r\n\"HexString\"=hex:2f,6f,70,74,00\r\n"
+        "\"HexNoZero\"=hex:2f,6f,70,74\r\n\"HexEmpty\"=hex:\r\n\"Expand\"=hex(2):25,48,4f,4d,45,25,00\r\n"
+        "\"Multi\"=hex(7):6f,6e,65,00,74,77,6f,00,00\r\n\"Wrapped\"=hex:2f,75,73,72,2f,\\\r\n  62,69,6e,00\r\n"
+        "\"Twice\"=\"first\"\r\n\"Twice\"=\"second\"\r\n\"Gone\"=\"here\"\r\n\"Gone\"=-\r\n\r\n"
+        "[HKEY_LOCAL_MACHINE\\Software\\Gate]\r\n\"OtherRoot\"=\"not in this hive\"\r\n"
+        "[HKCU\\Software\\Short]\r\n\"Short\"=\"short root in the file\"\r\n"
+        "[HKEY_CURRENT_USER\\Software\\Gate\\Sub]\r\n\"Inner\"=\"sub-key\"\r\n"
+        "[HKEY_CURRENT_USER\\Software\\Dropped]\r\n\"Value\"=\"dropped with its key\"\r\n"
+        "[-HKEY_CURRENT_USER\\Software\\Dropped]\r\n[HKEY_CURRENT_USER\\Software\\Gate]\r\n\"Reopened\"=\"same key "
+        "again\"\r\n");
     writeSystem("REGEDIT4\n[HKEY_LOCAL_MACHINE\\Software\\Gate]\n\"Path\"=\"/opt/gate\"\n");
 
     struct Case {
-        const char* why;
-        const char* path;
-        const char* expected;
+        const char *why, *path, *expected;
     };
     const Case cases[] = {
         { "default value by @", "HKCU\\Software\\Gate\\", "default text" },
@@ -231,27 +204,13 @@ TEST_F(RegistryFiles, DataOfAtMost1024BytesIsRead)
 
 TEST_F(RegistryFiles, MalformedLinesAreSkippedAndTheRestStillCounts)
 {
-    writeUser(bytes("REGEDIT4\n"
-                    "\"Orphan\"=\"before any key\"\n"
-                    "[HKEY_CURRENT_USER\\Software\\Gate]\n"
-                    "\"Unterminated\"=\"abc\n"
-                    "\"Bare\"=abc\n"
-                    "\"Trailing\"=\"a\"b\"\n"
-                    "\"EndsInEscape\"=\"C:\\\"\n"
-                    "Unquoted=\"x\"\n"
-                    "\"NoEquals\" \"x\"\n"
-                    "\"OddHex\"=hex:41,4,00\n"
-                    "\"BadHex\"=hex:41,zz,00\n"
-                    "\"HexTrailingComma\"=hex:41,42,\n"
-                    "\"BadType\"=hex(zz):41,00\n"
-                    "\"LongDword\"=dword:123456789\n"
-                    "\"EmptyDword\"=dword:\n"
-                    "\x01\x02\xff\xfe garbage \x00 with a zero\n"
-                    "\"Good\"=\"still read\"\n"
-                    "[HKEY_CURRENT_USER\\Software\\Gate\n"
-                    "\"Good\"=\"after a broken key line\"\n"
-                    "[HKEY_CURRENT_USER\\Software\\Other]\n"
-                    "\"Cut\"=hex:41,42,43\\\n"));
+    writeUser(bytes(
+        "REGEDIT4\n\"Orphan\"=\"before any key\"\n[HKEY_CURRENT_USER\\Software\\Gate]\n\"Unterminated\"=\"abc\n"
+        "\"Bare\"=abc\n\"Trailing\"=\"a\"b\"\n\"EndsInEscape\"=\"C:\\\"\nUnquoted=\"x\"\n\"NoEquals\" \"x\"\n"
+        "\"OddHex\"=hex:41,4,00\n\"BadHex\"=hex:41,zz,00\n\"HexTrailingComma\"=hex:41,42,\n\"BadType\"=hex(zz):41,00\n"
+        "\"LongDword\"=dword:123456789\n\"EmptyDword\"=dword:\n\x01\x02\xff\xfe garbage \x00 with a zero\n"
+        "\"Good\"=\"still read\"\n[HKEY_CURRENT_USER\\Software\\Gate\n\"Good\"=\"after a broken key line\"\n"
+        "[HKEY_CURRENT_USER\\Software\\Other]\n\"Cut\"=hex:41,42,43\\\n"));
     const char* missing[] = { "Orphan", "Unterminated", "Bare", "Trailing", "EndsInEscape", "Unquoted", "NoEquals",
         "OddHex", "BadHex", "HexTrailingComma", "BadType", "LongDword", "EmptyDword" };
     for (const char* name : missing) {
@@ -296,12 +255,12 @@ TEST_F(RegistryFiles, FilesThatHoldNothing)
 
 TEST_F(RegistryFiles, FilesThatAreNotRegularFilesHoldNothing)
 {
-    qputenv("QUILLBOX_HKCU", "/dev/zero"); // would never end
-    EXPECT_EQ(get("HKCU\\Software\\Gate\\Path"), QString());
-    qputenv("QUILLBOX_HKCU", QFile::encodeName(m_dir.path()));
-    EXPECT_EQ(get("HKCU\\Software\\Gate\\Path"), QString());
-    qputenv("QUILLBOX_HKCU", QFile::encodeName(m_dir.filePath(QStringLiteral("missing.reg"))));
-    EXPECT_EQ(get("HKCU\\Software\\Gate\\Path"), QString());
+    // /dev/zero would never end.
+    for (const QString& file :
+        { QStringLiteral("/dev/zero"), m_dir.path(), m_dir.filePath(QStringLiteral("missing.reg")) }) {
+        qputenv("QUILLBOX_HKCU", QFile::encodeName(file));
+        EXPECT_EQ(get("HKCU\\Software\\Gate\\Path"), QString()) << file.toStdString();
+    }
 }
 
 TEST_F(RegistryFiles, ATruncatedFileNeverGivesPartOfAString)
@@ -335,21 +294,21 @@ TEST_F(RegistryFiles, AccessSettingsInTwoSteps)
     const QByteArray arguments = "\"AllowAccess\"=\" /open \\\"all\\\" \"\n\"DisallowAccess\"=\"/close\"\n";
     const QByteArray gateKeys = "[HKEY_CURRENT_USER\\Software\\Gate]\n@=\"/usr/bin/gate default\"\n"
                                 "\"Path\"=\"/usr/bin/gate user\"\n";
-    const QByteArray system = "REGEDIT4\n[HKEY_LOCAL_MACHINE\\Software\\Gate]\n\"Path\"=\"/opt/gate app/gate\"\n";
 
     struct Case {
         const char* why;
         QByteArray user;
         AccessSettings expected;
     };
+    const QString open = QStringLiteral(" /open \"all\" "), close = QStringLiteral("/close");
     const Case cases[] = {
         { "no user file", {}, {} },
         { "no AccessProg: the arguments are not read either", programKey + arguments, {} },
         { "empty AccessProg", programKey + "\"AccessProg\"=\"\"\n" + arguments, {} },
         { "machine value", programKey + "\"AccessProg\"=\"HKLM\\\\Software\\\\Gate\\\\Path\"\n" + arguments,
-            { QStringLiteral("/opt/gate app/gate"), QStringLiteral(" /open \"all\" "), QStringLiteral("/close") } },
+            { QStringLiteral("/opt/gate app/gate"), open, close } },
         { "user default value", programKey + "\"AccessProg\"=\"hkcu\\\\Software\\\\Gate\\\\\"\n" + arguments + gateKeys,
-            { QStringLiteral("/usr/bin/gate default"), QStringLiteral(" /open \"all\" "), QStringLiteral("/close") } },
+            { QStringLiteral("/usr/bin/gate default"), open, close } },
         { "program key in another case, no arguments",
             "REGEDIT4\n[HKEY_CURRENT_USER\\SOFTWARE\\brindlewick\\QUILLBOX]\n"
             "\"accessprog\"=\"HKCU\\\\Software\\\\Gate\\\\Path\"\n"
@@ -357,33 +316,28 @@ TEST_F(RegistryFiles, AccessSettingsInTwoSteps)
             { QStringLiteral("/usr/bin/gate user"), {}, {} } },
         { "long root form: no program",
             programKey + "\"AccessProg\"=\"HKEY_CURRENT_USER\\\\Software\\\\Gate\\\\Path\"\n" + arguments + gateKeys,
-            { {}, QStringLiteral(" /open \"all\" "), QStringLiteral("/close") } },
+            { {}, open, close } },
         { "value name alone: no program", programKey + "\"AccessProg\"=\"Path\"\n" + arguments + gateKeys,
-            { {}, QStringLiteral(" /open \"all\" "), QStringLiteral("/close") } },
+            { {}, open, close } },
         { "target value missing: no program",
-            programKey + "\"AccessProg\"=\"HKLM\\\\Software\\\\Gate\\\\Missing\"\n" + arguments,
-            { {}, QStringLiteral(" /open \"all\" "), QStringLiteral("/close") } },
+            programKey + "\"AccessProg\"=\"HKLM\\\\Software\\\\Gate\\\\Missing\"\n" + arguments, { {}, open, close } },
     };
-    writeSystem(system);
+    writeSystem("REGEDIT4\n[HKEY_LOCAL_MACHINE\\Software\\Gate]\n\"Path\"=\"/opt/gate app/gate\"\n");
     for (const Case& c : cases) {
         SCOPED_TRACE(c.why);
         QFile::remove(userFile());
         if (!c.user.isNull())
             writeUser(c.user);
         const AccessSettings got = readAccessSettings();
-        EXPECT_EQ(got.program, c.expected.program);
-        EXPECT_EQ(got.allowArguments, c.expected.allowArguments);
-        EXPECT_EQ(got.disallowArguments, c.expected.disallowArguments);
+        EXPECT_EQ(std::tie(got.program, got.allowArguments, got.disallowArguments),
+            std::tie(c.expected.program, c.expected.allowArguments, c.expected.disallowArguments));
     }
 }
 
 TEST(accessCommandLine, QuotedProgramAndArgumentsAsRead)
 {
     struct Case {
-        const char* why;
-        const char* program;
-        const char* arguments;
-        const char* expected;
+        const char *why, *program, *arguments, *expected;
     };
     const Case cases[] = {
         { "the example shape", "C:\\Tools\\gate.exe", "/open", "\"C:\\Tools\\gate.exe\" /open" },

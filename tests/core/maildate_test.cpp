@@ -12,169 +12,104 @@ namespace {
 const QLocale kUs(QLocale::English, QLocale::UnitedStates);
 const QLocale kGerman(QLocale::German, QLocale::Germany);
 
-// Wednesday 12 August 2009, 14:30:05.
-QDateTime sample()
-{
-    return QDateTime(QDate(2009, 8, 12), QTime(14, 30, 5));
-}
-
 QDateTime at(int y, int m, int d, int h = 0, int min = 0, int s = 0)
 {
     return QDateTime(QDate(y, m, d), QTime(h, min, s));
 }
 
+const QDateTime kSample = at(2009, 8, 12, 14, 30, 5); // a Wednesday
+
 struct Case {
-    const char* why;
     QDateTime when;
-    const char* pattern;
-    const char* expected;
+    const char *pattern, *expected;
+    QLocale locale = kUs;
 };
 
-void check(const Case& c, const QLocale& locale)
+void check(std::initializer_list<Case> cases)
 {
-    SCOPED_TRACE(c.why);
-    SCOPED_TRACE(c.pattern);
-    EXPECT_EQ(formatMailDate(c.when, QString::fromUtf8(c.pattern), locale), QString::fromUtf8(c.expected));
+    for (const Case& c : cases)
+        EXPECT_EQ(formatMailDate(c.when, QString::fromUtf8(c.pattern), c.locale), QString::fromUtf8(c.expected))
+            << c.pattern << " in " << c.locale.name().toStdString();
 }
 
 } // namespace
 
 TEST(formatMailDate, OfferedPatternsAndTheirSafeNames)
 {
-    struct Offered {
-        const char* pattern;
-        const char* formatted;
-        const char* safe;
-    };
-    const Offered offered[] = {
-        { "yymmdd HHMMSS", "090812 143005", "090812 143005" },
+    const char* const offered[][3] = { { "yymmdd HHMMSS", "090812 143005", "090812 143005" },
         { "yyyymmdd HHMMSS", "20090812 143005", "20090812 143005" },
         { "dd/mm/yyyy HH:MM:SS", "12/08/2009 14:30:05", "12 08 2009 14 30 05" },
         { "mm/dd/yyyy HH:MM:SS", "08/12/2009 14:30:05", "08 12 2009 14 30 05" },
-        { "dd Mmm yy HH:MM", "12 Aug 09 14:30", "12 Aug 09 14 30" },
-    };
-    for (const Offered& o : offered) {
-        SCOPED_TRACE(o.pattern);
-        const QString formatted = formatMailDate(sample(), QString::fromUtf8(o.pattern), kUs);
-        EXPECT_EQ(formatted, QString::fromUtf8(o.formatted));
-        EXPECT_EQ(makeSafeFileName(formatted), QString::fromUtf8(o.safe));
+        { "dd Mmm yy HH:MM", "12 Aug 09 14:30", "12 Aug 09 14 30" } };
+    for (const auto& [pattern, formatted, safe] : offered) {
+        const QString text = formatMailDate(kSample, QString::fromUtf8(pattern), kUs);
+        EXPECT_EQ(text, QString::fromUtf8(formatted));
+        EXPECT_EQ(makeSafeFileName(text), QString::fromUtf8(safe));
     }
 }
 
 TEST(formatMailDate, Tokens)
 {
-    const Case cases[] = {
-        { "day without and with padding", at(2009, 1, 5), "d dd", "5 05" },
-        { "weekday names", sample(), "ddd dddd", "Wed Wednesday" },
-        { "seven d are the long date followed by the day", sample(), "ddddddd", "Wednesday, August 12, 200912" },
-        { "month without and with padding", at(2009, 3, 1), "m mm", "3 03" },
-        { "month names", sample(), "mmm mmmm", "Aug August" },
-        { "five m are the month name followed by the month", sample(), "mmmmm", "August8" },
-        { "tokens ignore case", sample(), "YYYY-Mm-dD MMM", "2009-08-12 Aug" },
-        { "year forms; three y are yy and y", sample(), "yyyy yy yyy", "2009 09 09224" },
-        { "day of year in a leap year", at(2000, 12, 31), "y", "366" },
-        { "day of year after February", at(2009, 3, 1), "y", "60" },
-        { "quarters", at(2009, 3, 31), "q", "1" },
-        { "quarters", at(2009, 4, 1), "q", "2" },
-        { "quarters", at(2009, 12, 31), "q", "4" },
-        { "hour, minute and second, short and padded", at(2009, 8, 12, 7, 5, 9), "h:n:s hh:nn:ss", "7:5:9 07:05:09" },
-        { "m right after an hour is the minute", at(2009, 8, 12, 7, 5, 9), "hm", "75" },
-        { "m after an hour and literal text is the minute", sample(), "hh\"h\" mm\\m", "14h 30m" },
-        { "m after another field is the month", sample(), "hh dd mm", "14 12 08" },
-        { "m before the hour is the month", sample(), "mm hh", "08 14" },
-        { "mmm after an hour is still the month name", sample(), "hhmmm", "14Aug" },
-        { "m after a minute is the month again", sample(), "hh:mm:mm", "14:30:08" },
-        { "characters that are no token are copied", sample(), "[hh] x!", "[14] x!" },
-        { "fewer than five t are text", sample(), "tt", "tt" },
-        { "backslash escapes a token letter", sample(), "\\d\\m\\\\", "dm\\" },
-        { "a backslash at the end is copied", sample(), "d\\", "12\\" },
-        { "quoted text is copied, separators included", sample(), "\"d/m: \"d", "d/m: 12" },
-        { "an unclosed quote runs to the end", sample(), "d\"mm", "12mm" },
-        { "a year with fewer than four digits is padded", at(999, 1, 1), "yyyy yy", "0999 99" },
-    };
-    for (const Case& c : cases)
-        check(c, kUs);
+    check({ { at(2009, 1, 5), "d dd", "5 05" }, { kSample, "ddd dddd", "Wed Wednesday" },
+        { kSample, "ddddddd", "Wednesday, August 12, 200912" }, // the long date, then the day
+        { at(2009, 3, 1), "m mm", "3 03" }, { kSample, "mmm mmmm", "Aug August" },
+        { kSample, "mmmmm", "August8" }, // the month name, then the month
+        { kSample, "YYYY-Mm-dD MMM", "2009-08-12 Aug" }, // tokens ignore case
+        { kSample, "yyyy yy yyy", "2009 09 09224" }, // three y are yy and the day of the year
+        { at(2000, 12, 31), "y", "366" }, { at(2009, 3, 1), "y", "60" }, { at(2009, 3, 31), "q", "1" },
+        { at(2009, 4, 1), "q", "2" }, { at(2009, 12, 31), "q", "4" },
+        { at(2009, 8, 12, 7, 5, 9), "h:n:s hh:nn:ss", "7:5:9 07:05:09" },
+        // m is the minute right after an hour (literal text between), the month anywhere else
+        { at(2009, 8, 12, 7, 5, 9), "hm", "75" }, { kSample, "hh\"h\" mm\\m", "14h 30m" },
+        { kSample, "hh dd mm", "14 12 08" }, { kSample, "mm hh", "08 14" }, { kSample, "hhmmm", "14Aug" },
+        { kSample, "hh:mm:mm", "14:30:08" },
+        // text: other characters, fewer than five t, escaped or quoted letters
+        { kSample, "[hh] x!", "[14] x!" }, { kSample, "tt", "tt" }, { kSample, "\\d\\m\\\\", "dm\\" },
+        { kSample, "d\\", "12\\" }, { kSample, "\"d/m: \"d", "d/m: 12" }, { kSample, "d\"mm", "12mm" },
+        { at(999, 1, 1), "yyyy yy", "0999 99" }, { QDateTime(), "yymmdd", "" } }); // no time: no text
 }
 
 TEST(formatMailDate, WeekdayAndWeekCountFromSunday)
 {
-    const Case cases[] = {
-        { "1 January is always in week 1 (a Thursday)", at(2009, 1, 1), "w ww", "5 1" },
-        { "the Saturday after it too", at(2009, 1, 3), "w ww", "7 1" },
-        { "the first Sunday starts week 2", at(2009, 1, 4), "w ww", "1 2" },
-        { "the sample Wednesday", sample(), "w ww", "4 33" },
-        { "a leap year that starts on Saturday reaches week 54", at(2000, 12, 31), "w ww", "1 54" },
-        { "a year that starts on Sunday has its last Sunday in week 53", at(2006, 12, 31), "w ww", "1 53" },
-    };
-    for (const Case& c : cases)
-        check(c, kUs);
+    // 1 January 2009 is a Thursday in week 1; the first Sunday starts week 2. 2000 (a leap year starting on
+    // a Saturday) reaches week 54; 2006, starting on a Sunday, has its last Sunday in week 53.
+    check({ { at(2009, 1, 1), "w ww", "5 1" }, { at(2009, 1, 3), "w ww", "7 1" }, { at(2009, 1, 4), "w ww", "1 2" },
+        { kSample, "w ww", "4 33" }, { at(2000, 12, 31), "w ww", "1 54" }, { at(2006, 12, 31), "w ww", "1 53" } });
 }
 
 TEST(formatMailDate, TwelveHourClock)
 {
-    const Case cases[] = {
-        { "afternoon, upper case as written", sample(), "h AM/PM", "2 PM" },
-        { "designator before the hour still makes it a 12-hour clock", sample(), "AM/PM hh:nn", "PM 02:30" },
-        { "lower case as written", at(2009, 8, 12, 9, 5), "hh:nn am/pm", "09:05 am" },
-        { "mixed case as written", sample(), "Am/pM", "pM" },
-        { "midnight is 12 AM", at(2009, 8, 12, 0, 5), "h:nn A/P", "12:05 A" },
-        { "noon is 12 PM", at(2009, 8, 12, 12, 0), "h a/p", "12 p" },
-        { "one letter forms", at(2009, 8, 12, 23, 59), "h a/p", "11 p" },
-        { "the locale's designator", sample(), "h AMPM", "2 PM" },
-        { "the locale's designator in the morning", at(2009, 8, 12, 11, 0), "h ampm", "11 AM" },
-        { "without a designator the hour runs to 23", sample(), "h", "14" },
-        { "an a that starts no designator is text", sample(), "a h", "a 14" },
-    };
-    for (const Case& c : cases)
-        check(c, kUs);
+    // The designator is written in the case of the pattern and makes the hour 12-hour wherever it stands;
+    // AMPM is the locale's own.
+    check({ { kSample, "h AM/PM", "2 PM" }, { kSample, "AM/PM hh:nn", "PM 02:30" },
+        { at(2009, 8, 12, 9, 5), "hh:nn am/pm", "09:05 am" }, { kSample, "Am/pM", "pM" },
+        { at(2009, 8, 12, 0, 5), "h:nn A/P", "12:05 A" }, { at(2009, 8, 12, 12, 0), "h a/p", "12 p" },
+        { at(2009, 8, 12, 23, 59), "h a/p", "11 p" }, { kSample, "h AMPM", "2 PM" },
+        { at(2009, 8, 12, 11, 0), "h ampm", "11 AM" }, { kSample, "h", "14" }, { kSample, "a h", "a 14" } });
 }
 
 TEST(formatMailDate, RegionalNamesFormsAndSeparators)
 {
-    struct Regional {
-        const char* why;
-        QLocale locale;
-        QDateTime when;
-        const char* pattern;
-        const char* expected;
-    };
-    const Regional cases[] = {
-        { "German names", kGerman, sample(), "dddd, d. mmmm yyyy", "Mittwoch, 12. August 2009" },
-        { "German month name outside ASCII", kGerman, at(2009, 3, 1), "mmmm", "März" },
-        { "French names", QLocale(QLocale::French, QLocale::France), sample(), "dddd d mmmm", "mercredi 12 août" },
-        { "German separators", kGerman, sample(), "dd/mm/yyyy HH:MM:SS", "12.08.2009 14:30:05" },
-        { "Finnish time separator", QLocale(QLocale::Finnish, QLocale::Finland), sample(), "d/m hh:nn", "12.8 14.30" },
-        { "Swedish date separator", QLocale(QLocale::Swedish, QLocale::Sweden), sample(), "yyyy/mm/dd", "2009-08-12" },
-        { "Hungarian separator of two characters", QLocale(QLocale::Hungarian, QLocale::Hungary), sample(),
-            "yyyy/mm/dd", "2009. 08. 12" },
-        { "a short date with only a blank between fields falls back to the slash", QLocale::c(), sample(), "d/m",
-            "12/8" },
-        { "German short date", kGerman, sample(), "ddddd", "12.08.09" },
-        { "German long date", kGerman, sample(), "dddddd", "Mittwoch, 12. August 2009" },
-        { "German time, without a time zone", kGerman, sample(), "ttttt", "14:30:05" },
-        { "German general date and time", kGerman, sample(), "c", "12.08.09 14:30:05" },
-        { "English designator", QLocale(QLocale::English, QLocale::UnitedKingdom), sample(), "hAMPM", "2pm" },
-    };
-    for (const Regional& r : cases) {
-        SCOPED_TRACE(r.why);
-        EXPECT_EQ(formatMailDate(r.when, QString::fromUtf8(r.pattern), r.locale), QString::fromUtf8(r.expected));
-    }
+    check({ { kSample, "dddd, d. mmmm yyyy", "Mittwoch, 12. August 2009", kGerman },
+        { at(2009, 3, 1), "mmmm", "März", kGerman },
+        { kSample, "dddd d mmmm", "mercredi 12 août", QLocale(QLocale::French, QLocale::France) },
+        { kSample, "dd/mm/yyyy HH:MM:SS", "12.08.2009 14:30:05", kGerman },
+        { kSample, "d/m hh:nn", "12.8 14.30", QLocale(QLocale::Finnish, QLocale::Finland) },
+        { kSample, "yyyy/mm/dd", "2009-08-12", QLocale(QLocale::Swedish, QLocale::Sweden) },
+        { kSample, "yyyy/mm/dd", "2009. 08. 12", QLocale(QLocale::Hungarian, QLocale::Hungary) },
+        { kSample, "d/m", "12/8", QLocale::c() }, // a short date with only a blank between fields: the slash
+        { kSample, "ddddd", "12.08.09", kGerman }, { kSample, "dddddd", "Mittwoch, 12. August 2009", kGerman },
+        { kSample, "ttttt", "14:30:05", kGerman }, // without a time zone
+        { kSample, "c", "12.08.09 14:30:05", kGerman },
+        { kSample, "hAMPM", "2pm", QLocale(QLocale::English, QLocale::UnitedKingdom) } });
 }
 
 TEST(formatMailDate, SwitchingLocalesOrPatternsUsesTheNewOne)
 {
     // Separators, names and the split pattern of the last call are kept between calls.
-    const QString pattern = QStringLiteral("d/m mmmm");
-    EXPECT_EQ(formatMailDate(sample(), pattern, kGerman), QStringLiteral("12.8 August"));
-    EXPECT_EQ(formatMailDate(at(2009, 3, 1), pattern, kUs), QStringLiteral("1/3 March"));
-    EXPECT_EQ(formatMailDate(at(2009, 3, 1), pattern, kGerman), QString::fromUtf8("1.3 März"));
-    EXPECT_EQ(formatMailDate(at(2009, 3, 1), QStringLiteral("h:m"), kGerman), QStringLiteral("0:0"));
-    EXPECT_EQ(formatMailDate(at(2009, 3, 1), QStringLiteral("h:m AM/PM"), kGerman), QStringLiteral("12:0 AM"));
-}
-
-TEST(formatMailDate, InvalidTimeGivesEmptyText)
-{
-    EXPECT_EQ(formatMailDate(QDateTime(), QStringLiteral("yymmdd"), kUs), QString());
+    check({ { kSample, "d/m mmmm", "12.8 August", kGerman }, { at(2009, 3, 1), "d/m mmmm", "1/3 March" },
+        { at(2009, 3, 1), "d/m mmmm", "1.3 März", kGerman }, { at(2009, 3, 1), "h:m", "0:0", kGerman },
+        { at(2009, 3, 1), "h:m AM/PM", "12:0 AM", kGerman } });
 }
 
 TEST(formatMailDate, CalendarAgreesWithQDate)

@@ -12,8 +12,6 @@
 #include <QDialogButtonBox>
 #include <QDir>
 #include <QFile>
-#include <QLabel>
-#include <QProgressBar>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
@@ -238,9 +236,6 @@ TEST(Screenshots, PickerAndProgress)
         if (w->objectName() == QLatin1String("frmProgress"))
             window = w;
     ASSERT_NE(window, nullptr);
-    EXPECT_EQ(window->windowTitle(), "Saving ...");
-    EXPECT_EQ(window->findChild<QLabel*>(QStringLiteral("txtStatus"))->text(), "Saving  3 of  12");
-    EXPECT_EQ(window->findChild<QProgressBar*>(QStringLiteral("ProgressBar1"))->value(), 3);
     QTest::qWait(200);
     EXPECT_TRUE(window->grab().save(QDir(target).filePath(QStringLiteral("screenshot-progress.png"))));
 }

@@ -50,45 +50,21 @@ struct Form {
 
 TEST(optionValue, ReadsTheFirstOccurrenceRoundedHalvesToEven)
 {
-    struct Case {
-        const char* why;
-        const char* opts;
-        std::optional<double> expected;
-    };
-    const Case cases[] = {
-        { "whole number", "X=1", 1.0 },
-        { "fraction", "X=1/2", 0.5 },
-        { "two thirds", "X=2/3", 2.0 / 3.0 },
-        { "missing key", "W=1 H=1", 0.0 },
-        { "lower-case key is another key", "x=1", 0.0 },
-        { "first occurrence counts", "X=2 X=1", 2.0 },
-        { "among other keys", "Y=1 X=3 W=1", 3.0 },
-        { "a decimal point is no fraction: 0.5 rounds to even 0", "X=0.5", 0.0 },
-        { "1.5 rounds to even 2", "X=1.5", 2.0 },
-        { "2.5 rounds to even 2", "X=2.5", 2.0 },
-        { "a value that is no number", "X=abc", 0.0 },
-        { "nothing after the key before a space", "X= 1", 0.0 },
-        { "digits then text", "X=3px", 3.0 },
-        { "negative factor", "X=-1", -1.0 },
-        { "exponent", "X=1e2", 100.0 },
-        { "no numerator before the slash", "X=/2", 0.0 },
-        { "denominator rounded too", "X=3/2.4", 1.5 },
-        { "16-bit limit", "X=32767", 32767.0 },
-        { "16-bit lower limit", "X=-32768", -32768.0 },
-        { "beyond the 16-bit range", "X=32768", std::nullopt },
-        { "rounds beyond the 16-bit range", "X=32767.5", std::nullopt },
-        { "overflows a double", "X=1e400", std::nullopt },
-        { "zero denominator", "X=1/0", std::nullopt },
-        { "empty denominator", "X=1/", std::nullopt },
-        { "denominator rounding to zero", "X=1/0.4", std::nullopt },
-        { "denominator beyond the range", "X=1/40000", std::nullopt },
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.why);
-        const std::optional<double> value = AnchorLayout::optionValue(u"X=", QString::fromLatin1(c.opts));
-        ASSERT_EQ(value.has_value(), c.expected.has_value());
+    // A missing key or a value that is no number reads as 0; none at all comes back when the value or its
+    // denominator falls outside the 16-bit range or the denominator rounds to 0.
+    const std::pair<const char*, std::optional<double>> cases[] = { { "X=1", 1.0 }, { "X=1/2", 0.5 },
+        { "X=2/3", 2.0 / 3.0 }, { "W=1 H=1", 0.0 }, { "x=1", 0.0 }, { "X=2 X=1", 2.0 }, { "Y=1 X=3 W=1", 3.0 },
+        { "X=0.5", 0.0 }, { "X=1.5", 2.0 }, { "X=2.5", 2.0 }, // a decimal point is no fraction: halves to even
+        { "X=abc", 0.0 }, { "X= 1", 0.0 }, { "X=3px", 3.0 }, { "X=-1", -1.0 }, { "X=1e2", 100.0 }, { "X=/2", 0.0 },
+        { "X=3/2.4", 1.5 }, { "X=32767", 32767.0 }, { "X=-32768", -32768.0 }, { "X=32768", std::nullopt },
+        { "X=32767.5", std::nullopt }, { "X=1e400", std::nullopt }, { "X=1/0", std::nullopt }, { "X=1/", std::nullopt },
+        { "X=1/0.4", std::nullopt }, { "X=1/40000", std::nullopt } };
+    for (const auto& [opts, expected] : cases) {
+        SCOPED_TRACE(opts);
+        const std::optional<double> value = AnchorLayout::optionValue(u"X=", QString::fromLatin1(opts));
+        ASSERT_EQ(value.has_value(), expected.has_value());
         if (value) {
-            EXPECT_DOUBLE_EQ(*value, *c.expected);
+            EXPECT_DOUBLE_EQ(*value, *expected);
         }
     }
 }
@@ -136,20 +112,15 @@ TEST(ClsLayout, RefusedOptionsAndToolBarsStayUnregistered)
     EXPECT_EQ(toolBar->geometry(), QRect(0, 0, 100, 20));
 }
 
-TEST(ClsLayout, NegativeShareStopsAtZeroSize)
+TEST(ClsLayout, NegativeShareStopsAtZeroSizeAndTheMinimumSizeRoundsHalvesToEven)
 {
     Form form({ "W=-1 H=-2" });
     form.resizeBy(1500, 600);
     EXPECT_EQ(form.children[0]->size(), QSize(0, 0));
-}
-
-TEST(ClsLayout, MinimumSizeRoundsHalvesToEven)
-{
-    AnchorLayout layout;
-    layout.setMinWidth(8310.5);
-    layout.setMinHeight(3751.5);
-    EXPECT_EQ(layout.minWidth(), 8310);
-    EXPECT_EQ(layout.minHeight(), 3752);
+    form.layout.setMinWidth(8310.5);
+    form.layout.setMinHeight(3751.5);
+    EXPECT_EQ(form.layout.minWidth(), 8310);
+    EXPECT_EQ(form.layout.minHeight(), 3752);
 }
 
 TEST(MainWindowLayout, GrowingMovesTheRightColumnAndTheBottomRow)

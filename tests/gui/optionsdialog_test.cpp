@@ -119,10 +119,7 @@ TEST_F(OptionsDialogTest, NothingOverlapsInsideAFrame)
 TEST_F(OptionsDialogTest, OkSavesAllKeysTypedAsTheyStand)
 {
     struct Case {
-        const char* why;
-        const char* focus; // where "%2" is typed and Enter pressed; nothing: the OK button is clicked
-        const char* fnFormat;
-        const char* clipSubject;
+        const char *why, *focus, *fnFormat, *clipSubject; // focus: where "%2" is typed and Enter pressed, or OK
     };
     const Case cases[] = {
         { "OK button", nullptr, "%1 %2 %3", "50" },
@@ -157,24 +154,23 @@ TEST_F(OptionsDialogTest, OkSavesAllKeysTypedAsTheyStand)
 
 TEST_F(OptionsDialogTest, EditsAreLiveAndEveryOtherWayOutDiscardsThem)
 {
-    enum class Way { CancelButton, Escape, EscapeInComboBox, CloseWindow };
-    struct Case {
-        const char* why;
-        Way way;
-    };
-    const Case cases[] = {
-        { "Cancel button", Way::CancelButton },
-        { "Escape", Way::Escape },
-        { "Escape in an editable combo box", Way::EscapeInComboBox },
-        { "the window's close button counts as Cancel", Way::CloseWindow },
+    const std::pair<const char*, std::function<void()>> ways[] = {
+        { "Cancel button", [&] { child<QPushButton>("cmdCancel")->click(); } },
+        { "Escape", [&] { QTest::keyClick(child<QLineEdit>("txtSince"), Qt::Key_Escape); } },
+        { "Escape in an editable combo box",
+            [&] {
+                typeInto(child<QWidget>("DateFormat"), QStringLiteral("yyyy"));
+                QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
+            } },
+        { "the window's close button counts as Cancel", [&] { dialog.close(); } },
     };
     child<QLineEdit>("txtSince")->setText(QStringLiteral("1.1.2019"));
     child<QPushButton>("cmdOk")->click();
     const QByteArray before = readFile(path);
     ASSERT_FALSE(before.isEmpty());
 
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.why);
+    for (const auto& [why, leave] : ways) {
+        SCOPED_TRACE(why);
         showActive();
         typeInto(child<QWidget>("txtSince"), QStringLiteral("5.5.2021"));
         child<QCheckBox>("ckFnDate")->click();
@@ -183,21 +179,7 @@ TEST_F(OptionsDialogTest, EditsAreLiveAndEveryOtherWayOutDiscardsThem)
         EXPECT_EQ(options.settings().useFnDate, 0);
         EXPECT_EQ(options.settings().fnFormat, "%2 %3");
 
-        switch (c.way) {
-        case Way::CancelButton:
-            child<QPushButton>("cmdCancel")->click();
-            break;
-        case Way::Escape:
-            QTest::keyClick(child<QLineEdit>("txtSince"), Qt::Key_Escape);
-            break;
-        case Way::EscapeInComboBox:
-            typeInto(child<QWidget>("DateFormat"), QStringLiteral("yyyy"));
-            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
-            break;
-        case Way::CloseWindow:
-            dialog.close();
-            break;
-        }
+        leave();
         EXPECT_FALSE(dialog.isVisible());
         EXPECT_EQ(options.settings().since, "1.1.2019");
         EXPECT_EQ(options.settings().useFnDate, 1);
@@ -212,11 +194,7 @@ TEST_F(OptionsDialogTest, EditsAreLiveAndEveryOtherWayOutDiscardsThem)
 TEST_F(OptionsDialogTest, BoxClicksRebuildOnlyTheirOwnTemplate)
 {
     struct Case {
-        const char* why;
-        const char* storedState; // UseDate and UseFnDate as the file holds them
-        const char* box;
-        const char* textFormat;
-        const char* fnFormat;
+        const char *why, *storedState, *box, *textFormat, *fnFormat; // the state UseDate and UseFnDate are stored in
     };
     const Case cases[] = {
         { "clearing From replaces a typed text-line template", "1", "UseFrom", "%1 %3", "typed fn" },
@@ -227,10 +205,8 @@ TEST_F(OptionsDialogTest, BoxClicksRebuildOnlyTheirOwnTemplate)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.why);
-        QFile file(path);
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        file.write(QByteArray("[Options]\nUseDate=") + c.storedState + "\nUseFnDate=" + c.storedState + "\n");
-        file.close();
+        test::writeFile(
+            path, QByteArray("[Options]\nUseDate=") + c.storedState + "\nUseFnDate=" + c.storedState + "\n");
         options.loadSettings();
         dialog.refreshFromSettings();
         typeInto(child<QWidget>("TextFormat"), QStringLiteral("typed text"));

@@ -6,8 +6,8 @@
 #include "mail/pst/properties.h"
 #include "mail/pst/pststore.h"
 #include "support/qtprinters.h"
+#include "support/testfiles.h"
 
-#include <QFile>
 #include <QRandomGenerator>
 #include <QSet>
 #include <QTemporaryDir>
@@ -15,12 +15,10 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <csignal>
 #include <map>
 #include <sys/resource.h>
 #include <sys/wait.h>
-#include <thread>
 #include <unistd.h>
 
 inline void PrintTo(const QDateTime& time, std::ostream* os)
@@ -30,6 +28,8 @@ inline void PrintTo(const QDateTime& time, std::ostream* os)
 
 using namespace quillbox;
 using namespace quillbox::mail;
+using quillbox::test::readFile;
+using quillbox::test::writeFile;
 
 namespace {
 
@@ -38,19 +38,9 @@ QString sample(const char* name)
     return QStringLiteral(TEST_DATA_DIR "/pst/") + QLatin1String(name);
 }
 
-const char* const kReadableSamples[] = {
-    "aspose_Outlook.pst",
-    "aspose_SampleOstFile.ost",
-    "aspose_Test_chunk1.pst",
-    "javalibpst_dist-list.pst",
-    "javalibpst_passworded.pst",
-    "pstsdk_sample1.pst",
-    "pstsdk_sample2.pst",
-    "pstsdk_submessage.pst",
-    "pstsdk_test_ansi.pst",
-    "pstsdk_test_unicode.pst",
-    "tghanem_user1_test.lab.pst",
-};
+const char* const kReadableSamples[] = { "aspose_Outlook.pst", "aspose_SampleOstFile.ost", "aspose_Test_chunk1.pst",
+    "javalibpst_dist-list.pst", "javalibpst_passworded.pst", "pstsdk_sample1.pst", "pstsdk_sample2.pst",
+    "pstsdk_submessage.pst", "pstsdk_test_ansi.pst", "pstsdk_test_unicode.pst", "tghanem_user1_test.lab.pst" };
 
 std::unique_ptr<Store> openSample(const char* name)
 {
@@ -70,9 +60,9 @@ struct Row {
 // The search's walk: a folder's items, then each of its sub-folders with everything below it.
 Status walk(const Folder& folder, std::vector<Row>& rows, QStringList* folders = nullptr)
 {
-    if (folders)
-        *folders << folder.folderPath();
     const QString path = folder.folderPath();
+    if (folders)
+        *folders << path;
     if (Status listed = folder.items([&](const ItemSummary& summary) { rows.push_back({ path, summary }); }); !listed)
         return listed;
     auto children = folder.folders();
@@ -88,11 +78,8 @@ std::vector<Row> allRows(Store& store, QStringList* folders = nullptr)
 {
     std::vector<Row> rows;
     auto top = store.topFolder();
-    if (!top) {
-        ADD_FAILURE() << top.error().describe().toStdString();
-        return rows;
-    }
-    if (Status walked = walk(**top, rows, folders); !walked)
+    Status walked = top ? walk(**top, rows, folders) : Status(top.error());
+    if (!walked)
         ADD_FAILURE() << walked.error().describe().toStdString();
     return rows;
 }
@@ -123,12 +110,11 @@ Result<std::unique_ptr<MailItem>> itemWithSubject(Store& store, const QString& r
     return store.item(id);
 }
 
-QDateTime latestTime(const ItemSummary& summary)
+// What a listing shows of an item, to compare two readings of it at once.
+auto listed(const ItemSummary& s)
 {
-    QDateTime latest = summary.creationTime;
-    if (summary.sent && summary.sentOn > latest)
-        latest = summary.sentOn;
-    return std::max(latest, summary.receivedTime);
+    return std::tie(
+        s.itemClass, s.creationTime, s.sentOn, s.receivedTime, s.sent, s.senderEmailAddress, s.subject, s.to);
 }
 
 QString iso(const QDateTime& time)
@@ -187,9 +173,8 @@ TEST(PstStore, FolderTreeAndMessagesAsLibpffSeesThem)
         auto store = openSample(c.file);
         ASSERT_TRUE(store);
         QStringList folders;
-        const std::vector<Row> rows = allRows(*store, &folders);
         std::map<QString, int> messages;
-        for (const Row& row : rows)
+        for (const Row& row : allRows(*store, &folders))
             messages[row.folder] += pffexportMessage(row.summary) ? 1 : 0;
         QStringList seen;
         for (const QString& path : folders)
@@ -250,20 +235,16 @@ TEST(PstStore, OstHolds81MailsFromMarchToSeptember2011)
 {
     auto store = openSample("aspose_SampleOstFile.ost");
     ASSERT_TRUE(store);
-    const std::vector<Row> rows = allRows(*store);
-    int mails = 0;
-    int reports = 0;
-    QDateTime first;
-    QDateTime last;
-    for (const Row& row : rows) {
-        if (!pffexportMessage(row.summary))
+    int mails = 0, reports = 0;
+    QDateTime first, last;
+    for (const Row& row : allRows(*store)) {
+        const ItemSummary& s = row.summary;
+        if (!pffexportMessage(s))
             continue;
-        (row.summary.itemClass == kClassMail ? mails : reports) += 1;
-        const QDateTime latest = latestTime(row.summary);
-        if (!first.isValid() || latest < first)
-            first = latest;
-        if (!last.isValid() || latest > last)
-            last = latest;
+        (s.itemClass == kClassMail ? mails : reports) += 1;
+        const QDateTime latest = std::max(s.sent ? std::max(s.creationTime, s.sentOn) : s.creationTime, s.receivedTime);
+        first = first.isValid() ? std::min(first, latest) : latest;
+        last = last.isValid() ? std::max(last, latest) : latest;
     }
     // pffexport's 81 "messages": 80 mails and one non-delivery report (REPORT.IPM.Note.NDR).
     EXPECT_EQ(mails, 80);
@@ -275,9 +256,7 @@ TEST(PstStore, OstHolds81MailsFromMarchToSeptember2011)
 TEST(PstStore, ItemsThatAreNotMailHaveTheirOwnClass)
 {
     struct Case {
-        const char* why;
-        const char* file;
-        const char* folder;
+        const char *why, *file, *folder;
         std::multiset<int> classes;
     };
     const Case cases[] = {
@@ -306,35 +285,15 @@ TEST(PstStore, ItemsThatAreNotMailHaveTheirOwnClass)
 
 TEST(PstItemClass, FollowsTheMessageClass)
 {
-    struct Case {
-        const char* why;
-        const char* messageClass;
-        int expected;
-    };
-    const Case cases[] = {
-        { "a mail", "IPM.Note", kClassMail },
-        { "classes compare without regard to case", "ipm.NOTE", kClassMail },
-        { "a sub-class of a mail", "IPM.Note.SMIME.MultipartSigned", kClassMail },
-        { "a longer name is not a sub-class", "IPM.Notes", 45 },
-        { "a report on a mail", "REPORT.IPM.Note.NDR", kClassReport },
-        { "an appointment", "IPM.Appointment", 26 },
-        { "a contact", "IPM.Contact", 40 },
-        { "a distribution list", "IPM.DistList", 69 },
-        { "a meeting request", "IPM.Schedule.Meeting.Request", kClassMeetingRequest },
-        { "a cancelled meeting", "IPM.Schedule.Meeting.Canceled", 54 },
-        { "an accepted meeting", "IPM.Schedule.Meeting.Resp.Pos", 56 },
-        { "a task", "IPM.Task", 48 },
-        { "an accepted task request", "IPM.TaskRequest.Accept", 51 },
-        { "a note", "IPM.StickyNote", 44 },
-        { "a journal entry", "IPM.Activity", 42 },
-        { "a posted note", "IPM.Post", 45 },
-        { "a class Outlook has no form for", "IPM.Microsoft.ScheduleData.FreeBusy", 45 },
-        { "no class at all", "", 45 },
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.why);
-        EXPECT_EQ(pst::itemClassOf(QLatin1String(c.messageClass)), c.expected);
-    }
+    const std::pair<const char*, int> cases[]
+        = { { "IPM.Note", kClassMail }, { "ipm.NOTE", kClassMail }, { "IPM.Note.SMIME.MultipartSigned", kClassMail },
+              { "IPM.Notes", 45 }, { "REPORT.IPM.Note.NDR", kClassReport }, { "IPM.Appointment", 26 },
+              { "IPM.Contact", 40 }, { "IPM.DistList", 69 }, { "IPM.Schedule.Meeting.Request", kClassMeetingRequest },
+              { "IPM.Schedule.Meeting.Canceled", 54 }, { "IPM.Schedule.Meeting.Resp.Pos", 56 }, { "IPM.Task", 48 },
+              { "IPM.TaskRequest.Accept", 51 }, { "IPM.StickyNote", 44 }, { "IPM.Activity", 42 }, { "IPM.Post", 45 },
+              { "IPM.Microsoft.ScheduleData.FreeBusy", 45 }, { "", 45 } };
+    for (const auto& [messageClass, expected] : cases)
+        EXPECT_EQ(pst::itemClassOf(QLatin1String(messageClass)), expected) << messageClass;
 }
 
 // The listing reads the file with our own reader, the whole item comes from libpff: both must agree.
@@ -349,30 +308,22 @@ TEST(PstStore, EveryEntryIDFindsItsItemAgain)
         ASSERT_TRUE(store);
         QSet<QString> ids;
         for (const Row& row : allRows(*store)) {
-            const ItemSummary& listed = row.summary;
-            SCOPED_TRACE(listed.entryID.toStdString());
-            EXPECT_FALSE(ids.contains(listed.entryID));
-            ids.insert(listed.entryID);
-            EXPECT_TRUE(store->owns(listed.entryID));
-            auto item = store->item(listed.entryID);
+            const ItemSummary& summary = row.summary;
+            SCOPED_TRACE(summary.entryID.toStdString());
+            EXPECT_FALSE(ids.contains(summary.entryID));
+            ids.insert(summary.entryID);
+            EXPECT_TRUE(store->owns(summary.entryID));
+            auto item = store->item(summary.entryID);
             if (!item) {
                 EXPECT_EQ(item.error().code, Error::Code::Unreadable);
                 EXPECT_TRUE(item.error().detail.contains(QStringLiteral("unsupported value type")));
-                EXPECT_EQ(listed.itemClass, 40);
+                EXPECT_EQ(summary.itemClass, 40);
                 EXPECT_EQ(QLatin1String(file), QLatin1String("aspose_Test_chunk1.pst"));
                 ++unreadable;
                 continue;
             }
-            const ItemSummary& found = (*item)->summary();
-            EXPECT_EQ(found.entryID, listed.entryID);
-            EXPECT_EQ(found.itemClass, listed.itemClass);
-            EXPECT_EQ(found.creationTime, listed.creationTime);
-            EXPECT_EQ(found.sentOn, listed.sentOn);
-            EXPECT_EQ(found.receivedTime, listed.receivedTime);
-            EXPECT_EQ(found.sent, listed.sent);
-            EXPECT_EQ(found.senderEmailAddress, listed.senderEmailAddress);
-            EXPECT_EQ(found.subject, listed.subject);
-            EXPECT_EQ(found.to, listed.to);
+            EXPECT_EQ((*item)->summary().entryID, summary.entryID);
+            EXPECT_EQ(listed((*item)->summary()), listed(summary));
             auto parent = (*item)->parent();
             ASSERT_TRUE(parent);
             EXPECT_EQ(parent->folderPath(), row.folder);
@@ -389,12 +340,10 @@ TEST(PstStore, EntryIDsOfOtherStoresOrMissingItemsAreNotFound)
     const std::vector<Row> rows = allRows(*store);
     ASSERT_FALSE(rows.empty());
     const QString own = rows.front().summary.entryID;
-    const QString foreign = allRows(*other).front().summary.entryID;
-    const QString recordKey = own.mid(8, 32);
-    auto withNode = [&](quint32 nid) {
+    const auto withNode = [&](quint32 nid) {
         char bytes[4];
         qToLittleEndian(nid, bytes);
-        return QStringLiteral("00000000") + recordKey + QString::fromLatin1(QByteArray(bytes, 4).toHex().toUpper());
+        return own.left(40) + QString::fromLatin1(QByteArray(bytes, 4).toHex().toUpper());
     };
     struct Case {
         const char* why;
@@ -402,7 +351,7 @@ TEST(PstStore, EntryIDsOfOtherStoresOrMissingItemsAreNotFound)
         bool owned;
     };
     const Case cases[] = {
-        { "another store's item", foreign, false },
+        { "another store's item", allRows(*other).front().summary.entryID, false },
         { "a message node that is not in the file", withNode(0x7FFFFFE4), true },
         { "a folder, not a message", withNode(0x8082), true },
         { "the store's own node", withNode(0x21), true },
@@ -423,18 +372,13 @@ TEST(PstStore, EntryIDsOfOtherStoresOrMissingItemsAreNotFound)
 
 TEST(PstStore, BodiesRecipientsAndAttachmentsOfUnicodeAndAnsiFiles)
 {
-    struct Case {
-        const char* file;
-        const char* folder;
-        QString plainStart;
+    const std::pair<const char*, QString> cases[] = {
+        { "pstsdk_sample1.pst", QStringLiteral("With a sample attachment. It\u2019s my daughter") },
+        { "pstsdk_sample2.pst", QStringLiteral("With a sample attachment. It's my daughter") },
     };
-    const Case cases[] = {
-        { "pstsdk_sample1.pst", "Sample1", QStringLiteral("With a sample attachment. It\u2019s my daughter") },
-        { "pstsdk_sample2.pst", "Sample2", QStringLiteral("With a sample attachment. It's my daughter") },
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.file);
-        auto store = openSample(c.file);
+    for (const auto& [file, plainStart] : cases) {
+        SCOPED_TRACE(file);
+        auto store = openSample(file);
         ASSERT_TRUE(store);
         const std::vector<Row> rows = allRows(*store);
         ASSERT_EQ(rows.size(), 1u);
@@ -449,7 +393,7 @@ TEST(PstStore, BodiesRecipientsAndAttachmentsOfUnicodeAndAnsiFiles)
         EXPECT_EQ(mail.messageClass(), QStringLiteral("IPM.Note"));
         EXPECT_EQ(mail.senderName(), QStringLiteral("Terry Mahaffey"));
         EXPECT_TRUE(mail.displayCc().isEmpty());
-        EXPECT_TRUE(mail.plainBody().startsWith(c.plainStart)) << mail.plainBody().toStdString();
+        EXPECT_TRUE(mail.plainBody().startsWith(plainStart)) << mail.plainBody().toStdString();
         EXPECT_TRUE(mail.htmlBody().contains(QStringLiteral("<html"), Qt::CaseInsensitive));
         EXPECT_TRUE(mail.transportHeaders().startsWith(QStringLiteral("Received: ")));
         EXPECT_TRUE(mail.rawMessage().isEmpty());
@@ -467,8 +411,7 @@ TEST(PstStore, BodiesRecipientsAndAttachmentsOfUnicodeAndAnsiFiles)
         auto data = picture.data();
         ASSERT_TRUE(data);
         EXPECT_EQ(data->size(), 93142);
-        EXPECT_TRUE(data->startsWith("\xFF\xD8\xFF")) << "a JPEG";
-        EXPECT_TRUE(data->endsWith("\xFF\xD9"));
+        EXPECT_TRUE(data->startsWith("\xFF\xD8\xFF") && data->endsWith("\xFF\xD9")) << "a JPEG";
     }
 
     auto outlook = openSample("aspose_Outlook.pst");
@@ -489,12 +432,26 @@ TEST(PstStore, BodiesRecipientsAndAttachmentsOfUnicodeAndAnsiFiles)
     EXPECT_EQ(*attachments->front()->data(), QByteArray("hello\r\n\r\nthis is a text file."));
 }
 
+TEST(PstStore, CcRecipientsAreNotReadAsTo)
+{
+    // The one sample mail with a Cc recipient (pffexport's Recipients.txt: To, then CC). No sample has a Bcc one.
+    auto store = openSample("aspose_SampleOstFile.ost");
+    ASSERT_TRUE(store);
+    auto item = itemWithSubject(*store, QStringLiteral("Sent Items"), QStringLiteral("first email"));
+    ASSERT_TRUE(item);
+    std::vector<std::pair<QString, Recipient::Type>> seen;
+    for (const Recipient& recipient : (*item)->recipients())
+        seen.emplace_back(recipient.name, recipient.type);
+    const std::vector<std::pair<QString, Recipient::Type>> expected { { "Saqib Razzaq", Recipient::Type::To },
+        { "Administrator", Recipient::Type::Cc } };
+    EXPECT_EQ(seen, expected);
+    EXPECT_EQ((*item)->displayCc(), QStringLiteral("Administrator"));
+}
+
 TEST(PstStore, AttachedMailsAreItemsOfTheirOwn)
 {
     struct Case {
-        const char* file;
-        const char* folder;
-        const char* subject;
+        const char *file, *folder, *subject;
         QStringList embedded; // subject: first line of the plain body
     };
     const Case cases[] = {
@@ -521,29 +478,14 @@ TEST(PstStore, AttachedMailsAreItemsOfTheirOwn)
             EXPECT_FALSE(inner->recipients().isEmpty());
             EXPECT_FALSE(attachment->data()) << "an attached item is read as an item, not as bytes";
             seen << inner->summary().subject + QStringLiteral(": ") + inner->plainBody().section(u'\r', 0, 0);
+            if (c.embedded.size() == 1) { // The RTF body comes decompressed.
+                const QByteArray rtf = inner->rtfBody();
+                EXPECT_TRUE(rtf.startsWith("{\\rtf1")) << rtf.left(40).toStdString();
+                EXPECT_TRUE(rtf.contains("This is the body of an embedded message"));
+            }
         }
         EXPECT_EQ(seen, c.embedded);
     }
-
-    // The RTF body comes decompressed.
-    auto store = openSample("pstsdk_submessage.pst");
-    ASSERT_TRUE(store);
-    const std::vector<Row> rows = allRows(*store);
-    ASSERT_EQ(rows.size(), 1u);
-    auto item = store->item(rows.front().summary.entryID);
-    ASSERT_TRUE(item);
-    auto attachments = (*item)->attachments();
-    ASSERT_TRUE(attachments && attachments->size() == 1);
-    const QByteArray rtf = attachments->front()->embeddedMessage()->rtfBody();
-    EXPECT_TRUE(rtf.startsWith("{\\rtf1")) << rtf.left(40).toStdString();
-    EXPECT_TRUE(rtf.contains("This is the body of an embedded message"));
-}
-
-TEST(PstStore, PasswordProtectedFileOpens)
-{
-    auto store = openSample("javalibpst_passworded.pst");
-    ASSERT_TRUE(store);
-    EXPECT_EQ(allRows(*store).size(), 2u);
 }
 
 TEST(PstStore, AFileLibpffCannotOpenGivesLibpffsReason)
@@ -551,27 +493,20 @@ TEST(PstStore, AFileLibpffCannotOpenGivesLibpffsReason)
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
     const QString tiny = dir.filePath(QStringLiteral("tiny.pst"));
-    QFile file(tiny);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write("!BDN\x01\x02", 6);
-    file.close();
-    struct Case {
-        const char* why;
-        QString path;
-        const char* reason; // libpff's innermost words
-    };
-    const Case cases[] = {
-        { "a damaged header", sample("aspose_bad_header_checksum.pst"),
+    writeFile(tiny, QByteArray("!BDN\x01\x02", 6));
+    const std::pair<QString, const char*> cases[] = {
+        // libpff's innermost words
+        { sample("aspose_bad_header_checksum.pst"),
             "libpff_io_handle_read_file_header: mismatch in file header checksum" },
-        { "a header cut short", tiny, "libpff_io_handle_read_file_header: unable to read file header data." },
+        { tiny, "libpff_io_handle_read_file_header: unable to read file header data." },
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.why);
-        auto store = openPstStore(QStringLiteral("S"), c.path);
+    for (const auto& [path, reason] : cases) {
+        SCOPED_TRACE(reason);
+        auto store = openPstStore(QStringLiteral("S"), path);
         ASSERT_FALSE(store);
         EXPECT_EQ(store.error().code, Error::Code::Unreadable);
-        EXPECT_EQ(store.error().path, c.path);
-        EXPECT_TRUE(store.error().detail.startsWith(QLatin1String(c.reason))) << store.error().detail.toStdString();
+        EXPECT_EQ(store.error().path, path);
+        EXPECT_TRUE(store.error().detail.startsWith(QLatin1String(reason))) << store.error().detail.toStdString();
         EXPECT_TRUE(store.error().detail.contains(QStringLiteral("libpff_file_open: unable to open file")));
     }
     auto missing = openPstStore(QStringLiteral("S"), dir.filePath(QStringLiteral("gone.pst")));
@@ -619,19 +554,14 @@ TEST(PstNodeDatabase, ListsEverySampleAsLibpffDoes)
                 EXPECT_EQ((*own)->parentOf(nid), folder);
                 const pst::TextReader ownText(**ownProperties, decoder);
                 const pst::TextReader pffText(**pffProperties, decoder);
-                EXPECT_EQ(ownText(pst::Prop::DisplayName), pffText(pst::Prop::DisplayName));
-                const ItemSummary a = pst::summarize(**ownProperties, decoder);
-                const ItemSummary b = pst::summarize(**pffProperties, decoder);
-                EXPECT_EQ(std::tie(a.itemClass, a.creationTime, a.sentOn, a.receivedTime, a.sent, a.senderEmailAddress,
-                              a.subject, a.to),
-                    std::tie(b.itemClass, b.creationTime, b.sentOn, b.receivedTime, b.sent, b.senderEmailAddress,
-                        b.subject, b.to));
-                for (quint16 id : { pst::Prop::Body, pst::Prop::TransportHeaders, pst::Prop::DisplayCc })
-                    EXPECT_EQ(ownText(id), pffText(id)) << "a value of a sub-node: " << id;
+                EXPECT_EQ(
+                    listed(pst::summarize(**ownProperties, decoder)), listed(pst::summarize(**pffProperties, decoder)));
+                for (quint16 id :
+                    { pst::Prop::DisplayName, pst::Prop::Body, pst::Prop::TransportHeaders, pst::Prop::DisplayCc })
+                    EXPECT_EQ(ownText(id), pffText(id)) << "property " << id;
                 ++compared;
             }
-            for (auto it = ownFolders->rbegin(); it != ownFolders->rend(); ++it)
-                pending.push_back(*it);
+            pending.insert(pending.end(), ownFolders->rbegin(), ownFolders->rend());
         }
         EXPECT_GT(compared, 2);
         EXPECT_EQ(libpffCannot, QLatin1String(file) == QLatin1String("aspose_Test_chunk1.pst") ? 12 : 0);
@@ -686,9 +616,7 @@ std::vector<BlockPlace> blocksOf(const QByteArray& file)
 // must read alike, by our reader and by libpff, which decodes it on its own.
 TEST(PstNodeDatabase, ReadsTheCyclicEncodingAsLibpffDoes)
 {
-    QFile original(sample("aspose_Outlook.pst"));
-    ASSERT_TRUE(original.open(QIODevice::ReadOnly));
-    QByteArray file = original.readAll();
+    QByteArray file = readFile(sample("aspose_Outlook.pst"));
     ASSERT_EQ(file.at(513), 1) << "the sample is in the compressible encoding";
     for (const BlockPlace& place : blocksOf(file)) {
         if (place.bid & 2)
@@ -704,13 +632,11 @@ TEST(PstNodeDatabase, ReadsTheCyclicEncodingAsLibpffDoes)
     file.replace(524, 4, QByteArray(crc, 4));
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
-    QFile cyclic(dir.filePath(QStringLiteral("cyclic.pst")));
-    ASSERT_TRUE(cyclic.open(QIODevice::WriteOnly));
-    cyclic.write(file);
-    cyclic.close();
+    const QString cyclic = dir.filePath(QStringLiteral("cyclic.pst"));
+    writeFile(cyclic, file);
 
     auto reference = openSample("aspose_Outlook.pst");
-    auto store = openPstStore(QStringLiteral("S"), cyclic.fileName());
+    auto store = openPstStore(QStringLiteral("S"), cyclic);
     ASSERT_TRUE(reference && store);
     const std::vector<Row> expected = allRows(*reference);
     const std::vector<Row> rows = allRows(**store);
@@ -735,18 +661,14 @@ public:
         m_values[id] = { type, std::move(bytes) };
         return *this;
     }
-    FakeProperties& setLong(quint16 id, qint32 value)
+    template <class T> FakeProperties& setNumber(quint16 id, quint16 type, T value)
     {
-        char bytes[4];
+        char bytes[sizeof(T)];
         qToLittleEndian(value, bytes);
-        return set(id, pst::PropType::Int32, QByteArray(bytes, 4));
+        return set(id, type, QByteArray(bytes, sizeof(T)));
     }
-    FakeProperties& setTime(quint16 id, quint64 fileTime)
-    {
-        char bytes[8];
-        qToLittleEndian(fileTime, bytes);
-        return set(id, pst::PropType::Time, QByteArray(bytes, 8));
-    }
+    FakeProperties& setLong(quint16 id, qint32 value) { return setNumber(id, pst::PropType::Int32, value); }
+    FakeProperties& setTime(quint16 id, quint64 fileTime) { return setNumber(id, pst::PropType::Time, fileTime); }
     FakeProperties& setUnicode(quint16 id, const QString& text)
     {
         QByteArray bytes(text.size() * 2, '\0');
@@ -769,8 +691,7 @@ TEST(PstTextReader, ReadsEightBitStringsInTheirCodePage)
 {
     struct Case {
         const char* why;
-        std::optional<qint32> messageCodePage;
-        std::optional<qint32> internetCodePage;
+        std::optional<qint32> messageCodePage, internetCodePage;
         bool forBody;
         QByteArray bytes;
         QString expected;
@@ -793,6 +714,7 @@ TEST(PstTextReader, ReadsEightBitStringsInTheirCodePage)
         { "a body: the Internet code page first", 1252, 65001, true, "\xC3\xA4", QStringLiteral("ä") },
         { "NULs at the end are dropped", 1252, {}, false, QByteArray("ab\0\0", 4), QStringLiteral("ab") },
     };
+    pst::TextDecoder decoder;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.why);
         FakeProperties bag;
@@ -801,7 +723,6 @@ TEST(PstTextReader, ReadsEightBitStringsInTheirCodePage)
             bag.setLong(pst::Prop::MessageCodepage, *c.messageCodePage);
         if (c.internetCodePage)
             bag.setLong(pst::Prop::InternetCodepage, *c.internetCodePage);
-        pst::TextDecoder decoder;
         EXPECT_EQ(pst::TextReader(bag, decoder, nullptr, c.forBody)(pst::Prop::Subject), c.expected);
     }
 
@@ -810,15 +731,13 @@ TEST(PstTextReader, ReadsEightBitStringsInTheirCodePage)
     message.setLong(pst::Prop::MessageCodepage, 1251);
     FakeProperties row;
     row.set(pst::Prop::DisplayName, pst::PropType::String8, "\xC8\xE2\xE0\xED");
-    pst::TextDecoder decoder;
     EXPECT_EQ(pst::TextReader(row, decoder, &message)(pst::Prop::DisplayName), QStringLiteral("Иван"));
     EXPECT_EQ(pst::TextReader(row, decoder)(pst::Prop::DisplayName), QStringLiteral("Èâàí"));
 }
 
 TEST(PstSummary, TimesFlagsSenderAndSubject)
 {
-    // 2011-06-21 23:51:07 UTC as a FILETIME.
-    constexpr quint64 kJune21 = 129531738670000000ULL;
+    constexpr quint64 kJune21 = 129531738670000000ULL; // 2011-06-21 23:51:07 UTC as a FILETIME
     constexpr quint64 kOutlookNone = 0x0CB34557A3DD4000ULL; // 4501-01-01 00:00 UTC
     FakeProperties bag;
     bag.setUnicode(pst::Prop::MessageClass, QStringLiteral("IPM.Note"))
@@ -839,8 +758,8 @@ TEST(PstSummary, TimesFlagsSenderAndSubject)
     EXPECT_EQ(summary.subject, QStringLiteral("Re: Plans"));
 
     bag.setUnicode(pst::Prop::SenderSmtpAddress, QStringLiteral("anna@example.org"))
-        .setLong(pst::Prop::MessageFlags, 0x01);
-    bag.setUnicode(pst::Prop::Subject, QStringLiteral("\u0002 not a marker"));
+        .setLong(pst::Prop::MessageFlags, 0x01)
+        .setUnicode(pst::Prop::Subject, QStringLiteral("\u0002 not a marker"));
     summary = pst::summarize(bag, decoder);
     EXPECT_TRUE(summary.sent);
     EXPECT_EQ(summary.senderEmailAddress, QStringLiteral("anna@example.org"));
@@ -853,60 +772,31 @@ TEST(PstEntryID, NamesStoreAndNode)
     const QByteArray key = QByteArray::fromHex("FA5A92F230E10D4EA0924C31EE36E9CF");
     const QString id = pst::entryIDOf(key, 0x00200044);
     EXPECT_EQ(id, QStringLiteral("00000000FA5A92F230E10D4EA0924C31EE36E9CF44002000"));
-    struct Case {
-        const char* why;
-        QString entryID;
-        std::optional<quint32> nid;
-    };
-    const Case cases[] = {
-        { "its own identifier", id, 0x00200044 },
-        { "lower-case hex", id.toLower(), 0x00200044 },
-        { "another record key", QStringLiteral("00000000FA5A92F230E10D4EA0924C31EE36E9C044002000"), std::nullopt },
-        { "flags set", QStringLiteral("01000000FA5A92F230E10D4EA0924C31EE36E9CF44002000"), std::nullopt },
-        { "a byte short", id.left(46), std::nullopt },
-        { "not hex", id.left(46) + QStringLiteral("G0"), std::nullopt },
-        { "non-Latin characters", id.left(46) + QStringLiteral("٤٤"), std::nullopt },
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.why);
-        EXPECT_EQ(pst::nodeOfEntryID(c.entryID, key), c.nid);
-    }
+    const std::pair<QString, std::optional<quint32>> cases[] = { { id, 0x00200044 }, { id.toLower(), 0x00200044 },
+        { QStringLiteral("00000000FA5A92F230E10D4EA0924C31EE36E9C044002000"), std::nullopt }, // another record key
+        { QStringLiteral("01000000FA5A92F230E10D4EA0924C31EE36E9CF44002000"), std::nullopt }, // flags set
+        { id.left(46), std::nullopt }, { id.left(46) + QStringLiteral("G0"), std::nullopt },
+        { id.left(46) + QStringLiteral("٤٤"), std::nullopt } };
+    for (const auto& [entryID, nid] : cases)
+        EXPECT_EQ(pst::nodeOfEntryID(entryID, key), nid) << entryID.toStdString();
 }
 
 namespace {
 
-struct Outcome {
-    bool finished = false; // false: killed after the time limit
-    int exitCode = -1;
-    int signal = 0;
-};
-
-// Runs `body` in a child process, so that a crash or a hang inside libpff or our reader is seen as
-// such instead of ending the test run.
-Outcome runIsolated(const std::function<int()>& body, std::chrono::seconds limit)
+// Runs `body` in a child process, so that a crash or a hang inside libpff or our reader is seen as such
+// instead of ending the test run; an alarm ends a child that hangs. Gives the child's wait status.
+int runIsolated(const std::function<int()>& body)
 {
     fflush(stdout);
     fflush(stderr);
     const pid_t child = fork();
-    if (child == 0)
+    if (child == 0) {
+        alarm(120);
         _exit(body());
-    Outcome outcome;
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    int status = 0;
-    while (waitpid(child, &status, WNOHANG) == 0) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            kill(child, SIGKILL);
-            waitpid(child, &status, 0);
-            return outcome;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
-    outcome.finished = true;
-    if (WIFEXITED(status))
-        outcome.exitCode = WEXITSTATUS(status);
-    if (WIFSIGNALED(status))
-        outcome.signal = WTERMSIG(status);
-    return outcome;
+    int status = 0;
+    waitpid(child, &status, 0);
+    return status;
 }
 
 constexpr int kOk = 0;
@@ -916,8 +806,7 @@ constexpr long kMemoryLimitKiB = 1024 * 1024;
 // Lists everything that can be listed, then reads every listed item whole, as a save run would.
 int readEverything(const QString& path)
 {
-    auto store = openPstStore(QStringLiteral("S"), path);
-    if (store) {
+    if (auto store = openPstStore(QStringLiteral("S"), path)) {
         std::vector<Row> rows;
         if (auto top = (*store)->topFolder())
             (void)walk(**top, rows);
@@ -942,61 +831,30 @@ int readEverything(const QString& path)
     return usage.ru_maxrss > kMemoryLimitKiB ? kTooMuchMemory : kOk;
 }
 
-QString writeDamaged(const QTemporaryDir& dir, const QString& name, const QByteArray& bytes)
-{
-    const QString path = dir.filePath(name);
-    QFile file(path);
-    if (file.open(QIODevice::WriteOnly))
-        file.write(bytes);
-    return path;
-}
-
-void expectSurvives(const QString& path, const char* why)
-{
-    SCOPED_TRACE(why);
-    const Outcome outcome = runIsolated([&] { return readEverything(path); }, std::chrono::seconds(120));
-    EXPECT_TRUE(outcome.finished) << "hangs on " << path.toStdString();
-    EXPECT_EQ(outcome.signal, 0) << "crashes on " << path.toStdString();
-    EXPECT_EQ(outcome.exitCode, kOk) << (outcome.exitCode == kTooMuchMemory ? "uses too much memory" : "");
-}
-
-const char* const kDamageSamples[] = { "aspose_Outlook.pst", "aspose_SampleOstFile.ost", "pstsdk_sample2.pst" };
-
 } // namespace
 
-TEST(PstDamage, TruncatedFilesAndZeros)
+// Cut, zeroed and randomly damaged copies of samples may fail to read, but must not crash, hang or
+// take too much memory.
+TEST(PstDamage, TruncatedZeroedAndFlippedFilesAreSurvived)
 {
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
-    for (const char* name : kDamageSamples) {
+    const QString path = dir.filePath(QStringLiteral("damaged.pst"));
+    const auto expectSurvives = [&](const QString& why, const QByteArray& bytes) {
+        SCOPED_TRACE(why.toStdString());
+        writeFile(path, bytes);
+        const int status = runIsolated([&] { return readEverything(path); });
+        EXPECT_FALSE(WIFSIGNALED(status)) << (WTERMSIG(status) == SIGALRM ? "hangs" : "crashes");
+        EXPECT_EQ(WEXITSTATUS(status), kOk) << "uses too much memory";
+    };
+    for (const char* name : { "aspose_Outlook.pst", "aspose_SampleOstFile.ost", "pstsdk_sample2.pst" }) {
         SCOPED_TRACE(name);
-        QFile original(sample(name));
-        ASSERT_TRUE(original.open(QIODevice::ReadOnly));
-        const QByteArray bytes = original.readAll();
-        for (int percent : { 10, 50, 90 }) {
-            const QString path = writeDamaged(dir, QStringLiteral("cut%1-%2").arg(percent).arg(QLatin1String(name)),
-                bytes.left(bytes.size() * percent / 100));
-            expectSurvives(path, qPrintable(QStringLiteral("cut at %1%").arg(percent)));
-        }
-        expectSurvives(
-            writeDamaged(dir, QStringLiteral("zeros-%1").arg(QLatin1String(name)), QByteArray(bytes.size(), '\0')),
-            "zeros");
-        QByteArray zerosWithHeader(bytes.size(), '\0');
-        zerosWithHeader.replace(0, int(pst::kHeaderSize), bytes.left(pst::kHeaderSize));
-        expectSurvives(writeDamaged(dir, QStringLiteral("header-%1").arg(QLatin1String(name)), zerosWithHeader),
-            "an intact header over zeros");
-    }
-}
-
-TEST(PstDamage, FlippedBytesInBlocks)
-{
-    QTemporaryDir dir;
-    ASSERT_TRUE(dir.isValid());
-    for (const char* name : kDamageSamples) {
-        SCOPED_TRACE(name);
-        QFile original(sample(name));
-        ASSERT_TRUE(original.open(QIODevice::ReadOnly));
-        const QByteArray bytes = original.readAll();
+        const QByteArray bytes = readFile(sample(name));
+        for (int percent : { 10, 50, 90 })
+            expectSurvives(QStringLiteral("cut at %1%").arg(percent), bytes.left(bytes.size() * percent / 100));
+        expectSurvives(QStringLiteral("zeros"), QByteArray(bytes.size(), '\0'));
+        expectSurvives(QStringLiteral("an intact header over zeros"),
+            bytes.left(pst::kHeaderSize) + QByteArray(bytes.size() - pst::kHeaderSize, '\0'));
         // In a Unicode file, bytes of blocks the index names (property contexts, tables, sub-node and data
         // trees, bodies, attachments); in the ANSI one, anywhere past the header and the first allocation map.
         const std::vector<BlockPlace> blocks = bytes.at(10) == 23 ? blocksOf(bytes) : std::vector<BlockPlace>();
@@ -1011,9 +869,7 @@ TEST(PstDamage, FlippedBytesInBlocks)
                 }
                 damaged[at] = char(random.bounded(256));
             }
-            const QString path
-                = writeDamaged(dir, QStringLiteral("flip%1-%2").arg(seed).arg(QLatin1String(name)), damaged);
-            expectSurvives(path, qPrintable(QStringLiteral("seed %1").arg(seed)));
+            expectSurvives(QStringLiteral("bytes flipped, seed %1").arg(seed), damaged);
         }
     }
 }

@@ -33,38 +33,36 @@ const QString kEmoji = QString::fromUtf8("\xF0\x9F\x98\x80"); // one character, 
 TEST(expandFileName, Consequences)
 {
     struct Case {
-        const char* why;
-        const char* pattern;
-        ResultRow row;
-        const char* expected;
+        const char *why, *pattern, *expected;
+        ResultRow row = sampleRow();
     };
     const Case cases[] = {
-        { "default template", "%1 %2 %3", sampleRow(), "090812 143005 alice@example.org Quarterly report" },
-        { "all eight columns", "%1|%2|%3|%4|%5|%6|%7|%8", sampleRow(),
+        { "default template", "%1 %2 %3", "090812 143005 alice@example.org Quarterly report" },
+        { "all eight columns", "%1|%2|%3|%4|%5|%6|%7|%8",
             "090812 143005|alice@example.org|Quarterly report|Bob Jones; Carol|090812 143107|00000000ABCDEF|"
             "\\\\Store\\Inbox\\Sub|090812 143107" },
-        { "%% after a placeholder", "%3%%", sampleRow(ColSubject, QStringLiteral("Growth 5")), "Growth 5%" },
-        { "%10 is %1 and the digit 0", "%10", sampleRow(), "090812 1430050" },
-        { "digits after a placeholder stay text", "%23", sampleRow(), "alice@example.org3" },
-        { "%9 is beyond the row's eight texts", "%9", sampleRow(), "%9" },
-        { "%0 is no placeholder", "%0", sampleRow(), "%0" },
-        { "a lone % at the end stays", "100%", sampleRow(), "100%" },
-        { "% before a letter stays", "%x", sampleRow(), "%x" },
-        { "%%1 is replaced as %1 first", "%%1", sampleRow(), "%090812 143005" },
-        { "%%%2: the placeholder, then the pair", "100%%%2", sampleRow(), "100%alice@example.org" },
-        { "%%%% gives two", "%%%%", sampleRow(), "%%" },
+        { "%% after a placeholder", "%3%%", "Growth 5%", sampleRow(ColSubject, QStringLiteral("Growth 5")) },
+        { "%10 is %1 and the digit 0", "%10", "090812 1430050" },
+        { "digits after a placeholder stay text", "%23", "alice@example.org3" },
+        { "%9 is beyond the row's eight texts", "%9", "%9" },
+        { "%0 is no placeholder", "%0", "%0" },
+        { "a lone % at the end stays", "100%", "100%" },
+        { "% before a letter stays", "%x", "%x" },
+        { "%%1 is replaced as %1 first", "%%1", "%090812 143005" },
+        { "%%%2: the placeholder, then the pair", "100%%%2", "100%alice@example.org" },
+        { "%%%% gives two", "%%%%", "%%" },
         { "a % before an inserted value that starts with a digit forms a later placeholder", "%%1",
-            sampleRow(ColSent, QStringLiteral("20090812")), "alice@example.org0090812" },
-        { "a value's %5 is replaced by the later step", "%3", sampleRow(ColSubject, QStringLiteral("see %5")),
-            "see 090812 143107" },
-        { "a value's %1 is left, its step is over", "%3", sampleRow(ColSubject, QStringLiteral("see %1")), "see %1" },
-        { "a step does not rescan what it inserted", "%2", sampleRow(ColFrom, QStringLiteral("x%2")), "x%2" },
-        { "a value's %% loses one %", "%3", sampleRow(ColSubject, QStringLiteral("50%% off")), "50% off" },
-        { "a value's trailing % and the template's digit form a later placeholder", "%23",
-            sampleRow(ColFrom, QStringLiteral("up %")), "up Quarterly report" },
-        { "... but not an earlier one", "%32", sampleRow(ColSubject, QStringLiteral("up %")), "up %2" },
-        { "an empty template", "", sampleRow(), "" },
-        { "placeholders of empty texts", "%2%3", ResultRow {}, "" },
+            "alice@example.org0090812", sampleRow(ColSent, QStringLiteral("20090812")) },
+        { "a value's %5 is replaced by the later step", "%3", "see 090812 143107",
+            sampleRow(ColSubject, QStringLiteral("see %5")) },
+        { "a value's %1 is left, its step is over", "%3", "see %1", sampleRow(ColSubject, QStringLiteral("see %1")) },
+        { "a step does not rescan what it inserted", "%2", "x%2", sampleRow(ColFrom, QStringLiteral("x%2")) },
+        { "a value's %% loses one %", "%3", "50% off", sampleRow(ColSubject, QStringLiteral("50%% off")) },
+        { "a value's trailing % and the template's digit form a later placeholder", "%23", "up Quarterly report",
+            sampleRow(ColFrom, QStringLiteral("up %")) },
+        { "... but not an earlier one", "%32", "up %2", sampleRow(ColSubject, QStringLiteral("up %")) },
+        { "an empty template", "", "" },
+        { "placeholders of empty texts", "%2%3", "", ResultRow {} },
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.why);
@@ -77,34 +75,28 @@ TEST(expandFileName, Clipping)
     struct Case {
         const char* why;
         Settings settings;
-        ResultRow row;
-        QString expected; // of "%1|%2|%3|%4|%5"
+        QString expected; // of "%2|%3|%4" in "%1|%2|%3|%4|%5": Sent and Received are never clipped
+        ResultRow row = sampleRow();
     };
+    const ResultRow emojiFrom = sampleRow(ColFrom, QStringLiteral("a") + kEmoji + QStringLiteral("b"));
     const Case cases[] = {
-        { "subject clipped, addresses whole", clips("50", "5"), sampleRow(),
-            QStringLiteral("090812 143005|alice@example.org|Quart|Bob Jones; Carol|090812 143107") },
-        { "0 empties From and To, not Subject", clips("0", "50"), sampleRow(),
-            QStringLiteral("090812 143005||Quarterly report||090812 143107") },
-        { "the address length applies to From and To", clips("5", "0"), sampleRow(),
-            QStringLiteral("090812 143005|alice||Bob J|090812 143107") },
-        { "a fraction is rounded up from a half", clips("2.5", "2.4"), sampleRow(),
-            QStringLiteral("090812 143005|ali|Qu|Bob|090812 143107") },
-        { "blanks around the number", clips(" 7 ", "+3"), sampleRow(),
-            QStringLiteral("090812 143005|alice@e|Qua|Bob Jon|090812 143107") },
-        { "a small negative fraction rounds to 0", clips("-0.4", "1e1"), sampleRow(),
-            QStringLiteral("090812 143005||Quarterly ||090812 143107") },
-        { "a length beyond the value keeps it whole", clips("999999999999", "50"), sampleRow(),
-            QStringLiteral("090812 143005|alice@example.org|Quarterly report|Bob Jones; Carol|090812 143107") },
-        { "a cut never splits a surrogate pair", clips("2", "3"),
-            sampleRow(ColFrom, QStringLiteral("a") + kEmoji + QStringLiteral("b")),
-            QStringLiteral("090812 143005|a|Qua|Bo|090812 143107") },
+        { "subject clipped, addresses whole", clips("50", "5"),
+            QStringLiteral("alice@example.org|Quart|Bob Jones; Carol") },
+        { "0 empties From and To, not Subject", clips("0", "50"), QStringLiteral("|Quarterly report|") },
+        { "the address length applies to From and To", clips("5", "0"), QStringLiteral("alice||Bob J") },
+        { "a fraction is rounded up from a half", clips("2.5", "2.4"), QStringLiteral("ali|Qu|Bob") },
+        { "blanks around the number", clips(" 7 ", "+3"), QStringLiteral("alice@e|Qua|Bob Jon") },
+        { "a small negative fraction rounds to 0", clips("-0.4", "1e1"), QStringLiteral("|Quarterly |") },
+        { "a length beyond the value keeps it whole", clips("999999999999", "50"),
+            QStringLiteral("alice@example.org|Quarterly report|Bob Jones; Carol") },
+        { "a cut never splits a surrogate pair", clips("2", "3"), QStringLiteral("a|Qua|Bo"), emojiFrom },
         { "a cut after a whole pair keeps it", clips("3", "3"),
-            sampleRow(ColFrom, QStringLiteral("a") + kEmoji + QStringLiteral("b")),
-            QStringLiteral("090812 143005|a") + kEmoji + QStringLiteral("|Qua|Bob|090812 143107") },
+            QStringLiteral("a") + kEmoji + QStringLiteral("|Qua|Bob"), emojiFrom },
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.why);
-        EXPECT_EQ(expand("%1|%2|%3|%4|%5", c.row, c.settings), c.expected);
+        EXPECT_EQ(expand("%1|%2|%3|%4|%5", c.row, c.settings),
+            QStringLiteral("090812 143005|") + c.expected + QStringLiteral("|090812 143107"));
     }
 }
 
@@ -150,8 +142,7 @@ TEST(makeSafeFileName, Replacements)
 {
     struct Case {
         const char* why;
-        QString text;
-        QString expected;
+        QString text, expected;
     };
     const Case cases[] = {
         { "each unsafe character becomes one space, next to an existing one", QStringLiteral("a/b: c?"),
@@ -177,11 +168,9 @@ TEST(makeSafeFileName, Replacements)
         SCOPED_TRACE(c.why);
         EXPECT_EQ(makeSafeFileName(c.text), c.expected);
     }
-}
 
-TEST(makeSafeFileName, CutsTheExpandedName)
-{
+    // The expanded name is cut after its unsafe characters are replaced.
     const ResultRow row = sampleRow(ColSubject, QString(200, u'x') + QStringLiteral(":") + QString(200, u'y'));
-    const QString safe = makeSafeFileName(expand("%1 %3", row, clips("50", "500")));
-    EXPECT_EQ(safe, QStringLiteral("090812 143005 ") + QString(200, u'x') + QStringLiteral(" ") + QString(41, u'y'));
+    EXPECT_EQ(makeSafeFileName(expand("%1 %3", row, clips("50", "500"))),
+        QStringLiteral("090812 143005 ") + QString(200, u'x') + QStringLiteral(" ") + QString(41, u'y'));
 }

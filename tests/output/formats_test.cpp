@@ -8,8 +8,8 @@
 #include "support/fakemail.h"
 #include "support/qtprinters.h"
 #include "support/testenv.h"
+#include "support/testfiles.h"
 
-#include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QStandardPaths>
@@ -80,51 +80,45 @@ TEST(TextContent, SimpleMailExactBytes)
 
 TEST(TextContent, HeaderLines)
 {
-    struct Case {
-        const char* why;
-        std::function<void(MailData&)> change;
-        const char* expected;
-    };
-    const Case cases[] = {
+    const QString from = QStringLiteral("From:\tAlice Example <alice@example.org>\n");
+    const QString sent = QStringLiteral("Sent:\tWednesday, 12 August 2009 14:30:05\n");
+    const QString to = QStringLiteral("To:\tBob <bob@example.org>; carol@example.org\n");
+    const QString subject = QStringLiteral("Subject:\tHello");
+    const std::tuple<const char*, std::function<void(MailData&)>, QString> cases[] = {
         { "Cc recipients give a Cc line after To",
             [](MailData& m) {
                 m.recipients
                     += Recipient { QStringLiteral("Dora"), QStringLiteral("dora@example.org"), Recipient::Type::Cc };
             },
-            "From:\tAlice Example <alice@example.org>\nSent:\tWednesday, 12 August 2009 14:30:05\n"
-            "To:\tBob <bob@example.org>; carol@example.org\nCc:\tDora <dora@example.org>\nSubject:\tHello" },
+            from + sent + to + "Cc:\tDora <dora@example.org>\n" + subject },
         { "the display-Cc text stands in when no Cc recipient is listed",
-            [](MailData& m) { m.displayCc = QStringLiteral("Dora"); },
-            "From:\tAlice Example <alice@example.org>\nSent:\tWednesday, 12 August 2009 14:30:05\n"
-            "To:\tBob <bob@example.org>; carol@example.org\nCc:\tDora\nSubject:\tHello" },
+            [](MailData& m) { m.displayCc = QStringLiteral("Dora"); }, from + sent + to + "Cc:\tDora\n" + subject },
         { "Bcc recipients are not listed; the display-To text stands in for missing To recipients",
             [](MailData& m) {
                 m.recipients = { { QStringLiteral("Eve"), QStringLiteral("eve@example.org"), Recipient::Type::Bcc } };
             },
-            "From:\tAlice Example <alice@example.org>\nSent:\tWednesday, 12 August 2009 14:30:05\n"
-            "To:\tBob; carol@example.org\nSubject:\tHello" },
+            from + sent + "To:\tBob; carol@example.org\n" + subject },
         { "a sender whose name is its address is shown once; an unsent mail has an empty Sent value",
             [](MailData& m) {
                 m.senderName = QStringLiteral("ALICE@example.org");
                 m.summary.sent = false;
             },
-            "From:\talice@example.org\nSent:\t\nTo:\tBob <bob@example.org>; carol@example.org\nSubject:\tHello" },
+            "From:\talice@example.org\nSent:\t\n" + to + subject },
         { "the store's no-date time is no sent time; a sender without address shows its name",
             [](MailData& m) {
                 m.summary.sentOn = mail::noDate();
                 m.summary.senderEmailAddress.clear();
             },
-            "From:\tAlice Example\nSent:\t\nTo:\tBob <bob@example.org>; carol@example.org\nSubject:\tHello" },
+            "From:\tAlice Example\nSent:\t\n" + to + subject },
         { "line breaks in a value stay out of the header block",
             [](MailData& m) { m.summary.subject = QStringLiteral("Two\r\n lines\nand\rthree"); },
-            "From:\tAlice Example <alice@example.org>\nSent:\tWednesday, 12 August 2009 14:30:05\n"
-            "To:\tBob <bob@example.org>; carol@example.org\nSubject:\tTwo lines and three" },
+            from + sent + to + "Subject:\tTwo lines and three" },
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.why);
+    for (const auto& [why, change, expected] : cases) {
+        SCOPED_TRACE(why);
         MailData mail = simpleMail();
-        c.change(mail);
-        EXPECT_EQ(headerOf(mail), QString::fromUtf8(c.expected));
+        change(mail);
+        EXPECT_EQ(headerOf(mail), expected);
     }
 }
 
@@ -150,9 +144,7 @@ TEST(TextContent, HtmlOnlyMailIsReducedToText)
 TEST(HtmlToText, Reductions)
 {
     struct Case {
-        const char* why;
-        const char* html;
-        const char* expected;
+        const char *why, *html, *expected;
     };
     const Case cases[] = {
         { "named references of markup and Latin-1, both ends of the table",
@@ -202,14 +194,10 @@ QString unrtfText(const QByteArray& rtf)
         return {};
     }
     QTemporaryDir dir;
-    QFile file(dir.filePath(QStringLiteral("mail.rtf")));
-    if (!file.open(QIODevice::WriteOnly) || file.write(rtf) != rtf.size()) {
-        ADD_FAILURE() << "cannot write " << file.fileName().toStdString();
-        return {};
-    }
-    file.close();
+    const QString path = dir.filePath(QStringLiteral("mail.rtf"));
+    test::writeFile(path, rtf);
     QProcess process;
-    process.start(unrtf, { QStringLiteral("--html"), file.fileName() });
+    process.start(unrtf, { QStringLiteral("--html"), path });
     if (!process.waitForFinished(30000) || process.exitCode() != 0) {
         ADD_FAILURE() << "unrtf failed: " << process.readAllStandardError().toStdString();
         return {};
@@ -260,9 +248,7 @@ QString htmlWithMarker(const MailData& mail)
 TEST(HtmlContent, CharsetDeclarationAndHeaderPlace)
 {
     struct Case {
-        const char* why;
-        const char* body;
-        const char* expected;
+        const char *why, *body, *expected;
     };
     const Case cases[] = {
         { "a declared ISO-8859-1 becomes utf-8, the table follows <body ...>",
@@ -369,6 +355,21 @@ QStringList addresses(GMimeMessage* message, GMimeAddressType type)
     return out;
 }
 
+// The built .eml of `mail`; empty, with a test failure, when it cannot be built.
+QByteArray emlOf(const MailData& mail)
+{
+    const Result<QByteArray> eml = formats::emlContent(FakeMailItem(mail));
+    EXPECT_TRUE(eml.ok()) << (eml.ok() ? "" : eml.error().describe().toStdString());
+    return eml.ok() ? *eml : QByteArray();
+}
+
+// The message's Date in seconds since the epoch; -1 without one.
+qint64 dateOf(GMimeMessage* message)
+{
+    GDateTime* date = g_mime_message_get_date(message);
+    return date ? g_date_time_to_unix(date) : -1;
+}
+
 QByteArray allByteValues()
 {
     QByteArray bytes;
@@ -413,24 +414,21 @@ TEST(EmlContent, RawMessageIsWrittenByteForByte)
     MailData mail = simpleMail();
     mail.rawMessage
         = QByteArray("From: a@example.org\nSubject: =?iso-8859-1?q?Gr=FC=DFe?=\n\nBody \xe4\r\nmixed\n", 68);
-    const Result<QByteArray> eml = formats::emlContent(FakeMailItem(mail));
-    ASSERT_TRUE(eml.ok());
-    EXPECT_EQ(*eml, mail.rawMessage);
+    EXPECT_EQ(emlOf(mail), mail.rawMessage);
 }
 
 TEST(EmlContent, BuiltMessageReadsBackWithGMime)
 {
     const MailData mail = richMail();
-    const Result<QByteArray> eml = formats::emlContent(FakeMailItem(mail));
-    ASSERT_TRUE(eml.ok()) << eml.error().describe().toStdString();
+    const QByteArray eml = emlOf(mail);
 
-    EXPECT_TRUE(std::all_of(eml->begin(), eml->end(), [](char c) { return uchar(c) < 0x80; }))
+    EXPECT_TRUE(std::all_of(eml.begin(), eml.end(), [](char c) { return uchar(c) < 0x80; }))
         << "headers are encoded, bodies quoted-printable or base64";
-    EXPECT_EQ(eml->count("\r\n"), eml->count('\n')) << "every line ends in CR LF";
-    EXPECT_TRUE(eml->contains("filename*=UTF-8''%C3%9Cbersicht%20%E6%97%A5%E6%9C%AC.bin"));
-    EXPECT_EQ(eml->count("MIME-Version: 1.0\r\n"), 2) << "the message's and the attached mail's";
+    EXPECT_EQ(eml.count("\r\n"), eml.count('\n')) << "every line ends in CR LF";
+    EXPECT_TRUE(eml.contains("filename*=UTF-8''%C3%9Cbersicht%20%E6%97%A5%E6%9C%AC.bin"));
+    EXPECT_EQ(eml.count("MIME-Version: 1.0\r\n"), 2) << "the message's and the attached mail's";
 
-    const GPtr<GMimeMessage> message = parse(*eml);
+    const GPtr<GMimeMessage> message = parse(eml);
     ASSERT_TRUE(message);
     EXPECT_EQ(QString::fromUtf8(g_mime_message_get_subject(message.get())), mail.summary.subject);
     EXPECT_EQ(addresses(message.get(), GMIME_ADDRESS_TYPE_FROM),
@@ -440,10 +438,8 @@ TEST(EmlContent, BuiltMessageReadsBackWithGMime)
     EXPECT_EQ(
         addresses(message.get(), GMIME_ADDRESS_TYPE_CC), QStringList { QStringLiteral("Dora, D.|dora@example.org") });
     EXPECT_EQ(addresses(message.get(), GMIME_ADDRESS_TYPE_BCC), QStringList { QStringLiteral("Eve|eve@example.org") });
-    GDateTime* date = g_mime_message_get_date(message.get());
-    ASSERT_NE(date, nullptr);
-    EXPECT_EQ(g_date_time_to_unix(date), mail.summary.sentOn.toSecsSinceEpoch());
-    EXPECT_EQ(g_date_time_get_utc_offset(date) / G_TIME_SPAN_SECOND, 2 * 3600);
+    EXPECT_EQ(dateOf(message.get()), mail.summary.sentOn.toSecsSinceEpoch());
+    EXPECT_EQ(g_date_time_get_utc_offset(g_mime_message_get_date(message.get())) / G_TIME_SPAN_SECOND, 2 * 3600);
 
     GMimeObject* top = g_mime_message_get_mime_part(message.get());
     ASSERT_TRUE(GMIME_IS_MULTIPART(top));
@@ -463,20 +459,13 @@ TEST(EmlContent, BuiltMessageReadsBackWithGMime)
     EXPECT_EQ(mimeType(html), QStringLiteral("text/html"));
     EXPECT_EQ(decodedText(html), QString(mail.htmlBody).replace(QStringLiteral("iso-8859-1"), QStringLiteral("utf-8")));
 
-    struct Expected {
-        const char* why;
-        const char* mimeType;
-    };
-    const Expected leaves[] = {
-        { "binary data with every byte value and a non-ASCII name", "application/x-test" },
-        { "text attachment keeps its own line ends", "text/plain" },
-        { "an unusable MIME type becomes application/octet-stream", "application/octet-stream" },
-    };
+    // Every byte value with a non-ASCII name, a text keeping its own line ends, a type that is no MIME type.
+    const char* const leafTypes[] = { "application/x-test", "text/plain", "application/octet-stream" };
     for (int i = 0; i < 3; ++i) {
-        SCOPED_TRACE(leaves[i].why);
+        SCOPED_TRACE(leafTypes[i]);
         GMimeObject* part = g_mime_multipart_get_part(mixed, i + 1);
         ASSERT_TRUE(GMIME_IS_PART(part));
-        EXPECT_EQ(mimeType(part), QString::fromLatin1(leaves[i].mimeType));
+        EXPECT_EQ(mimeType(part), QString::fromLatin1(leafTypes[i]));
         EXPECT_EQ(g_mime_part_get_content_encoding(GMIME_PART(part)), GMIME_CONTENT_ENCODING_BASE64);
         EXPECT_EQ(QString::fromUtf8(g_mime_part_get_filename(GMIME_PART(part))), mail.attachments[size_t(i)].fileName);
         EXPECT_EQ(decoded(part), mail.attachments[size_t(i)].data);
@@ -511,9 +500,8 @@ TEST(EmlContent, TransportHeadersAreKeptExceptTheBodyDescription)
                          "Content-Transfer-Encoding: quoted-printable\r\n"
                          "X-Custom: kept\r\n"
                          "\r\n");
-    const Result<QByteArray> eml = formats::emlContent(FakeMailItem(mail));
-    ASSERT_TRUE(eml.ok());
-    const QByteArray headers = eml->left(eml->indexOf("\r\n\r\n") + 2);
+    const QByteArray eml = emlOf(mail);
+    const QByteArray headers = eml.left(eml.indexOf("\r\n\r\n") + 2);
 
     EXPECT_TRUE(
         headers.startsWith("Received: from mx.example.org\r\n\tby mail.example.com; Wed, 12 Aug 2009 "
@@ -522,23 +510,18 @@ TEST(EmlContent, TransportHeadersAreKeptExceptTheBodyDescription)
         << headers.toStdString();
     EXPECT_TRUE(headers.contains("X-Custom: kept\r\n"));
     EXPECT_FALSE(headers.contains("Microsoft Mail"));
-    EXPECT_FALSE(eml->contains("iso-8859-1"));
-    EXPECT_FALSE(eml->contains("quoted-printable"));
-    EXPECT_EQ(headers.count("MIME-Version:"), 1);
-    EXPECT_EQ(headers.count("Content-Type:"), 1);
-    EXPECT_EQ(headers.count("Subject:"), 1);
-    EXPECT_EQ(headers.count("From:"), 1);
+    EXPECT_FALSE(eml.contains("iso-8859-1") || eml.contains("quoted-printable"));
+    for (const char* field : { "MIME-Version:", "Content-Type:", "Subject:", "From:" })
+        EXPECT_EQ(headers.count(field), 1) << field;
 
-    const GPtr<GMimeMessage> message = parse(*eml);
+    const GPtr<GMimeMessage> message = parse(eml);
     ASSERT_TRUE(message);
     EXPECT_EQ(QString::fromUtf8(g_mime_message_get_subject(message.get())), QStringLiteral("Grüße original"));
     EXPECT_STREQ(g_mime_message_get_message_id(message.get()), "abc@example.com");
     // What the header block lacks comes from the properties.
     EXPECT_EQ(addresses(message.get(), GMIME_ADDRESS_TYPE_TO),
         (QStringList { QStringLiteral("Bob|bob@example.org"), QStringLiteral("|carol@example.org") }));
-    GDateTime* date = g_mime_message_get_date(message.get());
-    ASSERT_NE(date, nullptr);
-    EXPECT_EQ(g_date_time_to_unix(date), mail.summary.sentOn.toSecsSinceEpoch());
+    EXPECT_EQ(dateOf(message.get()), mail.summary.sentOn.toSecsSinceEpoch());
     GMimeObject* body = g_mime_message_get_mime_part(message.get());
     EXPECT_EQ(mimeType(body), QStringLiteral("text/plain"));
     EXPECT_EQ(decodedText(body), QStringLiteral("Line 1\nLine 2\nLine 3\n"));
@@ -548,13 +531,9 @@ TEST(EmlContent, UnsentMailIsDatedByItsCreationTime)
 {
     MailData mail = simpleMail();
     mail.summary.sent = false;
-    const Result<QByteArray> eml = formats::emlContent(FakeMailItem(mail));
-    ASSERT_TRUE(eml.ok());
-    const GPtr<GMimeMessage> message = parse(*eml);
+    const GPtr<GMimeMessage> message = parse(emlOf(mail));
     ASSERT_TRUE(message);
-    GDateTime* date = g_mime_message_get_date(message.get());
-    ASSERT_NE(date, nullptr);
-    EXPECT_EQ(g_date_time_to_unix(date), mail.summary.creationTime.toSecsSinceEpoch());
+    EXPECT_EQ(dateOf(message.get()), mail.summary.creationTime.toSecsSinceEpoch());
     EXPECT_EQ(g_mime_message_get_message_id(message.get()), nullptr) << "no identifier is made up";
 }
 
@@ -584,10 +563,8 @@ TEST(EmlContent, AttachedMailsNestOnlySoDeep)
             QByteArray("Subject: x\n\nx\n"), {}, innermost });
         innermost = outer;
     }
-    const Result<QByteArray> eml = formats::emlContent(FakeMailItem(*innermost));
-    ASSERT_TRUE(eml.ok());
     int depth = 0;
-    GPtr<GMimeMessage> top = parse(*eml);
+    GPtr<GMimeMessage> top = parse(emlOf(*innermost));
     for (GMimeMessage* message = top.get(); message;) {
         GMimeObject* body = g_mime_message_get_mime_part(message);
         if (!GMIME_IS_MULTIPART(body))

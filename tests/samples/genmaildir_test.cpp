@@ -2,6 +2,7 @@
 // Runs the built quillbox-genmaildir and reads back what it wrote.
 #include "mailfiles.h"
 #include "support/qtprinters.h"
+#include "support/testfiles.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -57,9 +58,8 @@ QString parentOf(const QString& folder)
     return cut <= 0 ? QString() : folder.left(cut);
 }
 
-const QStringList kSmallStore { QStringLiteral("--count"), QStringLiteral("120"), QStringLiteral("--fanout"),
-    QStringLiteral("3"), QStringLiteral("--depth"), QStringLiteral("2"), QStringLiteral("--size"),
-    QStringLiteral("2048"), QStringLiteral("--attachments"), QStringLiteral("20") };
+const QStringList kSmallStore
+    = QStringLiteral("--count 120 --fanout 3 --depth 2 --size 2048 --attachments 20").split(u' ');
 
 } // namespace
 
@@ -199,11 +199,7 @@ TEST(GenMaildir, RefusesBadArgumentsAndNeverWritesIntoAStore)
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
     const QString occupied = dir.filePath(QStringLiteral("occupied"));
-    ASSERT_TRUE(QDir().mkpath(occupied + QStringLiteral("/cur")));
-    QFile keep(occupied + QStringLiteral("/cur/1.a.host:2,S"));
-    ASSERT_TRUE(keep.open(QIODevice::WriteOnly));
-    keep.write("kept");
-    keep.close();
+    quillbox::test::writeFile(occupied + QStringLiteral("/cur/1.a.host:2,S"), "kept");
 
     struct Case {
         const char* why;

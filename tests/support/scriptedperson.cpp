@@ -29,24 +29,26 @@ private:
 };
 } // namespace
 
+// The next scripted answer, or `none` when the script has run out.
+template <class T> T next(std::deque<T>& answers, T none)
+{
+    if (answers.empty())
+        return none;
+    T answer = std::move(answers.front());
+    answers.pop_front();
+    return answer;
+}
+
 WarningAnswer ScriptedPerson::warning(const QString& title, const QString& text)
 {
     m_warnings << title + u'|' + text;
-    if (m_warningAnswers.empty())
-        return WarningAnswer::Ignore;
-    const WarningAnswer answer = m_warningAnswers.front();
-    m_warningAnswers.pop_front();
-    return answer;
+    return next(m_warningAnswers, WarningAnswer::Ignore);
 }
 
 QString ScriptedPerson::inputBox(const QString& prompt)
 {
     m_prompts << prompt;
-    if (m_inputs.empty())
-        return {};
-    QString answer = m_inputs.front();
-    m_inputs.pop_front();
-    return answer;
+    return next(m_inputs, QString());
 }
 
 std::optional<QString> ScriptedPerson::pickMailFolder()
@@ -66,11 +68,7 @@ std::optional<QString> ScriptedPerson::pickMailFolder()
 QString ScriptedPerson::chooseDirectory(const QString& title)
 {
     m_prompts << title;
-    if (m_directories.empty())
-        return {};
-    QString answer = m_directories.front();
-    m_directories.pop_front();
-    return answer;
+    return next(m_directories, QString());
 }
 
 std::unique_ptr<Progress> ScriptedPerson::progress(const QString& caption, qint64 maximum)

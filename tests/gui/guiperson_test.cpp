@@ -1,0 +1,141 @@
+// SPDX-License-Identifier: MIT
+// The person in front of a screen: GuiPerson's boxes, answered from the event loop their exec() runs.
+#include "gui/guiperson.h"
+
+#include "support/qtprinters.h"
+
+#include <QApplication>
+#include <QDialogButtonBox>
+#include <QFileDialog>
+#include <QInputDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <gtest/gtest.h>
+
+using namespace quillbox;
+
+namespace {
+
+// Hands the modal box that the next call opens to `act`, which must close it.
+template <class Box> void answerNextBox(std::function<void(Box&)> act)
+{
+    QTimer::singleShot(0, [act] {
+        auto* box = qobject_cast<Box*>(QApplication::activeModalWidget());
+        if (!box) {
+            ADD_FAILURE() << "no modal box of the expected kind";
+            if (QWidget* other = QApplication::activeModalWidget())
+                other->close();
+            return;
+        }
+        act(*box);
+    });
+}
+
+// What a message box showed: its title, its text and its buttons.
+using Shown = std::tuple<QString, QString, QMessageBox::StandardButtons>;
+
+// Presses `button` in the next message box and records what the box showed.
+void pressInNextMessageBox(QMessageBox::StandardButton button, Shown& shown)
+{
+    answerNextBox<QMessageBox>([&shown, button](QMessageBox& box) {
+        shown = { box.windowTitle(), box.text(), box.standardButtons() };
+        box.button(button)->click();
+    });
+}
+
+QWidget* progressWindow()
+{
+    for (QWidget* window : QApplication::topLevelWidgets())
+        if (window->objectName() == QLatin1String("frmProgress") && window->isVisible())
+            return window;
+    return nullptr;
+}
+
+} // namespace
+
+TEST(GuiPerson, MessageBoxShowsTheTextUnderTheProgramNameWithOk)
+{
+    Shown shown;
+    pressInNextMessageBox(QMessageBox::Ok, shown);
+    GuiPerson person;
+    person.setDebugLevel(1);
+    testing::internal::CaptureStderr();
+    person.message(QStringLiteral("12 mails saved."));
+    const std::string echoed = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(echoed.rfind("Quillbox: 12 mails saved.\n", 0), 0u) << "debug level 1 echoes it: " << echoed;
+    EXPECT_EQ(shown, Shown(QStringLiteral("Quillbox"), QStringLiteral("12 mails saved."), QMessageBox::Ok));
+}
+
+TEST(GuiPerson, WarningOffersAbortRetryIgnoreAndGivesThePressedOne)
+{
+    const std::pair<QMessageBox::StandardButton, WarningAnswer> cases[]
+        = { { QMessageBox::Abort, WarningAnswer::Abort }, { QMessageBox::Retry, WarningAnswer::Retry },
+              { QMessageBox::Ignore, WarningAnswer::Ignore } };
+    for (const auto& [button, answer] : cases) {
+        Shown shown;
+        pressInNextMessageBox(button, shown);
+        EXPECT_EQ(
+            GuiPerson().warning(QStringLiteral("ViriravEZI, Sub GetKeyValue"), QStringLiteral("5, Access denied")),
+            answer);
+        EXPECT_EQ(shown,
+            Shown(QStringLiteral("ViriravEZI, Sub GetKeyValue"), QStringLiteral("5, Access denied"),
+                QMessageBox::Abort | QMessageBox::Retry | QMessageBox::Ignore));
+    }
+}
+
+TEST(GuiPerson, InputBoxGivesTheTypedTextOrNothingOnCancel)
+{
+    for (const bool ok : { true, false }) {
+        QString title, prompt;
+        answerNextBox<QInputDialog>([&](QInputDialog& box) {
+            title = box.windowTitle();
+            prompt = box.labelText();
+            QTest::keyClicks(box.findChild<QLineEdit*>(), QStringLiteral("Weekly report"));
+            box.findChild<QDialogButtonBox*>()->button(ok ? QDialogButtonBox::Ok : QDialogButtonBox::Cancel)->click();
+        });
+        EXPECT_EQ(GuiPerson().inputBox(QStringLiteral("Name of the list:")),
+            ok ? QStringLiteral("Weekly report") : QString());
+        EXPECT_EQ(title, QStringLiteral("Quillbox"));
+        EXPECT_EQ(prompt, QStringLiteral("Name of the list:"));
+    }
+}
+
+TEST(GuiPerson, ChooseDirectoryAsksUnderTheTitleGiven)
+{
+    QTemporaryDir dir;
+    QString title;
+    answerNextBox<QFileDialog>([&](QFileDialog& box) {
+        title = box.windowTitle();
+        box.setDirectory(dir.path());
+        box.findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Open)->click();
+    });
+    EXPECT_EQ(QDir(GuiPerson().chooseDirectory(QStringLiteral("Save into"))), QDir(dir.path()));
+    EXPECT_EQ(title, QStringLiteral("Save into"));
+}
+
+TEST(GuiPerson, ProgressWindowShowsCaptionStatusAndValueUntilTheRunEnds)
+{
+    {
+        auto progress = GuiPerson().progress(QStringLiteral("Saving ..."), 12);
+        progress->setStatus(QStringLiteral("Saving  3 of  12"));
+        progress->setValue(3);
+        QWidget* window = progressWindow();
+        ASSERT_NE(window, nullptr);
+        EXPECT_EQ(window->windowTitle(), QStringLiteral("Saving ..."));
+        EXPECT_EQ(window->findChild<QLabel*>(QStringLiteral("txtStatus"))->text(), QStringLiteral("Saving  3 of  12"));
+        const auto* bar = window->findChild<QProgressBar*>(QStringLiteral("ProgressBar1"));
+        EXPECT_EQ(bar->maximum(), 12);
+        EXPECT_EQ(bar->value(), 3);
+        EXPECT_FALSE(window->close()) << "a save run cannot be cancelled";
+    }
+    EXPECT_EQ(progressWindow(), nullptr) << "the window goes when the run ends";
+    auto untitled = GuiPerson().progress(QString(), 5);
+    ASSERT_NE(progressWindow(), nullptr);
+    EXPECT_EQ(progressWindow()->windowTitle(), QStringLiteral("Progress"));
+}
