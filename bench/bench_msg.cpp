@@ -77,6 +77,7 @@ bool buildAll(const std::vector<std::unique_ptr<mail::MailItem>>& mails, qint64&
 
 int main(int argc, char** argv)
 {
+    // As the program's main(): without TZ glibc reads /etc/localtime again at every local-time conversion.
     if (qEnvironmentVariableIsEmpty("TZ"))
         qputenv("TZ", ":/etc/localtime");
     QCoreApplication app(argc, argv);

@@ -23,7 +23,6 @@
 #include <QtEndian>
 #include <gsf/gsf-infile-msole.h>
 #include <gsf/gsf-input-memory.h>
-#include <gsf/gsf-output-memory.h>
 #include <gsf/gsf-utils.h>
 #include <gtest/gtest.h>
 
@@ -270,12 +269,9 @@ void checkStorage(GsfInfile* storage, Owner owner, const QString& where, QString
 
 QByteArray writeToMemory(const MailData& data)
 {
-    GPtr<GsfOutput> sink(gsf_output_memory_new());
-    const Status status = msg::writeMsg(FakeMailItem(data), sink.get());
-    EXPECT_TRUE(status.ok()) << qPrintable(status.ok() ? QString() : status.error().describe());
-    const auto* memory = GSF_OUTPUT_MEMORY(sink.get());
-    return QByteArray(reinterpret_cast<const char*>(gsf_output_memory_get_bytes(const_cast<GsfOutputMemory*>(memory))),
-        gsf_output_size(sink.get()));
+    const Result<QByteArray> file = msg::msgBytes(FakeMailItem(data));
+    EXPECT_TRUE(file.ok()) << qPrintable(file.ok() ? QString() : file.error().describe());
+    return file.ok() ? *file : QByteArray();
 }
 
 // Opens `file` as a compound file; checks the root's class id and walks every storage.
