@@ -10,6 +10,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth
   unrtf mblaze pff-tools
+  python3-olefile  # the tests read the compound files we write with it too
 )
 
 # Node.js reads our .msg files back in the tests; the machine image may bring its own build of it.

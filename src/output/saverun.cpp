@@ -109,7 +109,7 @@ bool isFileType(const QString& type)
 Result<QByteArray> fileContent(const QString& type, const mail::MailItem& email, const QLocale& locale)
 {
     // A .msg file is built in memory and reaches the disk like every other file (temporary file, then
-    // rename): libgsf's own file sink would follow a symbolic link at the target.
+    // rename).
     if (type == u"msg")
         return msg::msgBytes(email);
     if (type == u"txt")

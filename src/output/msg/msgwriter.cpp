@@ -1,18 +1,13 @@
 // SPDX-License-Identifier: MIT
 #include "output/msg/msgwriter.h"
-#include "core/gobjectptr.h"
 
 #include "mail/store.h"
 #include "output/msg/msgvalues.h"
 #include "output/msg/propertystream.h"
+#include "output/outputfile.h"
 
-#include <QFile>
-#include <gsf/gsf-outfile-msole.h>
-#include <gsf/gsf-output-memory.h>
-#include <gsf/gsf-output-stdio.h>
-#include <gsf/gsf-utils.h>
+#include <QFileInfo>
 
-#include <initializer_list>
 #include <limits>
 #include <memory>
 
@@ -77,25 +72,11 @@ constexpr qint32 kAttachEmbeddedMessage = 5;
 constexpr int kMaxEmbeddingDepth = 32;
 
 // {00020D0B-0000-0000-C000-000000000046} as stored: the first three fields little-endian.
-constexpr guint8 kMessageClassId[16]
+constexpr CompoundFile::ClassId kMessageClassId
     = { 0x0B, 0x0D, 0x02, 0x00, 0x00, 0x00, 0x00, 0x00, 0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46 };
 
 const QByteArray kPropertiesStream = QByteArrayLiteral("__properties_version1.0");
 const QString kSmtp = QStringLiteral("SMTP");
-
-// libgsf registers each of its types when it is first asked for, without a lock: every type this
-// writer and its callers use is registered here, once, so that threads can then write files at once.
-void initGsf()
-{
-    static const bool done = [] {
-        gsf_init();
-        for (GType type : { gsf_output_get_type(), gsf_outfile_get_type(), gsf_outfile_msole_get_type(),
-                 gsf_output_memory_get_type(), gsf_output_stdio_get_type() })
-            g_type_class_unref(g_type_class_ref(type));
-        return true;
-    }();
-    Q_UNUSED(done);
-}
 
 // "Name; Name; ..." of the recipients of one type, the address where there is no name.
 QString displayList(const QList<mail::Recipient>& recipients, mail::Recipient::Type type)
@@ -108,40 +89,29 @@ QString displayList(const QList<mail::Recipient>& recipients, mail::Recipient::T
     return names.join(QLatin1String("; "));
 }
 
+using Storage = CompoundFile::Storage;
+
 class Writer {
 public:
-    Writer(GsfOutput* sink, QString sinkPath)
-        : m_sink(sink)
-        , m_sinkPath(std::move(sinkPath))
+    explicit Writer(CompoundFile& file)
+        : m_file(file)
     {
     }
 
-    Status message(GsfOutfile* storage, const mail::MailItem& item, PropertyStream::Owner owner, int depth);
-    Status sinkStatus() const;
+    Status message(Storage storage, const mail::MailItem& item, PropertyStream::Owner owner, int depth);
 
 private:
-    void recipient(GsfOutfile* parent, const mail::Recipient& recipient, quint32 index);
-    Status attachment(GsfOutfile* parent, const mail::Attachment& attachment, quint32 index, int depth);
+    void recipient(Storage parent, const mail::Recipient& recipient, quint32 index);
+    Status attachment(Storage parent, const mail::Attachment& attachment, quint32 index, int depth);
 
-    static void string(GsfOutfile* storage, PropertyStream& props, quint16 id, const QString& value);
-    static void binary(
-        GsfOutfile* storage, PropertyStream& props, quint16 id, std::initializer_list<QByteArrayView> parts);
+    void string(Storage storage, PropertyStream& props, quint16 id, const QString& value);
+    void binary(Storage storage, PropertyStream& props, quint16 id, const QByteArray& value);
     static void time(PropertyStream& props, quint16 id, const QDateTime& time);
-    static void stream(GsfOutfile* storage, const QByteArray& name, std::initializer_list<QByteArrayView> parts);
-    static GPtr<GsfOutfile> childStorage(GsfOutfile* parent, const QByteArray& name);
 
-    GsfOutput* m_sink;
-    QString m_sinkPath;
+    CompoundFile& m_file;
 };
 
-Status Writer::sinkStatus() const
-{
-    if (const GError* error = gsf_output_error(m_sink))
-        return Error { Error::Code::WriteFailed, m_sinkPath, QString::fromUtf8(error->message) };
-    return success();
-}
-
-Status Writer::message(GsfOutfile* storage, const mail::MailItem& item, PropertyStream::Owner owner, int depth)
+Status Writer::message(Storage storage, const mail::MailItem& item, PropertyStream::Owner owner, int depth)
 {
     auto attachments = item.attachments();
     if (!attachments)
@@ -185,9 +155,9 @@ Status Writer::message(GsfOutfile* storage, const mail::MailItem& item, Property
     if (const QString body = item.plainBody(); !body.isEmpty())
         string(storage, props, Prop::Body, body);
     if (const QString html = item.htmlBody(); !html.isEmpty())
-        binary(storage, props, Prop::Html, { withUtf8Charset(html).toUtf8() });
+        binary(storage, props, Prop::Html, withUtf8Charset(html).toUtf8());
     if (const QByteArray rtf = item.rtfBody(); !rtf.isEmpty())
-        binary(storage, props, Prop::RtfCompressed, { uncompressedRtfHeader(quint32(rtf.size())), rtf });
+        binary(storage, props, Prop::RtfCompressed, uncompressedRtfHeader(quint32(rtf.size())) + rtf);
     if (const QString headers = item.transportHeaders(); !headers.isEmpty())
         string(storage, props, Prop::TransportMessageHeaders, headers);
 
@@ -203,38 +173,34 @@ Status Writer::message(GsfOutfile* storage, const mail::MailItem& item, Property
     for (size_t i = 0; i < attachments->size(); ++i) {
         if (Status status = attachment(storage, *attachments->at(i), quint32(i), depth); !status)
             return status;
-        if (Status status = sinkStatus(); !status)
-            return status; // a full disk shows here: do not read the remaining attachments for nothing
     }
 
     // Named properties are mapped once per file; this writer uses none, so the mapping is empty.
     if (owner == PropertyStream::Owner::TopMessage) {
-        GPtr<GsfOutfile> nameId = childStorage(storage, QByteArrayLiteral("__nameid_version1.0"));
+        const Storage nameId = m_file.addStorage(storage, "__nameid_version1.0");
         for (quint16 id : { 0x0002, 0x0003, 0x0004 }) // the GUID, entry and string streams
-            stream(nameId.get(), valueStreamName(propTag(id, PropType::Binary)), {});
-        gsf_output_close(GSF_OUTPUT(nameId.get()));
+            m_file.addStream(nameId, valueStreamName(propTag(id, PropType::Binary)), {});
     }
-    stream(storage, kPropertiesStream, { props.bytes() });
+    m_file.addStream(storage, kPropertiesStream, props.bytes());
     return success();
 }
 
-void Writer::recipient(GsfOutfile* parent, const mail::Recipient& recipient, quint32 index)
+void Writer::recipient(Storage parent, const mail::Recipient& recipient, quint32 index)
 {
-    GPtr<GsfOutfile> storage = childStorage(parent, recipientStorageName(index));
+    const Storage storage = m_file.addStorage(parent, recipientStorageName(index));
     PropertyStream props(PropertyStream::Owner::RecipientOrAttachment);
-    string(storage.get(), props, Prop::DisplayName, recipient.name.isEmpty() ? recipient.address : recipient.name);
-    string(storage.get(), props, Prop::EmailAddress, recipient.address);
-    string(storage.get(), props, Prop::AddrType, kSmtp);
-    string(storage.get(), props, Prop::SmtpAddress, recipient.address);
+    string(storage, props, Prop::DisplayName, recipient.name.isEmpty() ? recipient.address : recipient.name);
+    string(storage, props, Prop::EmailAddress, recipient.address);
+    string(storage, props, Prop::AddrType, kSmtp);
+    string(storage, props, Prop::SmtpAddress, recipient.address);
     props.addLong(Prop::RecipientType, qint32(recipient.type));
     props.addLong(Prop::RowId, qint32(index));
-    stream(storage.get(), kPropertiesStream, { props.bytes() });
-    gsf_output_close(GSF_OUTPUT(storage.get()));
+    m_file.addStream(storage, kPropertiesStream, props.bytes());
 }
 
-Status Writer::attachment(GsfOutfile* parent, const mail::Attachment& attachment, quint32 index, int depth)
+Status Writer::attachment(Storage parent, const mail::Attachment& attachment, quint32 index, int depth)
 {
-    GPtr<GsfOutfile> storage = childStorage(parent, attachmentStorageName(index));
+    const Storage storage = m_file.addStorage(parent, attachmentStorageName(index));
     PropertyStream props(PropertyStream::Owner::RecipientOrAttachment);
     props.addLong(Prop::AttachNum, qint32(index));
     props.addLong(Prop::RenderingPosition, -1); // not placed in the body text
@@ -243,25 +209,24 @@ Status Writer::attachment(GsfOutfile* parent, const mail::Attachment& attachment
         = depth < kMaxEmbeddingDepth ? attachment.embeddedMessage() : nullptr;
     const QString fileName = attachment.fileName();
     if (!fileName.isEmpty()) {
-        string(storage.get(), props, Prop::AttachLongFilename, fileName);
-        string(storage.get(), props, Prop::AttachFilename, shortFileName(fileName));
+        string(storage, props, Prop::AttachLongFilename, fileName);
+        string(storage, props, Prop::AttachFilename, shortFileName(fileName));
         const qsizetype dot = fileName.lastIndexOf(u'.');
         if (dot > fileName.lastIndexOf(u'/') && dot > fileName.lastIndexOf(u'\\'))
-            string(storage.get(), props, Prop::AttachExtension, fileName.mid(dot));
+            string(storage, props, Prop::AttachExtension, fileName.mid(dot));
     }
     const QString displayName = !fileName.isEmpty() ? fileName : embedded ? embedded->summary().subject : QString();
     if (!displayName.isEmpty())
-        string(storage.get(), props, Prop::DisplayName, displayName);
+        string(storage, props, Prop::DisplayName, displayName);
     if (const QString mimeType = attachment.mimeType(); !mimeType.isEmpty())
-        string(storage.get(), props, Prop::AttachMimeTag, mimeType);
+        string(storage, props, Prop::AttachMimeTag, mimeType);
 
     if (embedded) {
         props.addLong(Prop::AttachMethod, kAttachEmbeddedMessage);
         const quint32 tag = propTag(Prop::AttachData, PropType::Object);
-        GPtr<GsfOutfile> inner = childStorage(storage.get(), valueStreamName(tag));
-        if (Status status = message(inner.get(), *embedded, PropertyStream::Owner::EmbeddedMessage, depth + 1); !status)
+        const Storage inner = m_file.addStorage(storage, valueStreamName(tag));
+        if (Status status = message(inner, *embedded, PropertyStream::Owner::EmbeddedMessage, depth + 1); !status)
             return status;
-        gsf_output_close(GSF_OUTPUT(inner.get()));
         props.addStreamed(tag, 0);
     } else {
         const auto data = attachment.data();
@@ -269,33 +234,29 @@ Status Writer::attachment(GsfOutfile* parent, const mail::Attachment& attachment
             return data.error();
         // A stream's size is 32 bits in the compound file; PR_ATTACH_SIZE is a signed long.
         if (data->size() > std::numeric_limits<qint32>::max())
-            return Error { Error::Code::WriteFailed, m_sinkPath,
+            return Error { Error::Code::WriteFailed, {},
                 QStringLiteral("attachment \"%1\" is larger than 2 GB").arg(fileName) };
         props.addLong(Prop::AttachMethod, kAttachByValue);
-        binary(storage.get(), props, Prop::AttachData, { *data });
+        binary(storage, props, Prop::AttachData, *data);
         props.addLong(Prop::AttachSize, qint32(data->size()));
     }
-    stream(storage.get(), kPropertiesStream, { props.bytes() });
-    gsf_output_close(GSF_OUTPUT(storage.get()));
+    m_file.addStream(storage, kPropertiesStream, props.bytes());
     return success();
 }
 
-void Writer::string(GsfOutfile* storage, PropertyStream& props, quint16 id, const QString& value)
+void Writer::string(Storage storage, PropertyStream& props, quint16 id, const QString& value)
 {
     const quint32 tag = propTag(id, PropType::Unicode);
-    const QByteArray bytes = toUtf16LE(value);
-    stream(storage, valueStreamName(tag), { bytes });
+    QByteArray bytes = toUtf16LE(value);
     props.addStreamed(tag, quint32(bytes.size()));
+    m_file.addStream(storage, valueStreamName(tag), std::move(bytes));
 }
 
-void Writer::binary(GsfOutfile* storage, PropertyStream& props, quint16 id, std::initializer_list<QByteArrayView> parts)
+void Writer::binary(Storage storage, PropertyStream& props, quint16 id, const QByteArray& value)
 {
     const quint32 tag = propTag(id, PropType::Binary);
-    stream(storage, valueStreamName(tag), parts);
-    qsizetype size = 0;
-    for (QByteArrayView part : parts)
-        size += part.size();
-    props.addStreamed(tag, quint32(size));
+    m_file.addStream(storage, valueStreamName(tag), value);
+    props.addStreamed(tag, quint32(value.size()));
 }
 
 void Writer::time(PropertyStream& props, quint16 id, const QDateTime& time)
@@ -304,75 +265,40 @@ void Writer::time(PropertyStream& props, quint16 id, const QDateTime& time)
         props.addTime(id, *fileTime);
 }
 
-// Streams are written whole and closed at once: libgsf writes a stream of 4096 bytes or more straight
-// into the file, which only one open stream at a time can do.
-void Writer::stream(GsfOutfile* storage, const QByteArray& name, std::initializer_list<QByteArrayView> parts)
-{
-    GPtr<GsfOutput> out(gsf_outfile_new_child(storage, name.constData(), FALSE));
-    for (QByteArrayView part : parts)
-        gsf_output_write(out.get(), size_t(part.size()), reinterpret_cast<const guint8*>(part.data()));
-    gsf_output_close(out.get());
-}
-
-GPtr<GsfOutfile> Writer::childStorage(GsfOutfile* parent, const QByteArray& name)
-{
-    return GPtr<GsfOutfile>(GSF_OUTFILE(gsf_outfile_new_child(parent, name.constData(), TRUE)));
-}
-
-Status writeMsgTo(const mail::MailItem& item, GsfOutput* sink, const QString& sinkPath)
-{
-    GPtr<GsfOutfile> root(gsf_outfile_msole_new(sink));
-    gsf_outfile_msole_set_class_id(GSF_OUTFILE_MSOLE(root.get()), kMessageClassId);
-    Writer writer(sink, sinkPath);
-    const Status status = writer.message(root.get(), item, PropertyStream::Owner::TopMessage, 0);
-    if (!status && !gsf_output_error(sink))
-        gsf_output_set_error(sink, 0, "%s", status.error().describe().toUtf8().constData());
-    // Closing the root writes the directory and closes the sink; a file sink with an error set
-    // deletes its temporary file instead of renaming it onto the target.
-    const bool closed = gsf_output_close(GSF_OUTPUT(root.get()));
-    if (!status)
-        return status;
-    if (Status sinkState = writer.sinkStatus(); !sinkState)
-        return sinkState;
-    if (!closed)
-        return Error { Error::Code::WriteFailed, sinkPath, QStringLiteral("the file could not be closed") };
-    return success();
-}
-
 } // namespace
 
-Status writeMsg(const mail::MailItem& item, GsfOutput* sink)
+Result<CompoundFile> msgCompoundFile(const mail::MailItem& item)
 {
-    initGsf();
-    const char* name = gsf_output_name(sink);
-    return writeMsgTo(item, sink, name ? QString::fromUtf8(name) : QString());
+    CompoundFile file(kMessageClassId);
+    if (Status status = Writer(file).message(Storage::Root, item, PropertyStream::Owner::TopMessage, 0); !status)
+        return status.error();
+    return file;
 }
 
 Result<QByteArray> msgBytes(const mail::MailItem& item)
 {
-    initGsf();
-    GPtr<GsfOutput> sink(gsf_output_memory_new());
-    if (Status status = writeMsgTo(item, sink.get(), QString()); !status)
-        return status.error();
-    return QByteArray(reinterpret_cast<const char*>(gsf_output_memory_get_bytes(GSF_OUTPUT_MEMORY(sink.get()))),
-        qsizetype(gsf_output_size(sink.get())));
+    Result<CompoundFile> file = msgCompoundFile(item);
+    if (!file)
+        return file.error();
+    return std::move(*file).toBytes();
 }
 
 Status writeMsgFile(const mail::MailItem& item, const QString& path)
 {
-    initGsf();
-    GError* error = nullptr;
-    GPtr<GsfOutput> sink(gsf_output_stdio_new(QFile::encodeName(path).constData(), &error));
-    if (!sink) {
-        // libgsf's message names its temporary file; the OS reason alone is clearer beside `path`.
-        QString detail = QStringLiteral("cannot create the file");
-        if (error)
-            detail
-                = error->code > 0 ? QString::fromLocal8Bit(g_strerror(error->code)) : QString::fromUtf8(error->message);
-        g_clear_error(&error);
-        return Error { Error::Code::WriteFailed, path, detail };
-    }
-    return writeMsgTo(item, sink.get(), path);
+    const auto withPath = [&](Error error) {
+        error.path = path;
+        return error;
+    };
+    const Result<QByteArray> bytes = msgBytes(item);
+    if (!bytes)
+        return bytes.error().path.isEmpty() ? withPath(bytes.error()) : bytes.error();
+    const QFileInfo target(path);
+    const Result<output::Directory> dir = output::Directory::open(target.path(), output::Disk::system());
+    if (!dir)
+        return withPath(dir.error());
+    if (Status written = dir->writeFile(target.fileName(), *bytes, output::Disk::system()); !written)
+        return withPath(written.error());
+    return success();
 }
 
 } // namespace quillbox::msg

@@ -7,11 +7,10 @@
 // What readers expect and where the format surprised us: docs/format-notes.md, section ".msg".
 
 #include "core/result.h"
+#include "output/msg/compoundfile.h"
 
 #include <QByteArray>
 #include <QString>
-
-typedef struct _GsfOutput GsfOutput;
 
 namespace quillbox::mail {
 class MailItem;
@@ -19,20 +18,19 @@ class MailItem;
 
 namespace quillbox::msg {
 
-/// Writes `item` as a .msg file at `path`, replacing a file that is there. libgsf writes a hidden
-/// temporary file beside `path` and renames it onto `path` when everything was written, so on any
-/// failure the file at `path` is left as it was and no temporary file stays behind.
-/// Errors: WriteFailed with `path` and the libgsf or OS reason; an attachment or attachment list the
-/// store cannot read is reported with the store's own Error.
-Status writeMsgFile(const mail::MailItem& item, const QString& path);
+/// The storages and streams of `item`'s .msg file, not yet laid out as a file (msgBytes() does that).
+/// Errors: an attachment or attachment list the store cannot read is reported with the store's own
+/// Error; an attachment of 2 GB or more is an Error WriteFailed without a path.
+Result<CompoundFile> msgCompoundFile(const mail::MailItem& item);
 
-/// The bytes of `item` as a .msg file, built in memory. Errors as for writeMsg. Threads may call it at
-/// once, each with an item of its own.
+/// The bytes of `item` as a .msg file, built in memory. Errors as for msgCompoundFile. Threads may call
+/// it at once, each with an item of its own.
 Result<QByteArray> msgBytes(const mail::MailItem& item);
 
-/// Writes `item` as a .msg file into `sink` and closes `sink`. On failure an error is set on `sink`
-/// before it is closed (a file sink then drops what it had written). Errors as for writeMsgFile,
-/// with the sink's name as the path.
-Status writeMsg(const mail::MailItem& item, GsfOutput* sink);
+/// Writes `item` as a .msg file at `path`, replacing a file that is there: the file is built in memory,
+/// written under a temporary name beside `path` and renamed onto it, so on any failure the file at `path`
+/// is left as it was and no temporary file stays behind.
+/// Errors as for msgCompoundFile; WriteFailed with `path` and the OS reason when the file cannot be written.
+Status writeMsgFile(const mail::MailItem& item, const QString& path);
 
 } // namespace quillbox::msg
