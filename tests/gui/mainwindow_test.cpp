@@ -399,8 +399,6 @@ TEST_F(MainWindowTest, StartFillsTheBoxesAndShowsTheWindowAtItsPlace)
         bool saved;
     };
     const Case cases[] = {
-        { "two arguments fill both boxes; nothing runs", { { kInbox, out }, {}, 0, false }, std::nullopt, "out", true,
-            false },
         { "three fill the first box only, and the usage message comes before the window",
             { { kInbox, out, "c" }, {}, 0, false }, 2, "", false, false },
         { "autorun: the window shows the search and the save", { { kInbox, out }, path("txt.ini"), 0, true }, 0, "out",

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
-// The Outlook data file store over the sample files of tests/data/pst (see SOURCES.md there). Expected
-// trees and counts were taken by hand from libpff's own `pffexport -m all` of each file.
+// The Outlook data file store over the sample files of tests/data/pst (see SOURCES.md there); expected
+// trees and counts are from libpff's own `pffexport -m all`.
 #include "mail/pst/nodedatabase.h"
 #include "mail/pst/pff.h"
 #include "mail/pst/properties.h"
@@ -138,10 +138,6 @@ TEST(PstStore, FolderTreeAndMessagesAsLibpffSeesThem)
         QStringList folders; // below the top, in walk order, with the messages pffexport writes for each
     };
     const Case cases[] = {
-        { "aspose_Outlook.pst",
-            { "=0", "Deleted Items=0", "Inbox=8", "Inbox\\SubInbox=0", "Outbox=0", "Sent Items=6", "Calendar=0",
-                "Contacts=0", "Journal=0", "Notes=0", "Tasks=0", "Drafts=0", "RSS Feeds=0", "Junk E-mail=0",
-                "Custom Folder 1=0", "Custom Folder 2=0" } },
         { "aspose_SampleOstFile.ost",
             { "=0", "Deleted Items=1", "Inbox=11", "Inbox\\sub1=25", "Inbox\\sub2=29", "Outbox=0", "Sent Items=6",
                 "Calendar=0", "Contacts=0", "Conversation Action Settings=0", "Drafts=0", "Journal=0", "Junk E-Mail=0",
@@ -153,7 +149,6 @@ TEST(PstStore, FolderTreeAndMessagesAsLibpffSeesThem)
             { "=0", "Deleted Items=0", "Deleted Items\\SubInbox=0", "Deleted Items\\SubInbox=0", "Inbox=0", "Outbox=0",
                 "Sent Items=31", "Calendar=0", "Contacts=0", "Journal=0", "Notes=0", "Tasks=0", "Drafts=0",
                 "RSS Feeds=0", "Junk E-mail=0", "Inbox=0" } },
-        { "pstsdk_test_ansi.pst", { "=0", "Deleted Items=0", "Folder=0" } },
         { "tghanem_user1_test.lab.pst",
             { "=0", "Deleted Items=0", "Deleted Items\\Contacts=0", "Inbox=0", "Outbox=0", "Sent Items=0",
                 "Junk E-mail=0", "Conversation Action Settings=0", "Quick Step Settings=0", "FolderWithSingleMessage=1",
