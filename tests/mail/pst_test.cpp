@@ -319,23 +319,21 @@ TEST(PstStore, BodiesRecipientsAndAttachmentsOfUnicodeAndAnsiFiles)
         const std::vector<Row> rows = allRows(*store);
         ASSERT_EQ(rows.size(), 1u);
         const ItemSummary& summary = rows.front().summary;
-        EXPECT_EQ(summary.subject, QStringLiteral("Here is a sample message")) << "without the stored prefix marker";
-        EXPECT_EQ(summary.senderEmailAddress, QStringLiteral("terrymah@microsoft.com"));
-        EXPECT_EQ(summary.to, QStringLiteral("Terry Mahaffey"));
-        EXPECT_EQ(iso(summary.sentOn), QStringLiteral("2010-03-15T18:12:05"));
         auto item = store->item(summary.entryID);
         ASSERT_TRUE(item);
         const MailItem& mail = **item;
-        EXPECT_EQ(mail.messageClass(), QStringLiteral("IPM.Note"));
-        EXPECT_EQ(mail.senderName(), QStringLiteral("Terry Mahaffey"));
+        EXPECT_EQ(QStringList({ summary.subject, summary.senderEmailAddress, summary.to, iso(summary.sentOn),
+                      mail.messageClass(), mail.senderName() }),
+            QStringList({ "Here is a sample message", "terrymah@microsoft.com", "Terry Mahaffey", "2010-03-15T18:12:05",
+                "IPM.Note", "Terry Mahaffey" }));
         EXPECT_TRUE(mail.plainBody().startsWith(plainStart)) << mail.plainBody().toStdString();
         EXPECT_TRUE(mail.htmlBody().contains(QStringLiteral("<html"), Qt::CaseInsensitive));
         EXPECT_TRUE(mail.transportHeaders().startsWith(QStringLiteral("Received: ")));
         const QList<Recipient> recipients = mail.recipients();
         ASSERT_EQ(recipients.size(), 1);
-        EXPECT_EQ(recipients[0].name, QStringLiteral("Terry Mahaffey"));
-        EXPECT_EQ(recipients[0].address, QStringLiteral("terrymah@microsoft.com")) << "the SMTP address";
-        EXPECT_EQ(recipients[0].type, Recipient::Type::To);
+        EXPECT_EQ(std::tie(recipients[0].name, recipients[0].address, recipients[0].type),
+            std::tuple(
+                QStringLiteral("Terry Mahaffey"), QStringLiteral("terrymah@microsoft.com"), Recipient::Type::To));
         auto attachments = mail.attachments();
         ASSERT_TRUE(attachments);
         ASSERT_EQ(attachments->size(), 1u);
