@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "config/registry.h"
 
+#include "support/testenv.h"
 #include "support/testfiles.h"
 
 #include <QByteArray>
@@ -17,17 +18,7 @@ namespace {
 // Points HKCU and HKLM at files in a temporary directory.
 class RegistryFiles : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        ASSERT_TRUE(m_dir.isValid());
-        qputenv("QUILLBOX_HKCU", QFile::encodeName(userFile()));
-        qputenv("QUILLBOX_HKLM", QFile::encodeName(systemFile()));
-    }
-    void TearDown() override
-    {
-        for (const char* name : { "QUILLBOX_HKCU", "QUILLBOX_HKLM", "XDG_CONFIG_HOME" })
-            qunsetenv(name);
-    }
+    void SetUp() override { ASSERT_TRUE(m_dir.isValid()); }
 
     QString userFile() const { return m_dir.filePath(QStringLiteral("user.reg")); }
     QString systemFile() const { return m_dir.filePath(QStringLiteral("system.reg")); }
@@ -35,6 +26,7 @@ protected:
     void writeSystem(const QByteArray& bytes) { test::writeFile(systemFile(), bytes); }
 
     QTemporaryDir m_dir;
+    const test::ScopedEnv m_env = test::programFilesIn(m_dir.path());
 };
 
 QString get(const char* path)
@@ -243,7 +235,7 @@ TEST_F(RegistryFiles, ATruncatedFileNeverGivesPartOfAString)
 TEST_F(RegistryFiles, UserFileDefaultsToTheConfigFolder)
 {
     qunsetenv("QUILLBOX_HKCU");
-    qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_dir.path()));
+    const test::ScopedEnv config { { "XDG_CONFIG_HOME", m_dir.path() } };
     ASSERT_TRUE(QDir(m_dir.path()).mkpath(QStringLiteral("Brindlewick")));
     test::writeFile(m_dir.filePath(QStringLiteral("Brindlewick/user.reg")),
         "REGEDIT4\n[HKEY_CURRENT_USER\\Software\\Gate]\n\"Path\"=\"from the config folder\"\n");

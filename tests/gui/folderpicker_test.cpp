@@ -6,6 +6,7 @@
 #include "mail/profile.h"
 #include "support/qtprinters.h"
 #include "support/scriptedperson.h"
+#include "support/testenv.h"
 #include "support/testfiles.h"
 
 #include <QApplication>
@@ -69,10 +70,7 @@ protected:
         makeMaildir(work + QLatin1String("/Projects"));
         makeMaildir(home);
         makeMaildir(home + QLatin1String("/.Sent"));
-        profile = dir.filePath(QStringLiteral("config/profile.ini"));
-        qputenv("QUILLBOX_PROFILE", profile.toUtf8());
     }
-    void TearDown() override { qunsetenv("QUILLBOX_PROFILE"); }
 
     void writeProfile()
     {
@@ -81,7 +79,9 @@ protected:
     }
 
     QTemporaryDir dir;
-    QString work, home, profile;
+    QString work, home;
+    const QString profile = dir.filePath(QStringLiteral("config/profile.ini"));
+    const test::ScopedEnv env { { "QUILLBOX_PROFILE", profile } };
     ScriptedPerson person;
 };
 

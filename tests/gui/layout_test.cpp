@@ -4,6 +4,7 @@
 #include "gui/anchorlayout.h"
 #include "gui/mainwindow.h"
 #include "support/scriptedperson.h"
+#include "support/testenv.h"
 
 #include <QLabel>
 #include <QMainWindow>
@@ -126,7 +127,7 @@ TEST(ClsLayout, NegativeShareStopsAtZeroSizeAndTheMinimumSizeRoundsHalvesToEven)
 TEST(MainWindowLayout, GrowingMovesTheRightColumnAndTheBottomRow)
 {
     QTemporaryDir dir;
-    qputenv("QUILLBOX_HKCU", (dir.path() + QLatin1String("/none.reg")).toUtf8());
+    const test::ScopedEnv env = test::programFilesIn(dir.path()); // no access program
     test::ScriptedPerson person;
     Session session(person);
     MainWindow window(session);
@@ -154,5 +155,4 @@ TEST(MainWindowLayout, GrowingMovesTheRightColumnAndTheBottomRow)
     QApplication::processEvents();
     EXPECT_EQ(twips(control("cmdSave")), QRect(7200, 3240, 975, 375));
     EXPECT_EQ(twips(control("ListView1")), QRect(120, 1200, 8055, 1695));
-    qunsetenv("QUILLBOX_HKCU");
 }

@@ -12,6 +12,7 @@
 #include "support/qtprinters.h"
 #include "support/resultrows.h"
 #include "support/scriptedperson.h"
+#include "support/testenv.h"
 #include "support/testfiles.h"
 
 #include <QAction>
@@ -48,15 +49,6 @@ protected:
     {
         ASSERT_TRUE(m_dir.isValid());
         writeFile(path("profile.ini"), "[Stores]\nSample Mailbox=" SOURCE_DIR "/samples/Sample Mailbox\n");
-        qputenv("QUILLBOX_PROFILE", path("profile.ini").toUtf8());
-        qputenv("QUILLBOX_HKCU", path("user.reg").toUtf8());
-        qputenv("QUILLBOX_HKLM", path("system.reg").toUtf8());
-    }
-    void TearDown() override
-    {
-        qunsetenv("QUILLBOX_PROFILE");
-        qunsetenv("QUILLBOX_HKCU");
-        qunsetenv("QUILLBOX_HKLM");
     }
 
     QString path(const QString& name) const { return m_dir.filePath(name); }
@@ -78,6 +70,7 @@ protected:
     }
 
     QTemporaryDir m_dir;
+    const test::ScopedEnv m_env = test::programFilesIn(m_dir.path());
 };
 
 /// The lines an access program wrote: its process id, then each argument in brackets.
