@@ -12,6 +12,8 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 namespace {
 
 struct Outcome {
@@ -91,25 +93,13 @@ TEST_F(AutorunTest, SearchesAndSavesTheFolderWithACustomIniAndNoQtPlatformPlugin
     ASSERT_FALSE(outcome.crashed);
     EXPECT_EQ(outcome.exitCode, 0) << outcome.lines.join(u'\n').toStdString();
 
-    QStringList rows;
-    for (const QString& line : outcome.lines)
-        if (line.count(u'\t') == 7)
-            rows << line;
-    const QStringList files = QDir(path("out")).entryList(QDir::Files);
-    ASSERT_GT(rows.size(), 10);
-    EXPECT_EQ(files.size(), rows.size());
-    for (const QString& row : rows)
-        EXPECT_EQ(row.section(u'\t', 6, 6), QLatin1String("\\\\Sample Mailbox\\Inbox")) << row.toStdString();
-    for (const QString& file : files) {
-        SCOPED_TRACE(file.toStdString());
-        EXPECT_TRUE(file.endsWith(QLatin1String(".txt")));
-        QFile text(path("out/") + file);
-        ASSERT_TRUE(text.open(QIODevice::ReadOnly));
-        EXPECT_TRUE(text.readAll().startsWith("From:\t"));
-    }
-    EXPECT_TRUE(
-        files.contains(QStringLiteral("240304 083000 dana.whitfield@example.org Welcome to the sample mailbox.txt")))
-        << files.join(u'\n').toStdString();
+    // /dbg 2 writes each listed row; each is saved, as the .txt the settings named. What is listed and how
+    // it is named and written is checked where the search, the names and the formats are.
+    const auto rows = std::count_if(
+        outcome.lines.begin(), outcome.lines.end(), [](const QString& line) { return line.count(u'\t') == 7; });
+    EXPECT_GT(rows, 10);
+    EXPECT_EQ(QDir(path("out")).entryList({ QStringLiteral("*.txt") }, QDir::Files).size(), rows);
+    EXPECT_EQ(QDir(path("out")).entryList(QDir::Files).size(), rows);
     // Nothing but the settings named was written: no default settings file in the configuration folder.
     EXPECT_FALSE(QFileInfo::exists(path("config/Quillbox/Quillbox.ini")));
 

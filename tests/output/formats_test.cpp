@@ -286,14 +286,10 @@ TEST(HtmlContent, HeaderValuesAreEscaped)
     EXPECT_FALSE(html.contains(QStringLiteral("<script"))) << html.toStdString();
     EXPECT_TRUE(html.contains(QStringLiteral("&lt;script&gt;alert(&quot;x&quot;)&lt;/script&gt; &amp; Grüße")));
     EXPECT_TRUE(html.contains(QStringLiteral("Alice Example &lt;alice@example.org&gt;")));
-    // What a reader shows: the header lines, then the body.
-    EXPECT_EQ(formats::htmlToText(html),
-        QStringLiteral("From: Alice Example <alice@example.org>\n"
-                       "Sent: Wednesday, 12 August 2009 14:30:05\n"
-                       "To: Bob <bob@example.org>; carol@example.org\n"
-                       "Subject: <script>alert(\"x\")</script> & Grüße\n"
-                       "\n"
-                       "Body\n"));
+    // What a reader shows: the header lines (their values are TextContent's), then the body.
+    const QString shown = formats::htmlToText(html);
+    EXPECT_TRUE(shown.startsWith(QStringLiteral("From: Alice Example <alice@example.org>\nSent: ")));
+    EXPECT_TRUE(shown.endsWith(QStringLiteral("\nSubject: <script>alert(\"x\")</script> & Grüße\n\nBody\n")));
 }
 
 TEST(HtmlContent, PlainBodyGoesIntoPre)
