@@ -5,6 +5,7 @@
 #include "app/startup.h"
 #include "support/qtprinters.h"
 #include "support/scriptedperson.h"
+#include "support/testenv.h"
 #include "support/testfiles.h"
 
 #include <QDir>
@@ -27,9 +28,7 @@ TEST(runStartup, RunsAndEndsWithItsStatus)
     test::writeFile(dir.filePath("profile.ini"), "[Stores]\nSample Mailbox=" SOURCE_DIR "/samples/Sample Mailbox\n");
     test::writeFile(dir.filePath("txt.ini"), "[Options]\nFnOutput=TXT\n");
     QDir().mkpath(dir.filePath("unreadable.ini"));
-    qputenv("QUILLBOX_PROFILE", dir.filePath("profile.ini").toUtf8());
-    qputenv("QUILLBOX_HKCU", dir.filePath("user.reg").toUtf8());
-    qputenv("QUILLBOX_HKLM", dir.filePath("system.reg").toUtf8());
+    const test::ScopedEnv env = test::programFilesIn(dir.path());
     const QString out = dir.filePath("out");
     const QString usage = usageLines().join(QLatin1String("\r\n"));
     const QStringList ran { "busy", "idle", "busy", "idle" }; // the search, then the save
@@ -84,7 +83,4 @@ TEST(runStartup, RunsAndEndsWithItsStatus)
             EXPECT_GT(saved, 10);
         }
     }
-    qunsetenv("QUILLBOX_PROFILE");
-    qunsetenv("QUILLBOX_HKCU");
-    qunsetenv("QUILLBOX_HKLM");
 }

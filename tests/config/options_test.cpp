@@ -145,11 +145,11 @@ TEST_F(OptionsFile, CheckStatesFromTheirStoredText)
     // even; the other boxes need a whole number as their whole text. Anything else, or a state outside
     // 0..2, gives the box's default.
     const std::tuple<const char*, const char*, int> cases[] = { { "UseDate", "abc", 0 }, { "UseDate", "1abc", 1 },
-        { "UseDate", "\" 2x\"", 2 }, { "UseDate", "1.6", 2 }, { "UseDate", "0.5", 0 }, { "UseDate", "1.5", 2 },
-        { "UseDate", "2.5", 2 }, { "UseDate", "1e0", 1 }, { "UseDate", "3", 1 }, { "UseDate", "2.6", 1 },
-        { "UseDate", "-1", 1 }, { "UseDate", "-x", 0 }, { "UseFnFolder", "yes", 0 }, { "UseFnFolder", "2", 2 },
-        { "UseFnFolder", "7", 0 }, { "UseFnDate", "0zero", 0 }, { "UseFrom", "0", 0 }, { "UseSubject", "\" 2 \"", 2 },
-        { "UseFnFrom", "0abc", 1 }, { "UseFnSubject", "no", 1 }, { "UseFrom", "0.0", 1 }, { "UseSubject", "3", 1 } };
+        { "UseDate", "\" 2x\"", 2 }, { "UseDate", "0.5", 0 }, { "UseDate", "1.5", 2 }, { "UseDate", "5e-1", 0 },
+        { "UseDate", "3", 1 }, { "UseDate", "2.6", 1 }, { "UseDate", "-1", 1 }, { "UseDate", "-x", 0 },
+        { "UseFnFolder", "2", 2 }, { "UseFnFolder", "7", 0 }, { "UseFnDate", "0zero", 0 }, { "UseFrom", "0", 0 },
+        { "UseSubject", "\" 2 \"", 2 }, { "UseFnFrom", "0abc", 1 }, { "UseFnSubject", "no", 1 },
+        { "UseFrom", "0.0", 1 }, { "UseSubject", "3", 1 } };
     for (const auto& [key, stored, expected] : cases) {
         SCOPED_TRACE(std::string(key) + '=' + stored);
         writeFile(path, "[Options]\n" + QByteArray(key) + '=' + stored + "\nFnOutput=TXT\n");

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "config/registry.h"
 
+#include "support/testenv.h"
 #include "support/testfiles.h"
 
 #include <QByteArray>
@@ -8,46 +9,24 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
-#include <optional>
 #include <random>
 
 using namespace quillbox;
 
 namespace {
 
-// Points HKCU and HKLM at files in a temporary directory and puts the environment back afterwards.
+// Points HKCU and HKLM at files in a temporary directory.
 class RegistryFiles : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        ASSERT_TRUE(m_dir.isValid());
-        for (const char* name : kVariables)
-            m_saved.push_back(qEnvironmentVariableIsSet(name) ? std::optional(qgetenv(name)) : std::nullopt);
-        qputenv("QUILLBOX_HKCU", QFile::encodeName(userFile()));
-        qputenv("QUILLBOX_HKLM", QFile::encodeName(systemFile()));
-    }
-
-    void TearDown() override
-    {
-        for (size_t i = 0; i < std::size(kVariables); ++i) {
-            if (m_saved[i])
-                qputenv(kVariables[i], *m_saved[i]);
-            else
-                qunsetenv(kVariables[i]);
-        }
-    }
+    void SetUp() override { ASSERT_TRUE(m_dir.isValid()); }
 
     QString userFile() const { return m_dir.filePath(QStringLiteral("user.reg")); }
     QString systemFile() const { return m_dir.filePath(QStringLiteral("system.reg")); }
-
     void writeUser(const QByteArray& bytes) { test::writeFile(userFile(), bytes); }
     void writeSystem(const QByteArray& bytes) { test::writeFile(systemFile(), bytes); }
 
     QTemporaryDir m_dir;
-
-private:
-    static constexpr const char* kVariables[] = { "QUILLBOX_HKCU", "QUILLBOX_HKLM", "XDG_CONFIG_HOME" };
-    std::vector<std::optional<QByteArray>> m_saved;
+    const test::ScopedEnv m_env = test::programFilesIn(m_dir.path());
 };
 
 QString get(const char* path)
@@ -78,11 +57,9 @@ TEST(splitRegPath, RootKeyAndValue)
             "D" },
         { "two backslashes in a row leave the key empty", "HKLM\\\\Path", RegRoot::LocalMachine, "", "Path" },
         { "long root form selects nothing", "HKEY_CURRENT_USER\\Software\\Gate\\Path", RegRoot::None, "", "" },
-        { "another short root selects nothing", "HKCR\\Software\\Gate\\Path", RegRoot::None, "", "" },
         { "a blank before the root is part of it", " hklm\\Software\\Path", RegRoot::None, "", "" },
         { "no backslash names nothing", "Path", RegRoot::None, "", "" },
         { "one backslash names nothing", "HKLM\\Path", RegRoot::None, "", "" },
-        { "empty text", "", RegRoot::None, "", "" },
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.why);
@@ -96,10 +73,9 @@ TEST_F(RegistryFiles, ValuesByTypeEscapeAndCase)
     writeUser(
         "REGEDIT4\r\n\r\n; a comment line\r\n[HKEY_CURRENT_USER\\Software\\Gate]\r\n@=\"default text\"\r\n"
         "\"Path\"=\"C:\\\\Program Files\\\\Gate\\\\gate.exe\"\r\n\"Quoted\"=\"say \\\"hi\\\"\"\r\n"
-        "\"Name \\\"q\\\"\"=\"escaped name\"\r\n\"HandWritten\"=\"C:\\Tools\\gate\"\r\n\"Spaced\" = \"  around  \"\r\n"
-        "\"Utf8\"=\"Gr\xc3\xbc\xc3\x9f\xc3\xa9\"\r\n\"Empty\"=\"\"\r\n\"Dword\"=dword:00000031\r\n"
-        "\"DwordWide\"=dword:00343332\r\n\"DwordZero\"=dword:00000000\r\n\"HexString\"=hex:2f,6f,70,74,00\r\n"
-        "\"HexNoZero\"=hex:2f,6f,70,74\r\n\"HexEmpty\"=hex:\r\n\"Expand\"=hex(2):25,48,4f,4d,45,25,00\r\n"
+        "\"HandWritten\"=\"C:\\Tools\\gate\"\r\n\"Spaced\" = \"  around  \"\r\n"
+        "\"Utf8\"=\"Gr\xc3\xbc\xc3\x9f\xc3\xa9\"\r\n\"Dword\"=dword:00000031\r\n"
+        "\"DwordWide\"=dword:00343332\r\n\"HexString\"=hex:2f,6f,70,74,00\r\n\"HexNoZero\"=hex:2f,6f,70,74\r\n"
         "\"Multi\"=hex(7):6f,6e,65,00,74,77,6f,00,00\r\n\"Wrapped\"=hex:2f,75,73,72,2f,\\\r\n  62,69,6e,00\r\n"
         "\"Twice\"=\"first\"\r\n\"Twice\"=\"second\"\r\n\"Gone\"=\"here\"\r\n\"Gone\"=-\r\n\r\n"
         "[HKEY_LOCAL_MACHINE\\Software\\Gate]\r\n\"OtherRoot\"=\"not in this hive\"\r\n"
@@ -117,19 +93,14 @@ TEST_F(RegistryFiles, ValuesByTypeEscapeAndCase)
         { "default value by @", "HKCU\\Software\\Gate\\", "default text" },
         { "doubled backslashes", "HKCU\\Software\\Gate\\Path", "C:\\Program Files\\Gate\\gate.exe" },
         { "escaped quotes", "HKCU\\Software\\Gate\\Quoted", "say \"hi\"" },
-        { "escapes in the value name", "HKCU\\Software\\Gate\\Name \"q\"", "escaped name" },
         { "a lone backslash stays as written", "HKCU\\Software\\Gate\\HandWritten", "C:\\Tools\\gate" },
         { "blanks around = are no part of the data", "HKCU\\Software\\Gate\\Spaced", "  around  " },
         { "UTF-8 text", "HKCU\\Software\\Gate\\Utf8", "Gr\xc3\xbc\xc3\x9f\xc3\xa9" },
-        { "empty string", "HKCU\\Software\\Gate\\Empty", "" },
         { "key and value name in another case", "hkcu\\SOFTWARE\\gate\\PATH", "C:\\Program Files\\Gate\\gate.exe" },
         { "dword: its low three bytes up to a zero", "HKCU\\Software\\Gate\\Dword", "1" },
         { "dword: the top byte is dropped", "HKCU\\Software\\Gate\\DwordWide", "234" },
-        { "dword 0", "HKCU\\Software\\Gate\\DwordZero", "" },
         { "hex bytes of a string", "HKCU\\Software\\Gate\\HexString", "/opt" },
         { "hex bytes without a zero lose the last", "HKCU\\Software\\Gate\\HexNoZero", "/op" },
-        { "hex of no bytes", "HKCU\\Software\\Gate\\HexEmpty", "" },
-        { "hex(2) is not expanded", "HKCU\\Software\\Gate\\Expand", "%HOME%" },
         { "multi-string gives its first string", "HKCU\\Software\\Gate\\Multi", "one" },
         { "hex continued on the next line", "HKCU\\Software\\Gate\\Wrapped", "/usr/bin" },
         { "the later of two wins", "HKCU\\Software\\Gate\\Twice", "second" },
@@ -141,10 +112,6 @@ TEST_F(RegistryFiles, ValuesByTypeEscapeAndCase)
         { "a deleted key", "HKCU\\Software\\Dropped\\Value", "" },
         { "a key given twice", "HKCU\\Software\\Gate\\Reopened", "same key again" },
         { "the machine file", "HKLM\\Software\\Gate\\Path", "/opt/gate" },
-        { "a missing value", "HKCU\\Software\\Gate\\Nothing", "" },
-        { "a missing key", "HKCU\\Software\\Nothing\\Path", "" },
-        { "a long root form", "HKEY_CURRENT_USER\\Software\\Gate\\Path", "" },
-        { "an empty key", "HKCU\\\\Path", "" },
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.why);
@@ -157,28 +124,19 @@ TEST_F(RegistryFiles, DataOfAtMost1024BytesIsRead)
     // A string's data counts its terminating zero: 1023 bytes of text fill the buffer exactly.
     const QByteArray fits(1023, 'a');
     const QByteArray tooLong(1024, 'b');
-    QByteArray wide;
-    for (int i = 0; i < 511; ++i)
-        wide += "\xc3\xa9";
-    const QByteArray wideFits = wide + 'x'; // 1023 bytes in 512 characters
-    const QByteArray wideTooLong = wide + "\xc3\xa9"; // 1024 bytes in 512 characters
+    QByteArray wideTooLong; // 1024 bytes in 512 characters
+    for (int i = 0; i < 512; ++i)
+        wideTooLong += "\xc3\xa9";
     const QByteArray escaped = QByteArray(1023, '\\'); // 2046 characters in the file, 1023 bytes of data
-    const auto hexOf = [](int n, bool wrap) {
+    const auto hexOf = [](int n) { // wrapped as regedit wraps
         QByteArray hex;
-        for (int i = 0; i < n; ++i) {
-            hex += i + 1 < n ? "41," : "00";
-            if (wrap && i % 25 == 24 && i + 1 < n)
-                hex += "\\\n  ";
-        }
+        for (int i = 0; i < n; ++i)
+            hex += i + 1 < n ? (i % 25 == 24 ? "41,\\\n  " : "41,") : "00";
         return hex;
     };
-
-    writeUser("REGEDIT4\n[HKEY_CURRENT_USER\\Software\\Big]\n"
-              "\"Fits\"=\""
-        + fits + "\"\n\"TooLong\"=\"" + tooLong + "\"\n\"WideFits\"=\"" + wideFits + "\"\n\"WideTooLong\"=\""
-        + wideTooLong + "\"\n\"Escaped\"=\"" + QByteArray(escaped).replace("\\", "\\\\")
-        + "\"\n\"Hex1024\"=hex:" + hexOf(1024, true) + "\n\"Hex1025\"=hex:" + hexOf(1025, true)
-        + "\n\"HexFlat1024\"=hex:" + hexOf(1024, false) + "\n");
+    writeUser("REGEDIT4\n[HKEY_CURRENT_USER\\Software\\Big]\n\"Fits\"=\"" + fits + "\"\n\"TooLong\"=\"" + tooLong
+        + "\"\n\"WideTooLong\"=\"" + wideTooLong + "\"\n\"Escaped\"=\"" + QByteArray(escaped).replace("\\", "\\\\")
+        + "\"\n\"Hex1024\"=hex:" + hexOf(1024) + "\n\"Hex1025\"=hex:" + hexOf(1025) + "\n");
 
     struct Case {
         const char* why;
@@ -188,12 +146,10 @@ TEST_F(RegistryFiles, DataOfAtMost1024BytesIsRead)
     const Case cases[] = {
         { "1023 bytes and the zero", "Fits", fits },
         { "1024 bytes and the zero", "TooLong", "" },
-        { "bytes are counted, not characters", "WideFits", wideFits },
         { "bytes are counted, not characters (over)", "WideTooLong", "" },
         { "escapes are counted after unescaping", "Escaped", escaped },
         { "1024 hex bytes over wrapped lines", "Hex1024", QByteArray(1023, 'A') },
         { "1025 hex bytes", "Hex1025", "" },
-        { "1024 hex bytes on one line", "HexFlat1024", QByteArray(1023, 'A') },
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.why);
@@ -237,9 +193,7 @@ TEST_F(RegistryFiles, FilesThatHoldNothing)
     const Case cases[] = {
         { "sound file (the check itself)", "REGEDIT4\n" + body, "/opt/gate" },
         { "UTF-8 byte-order mark before the header", "\xef\xbb\xbfREGEDIT4\n" + body, "/opt/gate" },
-        { "no header", body, "" },
         { "the UTF-16 export's header", "Windows Registry Editor Version 5.00\n" + body, "" },
-        { "binary garbage", garbage, "" },
         { "binary garbage after the header", "REGEDIT4\n" + garbage, "" },
         { "empty file", "", "" },
         { "a line of 100 KiB, then the value", "REGEDIT4\n" + QByteArray(100 * 1024, 'x') + '\n' + body, "/opt/gate" },
@@ -281,7 +235,7 @@ TEST_F(RegistryFiles, ATruncatedFileNeverGivesPartOfAString)
 TEST_F(RegistryFiles, UserFileDefaultsToTheConfigFolder)
 {
     qunsetenv("QUILLBOX_HKCU");
-    qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_dir.path()));
+    const test::ScopedEnv config { { "XDG_CONFIG_HOME", m_dir.path() } };
     ASSERT_TRUE(QDir(m_dir.path()).mkpath(QStringLiteral("Brindlewick")));
     test::writeFile(m_dir.filePath(QStringLiteral("Brindlewick/user.reg")),
         "REGEDIT4\n[HKEY_CURRENT_USER\\Software\\Gate]\n\"Path\"=\"from the config folder\"\n");
@@ -304,7 +258,6 @@ TEST_F(RegistryFiles, AccessSettingsInTwoSteps)
     const Case cases[] = {
         { "no user file", {}, {} },
         { "no AccessProg: the arguments are not read either", programKey + arguments, {} },
-        { "empty AccessProg", programKey + "\"AccessProg\"=\"\"\n" + arguments, {} },
         { "machine value", programKey + "\"AccessProg\"=\"HKLM\\\\Software\\\\Gate\\\\Path\"\n" + arguments,
             { QStringLiteral("/opt/gate app/gate"), open, close } },
         { "user default value", programKey + "\"AccessProg\"=\"hkcu\\\\Software\\\\Gate\\\\\"\n" + arguments + gateKeys,
@@ -314,11 +267,6 @@ TEST_F(RegistryFiles, AccessSettingsInTwoSteps)
             "\"accessprog\"=\"HKCU\\\\Software\\\\Gate\\\\Path\"\n"
                 + gateKeys,
             { QStringLiteral("/usr/bin/gate user"), {}, {} } },
-        { "long root form: no program",
-            programKey + "\"AccessProg\"=\"HKEY_CURRENT_USER\\\\Software\\\\Gate\\\\Path\"\n" + arguments + gateKeys,
-            { {}, open, close } },
-        { "value name alone: no program", programKey + "\"AccessProg\"=\"Path\"\n" + arguments + gateKeys,
-            { {}, open, close } },
         { "target value missing: no program",
             programKey + "\"AccessProg\"=\"HKLM\\\\Software\\\\Gate\\\\Missing\"\n" + arguments, { {}, open, close } },
     };
@@ -328,9 +276,7 @@ TEST_F(RegistryFiles, AccessSettingsInTwoSteps)
         QFile::remove(userFile());
         if (!c.user.isNull())
             writeUser(c.user);
-        const AccessSettings got = readAccessSettings();
-        EXPECT_EQ(std::tie(got.program, got.allowArguments, got.disallowArguments),
-            std::tie(c.expected.program, c.expected.allowArguments, c.expected.disallowArguments));
+        EXPECT_EQ(readAccessSettings(), c.expected);
     }
 }
 
@@ -340,7 +286,6 @@ TEST(accessCommandLine, QuotedProgramAndArgumentsAsRead)
         const char *why, *program, *arguments, *expected;
     };
     const Case cases[] = {
-        { "the example shape", "C:\\Tools\\gate.exe", "/open", "\"C:\\Tools\\gate.exe\" /open" },
         { "a path with spaces", "/opt/gate app/gate", "--allow", "\"/opt/gate app/gate\" --allow" },
         { "empty arguments leave one space", "/usr/bin/gate", "", "\"/usr/bin/gate\" " },
         { "arguments exactly as read", "/usr/bin/gate", " a  \"b c\" ", "\"/usr/bin/gate\"  a  \"b c\" " },

@@ -4,6 +4,7 @@
 #include "gui/anchorlayout.h"
 #include "gui/mainwindow.h"
 #include "support/scriptedperson.h"
+#include "support/testenv.h"
 
 #include <QLabel>
 #include <QMainWindow>
@@ -126,7 +127,7 @@ TEST(ClsLayout, NegativeShareStopsAtZeroSizeAndTheMinimumSizeRoundsHalvesToEven)
 TEST(MainWindowLayout, GrowingMovesTheRightColumnAndTheBottomRow)
 {
     QTemporaryDir dir;
-    qputenv("QUILLBOX_HKCU", (dir.path() + QLatin1String("/none.reg")).toUtf8());
+    const test::ScopedEnv env = test::programFilesIn(dir.path()); // no access program
     test::ScriptedPerson person;
     Session session(person);
     MainWindow window(session);
@@ -140,20 +141,18 @@ TEST(MainWindowLayout, GrowingMovesTheRightColumnAndTheBottomRow)
     QApplication::processEvents();
     ASSERT_EQ(client->size() * kTwipsPerPixel, QSize(8910, 4050));
 
-    EXPECT_EQ(twips(control("cmdSearch")).topLeft(), QPoint(7800, 480));
-    EXPECT_EQ(twips(control("cmdSave")).topLeft(), QPoint(7800, 3540));
-    EXPECT_EQ(twips(control("cmdBrowse")).topLeft(), QPoint(7200, 3540));
-    EXPECT_EQ(twips(control("ListView1")), QRect(120, 1200, 8655, 1995));
-    EXPECT_EQ(twips(control("txtMailFolder")), QRect(120, 480, 6975, 375));
-    EXPECT_EQ(twips(control("txtDir")), QRect(120, 3540, 6975, 375));
-    EXPECT_EQ(twips(control("Label2")), QRect(120, 3300, 8055, 375));
-    EXPECT_EQ(twips(control("Label1")), QRect(120, 240, 4095, 255));
-    EXPECT_EQ(twips(control("Label3")), QRect(120, 960, 2655, 375));
+    const std::pair<const char*, QRect> grown[]
+        = { { "Label1", { 120, 240, 4095, 255 } }, { "txtMailFolder", { 120, 480, 6975, 375 } },
+              { "cmdGetMailFolder", { 7200, 480, 495, 375 } }, { "cmdSearch", { 7800, 480, 975, 375 } },
+              { "Label3", { 120, 960, 2655, 375 } }, { "ListView1", { 120, 1200, 8655, 1995 } },
+              { "Label2", { 120, 3300, 8055, 375 } }, { "txtDir", { 120, 3540, 6975, 375 } },
+              { "cmdBrowse", { 7200, 3540, 495, 375 } }, { "cmdSave", { 7800, 3540, 975, 375 } } };
+    for (const auto& [name, rect] : grown)
+        EXPECT_EQ(twips(control(name)), rect) << name;
 
     // Smaller than at load: the design layout.
     window.resize(300, 150);
     QApplication::processEvents();
     EXPECT_EQ(twips(control("cmdSave")), QRect(7200, 3240, 975, 375));
     EXPECT_EQ(twips(control("ListView1")), QRect(120, 1200, 8055, 1695));
-    qunsetenv("QUILLBOX_HKCU");
 }

