@@ -6,6 +6,7 @@
 #include "mail/maildir/headerscan.h"
 #include "mail/maildir/maildirmessage.h"
 #include "mail/maildir/maildirnames.h"
+#include "mail/maildir/storefiles.h"
 
 #include <QFile>
 #include <QHash>
@@ -13,12 +14,8 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <climits>
-#include <cstring>
-#include <dirent.h>
 #include <fcntl.h>
 #include <map>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace quillbox::mail {
@@ -26,132 +23,6 @@ namespace quillbox::mail {
 namespace maildir {
 
 namespace {
-
-/// A directory's identity: a walk enters each directory once, and a link is followed only to a
-/// directory inside the store.
-struct DirId {
-    dev_t device = 0;
-    ino_t inode = 0;
-    bool operator==(const DirId&) const = default;
-    QByteArray key() const { return QByteArray::number(quint64(device)) + ':' + QByteArray::number(quint64(inode)); }
-};
-
-DirId idOf(const struct stat& info)
-{
-    return { info.st_dev, info.st_ino };
-}
-
-QByteArray joined(const QByteArray& dir, const QByteArray& name)
-{
-    if (dir.isEmpty())
-        return name;
-    if (name.isEmpty())
-        return dir;
-    return dir.endsWith('/') ? dir + name : dir + '/' + name;
-}
-
-Error osError(Error::Code code, const QByteArray& path, int error)
-{
-    return Error { code, QFile::decodeName(path), QString::fromLocal8Bit(std::strerror(error)) };
-}
-
-Error unreadable(const QByteArray& path, const char* why)
-{
-    return Error { Error::Code::Unreadable, QFile::decodeName(path), QLatin1String(why) };
-}
-
-// Errors that mean "nothing there" (a dangling link, a link loop, a file renamed or deleted meanwhile)
-// rather than "there, but unreadable".
-bool isAbsence(int error)
-{
-    return error == ENOENT || error == ENOTDIR || error == ELOOP;
-}
-
-class Fd {
-public:
-    explicit Fd(int fd = -1)
-        : m_fd(fd)
-    {
-    }
-    ~Fd()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    Fd(Fd&& other) noexcept
-        : m_fd(std::exchange(other.m_fd, -1))
-    {
-    }
-    Fd& operator=(Fd&& other) noexcept
-    {
-        std::swap(m_fd, other.m_fd);
-        return *this;
-    }
-    int get() const { return m_fd; }
-    bool valid() const { return m_fd >= 0; }
-    int release() { return std::exchange(m_fd, -1); }
-
-private:
-    int m_fd;
-};
-
-/// One entry of a directory listing, with its type as the listing gives it (DT_UNKNOWN on some file systems).
-struct Entry {
-    QByteArray name;
-    unsigned char type = DT_UNKNOWN;
-};
-
-/// A directory open for listing.
-class Dir {
-public:
-    /// The directory `name` of the directory `parentFd`.
-    Dir(int parentFd, const char* name)
-        : Dir(Fd(::openat(parentFd, name, O_RDONLY | O_DIRECTORY | O_CLOEXEC)))
-    {
-    }
-    explicit Dir(Fd fd)
-        : m_error(fd.valid() ? 0 : errno)
-    {
-        if (fd.valid()) {
-            m_dir = ::fdopendir(fd.get());
-            if (m_dir)
-                fd.release();
-            else
-                m_error = errno;
-        }
-    }
-    ~Dir()
-    {
-        if (m_dir)
-            ::closedir(m_dir);
-    }
-    Dir(Dir&& other) noexcept
-        : m_dir(std::exchange(other.m_dir, nullptr))
-        , m_error(other.m_error)
-    {
-    }
-    Dir& operator=(Dir&&) = delete;
-    bool ok() const { return m_dir; }
-    int error() const { return m_error; }
-    int fd() const { return ::dirfd(m_dir); }
-    /// The entries, without "." and "..". False with error() set when reading fails.
-    bool entries(std::vector<Entry>& out)
-    {
-        errno = 0;
-        while (dirent* entry = ::readdir(m_dir)) {
-            const char* name = entry->d_name;
-            if (std::strcmp(name, ".") != 0 && std::strcmp(name, "..") != 0)
-                out.push_back({ QByteArray(name), entry->d_type });
-            errno = 0;
-        }
-        m_error = errno;
-        return m_error == 0;
-    }
-
-private:
-    DIR* m_dir = nullptr;
-    int m_error;
-};
 
 bool isMessageDirName(const QByteArray& name)
 {
@@ -166,91 +37,12 @@ bool isPlusName(const QByteArray& entry)
     return !entry.contains("..");
 }
 
-/// What the store's folders share: the store's name, its root directory and the root's identity.
+/// What the store's folders share: the store's name and its root directory.
 struct StoreData {
     QString name;
-    QByteArray root; ///< the root directory, encoded for the file system
-    DirId rootId;
-    QByteArray path(const QByteArray& relative) const { return joined(root, relative); }
+    StoreRoot root;
+    QByteArray path(const QByteArray& relative) const { return root.path(relative); }
 };
-
-// The longest piece of a path handed to the kernel at once: far below its limit (4096 bytes), far above
-// the longest name (255 bytes), so that a path can always be cut at a "/".
-constexpr qsizetype kPathPiece = 2048;
-
-// Opens the directory `relative` below the store's root (`flags`: O_RDONLY to list it, O_PATH to open
-// what it holds) a piece of the path at a time, so that no depth of the tree is too deep to open.
-// NotFound when it is not there.
-Result<Fd> openDir(const StoreData& store, const QByteArray& relative, int flags)
-{
-    Fd dir(::open(store.root.constData(), O_PATH | O_DIRECTORY | O_CLOEXEC));
-    if (dir.valid() && relative.isEmpty())
-        dir = Fd(::openat(dir.get(), ".", flags | O_DIRECTORY | O_CLOEXEC));
-    for (qsizetype at = 0; dir.valid() && at < relative.size();) {
-        qsizetype end = relative.size();
-        if (end - at > kPathPiece) {
-            const qsizetype slash = relative.lastIndexOf('/', at + kPathPiece);
-            if (slash > at)
-                end = slash;
-        }
-        const bool last = end == relative.size();
-        dir = Fd(::openat(
-            dir.get(), relative.mid(at, end - at).constData(), (last ? flags : O_PATH) | O_DIRECTORY | O_CLOEXEC));
-        at = end + 1;
-    }
-    if (!dir.valid())
-        return osError(isAbsence(errno) ? Error::Code::NotFound : Error::Code::Unreadable, store.path(relative), errno);
-    return dir;
-}
-
-/// A folder's directory, listed.
-struct Listing {
-    Dir dir;
-    std::vector<Entry> entries;
-    DirId id;
-};
-
-Result<Listing> readListing(const StoreData& store, const QByteArray& relative)
-{
-    auto fd = openDir(store, relative, O_RDONLY);
-    if (!fd)
-        return fd.error();
-    struct stat info;
-    if (::fstat(fd->get(), &info) != 0)
-        return osError(Error::Code::Unreadable, store.path(relative), errno);
-    Listing listing { Dir(std::move(*fd)), {}, idOf(info) };
-    if (!listing.dir.ok() || !listing.dir.entries(listing.entries))
-        return osError(Error::Code::Unreadable, store.path(relative), listing.dir.error());
-    return listing;
-}
-
-// Whether the directory `dirFd` is the store's root or lies below it, going up through "..": where a
-// link leads, whatever path it names.
-bool liesInStore(const StoreData& store, int dirFd)
-{
-    struct stat info;
-    if (::fstat(dirFd, &info) != 0)
-        return false;
-    Fd held;
-    for (int fd = dirFd; idOf(info) != store.rootId;) {
-        Fd up(::openat(fd, "..", O_PATH | O_DIRECTORY | O_CLOEXEC));
-        struct stat above;
-        if (!up.valid() || ::fstat(up.get(), &above) != 0 || idOf(above) == idOf(info))
-            return false; // the top of the file system, or a directory that cannot be gone up from
-        held = std::move(up);
-        fd = held.get();
-        info = above;
-    }
-    return true;
-}
-
-bool isLink(int dirFd, const Entry& entry)
-{
-    if (entry.type != DT_UNKNOWN)
-        return entry.type == DT_LNK;
-    struct stat info;
-    return ::fstatat(dirFd, entry.name.constData(), &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(info.st_mode);
-}
 
 // Whether the directory `name` of `dirFd` ("" for `dirFd` itself) holds cur/ or new/.
 Result<bool> holdsMessageDirs(int dirFd, const QByteArray& name, const QByteArray& path)
@@ -289,7 +81,7 @@ Result<Probe> probeEntry(const StoreData& store, int dirFd, const QByteArray& di
         Fd target(::openat(dirFd, entry.name.constData(), O_PATH | O_DIRECTORY | O_CLOEXEC));
         if (!target.valid())
             return isAbsence(errno) ? Result<Probe>(Probe {}) : osError(Error::Code::Unreadable, path, errno);
-        if (!liesInStore(store, target.get()))
+        if (!liesInStore(store.root, target.get()))
             return unreadable(path, "a link that leads out of the store");
     }
     auto maildir = holdsMessageDirs(dirFd, entry.name, path);
@@ -329,7 +121,7 @@ bool holdsFolders(const StoreData& store, const QByteArray& dir, const Ancestors
     while (!pending.empty()) {
         const QByteArray current = pending.back();
         pending.pop_back();
-        auto listing = readListing(store, current);
+        auto listing = readListing(store.root, current);
         if (!listing) {
             if (listing.error().code != Error::Code::NotFound)
                 walk.skip(Walk::Skip::Folder, listing.error());
@@ -367,11 +159,6 @@ struct PlusNode {
     std::map<QByteArray, PlusNode> below; ///< by name part, as it stands in the entry
 };
 
-struct PlusTree {
-    QByteArray dir;
-    PlusNode top;
-};
-
 bool markMail(PlusNode& node)
 {
     for (auto& [part, child] : node.below)
@@ -380,11 +167,11 @@ bool markMail(PlusNode& node)
     return node.holdsMail;
 }
 
-std::shared_ptr<const PlusTree> readPlusTree(
+// The tree of the Maildir++ entries of the directory `dir`; its top is the directory itself.
+std::shared_ptr<const PlusNode> readPlusTree(
     const StoreData& store, const Listing& listing, const QByteArray& dir, Walk& walk)
 {
-    auto tree = std::make_shared<PlusTree>();
-    tree->dir = dir;
+    auto top = std::make_shared<PlusNode>();
     for (const Entry& entry : listing.entries) {
         if (!isPlusName(entry.name))
             continue;
@@ -395,7 +182,7 @@ std::shared_ptr<const PlusTree> readPlusTree(
         }
         if (probe->kind == Probe::Kind::Nothing)
             continue;
-        PlusNode* node = &tree->top;
+        PlusNode* node = top.get();
         for (const QByteArray& part : entry.name.mid(1).split('.')) {
             const QByteArray prefix = node->entry.isEmpty() ? QByteArray(".") : node->entry + '.';
             node = &node->below[part];
@@ -405,8 +192,8 @@ std::shared_ptr<const PlusTree> readPlusTree(
         node->id = probe->id;
         node->isMaildir = probe->kind == Probe::Kind::Maildir;
     }
-    markMail(tree->top);
-    return tree;
+    markMail(*top);
+    return top;
 }
 
 /// Maildir++ folders below a folder: a node of the tree of a directory. A place made from its directory
@@ -414,7 +201,7 @@ std::shared_ptr<const PlusTree> readPlusTree(
 struct PlusRef {
     QByteArray base; ///< the directory whose entries they are
     QByteArray entry; ///< the node's entry, "" for the directory's own top
-    std::shared_ptr<const PlusTree> tree;
+    std::shared_ptr<const PlusNode> top; ///< the directory's tree, which holds the node
     const PlusNode* node = nullptr;
 };
 
@@ -455,8 +242,7 @@ public:
 
 private:
     bool enter(DirId id, const QByteArray& dir, Walk& walk) const;
-    void addNested(const Listing& listing, const Entry& entry, std::vector<Place>& children, Walk& walk) const;
-    void addIrregular(const Listing& listing, const Entry& entry, std::vector<Place>& children, Walk& walk) const;
+    void addEntry(const Listing& listing, const Entry& entry, std::vector<Place>& children, Walk& walk) const;
     void addPlus(const PlusRef& parent, std::vector<Place>& children, Walk& walk) const;
     std::optional<PlusRef> resolved(const PlusRef& plus, Walk& walk) const;
 
@@ -475,9 +261,9 @@ bool MaildirFolder::enter(DirId id, const QByteArray& dir, Walk& walk) const
     return false;
 }
 
-// A plain sub-directory is a folder when it is a Maildir or holds folders somewhere below.
-void MaildirFolder::addNested(
-    const Listing& listing, const Entry& entry, std::vector<Place>& children, Walk& walk) const
+// A sub-directory is a folder when it is a Maildir or, unless it is hidden, holds folders somewhere below.
+// A hidden entry with an empty part (".A..B") is no Maildir++ name: a Maildir of that name is one folder.
+void MaildirFolder::addEntry(const Listing& listing, const Entry& entry, std::vector<Place>& children, Walk& walk) const
 {
     const QByteArray& parent = *m_place.childrenDir;
     auto probe = probeEntry(*m_store, listing.dir.fd(), parent, entry);
@@ -487,31 +273,13 @@ void MaildirFolder::addNested(
     }
     const QByteArray dir = joined(parent, entry.name);
     const bool maildir = probe->kind == Probe::Kind::Maildir;
+    const Ancestors ancestors = below(m_place.ancestors, probe->id);
     if (probe->kind == Probe::Kind::Nothing
-        || (!maildir && !holdsFolders(*m_store, dir, below(m_place.ancestors, probe->id), walk))
+        || (!maildir && (entry.name.startsWith('.') || !holdsFolders(*m_store, dir, ancestors, walk)))
         || !enter(probe->id, dir, walk))
         return;
-    Place place { m_place.names, std::nullopt, dir, std::nullopt, below(m_place.ancestors, probe->id) };
-    place.names += decodeModifiedUtf7(entry.name);
-    if (maildir)
-        place.messagesDir = dir;
-    children.push_back(std::move(place));
-}
-
-// A hidden entry with an empty part (".A..B") is no Maildir++ name: a Maildir of that name is one folder.
-void MaildirFolder::addIrregular(
-    const Listing& listing, const Entry& entry, std::vector<Place>& children, Walk& walk) const
-{
-    const QByteArray& parent = *m_place.childrenDir;
-    auto probe = probeEntry(*m_store, listing.dir.fd(), parent, entry);
-    if (!probe) {
-        walk.skip(Walk::Skip::Folder, probe.error());
-        return;
-    }
-    const QByteArray dir = joined(parent, entry.name);
-    if (probe->kind == Probe::Kind::Maildir && enter(probe->id, dir, walk))
-        children.push_back(Place {
-            m_place.names + folderNamesOf(entry.name), dir, dir, std::nullopt, below(m_place.ancestors, probe->id) });
+    children.push_back(Place { m_place.names + folderNamesOf(entry.name), maildir ? std::optional(dir) : std::nullopt,
+        dir, std::nullopt, ancestors });
 }
 
 // The Maildir++ folders one level below the node of `parent`. A folder whose directory the walk has
@@ -528,8 +296,8 @@ void MaildirFolder::addPlus(const PlusRef& parent, std::vector<Place>& children,
         };
         if (node.isDir && !entered && !mailBelow())
             continue;
-        Place place { m_place.names, std::nullopt, std::nullopt,
-            PlusRef { parent.base, node.entry, parent.tree, &node }, m_place.ancestors };
+        Place place { m_place.names, std::nullopt, std::nullopt, PlusRef { parent.base, node.entry, parent.top, &node },
+            m_place.ancestors };
         place.names += decodeModifiedUtf7(part);
         if (entered) {
             place.childrenDir = dir;
@@ -546,12 +314,12 @@ std::optional<PlusRef> MaildirFolder::resolved(const PlusRef& plus, Walk& walk) 
 {
     if (plus.node)
         return plus;
-    auto listing = readListing(*m_store, plus.base);
+    auto listing = readListing(m_store->root, plus.base);
     if (!listing)
         return std::nullopt;
     PlusRef found = plus;
-    found.tree = readPlusTree(*m_store, *listing, plus.base, walk);
-    found.node = &found.tree->top;
+    found.top = readPlusTree(*m_store, *listing, plus.base, walk);
+    found.node = found.top.get();
     for (const QByteArray& part : plus.entry.mid(1).split('.')) {
         const auto it = found.node->below.find(part);
         if (it == found.node->below.end())
@@ -566,27 +334,22 @@ Result<std::vector<std::unique_ptr<Folder>>> MaildirFolder::folders(Walk& walk) 
     std::vector<Place> children;
     if (m_place.childrenDir) {
         const QByteArray& dir = *m_place.childrenDir;
-        auto listing = readListing(*m_store, dir);
+        auto listing = readListing(m_store->root, dir);
         if (!listing)
             return listing.error();
         walk.enter(listing->id.key()); // the folder's own directory, for the links below that lead back to it
         if (m_place.names.isEmpty()) {
-            auto rootIsMaildir = holdsMessageDirs(listing->dir.fd(), {}, m_store->root);
+            auto rootIsMaildir = holdsMessageDirs(listing->dir.fd(), {}, m_store->root.dir);
             if (!rootIsMaildir)
                 walk.skip(Walk::Skip::Folder, rootIsMaildir.error());
             else if (*rootIsMaildir)
                 children.push_back(Place { folderNamesOfDir({}), QByteArray(), std::nullopt, std::nullopt, {} });
         }
-        for (const Entry& entry : listing->entries) {
-            if (isMessageDirName(entry.name))
-                continue;
-            if (!entry.name.startsWith('.'))
-                addNested(*listing, entry, children, walk);
-            else if (!isPlusName(entry.name))
-                addIrregular(*listing, entry, children, walk);
-        }
-        const auto tree = readPlusTree(*m_store, *listing, dir, walk);
-        addPlus(PlusRef { dir, {}, tree, &tree->top }, children, walk);
+        for (const Entry& entry : listing->entries)
+            if (!isMessageDirName(entry.name) && !isPlusName(entry.name))
+                addEntry(*listing, entry, children, walk);
+        const auto top = readPlusTree(*m_store, *listing, dir, walk);
+        addPlus(PlusRef { dir, {}, top, top.get() }, children, walk);
     }
     if (m_place.plus)
         if (const auto plus = resolved(*m_place.plus, walk))
@@ -616,100 +379,19 @@ struct Loaded {
     qint64 modified = 0;
 };
 
-/// Where a link to a file leads: the directory that holds the file, and the file's name there.
-struct LinkTarget {
-    Fd dir;
-    QByteArray name;
-    struct stat info;
-};
-
-// Follows the link `name` of `dirFd`, and the links it leads to, to a file that is no link. Nothing when
-// a link dangles or the links go round in a loop.
-Result<std::optional<LinkTarget>> followLink(int dirFd, QByteArray name, const QByteArray& path)
-{
-    using Found = std::optional<LinkTarget>;
-    Fd held;
-    int at = dirFd;
-    for (int hop = 0; hop < 40; ++hop) {
-        char target[PATH_MAX];
-        const ssize_t length = ::readlinkat(at, name.constData(), target, sizeof target);
-        if (length < 0 || length == ssize_t(sizeof target))
-            return length >= 0 || isAbsence(errno) ? Result<Found>(Found())
-                                                   : osError(Error::Code::Unreadable, path, errno);
-        const QByteArray text(target, length);
-        const qsizetype slash = text.lastIndexOf('/');
-        const QByteArray dir = slash < 0 ? QByteArray(".") : slash == 0 ? QByteArray("/") : text.left(slash);
-        name = slash + 1 == text.size() ? QByteArray(".") : text.mid(slash + 1);
-        Fd next(::openat(at, dir.constData(), O_PATH | O_DIRECTORY | O_CLOEXEC));
-        if (!next.valid())
-            return isAbsence(errno) ? Result<Found>(Found()) : osError(Error::Code::Unreadable, path, errno);
-        held = std::move(next);
-        at = held.get();
-        LinkTarget found { Fd(), name, {} };
-        if (::fstatat(at, name.constData(), &found.info, AT_SYMLINK_NOFOLLOW) != 0)
-            return isAbsence(errno) ? Result<Found>(Found()) : osError(Error::Code::Unreadable, path, errno);
-        if (!S_ISLNK(found.info.st_mode)) {
-            found.dir = std::move(held);
-            return Found(std::move(found));
-        }
-    }
-    return Found();
-}
-
-// Opens the message file `name` of the directory `dirFd` (`type` as the listing gives it) for reading,
-// without blocking: a FIFO in place of a message must not hang the run. A link is followed only to a
-// file inside the store. Nothing when the file is not there (renamed or deleted since it was listed, a
-// link that dangles or loops); an Error when it is no regular file, cannot be read or lies outside the
-// store. `info` is filled unless the listing said a regular file and `needInfo` is false.
-Result<std::optional<Fd>> openMessage(const StoreData& store, int dirFd, const QByteArray& name, const QByteArray& path,
-    unsigned char type, struct stat& info, bool needInfo)
-{
-    using Opened = std::optional<Fd>;
-    int at = dirFd;
-    QByteArray atName = name;
-    Fd targetDir;
-    if (type != DT_REG) {
-        if (::fstatat(dirFd, name.constData(), &info, AT_SYMLINK_NOFOLLOW) != 0)
-            return isAbsence(errno) ? Result<Opened>(Opened()) : osError(Error::Code::Unreadable, path, errno);
-        if (S_ISLNK(info.st_mode)) {
-            auto target = followLink(dirFd, name, path);
-            if (!target || !*target)
-                return target ? Result<Opened>(Opened()) : target.error();
-            if (!liesInStore(store, (*target)->dir.get()))
-                return unreadable(path, "a link that leads out of the store");
-            targetDir = std::move((*target)->dir);
-            at = targetDir.get();
-            atName = (*target)->name;
-            info = (*target)->info;
-        }
-        if (!S_ISREG(info.st_mode))
-            return unreadable(path, "not a regular file");
-    }
-    Fd fd(::openat(at, atName.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY | O_NOFOLLOW));
-    if (!fd.valid())
-        return isAbsence(errno) ? Result<Opened>(Opened()) : osError(Error::Code::Unreadable, path, errno);
-    if (type == DT_REG && !needInfo)
-        return Opened(std::move(fd));
-    if (::fstat(fd.get(), &info) != 0)
-        return osError(Error::Code::Unreadable, path, errno);
-    if (!S_ISREG(info.st_mode))
-        return unreadable(path, "not a regular file");
-    return Opened(std::move(fd));
-}
-
 const QByteArray kSubdirs[] = { QByteArrayLiteral("cur"), QByteArrayLiteral("new") };
 
 Result<std::optional<Loaded>> readWholeMessage(
     const StoreData& store, const QByteArray& folderDir, int subdir, const QByteArray& fileName)
 {
     const QByteArray dir = joined(folderDir, kSubdirs[subdir]);
-    auto dirFd = openDir(store, dir, O_PATH);
+    auto dirFd = openDir(store.root, dir, O_PATH);
     if (!dirFd)
         return dirFd.error().code == Error::Code::NotFound ? Result<std::optional<Loaded>>(std::nullopt)
                                                            : dirFd.error();
     const QByteArray path = store.path(joined(dir, fileName));
     struct stat info;
-    auto opened = openMessage(store, dirFd->get(), fileName, path, DT_UNKNOWN, info, true);
+    auto opened = openMessageFile(store.root, dirFd->get(), fileName, path, DT_UNKNOWN, info, true);
     if (!opened)
         return opened.error();
     if (!*opened)
@@ -772,7 +454,7 @@ Status MaildirFolder::items(const std::function<void(const ItemSummary&)>& visit
 {
     if (!m_place.messagesDir)
         return success();
-    auto folderFd = openDir(*m_store, *m_place.messagesDir, O_PATH);
+    auto folderFd = openDir(m_store->root, *m_place.messagesDir, O_PATH);
     if (!folderFd)
         return folderFd.error().code == Error::Code::NotFound ? success() : Status(folderFd.error());
     const QByteArray folderPath = m_store->path(*m_place.messagesDir);
@@ -790,7 +472,7 @@ Status MaildirFolder::items(const std::function<void(const ItemSummary&)>& visit
         HeaderScan scan;
         // The modification time only counts for names without a delivery time: spare the fstat otherwise.
         const bool needInfo = !listed.timed;
-        auto opened = openMessage(*m_store, dir.fd(), listed.name, path, listed.type, info, needInfo);
+        auto opened = openMessageFile(m_store->root, dir.fd(), listed.name, path, listed.type, info, needInfo);
         if (!opened || (*opened && !readSummaryBytes((**opened).get(), buffer, scan))) {
             walk.skip(Walk::Skip::Message, opened ? osError(Error::Code::Unreadable, path, errno) : opened.error());
             return;
@@ -840,7 +522,7 @@ namespace {
 // The folder that holds the messages of `dir`, as the walk from the top would have found it.
 Place placeOfDir(const StoreData& store, const QByteArray& dir)
 {
-    Place place { folderNamesOfDir(dir), dir, std::nullopt, std::nullopt, below({}, store.rootId) };
+    Place place { folderNamesOfDir(dir), dir, std::nullopt, std::nullopt, below({}, store.root.id) };
     if (dir.isEmpty())
         return place; // the root's own messages: "Inbox", whose sub-folders are the top folder's
     place.childrenDir = dir;
@@ -876,7 +558,7 @@ bool operator==(const timespec& a, const timespec& b)
 class MaildirStore : public Store {
 public:
     MaildirStore(const QString& name, const QString& location, DirId rootId)
-        : m_data(std::make_shared<StoreData>(StoreData { name, QFile::encodeName(location), rootId }))
+        : m_data(std::make_shared<StoreData>(StoreData { name, StoreRoot { QFile::encodeName(location), rootId } }))
         , m_location(location)
     {
     }
@@ -886,12 +568,12 @@ public:
 
     Result<std::unique_ptr<Folder>> topFolder() override
     {
-        auto root = openDir(*m_data, {}, O_PATH);
+        auto root = openDir(m_data->root, {}, O_PATH);
         if (!root)
             return root.error().code == Error::Code::NotFound
                 ? Error { Error::Code::NotFound, m_location, QStringLiteral("no such directory") }
                 : root.error();
-        Place top { {}, std::nullopt, QByteArray(), std::nullopt, below({}, m_data->rootId) };
+        Place top { {}, std::nullopt, QByteArray(), std::nullopt, below({}, m_data->root.id) };
         return std::unique_ptr<Folder>(std::make_unique<MaildirFolder>(m_data, std::move(top)));
     }
 
@@ -979,7 +661,7 @@ Result<std::unique_ptr<MailItem>> MaildirStore::item(const QString& entryID)
         return std::move(**found);
 
     // Renamed since (flags changed, or moved to cur/): the folder's index, kept between calls.
-    auto folderFd = openDir(*m_data, ref->folderDir, O_PATH);
+    auto folderFd = openDir(m_data->root, ref->folderDir, O_PATH);
     if (!folderFd)
         return folderFd.error().code == Error::Code::NotFound ? notFound : folderFd.error();
     FolderIndex& index = m_indexes[ref->folderDir];
