@@ -129,11 +129,18 @@ private:
         QStringLiteral("Folders to generate (default 200)."), QStringLiteral("n") };
 };
 
-/// Makes sure the generated Maildir store of `count` messages in `folders` folders is in `dir`: reused
-/// when an earlier run finished writing it there (the file `dir`.complete says so), else written by
-/// quillbox-genmaildir (QUILLBOX_GENMAILDIR, the generator's path, is defined for the benchmark). False,
-/// told on standard error, when `dir` holds something else or the generator fails.
-inline bool ensureStore(const QString& dir, qint64 count, int folders)
+/// The shape of the generated store the benchmarks read by default: nested folders, eight below each,
+/// three levels deep, messages of 8 KiB on average, one in ten with an attachment.
+inline const QStringList kNestedShape { QStringLiteral("--fanout"), QStringLiteral("8"), QStringLiteral("--depth"),
+    QStringLiteral("3"), QStringLiteral("--size"), QStringLiteral("8192"), QStringLiteral("--attachments"),
+    QStringLiteral("10") };
+
+/// Makes sure the generated Maildir store of `count` messages in `folders` folders, of the shape that the
+/// generator arguments `shape` give, is in `dir`: reused when an earlier run finished writing it there
+/// (the file `dir`.complete says so), else written by quillbox-genmaildir (QUILLBOX_GENMAILDIR, the
+/// generator's path, is defined for the benchmark). False, told on standard error, when `dir` holds
+/// something else or the generator fails.
+inline bool ensureStore(const QString& dir, qint64 count, int folders, const QStringList& shape = kNestedShape)
 {
     const QByteArray self = QCoreApplication::applicationName().toLocal8Bit();
     const QString completeMark = dir + QLatin1String(".complete");
@@ -147,14 +154,14 @@ inline bool ensureStore(const QString& dir, qint64 count, int folders)
 #ifndef QUILLBOX_GENMAILDIR
     Q_UNUSED(count)
     Q_UNUSED(folders)
+    Q_UNUSED(shape)
     std::fprintf(
         stderr, "%s: built without quillbox-genmaildir; pass --store with an existing store\n", self.constData());
     return false;
 #else
-    const QStringList arguments { QStringLiteral("--out"), dir, QStringLiteral("--count"), QString::number(count),
-        QStringLiteral("--folders"), QString::number(folders), QStringLiteral("--fanout"), QStringLiteral("8"),
-        QStringLiteral("--depth"), QStringLiteral("3"), QStringLiteral("--size"), QStringLiteral("8192"),
-        QStringLiteral("--attachments"), QStringLiteral("10") };
+    const QStringList arguments = QStringList { QStringLiteral("--out"), dir, QStringLiteral("--count"),
+        QString::number(count), QStringLiteral("--folders"), QString::number(folders) }
+        + shape;
     std::printf("generating: %s %s\n", QUILLBOX_GENMAILDIR, qPrintable(arguments.join(u' ')));
     std::fflush(stdout);
     QProcess generator;

@@ -87,7 +87,8 @@ void Session::search(const QString& mailFolder)
 {
     const Busy busy(*this);
     runAccess(true);
-    searchMailFolder(*m_person, m_options.settings(), mailFolder, m_list);
+    searchMailFolder(*m_person, m_options.settings(), mailFolder, m_list, &mail::Namespace::fromProfile,
+        [this](mail::Walk::Skip kind, const Error& why) { writeSkip(kind, why); });
     runAccess(false);
     if (m_debugLevel >= 2)
         writeResultRows();
@@ -113,6 +114,14 @@ void Session::runAccess(bool allow) const
     const Status started = allow ? runAllowAccess(m_access) : runDisallowAccess(m_access);
     if (!started && m_debugLevel >= 1)
         writeProgramLine(stderr, QLatin1String("cannot start the access program: ") + started.error().describe());
+}
+
+void Session::writeSkip(mail::Walk::Skip kind, const Error& why) const
+{
+    if (m_debugLevel >= 1)
+        writeProgramLine(stderr,
+            (kind == mail::Walk::Skip::Message ? QLatin1String("skipped message: ") : QLatin1String("skipped folder: "))
+                + why.describe());
 }
 
 void Session::writeResultRows() const

@@ -7,6 +7,7 @@
 #include "config/options.h"
 #include "config/registry.h"
 #include "mail/resultlist.h"
+#include "mail/store.h"
 #include "output/saverun.h"
 
 #include <QObject>
@@ -32,13 +33,15 @@ public:
     ResultList& resultList() { return m_list; }
 
     /// The debug level of the command line. At 1 and above an access program that cannot be started is
-    /// written to standard error; at 2 and above also every result row after a search, its eight cells
-    /// joined by tabs (line breaks inside a cell become spaces), one line per row.
+    /// written to standard error, and so is each folder and message a search leaves out; at 2 and above also every
+    /// result row after a search, its eight cells joined by tabs (line breaks inside a cell become spaces), one line
+    /// per row.
     qint16 debugLevel() const { return m_debugLevel; }
     void setDebugLevel(qint16 level) { m_debugLevel = level; }
 
     /// Searches `mailFolder` and the folders below it into the result list (searchMailFolder), between
-    /// starting the access program with its allow and its disallow arguments.
+    /// starting the access program with its allow and its disallow arguments. What the search could not
+    /// read ends it with a message, which makes an unattended run end with status 1.
     void search(const QString& mailFolder);
     /// Saves the result list found in `mailFolder` into `dir` (saveRun), between the same two starts of
     /// the access program.
@@ -60,6 +63,7 @@ private:
     class CountingPerson;
 
     void runAccess(bool allow) const;
+    void writeSkip(mail::Walk::Skip kind, const Error& why) const;
     void writeResultRows() const;
 
     std::unique_ptr<CountingPerson> m_person;

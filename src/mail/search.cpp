@@ -53,42 +53,77 @@ bool isTimeOfDay(const QString& text)
 } // namespace
 
 void searchMailFolder(Person& person, const Settings& settings, const QString& path, ResultList& list,
-    const NamespaceFactory& openNamespace)
+    const NamespaceFactory& openNamespace, const mail::Walk::Listener& onSkip)
 {
     const mail::Namespace ns = openNamespace();
     const std::unique_ptr<mail::Folder> folder = getFolderFromPath(person, ns, path);
     list.clear();
-    if (!folder || !searchFolder(settings, *folder, list).ok())
+    mail::Walk walk(onSkip);
+    if (!folder || !searchFolder(settings, *folder, list, walk).ok())
         person.message(QStringLiteral("Can't access the specified Mail Folder."));
+    if (walk.firstUnread()) {
+        person.message(QStringLiteral("%1 folders and %2 messages could not be read. The first: %3")
+                           .arg(walk.unreadFolders())
+                           .arg(walk.unreadMessages())
+                           .arg(walk.firstUnread()->describe()));
+    }
 }
 
-Status searchFolder(const Settings& settings, const mail::Folder& folder, ResultList& list)
+namespace {
+
+// Appends the rows of `folder` alone and hands back its sub-folders; `failure` becomes the folder's first
+// Error. The sub-folders are read even when its items could not be, and the other way round.
+std::vector<std::unique_ptr<mail::Folder>> searchOneFolder(
+    const Settings& settings, const mail::Folder& folder, ResultList& list, mail::Walk& walk, Status& failure)
 {
     const QDateTime since = readDateSetting(settings.since, kDefaultSince);
     const QDateTime before = readDateSetting(settings.before, kDefaultBefore);
     QString folderPath;
     std::vector<ResultRow> rows;
-    const Status read = folder.items([&](const mail::ItemSummary& item) {
-        if (item.itemClass != mail::kClassMail)
-            return;
-        const QDateTime latest = getLatestTime(item);
-        if (latest < since || latest > before)
-            return;
-        if (folderPath.isNull())
-            folderPath = folder.folderPath();
-        addResultRow(settings, folderPath, item, rows);
-    });
+    const Status read = folder.items(
+        [&](const mail::ItemSummary& item) {
+            if (item.itemClass != mail::kClassMail)
+                return;
+            const QDateTime latest = getLatestTime(item);
+            if (latest < since || latest > before)
+                return;
+            if (folderPath.isNull())
+                folderPath = folder.folderPath();
+            addResultRow(settings, folderPath, item, rows);
+        },
+        walk);
     // The rows read before a failure are kept too.
     list.appendRows(std::move(rows));
-    if (!read)
-        return read;
-    const auto children = folder.folders();
-    if (!children)
-        return children.error();
-    for (const auto& child : *children)
-        if (Status below = searchFolder(settings, *child, list); !below)
-            return below;
-    return success();
+    auto children = folder.folders(walk);
+    failure = !read ? read : children ? success() : Status(children.error());
+    return children ? std::move(*children) : std::vector<std::unique_ptr<mail::Folder>>();
+}
+
+} // namespace
+
+Status searchFolder(const Settings& settings, const mail::Folder& folder, ResultList& list, mail::Walk& walk)
+{
+    // Depth-first with a stack of its own rather than recursion: a tree may be deeper than the call stack.
+    struct Level {
+        std::vector<std::unique_ptr<mail::Folder>> folders;
+        std::size_t next = 0;
+    };
+    std::vector<Level> levels;
+    Status failure = success();
+    levels.push_back({ searchOneFolder(settings, folder, list, walk, failure) });
+    const Status own = failure;
+    while (!levels.empty()) {
+        Level& level = levels.back();
+        if (level.next == level.folders.size()) {
+            levels.pop_back();
+            continue;
+        }
+        const mail::Folder& child = *level.folders[level.next++];
+        levels.push_back({ searchOneFolder(settings, child, list, walk, failure) });
+        if (!failure)
+            walk.skip(mail::Walk::Skip::Folder, failure.error());
+    }
+    return own;
 }
 
 QDateTime readDateSetting(const QString& text, const QDateTime& defaultValue)

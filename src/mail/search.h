@@ -20,14 +20,16 @@ using NamespaceFactory = std::function<mail::Namespace()>;
 /// Searches the folder named by `path` (see getFolderFromPath) and every folder below it into `list`.
 /// The list is emptied after the path is resolved, then filled depth-first: a folder's rows before
 /// those of its sub-folders. `settings` is read as it stands at each step (Since and Before on entering
-/// each folder, DateFormat for each row). When the path names no folder or a folder or item cannot be
-/// read, `person` is told "Can't access the specified Mail Folder." and the rows found so far stay.
+/// each folder, DateFormat for each row). When the path names no folder, or the folder it names cannot be
+/// read, `person` is told "Can't access the specified Mail Folder." and the rows found stay. Folders and
+/// messages below that cannot be read are left out and the search goes on; each is told to `onSkip` as it
+/// is left out, and at the end `person` is told how many there were.
 void searchMailFolder(Person& person, const Settings& settings, const QString& path, ResultList& list,
-    const NamespaceFactory& openNamespace = &mail::Namespace::fromProfile);
+    const NamespaceFactory& openNamespace = &mail::Namespace::fromProfile, const mail::Walk::Listener& onSkip = {});
 
-/// Appends the rows of `folder` and, recursively, of all folders below it, in the store's order.
-/// Stops at the first folder that cannot be read and returns its Error; the rows so far stay.
-Status searchFolder(const Settings& settings, const mail::Folder& folder, ResultList& list);
+/// Appends the rows of `folder` and of all folders below it, in the store's order. A folder below that
+/// cannot be read is left out and told to `walk`, and the walk goes on; the Error is that of `folder` itself.
+Status searchFolder(const Settings& settings, const mail::Folder& folder, ResultList& list, mail::Walk& walk);
 
 /// The date that `text` names, at 00:00:00, or `defaultValue` when it names none. Accepted: an ISO date
 /// ("2009-08-12"), the system locale's short date form, the same with a four-digit year, each optionally

@@ -10,6 +10,28 @@
 
 namespace quillbox::mail {
 
+void Walk::skip(Skip kind, const Error& why)
+{
+    if (m_skipped.contains(why.path))
+        return;
+    m_skipped.insert(why.path);
+    if (kind != Skip::Repeat && !m_firstUnread)
+        m_firstUnread = why;
+    if (kind == Skip::Folder)
+        ++m_unreadFolders;
+    else if (kind == Skip::Message)
+        ++m_unreadMessages;
+    if (m_listener)
+        m_listener(kind, why);
+}
+
+bool Walk::enter(const QByteArray& place)
+{
+    const qsizetype before = m_entered.size();
+    m_entered.insert(place);
+    return m_entered.size() != before;
+}
+
 Result<std::unique_ptr<Store>> openStore(const QString& name, const QString& location)
 {
     const QFileInfo info(location);

@@ -10,10 +10,12 @@
 #include <QByteArray>
 #include <QDateTime>
 #include <QList>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace quillbox::mail {
@@ -112,6 +114,42 @@ public:
     virtual bool standsAlone() const { return false; }
 };
 
+/// One walk through the folders of a store, as a search makes it: the places it has entered, so that it
+/// enters none twice, and what it had to leave out. A folder read on a walk skips what it cannot read and
+/// tells the walk; a folder read outside one (a picker, a folder path) skips the same without telling.
+class Walk {
+public:
+    /// What was left out: a folder or a message that could not be read (or that a link places outside
+    /// the store), or a folder the walk had entered already by another way, which loses nothing.
+    enum class Skip { Folder, Message, Repeat };
+    /// Told each entry that is left out, once, as the walk leaves it out; `why` names it.
+    using Listener = std::function<void(Skip kind, const Error& why)>;
+
+    explicit Walk(Listener listener = {})
+        : m_listener(std::move(listener))
+    {
+    }
+
+    /// Leaves out the entry `why.path`; an entry already left out is not counted or told again.
+    void skip(Skip kind, const Error& why);
+    /// True the first time the walk comes to `place`, the store's own key for where a folder lies (for a
+    /// directory, its device and inode); false when it has been there before.
+    bool enter(const QByteArray& place);
+
+    int unreadFolders() const { return m_unreadFolders; }
+    int unreadMessages() const { return m_unreadMessages; }
+    /// The first folder or message that could not be read.
+    const std::optional<Error>& firstUnread() const { return m_firstUnread; }
+
+private:
+    Listener m_listener;
+    QSet<QString> m_skipped;
+    QSet<QByteArray> m_entered;
+    int m_unreadFolders = 0;
+    int m_unreadMessages = 0;
+    std::optional<Error> m_firstUnread;
+};
+
 class Folder {
 public:
     virtual ~Folder() = default;
@@ -121,8 +159,16 @@ public:
     /// "\\" + store name + "/" before each folder name on the way down: the searched folder's
     /// path takes as many characters as its FolderPath, the lower folders follow each after a "/".
     virtual QString fullFolderPath() const = 0;
-    /// The direct sub-folders, in the store's order.
-    virtual Result<std::vector<std::unique_ptr<Folder>>> folders() const = 0;
+    /// The direct sub-folders, in the store's order. A sub-folder that cannot be looked into, that a link
+    /// places outside the store, or that `walk` has entered already is left out and told to `walk`; an
+    /// Error means the folder's own list of sub-folders could not be read.
+    virtual Result<std::vector<std::unique_ptr<Folder>>> folders(Walk& walk) const = 0;
+    /// The direct sub-folders, outside a walk.
+    Result<std::vector<std::unique_ptr<Folder>>> folders() const
+    {
+        Walk walk;
+        return folders(walk);
+    }
     /// The direct sub-folder with this name (matched without regard to case), or null.
     virtual std::unique_ptr<Folder> folder(const QString& name) const
     {
@@ -135,8 +181,16 @@ public:
         return nullptr;
     }
     /// Calls `visit` for every item of the folder, of every class, in the store's order, with headers only.
-    /// An item that is damaged is visited with what can be read; an Error means the folder could not be read.
-    virtual Status items(const std::function<void(const ItemSummary&)>& visit) const = 0;
+    /// An item that is damaged is visited with what can be read; one that cannot be read at all is left out
+    /// and told to `walk`. An Error means the folder's list of items could not be read, or not all of it
+    /// (the items of the part that could be read are visited first).
+    virtual Status items(const std::function<void(const ItemSummary&)>& visit, Walk& walk) const = 0;
+    /// The items, outside a walk.
+    Status items(const std::function<void(const ItemSummary&)>& visit) const
+    {
+        Walk walk;
+        return items(visit, walk);
+    }
 };
 
 /// One store of the profile: a Maildir tree or an Outlook data file.

@@ -112,6 +112,21 @@ TEST_F(AutorunTest, SearchesAndSavesTheFolderWithACustomIniAndNoQtPlatformPlugin
 }
 
 // Status 1 after a message box is runStartup's (session_test); main passes it on as it does 2 (cli_test).
+
+TEST_F(AutorunTest, WhatCannotBeReadIsNamedWhenDebuggingAndEndsWithStatusOne)
+{
+    // A directory where a message should be costs only itself.
+    const QString odd = QStringLiteral("store/cur/0.odd:2,S");
+    ASSERT_TRUE(QDir().mkpath(path(odd)));
+    const Outcome outcome = run({ "\\\\Sample Mailbox\\Inbox", "out", "/ini", "txt.ini", "/autorun", "/dbg", "1" });
+    ASSERT_FALSE(outcome.crashed);
+    EXPECT_EQ(outcome.exitCode, 1);
+    const QString why = path(odd) + QLatin1String(": not a regular file");
+    EXPECT_EQ(outcome.lines.filter(QStringLiteral("0.odd")),
+        (QStringList { "skipped message: " + why, "0 folders and 1 messages could not be read. The first: " + why }));
+    EXPECT_GT(QDir(path("out")).entryList(QDir::Files).size(), 10) << "the other mails are saved";
+}
+
 TEST_F(AutorunTest, TheBuiltProgramFindsItsHelpPage)
 {
     EXPECT_TRUE(

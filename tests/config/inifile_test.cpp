@@ -3,6 +3,7 @@
 
 #include "support/scriptedperson.h"
 #include "support/testfiles.h"
+#include "support/unprivileged.h"
 
 #include <QDir>
 #include <QFile>
@@ -12,7 +13,6 @@
 #include <gtest/gtest.h>
 #include <random>
 #include <sys/stat.h>
-#include <unistd.h>
 
 using namespace quillbox;
 using quillbox::test::readFile;
@@ -40,7 +40,6 @@ protected:
         if (QFileInfo::exists(path))
             QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner);
     }
-    static bool permissionsApply() { return ::geteuid() != 0; }
 
     QString get(const char* section, const char* key, const char* defaultValue = "")
     {
@@ -264,28 +263,29 @@ TEST_F(IniFileTest, AddKeyAndDeleteKeyFlagFailure)
 
 TEST_F(IniFileTest, ReadOnlyFileIsNotWritten)
 {
-    if (!permissionsApply())
-        GTEST_SKIP() << "file permissions do not bind root";
     writeFile(path, "[S]\nk=1\n");
-    ASSERT_TRUE(QFile::setPermissions(path, QFile::ReadOwner));
-    EXPECT_TRUE(add("S", "n", "3"));
-    EXPECT_TRUE(ini.deleteKey(QStringLiteral("S"), QStringLiteral("k")));
-    ASSERT_TRUE(ini.lastWriteError());
-    EXPECT_EQ(ini.lastWriteError()->path, path);
-    ini.writeSection(QStringLiteral("S"), QStringLiteral("a=1"));
-    EXPECT_TRUE(ini.lastWriteError());
-    EXPECT_EQ(readFile(path), "[S]\nk=1\n");
-    EXPECT_FALSE(add("S", "k", "1")) << "nothing to change";
+    test::runUnprivileged({ dir.path() }, [&] {
+        ASSERT_TRUE(QFile::setPermissions(path, QFile::ReadOwner));
+        EXPECT_TRUE(add("S", "n", "3"));
+        EXPECT_TRUE(ini.deleteKey(QStringLiteral("S"), QStringLiteral("k")));
+        ASSERT_TRUE(ini.lastWriteError());
+        EXPECT_EQ(ini.lastWriteError()->path, path);
+        ini.writeSection(QStringLiteral("S"), QStringLiteral("a=1"));
+        EXPECT_TRUE(ini.lastWriteError());
+        EXPECT_EQ(readFile(path), "[S]\nk=1\n");
+        EXPECT_FALSE(add("S", "k", "1")) << "nothing to change";
+    });
 }
 
 TEST_F(IniFileTest, FileWithoutReadPermissionAsks)
 {
-    if (!permissionsApply())
-        GTEST_SKIP() << "file permissions do not bind root";
     writeFile(path, "[S]\nk=1\n");
-    ASSERT_TRUE(QFile::setPermissions(path, QFile::WriteOwner));
-    EXPECT_EQ(get("S", "k", "d"), QStringLiteral("d"));
-    EXPECT_EQ(person.warnings(), QStringList { QStringLiteral("ViriravEZI, Sub GetKeyValue|5, Permission denied") });
+    test::runUnprivileged({ dir.path() }, [&] {
+        ASSERT_TRUE(QFile::setPermissions(path, QFile::WriteOwner));
+        EXPECT_EQ(get("S", "k", "d"), QStringLiteral("d"));
+        EXPECT_EQ(
+            person.warnings(), QStringList { QStringLiteral("ViriravEZI, Sub GetKeyValue|5, Permission denied") });
+    });
 }
 
 // A file that exists but cannot be read: a folder of that name works for every user, root included.

@@ -4,12 +4,12 @@
 #include "core/paths.h"
 #include "support/scriptedperson.h"
 #include "support/testfiles.h"
+#include "support/unprivileged.h"
 
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 using namespace quillbox;
 using quillbox::test::readFile;
@@ -63,19 +63,20 @@ TEST_F(OptionsFile, DefaultFileInThePerUserFolderIsCreatedOnSave)
 {
     const QByteArray previous = qgetenv("XDG_CONFIG_HOME");
     qputenv("XDG_CONFIG_HOME", QFile::encodeName(dir.path()));
-    const QString file = defaultIniPath();
-    const bool perUser = file.startsWith(dir.path());
-    if (perUser) {
+    // The program's own folder is the settings folder when it is writable: as root (or the owner of the
+    // build) it is, so the test runs as a user who may not write there.
+    test::runUnprivileged({ dir.path() }, [&] {
+        const QString file = defaultIniPath();
+        if (!file.startsWith(dir.path()))
+            GTEST_SKIP() << "the test's own folder is writable, so it is the program's folder";
         Options fresh(person);
         fresh.loadSettings();
         EXPECT_FALSE(QFileInfo::exists(QFileInfo(file).path()));
         fresh.saveSettings();
         EXPECT_TRUE(readFile(file).startsWith("[Options]\n"));
         EXPECT_TRUE(person.messages().isEmpty());
-    }
+    });
     qputenv("XDG_CONFIG_HOME", previous);
-    if (!perUser)
-        GTEST_SKIP() << "the test's own folder is writable, so it is the program's folder";
 }
 
 TEST_F(OptionsFile, MissingFileGivesTheDefaultsAndTheFirstSaveWritesAllFifteenKeysInOrder)
@@ -204,31 +205,29 @@ TEST_F(OptionsFile, UnwritableFileIsReportedByNameAndTheSettingsStay)
         { "missing folder", dir.filePath(QStringLiteral("gone/Quillbox.ini")), "No such file or directory", false },
         { "read-only file", path, "the file is not writable", true },
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.why);
-        if (c.needsPermissions && ::geteuid() == 0) {
-            std::cout << "[ SKIPPED  ] " << c.why << ": file permissions do not bind root\n";
-            continue;
+    test::runUnprivileged({ dir.path() }, [&] {
+        for (const Case& c : cases) {
+            SCOPED_TRACE(c.why);
+            if (c.needsPermissions) {
+                writeFile(c.file, "[Options]\nFnOutput=TXT\n");
+                ASSERT_TRUE(QFile::setPermissions(c.file, QFile::ReadOwner));
+            }
+            person.clear();
+            options.ini().setFileName(c.file);
+            options.settings().fnOutput = QStringLiteral("DIR");
+            options.saveSettings();
+            EXPECT_EQ(person.messages(),
+                QStringList { QStringLiteral("Can't save the settings to ") + c.file + QStringLiteral(": ")
+                    + QString::fromUtf8(c.reason) + u'.' });
+            EXPECT_EQ(options.settings().fnOutput, QStringLiteral("DIR"));
+            if (c.needsPermissions) {
+                EXPECT_EQ(readFile(c.file), "[Options]\nFnOutput=TXT\n");
+                QFile::setPermissions(c.file, QFile::ReadOwner | QFile::WriteOwner);
+            } else {
+                EXPECT_FALSE(QFileInfo::exists(c.file));
+            }
         }
-        if (c.needsPermissions) {
-            writeFile(c.file, "[Options]\nFnOutput=TXT\n");
-            ASSERT_TRUE(QFile::setPermissions(c.file, QFile::ReadOwner));
-        }
-        person.clear();
-        options.ini().setFileName(c.file);
-        options.settings().fnOutput = QStringLiteral("DIR");
-        options.saveSettings();
-        EXPECT_EQ(person.messages(),
-            QStringList { QStringLiteral("Can't save the settings to ") + c.file + QStringLiteral(": ")
-                + QString::fromUtf8(c.reason) + u'.' });
-        EXPECT_EQ(options.settings().fnOutput, QStringLiteral("DIR"));
-        if (c.needsPermissions) {
-            EXPECT_EQ(readFile(c.file), "[Options]\nFnOutput=TXT\n");
-            QFile::setPermissions(c.file, QFile::ReadOwner | QFile::WriteOwner);
-        } else {
-            EXPECT_FALSE(QFileInfo::exists(c.file));
-        }
-    }
+    });
 }
 
 TEST_F(OptionsFile, UnreadableFileAsksPerKeyAndGivesTheDefaults)

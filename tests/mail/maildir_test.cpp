@@ -4,15 +4,20 @@
 #include "mail/maildir/maildirnames.h"
 #include "mail/maildir/maildirstore.h"
 #include "mail/mimetext.h"
+#include "mail/search.h"
+#include "support/scriptedperson.h"
 #include "support/testenv.h"
 #include "support/testfiles.h"
+#include "support/unprivileged.h"
 
 #include <QDir>
 #include <QFile>
+#include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/time.h>
 #include <unistd.h>
@@ -38,7 +43,45 @@ public:
     void file(const QString& relative, const QByteArray& bytes) { test::writeFile(path(relative), bytes); }
     void link(const QString& relative, const QString& target)
     {
+        QDir().mkpath(QFileInfo(path(relative)).path());
         ASSERT_EQ(::symlink(QFile::encodeName(target).constData(), QFile::encodeName(path(relative)).constData()), 0);
+    }
+    /// Makes the directory or file `relative` (a directory when it is not there) unreadable, to its owner too.
+    void lock(const QString& relative)
+    {
+        if (!QFileInfo::exists(path(relative)))
+            QDir().mkpath(path(relative));
+        ASSERT_EQ(::chmod(QFile::encodeName(path(relative)).constData(), 0), 0);
+        m_locked << relative;
+    }
+    /// `levels` Maildirs below `relative`, each inside the one before, with names of `length` bytes and the
+    /// message `bytes` each: their paths outgrow what the kernel takes at once, so they are made one at a time.
+    void deepChain(const QString& relative, int levels, int length, const QByteArray& bytes)
+    {
+        QDir().mkpath(path(relative));
+        m_deep = true;
+        int dir = ::open(QFile::encodeName(path(relative)).constData(), O_PATH | O_DIRECTORY);
+        for (int i = 0; i < levels; ++i) {
+            const QByteArray name = QByteArray(length, 'd') + QByteArray::number(i);
+            ASSERT_EQ(::mkdirat(dir, name.constData(), 0700), 0);
+            const int next = ::openat(dir, name.constData(), O_PATH | O_DIRECTORY);
+            ::close(dir);
+            dir = next;
+            for (const char* sub : { "cur", "new", "tmp" })
+                ASSERT_EQ(::mkdirat(dir, sub, 0700), 0);
+            const int file = ::openat(dir, "cur/1.deep:2,S", O_WRONLY | O_CREAT | O_EXCL, 0600);
+            ASSERT_EQ(::write(file, bytes.constData(), size_t(bytes.size())), bytes.size());
+            ::close(file);
+        }
+        ::close(dir);
+    }
+    ~Tree()
+    {
+        // What the test locked, and paths too long for QDir, would keep the folder from being removed.
+        for (const QString& locked : m_locked)
+            ::chmod(QFile::encodeName(path(locked)).constData(), 0700);
+        if (m_deep)
+            QProcess::execute(QStringLiteral("rm"), { QStringLiteral("-rf"), root() });
     }
     std::unique_ptr<Store> open(const QString& name = QStringLiteral("Store")) const
     {
@@ -49,6 +92,8 @@ public:
 
 private:
     QTemporaryDir m_dir;
+    QStringList m_locked;
+    bool m_deep = false;
 };
 
 QByteArray message(const QByteArray& headers, const QByteArray& body = "Hello.\n")
@@ -255,28 +300,53 @@ TEST(MaildirItems, FieldsFromHeadersAndFileName)
     EXPECT_TRUE(odd.senderEmailAddress.isEmpty());
 }
 
-TEST(MaildirItems, ClassFromContentType)
+TEST(MaildirItems, ClassFromContentTypeAndCalendarMethod)
 {
+    // A report is a multipart/report of delivery or read notifications; a calendar request is a text/calendar
+    // body, or the first part of a multipart, whose METHOD is REQUEST. Nothing else may hide a mail.
+    const QByteArray request = "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nMETHOD:REQUEST\r\nBEGIN:VEVENT\r\nEND:VEVENT\r\n"
+                               "END:VCALENDAR\r\n";
+    const QByteArray calendarPart = "--b\nContent-Type: text/calendar; charset=utf-8\n\n" + request;
     struct Case {
+        const char* why;
         QByteArray contentType;
+        QByteArray body;
         int itemClass;
         const char* messageClass;
     };
-    const char* const request = "IPM.Schedule.Meeting.Request";
-    const Case cases[] = { { "text/plain; charset=utf-8", kClassMail, "IPM.Note" }, { "", kClassMail, "IPM.Note" },
-        { "multipart/report; report-type=delivery-status; boundary=x", kClassReport, "REPORT.IPM.Note.DR" },
-        { "Multipart/Report; boundary=x", kClassReport, "REPORT.IPM.Note.DR" },
-        { "text/calendar; method=REQUEST; charset=utf-8", kClassMeetingRequest, request },
-        { "text/calendar", kClassMeetingRequest, request }, // no method
-        { "text/calendar; method=\"request\"", kClassMeetingRequest, request },
-        { "text/calendar; method=CANCEL", kClassMail, "IPM.Note" }, // a cancellation is no request
-        { "multipart/alternative; boundary=b; method=REQUEST", kClassMeetingRequest, request } };
+    const Case cases[] = {
+        { "plain text", "text/plain; charset=utf-8", "Hello.\n", kClassMail, "IPM.Note" },
+        { "no Content-Type", "", "Hello.\n", kClassMail, "IPM.Note" },
+        { "delivery report", "multipart/report; report-type=delivery-status; boundary=x", "--x--\n", kClassReport,
+            "REPORT.IPM.Note.DR" },
+        { "read report, upper case and quoted",
+            "Multipart/Report; Report-Type=\"Disposition-Notification\"; boundary=x", "--x--\n", kClassReport,
+            "REPORT.IPM.Note.DR" },
+        { "a report of no known type is mail", "multipart/report; boundary=x", "--x--\n", kClassMail, "IPM.Note" },
+        { "calendar request", "text/calendar; method=REQUEST; charset=utf-8", request, kClassMeetingRequest,
+            "IPM.Schedule.Meeting.Request" },
+        { "calendar request in base64", "text/calendar\nContent-Transfer-Encoding: base64", request.toBase64() + "\n",
+            kClassMeetingRequest, "IPM.Schedule.Meeting.Request" },
+        { "calendar publication", "text/calendar; method=PUBLISH", QByteArray(request).replace("REQUEST", "PUBLISH"),
+            kClassMail, "IPM.Note" },
+        { "method=REQUEST on plain text, from anyone, is mail", "text/plain; method=REQUEST", request, kClassMail,
+            "IPM.Note" },
+        { "multipart whose first part is the request", "multipart/alternative; boundary=b", calendarPart + "--b--\n",
+            kClassMeetingRequest, "IPM.Schedule.Meeting.Request" },
+        { "the same after a preamble longer than the first read", "multipart/mixed; boundary=b",
+            QByteArray(40000, 'p') + "\n" + calendarPart + "--b--\n", kClassMeetingRequest,
+            "IPM.Schedule.Meeting.Request" },
+        { "a request that is not the first part is mail", "multipart/alternative; boundary=b",
+            "--b\nContent-Type: text/plain\n\nHello.\n" + calendarPart + "--b--\n", kClassMail, "IPM.Note" },
+        { "method=REQUEST on a multipart of text is mail", "multipart/alternative; boundary=b; method=REQUEST",
+            "--b\nContent-Type: text/plain\n\nMETHOD:REQUEST\n--b--\n", kClassMail, "IPM.Note" },
+    };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.contentType.toStdString());
+        SCOPED_TRACE(c.why);
         QByteArray headers = "Subject: x\n";
         if (!c.contentType.isEmpty())
             headers += "Content-Type: " + c.contentType + "\n";
-        auto one = oneMessage(message(headers, "--b--\n"));
+        auto one = oneMessage(message(headers, c.body));
         ASSERT_TRUE(one);
         EXPECT_EQ(one->summary.itemClass, c.itemClass);
         EXPECT_EQ(one->item->itemClass(), c.itemClass) << "the item gives its class before its summary";
@@ -408,67 +478,152 @@ TEST(MaildirItems, RfcDates)
         EXPECT_EQ(maildir::parseRfc5322Date(text), seconds) << text;
 }
 
-TEST(MaildirItems, UnreadableEntriesAreErrorsThatNameThem)
+TEST(MaildirWalk, HostileTreesCostOnlyWhatCannotBeRead)
 {
-    Tree tree;
-    tree.maildir(QString());
-    tree.file(QStringLiteral("cur/1.a:2,S"), kPlain);
-    ASSERT_TRUE(QDir().mkpath(tree.path("cur/2.dir:2,S"))); // a directory where a message should be
-    auto store = tree.open();
-    auto inbox = folderAt(*store, { "Inbox" });
-    const auto expectFailureAt = [&](const char* end) {
-        const Status status = inbox->items([](const ItemSummary&) {});
-        ASSERT_FALSE(status.ok());
-        EXPECT_TRUE(status.error().path.endsWith(QLatin1String(end))) << qPrintable(status.error().path);
+    // Each row builds a store in store/ (and what lies outside it in outside/), searches it whole, and
+    // checks how many mails are listed and what is told as left out: "folder P" and "message P" could not
+    // be read, "again P" was entered already by another way; P is relative to the store.
+    const auto mail = [](Tree& t, const QString& folder, const QString& name = QStringLiteral("1.m:2,S")) {
+        t.maildir(folder);
+        t.file(folder + QLatin1String("/cur/") + name, kPlain);
     };
-    expectFailureAt("cur/2.dir:2,S");
-
-    // A FIFO must be reported, not waited on.
-    ASSERT_TRUE(QDir(tree.path("cur")).rmdir(QStringLiteral("2.dir:2,S")));
-    ASSERT_EQ(::mkfifo(QFile::encodeName(tree.path("cur/3.fifo:2,S")).constData(), 0600), 0);
-    expectFailureAt("cur/3.fifo:2,S");
-    ASSERT_TRUE(QFile::remove(tree.path("cur/3.fifo:2,S")));
-
-    if (::geteuid() == 0)
-        GTEST_SKIP() << "permissions do not stop root";
-    const auto chmod = [&](const char* relative, mode_t mode) {
-        ::chmod(QFile::encodeName(tree.path(QLatin1String(relative))).constData(), mode);
+    struct Case {
+        const char* why;
+        std::function<void(Tree&)> build;
+        int listed;
+        QStringList skipped;
     };
-    chmod("cur/1.a:2,S", 0);
-    expectFailureAt("cur/1.a:2,S");
-    EXPECT_EQ(inbox->items([](const ItemSummary&) {}).error().code, Error::Code::Unreadable);
-    chmod("cur", 0);
-    expectFailureAt("/cur");
-    chmod("cur", 0700);
-
-    tree.maildir(QStringLiteral("Closed"));
-    chmod("Closed", 0);
-    auto folders = (*store->topFolder())->folders();
-    ASSERT_FALSE(folders.ok()) << "a folder that cannot be looked into is not silently left out";
-    EXPECT_TRUE(folders.error().path.contains(QLatin1String("Closed")));
-    chmod("Closed", 0700);
-}
-
-TEST(MaildirItems, LinksThatLoopOrDangleAreSkipped)
-{
-    Tree tree;
-    tree.maildir(QStringLiteral("A"));
-    tree.maildir(QStringLiteral("A/B"));
-    tree.link(QStringLiteral("A/B/up"), tree.path("A")); // leads back up
-    tree.link(QStringLiteral(".Loop"), tree.root()); // a Maildir++ name for the root itself
-    tree.link(QStringLiteral("Gone"), tree.path("nowhere"));
-    tree.file(QStringLiteral("A/cur/1.a:2,S"), kPlain);
-    tree.link(QStringLiteral("A/cur/2.dangling:2,S"), tree.path("nowhere"));
-    tree.link(QStringLiteral("A/cur/3.self:2,S"), tree.path("A/cur/3.self:2,S"));
-    tree.file(QStringLiteral("A/B/msg"), kPlain);
-    tree.link(QStringLiteral("A/B/cur/4.linked:2,S"), tree.path("A/B/msg")); // a link to a message is read
-
-    auto store = tree.open();
-    QStringList paths;
-    walk(**store->topFolder(), paths);
-    EXPECT_EQ(paths, (QStringList { "\\\\Store\\A", "\\\\Store\\A\\B" }));
-    EXPECT_EQ(itemsOf(*folderAt(*store, { "A" })).size(), 1u);
-    EXPECT_EQ(itemsOf(*folderAt(*store, { "A", "B" })).size(), 1u);
+    const Case cases[] = {
+        { "an unreadable lost+found in the root",
+            [&](Tree& t) {
+                mail(t, "store", "1.a:2,S");
+                mail(t, "store", "2.b:2,S");
+                t.lock("store/lost+found");
+            },
+            2, { "folder lost+found" } },
+        { "an unreadable sub-folder",
+            [&](Tree& t) {
+                for (const char* folder : { "store/A", "store/B", "store/C" })
+                    mail(t, folder);
+                t.lock("store/B");
+            },
+            2, { "folder B" } },
+        { "an unreadable message",
+            [&](Tree& t) {
+                for (const char* name : { "1.a:2,S", "2.b:2,S", "3.c:2,S" })
+                    mail(t, "store", name);
+                t.lock("store/cur/2.b:2,S");
+            },
+            2, { "message cur/2.b:2,S" } },
+        { "an unreadable cur/: new/ and the folders below still count",
+            [&](Tree& t) {
+                t.maildir("store/A");
+                t.file("store/A/new/1.n", kPlain);
+                mail(t, "store/A/B");
+                t.lock("store/A/cur");
+            },
+            2, { "folder A/cur" } },
+        { "a directory, a FIFO and a link to /dev/zero in cur/",
+            [&](Tree& t) {
+                mail(t, "store", "1.a:2,S");
+                QDir().mkpath(t.path("store/cur/2.dir:2,S"));
+                ASSERT_EQ(::mkfifo(QFile::encodeName(t.path("store/cur/3.fifo:2,S")).constData(), 0600), 0);
+                t.link("store/cur/4.zero:2,S", "/dev/zero");
+            },
+            1, { "message cur/2.dir:2,S", "message cur/3.fifo:2,S", "message cur/4.zero:2,S" } },
+        { "folder paths longer than the kernel takes at once", [&](Tree& t) { t.deepChain("store", 20, 250, kPlain); },
+            20, {} },
+        { "links back up, to the root, to nowhere, and a message link within the store",
+            [&](Tree& t) {
+                mail(t, "store");
+                mail(t, "store/A");
+                t.maildir("store/A/B");
+                t.file("store/A/B/msg", kPlain);
+                t.link("store/A/B/cur/4.linked:2,S", t.path("store/A/B/msg"));
+                t.link("store/A/B/up", t.path("store/A"));
+                t.link("store/.Loop", t.path("store"));
+                t.link("store/Gone", t.path("nowhere"));
+                t.link("store/A/cur/2.dangling:2,S", t.path("nowhere"));
+                t.link("store/A/cur/3.self:2,S", t.path("store/A/cur/3.self:2,S"));
+            },
+            3, { "again .Loop", "again A/B/up" } },
+        { "two links from each folder of a chain to the next",
+            [&](Tree& t) {
+                for (int i = 1; i <= 4; ++i) {
+                    mail(t, QStringLiteral("store/L%1").arg(i));
+                    if (i > 1)
+                        for (const char* link : { "a", "b" })
+                            t.link(
+                                QStringLiteral("store/L%1/%2").arg(i - 1).arg(link), QStringLiteral("../L%1").arg(i));
+                }
+            },
+            4, { "again L1/a", "again L1/b", "again L2/a", "again L2/b", "again L3/a", "again L3/b" } },
+        { "a Maildir++ link to a folder entered already keeps the folders below it",
+            [&](Tree& t) {
+                mail(t, "store/.A");
+                t.link("store/.B", ".A");
+                mail(t, "store/.B.C");
+            },
+            2, { "again .B" } },
+        { "a folder link out of the store",
+            [&](Tree& t) {
+                mail(t, "store/A");
+                mail(t, "outside/M");
+                t.link("store/A/out", t.path("outside/M"));
+            },
+            1, { "folder A/out" } },
+        { "a link to the root of the file system",
+            [&](Tree& t) {
+                mail(t, "store/A");
+                t.link("store/A/everything", "/");
+            },
+            1, { "folder A/everything" } },
+        { "a message link out of the store",
+            [&](Tree& t) {
+                mail(t, "store", "1.a:2,S");
+                t.file("outside/secret", kPlain);
+                t.link("store/cur/2.out:2,S", t.path("outside/secret"));
+            },
+            1, { "message cur/2.out:2,S" } },
+    };
+    test::runUnprivileged({}, [&] {
+        for (const Case& c : cases) {
+            SCOPED_TRACE(c.why);
+            Tree tree;
+            c.build(tree);
+            const QString store = tree.path("store");
+            test::ScriptedPerson person;
+            ResultList list;
+            QStringList skipped;
+            searchMailFolder(
+                person, Settings(), QStringLiteral("\\\\Store"), list,
+                [&] {
+                    return Namespace::fromStores({ { QStringLiteral("Store"), store } });
+                },
+                [&](Walk::Skip kind, const Error& why) {
+                    const char* word = kind == Walk::Skip::Folder ? "folder "
+                        : kind == Walk::Skip::Message             ? "message "
+                                                                  : "again ";
+                    skipped << QLatin1String(word) + why.path.mid(store.size() + 1);
+                });
+            skipped.sort();
+            EXPECT_EQ(list.count(), c.listed);
+            EXPECT_EQ(skipped, c.skipped);
+            const qsizetype folders = c.skipped.filter(QRegularExpression(QStringLiteral("^folder "))).size();
+            const qsizetype messages = c.skipped.filter(QRegularExpression(QStringLiteral("^message "))).size();
+            const QString told = person.messages().join(u'\n');
+            if (folders + messages == 0) {
+                EXPECT_TRUE(told.isEmpty()) << qPrintable(told);
+            } else {
+                EXPECT_TRUE(
+                    told.startsWith(QStringLiteral("%1 folders and %2 messages could not be read. The first: %3/")
+                                        .arg(folders)
+                                        .arg(messages)
+                                        .arg(store)))
+                    << qPrintable(told);
+            }
+        }
+    });
 }
 
 TEST(MaildirItems, MessagesThatMoveWhileListedAreFoundOrSkipped)

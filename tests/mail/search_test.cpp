@@ -205,27 +205,38 @@ TEST(searchMailFolder, OnlyMailItemsAreListedAtEveryLevel)
     EXPECT_EQ(column(search.list, ColSubject), (QStringList { "mail", "deep mail" }));
 }
 
-TEST(searchMailFolder, FailureHalfWayKeepsTheRowsFoundBefore)
+TEST(searchMailFolder, FoldersThatCannotBeReadAreSkippedAndCounted)
 {
+    const auto unread = [](const char* first) {
+        return QStringLiteral("1 folders and 0 messages could not be read. The first: ") + QLatin1String(first);
+    };
     struct Case {
         const char* why;
         std::function<void(FakeFolder& inbox)> breakIt;
+        QString path;
         QStringList listed;
+        QStringList messages;
     };
     const Case cases[] = {
         { "an item of a sub-folder cannot be read", [](FakeFolder& inbox) { inbox.folders[0].itemsFailAfter = 1; },
-            { "root1", "in1", "in2", "a1" } },
+            R"(\\Mailbox)", { "root1", "in1", "in2", "a1", "a11", "b1", "s1" },
+            { unread(R"(\\Mailbox\Inbox\A: item cannot be read)") } },
         { "the sub-folders of a folder cannot be read", [](FakeFolder& inbox) { inbox.foldersFail = true; },
-            { "root1", "in1", "in2" } },
-        { "a folder cannot be read at all", [](FakeFolder& inbox) { inbox.itemsFailAfter = 0; }, { "root1" } },
+            R"(\\Mailbox)", { "root1", "in1", "in2", "s1" },
+            { unread(R"(\\Mailbox\Inbox: sub-folders cannot be read)") } },
+        { "the items of a folder cannot be read: its sub-folders still count",
+            [](FakeFolder& inbox) { inbox.itemsFailAfter = 0; }, R"(\\Mailbox)", { "root1", "a1", "a11", "b1", "s1" },
+            { unread(R"(\\Mailbox\Inbox: item cannot be read)") } },
+        { "the searched folder cannot be read", [](FakeFolder& inbox) { inbox.itemsFailAfter = 0; },
+            R"(\\Mailbox\Inbox)", { "a1", "a11", "b1" }, { kCantAccess } },
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.why);
         Search search { walkTree() };
         c.breakIt(search.root.folders[0]);
-        search.run(QStringLiteral(R"(\\Mailbox)"));
-        EXPECT_EQ(column(search.list, ColSubject), c.listed) << "no rows of the folders after the failure";
-        EXPECT_EQ(search.person.messages(), QStringList { kCantAccess });
+        search.run(c.path);
+        EXPECT_EQ(column(search.list, ColSubject), c.listed);
+        EXPECT_EQ(search.person.messages(), c.messages);
     }
 }
 

@@ -17,7 +17,7 @@ public:
     QString folderPath() const override { return m_path; }
     QString fullFolderPath() const override { return m_fullPath; }
 
-    Result<std::vector<std::unique_ptr<mail::Folder>>> folders() const override
+    Result<std::vector<std::unique_ptr<mail::Folder>>> folders(mail::Walk&) const override
     {
         if (m_data.foldersFail)
             return Error { Error::Code::Unreadable, m_path, QStringLiteral("sub-folders cannot be read") };
@@ -28,7 +28,7 @@ public:
         return children;
     }
 
-    Status items(const std::function<void(const mail::ItemSummary&)>& visit) const override
+    Status items(const std::function<void(const mail::ItemSummary&)>& visit, mail::Walk&) const override
     {
         if (m_data.onItems)
             m_data.onItems();

@@ -7,7 +7,9 @@
 #include "mail/maildir/maildirnames.h"
 #include "mail/mimetext.h"
 
+#include <cerrno>
 #include <cstring>
+#include <unistd.h>
 
 namespace quillbox::mail::maildir {
 
@@ -33,35 +35,6 @@ std::string trimmed(std::string_view text)
     while (!text.empty() && (text.back() == ' ' || text.back() == '\t'))
         text.remove_suffix(1);
     return std::string(text);
-}
-
-// The item class a top-level Content-Type gives: reports are delivery or read reports; a calendar
-// request is a text/calendar body (whose method is REQUEST or not given) or any type that carries
-// method=REQUEST. Invitations whose calendar part lies deeper are listed as mail.
-int classOf(const std::optional<std::string>& contentType)
-{
-    if (!contentType)
-        return kClassMail;
-    const std::string text = lower(*contentType);
-    std::string_view rest(text);
-    const std::string type = trimmed(rest.substr(0, rest.find(';')));
-    std::optional<std::string> method;
-    for (std::size_t semicolon = rest.find(';'); semicolon != std::string_view::npos; semicolon = rest.find(';')) {
-        rest.remove_prefix(semicolon + 1);
-        const std::string_view parameter = rest.substr(0, rest.find(';'));
-        const std::size_t equals = parameter.find('=');
-        if (equals == std::string_view::npos || trimmed(parameter.substr(0, equals)) != "method")
-            continue;
-        std::string value = trimmed(parameter.substr(equals + 1));
-        if (value.size() >= 2 && value.front() == '"' && value.back() == '"')
-            value = value.substr(1, value.size() - 2);
-        method = value;
-    }
-    if (type == "multipart/report")
-        return kClassReport;
-    if ((type == "text/calendar" && (!method || *method == "request")) || method == "request")
-        return kClassMeetingRequest;
-    return kClassMail;
 }
 
 QByteArray streamBytes(GMimeStream* stream)
@@ -252,6 +225,120 @@ QByteArray undoTransferEncoding(QByteArrayView bytes, GMimeContentEncoding encod
     return decoded;
 }
 
+// Where the body of a message or part in `data` starts: after the empty line that ends the header block
+// (a block may end without one, at the first line that is no field).
+std::size_t bodyStart(std::string_view data, const HeaderScan& scan)
+{
+    std::size_t start = scan.blockLength();
+    if (start < data.size() && data[start] == '\r')
+        ++start;
+    if (start < data.size() && data[start] == '\n')
+        ++start;
+    return start;
+}
+
+// The value of the parameter `name` of a header value such as a Content-Type ("type/sub; name=value"),
+// without its quotes, or nullopt when it has none.
+std::optional<std::string> parameterOf(std::string_view value, std::string_view name)
+{
+    for (std::size_t semicolon = value.find(';'); semicolon != std::string_view::npos; semicolon = value.find(';')) {
+        value.remove_prefix(semicolon + 1);
+        const std::string_view parameter = value.substr(0, value.find(';'));
+        const std::size_t equals = parameter.find('=');
+        if (equals == std::string_view::npos || !sameLetters(trimmed(parameter.substr(0, equals)), name))
+            continue;
+        std::string text = trimmed(parameter.substr(equals + 1));
+        if (text.size() >= 2 && text.front() == '"' && text.back() == '"')
+            text = text.substr(1, text.size() - 2);
+        return text;
+    }
+    return std::nullopt;
+}
+
+std::string mediaTypeOf(std::string_view contentType)
+{
+    return lower(trimmed(contentType.substr(0, contentType.find(';'))));
+}
+
+// Where the line that starts with the multipart delimiter `delimiter` ("--" + boundary) begins in `body`.
+std::size_t findDelimiter(std::string_view body, std::string_view delimiter)
+{
+    for (std::size_t at = body.find(delimiter); at != std::string_view::npos; at = body.find(delimiter, at + 1))
+        if (at == 0 || body[at - 1] == '\n')
+            return at;
+    return std::string_view::npos;
+}
+
+// Whether the iCalendar text of a calendar part, as it stands in the message with its transfer encoding,
+// is a request: its METHOD property is REQUEST.
+bool isCalendarRequest(std::string_view content, const std::optional<std::string>& transferEncoding)
+{
+    const GMimeContentEncoding encoding = transferEncoding
+        ? g_mime_content_encoding_from_string(transferEncoding->c_str())
+        : GMIME_CONTENT_ENCODING_DEFAULT;
+    const bool encoded = encoding == GMIME_CONTENT_ENCODING_BASE64 || encoding == GMIME_CONTENT_ENCODING_QUOTEDPRINTABLE
+        || encoding == GMIME_CONTENT_ENCODING_UUENCODE;
+    const QByteArray decoded = undoTransferEncoding(
+        QByteArrayView(content.data(), qsizetype(content.size())), encoded ? encoding : GMIME_CONTENT_ENCODING_DEFAULT);
+    for (const QByteArray& line : decoded.split('\n')) {
+        std::string_view text(line.constData(), std::size_t(line.size()));
+        if (text.ends_with('\r'))
+            text.remove_suffix(1);
+        const std::size_t colon = text.find(':');
+        if (colon != std::string_view::npos && sameLetters(text.substr(0, std::min(colon, text.find(';'))), "method"))
+            return sameLetters(trimmed(text.substr(colon + 1)), "request");
+    }
+    return false;
+}
+
+} // namespace
+
+std::optional<int> itemClassOf(const char* data, std::size_t size, const HeaderScan& scan, bool complete)
+{
+    const std::string_view message(data, size);
+    const auto contentType = scan.value(data, HeaderField::ContentType);
+    if (!contentType)
+        return kClassMail;
+    const std::string type = mediaTypeOf(*contentType);
+    if (type == "multipart/report") {
+        const std::string reportType = lower(parameterOf(*contentType, "report-type").value_or(std::string()));
+        return reportType == "delivery-status" || reportType == "disposition-notification" ? kClassReport : kClassMail;
+    }
+    const std::string_view body = message.substr(bodyStart(message, scan));
+    if (type == "text/calendar") {
+        if (!complete)
+            return std::nullopt;
+        return isCalendarRequest(body, scan.value(data, HeaderField::ContentTransferEncoding)) ? kClassMeetingRequest
+                                                                                               : kClassMail;
+    }
+    const auto boundary = parameterOf(*contentType, "boundary");
+    if (!type.starts_with("multipart/") || !boundary || boundary->empty())
+        return kClassMail;
+    // A multipart whose first part is the calendar.
+    const std::string delimiter = "--" + *boundary;
+    const std::size_t first = findDelimiter(body, delimiter);
+    const std::size_t partStart = first == std::string_view::npos ? first : body.find('\n', first);
+    if (partStart == std::string_view::npos)
+        return complete ? std::optional<int>(kClassMail) : std::nullopt;
+    const std::string_view part = body.substr(partStart + 1);
+    HeaderScan partScan;
+    partScan.scan(part.data(), part.size(), complete);
+    if (partScan.needMore())
+        return std::nullopt;
+    const auto partType = partScan.value(part.data(), HeaderField::ContentType);
+    if (!partType || mediaTypeOf(*partType) != "text/calendar")
+        return kClassMail;
+    const std::string_view content = part.substr(bodyStart(part, partScan));
+    const std::size_t end = findDelimiter(content, delimiter);
+    if (end == std::string_view::npos && !complete)
+        return std::nullopt;
+    return isCalendarRequest(content.substr(0, end), partScan.value(part.data(), HeaderField::ContentTransferEncoding))
+        ? kClassMeetingRequest
+        : kClassMail;
+}
+
+namespace {
+
 QString mimeTypeOf(GMimeObject* object)
 {
     GMimeContentType* type = g_mime_object_get_content_type(object);
@@ -300,7 +387,7 @@ public:
         , m_entryID(entryID)
     {
         m_scan.scan(m_raw.constData(), std::size_t(m_raw.size()), true);
-        m_itemClass = classOf(m_scan.value(m_raw.constData(), HeaderField::ContentType));
+        m_itemClass = itemClassOf(m_raw.constData(), std::size_t(m_raw.size()), m_scan, true).value_or(kClassMail);
     }
     ~MaildirMessage() override
     {
@@ -313,7 +400,7 @@ public:
     const ItemSummary& summary() const override
     {
         if (!m_summarized) {
-            summarize(m_raw.constData(), m_scan, m_file, m_summary);
+            summarize(m_raw.constData(), std::size_t(m_raw.size()), m_scan, m_file, m_summary);
             m_summary.entryID = m_entryID;
             m_summarized = true;
         }
@@ -405,12 +492,7 @@ private:
     // finds no body in may end without one).
     qsizetype bodyStart() const
     {
-        qsizetype start = qsizetype(m_scan.blockLength());
-        if (start < m_raw.size() && m_raw[start] == '\r')
-            ++start;
-        if (start < m_raw.size() && m_raw[start] == '\n')
-            ++start;
-        return start;
+        return qsizetype(maildir::bodyStart(std::string_view(m_raw.constData(), std::size_t(m_raw.size())), m_scan));
     }
 
     void setAddresses(
@@ -501,7 +583,26 @@ private:
 
 } // namespace
 
-void summarize(const char* data, const HeaderScan& scan, const MessageFile& file, ItemSummary& summary)
+bool readSummaryBytes(int fd, std::vector<char>& buffer, HeaderScan& scan)
+{
+    constexpr std::size_t kCap = 1 << 20, kChunk = 16 * 1024;
+    if (!readHeaderBlock(fd, buffer, scan, kCap))
+        return false;
+    bool atEnd = buffer.size() >= kCap;
+    while (!itemClassOf(buffer.data(), buffer.size(), scan, atEnd)) {
+        const std::size_t used = buffer.size();
+        buffer.resize(used + std::min(kChunk, kCap - used));
+        const ssize_t got = ::read(fd, buffer.data() + used, buffer.size() - used);
+        buffer.resize(used + std::size_t(std::max<ssize_t>(got, 0)));
+        if (got < 0 && errno != EINTR)
+            return false;
+        atEnd = got == 0 || buffer.size() >= kCap;
+    }
+    return true;
+}
+
+void summarize(
+    const char* data, std::size_t size, const HeaderScan& scan, const MessageFile& file, ItemSummary& summary)
 {
     const MessageName name = splitMessageName(file.fileName);
     const std::optional<std::string> dateText = scan.value(data, HeaderField::Date);
@@ -531,7 +632,7 @@ void summarize(const char* data, const HeaderScan& scan, const MessageFile& file
     summary.subject = subject ? decodeHeaderText(*subject) : QString();
     const auto to = scan.value(data, HeaderField::To);
     summary.to = to ? displayNames(parseAddresses(*to)) : QString();
-    summary.itemClass = classOf(scan.value(data, HeaderField::ContentType));
+    summary.itemClass = itemClassOf(data, size, scan, true).value_or(kClassMail);
 }
 
 std::unique_ptr<MailItem> makeMessage(QByteArray raw, const MessageFile& file, const QString& entryID,

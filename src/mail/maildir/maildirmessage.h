@@ -9,6 +9,7 @@
 
 #include <functional>
 #include <optional>
+#include <vector>
 
 namespace quillbox::mail::maildir {
 
@@ -19,8 +20,20 @@ struct MessageFile {
     std::optional<qint64> modified; ///< seconds since the epoch
 };
 
-/// Fills every field of `summary` but entryID from the header block that `scan` found in `data`.
-void summarize(const char* data, const HeaderScan& scan, const MessageFile& file, ItemSummary& summary);
+/// The item class of a message whose first `size` bytes are `data`, `scan` its header block: a report is a
+/// multipart/report of delivery or read notifications, a calendar request a text/calendar body (or a
+/// multipart whose first part is one) whose METHOD is REQUEST, and anything else is mail. When the bytes
+/// are not the whole file (`complete` false), nullopt says that the class depends on bytes further on.
+std::optional<int> itemClassOf(const char* data, std::size_t size, const HeaderScan& scan, bool complete);
+
+/// Reads the start of the message file `fd` into `buffer`: the header block (see readHeaderBlock) and what
+/// more itemClassOf needs, up to 1 MiB in all. Returns false with errno set when reading fails.
+bool readSummaryBytes(int fd, std::vector<char>& buffer, HeaderScan& scan);
+
+/// Fills every field of `summary` but entryID from the `size` bytes of `data` that readSummaryBytes read
+/// (or the whole message), whose header block `scan` found.
+void summarize(
+    const char* data, std::size_t size, const HeaderScan& scan, const MessageFile& file, ItemSummary& summary);
 
 /// How an item reads its bodies and recipients: Direct takes a message of one plain text part without
 /// GMime's tree (the same result, several times faster); Parser always parses it whole.

@@ -6,18 +6,16 @@
 #include "mail/maildir/headerscan.h"
 #include "mail/maildir/maildirmessage.h"
 #include "mail/maildir/maildirnames.h"
+#include "mail/maildir/storefiles.h"
 
 #include <QFile>
 #include <QHash>
-#include <QMap>
 #include <QSet>
 
 #include <algorithm>
 #include <cerrno>
-#include <cstring>
-#include <dirent.h>
 #include <fcntl.h>
-#include <sys/stat.h>
+#include <map>
 #include <unistd.h>
 
 namespace quillbox::mail {
@@ -25,114 +23,6 @@ namespace quillbox::mail {
 namespace maildir {
 
 namespace {
-
-/// A directory's identity, to notice a symbolic link that leads back up the tree.
-struct DirId {
-    dev_t device = 0;
-    ino_t inode = 0;
-    bool operator==(const DirId&) const = default;
-};
-
-QByteArray joined(const QByteArray& dir, const QByteArray& name)
-{
-    if (dir.isEmpty())
-        return name;
-    if (name.isEmpty())
-        return dir;
-    return dir.endsWith('/') ? dir + name : dir + '/' + name;
-}
-
-Error osError(Error::Code code, const QByteArray& path, int error)
-{
-    return Error { code, QFile::decodeName(path), QString::fromLocal8Bit(std::strerror(error)) };
-}
-
-// Errors that mean "nothing there" (a dangling link, a link loop, a file renamed or deleted meanwhile)
-// rather than "there, but unreadable".
-bool isAbsence(int error)
-{
-    return error == ENOENT || error == ENOTDIR || error == ELOOP;
-}
-
-class Fd {
-public:
-    explicit Fd(int fd = -1)
-        : m_fd(fd)
-    {
-    }
-    ~Fd()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    int get() const { return m_fd; }
-
-private:
-    int m_fd;
-};
-
-class Dir {
-public:
-    explicit Dir(const QByteArray& path)
-        : m_dir(::opendir(path.constData()))
-        , m_error(m_dir ? 0 : errno)
-    {
-    }
-    ~Dir()
-    {
-        if (m_dir)
-            ::closedir(m_dir);
-    }
-    Dir(const Dir&) = delete;
-    Dir& operator=(const Dir&) = delete;
-    bool ok() const { return m_dir; }
-    int error() const { return m_error; }
-    int fd() const { return ::dirfd(m_dir); }
-    /// The names of the entries, without "." and "..". False with error() set when reading fails.
-    bool names(QList<QByteArray>& out, std::vector<unsigned char>* types = nullptr)
-    {
-        errno = 0;
-        while (dirent* entry = ::readdir(m_dir)) {
-            const char* name = entry->d_name;
-            if (std::strcmp(name, ".") != 0 && std::strcmp(name, "..") != 0) {
-                out += QByteArray(name);
-                if (types)
-                    types->push_back(entry->d_type);
-            }
-            errno = 0;
-        }
-        m_error = errno;
-        return m_error == 0;
-    }
-
-private:
-    DIR* m_dir;
-    int m_error;
-};
-
-enum class Probe { Yes, No, Failed };
-
-// Whether `path` is a directory (following links). On Failed, errno tells why.
-Probe isDirectory(const QByteArray& path, DirId* id = nullptr)
-{
-    struct stat info;
-    if (::stat(path.constData(), &info) != 0)
-        return isAbsence(errno) ? Probe::No : Probe::Failed;
-    if (id)
-        *id = { info.st_dev, info.st_ino };
-    return S_ISDIR(info.st_mode) ? Probe::Yes : Probe::No;
-}
-
-// A directory is a Maildir folder when it holds cur/ or new/.
-Probe isMaildir(const QByteArray& path)
-{
-    const Probe cur = isDirectory(path + "/cur");
-    if (cur != Probe::No)
-        return cur;
-    return isDirectory(path + "/new");
-}
 
 bool isMessageDirName(const QByteArray& name)
 {
@@ -147,11 +37,172 @@ bool isPlusName(const QByteArray& entry)
     return !entry.contains("..");
 }
 
-/// What the store's folders share: the store's name and root directory.
+/// What the store's folders share: the store's name and its root directory.
 struct StoreData {
     QString name;
-    QByteArray root; ///< the root directory, encoded for the file system
-    QByteArray path(const QByteArray& relative) const { return joined(root, relative); }
+    StoreRoot root;
+    QByteArray path(const QByteArray& relative) const { return root.path(relative); }
+};
+
+// Whether the directory `name` of `dirFd` ("" for `dirFd` itself) holds cur/ or new/.
+Result<bool> holdsMessageDirs(int dirFd, const QByteArray& name, const QByteArray& path)
+{
+    for (const char* sub : { "cur", "new" }) {
+        struct stat info;
+        if (::fstatat(dirFd, joined(name, sub).constData(), &info, 0) == 0) {
+            if (S_ISDIR(info.st_mode))
+                return true;
+        } else if (!isAbsence(errno)) {
+            return osError(Error::Code::Unreadable, path, errno);
+        }
+    }
+    return false;
+}
+
+/// What an entry of a directory is to the walk.
+struct Probe {
+    enum class Kind { Nothing, Directory, Maildir };
+    Kind kind = Kind::Nothing;
+    DirId id;
+};
+
+// The entry `entry` of the directory `dirFd` (the store's directory `dir`): nothing when it is no
+// directory or is gone, else a plain directory or a Maildir. A link is followed only into the store: one
+// that leads out of it is an Error, as is a directory that cannot be looked into.
+Result<Probe> probeEntry(const StoreData& store, int dirFd, const QByteArray& dir, const Entry& entry)
+{
+    const QByteArray path = store.path(joined(dir, entry.name));
+    struct stat info;
+    if (::fstatat(dirFd, entry.name.constData(), &info, 0) != 0)
+        return isAbsence(errno) ? Result<Probe>(Probe {}) : osError(Error::Code::Unreadable, path, errno);
+    if (!S_ISDIR(info.st_mode))
+        return Probe {};
+    if (isLink(dirFd, entry)) {
+        Fd target(::openat(dirFd, entry.name.constData(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+        if (!target.valid())
+            return isAbsence(errno) ? Result<Probe>(Probe {}) : osError(Error::Code::Unreadable, path, errno);
+        if (!liesInStore(store.root, target.get()))
+            return unreadable(path, "a link that leads out of the store");
+    }
+    auto maildir = holdsMessageDirs(dirFd, entry.name, path);
+    if (!maildir)
+        return maildir.error();
+    return Probe { *maildir ? Probe::Kind::Maildir : Probe::Kind::Directory, idOf(info) };
+}
+
+/// The directories on the way down to a folder, its own included. A link back up to one of them is not
+/// followed: a walk remembers every directory it entered, but a folder read outside a walk (a picker)
+/// has only these.
+struct Ancestry {
+    DirId id;
+    std::shared_ptr<const Ancestry> up;
+};
+using Ancestors = std::shared_ptr<const Ancestry>;
+
+Ancestors below(const Ancestors& line, DirId id)
+{
+    return std::make_shared<const Ancestry>(Ancestry { id, line });
+}
+
+bool contains(const Ancestors& line, DirId id)
+{
+    for (const Ancestry* a = line.get(); a; a = a->up.get())
+        if (a->id == id)
+            return true;
+    return false;
+}
+
+// Whether the plain directory `dir` holds a Maildir somewhere below it (hidden directories count only
+// when they are Maildirs themselves). Each directory is looked into once; what cannot be is told to `walk`.
+bool holdsFolders(const StoreData& store, const QByteArray& dir, const Ancestors& ancestors, Walk& walk)
+{
+    QSet<QByteArray> seen;
+    std::vector<QByteArray> pending { dir };
+    while (!pending.empty()) {
+        const QByteArray current = pending.back();
+        pending.pop_back();
+        auto listing = readListing(store.root, current);
+        if (!listing) {
+            if (listing.error().code != Error::Code::NotFound)
+                walk.skip(Walk::Skip::Folder, listing.error());
+            continue;
+        }
+        for (const Entry& entry : listing->entries) {
+            if (isMessageDirName(entry.name))
+                continue;
+            auto probe = probeEntry(store, listing->dir.fd(), current, entry);
+            if (!probe) {
+                walk.skip(Walk::Skip::Folder, probe.error());
+                continue;
+            }
+            if (probe->kind == Probe::Kind::Maildir)
+                return true;
+            if (probe->kind == Probe::Kind::Directory && !entry.name.startsWith('.') && !contains(ancestors, probe->id)
+                && !seen.contains(probe->id.key())) {
+                seen.insert(probe->id.key());
+                pending.push_back(joined(current, entry.name));
+            }
+        }
+    }
+    return false;
+}
+
+/// The Maildir++ folders among the entries of one directory: ".A" is the folder A, ".A.B" the folder B
+/// below it (A exists even without a directory of its own). Read once, by the folder whose directory it
+/// is, and shared by the folders below, none of which reads the directory again.
+struct PlusNode {
+    QByteArray entry; ///< ".A.B", a directory when `isDir`
+    bool isDir = false;
+    DirId id;
+    bool isMaildir = false;
+    bool holdsMail = false; ///< it or a node below it is a Maildir
+    std::map<QByteArray, PlusNode> below; ///< by name part, as it stands in the entry
+};
+
+bool markMail(PlusNode& node)
+{
+    for (auto& [part, child] : node.below)
+        node.holdsMail = markMail(child) || node.holdsMail;
+    node.holdsMail = node.holdsMail || node.isMaildir;
+    return node.holdsMail;
+}
+
+// The tree of the Maildir++ entries of the directory `dir`; its top is the directory itself.
+std::shared_ptr<const PlusNode> readPlusTree(
+    const StoreData& store, const Listing& listing, const QByteArray& dir, Walk& walk)
+{
+    auto top = std::make_shared<PlusNode>();
+    for (const Entry& entry : listing.entries) {
+        if (!isPlusName(entry.name))
+            continue;
+        auto probe = probeEntry(store, listing.dir.fd(), dir, entry);
+        if (!probe) {
+            walk.skip(Walk::Skip::Folder, probe.error());
+            continue;
+        }
+        if (probe->kind == Probe::Kind::Nothing)
+            continue;
+        PlusNode* node = top.get();
+        for (const QByteArray& part : entry.name.mid(1).split('.')) {
+            const QByteArray prefix = node->entry.isEmpty() ? QByteArray(".") : node->entry + '.';
+            node = &node->below[part];
+            node->entry = prefix + part;
+        }
+        node->isDir = true;
+        node->id = probe->id;
+        node->isMaildir = probe->kind == Probe::Kind::Maildir;
+    }
+    markMail(*top);
+    return top;
+}
+
+/// Maildir++ folders below a folder: a node of the tree of a directory. A place made from its directory
+/// alone (the parent of an item) has no tree yet and reads it when its sub-folders are asked for.
+struct PlusRef {
+    QByteArray base; ///< the directory whose entries they are
+    QByteArray entry; ///< the node's entry, "" for the directory's own top
+    std::shared_ptr<const PlusNode> top; ///< the directory's tree, which holds the node
+    const PlusNode* node = nullptr;
 };
 
 /// Where a folder lies in the tree.
@@ -159,9 +210,8 @@ struct Place {
     QStringList names; ///< the folder names below the store's top folder
     std::optional<QByteArray> messagesDir; ///< the directory whose cur/ and new/ hold its messages
     std::optional<QByteArray> childrenDir; ///< the directory whose sub-directories are sub-folders
-    /// Maildir++ sub-folders: the entries of `plusBase` that start with `plusPrefix` (".A.").
-    std::optional<std::pair<QByteArray, QByteArray>> plus;
-    std::vector<DirId> chain; ///< the directories on the way down, this one's included
+    std::optional<PlusRef> plus; ///< its Maildir++ sub-folders
+    Ancestors ancestors;
 };
 
 class MaildirFolder : public Folder {
@@ -187,216 +237,123 @@ public:
             path += u'/' + name;
         return path;
     }
-    Result<std::vector<std::unique_ptr<Folder>>> folders() const override;
-    Status items(const std::function<void(const ItemSummary&)>& visit) const override;
+    Result<std::vector<std::unique_ptr<Folder>>> folders(Walk& walk) const override;
+    Status items(const std::function<void(const ItemSummary&)>& visit, Walk& walk) const override;
 
 private:
-    Status addNested(const QByteArray& entry, std::vector<Place>& children) const;
-    Status addPlus(const QByteArray& base, const QByteArray& prefix, const QList<QByteArray>& entries,
-        std::vector<Place>& children) const;
-    Result<bool> holdsFolders(const QByteArray& dir, std::vector<DirId> chain) const;
+    bool enter(DirId id, const QByteArray& dir, Walk& walk) const;
+    void addEntry(const Listing& listing, const Entry& entry, std::vector<Place>& children, Walk& walk) const;
+    void addPlus(const PlusRef& parent, std::vector<Place>& children, Walk& walk) const;
+    std::optional<PlusRef> resolved(const PlusRef& plus, Walk& walk) const;
 
     std::shared_ptr<StoreData> m_store;
     Place m_place;
 };
 
-// The sub-directory `dir` below the store, unless it leads back into `chain` (a link loop) or is missing.
-Result<std::optional<DirId>> newDirectory(
-    const StoreData& store, const QByteArray& dir, const std::vector<DirId>& chain)
+// Whether the walk goes into the sub-directory `dir`: not when it leads back up the tree or the walk has
+// been there by another way.
+bool MaildirFolder::enter(DirId id, const QByteArray& dir, Walk& walk) const
 {
-    DirId id;
-    const QByteArray path = store.path(dir);
-    switch (isDirectory(path, &id)) {
-    case Probe::Failed:
-        return osError(Error::Code::Unreadable, path, errno);
-    case Probe::No:
-        return std::optional<DirId>();
-    case Probe::Yes:
-        break;
-    }
-    if (std::find(chain.begin(), chain.end(), id) != chain.end())
-        return std::optional<DirId>();
-    return std::optional<DirId>(id);
-}
-
-Result<bool> maildirAt(const StoreData& store, const QByteArray& dir)
-{
-    const QByteArray path = store.path(dir);
-    switch (isMaildir(path)) {
-    case Probe::Yes:
+    if (!contains(m_place.ancestors, id) && walk.enter(id.key()))
         return true;
-    case Probe::No:
-        return false;
-    case Probe::Failed:
-        break;
-    }
-    return osError(Error::Code::Unreadable, path, errno);
-}
-
-Result<QList<QByteArray>> entriesOf(const StoreData& store, const QByteArray& dir)
-{
-    Dir listing(store.path(dir));
-    QList<QByteArray> names;
-    if (!listing.ok() || !listing.names(names))
-        return osError(Error::Code::Unreadable, store.path(dir), listing.error());
-    return names;
-}
-
-} // namespace
-
-Result<bool> MaildirFolder::holdsFolders(const QByteArray& dir, std::vector<DirId> chain) const
-{
-    auto entries = entriesOf(*m_store, dir);
-    if (!entries)
-        return entries.error();
-    for (const QByteArray& entry : *entries) {
-        if (isMessageDirName(entry))
-            continue;
-        const QByteArray child = joined(dir, entry);
-        auto id = newDirectory(*m_store, child, chain);
-        if (!id)
-            return id.error();
-        if (!*id)
-            continue;
-        auto maildir = maildirAt(*m_store, child);
-        if (!maildir)
-            return maildir.error();
-        if (*maildir)
-            return true;
-        if (entry.startsWith('.'))
-            continue;
-        chain.push_back(**id);
-        auto deeper = holdsFolders(child, chain);
-        chain.pop_back();
-        if (!deeper || *deeper)
-            return deeper;
-    }
+    walk.skip(Walk::Skip::Repeat,
+        Error { Error::Code::Invalid, QFile::decodeName(m_store->path(dir)), QStringLiteral("entered already") });
     return false;
 }
 
-// A plain sub-directory is a folder when it is a Maildir or holds folders somewhere below.
-Status MaildirFolder::addNested(const QByteArray& entry, std::vector<Place>& children) const
+// A sub-directory is a folder when it is a Maildir or, unless it is hidden, holds folders somewhere below.
+// A hidden entry with an empty part (".A..B") is no Maildir++ name: a Maildir of that name is one folder.
+void MaildirFolder::addEntry(const Listing& listing, const Entry& entry, std::vector<Place>& children, Walk& walk) const
 {
-    const QByteArray dir = joined(*m_place.childrenDir, entry);
-    auto id = newDirectory(*m_store, dir, m_place.chain);
-    if (!id)
-        return id.error();
-    if (!*id)
-        return success();
-    auto maildir = maildirAt(*m_store, dir);
-    if (!maildir)
-        return maildir.error();
-    std::vector<DirId> chain = m_place.chain;
-    chain.push_back(**id);
-    if (!*maildir) {
-        auto holds = holdsFolders(dir, chain);
-        if (!holds)
-            return holds.error();
-        if (!*holds)
-            return success();
+    const QByteArray& parent = *m_place.childrenDir;
+    auto probe = probeEntry(*m_store, listing.dir.fd(), parent, entry);
+    if (!probe) {
+        walk.skip(Walk::Skip::Folder, probe.error());
+        return;
     }
-    Place place { m_place.names, std::nullopt, dir, std::nullopt, std::move(chain) };
-    place.names += decodeModifiedUtf7(entry);
-    if (*maildir)
-        place.messagesDir = dir;
-    children.push_back(std::move(place));
-    return success();
+    const QByteArray dir = joined(parent, entry.name);
+    const bool maildir = probe->kind == Probe::Kind::Maildir;
+    const Ancestors ancestors = below(m_place.ancestors, probe->id);
+    if (probe->kind == Probe::Kind::Nothing
+        || (!maildir && (entry.name.startsWith('.') || !holdsFolders(*m_store, dir, ancestors, walk)))
+        || !enter(probe->id, dir, walk))
+        return;
+    children.push_back(Place { m_place.names + folderNamesOf(entry.name), maildir ? std::optional(dir) : std::nullopt,
+        dir, std::nullopt, ancestors });
 }
 
-// Maildir++ sub-folders: among the entries of `base`, the Maildir `prefix` + "X" is the sub-folder X, and
-// Maildirs named `prefix` + "X.Y..." lie below it (X then exists even without a directory of its own).
-Status MaildirFolder::addPlus(const QByteArray& base, const QByteArray& prefix, const QList<QByteArray>& entries,
-    std::vector<Place>& children) const
+// The Maildir++ folders one level below the node of `parent`. A folder whose directory the walk has
+// entered already keeps the folders below it, which are entries of their own.
+void MaildirFolder::addPlus(const PlusRef& parent, std::vector<Place>& children, Walk& walk) const
 {
-    struct Group {
-        std::optional<QByteArray> dir; // prefix + X, when it is a directory
-        DirId id;
-        bool isMaildir = false;
-        bool hasBelow = false;
-    };
-    QMap<QByteArray, Group> groups;
-    for (const QByteArray& entry : entries) {
-        if (!entry.startsWith(prefix) || entry.size() == prefix.size())
-            continue;
-        const bool regular = isPlusName(entry);
-        if (!regular && prefix != ".")
-            continue; // a name with an empty part is one folder of its own at the top (see folderNamesOf)
-        const QByteArray dir = joined(base, entry);
-        auto id = newDirectory(*m_store, dir, m_place.chain);
-        if (!id)
-            return id.error();
-        if (!*id)
-            continue;
-        auto maildir = maildirAt(*m_store, dir);
-        if (!maildir)
-            return maildir.error();
-        if (!regular) {
-            if (*maildir) {
-                Place place { m_place.names + folderNamesOf(entry), dir, dir, std::nullopt, m_place.chain };
-                place.chain.push_back(**id);
-                children.push_back(std::move(place));
-            }
-            continue;
-        }
-        const QByteArray rest = entry.mid(prefix.size());
-        const qsizetype dot = rest.indexOf('.');
-        Group& group = groups[dot < 0 ? rest : rest.left(dot)];
-        if (dot < 0) {
-            group.dir = dir;
-            group.id = **id;
-            group.isMaildir = *maildir;
-        } else if (*maildir) {
-            group.hasBelow = true;
-        }
-    }
-    for (auto it = groups.cbegin(); it != groups.cend(); ++it) {
-        const Group& group = it.value();
-        if (!group.isMaildir && !group.hasBelow)
+    for (const auto& [part, node] : parent.node->below) {
+        if (!node.holdsMail)
             continue; // a hidden directory that holds no mail (".notmuch")
-        Place place { m_place.names, std::nullopt, group.dir, std::make_pair(base, prefix + it.key() + '.'),
-            m_place.chain };
-        place.names += decodeModifiedUtf7(it.key());
-        if (group.isMaildir)
-            place.messagesDir = group.dir;
-        if (group.dir)
-            place.chain.push_back(group.id);
+        const QByteArray dir = joined(parent.base, node.entry);
+        const bool entered = node.isDir && enter(node.id, dir, walk);
+        const auto mailBelow = [&node] {
+            return std::any_of(node.below.begin(), node.below.end(), [](const auto& c) { return c.second.holdsMail; });
+        };
+        if (node.isDir && !entered && !mailBelow())
+            continue;
+        Place place { m_place.names, std::nullopt, std::nullopt, PlusRef { parent.base, node.entry, parent.top, &node },
+            m_place.ancestors };
+        place.names += decodeModifiedUtf7(part);
+        if (entered) {
+            place.childrenDir = dir;
+            if (node.isMaildir)
+                place.messagesDir = dir;
+            place.ancestors = below(m_place.ancestors, node.id);
+        }
         children.push_back(std::move(place));
     }
-    return success();
 }
 
-Result<std::vector<std::unique_ptr<Folder>>> MaildirFolder::folders() const
+// `plus` with its tree: a place made from its directory alone reads the tree of its parent directory now.
+std::optional<PlusRef> MaildirFolder::resolved(const PlusRef& plus, Walk& walk) const
+{
+    if (plus.node)
+        return plus;
+    auto listing = readListing(m_store->root, plus.base);
+    if (!listing)
+        return std::nullopt;
+    PlusRef found = plus;
+    found.top = readPlusTree(*m_store, *listing, plus.base, walk);
+    found.node = found.top.get();
+    for (const QByteArray& part : plus.entry.mid(1).split('.')) {
+        const auto it = found.node->below.find(part);
+        if (it == found.node->below.end())
+            return std::nullopt;
+        found.node = &it->second;
+    }
+    return found;
+}
+
+Result<std::vector<std::unique_ptr<Folder>>> MaildirFolder::folders(Walk& walk) const
 {
     std::vector<Place> children;
-    if (m_place.names.isEmpty() && m_place.childrenDir) {
-        auto rootIsMaildir = maildirAt(*m_store, *m_place.childrenDir);
-        if (!rootIsMaildir)
-            return rootIsMaildir.error();
-        if (*rootIsMaildir)
-            children.push_back(Place { folderNamesOfDir({}), QByteArray(), std::nullopt, std::nullopt, {} });
-    }
     if (m_place.childrenDir) {
         const QByteArray& dir = *m_place.childrenDir;
-        auto entries = entriesOf(*m_store, dir);
-        if (!entries)
-            return entries.error();
-        for (const QByteArray& entry : *entries) {
-            if (entry.startsWith('.') || isMessageDirName(entry))
-                continue;
-            if (Status added = addNested(entry, children); !added)
-                return added.error();
+        auto listing = readListing(m_store->root, dir);
+        if (!listing)
+            return listing.error();
+        walk.enter(listing->id.key()); // the folder's own directory, for the links below that lead back to it
+        if (m_place.names.isEmpty()) {
+            auto rootIsMaildir = holdsMessageDirs(listing->dir.fd(), {}, m_store->root.dir);
+            if (!rootIsMaildir)
+                walk.skip(Walk::Skip::Folder, rootIsMaildir.error());
+            else if (*rootIsMaildir)
+                children.push_back(Place { folderNamesOfDir({}), QByteArray(), std::nullopt, std::nullopt, {} });
         }
-        if (Status added = addPlus(dir, ".", *entries, children); !added)
-            return added.error();
+        for (const Entry& entry : listing->entries)
+            if (!isMessageDirName(entry.name) && !isPlusName(entry.name))
+                addEntry(*listing, entry, children, walk);
+        const auto top = readPlusTree(*m_store, *listing, dir, walk);
+        addPlus(PlusRef { dir, {}, top, top.get() }, children, walk);
     }
-    if (m_place.plus) {
-        const auto& [base, prefix] = *m_place.plus;
-        auto entries = entriesOf(*m_store, base);
-        if (!entries)
-            return entries.error();
-        if (Status added = addPlus(base, prefix, *entries, children); !added)
-            return added.error();
-    }
+    if (m_place.plus)
+        if (const auto plus = resolved(*m_place.plus, walk))
+            addPlus(*plus, children, walk);
 
     // Deterministic order: by name, ignoring case, then by directory.
     std::sort(children.begin(), children.end(), [](const Place& a, const Place& b) {
@@ -404,8 +361,11 @@ Result<std::vector<std::unique_ptr<Folder>>> MaildirFolder::folders() const
             return order < 0;
         if (const int order = a.names.last().compare(b.names.last()))
             return order < 0;
-        return a.messagesDir.value_or(a.childrenDir.value_or(QByteArray()))
-            < b.messagesDir.value_or(b.childrenDir.value_or(QByteArray()));
+        const auto dirOf = [](const Place& p) {
+            return p.messagesDir.value_or(
+                p.childrenDir.value_or(p.plus ? joined(p.plus->base, p.plus->entry) : QByteArray()));
+        };
+        return dirOf(a) < dirOf(b);
     });
     std::vector<std::unique_ptr<Folder>> folders;
     for (Place& place : children)
@@ -413,57 +373,30 @@ Result<std::vector<std::unique_ptr<Folder>>> MaildirFolder::folders() const
     return folders;
 }
 
-namespace {
-
 /// The outcome of reading one message file: its bytes, or nothing when it is not (or no longer) there.
 struct Loaded {
     QByteArray bytes;
     qint64 modified = 0;
 };
 
-Error notRegular(const QByteArray& path)
-{
-    return Error { Error::Code::Unreadable, QFile::decodeName(path), QStringLiteral("not a regular file") };
-}
+const QByteArray kSubdirs[] = { QByteArrayLiteral("cur"), QByteArrayLiteral("new") };
 
-// Opens a message file without blocking (a FIFO in place of a message must not hang the run) and
-// checks it is a regular file, unless the directory listing said so already and `info` is not needed
-// (`knownRegular`). -1 with `absent` set when it is not there.
-Result<int> openMessage(int dirFd, const QByteArray& name, const QByteArray& path, bool& absent, struct stat& info,
-    bool knownRegular = false)
+Result<std::optional<Loaded>> readWholeMessage(
+    const StoreData& store, const QByteArray& folderDir, int subdir, const QByteArray& fileName)
 {
-    absent = false;
-    const int fd = ::openat(dirFd, name.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-    if (fd < 0) {
-        absent = isAbsence(errno);
-        if (absent)
-            return -1;
-        return osError(Error::Code::Unreadable, path, errno);
-    }
-    if (knownRegular)
-        return fd;
-    if (::fstat(fd, &info) != 0) {
-        const int error = errno;
-        ::close(fd);
-        return osError(Error::Code::Unreadable, path, error);
-    }
-    if (!S_ISREG(info.st_mode)) {
-        ::close(fd);
-        return notRegular(path);
-    }
-    return fd;
-}
-
-Result<std::optional<Loaded>> readWholeMessage(const QByteArray& path)
-{
-    bool absent = false;
+    const QByteArray dir = joined(folderDir, kSubdirs[subdir]);
+    auto dirFd = openDir(store.root, dir, O_PATH);
+    if (!dirFd)
+        return dirFd.error().code == Error::Code::NotFound ? Result<std::optional<Loaded>>(std::nullopt)
+                                                           : dirFd.error();
+    const QByteArray path = store.path(joined(dir, fileName));
     struct stat info;
-    auto opened = openMessage(AT_FDCWD, path, path, absent, info);
+    auto opened = openMessageFile(store.root, dirFd->get(), fileName, path, DT_UNKNOWN, info, true);
     if (!opened)
         return opened.error();
-    if (absent)
+    if (!*opened)
         return std::optional<Loaded>();
-    Fd fd(*opened);
+    const Fd& fd = **opened;
     Loaded loaded { QByteArray(), qint64(info.st_mtime) };
     loaded.bytes.resize(qsizetype(info.st_size));
     qsizetype used = 0;
@@ -487,42 +420,43 @@ struct Listed {
     QByteArray unique;
     QByteArray name;
     int subdir; // index into kSubdirs
-    bool regular; // the listing says it is a regular file
+    unsigned char type; // as the listing gives it
     bool timed; // the name starts with its delivery time
 };
-const QByteArray kSubdirs[] = { QByteArrayLiteral("cur"), QByteArrayLiteral("new") };
 
 // The visible files of cur/ and new/ (tmp/ holds deliveries in progress; hidden files are not mail).
-// new/ is read first: a message that moves on to cur/ meanwhile is then seen at least once.
+// new/ is read first: a message that moves on to cur/ meanwhile is then seen at least once. A directory
+// that cannot be read does not keep the other from being listed; the Error is the first such.
 Status listMessages(Dir (&dirs)[2], const QByteArray& folderPath, std::vector<Listed>& out)
 {
+    Status status = success();
     for (int i : { 1, 0 }) {
-        if (!dirs[i].ok()) {
-            if (isAbsence(dirs[i].error()))
-                continue;
-            return osError(Error::Code::Unreadable, joined(folderPath, kSubdirs[i]), dirs[i].error());
+        std::vector<Entry> entries;
+        if (!dirs[i].ok() ? !isAbsence(dirs[i].error()) : !dirs[i].entries(entries)) {
+            if (status)
+                status = osError(Error::Code::Unreadable, joined(folderPath, kSubdirs[i]), dirs[i].error());
+            continue;
         }
-        QList<QByteArray> names;
-        std::vector<unsigned char> types;
-        if (!dirs[i].names(names, &types))
-            return osError(Error::Code::Unreadable, joined(folderPath, kSubdirs[i]), dirs[i].error());
-        for (qsizetype k = 0; k < names.size(); ++k) {
-            if (names[k].startsWith('.'))
+        for (Entry& entry : entries) {
+            if (entry.name.startsWith('.'))
                 continue;
-            MessageName parts = splitMessageName(names[k]);
-            out.push_back({ std::move(parts.unique), std::move(names[k]), i, types[std::size_t(k)] == DT_REG,
-                parts.deliveryTime.has_value() });
+            MessageName parts = splitMessageName(entry.name);
+            out.push_back(
+                { std::move(parts.unique), std::move(entry.name), i, entry.type, parts.deliveryTime.has_value() });
         }
     }
-    return success();
+    return status;
 }
 
 } // namespace
 
-Status MaildirFolder::items(const std::function<void(const ItemSummary&)>& visit) const
+Status MaildirFolder::items(const std::function<void(const ItemSummary&)>& visit, Walk& walk) const
 {
     if (!m_place.messagesDir)
         return success();
+    auto folderFd = openDir(m_store->root, *m_place.messagesDir, O_PATH);
+    if (!folderFd)
+        return folderFd.error().code == Error::Code::NotFound ? success() : Status(folderFd.error());
     const QByteArray folderPath = m_store->path(*m_place.messagesDir);
     const QString idPrefix = entryIDPrefix(m_store->name, *m_place.messagesDir);
 
@@ -530,63 +464,57 @@ Status MaildirFolder::items(const std::function<void(const ItemSummary&)>& visit
     ItemSummary summary;
     QSet<QByteArray> missing; // listed, then gone before it was read: renamed (flags changed, new -> cur) or deleted
 
-    // Reads one file into `summary` and visits it; a file that is gone is noted in `missing`.
-    auto readOne = [&](const Dir& dir, const Listed& listed) -> Status {
+    // Reads one file into `summary` and visits it; a file that is gone is noted in `missing`, one that
+    // cannot be read is told to the walk.
+    auto readOne = [&](const Dir& dir, const Listed& listed) {
         const QByteArray path = joined(joined(folderPath, kSubdirs[listed.subdir]), listed.name);
-        bool absent = false;
         struct stat info;
-        // The modification time only counts for names without a delivery time: spare the fstat otherwise.
-        const bool skipStat = listed.regular && listed.timed;
-        auto opened = openMessage(dir.fd(), listed.name, path, absent, info, skipStat);
-        if (!opened)
-            return opened.error();
-        if (absent) {
-            missing.insert(listed.unique);
-            return success();
-        }
-        Fd fd(*opened);
         HeaderScan scan;
-        if (!readHeaderBlock(fd.get(), buffer, scan))
-            return osError(Error::Code::Unreadable, path, errno);
-        const MessageFile file { listed.name, skipStat ? std::nullopt : std::optional<qint64>(info.st_mtime) };
-        summarize(buffer.data(), scan, file, summary);
+        // The modification time only counts for names without a delivery time: spare the fstat otherwise.
+        const bool needInfo = !listed.timed;
+        auto opened = openMessageFile(m_store->root, dir.fd(), listed.name, path, listed.type, info, needInfo);
+        if (!opened || (*opened && !readSummaryBytes((**opened).get(), buffer, scan))) {
+            walk.skip(Walk::Skip::Message, opened ? osError(Error::Code::Unreadable, path, errno) : opened.error());
+            return;
+        }
+        if (!*opened) {
+            missing.insert(listed.unique);
+            return;
+        }
+        const bool skippedStat = listed.type == DT_REG && !needInfo;
+        const MessageFile file { listed.name, skippedStat ? std::nullopt : std::optional<qint64>(info.st_mtime) };
+        summarize(buffer.data(), buffer.size(), scan, file, summary);
         summary.entryID = idPrefix + entryIDSuffix(kSubdirs[listed.subdir], listed.name);
         missing.remove(listed.unique);
         visit(summary);
-        return success();
     };
 
     std::vector<Listed> listed;
+    Status status = success();
     {
-        Dir dirs[2] = { Dir(joined(folderPath, kSubdirs[0])), Dir(joined(folderPath, kSubdirs[1])) };
-        if (Status status = listMessages(dirs, folderPath, listed); !status)
-            return status;
+        Dir dirs[2] = { Dir(folderFd->get(), "cur"), Dir(folderFd->get(), "new") };
+        status = listMessages(dirs, folderPath, listed);
         // A stable order: by unique name, so a message keeps its place when its flags change.
         std::sort(listed.begin(), listed.end(), [](const Listed& a, const Listed& b) {
             return a.unique != b.unique ? a.unique < b.unique : a.name < b.name;
         });
         for (const Listed& entry : listed)
-            if (Status status = readOne(dirs[entry.subdir], entry); !status)
-                return status;
+            readOne(dirs[entry.subdir], entry);
     }
     if (missing.isEmpty())
-        return success();
+        return status;
 
     // A live Maildir: look once more for the messages that moved while the folder was read.
     QSet<QByteArray> seen;
     for (const Listed& entry : listed)
         seen.insert(kSubdirs[entry.subdir] + '/' + entry.name);
-    Dir dirs[2] = { Dir(joined(folderPath, kSubdirs[0])), Dir(joined(folderPath, kSubdirs[1])) };
+    Dir dirs[2] = { Dir(folderFd->get(), "cur"), Dir(folderFd->get(), "new") };
     std::vector<Listed> again;
-    if (Status status = listMessages(dirs, folderPath, again); !status)
-        return status;
-    for (const Listed& entry : again) {
-        if (!missing.contains(entry.unique) || seen.contains(kSubdirs[entry.subdir] + '/' + entry.name))
-            continue;
-        if (Status status = readOne(dirs[entry.subdir], entry); !status)
-            return status;
-    }
-    return success();
+    static_cast<void>(listMessages(dirs, folderPath, again));
+    for (const Listed& entry : again)
+        if (missing.contains(entry.unique) && !seen.contains(kSubdirs[entry.subdir] + '/' + entry.name))
+            readOne(dirs[entry.subdir], entry);
+    return status;
 }
 
 namespace {
@@ -594,22 +522,14 @@ namespace {
 // The folder that holds the messages of `dir`, as the walk from the top would have found it.
 Place placeOfDir(const StoreData& store, const QByteArray& dir)
 {
-    Place place { folderNamesOfDir(dir), dir, std::nullopt, std::nullopt, {} };
-    DirId id;
-    if (isDirectory(store.root, &id) == Probe::Yes)
-        place.chain.push_back(id);
+    Place place { folderNamesOfDir(dir), dir, std::nullopt, std::nullopt, below({}, store.root.id) };
     if (dir.isEmpty())
         return place; // the root's own messages: "Inbox", whose sub-folders are the top folder's
     place.childrenDir = dir;
     const qsizetype slash = dir.lastIndexOf('/');
     const QByteArray last = dir.mid(slash + 1);
     if (isPlusName(last))
-        place.plus = std::make_pair(slash < 0 ? QByteArray() : dir.left(slash), last + '.');
-    for (qsizetype at = dir.indexOf('/'); at >= 0; at = dir.indexOf('/', at + 1))
-        if (isDirectory(store.path(dir.left(at)), &id) == Probe::Yes)
-            place.chain.push_back(id);
-    if (isDirectory(store.path(dir), &id) == Probe::Yes)
-        place.chain.push_back(id);
+        place.plus = PlusRef { slash < 0 ? QByteArray() : dir.left(slash), last, nullptr, nullptr };
     return place;
 }
 
@@ -622,10 +542,10 @@ struct FolderIndex {
     timespec builtAt {};
 };
 
-timespec changeTime(const QByteArray& dir)
+timespec changeTime(int folderFd, const QByteArray& subdir)
 {
     struct stat info;
-    if (::stat(dir.constData(), &info) != 0)
+    if (::fstatat(folderFd, subdir.constData(), &info, 0) != 0)
         return {};
     return info.st_mtim;
 }
@@ -637,8 +557,8 @@ bool operator==(const timespec& a, const timespec& b)
 
 class MaildirStore : public Store {
 public:
-    MaildirStore(const QString& name, const QString& location)
-        : m_data(std::make_shared<StoreData>(StoreData { name, QFile::encodeName(location) }))
+    MaildirStore(const QString& name, const QString& location, DirId rootId)
+        : m_data(std::make_shared<StoreData>(StoreData { name, StoreRoot { QFile::encodeName(location), rootId } }))
         , m_location(location)
     {
     }
@@ -648,16 +568,12 @@ public:
 
     Result<std::unique_ptr<Folder>> topFolder() override
     {
-        DirId id;
-        switch (isDirectory(m_data->root, &id)) {
-        case Probe::Failed:
-            return osError(Error::Code::Unreadable, m_data->root, errno);
-        case Probe::No:
-            return Error { Error::Code::NotFound, m_location, QStringLiteral("no such directory") };
-        case Probe::Yes:
-            break;
-        }
-        Place top { {}, std::nullopt, QByteArray(), std::nullopt, { id } };
+        auto root = openDir(m_data->root, {}, O_PATH);
+        if (!root)
+            return root.error().code == Error::Code::NotFound
+                ? Error { Error::Code::NotFound, m_location, QStringLiteral("no such directory") }
+                : root.error();
+        Place top { {}, std::nullopt, QByteArray(), std::nullopt, below({}, m_data->root.id) };
         return std::unique_ptr<Folder>(std::make_unique<MaildirFolder>(m_data, std::move(top)));
     }
 
@@ -671,9 +587,9 @@ public:
 
 private:
     Result<std::optional<std::unique_ptr<MailItem>>> load(
-        const EntryRef& ref, const QByteArray& subdir, const QByteArray& fileName) const;
-    bool stale(const FolderIndex& index, const QByteArray& folderPath) const;
-    Status rebuild(FolderIndex& index, const QByteArray& folderPath) const;
+        const EntryRef& ref, int subdir, const QByteArray& fileName) const;
+    bool stale(const FolderIndex& index, int folderFd) const;
+    Status rebuild(FolderIndex& index, int folderFd, const QByteArray& folderPath) const;
 
     std::shared_ptr<StoreData> m_data;
     QString m_location;
@@ -681,16 +597,16 @@ private:
 };
 
 Result<std::optional<std::unique_ptr<MailItem>>> MaildirStore::load(
-    const EntryRef& ref, const QByteArray& subdir, const QByteArray& fileName) const
+    const EntryRef& ref, int subdir, const QByteArray& fileName) const
 {
     using Found = std::optional<std::unique_ptr<MailItem>>;
-    auto loaded = readWholeMessage(m_data->path(ref.folderDir + '/' + subdir + '/' + fileName));
+    auto loaded = readWholeMessage(*m_data, ref.folderDir, subdir, fileName);
     if (!loaded)
         return loaded.error();
     if (!*loaded)
         return Found();
     EntryRef where = ref;
-    where.subdir = subdir;
+    where.subdir = kSubdirs[subdir];
     where.fileName = fileName;
     auto parent = [store = m_data, dir = ref.folderDir]() -> std::unique_ptr<Folder> {
         return std::make_unique<MaildirFolder>(store, placeOfDir(*store, dir));
@@ -699,10 +615,10 @@ Result<std::optional<std::unique_ptr<MailItem>>> MaildirStore::load(
         encodeEntryID(where), std::move(parent)));
 }
 
-bool MaildirStore::stale(const FolderIndex& index, const QByteArray& folderPath) const
+bool MaildirStore::stale(const FolderIndex& index, int folderFd) const
 {
     for (int i = 0; i < 2; ++i) {
-        const timespec now = changeTime(joined(folderPath, kSubdirs[i]));
+        const timespec now = changeTime(folderFd, kSubdirs[i]);
         // A change in the same clock tick as the scan would leave the time as it was: an index built
         // within a second of the last change is not trusted to be complete.
         if (!(now == index.changed[i]) || now.tv_sec + 1 >= index.builtAt.tv_sec)
@@ -711,12 +627,12 @@ bool MaildirStore::stale(const FolderIndex& index, const QByteArray& folderPath)
     return false;
 }
 
-Status MaildirStore::rebuild(FolderIndex& index, const QByteArray& folderPath) const
+Status MaildirStore::rebuild(FolderIndex& index, int folderFd, const QByteArray& folderPath) const
 {
     ::clock_gettime(CLOCK_REALTIME, &index.builtAt);
     for (int i = 0; i < 2; ++i)
-        index.changed[i] = changeTime(joined(folderPath, kSubdirs[i]));
-    Dir dirs[2] = { Dir(joined(folderPath, kSubdirs[0])), Dir(joined(folderPath, kSubdirs[1])) };
+        index.changed[i] = changeTime(folderFd, kSubdirs[i]);
+    Dir dirs[2] = { Dir(folderFd, "cur"), Dir(folderFd, "new") };
     std::vector<Listed> listed;
     if (Status status = listMessages(dirs, folderPath, listed); !status)
         return status;
@@ -735,20 +651,23 @@ Result<std::unique_ptr<MailItem>> MaildirStore::item(const QString& entryID)
         return notFound;
 
     // Where the message was listed, then new/ under its unique name: no directory is read.
-    auto found = load(*ref, ref->subdir, ref->fileName);
-    if (found && !*found && (ref->subdir != "new" || ref->fileName != ref->unique))
-        found = load(*ref, "new", ref->unique);
+    const int listedIn = ref->subdir == kSubdirs[0] ? 0 : 1;
+    auto found = load(*ref, listedIn, ref->fileName);
+    if (found && !*found && (listedIn != 1 || ref->fileName != ref->unique))
+        found = load(*ref, 1, ref->unique);
     if (!found)
         return found.error();
     if (*found)
         return std::move(**found);
 
     // Renamed since (flags changed, or moved to cur/): the folder's index, kept between calls.
-    const QByteArray folderPath = m_data->path(ref->folderDir);
+    auto folderFd = openDir(m_data->root, ref->folderDir, O_PATH);
+    if (!folderFd)
+        return folderFd.error().code == Error::Code::NotFound ? notFound : folderFd.error();
     FolderIndex& index = m_indexes[ref->folderDir];
     for (int round = 0; round < 2; ++round) {
-        if (!index.built || (round == 1 && stale(index, folderPath))) {
-            if (Status status = rebuild(index, folderPath); !status)
+        if (!index.built || (round == 1 && stale(index, folderFd->get()))) {
+            if (Status status = rebuild(index, folderFd->get(), m_data->path(ref->folderDir)); !status)
                 return status.error();
         } else if (round == 1) {
             break;
@@ -756,7 +675,7 @@ Result<std::unique_ptr<MailItem>> MaildirStore::item(const QString& entryID)
         const auto it = index.byUnique.constFind(ref->unique);
         if (it == index.byUnique.cend())
             continue;
-        auto indexed = load(*ref, kSubdirs[it->subdir], it->name);
+        auto indexed = load(*ref, it->subdir, it->name);
         if (!indexed)
             return indexed.error();
         if (*indexed)
@@ -772,15 +691,12 @@ Result<std::unique_ptr<MailItem>> MaildirStore::item(const QString& entryID)
 Result<std::unique_ptr<Store>> openMaildirStore(const QString& name, const QString& rootDir)
 {
     const QByteArray root = QFile::encodeName(rootDir);
-    switch (maildir::isDirectory(root)) {
-    case maildir::Probe::Failed:
+    struct stat info;
+    if (::stat(root.constData(), &info) != 0 && !maildir::isAbsence(errno))
         return maildir::osError(Error::Code::Unreadable, root, errno);
-    case maildir::Probe::No:
+    if (::stat(root.constData(), &info) != 0 || !S_ISDIR(info.st_mode))
         return Error { Error::Code::NotAStore, rootDir, QStringLiteral("not a directory") };
-    case maildir::Probe::Yes:
-        break;
-    }
-    return std::unique_ptr<Store>(std::make_unique<maildir::MaildirStore>(name, rootDir));
+    return std::unique_ptr<Store>(std::make_unique<maildir::MaildirStore>(name, rootDir, maildir::idOf(info)));
 }
 
 } // namespace quillbox::mail

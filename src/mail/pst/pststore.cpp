@@ -82,8 +82,8 @@ public:
     QString name() const override { return m_names.isEmpty() ? m_state->name() : m_names.last(); }
     QString folderPath() const override { return path(u'\\'); }
     QString fullFolderPath() const override { return path(u'/'); }
-    Result<std::vector<std::unique_ptr<Folder>>> folders() const override;
-    Status items(const std::function<void(const ItemSummary&)>& visit) const override;
+    Result<std::vector<std::unique_ptr<Folder>>> folders(Walk& walk) const override;
+    Status items(const std::function<void(const ItemSummary&)>& visit, Walk& walk) const override;
 
 private:
     QString path(QChar separator) const
@@ -190,7 +190,7 @@ std::unique_ptr<Folder> StoreState::folder(quint32 nid)
     return std::make_unique<PstFolder>(shared_from_this(), nid, names, chain);
 }
 
-Result<std::vector<std::unique_ptr<Folder>>> PstFolder::folders() const
+Result<std::vector<std::unique_ptr<Folder>>> PstFolder::folders(Walk&) const
 {
     auto children = m_state->listing().subFolders(m_nid);
     if (!children)
@@ -210,7 +210,7 @@ Result<std::vector<std::unique_ptr<Folder>>> PstFolder::folders() const
 
 // Reads the summary properties of each message and nothing else. A message that cannot be read is
 // left out; only a folder whose list of messages cannot be read is an Error.
-Status PstFolder::items(const std::function<void(const ItemSummary&)>& visit) const
+Status PstFolder::items(const std::function<void(const ItemSummary&)>& visit, Walk&) const
 {
     const Listing& listing = m_state->listing();
     auto messages = listing.messages(m_nid);
