@@ -24,6 +24,11 @@ public:
         ++m_shown;
         m_person.message(text);
     }
+    void detailedMessage(const QString& text, const QString& details) override
+    {
+        ++m_shown;
+        m_person.detailedMessage(text, details);
+    }
     WarningAnswer warning(const QString& title, const QString& text) override
     {
         ++m_shown;
@@ -87,10 +92,11 @@ void Session::search(const QString& mailFolder)
 {
     const Busy busy(*this);
     runAccess(true);
-    searchMailFolder(*m_person, m_options.settings(), mailFolder, m_list);
+    const SearchSummary summary = searchMailFolder(*m_person, m_options.settings(), mailFolder, m_list);
     runAccess(false);
     if (m_debugLevel >= 2)
         writeResultRows();
+    tellUnreadable(summary);
 }
 
 void Session::save(const QString& mailFolder, const QString& dir)
@@ -113,6 +119,25 @@ void Session::runAccess(bool allow) const
     const Status started = allow ? runAllowAccess(m_access) : runDisallowAccess(m_access);
     if (!started && m_debugLevel >= 1)
         writeProgramLine(stderr, QLatin1String("cannot start the access program: ") + started.error().describe());
+}
+
+void Session::tellUnreadable(const SearchSummary& summary)
+{
+    if (m_debugLevel >= 1)
+        for (const Error& error : summary.unreadable)
+            writeProgramLine(stderr, QLatin1String("cannot read: ") + error.describe());
+    const auto counted = [](qint64 n, const char* what) {
+        return QStringLiteral("%1 %2%3").arg(n).arg(QLatin1String(what)).arg(n == 1 ? "" : "s");
+    };
+    QStringList parts;
+    if (summary.unreadableMessages > 0)
+        parts << counted(summary.unreadableMessages, "message");
+    if (summary.unreadableFolders > 0)
+        parts << counted(summary.unreadableFolders, "folder");
+    const bool one = summary.unreadableMessages + summary.unreadableFolders == 1;
+    if (!parts.isEmpty())
+        m_person->message(parts.join(QLatin1String(" and ")) + QLatin1String(" could not be read and ")
+            + QLatin1String(one ? "is" : "are") + QLatin1String(" not in the list."));
 }
 
 void Session::writeResultRows() const

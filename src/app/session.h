@@ -31,14 +31,17 @@ public:
     Options& options() { return m_options; }
     ResultList& resultList() { return m_list; }
 
-    /// The debug level of the command line. At 1 and above an access program that cannot be started is
-    /// written to standard error; at 2 and above also every result row after a search, its eight cells
-    /// joined by tabs (line breaks inside a cell become spaces), one line per row.
+    /// The debug level of the command line. At 1 and above an access program that cannot be started, and
+    /// each folder and message a search could not read, are written to standard error; at 2 and above also
+    /// every result row after a search, its eight cells joined by tabs (line breaks inside a cell become
+    /// spaces), one line per row.
     qint16 debugLevel() const { return m_debugLevel; }
     void setDebugLevel(qint16 level) { m_debugLevel = level; }
 
     /// Searches `mailFolder` and the folders below it into the result list (searchMailFolder), between
-    /// starting the access program with its allow and its disallow arguments.
+    /// starting the access program with its allow and its disallow arguments. When the stores left out
+    /// folders or messages they could not read, a message counts them at the end: "2 messages and 1 folder
+    /// could not be read and are not in the list.".
     void search(const QString& mailFolder);
     /// Saves the result list found in `mailFolder` into `dir` (saveRun), between the same two starts of
     /// the access program.
@@ -60,6 +63,7 @@ private:
     class CountingPerson;
 
     void runAccess(bool allow) const;
+    void tellUnreadable(const SearchSummary& summary);
     void writeResultRows() const;
 
     std::unique_ptr<CountingPerson> m_person;

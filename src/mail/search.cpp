@@ -52,17 +52,28 @@ bool isTimeOfDay(const QString& text)
 }
 } // namespace
 
-void searchMailFolder(Person& person, const Settings& settings, const QString& path, ResultList& list,
-    const NamespaceFactory& openNamespace)
+void SearchSummary::add(const QList<mail::Unreadable>& entries)
 {
-    const mail::Namespace ns = openNamespace();
-    const std::unique_ptr<mail::Folder> folder = getFolderFromPath(person, ns, path);
-    list.clear();
-    if (!folder || !searchFolder(settings, *folder, list).ok())
-        person.message(QStringLiteral("Can't access the specified Mail Folder."));
+    for (const mail::Unreadable& entry : entries) {
+        ++(entry.kind == mail::Unreadable::Kind::Folder ? unreadableFolders : unreadableMessages);
+        unreadable << entry.error;
+    }
 }
 
-Status searchFolder(const Settings& settings, const mail::Folder& folder, ResultList& list)
+SearchSummary searchMailFolder(Person& person, const Settings& settings, const QString& path, ResultList& list,
+    const NamespaceFactory& openNamespace)
+{
+    SearchSummary summary;
+    const mail::Namespace ns = openNamespace();
+    const Result<std::unique_ptr<mail::Folder>> folder = findFolderFromPath(person, ns, path);
+    list.clear();
+    const Status searched = folder ? searchFolder(settings, **folder, list, summary) : Status(folder.error());
+    if (!searched)
+        person.detailedMessage(QStringLiteral("Can't access the specified Mail Folder."), searched.error().describe());
+    return summary;
+}
+
+Status searchFolder(const Settings& settings, const mail::Folder& folder, ResultList& list, SearchSummary& summary)
 {
     const QDateTime since = readDateSetting(settings.since, kDefaultSince);
     const QDateTime before = readDateSetting(settings.before, kDefaultBefore);
@@ -83,10 +94,11 @@ Status searchFolder(const Settings& settings, const mail::Folder& folder, Result
     if (!read)
         return read;
     const auto children = folder.folders();
+    summary.add(folder.unreadable());
     if (!children)
         return children.error();
     for (const auto& child : *children)
-        if (Status below = searchFolder(settings, *child, list); !below)
+        if (Status below = searchFolder(settings, *child, list, summary); !below)
             return below;
     return success();
 }

@@ -17,17 +17,29 @@ namespace quillbox {
 /// Opens the stores a search works on. Each search opens its own namespace and lets go of it at its end.
 using NamespaceFactory = std::function<mail::Namespace()>;
 
+/// What a search left out because it could not be read: the rows of everything else are listed.
+struct SearchSummary {
+    qint64 unreadableFolders = 0;
+    qint64 unreadableMessages = 0;
+    QList<Error> unreadable; ///< why, for each folder and message counted
+
+    /// Counts what a folder left out (Folder::unreadable()).
+    void add(const QList<mail::Unreadable>& entries);
+};
+
 /// Searches the folder named by `path` (see getFolderFromPath) and every folder below it into `list`.
 /// The list is emptied after the path is resolved, then filled depth-first: a folder's rows before
 /// those of its sub-folders. `settings` is read as it stands at each step (Since and Before on entering
-/// each folder, DateFormat for each row). When the path names no folder or a folder or item cannot be
-/// read, `person` is told "Can't access the specified Mail Folder." and the rows found so far stay.
-void searchMailFolder(Person& person, const Settings& settings, const QString& path, ResultList& list,
+/// each folder, DateFormat for each row). When the path names no folder or a folder cannot be read,
+/// `person` is told "Can't access the specified Mail Folder." (with why, where a store or a folder could
+/// not be opened) and the rows found so far stay. Items and folders that the stores left out are counted.
+SearchSummary searchMailFolder(Person& person, const Settings& settings, const QString& path, ResultList& list,
     const NamespaceFactory& openNamespace = &mail::Namespace::fromProfile);
 
-/// Appends the rows of `folder` and, recursively, of all folders below it, in the store's order.
-/// Stops at the first folder that cannot be read and returns its Error; the rows so far stay.
-Status searchFolder(const Settings& settings, const mail::Folder& folder, ResultList& list);
+/// Appends the rows of `folder` and, recursively, of all folders below it, in the store's order, and
+/// counts in `summary` what the folders left out. Stops at the first folder that cannot be read and
+/// returns its Error; the rows so far stay.
+Status searchFolder(const Settings& settings, const mail::Folder& folder, ResultList& list, SearchSummary& summary);
 
 /// The date that `text` names, at 00:00:00, or `defaultValue` when it names none. Accepted: an ISO date
 /// ("2009-08-12"), the system locale's short date form, the same with a four-digit year, each optionally

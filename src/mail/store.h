@@ -73,6 +73,13 @@ struct Recipient {
 class MailItem;
 class Folder;
 
+/// An item or a sub-folder that a folder could not read and left out of what it gives.
+struct Unreadable {
+    enum class Kind { Item, Folder };
+    Kind kind = Kind::Item;
+    Error error; ///< the folder or file concerned and why, in the store's or the library's words
+};
+
 class Attachment {
 public:
     virtual ~Attachment() = default;
@@ -137,6 +144,9 @@ public:
     /// Calls `visit` for every item of the folder, of every class, in the store's order, with headers only.
     /// An item that is damaged is visited with what can be read; an Error means the folder could not be read.
     virtual Status items(const std::function<void(const ItemSummary&)>& visit) const = 0;
+    /// The items and sub-folders that the last calls of items() and folders() left out because nothing of
+    /// them could be read, each with why. A store that leaves nothing out gives none.
+    virtual QList<Unreadable> unreadable() const { return {}; }
 };
 
 /// One store of the profile: a Maildir tree or an Outlook data file.
@@ -170,7 +180,8 @@ public:
 
     /// The stores, in profile order; a store that could not be opened is left out (see failures()).
     const std::vector<std::unique_ptr<Store>>& stores() const { return m_stores; }
-    /// The top-level folder of the store with this name (matched without regard to case), or an Error.
+    /// The top-level folder of the store with this name (matched without regard to case), or an Error:
+    /// why the store could not be opened, or that the profile has no store of that name.
     Result<std::unique_ptr<Folder>> topFolder(const QString& storeName) const;
     /// The mail item with this entry identifier, searched in every store.
     Result<std::unique_ptr<MailItem>> getItemFromID(const QString& entryID) const;
@@ -180,6 +191,7 @@ public:
 private:
     std::vector<std::unique_ptr<Store>> m_stores;
     QList<Error> m_failures;
+    QList<std::pair<QString, Error>> m_failedStores; // the profile's stores that could not be opened, by name
 };
 
 } // namespace quillbox::mail

@@ -84,8 +84,17 @@ public:
     QString fullFolderPath() const override { return path(u'/'); }
     Result<std::vector<std::unique_ptr<Folder>>> folders() const override;
     Status items(const std::function<void(const ItemSummary&)>& visit) const override;
+    QList<Unreadable> unreadable() const override { return m_unreadable; }
 
 private:
+    void countUnlisted(std::size_t listed) const;
+    void addUnreadable(const QString& what, const QString& why) const
+    {
+        m_unreadable << Unreadable { Unreadable::Kind::Item,
+            Error { Error::Code::Unreadable, m_state->location(),
+                QStringLiteral("%1 in %2: %3").arg(what, folderPath(), why) } };
+    }
+
     QString path(QChar separator) const
     {
         QString path = QLatin1String("\\\\") + m_state->name();
@@ -98,6 +107,7 @@ private:
     quint32 m_nid;
     QStringList m_names;
     std::vector<quint32> m_chain; // the folders from the top down to this one
+    mutable QList<Unreadable> m_unreadable; // the messages the last items() left out
 };
 
 // Our own reader lists the file when it can; libpff is opened only when it cannot (libpff then
@@ -209,22 +219,40 @@ Result<std::vector<std::unique_ptr<Folder>>> PstFolder::folders() const
 }
 
 // Reads the summary properties of each message and nothing else. A message that cannot be read is
-// left out; only a folder whose list of messages cannot be read is an Error.
+// left out and told by unreadable(); only a folder whose list of messages cannot be read is an Error.
 Status PstFolder::items(const std::function<void(const ItemSummary&)>& visit) const
 {
+    m_unreadable.clear();
     const Listing& listing = m_state->listing();
     auto messages = listing.messages(m_nid);
     if (!messages)
         return m_state->error(messages.error());
+    countUnlisted(messages->size());
     for (quint32 nid : *messages) {
         auto properties = listing.properties(nid);
-        if (!properties)
+        if (!properties) {
+            addUnreadable(QStringLiteral("message %1").arg(nid), properties.error().detail);
             continue;
+        }
         ItemSummary summary = summarize(**properties, *m_state->decoder());
         summary.entryID = entryIDOf(m_state->recordKey(), nid);
         visit(summary);
     }
     return success();
+}
+
+// A folder counts its messages: those it counts beyond the `listed` ones were lost from the file's index
+// or from libpff's reading of the folder's contents (a damaged file), and are told as unreadable.
+void PstFolder::countUnlisted(std::size_t listed) const
+{
+    if ((m_nid & kNodeTypeMask) != kNodeTypeFolder) // a search folder's contents are links elsewhere
+        return;
+    const auto properties = m_state->listing().properties(m_nid);
+    const qint64 counted = properties ? integerValue(**properties, Prop::ContentCount).value_or(0) : 0;
+    const qint64 missing = counted - qint64(listed);
+    for (qint64 i = 1; i <= missing; ++i)
+        addUnreadable(QStringLiteral("message %1 of %2").arg(listed + i).arg(counted),
+            QStringLiteral("the folder counts it, but the file has no entry for it"));
 }
 
 class PstStore final : public Store {
