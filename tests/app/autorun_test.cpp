@@ -207,8 +207,8 @@ TEST_F(AutorunTest, SaysWhatItCouldNotRead)
         const Outcome outcome = run(c.arguments);
         ASSERT_FALSE(outcome.crashed);
         EXPECT_EQ(outcome.exitCode, c.exitCode);
-        ASSERT_EQ(outcome.lines.size(), c.linesStartingWith.size()) << outcome.lines.join(u'\n').toStdString();
-        for (qsizetype i = 0; i < outcome.lines.size(); ++i)
+        EXPECT_EQ(outcome.lines.size(), c.linesStartingWith.size()) << outcome.lines.join(u'\n').toStdString();
+        for (qsizetype i = 0; i < std::min(outcome.lines.size(), c.linesStartingWith.size()); ++i)
             EXPECT_TRUE(outcome.lines[i].startsWith(c.linesStartingWith[i])) << outcome.lines[i].toStdString();
         EXPECT_EQ(QDir(path("out")).entryList(QDir::Files).size(), c.written);
     }
