@@ -33,6 +33,13 @@ void HeadlessPerson::message(const QString& text)
     writeLine(text);
 }
 
+void HeadlessPerson::detailedMessage(const QString& text, const QString& details)
+{
+    message(text);
+    if (!details.isEmpty())
+        writeLine(details);
+}
+
 WarningAnswer HeadlessPerson::warning(const QString& title, const QString& text)
 {
     ++m_messages;

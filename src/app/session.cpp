@@ -24,6 +24,11 @@ public:
         ++m_shown;
         m_person.message(text);
     }
+    void detailedMessage(const QString& text, const QString& details) override
+    {
+        ++m_shown;
+        m_person.detailedMessage(text, details);
+    }
     WarningAnswer warning(const QString& title, const QString& text) override
     {
         ++m_shown;

@@ -1,8 +1,12 @@
 // SPDX-License-Identifier: MIT
 #include "app/startup.h"
 
+#include "app/headlessperson.h"
 #include "app/session.h"
 #include "core/person.h"
+
+#include <QFileInfo>
+#include <QStringDecoder>
 
 namespace quillbox {
 
@@ -43,6 +47,7 @@ StartupState readCommandLine(Person& person, const QString& commandLine, bool sh
     };
 
     StartupState state;
+    state.discardedTokens = cmdline.discarded;
     for (int i = 0; i < cmdline.argc; ++i) {
         const QString token = cmdline.arg(i).value();
         const QString word = token.toLower();
@@ -94,17 +99,50 @@ QStringList describeStartupState(const StartupState& state)
         QLatin1String("unattended: ") + (state.unattended ? QLatin1String("yes") : QLatin1String("no")) };
 }
 
+ProgramArguments decodeArguments(int argc, const char* const* argv)
+{
+    ProgramArguments arguments;
+    for (int i = 1; i < argc; ++i) {
+        QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+        const QString text = utf8(QByteArrayView(argv[i]));
+        arguments.texts << text;
+        if (utf8.hasError())
+            arguments.notUtf8 << text;
+    }
+    return arguments;
+}
+
 std::optional<int> runStartup(Session& session, const StartupState& state, const std::function<void()>& show)
 {
     const QStringList& positional = state.positional;
+    if (state.discardedTokens > 0) {
+        session.person().message(QStringLiteral("The command line holds %1 tokens; only the first %2 are read, so "
+                                                "nothing is done.")
+                                     .arg(CommandLine::kMaxTokens + state.discardedTokens)
+                                     .arg(CommandLine::kMaxTokens));
+        return 2;
+    }
+    // Written to, the name would be another directory than the one given: U+FFFD stands for the bytes.
+    if (positional.size() == 2 && state.notUtf8.contains(positional[1])) {
+        session.person().message(
+            QStringLiteral("The 'Save to' directory \"%1\" cannot be used: its name is not valid UTF-8.")
+                .arg(positional[1]));
+        return 2;
+    }
     if (positional.size() > 2)
         return showUsage(session.person());
     if (state.debugLevel > 0)
         session.setDebugLevel(state.debugLevel);
     if (show)
         show();
-    if (!state.iniPath.isEmpty())
+    if (!state.iniPath.isEmpty()) {
         session.options().useCustomIni(state.iniPath);
+        const QString file = session.options().ini().fileName();
+        if (state.unattended && !QFileInfo::exists(file))
+            writeProgramLine(stderr,
+                QLatin1String("the settings file ") + file
+                    + QLatin1String(" does not exist: the default settings are used"));
+    }
     if (!state.unattended)
         return std::nullopt;
     if (positional.size() != 2)

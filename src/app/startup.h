@@ -19,7 +19,17 @@ struct StartupState {
     QString iniPath; ///< from /ini; empty keeps the default settings file
     qint16 debugLevel = 0; ///< from /dbg
     bool unattended = false; ///< from /autorun
+    int discardedTokens = 0; ///< tokens after the CommandLine::kMaxTokens-th, which are not read
+    QStringList notUtf8 {}; ///< the process's arguments that were not valid UTF-8, as decoded (see ProgramArguments)
 };
+
+/// The process's arguments, without the program's name, as texts. Bytes that are not UTF-8 are decoded
+/// as U+FFFD, so such an argument names another file than the one meant: it is listed in `notUtf8` too.
+struct ProgramArguments {
+    QStringList texts;
+    QStringList notUtf8;
+};
+[[nodiscard]] ProgramArguments decodeArguments(int argc, const char* const* argv);
 
 /// Reads the command line into the start-up state.
 ///
@@ -27,6 +37,7 @@ struct StartupState {
 /// `person` is asked "Enter debug level and options"; a non-empty answer is read as if " -dbg " and the
 /// answer followed the command line, so its first word is the debug level and the rest are further tokens.
 ///
+/// Tokens after the CommandLine::kMaxTokens-th are not read; their number is kept in the state.
 /// Options are matched without regard to case and with their quotes removed: "-autorun" or "/autorun" sets
 /// the unattended flag; "-ini" or "/ini" and "-dbg" or "/dbg" take the next token as their value whatever
 /// it looks like, and an empty value when they are the last token. The last value of a repeated option
@@ -50,16 +61,19 @@ struct StartupState {
 /// (each quoted, its quotes doubled), the INI path, the debug level and the unattended flag.
 [[nodiscard]] QStringList describeStartupState(const StartupState& state);
 
-/// The start-up sequence on a session just made, for the start-up state `state` of the command line: more
-/// than two positional arguments show the usage message. Then the debug level is set, `show` is called
-/// (a window shows itself there; nothing without one), a settings file named by /ini is made the settings
-/// file and read, and with /autorun (which needs exactly two positional arguments, else the usage
-/// message) the first is searched and the list saved into the second. Every message goes to the session's
-/// person.
+/// The start-up sequence on a session just made, for the start-up state `state` of the command line: a
+/// command line with more tokens than are read ("The command line holds 23 tokens; only the first 20
+/// are read, so nothing is done.") and a destination that is not valid UTF-8 ("The 'Save to' directory
+/// "out\uFFFD" cannot be used: its name is not valid UTF-8.") are refused, and more than two positional
+/// arguments show the usage message. Then the debug level is set, `show` is called (a window shows itself
+/// there; nothing without one), a settings file named by /ini is made the settings file and read (a file
+/// that does not exist gives the defaults; an unattended run says so on standard error), and with /autorun
+/// (which needs exactly two positional arguments, else the usage message) the first is searched and the
+/// list saved into the second. Every message goes to the session's person.
 ///
-/// Returns the exit status when the program ends here: 2 after the usage message; after the unattended run
-/// 1 when a message box was shown or a mail could not be written, else 0. Nothing when the program goes on
-/// (with a window, until it is closed).
+/// Returns the exit status when the program ends here: 2 after a refused command line or the usage
+/// message; after the unattended run 1 when a message box was shown or a mail could not be written, else
+/// 0. Nothing when the program goes on (with a window, until it is closed).
 [[nodiscard]] std::optional<int> runStartup(
     Session& session, const StartupState& state, const std::function<void()>& show = {});
 

@@ -27,6 +27,7 @@ Result<QString> CommandLine::arg(int x) const
 void CommandLine::setText(const QString& text)
 {
     argc = 0;
+    discarded = 0;
     m_tokens.fill(QString());
     // The appended space closes a plain token at the end of the text.
     const QString padded = text + kSpace;
@@ -35,6 +36,8 @@ void CommandLine::setText(const QString& text)
     while (nextToken(padded, pos, token)) {
         if (argc < kMaxTokens)
             m_tokens[size_t(argc++)] = token;
+        else
+            ++discarded;
     }
 }
 

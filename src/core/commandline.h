@@ -15,13 +15,15 @@ namespace quillbox {
 /// quote. It is stored raw, with its opening and closing quote, the doubled quotes already reduced, and it
 /// ends at its closing quote even when no space follows. A quote inside a plain token is an ordinary
 /// character. An unterminated quoted token is dropped together with everything after it. Only the first
-/// `kMaxTokens` tokens are kept; later ones are read and discarded.
+/// `kMaxTokens` tokens are kept; later ones are read, counted in `discarded`, and dropped.
 class CommandLine {
 public:
     static constexpr int kMaxTokens = 20;
 
     /// The number of tokens stored, 0 to kMaxTokens; 0 again whenever a new command line is assigned.
     qint16 argc = 0;
+    /// The number of tokens read after the first kMaxTokens and not stored; reset with argc.
+    int discarded = 0;
 
     /// Token `x` (0-based) as stored, quotes included. An index from `argc` up to kMaxTokens - 1 reads as an
     /// empty text; an index outside 0..kMaxTokens - 1 gives an Error (Code::Invalid) instead of a text.

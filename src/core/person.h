@@ -32,6 +32,14 @@ public:
     /// A message box with the text alone, an OK button, no icon and the application title.
     virtual void message(const QString& text) = 0;
 
+    /// A message box as message(), with `details` that say why (a path and the system's or a library's
+    /// words), shown where the person can ask for them; with empty `details`, message() alone.
+    virtual void detailedMessage(const QString& text, const QString& details)
+    {
+        static_cast<void>(details);
+        message(text);
+    }
+
     /// A warning box (exclamation icon) with Abort, Retry and Ignore and its own title.
     virtual WarningAnswer warning(const QString& title, const QString& text) = 0;
 

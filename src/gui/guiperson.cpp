@@ -85,8 +85,17 @@ private:
 
 void GuiPerson::message(const QString& text)
 {
+    detailedMessage(text, {});
+}
+
+void GuiPerson::detailedMessage(const QString& text, const QString& details)
+{
     debugLine(m_debugLevel, text);
     QMessageBox box(QMessageBox::NoIcon, applicationTitle(), text, QMessageBox::Ok);
+    if (!details.isEmpty()) {
+        debugLine(m_debugLevel, details);
+        box.setDetailedText(details);
+    }
     box.exec();
 }
 

@@ -12,6 +12,8 @@ namespace quillbox {
 class GuiPerson : public Person {
 public:
     void message(const QString& text) override;
+    /// The details behind the box's "Show Details..." button.
+    void detailedMessage(const QString& text, const QString& details) override;
     WarningAnswer warning(const QString& title, const QString& text) override;
     QString inputBox(const QString& prompt) override;
     std::optional<QString> pickMailFolder() override;

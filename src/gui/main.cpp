@@ -57,9 +57,10 @@ void saveScreenshot(QWidget& window)
 }
 
 /// Reads the command line into the start-up state and, from /dbg 1 on, writes that state to standard error.
-StartupState readStartup(Person& person, const QStringList& args, bool shiftHeld)
+StartupState readStartup(Person& person, const ProgramArguments& args, bool shiftHeld)
 {
-    const StartupState state = readCommandLine(person, joinArguments(args), shiftHeld);
+    StartupState state = readCommandLine(person, joinArguments(args.texts), shiftHeld);
+    state.notUtf8 = args.notUtf8;
     if (state.debugLevel > 0) {
         for (const QString& line : describeStartupState(state))
             writeProgramLine(stderr, line);
@@ -69,7 +70,7 @@ StartupState readStartup(Person& person, const QStringList& args, bool shiftHeld
 
 /// The run without a display: no widget and no Qt platform plugin; every message is a line on standard
 /// error. Start-up is all there is to do, with /autorun or without.
-int runWithoutDisplay(char** argv, const QStringList& args)
+int runWithoutDisplay(char** argv, const ProgramArguments& args)
 {
     // Qt sees only the program's name (see runWithWindow).
     int qtArgc = 1;
@@ -81,7 +82,7 @@ int runWithoutDisplay(char** argv, const QStringList& args)
 }
 
 /// The run with a display: the main window over the session, until it is closed.
-int runWithWindow(char** argv, const QStringList& args)
+int runWithWindow(char** argv, const ProgramArguments& args)
 {
     // Qt sees only the program's name: every argument is the program's own, even one that looks like a Qt
     // option (-platform, -style, -reverse).
@@ -104,10 +105,8 @@ int runWithWindow(char** argv, const QStringList& args)
 
 int main(int argc, char** argv)
 {
-    QStringList args;
-    for (int i = 1; i < argc; ++i)
-        args << QString::fromLocal8Bit(argv[i]);
-    if (answerInfoOption(args))
+    const ProgramArguments args = decodeArguments(argc, argv);
+    if (answerInfoOption(args.texts))
         return 0;
 
     // Without TZ, glibc looks at /etc/localtime again at every local-time conversion: three per

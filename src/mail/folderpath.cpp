@@ -20,25 +20,34 @@ QString takeName(QString& rest)
 
 std::unique_ptr<mail::Folder> getFolderFromPath(Person& person, const mail::Namespace& ns, const QString& path)
 {
+    Result<std::unique_ptr<mail::Folder>> folder = findFolderFromPath(person, ns, path);
+    return folder ? std::move(*folder) : nullptr;
+}
+
+Result<std::unique_ptr<mail::Folder>> findFolderFromPath(Person& person, const mail::Namespace& ns, const QString& path)
+{
+    const Error notThere { Error::Code::NotFound, {}, {} };
     if (!path.startsWith(QLatin1String("\\\\"))) {
         person.message(QStringLiteral("Error: folder path should start with \\\\"));
-        return nullptr;
+        return notThere;
     }
     QString rest = path.mid(2);
     const QString storeName = takeName(rest);
     if (storeName.isEmpty())
-        return nullptr;
+        return notThere;
     auto top = ns.topFolder(storeName);
     if (!top)
-        return nullptr;
+        return top.error();
     std::unique_ptr<mail::Folder> folder = std::move(*top);
     while (folder && !rest.isEmpty()) {
         const QString name = takeName(rest);
         // Checked here, not left to the store: a store might hold a folder with an empty name.
         if (name.isEmpty())
-            return nullptr;
+            return notThere;
         folder = folder->folder(name);
     }
+    if (!folder)
+        return notThere;
     return folder;
 }
 

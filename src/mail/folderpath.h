@@ -16,4 +16,10 @@ namespace quillbox {
 /// Returns the folder, or null.
 std::unique_ptr<mail::Folder> getFolderFromPath(Person& person, const mail::Namespace& ns, const QString& path);
 
+/// As getFolderFromPath(), with why there is no folder where a store is not in the profile or cannot be
+/// opened (the path of its file and the system's or the library's words); an Error without a path or a
+/// detail for the other failures.
+Result<std::unique_ptr<mail::Folder>> findFolderFromPath(
+    Person& person, const mail::Namespace& ns, const QString& path);
+
 } // namespace quillbox

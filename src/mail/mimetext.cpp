@@ -35,6 +35,14 @@ bool isPlainAscii(const std::string& text)
 
 QString decode8bit(const QByteArray& bytes)
 {
+    // GMime gives a C string: the text between NUL bytes is decoded piece by piece, so that a NUL (an
+    // encoded "=00" in a subject) does not cut off what follows it.
+    if (bytes.contains('\0')) {
+        QStringList pieces;
+        for (const QByteArray& piece : bytes.split('\0'))
+            pieces << decode8bit(piece);
+        return pieces.join(QChar(u'\0'));
+    }
     return fromGString(g_mime_utils_decode_8bit(parserOptions(), bytes.constData(), size_t(bytes.size())));
 }
 

@@ -56,11 +56,12 @@ void searchMailFolder(Person& person, const Settings& settings, const QString& p
     const NamespaceFactory& openNamespace, const mail::Walk::Listener& onSkip)
 {
     const mail::Namespace ns = openNamespace();
-    const std::unique_ptr<mail::Folder> folder = getFolderFromPath(person, ns, path);
+    const Result<std::unique_ptr<mail::Folder>> folder = findFolderFromPath(person, ns, path);
     list.clear();
     mail::Walk walk(onSkip);
-    if (!folder || !searchFolder(settings, *folder, list, walk).ok())
-        person.message(QStringLiteral("Can't access the specified Mail Folder."));
+    const Status searched = folder ? searchFolder(settings, **folder, list, walk) : Status(folder.error());
+    if (!searched)
+        person.detailedMessage(QStringLiteral("Can't access the specified Mail Folder."), searched.error().describe());
     if (walk.firstUnread()) {
         person.message(QStringLiteral("%1 folders and %2 messages could not be read. The first: %3")
                            .arg(walk.unreadFolders())

@@ -12,9 +12,11 @@ namespace quillbox::mail {
 
 void Walk::skip(Skip kind, const Error& why)
 {
-    if (m_skipped.contains(why.path))
+    // An entry is its path, and within a file that holds many (an Outlook data file) what the reason names.
+    const QString entry = why.path + u'\n' + why.detail;
+    if (m_skipped.contains(entry))
         return;
-    m_skipped.insert(why.path);
+    m_skipped.insert(entry);
     if (kind != Skip::Repeat && !m_firstUnread)
         m_firstUnread = why;
     if (kind == Skip::Folder)
@@ -76,10 +78,12 @@ Namespace Namespace::fromStores(const QList<std::pair<QString, QString>>& stores
     Namespace ns;
     for (const auto& [name, location] : stores) {
         auto store = openStore(name, location);
-        if (store)
+        if (store) {
             ns.m_stores.push_back(std::move(*store));
-        else
+        } else {
             ns.m_failures << store.error();
+            ns.m_failedStores.append({ name, store.error() });
+        }
     }
     return ns;
 }
@@ -93,10 +97,14 @@ Namespace Namespace::fromOpenStores(std::vector<std::unique_ptr<Store>> stores)
 
 Result<std::unique_ptr<Folder>> Namespace::topFolder(const QString& storeName) const
 {
-    if (!storeName.isEmpty())
+    if (!storeName.isEmpty()) {
         for (const auto& store : m_stores)
             if (store->name().compare(storeName, Qt::CaseInsensitive) == 0)
                 return store->topFolder();
+        for (const auto& [name, why] : m_failedStores)
+            if (name.compare(storeName, Qt::CaseInsensitive) == 0)
+                return why;
+    }
     return Error { Error::Code::NotFound, storeName, QStringLiteral("no such store in the profile") };
 }
 

@@ -130,7 +130,7 @@ public:
     {
     }
 
-    /// Leaves out the entry `why.path`; an entry already left out is not counted or told again.
+    /// Leaves out the entry `why` names (its path and detail); one already left out is not counted or told again.
     void skip(Skip kind, const Error& why);
     /// True the first time the walk comes to `place`, the store's own key for where a folder lies (for a
     /// directory, its device and inode); false when it has been there before.
@@ -224,7 +224,8 @@ public:
 
     /// The stores, in profile order; a store that could not be opened is left out (see failures()).
     const std::vector<std::unique_ptr<Store>>& stores() const { return m_stores; }
-    /// The top-level folder of the store with this name (matched without regard to case), or an Error.
+    /// The top-level folder of the store with this name (matched without regard to case), or an Error:
+    /// why the store could not be opened, or that the profile has no store of that name.
     Result<std::unique_ptr<Folder>> topFolder(const QString& storeName) const;
     /// The mail item with this entry identifier, searched in every store.
     Result<std::unique_ptr<MailItem>> getItemFromID(const QString& entryID) const;
@@ -234,6 +235,7 @@ public:
 private:
     std::vector<std::unique_ptr<Store>> m_stores;
     QList<Error> m_failures;
+    QList<std::pair<QString, Error>> m_failedStores; // the profile's stores that could not be opened, by name
 };
 
 } // namespace quillbox::mail

@@ -77,9 +77,12 @@ char16_t safeInName(char16_t u)
     return u < kSafeAscii.size() ? kSafeAscii[u] : u;
 }
 
-} // namespace
+struct ClipLengths {
+    qsizetype address = 0;
+    qsizetype subject = 0;
+};
 
-Result<QString> expandFileName(const QString& pattern, const ResultRow& row, const Settings& settings)
+Result<ClipLengths> clipLengths(const Settings& settings)
 {
     const std::optional<qsizetype> address = clipLength(settings.clipAddress);
     if (!address)
@@ -87,14 +90,30 @@ Result<QString> expandFileName(const QString& pattern, const ResultRow& row, con
     const std::optional<qsizetype> subject = clipLength(settings.clipSubject);
     if (!subject)
         return clipError("ClipSubject", settings.clipSubject);
+    return ClipLengths { *address, *subject };
+}
+
+} // namespace
+
+Status checkClips(const Settings& settings)
+{
+    const Result<ClipLengths> clips = clipLengths(settings);
+    return clips ? success() : Status(clips.error());
+}
+
+Result<QString> expandFileName(const QString& pattern, const ResultRow& row, const Settings& settings)
+{
+    const Result<ClipLengths> clips = clipLengths(settings);
+    if (!clips)
+        return clips.error();
 
     // Views, so that clipping copies nothing and leaves the row as it is.
     QVarLengthArray<QStringView, ColumnCount> values;
     for (int column = 0; column < ColumnCount; ++column)
         values.append(row.text(Column(column)));
-    values[ColFrom] = leftWhole(values[ColFrom], *address);
-    values[ColSubject] = leftWhole(values[ColSubject], *subject);
-    values[ColTo] = leftWhole(values[ColTo], *address);
+    values[ColFrom] = leftWhole(values[ColFrom], clips->address);
+    values[ColSubject] = leftWhole(values[ColSubject], clips->subject);
+    values[ColTo] = leftWhole(values[ColTo], clips->address);
     return expandPlaceholders(pattern, values);
 }
 

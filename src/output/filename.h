@@ -21,6 +21,9 @@ namespace quillbox {
 /// setting's name), whatever the template uses.
 [[nodiscard]] Result<QString> expandFileName(const QString& pattern, const ResultRow& row, const Settings& settings);
 
+/// Whether the clip settings can be read (see expandFileName): the Error names the setting that cannot.
+[[nodiscard]] Status checkClips(const Settings& settings);
+
 /// `text` made usable as a file or directory name: each of \ / : * ? " < > | becomes one space, characters
 /// below U+0020 are removed, and the first 256 UTF-16 code units are kept (255 where the 256th would be
 /// the first half of a surrogate pair). Nothing else changes: blanks and dots stay, an empty text stays empty.

@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -30,6 +31,79 @@ Error writeFailed(const QString& path, int error)
 QByteArray temporaryName()
 {
     return ".quillbox-" + QByteArray::number(QRandomGenerator::global()->generate64(), 36) + ".tmp";
+}
+
+// Why the entry `name` of `dirFd`, at `path`, could not be used as a directory: `error`, or the symbolic
+// link that is there.
+Error notADirectory(int dirFd, const QByteArray& name, const QString& path, int error)
+{
+    struct stat info;
+    if (::fstatat(dirFd, name.constData(), &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(info.st_mode))
+        return Error { Error::Code::WriteFailed, path,
+            QStringLiteral("a symbolic link is in the place of the directory") };
+    return writeFailed(path, error);
+}
+
+// A directory below the destination is opened without following a link.
+constexpr int kSubdirectoryFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+
+int openDirectoryAt(int dirFd, const QByteArray& name)
+{
+    return ::openat(dirFd, name.constData(), kSubdirectoryFlags);
+}
+
+// The names in the directory `fd`, without "." and "..".
+QList<QByteArray> entryNames(int fd)
+{
+    QList<QByteArray> names;
+    const int own = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+    DIR* dir = own < 0 ? nullptr : ::fdopendir(own);
+    if (!dir) {
+        if (own >= 0)
+            ::close(own);
+        return names;
+    }
+    ::rewinddir(dir);
+    while (const dirent* entry = ::readdir(dir)) {
+        const QByteArray name(entry->d_name);
+        if (name != "." && name != "..")
+            names << name;
+    }
+    ::closedir(dir);
+    return names;
+}
+
+// Removes the directory `name` of `dirFd` with everything in it. Links in it are removed, never followed.
+void removeTree(int dirFd, const QByteArray& name)
+{
+    if (const int fd = openDirectoryAt(dirFd, name); fd >= 0) {
+        for (const QByteArray& entry : entryNames(fd))
+            if (::unlinkat(fd, entry.constData(), 0) != 0 && errno == EISDIR)
+                removeTree(fd, entry);
+        ::close(fd);
+    }
+    ::unlinkat(dirFd, name.constData(), AT_REMOVEDIR);
+}
+
+// Moves every entry of the directory `from` into the directory `to`, each replacing the entry of its name;
+// a directory that both hold is merged the same way. 0 or the errno of the first failure.
+int moveEntries(Disk& disk, int from, int to)
+{
+    for (const QByteArray& name : entryNames(from)) {
+        if (disk.renameat(from, name.constData(), to, name.constData()) == 0)
+            continue;
+        if (errno != EEXIST && errno != ENOTEMPTY)
+            return errno;
+        const int fromChild = openDirectoryAt(from, name);
+        const int toChild = openDirectoryAt(to, name);
+        const int error = fromChild < 0 || toChild < 0 ? errno : moveEntries(disk, fromChild, toChild);
+        for (const int fd : { fromChild, toChild })
+            if (fd >= 0)
+                ::close(fd);
+        if (error)
+            return error;
+    }
+    return 0;
 }
 
 } // namespace
@@ -112,21 +186,14 @@ Result<Directory> Directory::open(const QString& path, Disk& disk)
 Result<Directory> Directory::subdirectory(const QString& name, Disk& disk) const
 {
     const QByteArray encoded = QFile::encodeName(name);
-    constexpr int flags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
-    int fd = disk.openat(m_fd, encoded.constData(), flags, 0);
+    int fd = disk.openat(m_fd, encoded.constData(), kSubdirectoryFlags, 0);
     if (fd < 0 && errno == ENOENT) {
         if (disk.mkdirat(m_fd, encoded.constData(), 0777) != 0 && errno != EEXIST)
             return writeFailed(filePath(name), errno);
-        fd = disk.openat(m_fd, encoded.constData(), flags, 0);
+        fd = disk.openat(m_fd, encoded.constData(), kSubdirectoryFlags, 0);
     }
-    if (fd < 0) {
-        const int error = errno;
-        struct stat info;
-        if (::fstatat(m_fd, encoded.constData(), &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(info.st_mode))
-            return Error { Error::Code::WriteFailed, filePath(name),
-                QStringLiteral("a symbolic link is in the place of the directory") };
-        return writeFailed(filePath(name), error);
-    }
+    if (fd < 0)
+        return notADirectory(m_fd, encoded, filePath(name), errno);
     Directory child(fd, filePath(name));
     child.m_namedOnly = m_namedOnly;
     return child;
@@ -226,6 +293,70 @@ Status Directory::writeFile(const QString& name, QByteArrayView data, Disk& disk
         return success();
     ::unlinkat(m_fd, temporary.constData(), 0);
     return writeFailed(filePath(name), error);
+}
+
+PendingDirectory::PendingDirectory(const Directory& parent, Directory dir, QByteArray temporary, QString name)
+    : m_parent(&parent)
+    , m_dir(std::move(dir))
+    , m_temporary(std::move(temporary))
+    , m_name(std::move(name))
+{
+}
+
+PendingDirectory::PendingDirectory(PendingDirectory&& other) noexcept
+    : m_parent(other.m_parent)
+    , m_dir(std::move(other.m_dir))
+    , m_temporary(std::exchange(other.m_temporary, QByteArray()))
+    , m_name(std::move(other.m_name))
+{
+}
+
+PendingDirectory::~PendingDirectory()
+{
+    if (!m_temporary.isEmpty())
+        removeTree(m_parent->m_fd, m_temporary);
+}
+
+Result<PendingDirectory> PendingDirectory::make(const Directory& parent, const QString& name, Disk& disk)
+{
+    const QString path = parent.filePath(name);
+    for (int attempt = 0; attempt < 16; ++attempt) {
+        const QByteArray temporary = temporaryName();
+        if (disk.mkdirat(parent.m_fd, temporary.constData(), 0777) != 0) {
+            if (errno == EEXIST)
+                continue;
+            return writeFailed(path, errno);
+        }
+        const int fd = disk.openat(parent.m_fd, temporary.constData(), kSubdirectoryFlags, 0);
+        if (fd < 0) {
+            const int error = errno;
+            ::unlinkat(parent.m_fd, temporary.constData(), AT_REMOVEDIR);
+            return writeFailed(path, error);
+        }
+        Directory dir(fd, path);
+        dir.m_namedOnly = parent.m_namedOnly;
+        return PendingDirectory(parent, std::move(dir), temporary, name);
+    }
+    return writeFailed(path, EEXIST);
+}
+
+Status PendingDirectory::commit(Disk& disk)
+{
+    const int parentFd = m_parent->m_fd;
+    const QByteArray target = QFile::encodeName(m_name);
+    if (disk.renameat(parentFd, m_temporary.constData(), parentFd, target.constData()) == 0) {
+        m_temporary.clear();
+        return success();
+    }
+    if (errno != EEXIST && errno != ENOTEMPTY)
+        return notADirectory(parentFd, target, m_dir.m_path, errno);
+    // An earlier run's directory: what it holds of this mail is replaced, entry by entry.
+    const int existing = openDirectoryAt(parentFd, target);
+    if (existing < 0)
+        return notADirectory(parentFd, target, m_dir.m_path, errno);
+    const int error = moveEntries(disk, m_dir.m_fd, existing);
+    ::close(existing);
+    return error ? Status(writeFailed(m_dir.m_path, error)) : success();
 }
 
 } // namespace quillbox::output

@@ -64,6 +64,7 @@ public:
     Status writeFile(const QString& name, QByteArrayView data, Disk& disk) const;
 
 private:
+    friend class PendingDirectory;
     Directory(int fd, QString path);
 
     int m_fd = -1;
@@ -71,6 +72,35 @@ private:
     // Set once unnamed files failed here (no O_TMPFILE on this file system, or no /proc to link through),
     // so that later files, and those of directories opened below, go straight to a temporary name.
     mutable bool m_namedOnly = false;
+};
+
+/// A directory built under a temporary name inside its parent, that takes its own name only when it is
+/// whole: the directory of one saved mail. A reader, or an interrupted run, never sees it half made, and
+/// one that fails leaves nothing behind. Whatever is still under the temporary name when the object goes
+/// (it was not committed, or its commit failed) is removed.
+class PendingDirectory {
+public:
+    /// Makes the temporary directory inside `parent` (which must outlive the object), to become `name`.
+    static Result<PendingDirectory> make(const Directory& parent, const QString& name, Disk& disk);
+    ~PendingDirectory();
+    PendingDirectory(PendingDirectory&& other) noexcept;
+    PendingDirectory& operator=(PendingDirectory&&) = delete;
+
+    /// The directory to write into; its paths, for messages, are those under its own name.
+    const Directory& directory() const { return m_dir; }
+
+    /// Gives the directory its name. Where a directory of that name is there already (an earlier run's),
+    /// each entry moves into it and replaces the entry of its name, and a directory that both hold is
+    /// merged the same way. Anything else at the name (a file, a symbolic link) is an Error and stays.
+    Status commit(Disk& disk);
+
+private:
+    PendingDirectory(const Directory& parent, Directory dir, QByteArray temporary, QString name);
+
+    const Directory* m_parent;
+    Directory m_dir;
+    QByteArray m_temporary; // empty once committed
+    QString m_name;
 };
 
 } // namespace quillbox::output

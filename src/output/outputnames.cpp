@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "output/outputnames.h"
 
+#include <QFile>
+
 #include <algorithm>
 
 namespace quillbox::output {
@@ -49,13 +51,29 @@ QString cutToBytes(const QString& text, qsizetype maxBytes)
 
 } // namespace
 
+namespace {
+
+// Characters a name does not keep: "/" (a path separator), control characters (C0 with NUL, DEL, C1),
+// and the bidirectional controls, which make a name read differently from the bytes it holds (an RLO
+// shows "photo_gpj.exe" as "photo_exe.jpg").
+bool isUnsafeInName(char16_t c)
+{
+    return c == u'/' || c < 0x20 || (c >= 0x7F && c <= 0x9F) || (c >= 0x202A && c <= 0x202E)
+        || (c >= 0x2066 && c <= 0x2069);
+}
+
+} // namespace
+
 QString safeComponent(const QString& name, const QString& fallback)
 {
     if (name.isEmpty() || name == u"." || name == u"..")
         return fallback;
     QString safe = name;
-    safe.replace(u'/', u'_');
-    safe.replace(QChar(u'\0'), u'_');
+    for (QChar& c : safe)
+        if (isUnsafeInName(c.unicode()))
+            c = u'_';
+    if (safe.startsWith(u'.')) // a hidden file: out of sight in a listing
+        safe[0] = u'_';
     return safe;
 }
 
@@ -78,21 +96,31 @@ std::pair<QString, QString> splitExtension(const QString& name)
     return { name.left(dot), name.mid(dot) };
 }
 
+QString NameBook::key(const QString& name)
+{
+    // Texts that differ only where the file system's encoding cannot tell them apart (a lone surrogate
+    // is written as "?") name one file.
+    return QString::fromUtf8(QFile::encodeName(name)).toCaseFolded();
+}
+
 QString NameBook::claim(const QString& dir, const QString& stem, const QString& extension)
 {
-    QSet<QString>& given = m_given[dir];
+    QSet<QString>& given = m_given[key(dir)];
+    // Gives out `candidate` when it is free.
+    const auto take = [&given](const QString& candidate) {
+        const qsizetype before = given.size();
+        given.insert(key(candidate));
+        return given.size() > before;
+    };
     QString name = fitName(stem, {}, extension);
-    if (!given.contains(name.toCaseFolded())) {
-        given.insert(name.toCaseFolded());
+    if (take(name))
         return name;
-    }
     // Remembering where the numbers got to keeps a run of many equal names (an empty template names
     // every mail alike) from trying " (2)", " (3)", ... again for every mail.
-    int& number = m_nextNumber[dir + u'/' + stem.toCaseFolded() + extension.toCaseFolded()];
+    int& number = m_nextNumber[key(dir + u'/' + stem + extension)];
     for (number = std::max(number, 2);; ++number) {
         name = fitName(stem, QStringLiteral(" (%1)").arg(number), extension);
-        if (!given.contains(name.toCaseFolded())) {
-            given.insert(name.toCaseFolded());
+        if (take(name)) {
             ++number;
             return name;
         }
@@ -101,7 +129,7 @@ QString NameBook::claim(const QString& dir, const QString& stem, const QString& 
 
 void NameBook::share(const QString& dir, const QString& name)
 {
-    m_given[dir].insert(name.toCaseFolded());
+    m_given[key(dir)].insert(key(name));
 }
 
 } // namespace quillbox::output

@@ -13,8 +13,9 @@ namespace quillbox::output {
 /// The longest name a file system takes, in bytes of UTF-8.
 inline constexpr qsizetype kMaxNameBytes = 255;
 
-/// `name` as one path component: "/" and NUL become "_"; "", "." and ".." become `fallback`.
-/// Nothing else changes.
+/// `name` as one path component that shows what it holds: "/", control characters (C0, DEL, C1) and the
+/// bidirectional controls (U+202A to U+202E, U+2066 to U+2069) become "_", and so does a dot at the start
+/// (no hidden names); "", "." and ".." become `fallback`. Nothing else changes.
 QString safeComponent(const QString& name, const QString& fallback);
 
 /// stem + suffix + extension, the stem cut at its end so that the whole takes at most kMaxNameBytes
@@ -28,8 +29,9 @@ std::pair<QString, QString> splitExtension(const QString& name);
 
 /// The names one save run has given out, per directory (a path relative to the destination). What is
 /// unique is decided from this record alone, never from what the disk holds, so the same list saved
-/// again gets the same names and replaces the same files. Names are compared without regard to case,
-/// because a destination on a file system that ignores case would otherwise merge two of them.
+/// again gets the same names and replaces the same files. Names, and the directories they are given out
+/// in, are compared by the bytes written for them (two texts that encode alike name one file) and without
+/// regard to case, because a destination on a file system that ignores case would otherwise merge two.
 class NameBook {
 public:
     /// The first of stem + extension, stem + " (2)" + extension, stem + " (3)" + extension, ..., each made
@@ -41,7 +43,9 @@ public:
     void share(const QString& dir, const QString& name);
 
 private:
-    QHash<QString, QSet<QString>> m_given; // directory -> names given out, case-folded
+    static QString key(const QString& name);
+
+    QHash<QString, QSet<QString>> m_given; // directory -> names given out, by key()
     QHash<QString, int> m_nextNumber; // directory + "/" + stem + extension -> the number to try next
 };
 

@@ -138,6 +138,7 @@ public:
     {
         add(Error { Error::Code::WriteFailed, path, error.describe() });
     }
+    bool any() const { return m_first.has_value(); }
     SavedEmail result() const
     {
         if (m_first)
@@ -158,32 +159,25 @@ void writeContent(SaveSession& session, const output::Directory& dir, const QStr
         failures.add(dir.writeFile(fileName, *content, session.disk));
 }
 
-// The per-mail directory: message.txt, message.html and, when the mail has attachments, attachments/
-// with each under its own name made safe and unique.
-void writeMailDirectory(
-    SaveSession& session, const Target& target, const QString& name, const mail::MailItem& email, Failures& failures)
+// message.txt, message.html and, when the mail has attachments, attachments/ with each under its own
+// name made safe and unique, in `dir`, whose key in the name book is `key`.
+void writeMailFiles(SaveSession& session, const QString& key, const output::Directory& dir, const mail::MailItem& email,
+    Failures& failures)
 {
-    const QString dirName = session.names.claim(target.key, output::safeComponent(name, QStringLiteral("email")));
-    auto dir = target.dir->subdirectory(dirName, session.disk);
-    if (!dir) {
-        failures.add(dir.error());
-        return;
-    }
-    const QString key = joinKey(target.key, dirName);
     // Nothing else in the run may take these names, should a folder's directory meet this one.
     for (const char* fixed : { "message.txt", "message.html", "attachments" })
         session.names.share(key, QLatin1String(fixed));
-    writeContent(session, *dir, QStringLiteral("message.txt"), formats::textContent(email, session.locale), failures);
-    writeContent(session, *dir, QStringLiteral("message.html"), formats::htmlContent(email, session.locale), failures);
+    writeContent(session, dir, QStringLiteral("message.txt"), formats::textContent(email, session.locale), failures);
+    writeContent(session, dir, QStringLiteral("message.html"), formats::htmlContent(email, session.locale), failures);
 
     auto attachments = email.attachments();
     if (!attachments) {
-        failures.addUnbuilt(dir->filePath(QStringLiteral("attachments")), attachments.error());
+        failures.addUnbuilt(dir.filePath(QStringLiteral("attachments")), attachments.error());
         return;
     }
     if (attachments->empty())
         return;
-    auto attachmentDir = dir->subdirectory(QStringLiteral("attachments"), session.disk);
+    auto attachmentDir = dir.subdirectory(QStringLiteral("attachments"), session.disk);
     if (!attachmentDir) {
         failures.add(attachmentDir.error());
         return;
@@ -207,6 +201,22 @@ void writeMailDirectory(
         const QString fileName = session.names.claim(attachmentKey, stem, extension);
         writeContent(session, *attachmentDir, fileName, content, failures);
     }
+}
+
+// The mail's own directory named `name` in the target, built under a temporary name and named when
+// whole: a mail that cannot be written whole leaves nothing.
+void writeMailDirectory(
+    SaveSession& session, const Target& target, const QString& name, const mail::MailItem& email, Failures& failures)
+{
+    const QString dirName = session.names.claim(target.key, name);
+    auto pending = output::PendingDirectory::make(*target.dir, dirName, session.disk);
+    if (!pending) {
+        failures.add(pending.error());
+        return;
+    }
+    writeMailFiles(session, joinKey(target.key, dirName), pending->directory(), email, failures);
+    if (!failures.any())
+        failures.add(pending->commit(session.disk));
 }
 
 } // namespace
@@ -241,7 +251,8 @@ Result<SavedEmail> saveFound(
     const Result<QString> expanded = expandFileName(settings.fnFormat, row, settings);
     if (!expanded)
         return expanded.error();
-    const QString name = makeSafeFileName(*expanded);
+    // Never hidden, never a control character that could disguise it: the same rule as every other name.
+    const QString name = output::safeComponent(makeSafeFileName(*expanded), QStringLiteral("email"));
     // The worker is done with the item before this thread uses it again.
     std::optional<Result<QByteArray>> builtAhead;
     if (found.content.valid()) {
@@ -249,8 +260,8 @@ Result<SavedEmail> saveFound(
         if (found.type != type) // the settings changed while the run went on
             builtAhead.reset();
     }
-    if (!found.email)
-        return found.email.error();
+    if (!found.email) // gone since the search: this mail cannot be written, the others still can
+        return SavedEmail { SavedEmail::Outcome::Failed, found.email.error() };
     const mail::MailItem& email = **found.email;
 
     QStringList components;
@@ -264,10 +275,8 @@ Result<SavedEmail> saveFound(
     Target target;
     if (auto dir = folderDirectory(session, components))
         target = *dir;
-    else if (!components.isEmpty())
-        return dir.error(); // as when a folder's directory cannot be made
     else
-        failures.add(dir.error()); // the destination itself: nothing of this mail can be written
+        failures.add(dir.error()); // nothing of this mail can be written
 
     if (isFileType(type)) {
         if (target.dir) {
@@ -370,6 +379,11 @@ SaveSummary saveRun(Person& person, const Settings& settings, const QString& mai
     }
     if (list.count() == 0) {
         person.message(QStringLiteral("There are no emails in the list."));
+        return summary;
+    }
+    // A clip that is no number would fail every mail alike: the run does not start.
+    if (const Status clips = checkClips(settings); !clips) {
+        person.message(QStringLiteral("The %1 setting is %2.").arg(clips.error().path, clips.error().detail));
         return summary;
     }
     const QString target = destination.endsWith(u'/') ? destination : destination + u'/';

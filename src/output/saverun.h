@@ -10,8 +10,10 @@
 //   and no symbolic link below the destination is followed;
 // - within one run no two mails share a path, nor two attachments of one mail: the later one gets
 //   " (2)", " (3)", ... before its extension; the same list saved again gives the same names;
-// - every name fits 255 bytes, cut between characters;
-// - a file is replaced whole or not at all.
+// - every name fits 255 bytes, cut between characters, and none is hidden or holds a control character;
+// - a file is replaced whole or not at all, and a mail's directory is named only when it is whole;
+// - a mail that cannot be written (gone from its store, a directory that cannot be made, a full disk)
+//   is counted with its reason, and the run goes on to the next.
 
 #include "core/person.h"
 #include "core/settings.h"
@@ -51,14 +53,15 @@ struct SavedEmail {
 
 /// Saves every row of `list` into `destination`, checking first, in this order, with these messages:
 /// an empty `mailFolderText` ("The 'Mail Folder' box is blank"), an empty `destination` ("The 'Save to'
-/// box is blank"), an empty list ("There are no emails in the list."). Then it opens a namespace with
+/// box is blank"), an empty list ("There are no emails in the list."), a clip setting that is no number
+/// ("The ClipSubject setting is not a number of characters: "abc"."). Then it opens a namespace with
 /// `openNamespace`, shows the progress window "Saving ..." (bar 0 to the row count, status "Saving  3 of
 /// 12": each number after one space) and hands each row to saveEmail in list order. An Error of saveEmail
-/// shows "Error saving email." and ends the run; the rows before it stay saved. Mails that could not be
-/// written do not end the run; when there were any, the run ends with one message that counts them and
-/// names the first failure: "2 of 12 emails could not be written. The first: /path/x.msg: No space left
-/// on device". `destination` is used with a "/" appended when it has none; `settings` is read as it
-/// stands at each mail.
+/// (a clip setting changed to no number during the run) shows "Error saving email." and ends the run; the
+/// rows before it stay saved. Mails that could not be written do not end the run; when there were any,
+/// the run ends with one message that counts them and names the first failure: "2 of 12 emails could not
+/// be written. The first: /path/x.msg: No space left on device". `destination` is used with a "/"
+/// appended when it has none; `settings` is read as it stands at each mail.
 /// While one mail is written, the files of the next few are built on `workerThreads` threads (when
 /// negative, one per processor but one, at least 1; with 0 each file is built when it is written); what
 /// reaches the disk, and in which order, is the same either way.
@@ -69,9 +72,9 @@ SaveSummary saveRun(Person& person, const Settings& settings, const QString& mai
 /// Saves the mail of `row` (found by row.entryId) as the session's settings say: FnOutput
 /// (lower-cased: "msg", "txt", "rtf", "eml" or "dir") names the form, FnFormat and the clips the name,
 /// UseFnFolder whether it goes below the folder part of getFolderPart(). An Error (the name cannot be
-/// built, no mail item has the EntryID, a folder's directory cannot be made) ends the run; a file that
-/// cannot be written does not, and is told in the result. Another output type shows "Error in output
-/// format." and writes nothing.
+/// built) ends the run; a mail that cannot be written (no mail item has the EntryID, a folder's directory
+/// cannot be made, a file cannot be written) does not, and is told in the result. Another output type
+/// shows "Error in output format." and writes nothing.
 [[nodiscard]] Result<SavedEmail> saveEmail(SaveSession& session, const QString& mailFolderText, const ResultRow& row);
 
 /// The path of the mail's folder below the searched folder: the FullFolderPath of the mail's parent

@@ -155,3 +155,50 @@ TEST_F(AutorunTest, AnAccessProgramThatCannotStartIsToldOnlyWhenDebugging)
     EXPECT_EQ(accessLines(debugging).size(), 4) << debugging.lines.join(u'\n').toStdString();
     EXPECT_FALSE(QDir(path("out")).isEmpty());
 }
+
+// What an unattended run could not do is said, and ends with status 1: the messages a damaged store
+// could not give (each at /dbg 1, and their count), a store that cannot be opened (why, on a line of its
+// own), and a settings file that is not there (the defaults are used).
+TEST_F(AutorunTest, SaysWhatItCouldNotRead)
+{
+    QFile pst(QStringLiteral(TEST_DATA_DIR "/pst/tghanem_user1_test.lab.pst"));
+    ASSERT_TRUE(pst.open(QIODevice::ReadOnly));
+    write("cut.pst", pst.read(135680));
+    write("profile.ini",
+        "[Stores]\nSample Mailbox=store\nCut=cut.pst\nBroken=" TEST_DATA_DIR "/pst/aspose_bad_header_checksum.pst\n");
+    struct Case {
+        const char* why;
+        QStringList arguments;
+        int exitCode;
+        QStringList linesStartingWith;
+        qsizetype written;
+    };
+    const QString unreadable = "skipped message: " + path("cut.pst") + ": message ";
+    const Case cases[] = {
+        { "a file cut in half", { "\\\\Cut", "out", "/ini", "txt.ini", "/dbg", "1", "/autorun" }, 1,
+            { "positional", "INI path", "debug level", "unattended",
+                unreadable + "2097572 in \\\\Cut\\FolderWithMessagesWithAttachments: a block lies outside the file",
+                unreadable + "2097668", unreadable + "2097764",
+                "0 folders and 3 messages could not be read. The first: " + path("cut.pst") + ": message 2097572" },
+            3 },
+        { "a store that cannot be opened", { "\\\\Broken", "out", "/autorun" }, 1,
+            { "Can't access the specified Mail Folder.",
+                TEST_DATA_DIR "/pst/aspose_bad_header_checksum.pst: libpff_io_handle_read_file_header: mismatch in "
+                              "file header checksum",
+                "There are no emails in the list." },
+            0 },
+        { "a settings file that is not there", { "\\\\Sample Mailbox\\Sent", "out", "/ini", "none.ini", "/autorun" }, 0,
+            { "the settings file " + path("none.ini") + " does not exist: the default settings are used" }, 5 },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.why);
+        QDir(path("out")).removeRecursively();
+        const Outcome outcome = run(c.arguments);
+        ASSERT_FALSE(outcome.crashed);
+        EXPECT_EQ(outcome.exitCode, c.exitCode);
+        EXPECT_EQ(outcome.lines.size(), c.linesStartingWith.size()) << outcome.lines.join(u'\n').toStdString();
+        for (qsizetype i = 0; i < std::min(outcome.lines.size(), c.linesStartingWith.size()); ++i)
+            EXPECT_TRUE(outcome.lines[i].startsWith(c.linesStartingWith[i])) << outcome.lines[i].toStdString();
+        EXPECT_EQ(QDir(path("out")).entryList(QDir::Files).size(), c.written);
+    }
+}

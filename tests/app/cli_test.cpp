@@ -2,8 +2,10 @@
 // Runs the built program without a display and checks what its command line does.
 #include "support/qtprinters.h"
 
+#include <QDir>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 namespace {
@@ -156,4 +158,40 @@ TEST(Cli, InvalidUtf8ArgumentDoesNotCrash)
     EXPECT_TRUE(lines[0].endsWith(QLatin1String("b\"")));
     EXPECT_TRUE(lines[0].contains(QChar::ReplacementCharacter));
     EXPECT_TRUE(lines[1].contains(QChar::ReplacementCharacter));
+}
+
+// Command lines the program cannot do as written are refused with status 2 and a message, before anything
+// runs: more tokens than it reads (the twenty-first, here /autorun, would be dropped), and a destination
+// whose bytes are not UTF-8 (it would be written to the directory the replacement character names).
+TEST(Cli, CommandLinesThatWouldMisleadAreRefused)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    struct Case {
+        const char* why;
+        QStringList arguments;
+        QString line;
+    };
+    const Case cases[] = {
+        { "21 tokens", QStringList(19, QStringLiteral("/dbg")) << QStringLiteral("0") << QStringLiteral("/autorun"),
+            QStringLiteral("Quillbox: The command line holds 21 tokens; only the first 20 are read, so nothing is "
+                           "done.") },
+        // QProcess passes arguments as UTF-8, so the shell makes the bytes.
+        { "a destination that is not UTF-8",
+            { "-c", "exec \"$0\" \"\\\\\\\\Sample Mailbox\" \"$1/out$(printf '\\377')\" /autorun",
+                QStringLiteral(QUILLBOX_BIN), dir.path() },
+            QStringLiteral("Quillbox: The 'Save to' directory \"%1/out\uFFFD\" cannot be used: its name is not valid "
+                           "UTF-8.")
+                .arg(dir.path()) },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.why);
+        const Outcome run = c.arguments.first() == QLatin1String("-c")
+            ? runProgram(QStringLiteral("/bin/sh"), c.arguments)
+            : runQuillbox(c.arguments);
+        ASSERT_FALSE(run.crashed);
+        EXPECT_EQ(run.exitCode, 2);
+        EXPECT_EQ(run.programLines(), QStringList { c.line }) << run.err.toStdString();
+        EXPECT_TRUE(QDir(dir.path()).isEmpty());
+    }
 }

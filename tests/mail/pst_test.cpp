@@ -5,7 +5,9 @@
 #include "mail/pst/pff.h"
 #include "mail/pst/properties.h"
 #include "mail/pst/pststore.h"
+#include "mail/search.h"
 #include "support/qtprinters.h"
+#include "support/scriptedperson.h"
 #include "support/testfiles.h"
 
 #include <QRandomGenerator>
@@ -797,5 +799,63 @@ TEST(PstDamage, TruncatedZeroedAndFlippedFilesAreSurvived)
             }
             expectSurvives(QStringLiteral("bytes flipped, seed %1").arg(seed), damaged);
         }
+    }
+}
+
+// A damaged file whose messages libpff or our reader cannot read whole lists the rest, and the search
+// counts those it left out, each with why, instead of dropping them in silence. The file of six mails
+// cut in half, and single bytes changed: in a message's data block, in its property heap, and in the
+// node index entry that files a message in its folder (the folder still counts it).
+TEST(PstDamage, MessagesThatCannotBeReadAreCounted)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    QFile original(sample("tghanem_user1_test.lab.pst"));
+    ASSERT_TRUE(original.open(QIODevice::ReadOnly));
+    const QByteArray bytes = original.readAll();
+    const auto changed = [&bytes](qsizetype at, char value) {
+        QByteArray damaged = bytes;
+        damaged[at] = value;
+        return damaged;
+    };
+    struct Case {
+        const char* why;
+        QByteArray file;
+        int listed;
+        QStringList reasons;
+    };
+    const Case cases[] = {
+        { "cut to 135,680 bytes", bytes.left(135680), 3,
+            { "message 2097572 in \\\\S\\FolderWithMessagesWithAttachments: a block lies outside the file",
+                "message 2097668 in \\\\S\\FolderWithSampleMessages: a block lies outside the file",
+                "message 2097764 in \\\\S\\FolderWithSampleMessages: a block lies outside the file" } },
+        { "a data block", changed(0x2caff, char(0x5f)), 5,
+            { "message 2097668 in \\\\S\\FolderWithSampleMessages: a block is not the one the index names" } },
+        { "a property heap", changed(0x17000, char(0x25)), 5,
+            { "message 2097412 in \\\\S\\FolderWithSingleUnreadMessage: a heap reference points nowhere" } },
+        { "the node index", changed(0x18239, char(0xab)), 5,
+            { "message 2 of 2 in \\\\S\\FolderWithMessagesWithAttachments: the folder counts it, but the file has no "
+              "entry for it" } },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.why);
+        const QString path = dir.filePath(QStringLiteral("damaged.pst"));
+        writeFile(path, c.file);
+        test::ScriptedPerson person;
+        ResultList list;
+        QStringList reasons;
+        searchMailFolder(
+            person, Settings(), QStringLiteral("\\\\S"), list,
+            [&path] {
+                return Namespace::fromStores({ { QStringLiteral("S"), path } });
+            },
+            [&](Walk::Skip kind, const Error& why) {
+                EXPECT_EQ(kind, Walk::Skip::Message);
+                EXPECT_EQ(why.path, path);
+                reasons << why.detail;
+            });
+        EXPECT_EQ(list.count(), c.listed);
+        EXPECT_EQ(person.messages().size(), 1) << "the end of the search says how many could not be read";
+        EXPECT_EQ(reasons, c.reasons);
     }
 }

@@ -191,7 +191,8 @@ protected:
 // A disk that fails chosen calls with a chosen error, as a full or read-only file system would.
 class FailingDisk : public output::Disk {
 public:
-    int failWrite = 0; ///< fails this write (counted from 1) and every later one
+    int failWrite = 0; ///< fails this write (counted from 1) and, while it stays full, every later one
+    bool staysFull = true;
     int writeError = ENOSPC;
     bool readOnly = false; ///< nothing can be created
     bool noUnnamedFiles = false; ///< a file system without O_TMPFILE
@@ -215,7 +216,7 @@ public:
     }
     ssize_t write(int fd, const void* data, size_t size) override
     {
-        if (failWrite > 0 && ++writes >= failWrite)
+        if (failWrite > 0 && (staysFull ? ++writes >= failWrite : ++writes == failWrite))
             return fail(writeError);
         return Disk::write(fd, data, size);
     }
@@ -318,8 +319,8 @@ TEST(OutputNames, SafeComponentAndExtension)
         QString stem, extension;
     };
     const Case cases[] = {
-        { "a climb out of the directory stays in it", QStringLiteral("../../escape.txt"),
-            QStringLiteral(".._.._escape.txt"), QStringLiteral(".._.._escape"), QStringLiteral(".txt") },
+        { "a climb out of the directory stays in it, and is not hidden", QStringLiteral("../../escape.txt"),
+            QStringLiteral("_._.._escape.txt"), QStringLiteral("_._.._escape"), QStringLiteral(".txt") },
         { "an absolute path becomes one name", QStringLiteral("/etc/passwd"), QStringLiteral("_etc_passwd"),
             QStringLiteral("_etc_passwd"), {} },
         { "dot-dot is no name", QStringLiteral(".."), QStringLiteral("attachment"), QStringLiteral("attachment"), {} },
@@ -327,8 +328,13 @@ TEST(OutputNames, SafeComponentAndExtension)
         { "empty is no name", QString(), QStringLiteral("attachment"), QStringLiteral("attachment"), {} },
         { "NUL cannot be in a name", QStringLiteral("a") + QChar(u'\0') + QStringLiteral("b.pdf"),
             QStringLiteral("a_b.pdf"), QStringLiteral("a_b"), QStringLiteral(".pdf") },
-        { "a hidden file has no extension", QStringLiteral(".profile"), QStringLiteral(".profile"),
-            QStringLiteral(".profile"), {} },
+        { "no name is hidden", QStringLiteral(".profile"), QStringLiteral("_profile"), QStringLiteral("_profile"), {} },
+        { "a right-to-left override cannot show gpj.exe as exe.jpg", QStringLiteral("photo\u202Egpj.exe"),
+            QStringLiteral("photo_gpj.exe"), QStringLiteral("photo_gpj"), QStringLiteral(".exe") },
+        { "the other bidirectional controls", QStringLiteral("a\u202Ab\u202Dc\u2066d\u2069e"),
+            QStringLiteral("a_b_c_d_e"), QStringLiteral("a_b_c_d_e"), {} },
+        { "C0, DEL and C1 controls", QStringLiteral("a\tb\u007F\u0085c\u009F.txt"), QStringLiteral("a_b__c_.txt"),
+            QStringLiteral("a_b__c_"), QStringLiteral(".txt") },
         { "a blank after the dot is no extension", QStringLiteral("v1.2 draft"), QStringLiteral("v1.2 draft"),
             QStringLiteral("v1.2 draft"), {} },
         { "backslash is an ordinary character here", QStringLiteral("a\\b.txt"), QStringLiteral("a\\b.txt"),
@@ -358,6 +364,14 @@ TEST(OutputNames, ClaimNumbersRepeatsPerDirectoryWithoutRegardToCase)
     const QString longer = QString(260, u'x');
     EXPECT_EQ(book.claim({}, longer + u'1', ext), QString(251, u'x') + ext);
     EXPECT_EQ(book.claim({}, longer + u'2', ext), QString(247, u'x') + QStringLiteral(" (2)") + ext);
+    // A lone surrogate (a store's broken folder name) is written as the replacement character: the two
+    // are one name on disk, and so are the directories of two folders named so.
+    const QString lone(1, QChar(0xD800));
+    const QString replacement(1, QChar::ReplacementCharacter);
+    EXPECT_EQ(book.claim({}, replacement, ext), replacement + ext);
+    EXPECT_EQ(book.claim({}, lone, ext), lone + QStringLiteral(" (2)") + ext);
+    EXPECT_EQ(book.claim(replacement, QStringLiteral("a"), ext), QStringLiteral("a.msg"));
+    EXPECT_EQ(book.claim(lone, QStringLiteral("a"), ext), QStringLiteral("a (2).msg"));
 }
 
 TEST(getFolderPart, StripHelpers)
@@ -379,23 +393,32 @@ TEST_F(SampleStore, ChecksComeFirstInTheirOrderAndOpenNothing)
         QString mailFolder, destination;
         const ResultList* list;
         QString message;
+        const char* clipAddress = "50";
+        const char* clipSubject = "50";
     };
     const Case cases[] = {
-        { "all blank: the Mail Folder is told first", {}, {}, &empty,
-            QStringLiteral("The 'Mail Folder' box is blank") },
+        { "all blank: the Mail Folder is told first", {}, {}, &empty, QStringLiteral("The 'Mail Folder' box is blank"),
+            "abc" },
         { "blank destination before the empty list", kStoreRoot, {}, &empty,
             QStringLiteral("The 'Save to' box is blank") },
-        { "an empty list", kStoreRoot, m_dest, &empty, QStringLiteral("There are no emails in the list.") },
+        { "an empty list", kStoreRoot, m_dest, &empty, QStringLiteral("There are no emails in the list."), "abc" },
+        // A clip that is no number would fail every mail: the run does not start, and says which setting.
+        { "a clip that is no number", kStoreRoot, m_dest, &m_list,
+            QStringLiteral("The ClipAddress setting is not a number of characters: \"abc\"."), "abc" },
+        { "a negative clip", kStoreRoot, m_dest, &m_list,
+            QStringLiteral("The ClipSubject setting is not a number of characters: \"-1\"."), "50", "-1" },
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.why);
         ScriptedPerson person;
         bool opened = false;
-        const SaveSummary summary
-            = saveRun(person, saveSettings("eml", "%3"), c.mailFolder, *c.list, c.destination, [&] {
-                  opened = true;
-                  return mail::Namespace::fromStores({});
-              });
+        Settings settings = saveSettings("eml", "%3");
+        settings.clipAddress = QString::fromLatin1(c.clipAddress);
+        settings.clipSubject = QString::fromLatin1(c.clipSubject);
+        const SaveSummary summary = saveRun(person, settings, c.mailFolder, *c.list, c.destination, [&] {
+            opened = true;
+            return mail::Namespace::fromStores({});
+        });
         EXPECT_EQ(person.messages(), QStringList { c.message });
         EXPECT_TRUE(person.progressWindows().empty());
         EXPECT_FALSE(opened);
@@ -484,7 +507,7 @@ TEST_F(SampleStore, NamesFromTheTemplateAreCutAndMadeUnique)
     for (const char* expected : {
              "Weekly status.eml", // two different mails, same subject, same time
              "Weekly status (2).eml",
-             ".eml", // the empty subject: the extension alone
+             "email.eml", // the empty subject: a fallback name, never a hidden file
              "a b  c   x   y   z  and a back slash.eml", // every character a name cannot hold
              "Welcome to the sample mailbox.eml",
          })
@@ -589,7 +612,7 @@ TEST_F(SampleStore, DirectoryPerMailHoldsTextHtmlAndTheAttachmentsByteForByte)
     EXPECT_EQ(attachmentsOf("Gr\xC3\xBC\xC3\x9F"
                             "e aus M\xC3\xBCnchen \xE2\x80\x93 Fotos"),
         (QStringList { QStringLiteral("photo (2).png"), QStringLiteral("photo.png") }));
-    EXPECT_EQ(attachmentsOf("Files from the old server"), QStringList { QStringLiteral(".._.._escape.txt") });
+    EXPECT_EQ(attachmentsOf("Files from the old server"), QStringList { QStringLiteral("_._.._escape.txt") });
     EXPECT_EQ(attachmentsOf("Scanner output"), QStringList { QStringLiteral("attachment") });
     expectNothingStrayed();
 }
@@ -615,23 +638,22 @@ TEST_F(SampleStore, OutputTypeIsComparedLowerCasedAndExactly)
     }
 }
 
+// An empty name gets the fallback name, as a file or as a directory: ".eml" would be a hidden file.
 TEST_F(SampleStore, EmptyBaseNames)
 {
     search();
-    ASSERT_TRUE(save(saveSettings("eml", "")).ok());
-    QStringList expected { QStringLiteral(".eml") };
-    for (int i = 2; i <= m_list.count(); ++i)
-        expected << QStringLiteral(" (%1).eml").arg(i);
-    expected.sort();
-    EXPECT_EQ(tree(m_dest), expected);
-
-    QDir(m_dest).removeRecursively();
-    ASSERT_TRUE(save(saveSettings("dir", "")).ok());
-    const QStringList dirs = dirsOnly(tree(m_dest)).filter(QRegularExpression(QStringLiteral("^[^/]+/$")));
-    EXPECT_EQ(dirs.size(), m_list.count());
-    EXPECT_TRUE(dirs.contains(QStringLiteral("email/")));
-    EXPECT_TRUE(dirs.contains(QStringLiteral("email (2)/")));
-    expectNothingStrayed();
+    for (const char* type : { "eml", "dir" }) {
+        SCOPED_TRACE(type);
+        QDir(m_dest).removeRecursively();
+        ASSERT_TRUE(save(saveSettings(type, "")).ok());
+        const QString extension = type == std::string_view("dir") ? QStringLiteral("/") : QStringLiteral(".eml");
+        QStringList expected { QStringLiteral("email") + extension };
+        for (int i = 2; i <= m_list.count(); ++i)
+            expected << QStringLiteral("email (%1)").arg(i) + extension;
+        expected.sort();
+        EXPECT_EQ(tree(m_dest).filter(QRegularExpression(QStringLiteral("^[^/]+/?$"))), expected);
+        expectNothingStrayed();
+    }
 }
 
 TEST_F(SampleStore, DestinationWithOrWithoutSlashMissingOrNot)
@@ -665,28 +687,38 @@ TEST_F(SampleStore, SavingAgainGivesTheSameNamesAndReplacesTheFiles)
     EXPECT_EQ(readAll(firstPath), whole);
 }
 
-TEST_F(SampleStore, MailDeletedAfterTheSearchEndsTheRunAtItsRow)
+// A mail deleted from its store after the search is counted with its reason, and the run goes on:
+// built as it is written, or ahead on worker threads.
+TEST_F(SampleStore, MailDeletedAfterTheSearchIsCountedAndTheRunGoesOn)
 {
     search();
     const int deleted = 5;
     ASSERT_TRUE(QFile::remove(sourceFile(deleted)));
-    const SaveSummary summary = save(saveSettings("eml", "%6"));
-    EXPECT_EQ(m_person.messages(), QStringList { QStringLiteral("Error saving email.") });
-    EXPECT_TRUE(summary.stoppedBy);
-    EXPECT_FALSE(summary.finished);
-    EXPECT_EQ(summary.attempted, deleted + 1);
     QStringList expected;
-    for (int i = 0; i < deleted; ++i)
-        expected << m_list.row(i).entryId + QStringLiteral(".eml");
+    for (int i = 0; i < m_list.count(); ++i)
+        if (i != deleted)
+            expected << m_list.row(i).entryId + QStringLiteral(".msg");
     expected.sort();
-    EXPECT_EQ(tree(m_dest), expected);
-    ASSERT_EQ(m_person.progressWindows().size(), 1u);
-    EXPECT_EQ(m_person.progressWindows()[0].statuses.size(), deleted + 1);
-    EXPECT_TRUE(m_person.progressWindows()[0].closed);
+    for (int workers : { 0, 1, 4 }) {
+        SCOPED_TRACE(workers);
+        QDir(m_dest).removeRecursively();
+        const SaveSummary summary = save(saveSettings("msg", "%6"), kStoreRoot, output::Disk::system(), workers);
+        EXPECT_EQ(m_person.messages(),
+            QStringList { QStringLiteral("1 of %1 emails could not be written. The first: %2: no such message in "
+                                         "Sample Mailbox")
+                              .arg(m_list.count())
+                              .arg(m_list.row(deleted).entryId) });
+        EXPECT_TRUE(summary.finished);
+        EXPECT_EQ(summary.failed, 1);
+        EXPECT_EQ(summary.written, m_list.count() - 1);
+        EXPECT_EQ(tree(m_dest), expected);
+        ASSERT_EQ(m_person.progressWindows().size(), 1u);
+        EXPECT_EQ(m_person.progressWindows()[0].statuses.size(), m_list.count());
+    }
 }
 
 // Files built ahead on worker threads: the same tree, byte for byte, as when each is built as it is
-// written, and the same end when a row ahead fails.
+// written.
 TEST_F(SampleStore, WorkerThreadsChangeNothingOnDisk)
 {
     search();
@@ -704,18 +736,6 @@ TEST_F(SampleStore, WorkerThreadsChangeNothingOnDisk)
             EXPECT_EQ(readAll(m_dest + u'/' + file), readAll(serialDest + u'/' + file)) << qPrintable(file);
     }
     QDir(serialDest).removeRecursively();
-
-    const int deleted = 5;
-    ASSERT_TRUE(QFile::remove(sourceFile(deleted)));
-    for (int workers : { 0, 1, 4 }) {
-        SCOPED_TRACE(workers);
-        QDir(m_dest).removeRecursively();
-        const SaveSummary summary = save(saveSettings("msg", "%6"), kStoreRoot, output::Disk::system(), workers);
-        EXPECT_EQ(m_person.messages(), QStringList { QStringLiteral("Error saving email.") });
-        EXPECT_EQ(summary.attempted, deleted + 1);
-        EXPECT_EQ(summary.written, deleted);
-        EXPECT_EQ(filesOnly(tree(m_dest)).size(), deleted);
-    }
 }
 
 // The output type is read at each mail: a file built ahead for the old type is not written.
@@ -737,17 +757,6 @@ TEST_F(SampleStore, OutputTypeChangedDuringTheRunAppliesFromThatMail)
             EXPECT_EQ(readAll(eml), readAll(sourceFile(i))) << "row " << i;
         }
     }
-}
-
-TEST_F(SampleStore, InvalidClipEndsTheRunBeforeAnythingIsWritten)
-{
-    search();
-    Settings settings = saveSettings("eml", "%3");
-    settings.clipSubject = QStringLiteral("-1");
-    const SaveSummary summary = save(settings);
-    EXPECT_EQ(m_person.messages(), QStringList { QStringLiteral("Error saving email.") });
-    EXPECT_EQ(summary.attempted, 1);
-    EXPECT_EQ(tree(m_dest), QStringList());
 }
 
 // --- Hostile input -------------------------------------------------------------------------------------
@@ -789,7 +798,7 @@ TEST_F(SampleStore, HostileNamesStayInsideTheDestination)
     ASSERT_TRUE(save(settings).ok()) << qPrintable(m_person.messages().join(u'\n'));
     const QString hostile = m_dest + QStringLiteral("/folder/Hostile/attachments");
     EXPECT_EQ(tree(hostile),
-        (QStringList { QStringLiteral(".._.._escape.txt"), QStringLiteral("_etc_passwd"), QStringLiteral("attachment"),
+        (QStringList { QStringLiteral("_._.._escape.txt"), QStringLiteral("_etc_passwd"), QStringLiteral("attachment"),
             QStringLiteral("attachment (2)"), QString(251, u'n') + QStringLiteral(".txt"),
             QStringLiteral("same (2).txt"), QStringLiteral("same.txt") }));
     EXPECT_EQ(readAll(hostile + QStringLiteral("/same.txt")), "content 6");
@@ -806,6 +815,40 @@ TEST_F(SampleStore, HostileNamesStayInsideTheDestination)
             EXPECT_LE(name.toUtf8().size(), 255);
     expectNothingStrayed();
     EXPECT_FALSE(QFileInfo::exists(m_temp.filePath(QStringLiteral("escape.txt"))));
+}
+
+// Names that would show something else than they hold, or hide, or lose mail: a right-to-left override
+// in a subject, an attachment and a folder name; a subject with a leading dot; an encoded NUL in a
+// subject; and a folder whose broken name (a lone surrogate in modified UTF-7) is written as U+FFFD beside
+// a folder really named U+FFFD, each holding a mail of the same subject.
+TEST_F(SampleStore, NamesThatCannotDeceiveOrCollide)
+{
+    const QByteArray rlo = "\xE2\x80\xAE";
+    const auto add = [&](const QString& folder, const char* file, const QByteArray& subject,
+                         const QList<QByteArray>& attachments = {}) {
+        writeAll(
+            m_root + u'/' + folder + QStringLiteral("/cur/") + QLatin1String(file), mimeMessage(subject, attachments));
+    };
+    add(QStringLiteral(".Tricks"), "1704186000.M1P1Q1.host:2,S",
+        "=?UTF-8?B?" + ("Invoice " + rlo + "fdp.exe").toBase64() + "?=", { "photo" + rlo + "gpj.exe" });
+    add(QStringLiteral(".Tricks"), "1704186001.M1P1Q2.host:2,S", ".profile");
+    add(QStringLiteral(".Tricks"), "1704186002.M1P1Q3.host:2,S", "=?UTF-8?Q?before=00after?=");
+    add(QStringLiteral(".Tricks.&IC4-exe"), "1704186003.M1P1Q4.host:2,S", "In a folder");
+    add(QStringLiteral(".&2AA-"), "1704186004.M1P1Q5.host:2,S", "Same");
+    add(QStringLiteral(".&,,0-"), "1704186005.M1P1Q6.host:2,S", "Same");
+    search();
+
+    ASSERT_TRUE(save(saveSettings("dir", "%3", 1)).ok()) << qPrintable(m_person.messages().join(u'\n'));
+    const QStringList entries = tree(m_dest);
+    for (const char* expected : { "Tricks/Invoice _fdp.exe/attachments/photo_gpj.exe", "Tricks/_profile/message.txt",
+             "Tricks/beforeafter/message.txt", "Tricks/_exe/In a folder/message.txt", "\xEF\xBF\xBD/Same/message.txt",
+             "\xEF\xBF\xBD/Same (2)/message.txt" })
+        EXPECT_TRUE(entries.contains(QString::fromUtf8(expected))) << expected << "\n"
+                                                                   << qPrintable(entries.join(u'\n'));
+    for (const QString& entry : entries)
+        EXPECT_FALSE(entry.contains(QChar(0x202E)) || entry.startsWith(u'.') || entry.contains(QLatin1String("/.")))
+            << qPrintable(entry);
+    expectNothingStrayed();
 }
 
 TEST_F(SampleStore, PlantedSymbolicLinksAreNeverFollowed)
@@ -838,17 +881,23 @@ TEST_F(SampleStore, PlantedSymbolicLinksAreNeverFollowed)
             .arg(m_dest));
     EXPECT_EQ(tree(outside), QStringList { QStringLiteral("victim") });
 
-    // A link in the place of a folder's directory is a directory that cannot be made: the run ends there.
+    // A link in the place of a folder's directory: each mail of that folder is not written, the others are.
     QDir(m_dest).removeRecursively();
     ASSERT_TRUE(QDir().mkpath(m_dest));
     ASSERT_TRUE(QFile::link(outside, m_dest + QStringLiteral("/Inbox")));
     summary = save(saveSettings("eml", "%3", 1));
-    EXPECT_EQ(m_person.messages(), QStringList { QStringLiteral("Error saving email.") });
-    int firstInInbox = 0;
-    while (m_list.row(firstInInbox).folder != kStoreRoot + QStringLiteral("\\Inbox"))
-        ++firstInInbox;
-    EXPECT_EQ(summary.attempted, firstInInbox + 1);
-    EXPECT_EQ(filesOnly(tree(m_dest)).filter(QRegularExpression(QStringLiteral("\\.eml$"))).size(), firstInInbox);
+    qint64 inInbox = 0;
+    for (int i = 0; i < m_list.count(); ++i)
+        inInbox += m_list.row(i).folder == kStoreRoot + QStringLiteral("\\Inbox");
+    EXPECT_EQ(m_person.messages(),
+        QStringList { QStringLiteral("%1 of %2 emails could not be written. The first: %3/Inbox: a symbolic link is in "
+                                     "the place of the directory")
+                          .arg(inInbox)
+                          .arg(m_list.count())
+                          .arg(m_dest) });
+    EXPECT_TRUE(summary.finished);
+    EXPECT_EQ(summary.written, m_list.count() - inInbox);
+    EXPECT_EQ(filesOnly(tree(m_dest)).filter(QRegularExpression(QStringLiteral("\\.eml$"))).size(), summary.written);
     EXPECT_EQ(tree(outside), QStringList { QStringLiteral("victim") });
 }
 
@@ -940,6 +989,46 @@ TEST_F(SampleStore, FullDiskLeavesTheEarlierWholeFilesAndNoTemporaryOnes)
                 EXPECT_GT(bytes.size(), 40) << "row " << i << " holds a cut file";
         }
         EXPECT_EQ(earlier, summary.failed);
+        expectNothingStrayed();
+    }
+}
+
+// A mail's directory is named only when it is whole: a write that fails leaves no half-made directory,
+// and an earlier run's directory of that mail stays as it was while the others are replaced.
+TEST_F(SampleStore, FullDiskLeavesNoHalfMadeMailDirectory)
+{
+    search();
+    const Settings settings = saveSettings("dir", "%6");
+    ASSERT_TRUE(save(settings).ok());
+    const QStringList whole = tree(m_dest);
+    for (bool earlierRun : { true, false }) {
+        SCOPED_TRACE(earlierRun ? "over an earlier run's directories" : "into an empty destination");
+        const QStringList files { QStringLiteral("/message.txt"), QStringLiteral("/message.html") };
+        if (earlierRun) {
+            for (int i = 0; i < m_list.count(); ++i)
+                for (const QString& file : files)
+                    writeAll(m_dest + u'/' + m_list.row(i).entryId + file, "earlier");
+        } else {
+            QDir(m_dest).removeRecursively();
+        }
+        FailingDisk disk;
+        disk.failWrite = 4; // a file of the second mail or so: the mails before and after it are whole
+        disk.staysFull = false;
+        const SaveSummary summary = save(settings, kStoreRoot, disk);
+        ASSERT_EQ(summary.failed, 1);
+        EXPECT_EQ(summary.written, m_list.count() - 1);
+        const QString failed = summary.firstFailure->path.mid(m_dest.size() + 1).section(u'/', 0, 0);
+        QStringList expected = whole;
+        if (!earlierRun)
+            expected.removeIf([&](const QString& entry) { return entry.startsWith(failed + u'/'); });
+        EXPECT_EQ(tree(m_dest), expected);
+        for (int i = 0; i < m_list.count(); ++i)
+            for (const QString& file : files) {
+                const QString id = m_list.row(i).entryId;
+                if (id != failed || earlierRun) {
+                    EXPECT_EQ(readAll(m_dest + u'/' + id + file) == "earlier", id == failed) << "row " << i;
+                }
+            }
         expectNothingStrayed();
     }
 }

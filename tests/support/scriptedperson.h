@@ -27,7 +27,12 @@ public:
     {
     }
 
-    void message(const QString& text) override { m_messages << text; }
+    void message(const QString& text) override { detailedMessage(text, {}); }
+    void detailedMessage(const QString& text, const QString& details) override
+    {
+        m_messages << text;
+        m_details << details;
+    }
     WarningAnswer warning(const QString& title, const QString& text) override;
     QString inputBox(const QString& prompt) override;
     std::optional<QString> pickMailFolder() override;
@@ -44,6 +49,8 @@ public:
 
     // Record.
     const QStringList& messages() const { return m_messages; }
+    /// The details of each message, empty where it had none: details()[i] belongs to messages()[i].
+    const QStringList& details() const { return m_details; }
     const QStringList& warnings() const { return m_warnings; } // "title|text"
     const QStringList& prompts() const { return m_prompts; }
     const QStringList& opened() const { return m_opened; }
@@ -51,6 +58,7 @@ public:
     void clear()
     {
         m_messages.clear();
+        m_details.clear();
         m_warnings.clear();
         m_prompts.clear();
         m_opened.clear();
@@ -62,7 +70,7 @@ private:
     std::deque<WarningAnswer> m_warningAnswers;
     std::deque<std::optional<QString>> m_pickedFolders;
     std::deque<QString> m_directories;
-    QStringList m_messages, m_warnings, m_prompts, m_opened;
+    QStringList m_messages, m_details, m_warnings, m_prompts, m_opened;
     std::vector<ProgressRecord> m_progress;
     std::function<void(qint64)> m_onProgressValue;
 };

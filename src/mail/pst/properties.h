@@ -39,6 +39,7 @@ enum : quint16 {
     EmailAddress = 0x3003,
     CreationTime = 0x3007,
     IpmSubtreeEntryId = 0x35E0,
+    ContentCount = 0x3602,
     AttachFilename = 0x3704,
     AttachMethod = 0x3705,
     AttachLongFilename = 0x3707,

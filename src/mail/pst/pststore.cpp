@@ -86,6 +86,14 @@ public:
     Status items(const std::function<void(const ItemSummary&)>& visit, Walk& walk) const override;
 
 private:
+    void countUnlisted(std::size_t listed, Walk& walk) const;
+    void skipMessage(Walk& walk, const QString& what, const QString& why) const
+    {
+        walk.skip(Walk::Skip::Message,
+            Error { Error::Code::Unreadable, m_state->location(),
+                QStringLiteral("%1 in %2: %3").arg(what, folderPath(), why) });
+    }
+
     QString path(QChar separator) const
     {
         QString path = QLatin1String("\\\\") + m_state->name();
@@ -210,21 +218,38 @@ Result<std::vector<std::unique_ptr<Folder>>> PstFolder::folders(Walk&) const
 
 // Reads the summary properties of each message and nothing else. A message that cannot be read is
 // left out; only a folder whose list of messages cannot be read is an Error.
-Status PstFolder::items(const std::function<void(const ItemSummary&)>& visit, Walk&) const
+Status PstFolder::items(const std::function<void(const ItemSummary&)>& visit, Walk& walk) const
 {
     const Listing& listing = m_state->listing();
     auto messages = listing.messages(m_nid);
     if (!messages)
         return m_state->error(messages.error());
+    countUnlisted(messages->size(), walk);
     for (quint32 nid : *messages) {
         auto properties = listing.properties(nid);
-        if (!properties)
+        if (!properties) {
+            skipMessage(walk, QStringLiteral("message %1").arg(nid), properties.error().detail);
             continue;
+        }
         ItemSummary summary = summarize(**properties, *m_state->decoder());
         summary.entryID = entryIDOf(m_state->recordKey(), nid);
         visit(summary);
     }
     return success();
+}
+
+// A folder counts its messages: those it counts beyond the `listed` ones were lost from the file's index
+// or from libpff's reading of the folder's contents (a damaged file), and are told as unreadable.
+void PstFolder::countUnlisted(std::size_t listed, Walk& walk) const
+{
+    if ((m_nid & kNodeTypeMask) != kNodeTypeFolder) // a search folder's contents are links elsewhere
+        return;
+    const auto properties = m_state->listing().properties(m_nid);
+    const qint64 counted = properties ? integerValue(**properties, Prop::ContentCount).value_or(0) : 0;
+    const qint64 missing = counted - qint64(listed);
+    for (qint64 i = 1; i <= missing; ++i)
+        skipMessage(walk, QStringLiteral("message %1 of %2").arg(listed + i).arg(counted),
+            QStringLiteral("the folder counts it, but the file has no entry for it"));
 }
 
 class PstStore final : public Store {
