@@ -9,6 +9,7 @@
 // the store model does when the writer asks it for recipients, attachments and headers. Each figure is the
 // best of --repeat runs.
 #include "benchutil.h"
+#include "core/maildate.h"
 
 #include "output/msg/msgwriter.h"
 #include "support/fakemail.h"
@@ -77,9 +78,7 @@ bool buildAll(const std::vector<std::unique_ptr<mail::MailItem>>& mails, qint64&
 
 int main(int argc, char** argv)
 {
-    // As the program's main(): without TZ glibc reads /etc/localtime again at every local-time conversion.
-    if (qEnvironmentVariableIsEmpty("TZ"))
-        qputenv("TZ", ":/etc/localtime");
+    readLocalTimeZoneOnce(); // as the program does
     QCoreApplication app(argc, argv);
     QCommandLineParser parser;
     parser.addHelpOption();

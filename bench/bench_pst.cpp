@@ -13,6 +13,7 @@
 // With no files: the three largest sample files of the tests (tests/data/pst). TZ is set as the program
 // sets it, so that the figures are the program's.
 #include "benchutil.h"
+#include "core/maildate.h"
 
 #include "app/headlessperson.h"
 #include "mail/pst/pststore.h"
@@ -68,9 +69,7 @@ QStringList largestSamples()
 
 int main(int argc, char** argv)
 {
-    // As the program's main(): without TZ glibc reads /etc/localtime again at every local-time conversion.
-    if (qEnvironmentVariableIsEmpty("TZ"))
-        qputenv("TZ", ":/etc/localtime");
+    readLocalTimeZoneOnce(); // as the program does
     QCoreApplication app(argc, argv);
     QCommandLineParser parser;
     parser.addHelpOption();

@@ -525,4 +525,10 @@ QString formatMailDate(const QDateTime& t, const QString& pattern, const QLocale
     return out.text();
 }
 
+void readLocalTimeZoneOnce()
+{
+    if (qEnvironmentVariableIsEmpty("TZ"))
+        qputenv("TZ", ":/etc/localtime");
+}
+
 } // namespace quillbox

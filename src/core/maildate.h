@@ -40,4 +40,8 @@ namespace quillbox {
 /// An invalid `t` gives an empty text. Never fails.
 [[nodiscard]] QString formatMailDate(const QDateTime& t, const QString& pattern, const QLocale& locale);
 
+/// Without TZ, glibc looks at /etc/localtime again at every local-time conversion (three per listed mail).
+/// Naming the file it would read anyway gives the same times, read once. Call before any local time is used.
+void readLocalTimeZoneOnce();
+
 } // namespace quillbox

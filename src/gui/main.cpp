@@ -4,6 +4,7 @@
 #include "app/headlessperson.h"
 #include "app/session.h"
 #include "app/startup.h"
+#include "core/maildate.h"
 #include "gui/folderpicker.h"
 #include "gui/guiperson.h"
 #include "gui/mainwindow.h"
@@ -109,10 +110,7 @@ int main(int argc, char** argv)
     if (answerInfoOption(args.texts))
         return 0;
 
-    // Without TZ, glibc looks at /etc/localtime again at every local-time conversion: three per
-    // listed mail. Naming the file it would read anyway gives the same times, read once.
-    if (qEnvironmentVariableIsEmpty("TZ"))
-        qputenv("TZ", ":/etc/localtime");
+    readLocalTimeZoneOnce();
 
     QCoreApplication::setApplicationName(QString::fromUtf16(kProductName));
     QCoreApplication::setApplicationVersion(QStringLiteral(QUILLBOX_VERSION));
