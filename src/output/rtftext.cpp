@@ -45,6 +45,12 @@ bool isAsciiLetter(char c)
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
 }
 
+// What separates the groups of an RTF header without being text of the document.
+bool isBlank(char c)
+{
+    return c == ' ' || c == '\r' || c == '\n';
+}
+
 bool isDigit(char c)
 {
     return c >= '0' && c <= '9';
@@ -178,7 +184,7 @@ public:
         while (m_pos < m_rtf.size() && !(toTextStart && m_textStart >= 0)) {
             const char c = m_rtf[m_pos];
             // Blanks and line breaks between the header groups are no text yet: the text begins before them.
-            const bool blank = (c == ' ' || c == '\r' || c == '\n') && depth() <= 1;
+            const bool blank = isBlank(c) && depth() <= 1;
             if (c == '{') {
                 ++m_pos;
                 openGroup();
@@ -487,8 +493,7 @@ void appendUnicodeEscape(QByteArray& rtf, char16_t unit)
 
 bool isRtf(QByteArrayView rtf)
 {
-    const qsizetype start
-        = std::find_if(rtf.begin(), rtf.end(), [](char c) { return !QChar::isSpace(uchar(c)); }) - rtf.begin();
+    const qsizetype start = std::find_if_not(rtf.begin(), rtf.end(), isBlank) - rtf.begin();
     return rtf.sliced(start).startsWith("{\\rtf");
 }
 
