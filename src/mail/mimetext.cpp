@@ -4,8 +4,10 @@
 #include "core/gmime.h"
 #include "mail/mimetext.h"
 
+#include "mail/charsets.h"
 #include "mail/maildir/headerscan.h"
 
+#include <QRegularExpression>
 #include <QStringDecoder>
 #include <algorithm>
 #include <optional>
@@ -299,12 +301,14 @@ std::optional<qint64> parseDate(const std::string& raw)
 QString decodeBody(const QByteArray& bytes, const QByteArray& charset)
 {
     const QByteArray name = charset.trimmed().toLower();
-    if (name.isEmpty() || name == "utf-8" || name == "utf8" || name == "us-ascii") {
+    if (name.isEmpty()) {
         QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
         QString text = utf8.decode(bytes);
         // As GLib's check did: a NUL byte is no text either.
         return utf8.hasError() || bytes.contains('\0') ? decode8bit(bytes) : text;
     }
+    if (QStringDecoder decoder = labelDecoder(name); decoder.isValid())
+        return decoder.decode(bytes);
     parserOptions();
     iconv_t converter = g_mime_iconv_open("UTF-8", g_mime_charset_iconv_name(name.constData()));
     if (converter == iconv_t(-1))
@@ -314,6 +318,39 @@ QString decodeBody(const QByteArray& bytes, const QByteArray& charset)
     if (!converted)
         return decode8bit(bytes);
     return fromGString(converted);
+}
+
+namespace {
+
+// How much of an HTML document is searched for its <meta> charset: the head of a mail's HTML, with its
+// style sheet, fits.
+constexpr qsizetype kMetaScanLimit = 64 * 1024;
+
+// The charset an HTML document declares in a <meta> tag before its body: <meta charset=...> or the
+// charset parameter of <meta http-equiv="Content-Type" content="...">.
+QByteArray metaCharset(const QByteArray& html)
+{
+    static const QRegularExpression bodyStart(QStringLiteral("<body\\b"), QRegularExpression::CaseInsensitiveOption);
+    static const QRegularExpression meta(QStringLiteral("<meta\\b[^>]*?\\bcharset\\s*=\\s*[\"']?\\s*([^\"'\\s;/>]+)"),
+        QRegularExpression::CaseInsensitiveOption);
+    const QString text = QString::fromLatin1(html.left(kMetaScanLimit));
+    const qsizetype body = text.indexOf(bodyStart);
+    const QRegularExpressionMatch match = meta.match(body < 0 ? text : text.left(body));
+    return match.hasMatch() ? match.captured(1).toLatin1() : QByteArray();
+}
+
+} // namespace
+
+QString decodeHtmlBody(const QByteArray& bytes, const QByteArray& charset)
+{
+    if (!charset.trimmed().isEmpty())
+        return decodeBody(bytes, charset);
+    const QByteArray declared = metaCharset(bytes);
+    // A declaration that could be read as ASCII is not in UTF-16: the standard takes it for UTF-8.
+    const QStringDecoder decoder = labelDecoder(declared);
+    if (decoder.isValid() && QByteArrayView(decoder.name()).startsWith("UTF-16"))
+        return decodeBody(bytes, "utf-8");
+    return decodeBody(bytes, declared);
 }
 
 } // namespace quillbox::mail

@@ -33,8 +33,14 @@ QString displayNames(const QList<Address>& addresses);
 /// Seconds since the epoch of a date header; nullopt when it cannot be read.
 std::optional<qint64> parseDate(const std::string& raw);
 
-/// Body bytes in `charset` (may be empty or unknown) as text. Bytes the charset cannot read, and text
-/// in an unknown charset, go through the same fallback as 8-bit header text.
+/// Body bytes in `charset` as text. A charset label is read as the WHATWG Encoding Standard reads it (see
+/// labelDecoder()): an undecodable sequence becomes U+FFFD and the rest stays. Text without a charset is read as
+/// UTF-8 where it is valid, else as GMime reads 8-bit header text (UTF-8, then windows-1252); a label the
+/// standard does not list goes to iconv, and text iconv cannot read takes that way too.
 QString decodeBody(const QByteArray& bytes, const QByteArray& charset);
+/// An HTML part's bytes as text: in the part's `charset` where it declares one, else in the charset of the
+/// document's <meta> tag before its body (<meta charset=...> or <meta http-equiv="Content-Type"
+/// content="...; charset=...">), else as text without a charset.
+QString decodeHtmlBody(const QByteArray& bytes, const QByteArray& charset);
 
 } // namespace quillbox::mail

@@ -8,6 +8,7 @@
 #include "mail/mimetext.h"
 #include "mail/store.h"
 #include "output/msg/msgvalues.h"
+#include "output/rtftext.h"
 
 #include <QHash>
 #include <QList>
@@ -82,15 +83,20 @@ QString withLfLineEnds(const QString& text)
     return out;
 }
 
-QString textOf(const mail::MailItem& item, const QLocale& locale)
+// The header lines as "Label:" TAB value LF.
+QString headerText(const mail::MailItem& item, const QLocale& locale)
 {
     QString text;
     for (const HeaderLine& line : headerLines(item, locale))
         text += line.label + u'\t' + line.value + u'\n';
-    text += u'\n';
-    const QString plain = item.plainBody();
-    text += plain.isEmpty() ? htmlToText(item.htmlBody()) : withLfLineEnds(plain);
     return text;
+}
+
+QString textOf(const mail::MailItem& item, const QLocale& locale)
+{
+    const Bodies bodies = bodiesOf(item);
+    return headerText(item, locale) + u'\n'
+        + (bodies.plain.isEmpty() ? htmlToText(bodies.html) : withLfLineEnds(bodies.plain));
 }
 
 // ---- HTML to text ------------------------------------------------------------------------------
@@ -413,42 +419,10 @@ QByteArray textContent(const mail::MailItem& item, const QLocale& locale)
 
 namespace {
 
-void appendUnicodeEscape(QByteArray& rtf, char16_t unit)
-{
-    // \uN takes a signed 16-bit number, followed by the one character a reader without Unicode shows
-    // instead: "?", written as \'3f because unrtf skips the rest of the word after a plain "?".
-    rtf += "\\u" + QByteArray::number(qint16(unit)) + "\\'3f";
-}
-
 QByteArray rtfFromText(const QString& text)
 {
-    QByteArray rtf = "{\\rtf1\\ansi\\ansicpg1252\\deff0{\\fonttbl{\\f0 Calibri;}}\n\\uc1\\pard\\f0\\fs22 ";
-    QStringList lines = text.split(u'\n');
-    if (!lines.isEmpty() && lines.last().isEmpty())
-        lines.removeLast();
-    for (const QString& line : lines) {
-        for (qsizetype i = 0; i < line.size(); ++i) {
-            const char16_t c = line[i].unicode();
-            if (c == u'\\' || c == u'{' || c == u'}') {
-                rtf += '\\';
-                rtf += char(c);
-            } else if (c == u'\t') {
-                rtf += "\\tab ";
-            } else if (c < 0x20 || c == 0x7F) {
-                continue; // control characters have no place in the text
-            } else if (c < 0x80) {
-                rtf += char(c);
-            } else if (QChar::isHighSurrogate(c) && i + 1 < line.size() && line[i + 1].isLowSurrogate()) {
-                appendUnicodeEscape(rtf, c);
-                appendUnicodeEscape(rtf, line[++i].unicode());
-            } else {
-                appendUnicodeEscape(rtf, QChar::isSurrogate(c) ? char16_t(QChar::ReplacementCharacter) : c);
-            }
-        }
-        rtf += "\\par\n";
-    }
-    rtf += "}\n";
-    return rtf;
+    return "{\\rtf1\\ansi\\ansicpg1252\\deff0{\\fonttbl{\\f0 Calibri;}}\n\\uc1\\pard\\f0\\fs22 " + rtfParagraphs(text)
+        + "}\n";
 }
 
 } // namespace
@@ -456,8 +430,10 @@ QByteArray rtfFromText(const QString& text)
 QByteArray rtfContent(const mail::MailItem& item, const QLocale& locale)
 {
     const QByteArray stored = item.rtfBody();
-    if (!stored.isEmpty())
-        return stored;
+    if (!stored.isEmpty()) {
+        if (QByteArray rtf = withLeadingText(stored, headerText(item, locale) + u'\n'); !rtf.isEmpty())
+            return rtf;
+    }
     return rtfFromText(textOf(item, locale));
 }
 
@@ -522,12 +498,12 @@ QString htmlDocumentWithHeader(const QString& body, const QString& table)
 QByteArray htmlContent(const mail::MailItem& item, const QLocale& locale)
 {
     const QString table = headerTable(item, locale);
-    const QString body = item.htmlBody();
-    if (!body.isEmpty())
-        return htmlDocumentWithHeader(body, table).toUtf8();
+    const Bodies bodies = bodiesOf(item);
+    if (!bodies.html.isEmpty())
+        return htmlDocumentWithHeader(bodies.html, table).toUtf8();
     QString html = QStringLiteral("<!DOCTYPE html>\n<html>\n<head>\n<meta charset=\"utf-8\">\n<title>")
         + oneLine(item.summary().subject).toHtmlEscaped() + QLatin1String("</title>\n</head>\n<body>\n") + table
-        + QLatin1String("<pre>") + withLfLineEnds(item.plainBody()).toHtmlEscaped()
+        + QLatin1String("<pre>") + withLfLineEnds(bodies.plain).toHtmlEscaped()
         + QLatin1String("</pre>\n</body>\n</html>\n");
     return html.toUtf8();
 }
@@ -606,15 +582,14 @@ GPtr<GMimeObject> textPart(const char* subtype, const QString& text)
 
 GPtr<GMimeObject> bodyPart(const mail::MailItem& item)
 {
-    const QString plain = item.plainBody();
-    const QString html = item.htmlBody();
-    if (html.isEmpty())
-        return textPart("plain", plain);
-    GPtr<GMimeObject> htmlPart = textPart("html", msg::withUtf8Charset(html));
-    if (plain.isEmpty())
+    const Bodies bodies = bodiesOf(item);
+    if (bodies.html.isEmpty())
+        return textPart("plain", bodies.plain);
+    GPtr<GMimeObject> htmlPart = textPart("html", msg::withUtf8Charset(bodies.html));
+    if (bodies.plain.isEmpty())
         return htmlPart;
     GMimeMultipart* alternative = g_mime_multipart_new_with_subtype("alternative");
-    g_mime_multipart_add(alternative, textPart("plain", plain).get());
+    g_mime_multipart_add(alternative, textPart("plain", bodies.plain).get());
     g_mime_multipart_add(alternative, htmlPart.get());
     return GPtr<GMimeObject>(GMIME_OBJECT(alternative));
 }

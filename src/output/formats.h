@@ -29,11 +29,13 @@ class MailItem;
 namespace quillbox::formats {
 
 /// The .txt file: each header line as "Label:" TAB value LF, an empty line, then the plain body with its
-/// line ends turned into LF; a mail without a plain body gets its HTML body reduced by htmlToText().
-/// UTF-8 without a byte-order mark.
+/// line ends turned into LF; a mail without a plain body gets its HTML body reduced by htmlToText(). A mail
+/// the store holds only as RTF has the body that RTF holds (bodiesOf() in output/rtftext.h), here and in
+/// every other content. UTF-8 without a byte-order mark.
 [[nodiscard]] QByteArray textContent(const mail::MailItem& item, const QLocale& locale);
 
-/// The .rtf file: the item's stored RTF body unchanged where it has one; otherwise the text of
+/// The .rtf file: the item's stored RTF body where it has one, with the header lines and an empty line put in
+/// front of its text as a group of their own (withLeadingText()), the rest byte for byte; otherwise the text of
 /// textContent() as RTF (code page 1252 declared, one \par per line, tabs as \tab, every character
 /// outside ASCII as a \uN escape with "?" as its fallback, written \'3f; characters beyond U+FFFF as two
 /// escapes of their UTF-16 halves). The result is ASCII.

@@ -784,7 +784,24 @@ TEST(MaildirItem, BodyCharsets)
         { "unknown charset, Latin-1 bytes", "text/plain; charset=x-nonsense", kLatin1Greeting, greeting },
         { "no charset, Latin-1 bytes", "text/plain", kLatin1Greeting, greeting },
         { "no Content-Type at all", "", "plain\r\ntext", QStringLiteral("plain\ntext") },
-        { "declared UTF-8, Latin-1 bytes", "text/plain; charset=utf-8", kLatin1Greeting, greeting },
+        { "declared UTF-8, one stray byte: only it is replaced", "text/plain; charset=utf-8",
+            "Gr\xC3\xBC\xFF\xC3\x9F\x65", QString::fromUtf8("Grü\uFFFDße") },
+        { "Shift_JIS with Microsoft's characters", "text/plain; charset=Shift_JIS", "\x87\x40\x81\x60\xEE\xE0",
+            QString::fromUtf8("①～髙") },
+        { "EUC-KR with characters only windows-949 has", "text/plain; charset=\"euc-kr\"", "\x8C\x63\xC7\xD1",
+            QString::fromUtf8("똠한") },
+        { "ISO-8859-1 read as windows-1252", "text/plain; charset=ISO-8859-1", "\x80\x93\x94\x96\x85",
+            QString::fromUtf8("€“”–…") },
+        { "us-ascii read as windows-1252", "text/plain; charset=us-ascii", "\x80 5 \xE9", QString::fromUtf8("€ 5 é") },
+        { "gb2312 read as GBK", "text/plain; charset=gb2312", "\x81\x40", QString::fromUtf8("丂") },
+        { "tis-620 read as windows-874", "text/plain; charset=tis-620", "\x80\xA1", QString::fromUtf8("€ก") },
+        { "an HTML part's charset only in its <meta> tag", "text/html",
+            "<head><meta http-equiv=Content-Type content=\"text/html; charset=windows-1251\"></head>\xCF\xF0\xE8",
+            QString::fromUtf8(
+                "<head><meta http-equiv=Content-Type content=\"text/html; charset=windows-1251\"></head>При") },
+        { "the same in a part of a multipart message", "multipart/alternative; boundary=b",
+            "--b\nContent-Type: text/html\n\n<meta charset='shift_jis'>\x87\x40\n--b--\n",
+            QString::fromUtf8("<meta charset='shift_jis'>①") },
         { "CR LF becomes LF, a CR on its own stays", "text/plain; charset=utf-8", "\r\na\r\r\nb\rc\r\nd\r",
             QStringLiteral("\na\r\nb\rc\nd\r") },
     };
@@ -795,7 +812,7 @@ TEST(MaildirItem, BodyCharsets)
             headers += "Content-Type: " + c.contentType + "\n";
         auto one = oneMessage(message(headers, c.body));
         ASSERT_TRUE(one);
-        EXPECT_EQ(one->item->plainBody(), c.text);
+        EXPECT_EQ(one->item->plainBody() + one->item->htmlBody(), c.text);
     }
 }
 

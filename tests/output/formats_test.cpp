@@ -5,7 +5,9 @@
 
 #include "core/gobjectptr.h"
 #include "output/formats.h"
+#include "output/msg/msgwriter.h"
 #include "support/fakemail.h"
+#include "support/msgreader.h"
 #include "support/qtprinters.h"
 #include "support/testenv.h"
 #include "support/testfiles.h"
@@ -225,11 +227,18 @@ TEST(RtfContent, ReadsBackWithUnrtf)
     EXPECT_EQ(rtf.count("\\par\n"), text(mail).count(u'\n') + 1);
 }
 
-TEST(RtfContent, StoredRtfBodyIsWrittenAsItIs)
+TEST(RtfContent, StoredRtfBodyGetsTheHeaderLinesInFrontOfItsText)
 {
     MailData mail = simpleMail();
-    mail.rtfBody = QByteArray("{\\rtf1\\ansi\\ansicpg1252{\\*\\htmltag1 <p>}Stored \\'e4 body\\par}\r\n\0tail", 48);
-    EXPECT_EQ(formats::rtfContent(FakeMailItem(mail), kEnglish), mail.rtfBody);
+    const QByteArray head = "{\\rtf1\\ansi\\ansicpg1252{\\fonttbl{\\f0 Arial;}}{\\*\\generator x;}";
+    const QByteArray rest("\r\nStored \\'e4 body\\par}\r\n\0tail", 30);
+    mail.rtfBody = head + rest;
+    const QByteArray rtf = formats::rtfContent(FakeMailItem(mail), kEnglish);
+    EXPECT_TRUE(rtf.startsWith(head) && rtf.endsWith(rest)) << "the stored body stays byte for byte";
+    const QString read = unrtfText(rtf);
+    const qsizetype to = read.indexOf(QStringLiteral("Bob <bob@example.org>; carol@example.org"));
+    EXPECT_GE(to, 0) << read.toStdString();
+    EXPECT_GT(read.indexOf(QStringLiteral("Stored ä body")), to) << read.toStdString();
 }
 
 // ---- .html ------------------------------------------------------------------------------------------
@@ -570,6 +579,80 @@ TEST(EmlContent, AttachedMailsNestOnlySoDeep)
     }
     EXPECT_GE(depth, 32);
     EXPECT_LT(depth, 40);
+}
+
+// ---- Mails stored only as RTF -------------------------------------------------------------------------
+
+// The text of the first leaf of `object` (the body part of a built message).
+QString firstLeafText(GMimeObject* object)
+{
+    while (GMIME_IS_MULTIPART(object))
+        object = g_mime_multipart_get_part(GMIME_MULTIPART(object), 0);
+    return GMIME_IS_PART(object) ? decodedText(object) : QString();
+}
+
+// What a reader of each output shows of the mail's body: .txt, the directory's message.html, .rtf (unrtf),
+// .eml (GMime) and .msg (msgreader: its plain or HTML body).
+QStringList bodiesReadBack(const mail::MailItem& item)
+{
+    QTemporaryDir dir;
+    const QString msgPath = dir.filePath(QStringLiteral("mail.msg"));
+    EXPECT_TRUE(msg::writeMsgFile(item, msgPath).ok());
+    const std::optional<QJsonObject> msg = test::readWithMsgReader(msgPath);
+    const Result<QByteArray> eml = formats::emlContent(item);
+    const GPtr<GMimeMessage> parsed = parse(eml.ok() ? *eml : QByteArray());
+    return { QString::fromUtf8(formats::textContent(item, kEnglish)).section(QStringLiteral("\n\n"), 1),
+        formats::htmlToText(QString::fromUtf8(formats::htmlContent(item, kEnglish))),
+        unrtfText(formats::rtfContent(item, kEnglish)),
+        parsed ? firstLeafText(g_mime_message_get_mime_part(parsed.get())) : QString(),
+        msg ? (*msg)[u"body"].toString() + (*msg)[u"bodyHtml"].toString() : QString() };
+}
+
+TEST(RtfOnlyMail, EveryOutputHasTheBody)
+{
+    MailData mail = simpleMail();
+    mail.plainBody.clear();
+    mail.rtfBody = R"({\rtf1\ansi\ansicpg1252{\fonttbl{\f0 Arial;}}\pard Gr\'fc\'dfe aus K\'f6ln \u8364\'805\par})";
+    for (const QString& body : bodiesReadBack(FakeMailItem(mail)))
+        EXPECT_TRUE(body.contains(QStringLiteral("Grüße aus Köln €5"))) << body.toStdString();
+}
+
+// The sample OST holds 69 of its 80 mails only as RTF: most are empty, the others have their text in every output.
+TEST(RtfOnlyMail, OstSampleMailsHaveTheirBodies)
+{
+    auto store = mail::openStore(QStringLiteral("Ost"), QStringLiteral(TEST_DATA_DIR "/pst/aspose_SampleOstFile.ost"));
+    ASSERT_TRUE(store.ok());
+    QStringList mails;
+    std::function<void(const mail::Folder&)> walk = [&](const mail::Folder& folder) {
+        ASSERT_TRUE(folder.items([&](const mail::ItemSummary& s) {
+            if (s.itemClass == mail::kClassMail)
+                mails << s.entryID;
+        }));
+        auto children = folder.folders();
+        ASSERT_TRUE(children.ok());
+        for (const auto& child : *children)
+            walk(*child);
+    };
+    auto top = (*store)->topFolder();
+    ASSERT_TRUE(top.ok());
+    walk(**top);
+    ASSERT_EQ(mails.size(), 80);
+    int withBody = 0;
+    for (const QString& id : mails) {
+        auto item = (*store)->item(id);
+        ASSERT_TRUE(item.ok());
+        withBody += QString::fromUtf8(formats::textContent(**item, kEnglish))
+                        .section(QStringLiteral("\n\n"), 1)
+                        .trimmed()
+                        .isEmpty()
+            ? 0
+            : 1;
+        if ((*item)->summary().subject != u"Bonusspelet")
+            continue;
+        for (const QString& body : bodiesReadBack(**item))
+            EXPECT_TRUE(body.contains(QStringLiteral("Kundnummer; 213570739"))) << body.toStdString();
+    }
+    EXPECT_EQ(withBody, 22);
 }
 
 } // namespace

@@ -6,6 +6,7 @@
 #include "output/msg/msgvalues.h"
 #include "output/msg/msgwriter.h"
 #include "support/fakemail.h"
+#include "support/msgreader.h"
 #include "support/qtprinters.h"
 #include "support/testenv.h"
 #include "support/testfiles.h"
@@ -15,9 +16,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QProcess>
 #include <QRegularExpression>
-#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTimeZone>
 #include <QtEndian>
@@ -41,6 +40,7 @@ using quillbox::test::AttachmentData;
 using quillbox::test::berlin;
 using quillbox::test::FakeMailItem;
 using quillbox::test::MailData;
+using quillbox::test::readWithMsgReader;
 
 namespace {
 
@@ -298,35 +298,6 @@ QString topLevelString(const QByteArray& file, quint32 tag)
 }
 
 // --- The real reader -----------------------------------------------------------------------------
-
-// What @kenjiuno/msgreader reads from `path`; nothing, with a test failure that says why, when node
-// or the reader is missing or the reader gives up.
-std::optional<QJsonObject> readWithMsgReader(const QString& path)
-{
-    const QString node = QStandardPaths::findExecutable(QStringLiteral("node"));
-    if (node.isEmpty()) {
-        ADD_FAILURE() << "node is not installed; the .msg files cannot be read back (run scripts/setup.sh)";
-        return std::nullopt;
-    }
-    QProcess process;
-    process.start(node, { QStringLiteral(SOURCE_DIR "/tests/support/readmsg.js"), path });
-    if (!process.waitForFinished(120000) || process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0) {
-        const QString err = QString::fromUtf8(process.readAllStandardError());
-        ADD_FAILURE() << "tests/support/readmsg.js failed"
-                      << (err.contains(QLatin1String("Cannot find module"))
-                                 ? " (@kenjiuno/msgreader is not installed in tests/node_modules: run scripts/setup.sh)"
-                                 : "")
-                      << ": " << qPrintable(err);
-        return std::nullopt;
-    }
-    QJsonParseError parseError;
-    const QJsonDocument doc = QJsonDocument::fromJson(process.readAllStandardOutput(), &parseError);
-    if (!doc.isObject()) {
-        ADD_FAILURE() << "readmsg.js printed no JSON object: " << qPrintable(parseError.errorString());
-        return std::nullopt;
-    }
-    return doc.object();
-}
 
 // Writes `data` as a .msg file in a temporary folder and reads it back with the real reader.
 std::optional<QJsonObject> writeAndRead(const MailData& data)

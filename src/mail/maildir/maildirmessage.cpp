@@ -65,17 +65,18 @@ QByteArray objectBytes(GMimeObject* object)
     return bytes;
 }
 
-QString textOf(const QByteArray& content, const QByteArray& charset)
+// An HTML part without a charset parameter is read in the charset of its <meta> tag.
+QString textOf(const QByteArray& content, const QByteArray& charset, bool html = false)
 {
-    QString text = decodeBody(content, charset);
+    QString text = html ? decodeHtmlBody(content, charset) : decodeBody(content, charset);
     crlfToLf(text);
     return text;
 }
 
-QString textOf(GMimePart* part)
+QString textOf(GMimePart* part, bool html = false)
 {
     const char* charset = g_mime_object_get_content_type_parameter(GMIME_OBJECT(part), "charset");
-    return textOf(decodedContent(part), QByteArray(charset));
+    return textOf(decodedContent(part), QByteArray(charset), html);
 }
 
 // What a message of one inline text part needs to be read without a MIME parse.
@@ -479,7 +480,7 @@ private:
         setAddresses(part.from, part.to, part.cc, part.bcc);
         const qsizetype start = bodyStart();
         const QString text
-            = textOf(undoTransferEncoding(QByteArrayView(m_raw).sliced(start), part.encoding), part.charset);
+            = textOf(undoTransferEncoding(QByteArrayView(m_raw).sliced(start), part.encoding), part.charset, part.html);
         if (part.html) {
             m_html = text;
             m_htmlTaken = true;
@@ -534,7 +535,7 @@ private:
                 m_plain += u'\n';
             m_plain += textOf(part);
         } else if (!attached && type && g_mime_content_type_is_type(type, "text", "html") && !m_htmlTaken) {
-            m_html = textOf(part);
+            m_html = textOf(part, true);
             m_htmlTaken = true;
         } else {
             m_attachmentParts.push_back(object);

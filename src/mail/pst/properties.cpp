@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "mail/pst/properties.h"
 
+#include "mail/charsets.h"
+
 #include <QtEndian>
 
 #include <algorithm>
@@ -18,53 +20,6 @@ constexpr quint32 kMessageFlagUnsent = 0x08;
 // FILETIME counts 100 ns from 1601-01-01 UTC; this many of them lie before 1970-01-01.
 constexpr qint64 kFileTimeEpochOffset = 116444736000000000LL;
 constexpr qint64 kFileTimeTicksPerMs = 10000;
-
-// ICU's names for the Windows code pages that are not simply "cpNNN".
-QByteArray codecName(int codePage)
-{
-    switch (codePage) {
-    case 65001:
-        return "UTF-8";
-    case 65000:
-        return "UTF-7";
-    case 20127:
-        return "US-ASCII";
-    case 20866:
-        return "KOI8-R";
-    case 21866:
-        return "KOI8-U";
-    case 50220:
-    case 50221:
-    case 50222:
-        return "ISO-2022-JP";
-    case 51932:
-        return "EUC-JP";
-    case 51949:
-        return "EUC-KR";
-    case 50225:
-        return "ISO-2022-KR";
-    case 20936:
-    case 51936:
-        return "GB2312";
-    case 38598:
-        return "ISO-8859-8-I";
-    case 52936:
-        return "HZ-GB-2312";
-    case 54936:
-        return "GB18030";
-    case 10000:
-        return "macintosh";
-    case 28603:
-        return "ISO-8859-13";
-    case 28605:
-        return "ISO-8859-15";
-    default:
-        break;
-    }
-    if (codePage >= 28591 && codePage <= 28599)
-        return "ISO-8859-" + QByteArray::number(codePage - 28590);
-    return "cp" + QByteArray::number(codePage);
-}
 
 // Code pages that do not describe 8-bit strings (UTF-16 and UTF-32), or none at all.
 bool usableFor8Bit(int codePage)
@@ -149,15 +104,8 @@ QString TextDecoder::decode(QByteArrayView bytes, int codePage)
 QStringDecoder& TextDecoder::decoderFor(int codePage)
 {
     auto& slot = m_decoders[codePage];
-    if (!slot) {
-        // ICU knows most code pages as "cpNNN", some only as "windows-NNN".
-        for (const QByteArray& name : { codecName(codePage), "windows-" + QByteArray::number(codePage) }) {
-            slot = std::make_unique<QStringDecoder>(name.constData());
-            if (slot->isValid())
-                return *slot;
-        }
-        slot = std::make_unique<QStringDecoder>("windows-1252");
-    }
+    if (!slot)
+        slot = std::make_unique<QStringDecoder>(codePageDecoder(codePage));
     return *slot;
 }
 

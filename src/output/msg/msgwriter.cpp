@@ -5,6 +5,7 @@
 #include "output/msg/msgvalues.h"
 #include "output/msg/propertystream.h"
 #include "output/outputfile.h"
+#include "output/rtftext.h"
 
 #include <QFileInfo>
 
@@ -36,6 +37,7 @@ constexpr quint16 MessageDeliveryTime = 0x0E06;
 constexpr quint16 MessageFlags = 0x0E07;
 constexpr quint16 HasAttach = 0x0E1B;
 constexpr quint16 NormalizedSubject = 0x0E1D;
+constexpr quint16 RtfInSync = 0x0E1F;
 constexpr quint16 AttachSize = 0x0E20;
 constexpr quint16 AttachNum = 0x0E21;
 constexpr quint16 Body = 0x1000;
@@ -152,12 +154,16 @@ Status Writer::message(Storage storage, const mail::MailItem& item, PropertyStre
     if (latest)
         props.addTime(Prop::LastModificationTime, *latest);
 
-    if (const QString body = item.plainBody(); !body.isEmpty())
-        string(storage, props, Prop::Body, body);
-    if (const QString html = item.htmlBody(); !html.isEmpty())
-        binary(storage, props, Prop::Html, withUtf8Charset(html).toUtf8());
+    // A body read out of the RTF agrees with it: marked so, readers keep showing the RTF.
+    const formats::Bodies bodies = formats::bodiesOf(item);
+    if (!bodies.plain.isEmpty())
+        string(storage, props, Prop::Body, bodies.plain);
+    if (!bodies.html.isEmpty())
+        binary(storage, props, Prop::Html, withUtf8Charset(bodies.html).toUtf8());
     if (const QByteArray rtf = item.rtfBody(); !rtf.isEmpty())
         binary(storage, props, Prop::RtfCompressed, uncompressedRtfHeader(quint32(rtf.size())) + rtf);
+    if (bodies.fromRtf)
+        props.addBoolean(Prop::RtfInSync, true);
     if (const QString headers = item.transportHeaders(); !headers.isEmpty())
         string(storage, props, Prop::TransportMessageHeaders, headers);
 
