@@ -6,6 +6,7 @@
 #include "mail/mimetext.h"
 #include "mail/search.h"
 #include "support/scriptedperson.h"
+#include "support/storewalk.h"
 #include "support/testenv.h"
 #include "support/testfiles.h"
 #include "support/unprivileged.h"
@@ -25,6 +26,7 @@
 using namespace quillbox;
 using namespace quillbox::mail;
 using quillbox::test::berlin;
+using quillbox::test::folderAt;
 
 namespace {
 
@@ -101,33 +103,12 @@ QByteArray message(const QByteArray& headers, const QByteArray& body = "Hello.\n
     return headers + "\n" + body;
 }
 
-std::unique_ptr<Folder> folderAt(Store& store, const QStringList& names)
-{
-    auto folder = store.topFolder();
-    EXPECT_TRUE(folder.ok());
-    std::unique_ptr<Folder> current = folder ? std::move(*folder) : nullptr;
-    for (const QString& name : names)
-        current = current ? current->folder(name) : nullptr;
-    return current;
-}
-
 std::vector<ItemSummary> itemsOf(const Folder& folder)
 {
     std::vector<ItemSummary> items;
     const Status status = folder.items([&](const ItemSummary& item) { items.push_back(item); });
     EXPECT_TRUE(status.ok()) << (status ? "" : qPrintable(status.error().describe()));
     return items;
-}
-
-/// Every folder's path below `folder`, depth first, as the search walks them.
-void walk(const Folder& folder, QStringList& paths)
-{
-    auto children = folder.folders();
-    ASSERT_TRUE(children.ok()) << qPrintable(children.error().describe());
-    for (const auto& child : *children) {
-        paths += child->folderPath();
-        walk(*child, paths);
-    }
 }
 
 /// A store whose root holds the one message `bytes` in cur/: the message as listed and as an item.
@@ -144,7 +125,7 @@ std::unique_ptr<OneMessage> oneMessage(const QByteArray& bytes)
     one->tree.maildir(QString());
     one->tree.file(QStringLiteral("cur/1.one:2,S"), bytes);
     one->store = one->tree.open();
-    const auto items = itemsOf(*folderAt(*one->store, { "Inbox" }));
+    const auto items = itemsOf(*folderAt(*one->store, "Inbox"));
     EXPECT_EQ(items.size(), 1u);
     if (items.size() != 1)
         return nullptr;
@@ -206,38 +187,33 @@ TEST(MaildirLayout, NestedMaildirPlusPlusAndUtf7BecomeOneTree)
     auto top = store->topFolder();
     ASSERT_TRUE(top.ok());
     EXPECT_EQ((*top)->folderPath(), QStringLiteral("\\\\Store"));
+    std::vector<test::ListedItem> items;
     QStringList paths;
-    walk(**top, paths);
+    ASSERT_TRUE(test::walk(**top, items, &paths));
     EXPECT_EQ(paths,
-        (QStringList { "\\\\Store\\Archive", "\\\\Store\\Archive\\2020", "\\\\Store\\Archive\\2021",
+        (QStringList { "\\\\Store", "\\\\Store\\Archive", "\\\\Store\\Archive\\2020", "\\\\Store\\Archive\\2021",
             QString::fromUtf8("\\\\Store\\Entwürfe"), "\\\\Store\\Inbox", "\\\\Store\\Sent", "\\\\Store\\Work",
             "\\\\Store\\Work\\Projects", "\\\\Store\\Work\\Projects\\Deep", "\\\\Store\\Work\\Sub" }));
 
-    auto year = folderAt(*store, { "archive", "2020" }); // names match without regard to case
+    auto year = folderAt(*store, "archive\\2020"); // names match without regard to case
     ASSERT_TRUE(year);
     EXPECT_EQ(year->name(), QStringLiteral("2020"));
     EXPECT_EQ(year->fullFolderPath(), QStringLiteral("\\\\Store/Archive/2020"));
 
     // Each message's folder, as the item gives it, is the folder the walk listed it in.
-    int listed = 0;
-    for (const QString& path : paths) {
-        SCOPED_TRACE(qPrintable(path));
-        auto folder = folderAt(*store, path.split(u'\\').mid(3));
-        ASSERT_TRUE(folder);
-        for (const ItemSummary& summary : itemsOf(*folder)) {
-            ++listed;
-            auto item = store->item(summary.entryID);
-            ASSERT_TRUE(item.ok());
-            EXPECT_EQ((*item)->parent()->folderPath(), path);
-            EXPECT_EQ((*item)->parent()->fullFolderPath(), folder->fullFolderPath());
-        }
+    EXPECT_EQ(items.size(), std::size(withMail));
+    for (const test::ListedItem& listed : items) {
+        auto item = store->item(listed.summary.entryID);
+        ASSERT_TRUE(item.ok());
+        EXPECT_EQ((*item)->parent()->folderPath(), listed.folder);
+        EXPECT_EQ(
+            (*item)->parent()->fullFolderPath(), folderAt(*store, listed.folder.section(u'\\', 3))->fullFolderPath());
     }
-    EXPECT_EQ(listed, int(std::size(withMail)));
-    auto inboxChildren = folderAt(*store, { "Inbox" })->folders();
+    auto inboxChildren = folderAt(*store, "Inbox")->folders();
     ASSERT_TRUE(inboxChildren.ok());
     EXPECT_TRUE(inboxChildren->empty()) << "the root's sub-folders belong to the top folder, not to Inbox";
     EXPECT_TRUE(itemsOf(**top).empty()) << "the root's messages are listed once, under Inbox";
-    EXPECT_TRUE(itemsOf(*folderAt(*store, { "Archive" })).empty());
+    EXPECT_TRUE(itemsOf(*folderAt(*store, "Archive")).empty());
 }
 
 TEST(MaildirLayout, ModifiedUtf7Names)
@@ -273,7 +249,7 @@ TEST(MaildirItems, FieldsFromHeadersAndFileName)
     ASSERT_EQ(::utimes(QFile::encodeName(tree.path("Box/new/oddname")).constData(), times), 0);
 
     auto store = tree.open();
-    const auto items = itemsOf(*folderAt(*store, { "Box" }));
+    const auto items = itemsOf(*folderAt(*store, "Box"));
     ASSERT_EQ(items.size(), 3u);
 
     const ItemSummary& full = items[0];
@@ -618,7 +594,7 @@ TEST(MaildirItems, MessagesThatMoveWhileListedAreFoundOrSkipped)
     tree.file(QStringLiteral("new/4.fourth"), message("Subject: fourth\n"));
     auto store = tree.open();
     QStringList subjects;
-    const Status status = folderAt(*store, { "Inbox" })->items([&](const ItemSummary& item) {
+    const Status status = folderAt(*store, "Inbox")->items([&](const ItemSummary& item) {
         if (subjects.isEmpty()) { // another client acts while the list is read
             QFile::rename(tree.path("cur/2.second:2,S"), tree.path("cur/2.second:2,RS"));
             QFile::remove(tree.path("cur/3.third:2,S"));
@@ -638,7 +614,7 @@ TEST(MaildirEntryID, FindsTheMessageAfterItsFlagsChange)
     tree.file(QStringLiteral(".Work/cur/1.one:2,S"), message("Subject: one\n"));
     tree.file(QStringLiteral(".Work/new/2.two"), message("Subject: two\n"));
     auto store = tree.open();
-    const auto items = itemsOf(*folderAt(*store, { "Work" }));
+    const auto items = itemsOf(*folderAt(*store, "Work"));
     ASSERT_EQ(items.size(), 2u);
     const QString one = items[0].entryID, two = items[1].entryID;
     EXPECT_TRUE(QRegularExpression(QStringLiteral("^[0-9A-F]+$")).match(one).hasMatch());
@@ -674,7 +650,7 @@ TEST(MaildirEntryID, BelongsToOneStoreOnly)
     tree.file(QStringLiteral("cur/1.a:2,S"), kPlain);
     auto store = tree.open(QStringLiteral("Mine"));
     auto other = tree.open(QStringLiteral("Other"));
-    const auto items = itemsOf(*folderAt(*store, { "Inbox" }));
+    const auto items = itemsOf(*folderAt(*store, "Inbox"));
     ASSERT_EQ(items.size(), 1u);
     const QString hostile = maildir::encodeEntryID({ "Mine", "../elsewhere", "1.a", "cur", "1.a:2,S" });
     for (const QString& id :

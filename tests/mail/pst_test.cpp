@@ -8,6 +8,7 @@
 #include "mail/search.h"
 #include "support/qtprinters.h"
 #include "support/scriptedperson.h"
+#include "support/storewalk.h"
 #include "support/testfiles.h"
 
 #include <QRandomGenerator>
@@ -54,27 +55,9 @@ std::unique_ptr<Store> openSample(const char* name)
     return std::move(*store);
 }
 
-struct Row {
-    QString folder; // FolderPath of the folder that holds the item
-    ItemSummary summary;
-};
-
-// The search's walk: a folder's items, then each of its sub-folders with everything below it.
-Status walk(const Folder& folder, std::vector<Row>& rows, QStringList* folders = nullptr)
-{
-    const QString path = folder.folderPath();
-    if (folders)
-        *folders << path;
-    if (Status listed = folder.items([&](const ItemSummary& summary) { rows.push_back({ path, summary }); }); !listed)
-        return listed;
-    auto children = folder.folders();
-    if (!children)
-        return children.error();
-    for (const auto& child : *children)
-        if (Status deeper = walk(*child, rows, folders); !deeper)
-            return deeper;
-    return success();
-}
+using Row = test::ListedItem;
+using test::folderAt;
+using test::walk;
 
 std::vector<Row> allRows(Store& store, QStringList* folders = nullptr)
 {
@@ -84,20 +67,6 @@ std::vector<Row> allRows(Store& store, QStringList* folders = nullptr)
     if (!walked)
         ADD_FAILURE() << walked.error().describe().toStdString();
     return rows;
-}
-
-std::unique_ptr<Folder> folderAt(Store& store, const QString& relative)
-{
-    auto top = store.topFolder();
-    if (!top)
-        return nullptr;
-    std::unique_ptr<Folder> folder = std::move(*top);
-    for (const QString& name : relative.split(u'\\', Qt::SkipEmptyParts)) {
-        folder = folder->folder(name);
-        if (!folder)
-            return nullptr;
-    }
-    return folder;
 }
 
 // The whole item of the first message with this subject in the folder at `relative` below the top.

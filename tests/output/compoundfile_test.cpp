@@ -8,6 +8,7 @@
 #include "output/msg/compoundfile.h"
 #include "output/msg/msgwriter.h"
 #include "support/qtprinters.h"
+#include "support/storewalk.h"
 #include "support/testfiles.h"
 
 #include <QCryptographicHash>
@@ -262,20 +263,6 @@ const Case kCases[] = {
         } },
 };
 
-// Calls `visit` with every item of `folder` and of the folders below it.
-void forEachItem(
-    mail::Store& store, const mail::Folder& folder, const std::function<void(const mail::MailItem&)>& visit)
-{
-    QStringList ids;
-    (void)folder.items([&](const mail::ItemSummary& summary) { ids << summary.entryID; });
-    for (const QString& id : ids)
-        if (auto item = store.item(id))
-            visit(**item);
-    if (auto children = folder.folders())
-        for (const auto& child : *children)
-            forEachItem(store, *child, visit);
-}
-
 } // namespace
 
 TEST(CompoundFile, ReadersFindWhatWasAdded)
@@ -301,10 +288,12 @@ TEST(CompoundFile, SameAsLibgsfForTheMsgFileOfEveryMailOfTheSampleStores)
         auto top = store ? (*store)->topFolder() : store.error();
         if (!top)
             continue; // a damaged sample store: its own tests check what it gives
-        forEachItem(**store, **top, [&](const mail::MailItem& item) {
-            if (const Result<CompoundFile> file = msg::msgCompoundFile(item))
-                checker.check(*file, location + QStringLiteral(": ") + item.summary().subject);
-        });
+        std::vector<test::ListedItem> items;
+        (void)test::walk(**top, items);
+        for (const test::ListedItem& listed : items)
+            if (auto item = (*store)->item(listed.summary.entryID))
+                if (const Result<CompoundFile> file = msg::msgCompoundFile(**item))
+                    checker.check(*file, location + QStringLiteral(": ") + listed.summary.subject);
     }
     EXPECT_GT(checker.paths().size(), 200) << "the sample stores hold more than 200 items";
     checker.checkWithOlefile();
