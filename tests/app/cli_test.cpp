@@ -157,9 +157,8 @@ TEST(Cli, InvalidUtf8ArgumentDoesNotCrash)
     EXPECT_TRUE(lines[1].contains(QChar::ReplacementCharacter));
 }
 
-// Command lines the program cannot do as written are refused with status 2 and a message, before anything
-// runs: more tokens than it reads (the twenty-first, here /autorun, would be dropped), and a destination
-// whose bytes are not UTF-8 (it would be written to the directory the replacement character names).
+// Command lines the program cannot do as written are refused with status 2 before anything runs: more tokens
+// than it reads (/autorun would be dropped), and a destination whose bytes are not UTF-8.
 TEST(Cli, CommandLinesThatWouldMisleadAreRefused)
 {
     QTemporaryDir dir;
