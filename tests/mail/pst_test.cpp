@@ -93,8 +93,7 @@ QString iso(const QDateTime& time)
     return time.toString(Qt::ISODate);
 }
 
-// pffexport writes an item as a "Message" when libpff's type for it is e-mail: IPM.Note and its
-// sub-classes, and the reports on them (REPORT.IPM.Note.*), which Outlook calls report items (46).
+// pffexport writes an item as a "Message" when it is IPM.Note or a report on one (REPORT.IPM.Note.*).
 bool pffexportMessage(const ItemSummary& summary)
 {
     return summary.itemClass == kClassMail || summary.itemClass == kClassReport;
@@ -181,9 +180,8 @@ TEST(PstItemClass, FollowsTheMessageClass)
         EXPECT_EQ(pst::itemClassOf(QLatin1String(messageClass)), expected) << messageClass;
 }
 
-// The listing reads the file with our own reader, the whole item comes from libpff: both must agree.
-// libpff cannot read 12 contacts of aspose_Test_chunk1.pst (a property of type 0000 stops it); the
-// listing shows them with what our reader finds, and the whole item is an Error with libpff's reason.
+// The listing is our reader's, the whole item libpff's: both must agree. libpff cannot read 12 contacts of
+// aspose_Test_chunk1.pst (a property of type 0000): they are listed, and the item is libpff's Error.
 TEST(PstStore, EveryEntryIDFindsItsItemAgain)
 {
     int unreadable = 0;
@@ -390,8 +388,7 @@ TEST(PstStore, AFileLibpffCannotOpenGivesLibpffsReason)
     EXPECT_EQ(missing.error().code, Error::Code::Unreadable);
 }
 
-// Our node reader and libpff list every sample file alike: the same folders, names, messages and
-// summaries. libpff's listing is the one used for files the node reader does not know.
+// Our node reader and libpff list every sample file alike: folders, names, messages and summaries.
 TEST(PstNodeDatabase, ListsEverySampleAsLibpffDoes)
 {
     for (const char* file : kReadableSamples) {
@@ -488,8 +485,7 @@ std::vector<BlockPlace> blocksOf(const QByteArray& file)
 
 } // namespace
 
-// The samples use the "compressible" encoding; the same file re-encoded with the "high" (cyclic) one
-// must read alike, by our reader and by libpff, which decodes it on its own.
+// A sample re-encoded from "compressible" to "high" (cyclic) reads alike, by our reader and by libpff.
 TEST(PstNodeDatabase, ReadsTheCyclicEncodingAsLibpffDoes)
 {
     QByteArray file = readFile(sample("aspose_Outlook.pst"));
@@ -653,8 +649,7 @@ TEST(PstEntryID, NamesStoreAndNode)
 
 namespace {
 
-// Runs `body` in a child process, so that a crash or a hang inside libpff or our reader is seen as such
-// instead of ending the test run; an alarm ends a child that hangs. Gives the child's wait status.
+// The wait status of `body` run in a child process, so that a crash or (by an alarm) a hang is seen as such.
 int runIsolated(const std::function<int()>& body)
 {
     fflush(stdout);
@@ -703,8 +698,7 @@ int readEverything(const QString& path)
 
 } // namespace
 
-// Cut, zeroed and randomly damaged copies of samples may fail to read, but must not crash, hang or
-// take too much memory.
+// Cut, zeroed and damaged copies of samples may fail to read, but must not crash, hang or take much memory.
 TEST(PstDamage, TruncatedZeroedAndFlippedFilesAreSurvived)
 {
     QTemporaryDir dir;
@@ -744,10 +738,8 @@ TEST(PstDamage, TruncatedZeroedAndFlippedFilesAreSurvived)
     }
 }
 
-// A damaged file whose messages libpff or our reader cannot read whole lists the rest, and the search
-// counts those it left out, each with why, instead of dropping them in silence. The file of six mails
-// cut in half, and single bytes changed: in a message's data block, in its property heap, and in the
-// node index entry that files a message in its folder (the folder still counts it).
+// The messages of a damaged file that cannot be read are counted with why, the rest listed: the file cut,
+// and single bytes changed in a data block, a property heap and the node index (the folder still counts it).
 TEST(PstDamage, MessagesThatCannotBeReadAreCounted)
 {
     QTemporaryDir dir;
