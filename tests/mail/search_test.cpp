@@ -49,8 +49,7 @@ FakeFolder folderOf(const QString& name, const QStringList& subjects, std::vecto
     return folder(name, std::move(items), std::move(below));
 }
 
-// `iso` as the system locale writes a date in its short form, with a four-digit year when asked.
-// The tests hold under any locale: en_US writes 8/12/09, de_DE 12.08.09, C 12 Aug 2009.
+// `iso` in the system locale's short date form (en_US 8/12/09), with a four-digit year when asked.
 QString shortDate(const char* iso, bool fourDigitYear = false)
 {
     const QLocale locale = QLocale::system();
@@ -242,8 +241,7 @@ TEST(searchMailFolder, FoldersThatCannotBeReadAreSkippedAndCounted)
 
 TEST(searchMailFolder, SettingsAreReadAsTheyStandWhenNeeded)
 {
-    // While Inbox is being read, the options change: Inbox's window was read on entering it and stays,
-    // its rows take the new date pattern, and the folder below sees the new window.
+    // Options changed while Inbox is read: its window stays, its rows take the new pattern, Below the new window.
     Search search { folderOf(QStringLiteral("Mailbox"), { "root" },
         { folderOf(QStringLiteral("Inbox"), { "inbox" }, { folderOf(QStringLiteral("Below"), { "below" }) }) }) };
     search.settings.dateFormat = QStringLiteral("yyyy");
