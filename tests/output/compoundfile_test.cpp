@@ -1,8 +1,6 @@
 // SPDX-License-Identifier: MIT
-// The compound-file writer, checked against two independent implementations: every file is read back
-// with libgsf's reader and compared, stream by stream, with the file libgsf's own writer makes of the same
-// storages and streams; and read with olefile (tests/support/readcfb.py), which also checks the order and
-// colours of the directory's trees. The .msg files of every mail of the sample stores are checked so too.
+// The compound-file writer against libgsf (its reader, and the file its writer makes of the same entries)
+// and olefile (tests/support/readcfb.py, which checks the directory's trees too), for tables and sample mails.
 #include "core/gobjectptr.h"
 #include "mail/store.h"
 #include "output/msg/compoundfile.h"
@@ -135,8 +133,7 @@ QString pythonWithOlefile()
     return {};
 }
 
-// Checks each file at once with libgsf, and keeps it in a temporary directory for olefile, which reads all
-// of them in one run at the end.
+// Checks each file with libgsf at once, and keeps it for olefile, which reads them all in one run at the end.
 class Checker {
 public:
     void check(const CompoundFile& file, const QString& label)
