@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: MIT
-// The .msg writer, checked twice: our own walk over the compound file with libgsf's reader (the
-// layout readers rely on but rarely check), and a real reader, @kenjiuno/msgreader under node, for
-// what a person opening the file would see.
+// The .msg writer, checked by our own walk over the file's layout (which readers rely on but rarely check)
+// and by a real reader, @kenjiuno/msgreader, for what a person opening the file would see.
 #include "core/gobjectptr.h"
 #include "output/msg/msgvalues.h"
 #include "output/msg/msgwriter.h"
