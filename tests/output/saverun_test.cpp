@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: MIT
-// The save run on a copy of the sample store: names and directory trees per output type, contents
-// against the store, and the hostile cases (names from the store that point elsewhere, links planted
-// in the destination, a read-only or full disk injected at the system-call seam).
+// The save run on a copy of the sample store: trees and contents per output type, and the hostile cases
+// (names that point elsewhere, links planted in the destination, read-only or full disks).
 #include "output/saverun.h"
 
 #include "mail/maildir/maildirnames.h"
@@ -33,8 +32,7 @@ namespace {
 const QString kStore = QStringLiteral("Sample Mailbox");
 const QString kStoreRoot = QStringLiteral("\\\\Sample Mailbox");
 
-// Every entry below `root`, relative, sorted; directories end with "/", links with " -> target".
-// Links are listed, never followed.
+// Every entry below `root`, relative, sorted; directories end in "/", links (never followed) in " -> target".
 QStringList tree(const QString& root)
 {
     QStringList entries;
@@ -285,8 +283,7 @@ TEST(OutputNames, ClaimNumbersRepeatsPerDirectoryWithoutRegardToCase)
     const QString longer = QString(260, u'x');
     EXPECT_EQ(book.claim({}, longer + u'1', ext), QString(251, u'x') + ext);
     EXPECT_EQ(book.claim({}, longer + u'2', ext), QString(247, u'x') + QStringLiteral(" (2)") + ext);
-    // A lone surrogate (a store's broken folder name) is written as the replacement character: the two
-    // are one name on disk, and so are the directories of two folders named so.
+    // A lone surrogate is written as U+FFFD: the two are one name on disk, as files and as directories.
     const QString lone(1, QChar(0xD800));
     const QString replacement(1, QChar::ReplacementCharacter);
     EXPECT_EQ(book.claim({}, replacement, ext), replacement + ext);
@@ -363,8 +360,7 @@ TEST_F(SampleStore, ProgressCountsEveryRow)
 
 // --- Output types --------------------------------------------------------------------------------------
 
-// Named by EntryID ("%6"), every mail is one file whose content the row's mail gives. Each row's other
-// texts name the next row's mail: the run goes by the row's EntryID alone.
+// One file per mail, with its mail's content; the rows' other texts name the next mail: the EntryID decides.
 TEST_F(SampleStore, EveryFileTypeWritesEachMailWhole)
 {
     search();
@@ -560,8 +556,7 @@ TEST_F(SampleStore, SavingAgainGivesTheSameNamesAndReplacesTheFiles)
     EXPECT_EQ(readFile(firstPath), whole);
 }
 
-// A mail deleted from its store after the search is counted with its reason, and the run goes on:
-// built as it is written, or ahead on worker threads.
+// A mail deleted after the search is counted with its reason and the run goes on, with or without workers.
 TEST_F(SampleStore, MailDeletedAfterTheSearchIsCountedAndTheRunGoesOn)
 {
     search();
@@ -590,8 +585,7 @@ TEST_F(SampleStore, MailDeletedAfterTheSearchIsCountedAndTheRunGoesOn)
     }
 }
 
-// Files built ahead on worker threads: the same tree, byte for byte, as when each is built as it is
-// written.
+// Files built ahead on worker threads: the same tree, byte for byte, as when each is built as it is written.
 TEST_F(SampleStore, WorkerThreadsChangeNothingOnDisk)
 {
     search();
@@ -657,8 +651,7 @@ TEST_F(SampleStore, HostileNamesStayInsideTheDestination)
 {
     const QByteArray longName = QByteArray(300, 'n') + ".txt";
     const QString han(400, QChar(u'\u6F22'));
-    // A folder named ".." (modified UTF-7) holding a mail with every dangerous attachment name, and one
-    // whose subject is 400 Chinese characters.
+    // A folder named ".." holding every dangerous attachment name, and a subject of 400 Chinese characters.
     const QString folder = m_root + QStringLiteral("/.&AC4ALg-");
     writeFile(folder + QStringLiteral("/cur/1704186000.M1P1Q1.host:2,S"),
         mimeMessage("Hostile", { "../../escape.txt", "/etc/passwd", "..", "", longName, "same.txt", "same.txt" }));
@@ -690,10 +683,8 @@ TEST_F(SampleStore, HostileNamesStayInsideTheDestination)
     EXPECT_FALSE(QFileInfo::exists(m_temp.filePath(QStringLiteral("escape.txt"))));
 }
 
-// Names that would show something else than they hold, or hide, or lose mail: a right-to-left override
-// in a subject, an attachment and a folder name; a subject with a leading dot; an encoded NUL in a
-// subject; and a folder whose broken name (a lone surrogate in modified UTF-7) is written as U+FFFD beside
-// a folder really named U+FFFD, each holding a mail of the same subject.
+// Names that would show something else than they hold, hide, or lose mail: right-to-left overrides, a leading
+// dot, an encoded NUL, and a broken folder name (a lone surrogate) written as U+FFFD beside a real U+FFFD.
 TEST_F(SampleStore, NamesThatCannotDeceiveOrCollide)
 {
     const QByteArray rlo = "\xE2\x80\xAE";
@@ -808,8 +799,7 @@ TEST_F(SampleStore, ReadOnlyDiskCountsEveryMailAndNamesTheFirst)
     }
 }
 
-// Each way a file gets its name: unnamed and linked in, linked in under a temporary name and renamed
-// (a file to replace), and a named temporary file (no unnamed files, or no /proc to link them through).
+// Every way a file is named: unnamed and linked, renamed over an old file, named temporary (no O_TMPFILE or /proc).
 TEST_F(SampleStore, FullDiskLeavesTheEarlierWholeFilesAndNoTemporaryOnes)
 {
     search();
@@ -866,8 +856,7 @@ TEST_F(SampleStore, FullDiskLeavesTheEarlierWholeFilesAndNoTemporaryOnes)
     }
 }
 
-// A mail's directory is named only when it is whole: a write that fails leaves no half-made directory,
-// and an earlier run's directory of that mail stays as it was while the others are replaced.
+// A mail's directory is named only when whole: none half-made, and an earlier run's stays as it was.
 TEST_F(SampleStore, FullDiskLeavesNoHalfMadeMailDirectory)
 {
     search();
@@ -910,8 +899,7 @@ TEST_F(SampleStore, FullDiskLeavesNoHalfMadeMailDirectory)
 
 namespace {
 
-// The .msg file of each row of `list` in `dir`, named by EntryID, holds what the store's mail holds, as
-// @kenjiuno/msgreader reads it.
+// Each row's .msg file in `dir`, named by EntryID, holds what the store's mail holds, as the reader sees it.
 void expectMsgFilesHoldTheMails(const NamespaceFactory& factory, const ResultList& list, const QString& dir)
 {
     QStringList paths;
@@ -1001,8 +989,7 @@ TEST(SaveRunPst, AttachedOutlookItemIsWrittenAsMsgFile)
     EXPECT_TRUE(readFile(msgFiles.first()).startsWith(QByteArray::fromHex("D0CF11E0A1B11AE1")));
 }
 
-// The save run over an Outlook data file: every output type writes every mail, and the .msg files hold
-// what the PST item holds.
+// Over an Outlook data file every output type writes every mail, and the .msg files hold the PST's items.
 TEST(SaveRunPst, EveryOutputTypeWritesEveryMailOfAPstStore)
 {
     PstSearch pst("aspose_Outlook.pst", 14);
