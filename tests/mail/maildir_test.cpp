@@ -804,8 +804,6 @@ TEST(MaildirStore, OpeningNeedsADirectory)
     EXPECT_EQ(notADir.error().code, Error::Code::NotAStore);
     auto store = openMaildirStore(QStringLiteral("S"), tree.root());
     ASSERT_TRUE(store.ok());
-    EXPECT_EQ((*store)->location(), tree.root());
-    EXPECT_EQ((*store)->name(), QStringLiteral("S"));
     QDir(tree.root()).removeRecursively();
     EXPECT_FALSE((*store)->topFolder().ok()) << "removed after opening";
 }
