@@ -60,25 +60,19 @@ const QString kUsageLine = QStringLiteral("Quillbox: Usage:  | Quillbox [MailFol
 
 } // namespace
 
-TEST(Cli, DebugLevelOneWritesTheStartupState)
-{
-    const Outcome run = runQuillbox({ "/dbg", "1", "\\\\Store\\Inbox", "/tmp/Mail Archive", "/INI", "my a.ini" });
-    ASSERT_FALSE(run.crashed) << run.err.toStdString();
-    EXPECT_EQ(run.exitCode, 0);
-    EXPECT_EQ(run.programLines(),
-        (QStringList { "Quillbox: positional arguments (2): \"\\\\Store\\Inbox\" \"/tmp/Mail Archive\"",
-            "Quillbox: INI path: \"my a.ini\"", "Quillbox: debug level: 1", "Quillbox: unattended: no" }));
-    EXPECT_TRUE(run.out.isEmpty());
-}
-
-TEST(Cli, ArgumentsReachTheProgramUnchanged)
+// Debug level 1 writes the startup state: the arguments as the program got them, and what it made of them.
+TEST(Cli, DebugLevelOneWritesTheArgumentsUnchanged)
 {
     struct Case {
         const char* why;
         QStringList arguments;
         const char* positionalLine;
+        const char* iniLine = "INI path: (the default file)";
     };
     const Case cases[] = {
+        { "a folder, a directory and an INI file with blanks",
+            { "\\\\Store\\Inbox", "/tmp/Mail Archive", "/INI", "my a.ini" },
+            "positional arguments (2): \"\\\\Store\\Inbox\" \"/tmp/Mail Archive\"", "INI path: \"my a.ini\"" },
         { "empty and quote-holding arguments", { "", "a\"b" }, "positional arguments (2): \"\" \"a\"\"b\"" },
         { "Qt's own options are the program's arguments", { "-platform", "xcb" },
             "positional arguments (2): \"-platform\" \"xcb\"" },
@@ -92,7 +86,10 @@ TEST(Cli, ArgumentsReachTheProgramUnchanged)
         const Outcome run = runQuillbox(QStringList { "/dbg", "1" } << c.arguments);
         ASSERT_FALSE(run.crashed) << run.err.toStdString();
         EXPECT_EQ(run.exitCode, 0);
-        EXPECT_EQ(run.programLines().value(0), QLatin1String("Quillbox: ") + QLatin1String(c.positionalLine));
+        EXPECT_EQ(run.programLines(),
+            (QStringList { QLatin1String("Quillbox: ") + QLatin1String(c.positionalLine),
+                QLatin1String("Quillbox: ") + QLatin1String(c.iniLine), "Quillbox: debug level: 1",
+                "Quillbox: unattended: no" }));
         EXPECT_TRUE(run.out.isEmpty());
     }
 }
@@ -160,9 +157,8 @@ TEST(Cli, InvalidUtf8ArgumentDoesNotCrash)
     EXPECT_TRUE(lines[1].contains(QChar::ReplacementCharacter));
 }
 
-// Command lines the program cannot do as written are refused with status 2 and a message, before anything
-// runs: more tokens than it reads (the twenty-first, here /autorun, would be dropped), and a destination
-// whose bytes are not UTF-8 (it would be written to the directory the replacement character names).
+// Command lines the program cannot do as written are refused with status 2 before anything runs: more tokens
+// than it reads (/autorun would be dropped), and a destination whose bytes are not UTF-8.
 TEST(Cli, CommandLinesThatWouldMisleadAreRefused)
 {
     QTemporaryDir dir;

@@ -6,6 +6,7 @@
 #include "mail/mimetext.h"
 #include "mail/search.h"
 #include "support/scriptedperson.h"
+#include "support/storewalk.h"
 #include "support/testenv.h"
 #include "support/testfiles.h"
 #include "support/unprivileged.h"
@@ -25,6 +26,7 @@
 using namespace quillbox;
 using namespace quillbox::mail;
 using quillbox::test::berlin;
+using quillbox::test::folderAt;
 
 namespace {
 
@@ -101,33 +103,12 @@ QByteArray message(const QByteArray& headers, const QByteArray& body = "Hello.\n
     return headers + "\n" + body;
 }
 
-std::unique_ptr<Folder> folderAt(Store& store, const QStringList& names)
-{
-    auto folder = store.topFolder();
-    EXPECT_TRUE(folder.ok());
-    std::unique_ptr<Folder> current = folder ? std::move(*folder) : nullptr;
-    for (const QString& name : names)
-        current = current ? current->folder(name) : nullptr;
-    return current;
-}
-
 std::vector<ItemSummary> itemsOf(const Folder& folder)
 {
     std::vector<ItemSummary> items;
     const Status status = folder.items([&](const ItemSummary& item) { items.push_back(item); });
     EXPECT_TRUE(status.ok()) << (status ? "" : qPrintable(status.error().describe()));
     return items;
-}
-
-/// Every folder's path below `folder`, depth first, as the search walks them.
-void walk(const Folder& folder, QStringList& paths)
-{
-    auto children = folder.folders();
-    ASSERT_TRUE(children.ok()) << qPrintable(children.error().describe());
-    for (const auto& child : *children) {
-        paths += child->folderPath();
-        walk(*child, paths);
-    }
 }
 
 /// A store whose root holds the one message `bytes` in cur/: the message as listed and as an item.
@@ -144,7 +125,7 @@ std::unique_ptr<OneMessage> oneMessage(const QByteArray& bytes)
     one->tree.maildir(QString());
     one->tree.file(QStringLiteral("cur/1.one:2,S"), bytes);
     one->store = one->tree.open();
-    const auto items = itemsOf(*folderAt(*one->store, { "Inbox" }));
+    const auto items = itemsOf(*folderAt(*one->store, "Inbox"));
     EXPECT_EQ(items.size(), 1u);
     if (items.size() != 1)
         return nullptr;
@@ -157,8 +138,7 @@ std::unique_ptr<OneMessage> oneMessage(const QByteArray& bytes)
     return one;
 }
 
-// An item of `raw` gives what GMime's parse of the whole message gives, beside the summary that the
-// header block alone makes.
+// An item of `raw` read directly gives what GMime's parse of the whole message gives.
 void expectReadAsTheParserReads(const QByteArray& raw)
 {
     const auto item = maildir::makeMessage(raw, {}, {}, nullptr, maildir::BodyReading::Direct);
@@ -206,38 +186,33 @@ TEST(MaildirLayout, NestedMaildirPlusPlusAndUtf7BecomeOneTree)
     auto top = store->topFolder();
     ASSERT_TRUE(top.ok());
     EXPECT_EQ((*top)->folderPath(), QStringLiteral("\\\\Store"));
+    std::vector<test::ListedItem> items;
     QStringList paths;
-    walk(**top, paths);
+    ASSERT_TRUE(test::walk(**top, items, &paths));
     EXPECT_EQ(paths,
-        (QStringList { "\\\\Store\\Archive", "\\\\Store\\Archive\\2020", "\\\\Store\\Archive\\2021",
+        (QStringList { "\\\\Store", "\\\\Store\\Archive", "\\\\Store\\Archive\\2020", "\\\\Store\\Archive\\2021",
             QString::fromUtf8("\\\\Store\\Entwürfe"), "\\\\Store\\Inbox", "\\\\Store\\Sent", "\\\\Store\\Work",
             "\\\\Store\\Work\\Projects", "\\\\Store\\Work\\Projects\\Deep", "\\\\Store\\Work\\Sub" }));
 
-    auto year = folderAt(*store, { "archive", "2020" }); // names match without regard to case
+    auto year = folderAt(*store, "archive\\2020"); // names match without regard to case
     ASSERT_TRUE(year);
     EXPECT_EQ(year->name(), QStringLiteral("2020"));
     EXPECT_EQ(year->fullFolderPath(), QStringLiteral("\\\\Store/Archive/2020"));
 
     // Each message's folder, as the item gives it, is the folder the walk listed it in.
-    int listed = 0;
-    for (const QString& path : paths) {
-        SCOPED_TRACE(qPrintable(path));
-        auto folder = folderAt(*store, path.split(u'\\').mid(3));
-        ASSERT_TRUE(folder);
-        for (const ItemSummary& summary : itemsOf(*folder)) {
-            ++listed;
-            auto item = store->item(summary.entryID);
-            ASSERT_TRUE(item.ok());
-            EXPECT_EQ((*item)->parent()->folderPath(), path);
-            EXPECT_EQ((*item)->parent()->fullFolderPath(), folder->fullFolderPath());
-        }
+    EXPECT_EQ(items.size(), std::size(withMail));
+    for (const test::ListedItem& listed : items) {
+        auto item = store->item(listed.summary.entryID);
+        ASSERT_TRUE(item.ok());
+        EXPECT_EQ((*item)->parent()->folderPath(), listed.folder);
+        EXPECT_EQ(
+            (*item)->parent()->fullFolderPath(), folderAt(*store, listed.folder.section(u'\\', 3))->fullFolderPath());
     }
-    EXPECT_EQ(listed, int(std::size(withMail)));
-    auto inboxChildren = folderAt(*store, { "Inbox" })->folders();
+    auto inboxChildren = folderAt(*store, "Inbox")->folders();
     ASSERT_TRUE(inboxChildren.ok());
     EXPECT_TRUE(inboxChildren->empty()) << "the root's sub-folders belong to the top folder, not to Inbox";
     EXPECT_TRUE(itemsOf(**top).empty()) << "the root's messages are listed once, under Inbox";
-    EXPECT_TRUE(itemsOf(*folderAt(*store, { "Archive" })).empty());
+    EXPECT_TRUE(itemsOf(*folderAt(*store, "Archive")).empty());
 }
 
 TEST(MaildirLayout, ModifiedUtf7Names)
@@ -273,7 +248,7 @@ TEST(MaildirItems, FieldsFromHeadersAndFileName)
     ASSERT_EQ(::utimes(QFile::encodeName(tree.path("Box/new/oddname")).constData(), times), 0);
 
     auto store = tree.open();
-    const auto items = itemsOf(*folderAt(*store, { "Box" }));
+    const auto items = itemsOf(*folderAt(*store, "Box"));
     ASSERT_EQ(items.size(), 3u);
 
     const ItemSummary& full = items[0];
@@ -302,8 +277,7 @@ TEST(MaildirItems, FieldsFromHeadersAndFileName)
 
 TEST(MaildirItems, ClassFromContentTypeAndCalendarMethod)
 {
-    // A report is a multipart/report of delivery or read notifications; a calendar request is a text/calendar
-    // body, or the first part of a multipart, whose METHOD is REQUEST. Nothing else may hide a mail.
+    // Only a delivery or read report, or a calendar REQUEST (the body or a multipart's first part), is no mail.
     const QByteArray request = "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nMETHOD:REQUEST\r\nBEGIN:VEVENT\r\nEND:VEVENT\r\n"
                                "END:VCALENDAR\r\n";
     const QByteArray calendarPart = "--b\nContent-Type: text/calendar; charset=utf-8\n\n" + request;
@@ -405,24 +379,6 @@ TEST(MaildirItems, DamagedMessagesAreListedWithWhatCanBeRead)
     }
 }
 
-TEST(MaildirItems, LongSubjectInPaddedBase64WordsIsReadWhole)
-{
-    // Base64 words of which one ends in "=" padding and the next holds the rest: the list once stopped there.
-    QString expected = QString::fromUtf8("Überlänge: ");
-    for (int i = 0; i < 8; ++i)
-        expected += QString::fromUtf8("Grüße und Küsse aus Düsseldorf, ");
-    expected += QLatin1String("Ende");
-    QByteArray folded = "Subject:";
-    const QByteArray utf8 = expected.toUtf8();
-    for (qsizetype at = 0; at < utf8.size(); at += 38) // 38 bytes: every word but the last ends in padding
-        folded += " =?UTF-8?B?" + utf8.mid(at, 38).toBase64() + "?=\n";
-    ASSERT_TRUE(folded.contains("=?=")) << "the case needs padded words";
-    auto one = oneMessage(message(folded));
-    ASSERT_TRUE(one);
-    EXPECT_EQ(one->summary.subject, expected);
-    EXPECT_EQ(one->item->summary().subject, expected);
-}
-
 TEST(MaildirItems, EncodedWordsInHeaderText)
 {
     const std::pair<std::string, QString> cases[] = {
@@ -445,8 +401,7 @@ TEST(MaildirItems, EncodedWordsInHeaderText)
 
 TEST(MaildirItems, AddressListsReadAlikeInListAndItem)
 {
-    // The list reads simple address lists itself and hands the rest to GMime; so does an item of one
-    // text part, while any other item takes them from GMime's parse of the whole message. All must agree.
+    // The list, an item of one text part and GMime's parse of the whole message all read them alike.
     const std::pair<QByteArray, QString> cases[] = { { "Bob <bob@x.org>, carol@x.org", "Bob; carol@x.org" },
         { "\"Doe, John\" <j@x.org>", "Doe, John" }, { "\" Doe  John \" <j@x.org>", "Doe  John" },
         { "Doe\tJohn <j@x.org>", "Doe\tJohn" }, { "=?UTF-8?Q?J=C3=B6rg?= <j@x.org>", QString::fromUtf8("Jörg") },
@@ -480,9 +435,8 @@ TEST(MaildirItems, RfcDates)
 
 TEST(MaildirWalk, HostileTreesCostOnlyWhatCannotBeRead)
 {
-    // Each row builds a store in store/ (and what lies outside it in outside/), searches it whole, and
-    // checks how many mails are listed and what is told as left out: "folder P" and "message P" could not
-    // be read, "again P" was entered already by another way; P is relative to the store.
+    // Each row builds store/ (and outside/), searches it, and checks the mails listed and what was left out:
+    // "folder P" and "message P" could not be read, "again P" was entered already; P relative to the store.
     const auto mail = [](Tree& t, const QString& folder, const QString& name = QStringLiteral("1.m:2,S")) {
         t.maildir(folder);
         t.file(folder + QLatin1String("/cur/") + name, kPlain);
@@ -636,7 +590,7 @@ TEST(MaildirItems, MessagesThatMoveWhileListedAreFoundOrSkipped)
     tree.file(QStringLiteral("new/4.fourth"), message("Subject: fourth\n"));
     auto store = tree.open();
     QStringList subjects;
-    const Status status = folderAt(*store, { "Inbox" })->items([&](const ItemSummary& item) {
+    const Status status = folderAt(*store, "Inbox")->items([&](const ItemSummary& item) {
         if (subjects.isEmpty()) { // another client acts while the list is read
             QFile::rename(tree.path("cur/2.second:2,S"), tree.path("cur/2.second:2,RS"));
             QFile::remove(tree.path("cur/3.third:2,S"));
@@ -656,7 +610,7 @@ TEST(MaildirEntryID, FindsTheMessageAfterItsFlagsChange)
     tree.file(QStringLiteral(".Work/cur/1.one:2,S"), message("Subject: one\n"));
     tree.file(QStringLiteral(".Work/new/2.two"), message("Subject: two\n"));
     auto store = tree.open();
-    const auto items = itemsOf(*folderAt(*store, { "Work" }));
+    const auto items = itemsOf(*folderAt(*store, "Work"));
     ASSERT_EQ(items.size(), 2u);
     const QString one = items[0].entryID, two = items[1].entryID;
     EXPECT_TRUE(QRegularExpression(QStringLiteral("^[0-9A-F]+$")).match(one).hasMatch());
@@ -674,8 +628,7 @@ TEST(MaildirEntryID, FindsTheMessageAfterItsFlagsChange)
     expectFound(*store, one, "one");
     expectFound(*store, two, "two"); // moved from new/ to cur/
 
-    // A fresh store object (another run) finds it too, and a renamed message again: the folder's index is
-    // read again after the folder changed.
+    // Another run's store finds it too, and again after a rename: the folder's index is read again.
     auto again = tree.open();
     expectFound(*again, one, "one");
     ASSERT_TRUE(QFile::rename(tree.path(".Work/cur/1.one:2,RS"), tree.path(".Work/cur/1.one:2,FRS")));
@@ -692,7 +645,7 @@ TEST(MaildirEntryID, BelongsToOneStoreOnly)
     tree.file(QStringLiteral("cur/1.a:2,S"), kPlain);
     auto store = tree.open(QStringLiteral("Mine"));
     auto other = tree.open(QStringLiteral("Other"));
-    const auto items = itemsOf(*folderAt(*store, { "Inbox" }));
+    const auto items = itemsOf(*folderAt(*store, "Inbox"));
     ASSERT_EQ(items.size(), 1u);
     const QString hostile = maildir::encodeEntryID({ "Mine", "../elsewhere", "1.a", "cur", "1.a:2,S" });
     for (const QString& id :
@@ -726,14 +679,10 @@ TEST(MaildirItem, WholeMessageForSaving)
     ASSERT_TRUE(one);
     const MailItem& item = *one->item;
     EXPECT_EQ(item.rawMessage(), bytes);
-    EXPECT_EQ(item.messageClass(), QStringLiteral("IPM.Note"));
-    EXPECT_EQ(item.summary().subject, QStringLiteral("Report"));
-    EXPECT_EQ(item.summary().entryID, one->summary.entryID);
     EXPECT_EQ(item.senderName(), QStringLiteral("Ann Example"));
     EXPECT_EQ(item.displayCc(), QStringLiteral("Carol; dave@example.org"));
     EXPECT_EQ(item.plainBody(), QString::fromUtf8("Grüße"));
     EXPECT_EQ(item.htmlBody(), QString::fromUtf8("<p>Grüße</p>"));
-    EXPECT_TRUE(item.rtfBody().isEmpty());
     EXPECT_TRUE(item.transportHeaders().startsWith(QLatin1String("Return-Path: <ann@example.org>\r\n")));
     EXPECT_TRUE(item.transportHeaders().endsWith(QLatin1String("boundary=\"outer\"\r\n")));
 
@@ -746,18 +695,14 @@ TEST(MaildirItem, WholeMessageForSaving)
 
     auto attachments = item.attachments();
     ASSERT_TRUE(attachments.ok());
-    ASSERT_EQ(attachments->size(), 3u);
-    const Attachment& rates = *(*attachments)[0];
-    EXPECT_EQ(rates.fileName(), QString::fromUtf8("€ rates.txt"));
-    EXPECT_EQ(rates.mimeType(), QStringLiteral("text/plain"));
-    EXPECT_EQ(*rates.data(), QByteArray("rates"));
-    EXPECT_EQ(rates.embeddedMessage(), nullptr);
-    const Attachment& logo = *(*attachments)[1];
-    EXPECT_EQ(logo.mimeType(), QStringLiteral("image/png")) << "an inline part without name is kept too";
-    EXPECT_TRUE(logo.fileName().isEmpty());
+    QStringList seen; // an inline part without a name is kept too
+    for (const auto& a : *attachments)
+        seen << a->fileName() + u'|' + a->mimeType() + u'|' + QString::fromUtf8(a->data()->left(6));
+    EXPECT_EQ(seen,
+        (QStringList {
+            QString::fromUtf8("€ rates.txt|text/plain|rates"), "|image/png|PNG", "Inner.eml|message/rfc822|Subjec" }));
+    EXPECT_EQ((*attachments)[0]->embeddedMessage(), nullptr);
     const Attachment& inner = *(*attachments)[2];
-    EXPECT_EQ(inner.mimeType(), QStringLiteral("message/rfc822"));
-    EXPECT_EQ(inner.fileName(), QStringLiteral("Inner.eml"));
     auto embedded = inner.embeddedMessage();
     ASSERT_TRUE(embedded);
     EXPECT_EQ(embedded->summary().subject, QStringLiteral("Inner"));
@@ -818,8 +763,7 @@ TEST(MaildirItem, BodyCharsets)
 
 TEST(MaildirItem, OnePartMessagesReadDirectlyAsTheParserReadsThem)
 {
-    // A message of one plain text part is read without GMime's tree; whatever it reads must be what the
-    // full parse gives, and whatever it cannot be sure of must go to the parser.
+    // One plain text part is read without GMime's tree, as the full parse reads it; anything unsure goes to GMime.
     struct Case {
         const char* why;
         QByteArray headers, body;
@@ -877,8 +821,6 @@ TEST(MaildirStore, OpeningNeedsADirectory)
     EXPECT_EQ(notADir.error().code, Error::Code::NotAStore);
     auto store = openMaildirStore(QStringLiteral("S"), tree.root());
     ASSERT_TRUE(store.ok());
-    EXPECT_EQ((*store)->location(), tree.root());
-    EXPECT_EQ((*store)->name(), QStringLiteral("S"));
     QDir(tree.root()).removeRecursively();
     EXPECT_FALSE((*store)->topFolder().ok()) << "removed after opening";
 }

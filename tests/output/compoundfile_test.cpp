@@ -1,13 +1,12 @@
 // SPDX-License-Identifier: MIT
-// The compound-file writer, checked against two independent implementations: every file is read back
-// with libgsf's reader and compared, stream by stream, with the file libgsf's own writer makes of the same
-// storages and streams; and read with olefile (tests/support/readcfb.py), which also checks the order and
-// colours of the directory's trees. The .msg files of every mail of the sample stores are checked so too.
+// The compound-file writer against libgsf (its reader, and the file its writer makes of the same entries)
+// and olefile (tests/support/readcfb.py, which checks the directory's trees too), for tables and sample mails.
 #include "core/gobjectptr.h"
 #include "mail/store.h"
 #include "output/msg/compoundfile.h"
 #include "output/msg/msgwriter.h"
 #include "support/qtprinters.h"
+#include "support/storewalk.h"
 #include "support/testfiles.h"
 
 #include <QCryptographicHash>
@@ -134,8 +133,7 @@ QString pythonWithOlefile()
     return {};
 }
 
-// Checks each file at once with libgsf, and keeps it in a temporary directory for olefile, which reads all
-// of them in one run at the end.
+// Checks each file with libgsf at once, and keeps it for olefile, which reads them all in one run at the end.
 class Checker {
 public:
     void check(const CompoundFile& file, const QString& label)
@@ -262,20 +260,6 @@ const Case kCases[] = {
         } },
 };
 
-// Calls `visit` with every item of `folder` and of the folders below it.
-void forEachItem(
-    mail::Store& store, const mail::Folder& folder, const std::function<void(const mail::MailItem&)>& visit)
-{
-    QStringList ids;
-    (void)folder.items([&](const mail::ItemSummary& summary) { ids << summary.entryID; });
-    for (const QString& id : ids)
-        if (auto item = store.item(id))
-            visit(**item);
-    if (auto children = folder.folders())
-        for (const auto& child : *children)
-            forEachItem(store, *child, visit);
-}
-
 } // namespace
 
 TEST(CompoundFile, ReadersFindWhatWasAdded)
@@ -301,10 +285,12 @@ TEST(CompoundFile, SameAsLibgsfForTheMsgFileOfEveryMailOfTheSampleStores)
         auto top = store ? (*store)->topFolder() : store.error();
         if (!top)
             continue; // a damaged sample store: its own tests check what it gives
-        forEachItem(**store, **top, [&](const mail::MailItem& item) {
-            if (const Result<CompoundFile> file = msg::msgCompoundFile(item))
-                checker.check(*file, location + QStringLiteral(": ") + item.summary().subject);
-        });
+        std::vector<test::ListedItem> items;
+        (void)test::walk(**top, items);
+        for (const test::ListedItem& listed : items)
+            if (auto item = (*store)->item(listed.summary.entryID))
+                if (const Result<CompoundFile> file = msg::msgCompoundFile(**item))
+                    checker.check(*file, location + QStringLiteral(": ") + listed.summary.subject);
     }
     EXPECT_GT(checker.paths().size(), 200) << "the sample stores hold more than 200 items";
     checker.checkWithOlefile();

@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: MIT
-// The .msg writer, checked twice: our own walk over the compound file with libgsf's reader (the
-// layout readers rely on but rarely check), and a real reader, @kenjiuno/msgreader under node, for
-// what a person opening the file would see.
+// The .msg writer, checked by our own walk over the file's layout (which readers rely on but rarely check)
+// and by a real reader, @kenjiuno/msgreader, for what a person opening the file would see.
 #include "core/gobjectptr.h"
 #include "output/msg/msgvalues.h"
 #include "output/msg/msgwriter.h"
@@ -11,7 +10,6 @@
 #include "support/testenv.h"
 #include "support/testfiles.h"
 
-#include <QCryptographicHash>
 #include <QDir>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -26,7 +24,6 @@
 #include <gtest/gtest.h>
 
 #include <map>
-#include <random>
 
 // Readable failure output for the Qt values compared below.
 void PrintTo(const QJsonValue& value, std::ostream* os)
@@ -84,7 +81,8 @@ MailData nonAsciiMail()
     m.summary.to = QStringLiteral("山田 太郎");
     m.recipients = { { QStringLiteral("山田 太郎"), QStringLiteral("taro@example.jp"), Recipient::Type::To } };
     m.plainBody = QStringLiteral("Schöne Grüße 😀\r\n日本語のテキスト\r\n");
-    m.htmlBody = QStringLiteral("<p>Schöne Grüße 😀 日本語</p>");
+    m.htmlBody = QStringLiteral("<html><head><meta http-equiv=\"Content-Type\" content=\"text/html; "
+                                "charset=iso-8859-1\"></head><body>Schöne Grüße 😀 日本語</body></html>");
     m.attachments = { { QStringLiteral("Bericht über Ärger 報告書.pdf"), QStringLiteral("application/pdf"),
         QByteArray("%PDF-1.4\0\xff\xfe", 11), {}, {} } };
     return m;
@@ -94,7 +92,7 @@ MailData mailWithEmbeddedMail()
 {
     auto inner = std::make_shared<MailData>(plainMail());
     inner->summary.subject = QStringLiteral("The original message");
-    inner->summary.sentOn = berlin(2024, 2, 28, 17, 30, 0);
+    inner->summary.sentOn = berlin(2024, 6, 28, 17, 30, 0); // summer time
     inner->attachments
         = { { QStringLiteral("inner.txt"), QStringLiteral("text/plain"), "inside the inner mail", {}, {} } };
     MailData m = plainMail();
@@ -306,7 +304,7 @@ std::optional<QJsonObject> writeAndRead(const MailData& data)
     const QString path = dir.filePath(QStringLiteral("mail.msg"));
     const Status status = msg::writeMsgFile(FakeMailItem(data), path);
     EXPECT_TRUE(status.ok()) << qPrintable(status.ok() ? QString() : status.error().describe());
-    return status.ok() ? readWithMsgReader(path) : std::nullopt;
+    return status.ok() ? test::readWithMsgReader(path) : std::nullopt;
 }
 
 QJsonValue textOrNull(const QString& text)
@@ -321,11 +319,6 @@ QJsonValue isoUtcOrNull(const QDateTime& time)
     return time.toUTC().toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss.000Z"));
 }
 
-QString sha256(const QByteArray& data)
-{
-    return QString::fromLatin1(QCryptographicHash::hash(data, QCryptographicHash::Sha256).toHex());
-}
-
 // Compares what the reader found with the mail that was written, down into attached mails.
 void expectReadBack(const MailData& m, const QJsonObject& o)
 {
@@ -335,7 +328,8 @@ void expectReadBack(const MailData& m, const QJsonObject& o)
     EXPECT_EQ(o[u"senderEmail"], QJsonValue(m.summary.senderEmailAddress));
     EXPECT_EQ(o[u"senderName"], QJsonValue(m.senderName.isEmpty() ? m.summary.senderEmailAddress : m.senderName));
     EXPECT_EQ(o[u"body"], textOrNull(m.plainBody));
-    EXPECT_EQ(o[u"bodyHtml"], textOrNull(m.htmlBody));
+    EXPECT_EQ(o[u"bodyHtml"], textOrNull(msg::withUtf8Charset(m.htmlBody))) << "HTML declared as what it is: UTF-8";
+    EXPECT_EQ(o[u"internetCodepage"], QJsonValue(65001));
     EXPECT_EQ(o[u"rtf"], textOrNull(QString::fromLatin1(m.rtfBody)));
     EXPECT_EQ(o[u"headers"], textOrNull(m.transportHeaders));
     EXPECT_EQ(o[u"creationTime"], isoUtcOrNull(m.summary.creationTime));
@@ -379,14 +373,14 @@ void expectReadBack(const MailData& m, const QJsonObject& o)
             expectReadBack(*a.embedded, got[u"embedded"].toObject());
         } else {
             EXPECT_EQ(got[u"size"].toInteger(), a.data.size());
-            EXPECT_EQ(got[u"sha256"], QJsonValue(sha256(a.data)));
+            EXPECT_EQ(got[u"sha256"], QJsonValue(test::sha256(a.data)));
         }
     }
 }
 
 const std::pair<const char*, MailData (*)()> kMails[] = {
     { "plain text and HTML, To, Cc and Bcc, one attachment", plainMail },
-    { "umlauts, CJK and emoji in subject, names, bodies and attachment name", nonAsciiMail },
+    { "umlauts, CJK and emoji in subject, names, bodies and attachment name; HTML declaring Latin-1", nonAsciiMail },
     { "empty subject, no sender, no recipients, no attachments, no bodies, no sent or received time", emptyMail },
     { "an attached mail that has its own recipients and attachment", mailWithEmbeddedMail },
     { "an RTF body and the transport headers", rtfMailWithHeaders },
@@ -417,46 +411,14 @@ TEST(MsgWriter, DisplayListsAndNormalizedSubjectStandUnderTheirTags)
         EXPECT_EQ(topLevelString(file, tag), text) << hex8(tag).toStdString();
 }
 
-TEST(MsgWriter, TimesAreUtcFileTimesAndMissingOnesAreLeftOut)
+// The reader's times are checked in the table above; this one it gives only as it stands in the file.
+TEST(MsgWriter, LastModificationTimeIsTheLatestKnownTimeInUtc)
 {
     MailData m = emptyMail();
-    m.summary.creationTime = berlin(2024, 1, 15, 9, 30, 0); // winter time, UTC+1
     m.summary.sentOn = berlin(2024, 7, 1, 12, 0, 5); // summer time, UTC+2
     const auto read = writeAndRead(m);
     ASSERT_TRUE(read);
-    EXPECT_EQ((*read)[u"creationTime"], QJsonValue(QStringLiteral("2024-01-15T08:30:00.000Z")));
-    EXPECT_EQ((*read)[u"clientSubmitTime"], QJsonValue(QStringLiteral("2024-07-01T10:00:05.000Z")));
-    EXPECT_EQ((*read)[u"messageDeliveryTime"], QJsonValue());
-    EXPECT_EQ((*read)[u"lastModificationTime"], QJsonValue(QStringLiteral("2024-07-01T10:00:05.000Z")))
-        << "the latest of the known times";
-}
-
-TEST(MsgWriter, LargeAttachmentArrivesByteForByte)
-{
-    std::mt19937 generator(20240501);
-    QByteArray big(5 << 20, Qt::Uninitialized);
-    for (char& c : big)
-        c = char(generator() & 0xFF);
-    MailData m = plainMail();
-    m.attachments.push_back({ QStringLiteral("big.bin"), QStringLiteral("application/octet-stream"), big, {}, {} });
-    EXPECT_EQ(structuralProblems(writeToMemory(m)), QStringList());
-    const auto read = writeAndRead(m);
-    ASSERT_TRUE(read);
-    expectReadBack(m, *read);
-}
-
-TEST(MsgWriter, HtmlDeclaringAnotherCharsetIsDeclaredUtf8)
-{
-    MailData m = plainMail();
-    m.htmlBody = QStringLiteral("<html><head><meta http-equiv=\"Content-Type\" content=\"text/html; "
-                                "charset=iso-8859-1\"></head><body>Grüße</body></html>");
-    const auto read = writeAndRead(m);
-    ASSERT_TRUE(read);
-    const QString html = (*read)[u"bodyHtml"].toString();
-    EXPECT_TRUE(html.contains(QStringLiteral("<body>Grüße</body>"))) << qPrintable(html);
-    EXPECT_TRUE(html.contains(QStringLiteral("charset=utf-8"))) << qPrintable(html);
-    EXPECT_FALSE(html.contains(QStringLiteral("iso-8859-1"))) << qPrintable(html);
-    EXPECT_EQ((*read)[u"internetCodepage"], QJsonValue(65001));
+    EXPECT_EQ((*read)[u"lastModificationTime"], QJsonValue(QStringLiteral("2024-07-01T10:00:05.000Z")));
 }
 
 TEST(MsgWriter, DeeplyNestedMailsAreCutOffAsBytes)
@@ -482,7 +444,7 @@ TEST(MsgWriter, DeeplyNestedMailsAreCutOffAsBytes)
     EXPECT_LT(depth, 39) << "nesting never stopped";
     EXPECT_GT(depth, 8) << "ordinary forwarding chains stay embedded";
     const QJsonObject cut = message[u"attachments"].toArray().first().toObject();
-    EXPECT_EQ(cut[u"sha256"], QJsonValue(sha256(QByteArray("Subject: ") + QByteArray::number(depth + 2))))
+    EXPECT_EQ(cut[u"sha256"], QJsonValue(test::sha256(QByteArray("Subject: ") + QByteArray::number(depth + 2))))
         << "the cut-off mail is kept as its bytes";
 }
 

@@ -2,8 +2,8 @@
 // Reads an Outlook message file with @kenjiuno/msgreader (installed into tests/node_modules by
 // scripts/setup.sh) and prints what that reader understood, as JSON on one line:
 // the texts and times of the message, its recipients, its attachments (size and SHA-256 of the data)
-// and, for an attached mail, the same again. Times are ISO 8601 in UTC; a missing value is null.
-// Usage: node readmsg.js FILE.msg
+// and, for an attached mail, the same again: one line per file. Times are ISO 8601 in UTC; a missing value
+// is null. Usage: node readmsg.js FILE.msg...
 'use strict';
 
 const fs = require('fs');
@@ -69,16 +69,18 @@ function readAttachment(reader, a) {
     return out;
 }
 
-const path = process.argv[2];
-if (!path) {
-    process.stderr.write('usage: node readmsg.js FILE.msg\n');
+const paths = process.argv.slice(2);
+if (paths.length === 0) {
+    process.stderr.write('usage: node readmsg.js FILE.msg...\n');
     process.exit(2);
 }
-const bytes = fs.readFileSync(path);
-const reader = new MsgReader(bytes.buffer.slice(bytes.byteOffset, bytes.byteOffset + bytes.length));
-const fields = reader.getFileData();
-if (fields.error) {
-    process.stderr.write(`readmsg: ${path}: ${fields.error}\n`);
-    process.exit(1);
+for (const path of paths) {
+    const bytes = fs.readFileSync(path);
+    const reader = new MsgReader(bytes.buffer.slice(bytes.byteOffset, bytes.byteOffset + bytes.length));
+    const fields = reader.getFileData();
+    if (fields.error) {
+        process.stderr.write(`readmsg: ${path}: ${fields.error}\n`);
+        process.exit(1);
+    }
+    process.stdout.write(JSON.stringify(readMessage(reader, fields)) + '\n');
 }
-process.stdout.write(JSON.stringify(readMessage(reader, fields)) + '\n');
