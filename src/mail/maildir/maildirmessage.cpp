@@ -394,6 +394,8 @@ public:
     {
         if (m_message)
             g_object_unref(m_message);
+        if (m_rawView)
+            g_byte_array_free(m_rawView, FALSE); // the bytes are m_raw's
     }
 
     // The summary is worked out when first asked for: the save run needs only the class of an item
@@ -460,7 +462,12 @@ private:
 
     void parse() const
     {
-        GMimeStream* stream = g_mime_stream_mem_new_with_buffer(m_raw.constData(), size_t(m_raw.size()));
+        // The parser reads m_raw where it is: the parts keep pointing into the stream, so a copy would
+        // live as long as the message, at every level of a nested mail at once.
+        m_rawView = g_byte_array_new_take(
+            reinterpret_cast<guint8*>(const_cast<char*>(m_raw.constData())), gsize(m_raw.size()));
+        GMimeStream* stream = g_mime_stream_mem_new_with_byte_array(m_rawView);
+        g_mime_stream_mem_set_owner(GMIME_STREAM_MEM(stream), FALSE);
         GMimeParser* parser = g_mime_parser_new_with_stream(stream);
         m_message = g_mime_parser_construct_message(parser, parserOptions());
         g_object_unref(parser);
@@ -573,6 +580,7 @@ private:
     mutable ItemSummary m_summary;
     mutable bool m_parsed = false;
     mutable GMimeMessage* m_message = nullptr;
+    mutable GByteArray* m_rawView = nullptr; // m_raw's bytes, not owned, for the stream m_message reads
     mutable QString m_senderName;
     mutable QString m_displayCc;
     mutable QList<Recipient> m_recipients;
