@@ -561,12 +561,27 @@ private:
                 name = (subject && *subject ? QString::fromUtf8(subject) : QStringLiteral("message"))
                     + QLatin1String(".eml");
             }
-            return std::make_unique<MaildirAttachment>(
-                name, mimeTypeOf(object), mail ? objectBytes(GMIME_OBJECT(mail)) : QByteArray(), true, m_reading);
+            return std::make_unique<MaildirAttachment>(name, mimeTypeOf(object),
+                mail ? sharedWithRaw(objectBytes(GMIME_OBJECT(mail))) : QByteArray(), true, m_reading);
         }
         GMimePart* part = GMIME_PART(object);
         return std::make_unique<MaildirAttachment>(QString::fromUtf8(g_mime_part_get_filename(part)),
             mimeTypeOf(object), decodedContent(part), false, m_reading);
+    }
+
+    // `bytes`, or the same bytes where m_raw holds them, sharing its memory: an attached mail that is not
+    // transfer-encoded is written back as it was read, and each level of a mail nested in mails would
+    // otherwise keep a copy of everything below it while the levels below are read.
+    QByteArray sharedWithRaw(QByteArray bytes) const
+    {
+        const qsizetype at = bytes.isEmpty() ? -1 : m_raw.indexOf(bytes);
+        if (at < 0)
+            return bytes;
+        QByteArray whole = m_raw;
+        QByteArray::DataPointer slice = whole.data_ptr(); // a reference more to m_raw's block
+        slice.ptr += at;
+        slice.size = bytes.size();
+        return QByteArray(std::move(slice));
     }
 
     QByteArray m_raw;
