@@ -2,7 +2,7 @@
 // bench_bounds: what one outsized mail costs to save, in time and peak memory, per output type; and how long
 // a store of many Maildir++ folders takes to list. Each must stay linear in the mail (or the store).
 //
-//   bench_bounds [--cases LIST] [--scratch DIR] [--timeout S] [--maildirpp-folders N]
+//   bench_bounds [--cases LIST] [--scratch DIR] [--timeout S] [--maildirpp-folders N] [--keep]
 //
 // The cases (default all): recipients16k (.msg), recipients700k (.msg, .eml, .txt), attachments100k (.msg,
 // .eml, .txt, dir), nested40 (a 30 MiB attachment wrapped in 40 levels of message/rfc822, each level holding
@@ -10,7 +10,8 @@
 // 10000, listed by the search). Each mail is written as a one-message Maildir store below --scratch (default
 // $TMPDIR), and each output type is saved by a fresh run of this program (--save TYPE --store DIR --out DIR)
 // so that its peak memory is its own; a save that does not end within --timeout seconds (default 300) is
-// killed and told as such. The scratch directory is removed at the end.
+// killed and told as such. The scratch directory is removed at the end, the mails and the copies
+// with it, unless --keep is given (to look at them, or to run --save alone under a profiler).
 #include "benchutil.h"
 
 #include "app/headlessperson.h"
@@ -165,7 +166,9 @@ int main(int argc, char** argv)
         QStringLiteral("store"), QStringLiteral("(child) The store."), QStringLiteral("dir"));
     const QCommandLineOption outOption(
         QStringLiteral("out"), QStringLiteral("(child) Where the copy goes."), QStringLiteral("dir"));
-    parser.addOptions({ casesOption, scratchOption, timeoutOption, plusOption, saveOption, storeOption, outOption });
+    const QCommandLineOption keepOption(QStringLiteral("keep"), QStringLiteral("Keep the mails and the copies."));
+    parser.addOptions(
+        { casesOption, scratchOption, timeoutOption, plusOption, saveOption, storeOption, outOption, keepOption });
     parser.process(app);
     if (parser.isSet(saveOption))
         return saveOnce(parser.value(saveOption), parser.value(storeOption), parser.value(outOption));
@@ -173,6 +176,7 @@ int main(int argc, char** argv)
     const QStringList cases = parser.isSet(casesOption)
         ? parser.value(casesOption).split(u',')
         : QStringList { "recipients16k", "recipients700k", "attachments100k", "nested40", "maildirpp" };
+    const bool keep = parser.isSet(keepOption);
     const int timeout = parser.isSet(timeoutOption) ? parser.value(timeoutOption).toInt() : 300;
     const int plusFolders = parser.isSet(plusOption) ? parser.value(plusOption).toInt() : 10000;
     const QString scratch
@@ -217,9 +221,11 @@ int main(int argc, char** argv)
             std::fflush(stdout);
             if (!ended || child.exitCode() != 0)
                 status = 1;
-            QDir(out).removeRecursively();
+            if (!keep)
+                QDir(out).removeRecursively();
         }
-        QDir(store).removeRecursively();
+        if (!keep)
+            QDir(store).removeRecursively();
     }
     if (cases.contains(u"maildirpp")) {
         const QString store = scratch + QStringLiteral("/maildirpp");
@@ -237,6 +243,9 @@ int main(int argc, char** argv)
         std::printf("%d Maildir++ folders listed: %.3f s wall, %.3f s CPU, best of 3 (%d rows)\n", plusFolders,
             search.wall, search.cpu, list.count());
     }
-    QDir(scratch).removeRecursively();
+    if (keep)
+        std::printf("kept: %s\n", qPrintable(scratch));
+    else
+        QDir(scratch).removeRecursively();
     return status;
 }
