@@ -714,6 +714,41 @@ TEST(MaildirItem, WholeMessageForSaving)
     EXPECT_TRUE(inner.data()->contains("inner body"));
 }
 
+// Each level of a mail attached in a mail attached in a mail gives the level below byte for byte, and the
+// innermost its attachment, while the levels above are gone (an attached mail shares its parent's bytes).
+TEST(MaildirItem, NestedMailsGiveEachLevelWhole)
+{
+    QByteArray level = "Subject: Level 3\nContent-Type: multipart/mixed; boundary=\"z\"\n\n--z\n"
+                       "Content-Type: application/octet-stream\nContent-Disposition: attachment; filename=d.bin\n"
+                       "Content-Transfer-Encoding: base64\n\nAAEC\n--z--\n";
+    QByteArrayList levels { level };
+    for (int i = 2; i >= 0; --i) {
+        const QByteArray boundary = "b" + QByteArray::number(i);
+        level = "Subject: Level " + QByteArray::number(i) + "\nContent-Type: multipart/mixed; boundary=\"" + boundary
+            + "\"\n\n--" + boundary + "\nContent-Type: text/plain\n\nLevel " + QByteArray::number(i) + "\n--" + boundary
+            + "\nContent-Type: message/rfc822\n\n" + level + "\n--" + boundary + "--\n";
+        levels.prepend(level);
+    }
+    auto one = oneMessage(levels[0]);
+    ASSERT_TRUE(one);
+    std::unique_ptr<MailItem> item = std::move(one->item);
+    for (int i = 1; i < levels.size(); ++i) {
+        auto attachments = item->attachments();
+        ASSERT_TRUE(attachments.ok());
+        ASSERT_EQ(attachments->size(), 1u) << i;
+        EXPECT_EQ(*attachments->front()->data(), levels[i]) << i;
+        std::unique_ptr<MailItem> inner = attachments->front()->embeddedMessage();
+        ASSERT_TRUE(inner) << i;
+        item = std::move(inner); // the level above goes, its bytes stay as long as the level below needs them
+        EXPECT_EQ(item->rawMessage(), levels[i]) << i;
+        EXPECT_EQ(item->summary().subject, QStringLiteral("Level %1").arg(i));
+    }
+    auto data = item->attachments();
+    ASSERT_TRUE(data.ok());
+    ASSERT_EQ(data->size(), 1u);
+    EXPECT_EQ(*data->front()->data(), QByteArray("\x00\x01\x02", 3));
+}
+
 TEST(MaildirItem, BodyCharsets)
 {
     struct Case {

@@ -251,6 +251,11 @@ const Case kCases[] = {
             }
         } },
     { "1000 streams in one storage", [](CompoundFile& f) { manyStreams(f, 1000, 30); } },
+    { "1000 streams added in many short sorted runs, to be merged",
+        [](CompoundFile& f) {
+            for (int i = 0; i < 1000; ++i)
+                f.addStream(Storage::Root, QString::number(i * 389 % 1000), "x");
+        } },
     // 13842 sectors of data and one of directory need exactly the 109 FAT sectors the header lists.
     { "the FAT fills the header's 109 places", [](CompoundFile& f) { streams(f, Storage::Root, { 13842 * 512 }); } },
     { "one byte more needs a DIFAT sector", [](CompoundFile& f) { streams(f, Storage::Root, { 13842 * 512 + 1 }); } },

@@ -394,6 +394,8 @@ public:
     {
         if (m_message)
             g_object_unref(m_message);
+        if (m_rawView)
+            g_byte_array_free(m_rawView, FALSE); // the bytes are m_raw's
     }
 
     // The summary is worked out when first asked for: the save run needs only the class of an item
@@ -460,7 +462,12 @@ private:
 
     void parse() const
     {
-        GMimeStream* stream = g_mime_stream_mem_new_with_buffer(m_raw.constData(), size_t(m_raw.size()));
+        // The parser reads m_raw where it is: the parts keep pointing into the stream, so a copy would
+        // live as long as the message, at every level of a nested mail at once.
+        m_rawView = g_byte_array_new_take(
+            reinterpret_cast<guint8*>(const_cast<char*>(m_raw.constData())), gsize(m_raw.size()));
+        GMimeStream* stream = g_mime_stream_mem_new_with_byte_array(m_rawView);
+        g_mime_stream_mem_set_owner(GMIME_STREAM_MEM(stream), FALSE);
         GMimeParser* parser = g_mime_parser_new_with_stream(stream);
         m_message = g_mime_parser_construct_message(parser, parserOptions());
         g_object_unref(parser);
@@ -554,12 +561,27 @@ private:
                 name = (subject && *subject ? QString::fromUtf8(subject) : QStringLiteral("message"))
                     + QLatin1String(".eml");
             }
-            return std::make_unique<MaildirAttachment>(
-                name, mimeTypeOf(object), mail ? objectBytes(GMIME_OBJECT(mail)) : QByteArray(), true, m_reading);
+            return std::make_unique<MaildirAttachment>(name, mimeTypeOf(object),
+                mail ? sharedWithRaw(objectBytes(GMIME_OBJECT(mail))) : QByteArray(), true, m_reading);
         }
         GMimePart* part = GMIME_PART(object);
         return std::make_unique<MaildirAttachment>(QString::fromUtf8(g_mime_part_get_filename(part)),
             mimeTypeOf(object), decodedContent(part), false, m_reading);
+    }
+
+    // `bytes`, or the same bytes where m_raw holds them, sharing its memory: an attached mail that is not
+    // transfer-encoded is written back as it was read, and each level of a mail nested in mails would
+    // otherwise keep a copy of everything below it while the levels below are read.
+    QByteArray sharedWithRaw(QByteArray bytes) const
+    {
+        const qsizetype at = bytes.isEmpty() ? -1 : m_raw.indexOf(bytes);
+        if (at < 0)
+            return bytes;
+        QByteArray whole = m_raw;
+        QByteArray::DataPointer slice = whole.data_ptr(); // a reference more to m_raw's block
+        slice.ptr += at;
+        slice.size = bytes.size();
+        return QByteArray(std::move(slice));
     }
 
     QByteArray m_raw;
@@ -573,6 +595,7 @@ private:
     mutable ItemSummary m_summary;
     mutable bool m_parsed = false;
     mutable GMimeMessage* m_message = nullptr;
+    mutable GByteArray* m_rawView = nullptr; // m_raw's bytes, not owned, for the stream m_message reads
     mutable QString m_senderName;
     mutable QString m_displayCc;
     mutable QList<Recipient> m_recipients;

@@ -96,6 +96,28 @@ quint32 linkTree(const quint32* sorted, quint32 count, int depth, int redDepth, 
     return sorted[middle];
 }
 
+// Sorts [first, last) by merging the runs that are already in order: a storage's entries come in long
+// sorted runs (recipients, attachments, numbered in order), so this costs little more than one pass
+// where a sort would cost a comparison of two long names log n times per entry.
+template <class Less> void sortRuns(quint32* first, quint32* last, const Less& less)
+{
+    std::vector<quint32*> runs { first };
+    for (quint32* at = first + 1; at < last; ++at)
+        if (less(*at, at[-1]))
+            runs.push_back(at);
+    runs.push_back(last);
+    while (runs.size() > 2) {
+        std::vector<quint32*> merged { first };
+        for (std::size_t i = 2; i < runs.size(); i += 2) {
+            std::inplace_merge(runs[i - 2], runs[i - 1], runs[i], less);
+            merged.push_back(runs[i]);
+        }
+        if (runs.size() % 2 == 0)
+            merged.push_back(last);
+        runs = std::move(merged);
+    }
+}
+
 // The links of every entry: each storage's entries sorted once and made into a tree. An error for two
 // entries of one storage whose names compare equal.
 std::vector<Links> linkDirectory(const std::vector<Entry>& entries, std::optional<Error>& error)
@@ -116,7 +138,7 @@ std::vector<Links> linkDirectory(const std::vector<Entry>& entries, std::optiona
     for (quint32 storage = 0; storage < count; ++storage) {
         quint32* first = members.data() + begin[storage];
         const quint32 size = begin[storage + 1] - begin[storage];
-        std::sort(first, first + size, less);
+        sortRuns(first, first + size, less);
         for (quint32 i = 1; i < size && !error; ++i)
             if (!less(first[i - 1], first[i]))
                 error = Error { Error::Code::WriteFailed, {},
