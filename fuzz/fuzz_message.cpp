@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: MIT
-// Feeds arbitrary message files to the Maildir item, read through GMime's full parse, and saves each
-// through every output: .txt, .rtf, .html (the per-mail directory's page), .eml and .msg, and the data of
-// each attachment and attached mail. Checks what must hold for every message:
+// Feeds arbitrary message files to the Maildir item, read as the store reads them (directly where it
+// can) and through GMime's full parse, and saves each through every output: .txt, .rtf, .html (the
+// per-mail directory's page), .eml and .msg, and the data of each attachment and attached mail. Checks
+// what must hold for every message:
 // - the .txt and .html contents are valid UTF-8, the .rtf content is ASCII and an RTF document;
 // - the .eml content is the message file byte for byte (the store holds it raw), but for an empty file;
 // - the .msg file builds and is a whole number of 512-byte sectors;
@@ -62,7 +63,8 @@ void saveEveryWay(const mail::MailItem& item, const QByteArray* raw, int depth)
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     const QByteArray raw(reinterpret_cast<const char*>(data), qsizetype(size));
-    const auto item = mail::maildir::makeMessage(raw, {}, {}, nullptr, mail::maildir::BodyReading::Parser);
-    saveEveryWay(*item, &raw, 0);
+    using mail::maildir::BodyReading;
+    for (BodyReading reading : { BodyReading::Direct, BodyReading::Parser })
+        saveEveryWay(*mail::maildir::makeMessage(raw, {}, {}, nullptr, reading), &raw, 0);
     return 0;
 }
