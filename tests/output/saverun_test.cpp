@@ -14,10 +14,12 @@
 #include <QDir>
 #include <QDirIterator>
 #include <QJsonArray>
+#include <QMap>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <functional>
 #include <numeric>
@@ -165,6 +167,9 @@ public:
     bool noUnnamedFiles = false; ///< a file system without O_TMPFILE
     bool noProc = false; ///< no /proc to link an unnamed file through
     int writes = 0;
+    int failCall = 0; ///< fails only this write, mkdir, rename or link (counted from 1) with callError
+    int callError = EIO;
+    int calls = 0; ///< the writes, mkdirs, renames and links so far
 
     int openat(int dirFd, const char* name, int flags, mode_t mode) override
     {
@@ -179,22 +184,35 @@ public:
     {
         if (noProc && QByteArrayView(from).startsWith("/proc/"))
             return fail(ENOENT);
+        if (failsThisCall())
+            return fail(callError);
         return Disk::linkat(fromDirFd, from, toDirFd, to);
     }
     ssize_t write(int fd, const void* data, size_t size) override
     {
         if (failWrite > 0 && (staysFull ? ++writes >= failWrite : ++writes == failWrite))
             return fail(writeError);
+        if (failsThisCall())
+            return fail(callError);
         return Disk::write(fd, data, size);
     }
     int mkdirat(int dirFd, const char* name, mode_t mode) override
     {
         if (readOnly)
             return fail(EROFS);
+        if (failsThisCall())
+            return fail(callError);
         return Disk::mkdirat(dirFd, name, mode);
+    }
+    int renameat(int fromDirFd, const char* from, int toDirFd, const char* to) override
+    {
+        if (failsThisCall())
+            return fail(callError);
+        return Disk::renameat(fromDirFd, from, toDirFd, to);
     }
 
 private:
+    bool failsThisCall() { return ++calls == failCall; }
     static int fail(int error)
     {
         errno = error;
@@ -891,6 +909,44 @@ TEST_F(SampleStore, FullDiskLeavesNoHalfMadeMailDirectory)
                 }
             }
         expectNothingStrayed();
+    }
+}
+
+// Each write, mkdir, rename and link of a save run failed in turn, with each error a disk gives: the one mail
+// it belongs to is counted with the reason named, every file written is whole, and no temporary is left.
+TEST_F(SampleStore, EveryFailingCallOfTheRunFailsOneMailAndCutsNothing)
+{
+    search(kStoreRoot + QStringLiteral("\\Sent"));
+    const auto emptyDestination = [this] {
+        QDir(m_dest).removeRecursively();
+        QDir(m_work).mkpath(QStringLiteral("dest"));
+    };
+    for (const char* type : { "eml", "msg", "txt", "rtf", "dir" }) {
+        emptyDestination();
+        FailingDisk counting;
+        ASSERT_TRUE(save(saveSettings(type, "%6"), kStoreRoot, counting).ok());
+        QMap<QString, QByteArray> undisturbed;
+        for (const QString& file : ofKind(tree(m_dest), false))
+            undisturbed[file] = readFile(m_dest + u'/' + file);
+        ASSERT_GT(counting.calls, m_list.count());
+        for (int call = 1; call <= counting.calls; ++call)
+            for (int error : { ENOSPC, EIO, EACCES }) {
+                SCOPED_TRACE(std::string(type) + ", call " + std::to_string(call) + ": " + std::strerror(error));
+                emptyDestination();
+                FailingDisk disk;
+                disk.failCall = call;
+                disk.callError = error;
+                const SaveSummary summary = save(saveSettings(type, "%6"), kStoreRoot, disk);
+                EXPECT_EQ(summary.failed, 1);
+                EXPECT_EQ(summary.written, m_list.count() - 1);
+                ASSERT_EQ(m_person.messages().size(), 1);
+                EXPECT_TRUE(m_person.messages()[0].endsWith(
+                    QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(error))))
+                    << qPrintable(m_person.messages()[0]);
+                for (const QString& file : ofKind(tree(m_dest), false))
+                    EXPECT_EQ(readFile(m_dest + u'/' + file), undisturbed.value(file)) << qPrintable(file);
+                expectNothingStrayed();
+            }
     }
 }
 

@@ -135,10 +135,12 @@ std::optional<std::string> HeaderScan::value(const char* data, HeaderField field
     const Range& range = m_fields[std::size_t(field)];
     if (!range.found)
         return std::nullopt;
+    // NUL bytes are dropped, so they count as white space at either end.
+    const auto blank = [](char c) { return isWhite(c) || c == '\r' || c == '\n' || c == '\0'; };
     std::size_t begin = range.begin, end = range.end;
-    while (begin < end && (isWhite(data[begin]) || data[begin] == '\r' || data[begin] == '\n'))
+    while (begin < end && blank(data[begin]))
         ++begin;
-    while (end > begin && (isWhite(data[end - 1]) || data[end - 1] == '\r' || data[end - 1] == '\n'))
+    while (end > begin && blank(data[end - 1]))
         --end;
     std::string text;
     text.reserve(end - begin);

@@ -291,8 +291,8 @@ void MaildirFolder::addPlus(const PlusRef& parent, std::vector<Place>& children,
             continue; // a hidden directory that holds no mail (".notmuch")
         const QByteArray dir = joined(parent.base, node.entry);
         const bool entered = node.isDir && enter(node.id, dir, walk);
-        const auto mailBelow = [&node] {
-            return std::any_of(node.below.begin(), node.below.end(), [](const auto& c) { return c.second.holdsMail; });
+        const auto mailBelow = [&below = node.below] {
+            return std::any_of(below.begin(), below.end(), [](const auto& c) { return c.second.holdsMail; });
         };
         if (node.isDir && !entered && !mailBelow())
             continue;
