@@ -27,6 +27,7 @@ TEST(runStartup, RunsAndEndsWithItsStatus)
     ASSERT_TRUE(dir.isValid());
     test::writeFile(dir.filePath("profile.ini"), "[Stores]\nSample Mailbox=" SOURCE_DIR "/samples/Sample Mailbox\n");
     test::writeFile(dir.filePath("txt.ini"), "[Options]\nFnOutput=TXT\n");
+    test::writeFile(dir.filePath("future.ini"), "[Options]\nSince=2100-01-01\n");
     QDir().mkpath(dir.filePath("unreadable.ini"));
     const test::ScopedEnv env = test::programFilesIn(dir.path());
     const QString out = dir.filePath("out");
@@ -49,6 +50,8 @@ TEST(runStartup, RunsAndEndsWithItsStatus)
         { "autorun alone", { {}, {}, 0, true }, 2, { usage }, true, {} },
         { "without autorun nothing runs", { { kInbox, out }, "txt.ini", 3, false }, std::nullopt, {}, true, {} },
         { "a clean run", { { kInbox, out }, "txt.ini", 0, true }, 0, {}, true, ran },
+        { "one message box is enough", { { kInbox, out }, "future.ini", 0, true }, 1,
+            { "There are no emails in the list." }, true, ran },
         { "a message box during the run", { { QStringLiteral("\\\\Sample Mailbox\\Nope"), out }, "txt.ini", 0, true },
             1, { "Can't access the specified Mail Folder.", "There are no emails in the list." }, true, ran },
         { "a warning box before the run (a settings file that cannot be read)",
