@@ -4,21 +4,13 @@
 // indices outside the store are refused, and the arguments split off the input at NUL bytes come
 // back unchanged through joinArguments and the tokenizer.
 #include "app/startup.h"
+#include "fuzzcheck.h"
 
 #include <cstdint>
 #include <cstdlib>
 
 using quillbox::CommandLine;
-
-namespace {
-
-void check(bool condition)
-{
-    if (!condition)
-        std::abort();
-}
-
-} // namespace
+using quillbox::fuzz::check;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {

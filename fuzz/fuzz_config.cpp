@@ -9,6 +9,7 @@
 #include "app/headlessperson.h"
 #include "config/inifile.h"
 #include "config/registry.h"
+#include "fuzzcheck.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -18,14 +19,9 @@
 #include <cstdlib>
 
 using namespace quillbox;
+using quillbox::fuzz::check;
 
 namespace {
-
-void check(bool condition)
-{
-    if (!condition)
-        std::abort();
-}
 
 void writeFile(const QString& path, const QByteArray& bytes)
 {

@@ -5,6 +5,7 @@
 // - readDateSetting gives either the default or a valid time at 00:00:00;
 // - HeaderScan's block lies inside the data, and a field's unfolded value has no NUL byte nor white space
 //   at either end; fed in two pieces, the scan ends where it ends when fed the whole at once.
+#include "fuzzcheck.h"
 #include "mail/maildir/headerscan.h"
 #include "mail/search.h"
 
@@ -15,15 +16,10 @@
 #include <string>
 
 using namespace quillbox;
+using quillbox::fuzz::check;
 using namespace quillbox::mail::maildir;
 
 namespace {
-
-void check(bool condition)
-{
-    if (!condition)
-        std::abort();
-}
 
 bool isBlank(char c)
 {

@@ -16,6 +16,7 @@
 // surrogates come through), split at U+0000 into the pattern, the date pattern, the two clip texts and
 // the cells.
 #include "core/maildate.h"
+#include "fuzzcheck.h"
 #include "output/filename.h"
 #include "support/resultrows.h"
 
@@ -29,14 +30,9 @@
 #include <vector>
 
 using namespace quillbox;
+using quillbox::fuzz::check;
 
 namespace {
-
-void check(bool condition)
-{
-    if (!condition)
-        std::abort();
-}
 
 constexpr qsizetype kMaxSafe = 256;
 

@@ -9,6 +9,7 @@
 // - a path that is a folder's path in that sense always finds a folder.
 // Half the inputs are a known folder's path with the letter case changed and perhaps a "\" added, as
 // the input's bits say; the other half are the input's text as it stands.
+#include "fuzzcheck.h"
 #include "mail/folderpath.h"
 
 #include <QDir>
@@ -18,14 +19,9 @@
 #include <cstdlib>
 
 using namespace quillbox;
+using quillbox::fuzz::check;
 
 namespace {
-
-void check(bool condition)
-{
-    if (!condition)
-        std::abort();
-}
 
 // Counts what it is told; every question is answered with nothing.
 class CountingPerson : public Person {

@@ -7,20 +7,16 @@
 // - an entry identifier decodes to a reference that encodes to the same identifier (but for the case of
 //   its hex digits, and a store name that is no UTF-8), and an identifier built from the input's fields
 //   either decodes to them or is refused.
+#include "fuzzcheck.h"
 #include "mail/maildir/maildirnames.h"
 
 #include <cstdint>
 #include <cstdlib>
 
 using namespace quillbox::mail::maildir;
+using quillbox::fuzz::check;
 
 namespace {
-
-void check(bool condition)
-{
-    if (!condition)
-        std::abort();
-}
 
 bool sameRef(const EntryRef& a, const EntryRef& b)
 {

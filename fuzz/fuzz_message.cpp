@@ -7,6 +7,7 @@
 // - the .eml content is the message file byte for byte (the store holds it raw), but for an empty file;
 // - the .msg file builds and is a whole number of 512-byte sectors;
 // - an attached mail goes through the same outputs.
+#include "fuzzcheck.h"
 #include "mail/maildir/maildirmessage.h"
 #include "output/formats.h"
 #include "output/msg/msgwriter.h"
@@ -18,14 +19,9 @@
 #include <cstdlib>
 
 using namespace quillbox;
+using quillbox::fuzz::check;
 
 namespace {
-
-void check(bool condition)
-{
-    if (!condition)
-        std::abort();
-}
 
 bool validUtf8(const QByteArray& bytes)
 {

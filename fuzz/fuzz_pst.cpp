@@ -4,6 +4,7 @@
 // attachments and attached items). Nothing but the absence of crashes, hangs and sanitizer reports is
 // checked, with two exceptions that must hold for every file: an item listed is owned by the store that
 // listed it, and the entry identifiers of the store and of one of its nodes decode back to that node.
+#include "fuzzcheck.h"
 #include "mail/pst/properties.h"
 #include "mail/pst/pststore.h"
 
@@ -15,15 +16,10 @@
 #include <cstdlib>
 
 using namespace quillbox;
+using quillbox::fuzz::check;
 using namespace quillbox::mail;
 
 namespace {
-
-void check(bool condition)
-{
-    if (!condition)
-        std::abort();
-}
 
 constexpr int kMaxItems = 200; // per input, so that a file of many items stays quick
 

@@ -5,6 +5,7 @@
 //   stretch of bytes put in, the rest unchanged;
 // - text written by rtfParagraphs reads back as that text, with its control characters left out and each
 //   line ended by LF.
+#include "fuzzcheck.h"
 #include "output/rtftext.h"
 
 #include <QStringList>
@@ -14,14 +15,9 @@
 #include <cstring>
 
 using namespace quillbox;
+using quillbox::fuzz::check;
 
 namespace {
-
-void check(bool condition)
-{
-    if (!condition)
-        std::abort();
-}
 
 void checkInsertion(const QByteArray& rtf)
 {

@@ -3,23 +3,15 @@
 // GMime's tree, gives exactly what the full parse gives: the sender's name, the recipients, both bodies
 // and the attachments. Inputs are the message as it stands; a message the direct reading declines is
 // read by the parser either way, so only those it takes are compared.
+#include "fuzzcheck.h"
 #include "mail/maildir/maildirmessage.h"
 
 #include <cstdint>
 #include <cstdlib>
 
 using namespace quillbox;
+using quillbox::fuzz::check;
 using namespace quillbox::mail;
-
-namespace {
-
-void check(bool condition)
-{
-    if (!condition)
-        std::abort();
-}
-
-} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
