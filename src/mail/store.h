@@ -199,6 +199,8 @@ public:
     virtual ~Store() = default;
     virtual QString name() const = 0;
     virtual QString location() const = 0;
+    /// What kind of store this is, in a few readable words ("Maildir", "Outlook data file").
+    virtual QString kind() const = 0;
     /// The store's top-level folder (named after the store); an Error when the store cannot be opened.
     virtual Result<std::unique_ptr<Folder>> topFolder() = 0;
     /// Whether `entryID` names an item of this store (checked without opening the item).

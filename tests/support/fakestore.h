@@ -34,6 +34,7 @@ public:
     }
     QString name() const override { return m_root.name; }
     QString location() const override { return QStringLiteral("fake:") + m_root.name; }
+    QString kind() const override { return QStringLiteral("test store"); }
     Result<std::unique_ptr<mail::Folder>> topFolder() override;
     bool owns(const QString&) const override { return false; }
     Result<std::unique_ptr<mail::MailItem>> item(const QString& entryID) override;

@@ -565,6 +565,7 @@ public:
 
     QString name() const override { return m_data->name; }
     QString location() const override { return m_location; }
+    QString kind() const override { return QStringLiteral("Maildir"); }
 
     Result<std::unique_ptr<Folder>> topFolder() override
     {

@@ -261,6 +261,7 @@ public:
 
     QString name() const override { return m_state->name(); }
     QString location() const override { return m_state->location(); }
+    QString kind() const override { return QStringLiteral("Outlook data file"); }
 
     Result<std::unique_ptr<Folder>> topFolder() override
     {
