@@ -1,13 +1,15 @@
 // SPDX-License-Identifier: MIT
 // Runs the built program without a display and checks what its command line does.
 #include "support/qtprinters.h"
+#include "support/testfiles.h"
 
 #include <QDir>
-#include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
+
+using namespace quillbox;
 
 namespace {
 
@@ -61,7 +63,6 @@ const QString kUsage = QStringLiteral("Usage:  | Quillbox [MailFolder] [Director
                                       "Quillbox [MailFolder] [Directory] [--ini inifile] [--debug level] | "
                                       "Quillbox MailFolder Directory [--ini inifile] --autorun | "
                                       "Quillbox --list-stores, --list-folders store, --help or --version");
-const QString kUsageLine = QLatin1String("Quillbox: ") + kUsage;
 
 } // namespace
 
@@ -107,11 +108,13 @@ TEST(Cli, NoDebugOutputWithoutDebugLevel)
     EXPECT_TRUE(run.programLines().isEmpty()) << run.err.toStdString();
 }
 
+// The usage message, after the reason when a GNU spelling cannot be read; status 2 and nothing run.
 TEST(Cli, WrongUseShowsUsageAndExitsWithTwo)
 {
     struct Case {
         const char* why;
         QStringList arguments;
+        const char* problem = "";
     };
     const Case cases[] = {
         { "three positional arguments", { "a", "b", "c" } },
@@ -120,13 +123,18 @@ TEST(Cli, WrongUseShowsUsageAndExitsWithTwo)
         { "autorun alone", { "-AutoRun" } },
         { "autorun twice, GNU spelling, one positional argument", { "--autorun", "a", "--autorun" } },
         { "an option after -- is a third positional argument", { "a", "b", "--", "--autorun" } },
+        { "--ini without a file", { "--ini" }, "the option --ini needs a file name | " },
+        { "--debug with a word", { "\\\\Sample Mailbox", "/tmp/x", "--debug=x", "--autorun" },
+            "the option --debug needs a whole number from -32768 to 32767, not \"x\" | " },
+        { "an unknown option", { "--Autorun" }, "unknown option --Autorun | " },
+        { "--list-folders without a store", { "--list-folders" }, "the option --list-folders needs a store name | " },
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.why);
         const Outcome run = runQuillbox(c.arguments);
         ASSERT_FALSE(run.crashed);
         EXPECT_EQ(run.exitCode, 2);
-        EXPECT_EQ(run.programLines(), QStringList { kUsageLine });
+        EXPECT_EQ(run.programLines(), QStringList { "Quillbox: " + QLatin1String(c.problem) + kUsage });
         EXPECT_TRUE(run.out.isEmpty());
     }
 }
@@ -222,26 +230,6 @@ TEST(Cli, GnuSpellingsGiveTheStateOfTheSlashForm)
                     // The unattended run itself fails on the made-up store: only the state lines count here.
                     EXPECT_EQ(run.programLines().mid(0, 4), expected);
                 }
-}
-
-// Command lines the GNU spellings cannot read: the problem and the usage message, status 2, nothing run.
-TEST(Cli, WrongGnuOptionsAreToldWithTheUsage)
-{
-    const std::pair<QStringList, const char*> cases[] = {
-        { { "--ini" }, "the option --ini needs a file name" },
-        { { "\\\\Sample Mailbox", "/tmp/x", "--debug=x", "--autorun" },
-            "the option --debug needs a whole number from -32768 to 32767, not \"x\"" },
-        { { "--Autorun" }, "unknown option --Autorun" },
-        { { "--list-folders" }, "the option --list-folders needs a store name" },
-    };
-    for (const auto& [arguments, problem] : cases) {
-        SCOPED_TRACE(problem);
-        const Outcome run = runQuillbox(arguments);
-        ASSERT_FALSE(run.crashed);
-        EXPECT_EQ(run.exitCode, 2);
-        EXPECT_EQ(run.programLines(), QStringList { "Quillbox: " + QLatin1String(problem) + " | " + kUsage });
-        EXPECT_TRUE(run.out.isEmpty());
-    }
 }
 
 // --list-stores and --list-folders read the profile as a search does; what they cannot list goes to standard
