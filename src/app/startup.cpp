@@ -59,15 +59,9 @@ void request(StartupState& state, Request request, const QString& store = {})
     state.listedStore = store;
 }
 
-// A GNU spelling, "--name" or "--name=value"; a value-taking option without "=" takes the next token.
-void readLongOption(Tokens& tokens, StartupState& state)
+// A GNU option that takes a value, from "=" or else from the next token; false when `name` is none of them.
+bool readValueOption(const QString& name, std::optional<QString> value, Tokens& tokens, StartupState& state)
 {
-    const QString token = tokens.current();
-    const qsizetype equals = token.indexOf(u'=');
-    const QString name = token.left(equals);
-    std::optional<QString> value;
-    if (equals >= 0)
-        value = token.mid(equals + 1);
     const auto valueOf = [&](const char* what) -> std::optional<QString> {
         if (!value && tokens.hasNext())
             value = tokens.takeValue();
@@ -76,7 +70,6 @@ void readLongOption(Tokens& tokens, StartupState& state)
         refuse(state, QStringLiteral("the option %1 needs %2").arg(name, QLatin1String(what)));
         return std::nullopt;
     };
-
     if (name == QLatin1String("--ini")) {
         if (const auto file = valueOf("a file name"))
             state.iniPath = *file;
@@ -92,22 +85,42 @@ void readLongOption(Tokens& tokens, StartupState& state)
         if (const auto store = valueOf("a store name"))
             request(state, Request::ListFolders, *store);
     } else {
-        static const QList<std::pair<QLatin1String, Request>> flags = {
-            { QLatin1String("--autorun"), Request::Start },
-            { QLatin1String("--help"), Request::Help },
-            { QLatin1String("--version"), Request::Version },
-            { QLatin1String("--list-stores"), Request::ListStores },
-        };
-        const auto flag = std::find_if(flags.begin(), flags.end(), [&](const auto& f) { return f.first == name; });
-        if (flag == flags.end())
-            refuse(state, QLatin1String("unknown option ") + name);
-        else if (value)
-            refuse(state, QStringLiteral("the option %1 takes no value").arg(name));
-        else if (flag->second == Request::Start)
-            state.unattended = true;
-        else
-            request(state, flag->second);
+        return false;
     }
+    return true;
+}
+
+// A GNU option without a value: --autorun or a request.
+void readFlagOption(const QString& name, const std::optional<QString>& value, StartupState& state)
+{
+    static const QList<std::pair<QLatin1String, Request>> requests = {
+        { QLatin1String("--help"), Request::Help },
+        { QLatin1String("--version"), Request::Version },
+        { QLatin1String("--list-stores"), Request::ListStores },
+    };
+    const auto named = std::find_if(requests.begin(), requests.end(), [&](const auto& r) { return r.first == name; });
+    const bool autorun = name == QLatin1String("--autorun");
+    if (!autorun && named == requests.end())
+        refuse(state, QLatin1String("unknown option ") + name);
+    else if (value)
+        refuse(state, QStringLiteral("the option %1 takes no value").arg(name));
+    else if (autorun)
+        state.unattended = true;
+    else
+        request(state, named->second);
+}
+
+// A GNU spelling, "--name" or "--name=value".
+void readLongOption(Tokens& tokens, StartupState& state)
+{
+    const QString token = tokens.current();
+    const qsizetype equals = token.indexOf(u'=');
+    const QString name = token.left(equals);
+    std::optional<QString> value;
+    if (equals >= 0)
+        value = token.mid(equals + 1);
+    if (!readValueOption(name, value, tokens, state))
+        readFlagOption(name, value, state);
 }
 
 // The slash form: "/autorun", "/ini FILE", "/dbg N" (or with a dash), any case; anything else is positional.
