@@ -7,6 +7,7 @@ scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 mkdir -p "$scratch/sub dir" "$scratch/broken.ini"
 printf '[Stores]\nMail Box=%s\n' "$store" >"$scratch/profile.ini"
+printf '\0\377[Stores\n=x\n\377=\0\n[Stores]\nGone=%s\nMail Box=%s\n' "$scratch/gone" "$store" >"$scratch/garbage.ini"
 export QUILLBOX_PROFILE=$scratch/profile.ini
 unset DISPLAY WAYLAND_DISPLAY
 
@@ -53,4 +54,5 @@ check "the store names after --list-folders" 'Mail\ Box' --list-folders M
 check "nothing after /dbg" "" /dbg ''
 QUILLBOX_PROFILE=$scratch/broken.ini check "a profile that cannot be read gives nothing, quietly" "" ''
 QUILLBOX_PROFILE=$scratch/broken.ini check "the same after --list-folders" "" --list-folders ''
+QUILLBOX_PROFILE=$scratch/garbage.ini check "a profile of garbage: what can be read, quietly" '\\\\Mail\ Box' ''
 exit $failures
