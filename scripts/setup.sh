@@ -11,6 +11,10 @@ packages=(
   xvfb xauth
   unrtf mblaze pff-tools
   python3-olefile  # the tests read the compound files we write with it too
+  # the manual page, and the checks of what a Linux system reads beside the program
+  scdoc man-db desktop-file-utils appstream systemd
+  # the Debian package: CPack's dependency list, and lintian (scripts/test-deb.sh)
+  dpkg-dev file lintian
 )
 
 # Node.js reads our .msg files back in the tests; the machine image may bring its own build of it.

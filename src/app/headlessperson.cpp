@@ -11,11 +11,16 @@ public:
 };
 } // namespace
 
-void writeProgramLine(std::FILE* out, const QString& text)
+void writeText(std::FILE* out, const QString& text)
 {
-    const QByteArray bytes = (QString::fromUtf16(kProductName) + QLatin1String(": ") + text + u'\n').toUtf8();
+    const QByteArray bytes = text.toUtf8();
     std::fwrite(bytes.constData(), 1, size_t(bytes.size()), out);
     std::fflush(out);
+}
+
+void writeProgramLine(std::FILE* out, const QString& text)
+{
+    writeText(out, QString::fromUtf16(kProductName) + QLatin1String(": ") + text + u'\n');
 }
 
 void HeadlessPerson::writeLine(const QString& text)

@@ -7,6 +7,9 @@
 
 namespace quillbox {
 
+/// Writes `text` to `out` as UTF-8 at once.
+void writeText(std::FILE* out, const QString& text);
+
 /// Writes one line of the program to `out` at once: "Quillbox: TEXT" and a line break. The headless
 /// person's boxes, the start-up state and the debug lines of a run take this form.
 void writeProgramLine(std::FILE* out, const QString& text);

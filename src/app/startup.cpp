@@ -8,6 +8,8 @@
 #include <QFileInfo>
 #include <QStringDecoder>
 
+#include <algorithm>
+
 namespace quillbox {
 
 namespace {
@@ -20,11 +22,142 @@ QString quoted(QString text)
     return kQuote + text.replace(kQuote, QLatin1String("\"\"")) + kQuote;
 }
 
-qint16 parseDebugLevel(const QString& value)
+std::optional<qint16> debugLevelOf(const QString& value)
 {
     bool ok = false;
     const short level = value.toShort(&ok);
-    return ok ? level : 0;
+    return ok ? std::optional<qint16>(level) : std::nullopt;
+}
+
+// The tokens of one command line, read in order.
+struct Tokens {
+    const CommandLine& cmdline;
+    int at = 0;
+
+    QString current() const { return cmdline.arg(at).value(); }
+    bool hasNext() const { return at + 1 < cmdline.argc; }
+    // The next token as the current option's value, whatever it looks like; empty after the last token (with
+    // all twenty tokens stored, an option in the last place would otherwise read past the store).
+    QString takeValue()
+    {
+        ++at;
+        return at < cmdline.argc ? current() : QString();
+    }
+};
+
+void refuse(StartupState& state, const QString& why)
+{
+    if (state.wrongUse.isEmpty())
+        state.wrongUse = why;
+}
+
+void request(StartupState& state, Request request, const QString& store = {})
+{
+    if (state.request != Request::Start)
+        return;
+    state.request = request;
+    state.listedStore = store;
+}
+
+// A GNU option that takes a value, from "=" or else from the next token; false when `name` is none of them.
+bool readValueOption(const QString& name, std::optional<QString> value, Tokens& tokens, StartupState& state)
+{
+    const auto valueOf = [&](const char* what) -> std::optional<QString> {
+        if (!value && tokens.hasNext())
+            value = tokens.takeValue();
+        if (value && !value->isEmpty())
+            return value;
+        refuse(state, QStringLiteral("the option %1 needs %2").arg(name, QLatin1String(what)));
+        return std::nullopt;
+    };
+    if (name == QLatin1String("--ini")) {
+        if (const auto file = valueOf("a file name"))
+            state.iniPath = *file;
+    } else if (name == QLatin1String("--debug")) {
+        const auto text = valueOf("a debug level");
+        const auto level = text ? debugLevelOf(*text) : std::nullopt;
+        if (level)
+            state.debugLevel = *level;
+        else if (text)
+            refuse(state,
+                QStringLiteral("the option --debug needs a whole number from -32768 to 32767, not \"%1\"").arg(*text));
+    } else if (name == QLatin1String("--list-folders")) {
+        if (const auto store = valueOf("a store name"))
+            request(state, Request::ListFolders, *store);
+    } else {
+        return false;
+    }
+    return true;
+}
+
+// A GNU option without a value: --autorun or a request.
+void readFlagOption(const QString& name, const std::optional<QString>& value, StartupState& state)
+{
+    static const QList<std::pair<QLatin1String, Request>> requests = {
+        { QLatin1String("--help"), Request::Help },
+        { QLatin1String("--version"), Request::Version },
+        { QLatin1String("--list-stores"), Request::ListStores },
+    };
+    const auto named = std::find_if(requests.begin(), requests.end(), [&](const auto& r) { return r.first == name; });
+    const bool autorun = name == QLatin1String("--autorun");
+    if (!autorun && named == requests.end())
+        refuse(state, QLatin1String("unknown option ") + name);
+    else if (value)
+        refuse(state, QStringLiteral("the option %1 takes no value").arg(name));
+    else if (autorun)
+        state.unattended = true;
+    else
+        request(state, named->second);
+}
+
+// A GNU spelling, "--name" or "--name=value".
+void readLongOption(Tokens& tokens, StartupState& state)
+{
+    const QString token = tokens.current();
+    const qsizetype equals = token.indexOf(u'=');
+    const QString name = token.left(equals);
+    std::optional<QString> value;
+    if (equals >= 0)
+        value = token.mid(equals + 1);
+    if (!readValueOption(name, value, tokens, state))
+        readFlagOption(name, value, state);
+}
+
+// The slash form: "/autorun", "/ini FILE", "/dbg N" (or with a dash), any case; anything else is positional.
+void readSlashOption(Tokens& tokens, StartupState& state)
+{
+    const QString token = tokens.current();
+    const QString word = token.toLower();
+    if (word == QLatin1String("-autorun") || word == QLatin1String("/autorun"))
+        state.unattended = true;
+    else if (word == QLatin1String("-ini") || word == QLatin1String("/ini"))
+        state.iniPath = tokens.takeValue();
+    else if (word == QLatin1String("-dbg") || word == QLatin1String("/dbg"))
+        state.debugLevel = debugLevelOf(tokens.takeValue()).value_or(0);
+    else
+        state.positional << token;
+}
+
+// Reads the tokens of `cmdline`; the first `ownTokens` of them are the command line's own, the rest typed.
+StartupState readTokens(const CommandLine& cmdline, int ownTokens)
+{
+    StartupState state;
+    state.discardedTokens = cmdline.discarded;
+    bool optionsEnded = false;
+    for (Tokens tokens { cmdline }; tokens.at < cmdline.argc; ++tokens.at) {
+        if (tokens.at == ownTokens)
+            optionsEnded = false;
+        const QString token = tokens.current();
+        if (optionsEnded)
+            state.positional << token;
+        else if (token == QLatin1String("--"))
+            optionsEnded = true;
+        else if (token.startsWith(QLatin1String("--")))
+            readLongOption(tokens, state);
+        else
+            readSlashOption(tokens, state);
+    }
+    return state;
 }
 } // namespace
 
@@ -36,43 +169,39 @@ StartupState readCommandLine(Person& person, const QString& commandLine, bool sh
         if (!answer.isEmpty())
             extra = QLatin1String(" -dbg ") + answer;
     }
+    if (extra.isEmpty())
+        return readCommandLine(commandLine);
 
+    CommandLine own;
+    own.setText(commandLine);
     CommandLine cmdline;
     cmdline.setText(commandLine + extra);
+    return readTokens(cmdline, own.argc);
+}
 
-    // With all twenty tokens stored, an option in the last place would otherwise read past the store.
-    const auto valueAfter = [&cmdline](int& i) {
-        ++i;
-        return i < cmdline.argc ? cmdline.arg(i).value() : QString();
-    };
-
-    StartupState state;
-    state.discardedTokens = cmdline.discarded;
-    for (int i = 0; i < cmdline.argc; ++i) {
-        const QString token = cmdline.arg(i).value();
-        const QString word = token.toLower();
-        if (word == QLatin1String("-autorun") || word == QLatin1String("/autorun"))
-            state.unattended = true;
-        else if (word == QLatin1String("-ini") || word == QLatin1String("/ini"))
-            state.iniPath = valueAfter(i);
-        else if (word == QLatin1String("-dbg") || word == QLatin1String("/dbg"))
-            state.debugLevel = parseDebugLevel(valueAfter(i));
-        else
-            state.positional << token;
-    }
-    return state;
+StartupState readCommandLine(const QString& commandLine)
+{
+    CommandLine cmdline;
+    cmdline.setText(commandLine);
+    return readTokens(cmdline, cmdline.argc);
 }
 
 QStringList usageLines()
 {
     const QString product = QString::fromUtf16(kProductName);
     return { QStringLiteral("Usage: "), product + QLatin1String(" [MailFolder] [Directory] [/ini inifile]"),
-        product + QLatin1String(" MailFolder Directory [/ini inifile] /autorun") };
+        product + QLatin1String(" MailFolder Directory [/ini inifile] /autorun"),
+        product + QLatin1String(" [MailFolder] [Directory] [--ini inifile] [--debug level]"),
+        product + QLatin1String(" MailFolder Directory [--ini inifile] --autorun"),
+        product + QLatin1String(" --list-stores, --list-folders store, --help or --version") };
 }
 
-int showUsage(Person& person)
+int showUsage(Person& person, const QString& problem)
 {
-    person.message(usageLines().join(QLatin1String("\r\n")));
+    QStringList lines = usageLines();
+    if (!problem.isEmpty())
+        lines.prepend(problem);
+    person.message(lines.join(QLatin1String("\r\n")));
     return 2;
 }
 
@@ -115,6 +244,8 @@ ProgramArguments decodeArguments(int argc, const char* const* argv)
 std::optional<int> runStartup(Session& session, const StartupState& state, const std::function<void()>& show)
 {
     const QStringList& positional = state.positional;
+    if (!state.wrongUse.isEmpty())
+        return showUsage(session.person(), state.wrongUse);
     if (state.discardedTokens > 0) {
         session.person().message(QStringLiteral("The command line holds %1 tokens; only the first %2 are read, so "
                                                 "nothing is done.")

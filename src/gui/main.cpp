@@ -2,6 +2,7 @@
 // The program's entry: reads the command line into the start-up state and acts on it, with the main window
 // when there is a display, else without any widget.
 #include "app/headlessperson.h"
+#include "app/listing.h"
 #include "app/session.h"
 #include "app/startup.h"
 #include "core/maildate.h"
@@ -11,37 +12,36 @@
 
 #include <QApplication>
 #include <cstdio>
+#include <optional>
 
 using namespace quillbox;
 
 namespace {
-
-void writeTo(std::FILE* out, const QString& text)
-{
-    const QByteArray bytes = text.toUtf8();
-    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), out);
-    std::fflush(out);
-}
 
 bool hasDisplay()
 {
     return !qEnvironmentVariableIsEmpty("DISPLAY") || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
 }
 
-/// Answers --help and --version as the first argument; returns whether it did.
-bool answerInfoOption(const QStringList& args)
+/// Answers --help and --version; returns the exit status when it did. Runs before Qt is set up.
+std::optional<int> answerInfoRequest(const StartupState& state)
 {
-    if (args.isEmpty())
-        return false;
-    if (args.first() == QLatin1String("--help")) {
-        writeTo(stdout, usageLines().join(u'\n') + u'\n');
-        return true;
-    }
-    if (args.first() == QLatin1String("--version")) {
-        writeTo(stdout, QString::fromUtf16(kProductName) + QLatin1String(" " QUILLBOX_VERSION "\n"));
-        return true;
-    }
-    return false;
+    if (state.request == Request::Help)
+        writeText(stdout, usageLines().join(u'\n') + u'\n');
+    else if (state.request == Request::Version)
+        writeText(stdout, QString::fromUtf16(kProductName) + QLatin1String(" " QUILLBOX_VERSION "\n"));
+    else
+        return std::nullopt;
+    return 0;
+}
+
+/// Answers --list-stores and --list-folders STORE from the profile's stores, without a window.
+int answerListRequest(char** argv, const StartupState& state)
+{
+    int qtArgc = 1;
+    QCoreApplication app(qtArgc, argv);
+    const mail::Namespace ns = mail::Namespace::fromProfile();
+    return writeListing(state.request == Request::ListStores ? listStores(ns) : listFolders(ns, state.listedStore));
 }
 
 /// QUILLBOX_SCREENSHOT=file.png: the main window as it stands when start-up ends (after an unattended run:
@@ -107,12 +107,18 @@ int runWithWindow(char** argv, const ProgramArguments& args)
 int main(int argc, char** argv)
 {
     const ProgramArguments args = decodeArguments(argc, argv);
-    if (answerInfoOption(args.texts))
-        return 0;
+    // A command line that cannot be read goes on to start-up, which shows the usage message.
+    const StartupState request = readCommandLine(joinArguments(args.texts));
+    if (request.wrongUse.isEmpty()) {
+        if (const std::optional<int> status = answerInfoRequest(request))
+            return *status;
+    }
 
     readLocalTimeZoneOnce();
 
     QCoreApplication::setApplicationName(QString::fromUtf16(kProductName));
     QCoreApplication::setApplicationVersion(QStringLiteral(QUILLBOX_VERSION));
+    if (request.wrongUse.isEmpty() && request.request != Request::Start)
+        return answerListRequest(argv, request);
     return hasDisplay() ? runWithWindow(argv, args) : runWithoutDisplay(argv, args);
 }

@@ -1,12 +1,15 @@
 // SPDX-License-Identifier: MIT
 // Runs the built program without a display and checks what its command line does.
 #include "support/qtprinters.h"
+#include "support/testfiles.h"
 
 #include <QDir>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
+
+using namespace quillbox;
 
 namespace {
 
@@ -55,8 +58,11 @@ Outcome runQuillbox(const QStringList& arguments)
     return runProgram(QStringLiteral(QUILLBOX_BIN), arguments);
 }
 
-const QString kUsageLine = QStringLiteral("Quillbox: Usage:  | Quillbox [MailFolder] [Directory] [/ini inifile] | "
-                                          "Quillbox MailFolder Directory [/ini inifile] /autorun");
+const QString kUsage = QStringLiteral("Usage:  | Quillbox [MailFolder] [Directory] [/ini inifile] | "
+                                      "Quillbox MailFolder Directory [/ini inifile] /autorun | "
+                                      "Quillbox [MailFolder] [Directory] [--ini inifile] [--debug level] | "
+                                      "Quillbox MailFolder Directory [--ini inifile] --autorun | "
+                                      "Quillbox --list-stores, --list-folders store, --help or --version");
 
 } // namespace
 
@@ -76,7 +82,7 @@ TEST(Cli, DebugLevelOneWritesTheArgumentsUnchanged)
         { "empty and quote-holding arguments", { "", "a\"b" }, "positional arguments (2): \"\" \"a\"\"b\"" },
         { "Qt's own options are the program's arguments", { "-platform", "xcb" },
             "positional arguments (2): \"-platform\" \"xcb\"" },
-        { "--help after the first place is a positional argument", { "x", "--help" },
+        { "--help after -- is a positional argument", { "x", "--", "--help" },
             "positional arguments (2): \"x\" \"--help\"" },
         { "quotes the shell passed on are part of the argument", { "\"/autorun\"", "b" },
             "positional arguments (2): \"\"\"/autorun\"\"\" \"b\"" },
@@ -102,37 +108,47 @@ TEST(Cli, NoDebugOutputWithoutDebugLevel)
     EXPECT_TRUE(run.programLines().isEmpty()) << run.err.toStdString();
 }
 
+// The usage message, after the reason when a GNU spelling cannot be read; status 2 and nothing run.
 TEST(Cli, WrongUseShowsUsageAndExitsWithTwo)
 {
     struct Case {
         const char* why;
         QStringList arguments;
+        const char* problem = "";
     };
     const Case cases[] = {
         { "three positional arguments", { "a", "b", "c" } },
         { "three positional arguments and autorun", { "a", "b", "c", "/autorun" } },
         { "autorun with one positional argument", { "\\\\Store\\Inbox", "/autorun" } },
         { "autorun alone", { "-AutoRun" } },
+        { "autorun twice, GNU spelling, one positional argument", { "--autorun", "a", "--autorun" } },
+        { "an option after -- is a third positional argument", { "a", "b", "--", "--autorun" } },
+        { "--ini without a file", { "--ini" }, "the option --ini needs a file name | " },
+        { "--debug with a word", { "\\\\Sample Mailbox", "/tmp/x", "--debug=x", "--autorun" },
+            "the option --debug needs a whole number from -32768 to 32767, not \"x\" | " },
+        { "an unknown option", { "--Autorun" }, "unknown option --Autorun | " },
+        { "--list-folders without a store", { "--list-folders" }, "the option --list-folders needs a store name | " },
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.why);
         const Outcome run = runQuillbox(c.arguments);
         ASSERT_FALSE(run.crashed);
         EXPECT_EQ(run.exitCode, 2);
-        EXPECT_EQ(run.programLines(), QStringList { kUsageLine });
+        EXPECT_EQ(run.programLines(), QStringList { "Quillbox: " + QLatin1String(c.problem) + kUsage });
         EXPECT_TRUE(run.out.isEmpty());
     }
 }
 
 TEST(Cli, HelpAndVersionOnStandardOutput)
 {
-    const Outcome help = runQuillbox({ "--help", "a", "b", "c" });
-    ASSERT_FALSE(help.crashed);
-    EXPECT_EQ(help.exitCode, 0);
-    EXPECT_EQ(help.out,
-        QStringLiteral("Usage: \nQuillbox [MailFolder] [Directory] [/ini inifile]\n"
-                       "Quillbox MailFolder Directory [/ini inifile] /autorun\n"));
-    EXPECT_TRUE(help.programLines().isEmpty());
+    for (const QStringList& arguments :
+        { QStringList { "--help", "a", "b", "c" }, QStringList { "a", "/autorun", "--help" } }) {
+        const Outcome help = runQuillbox(arguments);
+        ASSERT_FALSE(help.crashed);
+        EXPECT_EQ(help.exitCode, 0);
+        EXPECT_EQ(help.out, QString(kUsage).replace(QLatin1String(" | "), QLatin1String("\n")) + u'\n');
+        EXPECT_TRUE(help.programLines().isEmpty());
+    }
 
     const Outcome version = runQuillbox({ "--version" });
     ASSERT_FALSE(version.crashed);
@@ -189,5 +205,85 @@ TEST(Cli, CommandLinesThatWouldMisleadAreRefused)
         EXPECT_EQ(run.exitCode, 2);
         EXPECT_EQ(run.programLines(), QStringList { c.line }) << run.err.toStdString();
         EXPECT_TRUE(QDir(dir.path()).isEmpty());
+    }
+}
+
+// Each of /autorun, /ini FILE and /dbg N in its slash form and in each GNU spelling, in both orders, gives the
+// start-up state of the slash form.
+TEST(Cli, GnuSpellingsGiveTheStateOfTheSlashForm)
+{
+    const QList<QStringList> autorun { { "/autorun" }, { "--autorun" } };
+    const QList<QStringList> ini { { "/ini", "my a.ini" }, { "--ini", "my a.ini" }, { "--ini=my a.ini" } };
+    const QList<QStringList> debug { { "/dbg", "1" }, { "--debug", "1" }, { "--debug=1" } };
+    const QStringList positional { "\\\\Store\\Inbox", "" };
+    const QStringList expected { "Quillbox: positional arguments (2): \"\\\\Store\\Inbox\" \"\"",
+        "Quillbox: INI path: \"my a.ini\"", "Quillbox: debug level: 1", "Quillbox: unattended: yes" };
+    for (const QStringList& a : autorun)
+        for (const QStringList& i : ini)
+            for (const QStringList& d : debug)
+                for (const bool optionsFirst : { true, false }) {
+                    const QStringList options = d + i + a;
+                    const QStringList arguments = optionsFirst ? options + positional : positional + options;
+                    SCOPED_TRACE(arguments.join(u' ').toStdString());
+                    const Outcome run = runQuillbox(arguments);
+                    ASSERT_FALSE(run.crashed);
+                    // The unattended run itself fails on the made-up store: only the state lines count here.
+                    EXPECT_EQ(run.programLines().mid(0, 4), expected);
+                }
+}
+
+// --list-stores and --list-folders read the profile as a search does; what they cannot list goes to standard
+// error with status 1, and the rest is still listed.
+TEST(Cli, ListsStoresAndFolders)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString sample = QStringLiteral(SOURCE_DIR "/samples/Sample Mailbox");
+    const QString pst = QStringLiteral(TEST_DATA_DIR "/pst/pstsdk_sample1.pst");
+    const auto profile = [&dir](const QString& name, const QString& text) {
+        QFile file(dir.filePath(name));
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(text.toUtf8());
+        return file.fileName();
+    };
+    const QString good = profile("good.ini", "[Stores]\nArchive=" + sample + "\nOutlook=" + pst + "\n");
+    const QString broken
+        = profile("broken.ini", "[Stores]\nGone=" + dir.filePath("gone") + "\nArchive=" + sample + "\n");
+    QDir().mkpath(dir.filePath("unreadable.ini"));
+    QStringList archiveFolders;
+    for (const char* folder :
+        { "", "\\Archive", "\\Archive\\2012", "\\Archive\\2020", "\\Drafts", "\\Entwürfe", "\\Inbox", "\\Projects",
+            "\\Projects\\Garden Club", "\\Projects\\Quillbox", "\\Projects\\Quillbox\\2019", "\\R&D", "\\Sent" })
+        archiveFolders << QLatin1String("\\\\Archive") + QString::fromUtf8(folder);
+    struct Case {
+        const char* why;
+        QString profile;
+        QStringList arguments;
+        int status;
+        QStringList out;
+        int problems;
+    };
+    const Case cases[] = {
+        { "the profile's stores", good, { "--list-stores" }, 0,
+            { "Archive\tMaildir\t" + sample, "Outlook\tOutlook data file\t" + pst }, 0 },
+        { "a store that cannot be opened", broken, { "--list-stores" }, 1, { "Archive\tMaildir\t" + sample }, 1 },
+        { "a profile that cannot be read", dir.filePath("unreadable.ini"), { "--list-stores" }, 1, {}, 1 },
+        { "no profile: the sample store", dir.filePath("none.ini"), { "--list-stores" }, 0,
+            { "Sample Mailbox\tMaildir\t" + sample }, 0 },
+        { "a store's folders, the name in any case", good, { "--list-folders=archive" }, 0, archiveFolders, 0 },
+        { "a store named as a folder path, beside one that failed", broken, { "--list-folders", "\\\\Archive" }, 0,
+            archiveFolders, 0 },
+        { "a store that is not there", good, { "--list-folders", "Nope" }, 1, {}, 1 },
+        { "a store that cannot be opened", broken, { "--list-folders", "gone" }, 1, {}, 1 },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.why);
+        qputenv("QUILLBOX_PROFILE", c.profile.toUtf8());
+        const Outcome run = runQuillbox(c.arguments);
+        qunsetenv("QUILLBOX_PROFILE");
+        ASSERT_FALSE(run.crashed);
+        EXPECT_EQ(run.exitCode, c.status);
+        EXPECT_EQ(run.out.split(u'\n', Qt::SkipEmptyParts), c.out);
+        EXPECT_EQ(run.programLines().size(), c.problems) << run.err.toStdString();
     }
 }

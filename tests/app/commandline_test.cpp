@@ -163,7 +163,6 @@ TEST(readCommandLine, Options)
         { "slash option, mixed case; value keeps its case", u"/Ini C:\\My.INI", {}, u"C:\\My.INI" },
         { "quoted option is recognised", u"\"/ini\" x.ini", {}, u"x.ini" },
         { "quoted value loses its quotes", u"/ini \"my a.ini\"", {}, u"my a.ini" },
-        { "double dash is no option", u"--ini x", { "--ini", "x" } },
         { "option between positionals", u"a /autorun b", { "a", "b" }, u"", 0, true },
         { "value-taking option last: empty value", u"x /ini", { "x" } },
         { "the value is taken even when it looks like an option", u"/ini /autorun", {}, u"/autorun" },
@@ -187,6 +186,57 @@ TEST(readCommandLine, Options)
     }
 }
 
+// The GNU spellings beside the slash switches, and what they refuse. Every mix of the two spellings gives the
+// same state end to end (Cli tests).
+TEST(readCommandLine, GnuSpellings)
+{
+    struct Case {
+        StateCase expected;
+        const char* wrongUse = "";
+        Request request = Request::Start;
+        const char* listedStore = "";
+    };
+    const Case cases[] = {
+        { { "--ini takes the next token", u"--ini x", {}, u"x" } },
+        { { "--ini=, a value with '=' and blanks", u"\"--ini=a=b c.ini\" d", { "d" }, u"a=b c.ini" } },
+        { { "--ini takes the next token even when it looks like an option", u"--ini --autorun", {}, u"--autorun" } },
+        { { "--debug, then /dbg: the last wins", u"--debug 4 /dbg 2", {}, u"", 2 } },
+        { { "--debug=, negative", u"--debug=-3", {}, u"", -3 } },
+        { { "--autorun twice is once", u"--autorun a --autorun b", { "a", "b" }, u"", 0, true } },
+        { { "-- ends the options", u"-- --autorun /ini x -- --bogus", { "--autorun", "/ini", "x", "--", "--bogus" } } },
+        { { "options before -- still count", u"/autorun --ini i -- -dbg", { "-dbg" }, u"i", 0, true } },
+        { { "a lone dash and single-dash words stay positional", u"- -x", { "-", "-x" } } },
+        { { "GNU spellings keep their case", u"--AUTORUN", {} }, "unknown option --AUTORUN" },
+        { { "unknown option", u"a --bogus=1", { "a" } }, "unknown option --bogus" },
+        { { "--ini last", u"a --ini", { "a" } }, "the option --ini needs a file name" },
+        { { "--ini with an empty value", u"--ini= a", { "a" } }, "the option --ini needs a file name" },
+        { { "--ini with an empty next token", u"--ini \"\"", {} }, "the option --ini needs a file name" },
+        { { "--debug with a word", u"--debug=x", {} },
+            "the option --debug needs a whole number from -32768 to 32767, not \"x\"" },
+        { { "--debug out of range", u"--debug 32768", {} },
+            "the option --debug needs a whole number from -32768 to 32767, not \"32768\"" },
+        { { "--debug last", u"--debug", {} }, "the option --debug needs a debug level" },
+        { { "a flag given a value", u"--autorun=yes", {} }, "the option --autorun takes no value" },
+        { { "the first problem is told", u"--x --ini", {} }, "unknown option --x" },
+        { { "--help anywhere before --", u"a --help b", { "a", "b" } }, "", Request::Help },
+        { { "--help after -- is positional", u"a -- --help", { "a", "--help" } } },
+        { { "the first request wins", u"--version --help --list-stores", {} }, "", Request::Version },
+        { { "--list-stores", u"--list-stores", {} }, "", Request::ListStores },
+        { { "--list-folders takes the next token", u"--list-folders \"My Store\"", {} }, "", Request::ListFolders,
+            "My Store" },
+        { { "--list-folders=", u"--list-folders=\\\\S", {} }, "", Request::ListFolders, "\\\\S" },
+        { { "--list-folders without a store", u"--list-folders", {} }, "the option --list-folders needs a store name" },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.expected.why);
+        const StartupState state = readCommandLine(QString::fromUtf16(c.expected.line));
+        expectState(state, c.expected);
+        EXPECT_EQ(state.wrongUse, QString::fromUtf8(c.wrongUse));
+        EXPECT_EQ(state.request, c.request);
+        EXPECT_EQ(state.listedStore, QString::fromUtf8(c.listedStore));
+    }
+}
+
 TEST(readCommandLine, ShiftAsksForDebugLevelAndOptions)
 {
     struct Case {
@@ -199,6 +249,8 @@ TEST(readCommandLine, ShiftAsksForDebugLevelAndOptions)
         { { "a word as level, then a positional", u"a", { "a", "y" } }, { "x y" } },
         { { "the answer may name the folder, quoted", u"", { "\\\\S\\In box" }, u"", 1, true },
             { "1 \"\\\\S\\In box\" /autorun" } },
+        { { "after -- the answer is read as options again", u"-- /autorun", { "/autorun" }, u"", 2, true },
+            { "2 --autorun" } },
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.expected.why);
@@ -208,13 +260,18 @@ TEST(readCommandLine, ShiftAsksForDebugLevelAndOptions)
     }
 }
 
-TEST(showUsage, OneBoxOfThreeLinesAndExitStatusTwo)
+// The slash form's three lines first, then the GNU spellings; a problem goes before them in the same box.
+TEST(showUsage, OneBoxAndExitStatusTwo)
 {
+    const QString usage = "Usage: \r\nQuillbox [MailFolder] [Directory] [/ini inifile]\r\n"
+                          "Quillbox MailFolder Directory [/ini inifile] /autorun\r\n"
+                          "Quillbox [MailFolder] [Directory] [--ini inifile] [--debug level]\r\n"
+                          "Quillbox MailFolder Directory [--ini inifile] --autorun\r\n"
+                          "Quillbox --list-stores, --list-folders store, --help or --version";
     ScriptedPerson person;
     EXPECT_EQ(showUsage(person), 2);
-    EXPECT_EQ(person.messages(),
-        QStringList { "Usage: \r\nQuillbox [MailFolder] [Directory] [/ini inifile]\r\n"
-                      "Quillbox MailFolder Directory [/ini inifile] /autorun" });
+    EXPECT_EQ(showUsage(person, "unknown option --x"), 2);
+    EXPECT_EQ(person.messages(), (QStringList { usage, "unknown option --x\r\n" + usage }));
 }
 
 // The positional arguments, a named INI file and "no" are checked end to end (Cli tests).
