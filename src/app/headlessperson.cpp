@@ -33,6 +33,11 @@ void HeadlessPerson::message(const QString& text)
     writeLine(text);
 }
 
+void HeadlessPerson::information(const QString& text)
+{
+    writeLine(text);
+}
+
 void HeadlessPerson::detailedMessage(const QString& text, const QString& details)
 {
     message(text);

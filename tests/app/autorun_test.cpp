@@ -202,3 +202,25 @@ TEST_F(AutorunTest, SaysWhatItCouldNotRead)
         EXPECT_EQ(QDir(path("out")).entryList(QDir::Files).size(), c.written);
     }
 }
+
+TEST_F(AutorunTest, ArchivingRunsSayWhatWasNewAndEndWithStatusZero)
+{
+    write("archive.ini", "[Options]\nFnOutput=TXT\nSkipSaved=1\n");
+    const QStringList args { "\\\\Sample Mailbox\\Inbox", "out", "/ini", "archive.ini", "/autorun" };
+    const Outcome first = run(args);
+    ASSERT_FALSE(first.crashed);
+    EXPECT_EQ(first.exitCode, 0) << first.lines.join(u'\n').toStdString();
+    ASSERT_EQ(first.lines.size(), 1);
+    const qsizetype saved = QDir(path("out")).entryList({ QStringLiteral("*.txt") }, QDir::Files).size();
+    EXPECT_EQ(first.lines[0], QStringLiteral("%1 new, 0 already saved.").arg(saved));
+
+    const Outcome second = run(args);
+    EXPECT_EQ(second.exitCode, 0);
+    EXPECT_EQ(second.lines, QStringList { QStringLiteral("0 new, %1 already saved.").arg(saved) });
+
+    // A manifest that cannot be used is an error: status 1.
+    write("out/.quillbox-manifest.jsonl", "{\"v\":99}\n");
+    const Outcome newer = run(args);
+    EXPECT_EQ(newer.exitCode, 1);
+    EXPECT_EQ(newer.lines.size(), 1);
+}
