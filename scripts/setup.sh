@@ -11,6 +11,9 @@ packages=(
   xvfb xauth
   unrtf mblaze pff-tools
   python3-olefile  # the tests read the compound files we write with it too
+  poppler-utils  # pdftotext reads the saved PDF files back in the tests
+  fonts-noto-cjk  # Chinese, Japanese and Korean text in saved PDF files (fonts-noto-core, which would also
+                  # do for other scripts, makes Noto Sans the desktop's font and the widget tests measure DejaVu)
 )
 
 # Node.js reads our .msg files back in the tests; the machine image may bring its own build of it.

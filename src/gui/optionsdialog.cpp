@@ -179,7 +179,7 @@ OptionsDialog::OptionsDialog(Options& options, QWidget* parent)
     const QStringList subjectClips { QStringLiteral("20"), QStringLiteral("30"), QStringLiteral("40"),
         QStringLiteral("50"), QStringLiteral("70"), QStringLiteral("90") };
     const QStringList outputs { QStringLiteral("MSG"), QStringLiteral("TXT"), QStringLiteral("DIR"),
-        QStringLiteral("EML"), QStringLiteral("ATT") };
+        QStringLiteral("EML"), QStringLiteral("ATT"), QStringLiteral("PDF") };
     QComboBox* clipAddress
         = combo(fileName, "ClipAddress", twipRect(6480, 150, 855, 315), addressClips, &Settings::clipAddress);
     QComboBox* clipSubject

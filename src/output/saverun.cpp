@@ -6,6 +6,7 @@
 #include "output/manifest.h"
 #include "output/msg/msgwriter.h"
 #include "output/outputnames.h"
+#include "output/pdfoutput.h"
 #include "output/workerthreads.h"
 
 #include <QLocale>
@@ -213,6 +214,33 @@ AttachmentFile attachmentFile(const mail::Attachment& attachment)
     return { stem, extension, std::move(content) };
 }
 
+// The directory `dirName` in `dir` (whose key in the name book is `key`) with every attachment of the mail
+// under its own name made safe and unique; nothing when the mail has none.
+void writeAttachmentDirectory(SaveSession& session, const output::Directory& dir, const QString& key,
+    const QString& dirName, const mail::MailItem& email, Failures& failures)
+{
+    auto attachments = email.attachments();
+    if (!attachments) {
+        failures.addUnbuilt(dir.filePath(dirName), attachments.error());
+        return;
+    }
+    if (attachments->empty())
+        return;
+    auto attachmentDir = dir.subdirectory(dirName, session.disk);
+    if (!attachmentDir) {
+        failures.add(attachmentDir.error());
+        return;
+    }
+    const QString attachmentKey = joinKey(key, dirName);
+    for (const auto& attachment : *attachments) {
+        const AttachmentFile file = attachmentFile(*attachment);
+        const QString fileName = session.names.claim(attachmentKey, file.stem, file.extension);
+        writeContent(session, *attachmentDir, attachmentKey, fileName, file.content, failures);
+    }
+    if (failures.fileTime.isValid())
+        failures.add(dir.setTime(dirName, failures.fileTime));
+}
+
 // message.txt, message.html and, when the mail has attachments, attachments/ with each under its own
 // name made safe and unique, in `dir`, whose key in the name book is `key`.
 void writeMailFiles(SaveSession& session, const QString& key, const output::Directory& dir, const mail::MailItem& email,
@@ -226,26 +254,20 @@ void writeMailFiles(SaveSession& session, const QString& key, const output::Dire
     writeContent(
         session, dir, key, QStringLiteral("message.html"), formats::htmlContent(email, session.locale), failures);
 
-    auto attachments = email.attachments();
-    if (!attachments) {
-        failures.addUnbuilt(dir.filePath(QStringLiteral("attachments")), attachments.error());
-        return;
-    }
-    if (attachments->empty())
-        return;
-    auto attachmentDir = dir.subdirectory(QStringLiteral("attachments"), session.disk);
-    if (!attachmentDir) {
-        failures.add(attachmentDir.error());
-        return;
-    }
-    const QString attachmentKey = joinKey(key, QStringLiteral("attachments"));
-    for (const auto& attachment : *attachments) {
-        const AttachmentFile file = attachmentFile(*attachment);
-        const QString fileName = session.names.claim(attachmentKey, file.stem, file.extension);
-        writeContent(session, *attachmentDir, attachmentKey, fileName, file.content, failures);
-    }
-    if (failures.fileTime.isValid())
-        failures.add(dir.setTime(QStringLiteral("attachments"), failures.fileTime));
+    writeAttachmentDirectory(session, dir, key, QStringLiteral("attachments"), email, failures);
+}
+
+// The mail's PDF file named `name` in the target and, when the mail has attachments, a directory of the same
+// name beside it that holds them: Qt's PDF writer cannot embed files.
+void writePdf(
+    SaveSession& session, const Target& target, const QString& name, const mail::MailItem& email, Failures& failures)
+{
+    const QString fileName = session.names.claim(target.key, name, QStringLiteral(".pdf"));
+    writeContent(session, *target.dir, target.key, fileName, output::pdfBuilder()(email, session.locale), failures);
+    const QString dirName = fileName.chopped(4);
+    if (const auto attachments = email.attachments(); attachments && !attachments->empty())
+        writeAttachmentDirectory(
+            session, *target.dir, target.key, session.names.claim(target.key, dirName), email, failures);
 }
 
 // Every attachment of the mail on its own in the target, named `name`, a blank and its own name. Whether
@@ -371,6 +393,9 @@ Result<SavedEmail> saveFound(
     } else if (type == u"dir") {
         if (target.dir)
             writeMailDirectory(session, target, name, email, failures);
+    } else if (type == u"pdf" && output::pdfBuilder()) {
+        if (target.dir)
+            writePdf(session, target, name, email, failures);
     } else if (type == u"att") {
         if (target.dir)
             nothingToWrite = !writeAttachmentsOnly(session, target, name, email, failures);

@@ -86,9 +86,10 @@ TEST_F(OptionsDialogTest, ControlsCarryTheirNamesInTabOrder)
             << name << " expected, focus on " << focus->objectName().toStdString();
         QTest::keyClick(focus, Qt::Key_Tab);
     }
-    EXPECT_EQ(child<QComboBox>("cboFnOutput")->count(), 5);
+    EXPECT_EQ(child<QComboBox>("cboFnOutput")->count(), 6);
     EXPECT_EQ(child<QComboBox>("cboFnOutput")->itemText(3), "EML");
     EXPECT_EQ(child<QComboBox>("cboFnOutput")->itemText(4), "ATT");
+    EXPECT_EQ(child<QComboBox>("cboFnOutput")->itemText(5), "PDF");
 }
 
 // The twip positions were drawn for a smaller font: whatever the font, no label may run into a control.
