@@ -218,8 +218,10 @@ Result<Manifest> Manifest::read(const Directory& destination)
             manifest.ignore(lineNumber, entry.error().detail);
             continue;
         }
-        const bool whole = std::all_of(entry->files.begin(), entry->files.end(),
-            [&](const ManifestFile& file) { return destination.fileSize(file.path) == file.size; });
+        const bool whole = std::all_of(entry->files.begin(), entry->files.end(), [&](const ManifestFile& file) {
+            const auto found = destination.regularFile(file.path);
+            return found && found->size == file.size;
+        });
         manifest.hold(std::move(*entry), whole);
     }
     return manifest;
@@ -263,6 +265,15 @@ void Manifest::forEachWholeFile(const std::function<void(const QString& path)>& 
         if (held.whole)
             for (const ManifestFile& file : held.entry.files)
                 visit(file.path);
+}
+
+bool Manifest::indexCurrent(const Directory& destination) const
+{
+    if (m_file)
+        return false;
+    const auto index = destination.regularFile(indexName());
+    const auto manifest = destination.regularFile(fileName());
+    return index && manifest && index->modifiedNs >= manifest->modifiedNs;
 }
 
 Status Manifest::append(const ManifestEntry& entry, const Directory& destination, Disk& disk)

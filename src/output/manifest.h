@@ -92,6 +92,10 @@ public:
     /// call), handed to the system at once. Error WriteFailed as for any file that cannot be written.
     Status append(const ManifestEntry& entry, const Directory& destination, Disk& disk);
 
+    /// Whether the index in `destination` was written after the manifest's last line and this object has
+    /// appended none: it holds what indexCsv() would give.
+    bool indexCurrent(const Directory& destination) const;
+
     /// index.csv: a header row, then a row per entries() item (RFC 4180: CR LF, fields with a quote, a
     /// comma or a line break quoted, quotes doubled; UTF-8 without a byte-order mark). Several attachment
     /// names, files or hashes share their cell one per line.

@@ -305,7 +305,7 @@ bool isPlainName(QStringView name)
 
 } // namespace
 
-std::optional<qint64> Directory::fileSize(const QString& relativePath) const
+std::optional<Directory::FileStat> Directory::regularFile(const QString& relativePath) const
 {
     const QStringList names = relativePath.split(u'/');
     for (const QString& name : names)
@@ -325,7 +325,9 @@ std::optional<qint64> Directory::fileSize(const QString& relativePath) const
         && S_ISREG(info.st_mode);
     if (fd != m_fd)
         ::close(fd);
-    return found ? std::optional<qint64>(info.st_size) : std::nullopt;
+    if (!found)
+        return std::nullopt;
+    return FileStat { info.st_size, qint64(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec };
 }
 
 Result<QByteArray> Directory::readFile(const QString& name) const

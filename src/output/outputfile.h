@@ -68,10 +68,15 @@ public:
     /// temporary file is left. Error WriteFailed with the file's path and the system's reason.
     Status writeFile(const QString& name, QByteArrayView data, Disk& disk) const;
 
-    /// The size of the regular file at `relativePath` below this directory (names joined by "/"), looked
-    /// up without following any symbolic link on the way; nothing when there is no such regular file.
-    /// A path that is absolute or holds "", "." or ".." as a name is never looked up.
-    std::optional<qint64> fileSize(const QString& relativePath) const;
+    /// The size and modification time of a regular file.
+    struct FileStat {
+        qint64 size = 0;
+        qint64 modifiedNs = 0; ///< since the epoch
+    };
+    /// The regular file at `relativePath` below this directory (names joined by "/"), looked up without
+    /// following any symbolic link on the way; nothing when there is no such regular file. A path that is
+    /// absolute or holds "", "." or ".." as a name is never looked up.
+    std::optional<FileStat> regularFile(const QString& relativePath) const;
 
     /// The bytes of the regular file `name` in this directory, read without following a link: empty when
     /// there is no such entry; Error Unreadable when it cannot be read or is no regular file.

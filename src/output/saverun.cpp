@@ -510,10 +510,10 @@ bool openManifest(SaveSession& session)
     return true;
 }
 
-// index.csv from the manifest, when the run keeps one.
+// index.csv from the manifest, when the run keeps one and the index does not hold it already.
 void writeIndex(SaveSession& session)
 {
-    if (!session.manifest)
+    if (!session.manifest || session.manifest->indexCurrent(*session.destination))
         return;
     const Status written
         = session.destination->writeFile(output::Manifest::indexName(), session.manifest->indexCsv(), session.disk);

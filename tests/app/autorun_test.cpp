@@ -224,3 +224,28 @@ TEST_F(AutorunTest, ArchivingRunsSayWhatWasNewAndEndWithStatusZero)
     EXPECT_EQ(newer.exitCode, 1);
     EXPECT_EQ(newer.lines.size(), 1);
 }
+
+TEST_F(AutorunTest, PdfRunLaysOutEachMailAndPutsItsAttachmentsBeside)
+{
+    write("pdf.ini", "[Options]\nFnOutput=PDF\nFnFormat=%3\n");
+    const Outcome outcome = run({ "\\\\Sample Mailbox\\Inbox", "out", "/ini", "pdf.ini", "/autorun" });
+    ASSERT_FALSE(outcome.crashed);
+    EXPECT_EQ(outcome.exitCode, 0) << outcome.lines.join(u'\n').toStdString();
+    const QDir out(path("out"));
+    const QStringList pdfs = out.entryList({ QStringLiteral("*.pdf") }, QDir::Files);
+    EXPECT_GT(pdfs.size(), 10);
+    // A mail with attachments has them in a directory named like its PDF file.
+    const QStringList dirs = out.entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    ASSERT_FALSE(dirs.isEmpty());
+    for (const QString& dir : dirs) {
+        EXPECT_TRUE(pdfs.contains(dir + QStringLiteral(".pdf"))) << dir.toStdString();
+        EXPECT_FALSE(QDir(out.filePath(dir)).isEmpty()) << dir.toStdString();
+    }
+
+    QProcess pdftotext;
+    pdftotext.start(QStringLiteral("pdftotext"), { out.filePath(QString::fromUtf8("Отчёт за квартал.pdf")), "-" });
+    ASSERT_TRUE(pdftotext.waitForFinished(30000));
+    const QString text = QString::fromUtf8(pdftotext.readAllStandardOutput());
+    for (const char* line : { "Отчёт за квартал", "olga.smirnova@example.com", "Добрый день, Робин!" })
+        EXPECT_TRUE(text.contains(QString::fromUtf8(line))) << line << " in\n" << text.toStdString();
+}

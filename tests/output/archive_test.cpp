@@ -107,25 +107,26 @@ private:
     QByteArray m_name;
 };
 
-// Kills its own process as it is about to append line `killAt` (counted from 1) to the manifest: the run
-// ends the way a power cut or `kill -9` ends it, with that mail's files written and its line not.
+// Kills its own process as it is about to write, for the `killAt`-th time (counted from 1), bytes that start
+// with `start`: the run ends the way a power cut or `kill -9` ends it.
 class KillingDisk : public output::Disk {
 public:
-    explicit KillingDisk(int killAt)
-        : m_killAt(killAt)
+    KillingDisk(QByteArray start, int killAt)
+        : m_start(std::move(start))
+        , m_killAt(killAt)
     {
     }
     ssize_t write(int fd, const void* data, size_t size) override
     {
-        const bool manifestLine = size > 0 && (static_cast<const char*>(data)[0] == '{');
-        if (manifestLine && ++m_lines == m_killAt)
+        if (QByteArrayView(static_cast<const char*>(data), qsizetype(size)).startsWith(m_start) && ++m_seen == m_killAt)
             ::raise(SIGKILL);
         return Disk::write(fd, data, size);
     }
 
 private:
+    QByteArray m_start;
     int m_killAt;
-    int m_lines = 0;
+    int m_seen = 0;
 };
 
 class Archive : public ::testing::Test {
@@ -211,10 +212,12 @@ TEST_F(Archive, SkipSavedWritesOnlyWhatIsNewOrNoLongerInPlace)
         EXPECT_EQ(person.informations(), QStringList { "2 new, 0 already saved." });
         const auto first = inodes(dest());
 
-        // Again: nothing is written, and the run says so without an error.
+        // Again: nothing is written, not even the index, and the run says so without an error.
+        const QFileInfo index(dest(output::Manifest::indexName()));
         EXPECT_TRUE(save().ok());
         EXPECT_EQ(person.messages(), QStringList { "0 new, 2 already saved." });
         EXPECT_EQ(inodes(dest()), first);
+        EXPECT_EQ(QFileInfo(index.filePath()).lastModified(), index.lastModified());
 
         // A mail added since: only its files are new.
         add({ "Third", { { "c.bin", "c" } } });
@@ -236,33 +239,47 @@ TEST_F(Archive, SkipSavedWritesOnlyWhatIsNewOrNoLongerInPlace)
 
 TEST_F(Archive, InterruptedRunKeepsEveryWholeLineAndTheNextRunCompletesIt)
 {
+    struct Case {
+        const char* why;
+        QByteArray start; // of the write the run is killed at
+        int killAt;
+        int recorded; // whole lines it leaves
+        const char* next; // what the next run says
+    };
+    const Case cases[] = {
+        { "after two mails", "{", 3, 2, "3 new, 2 already saved." },
+        { "after the last mail, writing the index", "folder,", 1, 5, "0 new, 5 already saved." },
+    };
     for (const char* subject : { "One", "Two", "Three", "Four", "Five" })
         add({ subject, {} });
-    const int written = 2;
-    const pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        KillingDisk disk(written + 1);
-        static_cast<void>(save(disk));
-        ::_exit(0);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.why);
+        QDir(dest()).removeRecursively();
+        const pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            KillingDisk disk(c.start, c.killAt);
+            static_cast<void>(save(disk));
+            ::_exit(0);
+        }
+        int status = 0;
+        ASSERT_EQ(::waitpid(child, &status, 0), child);
+        ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << status;
+
+        const QByteArray manifest = readFile(dest(output::Manifest::fileName()));
+        EXPECT_EQ(manifest.count('\n'), c.recorded);
+        EXPECT_TRUE(manifest.endsWith('\n'));
+        for (const QJsonObject& line : manifestLines(dest()))
+            EXPECT_EQ(line.value(QLatin1String("files")).toArray().size(), 1) << manifest.toStdString();
+
+        EXPECT_TRUE(save().ok());
+        EXPECT_EQ(person.messages(), QStringList { c.next });
+        QSet<QString> entryIds;
+        for (const QJsonObject& line : manifestLines(dest()))
+            entryIds << line.value(QLatin1String("entryId")).toString();
+        EXPECT_EQ(entryIds.size(), 5);
+        EXPECT_EQ(readFile(dest(output::Manifest::indexName())).count("\r\n"), 6);
     }
-    int status = 0;
-    ASSERT_EQ(::waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << status;
-
-    const QByteArray manifest = readFile(dest(output::Manifest::fileName()));
-    EXPECT_EQ(manifest.count('\n'), written);
-    EXPECT_TRUE(manifest.endsWith('\n'));
-    const QList<QJsonObject> kept = manifestLines(dest());
-    for (const QJsonObject& line : kept)
-        EXPECT_EQ(line.value(QLatin1String("files")).toArray().size(), 1) << manifest.toStdString();
-
-    EXPECT_TRUE(save().ok());
-    EXPECT_EQ(person.messages(), QStringList { "3 new, 2 already saved." });
-    QSet<QString> entryIds;
-    for (const QJsonObject& line : manifestLines(dest()))
-        entryIds << line.value(QLatin1String("entryId")).toString();
-    EXPECT_EQ(entryIds.size(), 5);
 }
 
 TEST_F(Archive, IndexReadsBackWithPythonsCsvModule)
