@@ -219,8 +219,9 @@ TEST_F(Archive, SkipSavedWritesOnlyWhatIsNewOrNoLongerInPlace)
         EXPECT_EQ(inodes(dest()), first);
         EXPECT_EQ(QFileInfo(index.filePath()).lastModified(), index.lastModified());
 
-        // A mail added since: only its files are new.
-        add({ "Third", { { "c.bin", "c" } } });
+        // A mail added since, with the subject of one saved before: only its files are new, under names of
+        // their own.
+        add({ "First", { { "c.bin", "c" } } });
         EXPECT_TRUE(save().ok());
         EXPECT_EQ(person.messages(), QStringList { "1 new, 2 already saved." });
         auto third = inodes(dest());
