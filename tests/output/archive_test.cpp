@@ -363,6 +363,9 @@ TEST_F(Archive, DamagedOrForeignManifestsAreToldAndNeverTrustedForAPath)
                     + ": 1. The first: line 1: the path \"/etc/hostname\" is not below the destination",
                 "2 new, 0 already saved." },
             2 },
+        { "a path through a link planted in the destination, to a file of its size",
+            "{\"v\":1,\"entryId\":\"%ID\",\"type\":\"txt\",\"files\":[{\"path\":\"up/outside.txt\",\"size\":4}]}\n",
+            { "2 new, 0 already saved." }, 2 },
         { "a newer version", "{\"v\":2,\"entryId\":\"%ID\",\"type\":\"txt\",\"files\":[]}\n",
             { "The manifest " + manifestPath
                 + " cannot be used: line 1 was written by a newer version of Quillbox. Nothing was saved." },
@@ -376,6 +379,7 @@ TEST_F(Archive, DamagedOrForeignManifestsAreToldAndNeverTrustedForAPath)
         QDir(dest()).removeRecursively();
         QByteArray manifest = c.manifest;
         writeFile(manifestPath, manifest.replace("%ID", list.row(0).entryId.toUtf8()));
+        ASSERT_TRUE(QFile::link(m_temp.path(), dest(QStringLiteral("up"))));
         const SaveSummary summary = save();
         EXPECT_EQ(person.messages(), c.messages);
         EXPECT_EQ(summary.written, c.written);
