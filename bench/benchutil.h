@@ -3,6 +3,7 @@
 // What the benchmarks share: CPU time, the best of repeated runs, peak memory, the lines that say how
 // the figures were made, a walk over a store, and the generated Maildir store that several benchmarks read.
 
+#include "core/settings.h"
 #include "mail/store.h"
 
 #include <QCommandLineParser>
@@ -74,6 +75,16 @@ inline QByteArray loadAverage()
     return load.open(QIODevice::ReadOnly) ? load.readLine() : QByteArray("unknown\n");
 }
 
+/// Prints the "uptime:" line: what `uptime` says of the machine's load, with which figures on a shared
+/// machine are to be read.
+inline void printUptime()
+{
+    QProcess uptime;
+    uptime.start(QStringLiteral("uptime"), QStringList());
+    uptime.waitForFinished();
+    std::printf("uptime: %s", uptime.readAllStandardOutput().constData());
+}
+
 /// Prints the "command:" line (with TZ: glibc looks at /etc/localtime again for every local-time
 /// conversion when TZ is unset, which weighs on every figure) and the "build:" line.
 inline void printCommand()
@@ -128,6 +139,41 @@ private:
     const QCommandLineOption m_folders { QStringLiteral("folders"),
         QStringLiteral("Folders to generate (default 200)."), QStringLiteral("n") };
 };
+
+/// The options of the benchmarks that save a store: those of StoreOptions and --out DIR, where the
+/// destination goes (default: beside the store).
+class SaveOptions : public StoreOptions {
+public:
+    void addTo(QCommandLineParser& parser) const
+    {
+        StoreOptions::addTo(parser);
+        parser.addOption(m_out);
+    }
+    /// A fresh directory's path below --out, named after `what` and this process.
+    QString destination(const QCommandLineParser& parser, const char* what) const
+    {
+        const QString out
+            = parser.isSet(m_out) ? QDir(parser.value(m_out)).absolutePath() : QFileInfo(dir(parser)).absolutePath();
+        return out
+            + QStringLiteral("/quillbox-bench-%1-%2").arg(QLatin1String(what)).arg(QCoreApplication::applicationPid());
+    }
+
+private:
+    const QCommandLineOption m_out { QStringLiteral("out"),
+        QStringLiteral("Where the destination goes (default: beside the store)."), QStringLiteral("dir") };
+};
+
+/// The settings the benchmarks save with: names "%1 %2 %3" in the date format "yymmdd HHMMSS", clips of 50,
+/// the output type `type`.
+inline Settings saveSettings(const QString& type)
+{
+    Settings settings;
+    settings.dateFormat = QStringLiteral("yymmdd HHMMSS");
+    settings.fnFormat = QStringLiteral("%1 %2 %3");
+    settings.clipAddress = settings.clipSubject = QStringLiteral("50");
+    settings.fnOutput = type;
+    return settings;
+}
 
 /// The shape of the generated store the benchmarks read by default: nested folders, eight below each,
 /// three levels deep, messages of 8 KiB on average, one in ten with an attachment.

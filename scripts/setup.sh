@@ -15,6 +15,9 @@ packages=(
   scdoc man-db desktop-file-utils appstream systemd
   # the Debian package: CPack's dependency list, and lintian (scripts/test-deb.sh)
   dpkg-dev file lintian
+  poppler-utils  # pdftotext reads the saved PDF files back in the tests
+  fonts-noto-cjk  # Chinese, Japanese and Korean text in saved PDF files (fonts-noto-core, which would also
+                  # do for other scripts, makes Noto Sans the desktop's font and the widget tests measure DejaVu)
 )
 
 # Node.js reads our .msg files back in the tests; the machine image may bring its own build of it.

@@ -38,6 +38,11 @@ void HeadlessPerson::message(const QString& text)
     writeLine(text);
 }
 
+void HeadlessPerson::information(const QString& text)
+{
+    writeLine(text);
+}
+
 void HeadlessPerson::detailedMessage(const QString& text, const QString& details)
 {
     message(text);

@@ -27,6 +27,8 @@ public:
     void message(const QString& text) override;
     /// The message's line, then the details on a line of their own.
     void detailedMessage(const QString& text, const QString& details) override;
+    /// The line of message(), not counted.
+    void information(const QString& text) override;
     WarningAnswer warning(const QString& title, const QString& text) override;
     QString inputBox(const QString& prompt) override;
     std::optional<QString> pickMailFolder() override;

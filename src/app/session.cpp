@@ -29,6 +29,7 @@ public:
         ++m_shown;
         m_person.detailedMessage(text, details);
     }
+    void information(const QString& text) override { m_person.information(text); }
     WarningAnswer warning(const QString& title, const QString& text) override
     {
         ++m_shown;

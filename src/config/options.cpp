@@ -52,6 +52,13 @@ const TextKey kTextKeys[] = {
     { u"FnOutput", &Settings::fnOutput, u"MSG", false },
 };
 
+// Written after the texts, so that a file of the earlier keys keeps its order.
+const StateKey kArchiveKeys[] = {
+    { u"SkipSaved", &Settings::skipSaved, 0, Parse::WholeText },
+    { u"WriteIndex", &Settings::writeIndex, 0, Parse::WholeText },
+    { u"SetFileTimes", &Settings::setFileTimes, 0, Parse::WholeText },
+};
+
 // The decimal number at the start of `text` after leading blanks (sign, digits, decimal point,
 // exponent), or 0 when the text does not start with one.
 double leadingNumber(const QString& text)
@@ -128,13 +135,17 @@ Options::Options(Person& person)
 
 void Options::loadSettings()
 {
-    for (const StateKey& k : kStateKeys) {
+    const auto loadState = [this](const StateKey& k) {
         const QString fallback = QString::number(k.fallback);
         const QString text = m_ini.getKey(kSection, QString::fromUtf16(k.key), fallback);
         m_settings.*k.field = checkState(text, k.parse).value_or(k.fallback);
-    }
+    };
+    for (const StateKey& k : kStateKeys)
+        loadState(k);
     for (const TextKey& k : kTextKeys)
         m_settings.*k.field = m_ini.getKey(kSection, QString::fromUtf16(k.key), QString::fromUtf16(k.fallback));
+    for (const StateKey& k : kArchiveKeys)
+        loadState(k);
 }
 
 void Options::saveSettings()
@@ -159,6 +170,10 @@ void Options::saveSettings()
     for (const TextKey& k : kTextKeys) {
         const QString& text = m_settings.*k.field;
         if (!write(k.key, k.quoted ? u'"' + text + u'"' : text))
+            return;
+    }
+    for (const StateKey& k : kArchiveKeys) {
+        if (!write(k.key, QString::number(m_settings.*k.field)))
             return;
     }
 }

@@ -8,7 +8,7 @@ namespace quillbox {
 
 class Person;
 
-/// The live settings and their file: section "Options" of an INI file, fifteen keys.
+/// The live settings and their file: section "Options" of an INI file, eighteen keys.
 ///
 /// The object starts on the default file (defaultIniPath()) with the settings' initial values and reads
 /// nothing until loadSettings(). Everything else reads settings() at the moment it needs a value; the
@@ -24,17 +24,18 @@ public:
     /// The access to the settings file; fileName() is the file in use.
     IniFile& ini() { return m_ini; }
 
-    /// Reads all fifteen keys into settings(). A missing file, section or key, or an empty value, gives the
+    /// Reads all eighteen keys into settings(). A missing file, section or key, or an empty value, gives the
     /// key's default. Check-box keys: UseDate, UseFnDate and UseFnFolder take the number at the start of
     /// the text ("1abc" is 1, "abc" is 0), rounded to the nearest whole number (halves to even); the other
-    /// four take the whole text as a whole number (" 1 " is 1). A state that is not a number or not 0, 1
+    /// seven (UseFrom, UseSubject, UseFnFrom, UseFnSubject, SkipSaved, WriteIndex, SetFileTimes) take the
+    /// whole text as a whole number (" 1 " is 1). A state that is not a number or not 0, 1
     /// or 2 gives the key's default. The templates are set as stored, not rebuilt from the boxes.
     void loadSettings();
 
-    /// Writes all fifteen keys, in their fixed order: check states as "0", "1" or "2", TextFormat between
-    /// double quotes (its blanks at both ends survive), every other text unchanged. A file that cannot be
-    /// written is reported through the person with the file's name and the reason; writing then stops,
-    /// and settings() stays as it is. The default file's folder is created when missing.
+    /// Writes all eighteen keys, in their fixed order (SkipSaved, WriteIndex and SetFileTimes last): check states as
+    /// "0", "1" or "2", TextFormat between double quotes (its blanks at both ends survive), every other text unchanged.
+    /// A file that cannot be written is reported through the person with the file's name and the reason; writing then
+    /// stops, and settings() stays as it is. The default file's folder is created when missing.
     void saveSettings();
 
     /// Makes `path` the settings file (a relative path is taken from the current directory now) and loads

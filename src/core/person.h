@@ -40,6 +40,10 @@ public:
         message(text);
     }
 
+    /// A message box that only informs (how a run went when nothing failed): shown as message() is, but
+    /// it is no error, and an unattended run does not end with status 1 for it.
+    virtual void information(const QString& text) { message(text); }
+
     /// A warning box (exclamation icon) with Abort, Retry and Ignore and its own title.
     virtual WarningAnswer warning(const QString& title, const QString& text) = 0;
 

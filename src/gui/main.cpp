@@ -5,10 +5,13 @@
 #include "app/listing.h"
 #include "app/session.h"
 #include "app/startup.h"
+#include "config/options.h"
 #include "core/maildate.h"
 #include "gui/folderpicker.h"
 #include "gui/guiperson.h"
 #include "gui/mainwindow.h"
+#include "output/pdf/pdfbuilder.h"
+#include "output/pdfoutput.h"
 
 #include <QApplication>
 #include <cstdio>
@@ -69,13 +72,43 @@ StartupState readStartup(Person& person, const ProgramArguments& args, bool shif
     return state;
 }
 
+/// Whether the command line asks for an unattended run that saves PDF files, by the settings file it names
+/// (read here without telling anything: the run reads it again and tells).
+bool savesPdf(const ProgramArguments& args)
+{
+    std::FILE* nowhere = std::fopen("/dev/null", "w");
+    if (!nowhere)
+        return false;
+    HeadlessPerson quiet(nowhere);
+    const StartupState state = readCommandLine(quiet, joinArguments(args.texts), false);
+    Options options(quiet);
+    if (state.iniPath.isEmpty())
+        options.loadSettings();
+    else
+        options.useCustomIni(state.iniPath);
+    std::fclose(nowhere);
+    return state.unattended && options.settings().fnOutput.compare(QLatin1String("pdf"), Qt::CaseInsensitive) == 0;
+}
+
 /// The run without a display: no widget and no Qt platform plugin; every message is a line on standard
-/// error. Start-up is all there is to do, with /autorun or without.
+/// error. Start-up is all there is to do, with /autorun or without. A run that saves PDF files needs Qt Gui's
+/// fonts: it alone runs on Qt's offscreen platform.
 int runWithoutDisplay(char** argv, const ProgramArguments& args)
 {
     // Qt sees only the program's name (see runWithWindow).
     int qtArgc = 1;
-    QCoreApplication app(qtArgc, argv);
+    bool pdf = false;
+    {
+        QCoreApplication probe(qtArgc, argv);
+        pdf = savesPdf(args);
+    }
+    std::unique_ptr<QCoreApplication> app;
+    if (pdf) {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+        app = std::make_unique<QGuiApplication>(qtArgc, argv);
+    } else {
+        app = std::make_unique<QCoreApplication>(qtArgc, argv);
+    }
     HeadlessPerson person;
     const StartupState state = readStartup(person, args, false);
     Session session(person);
@@ -120,5 +153,7 @@ int main(int argc, char** argv)
     QCoreApplication::setApplicationVersion(QStringLiteral(QUILLBOX_VERSION));
     if (request.wrongUse.isEmpty() && request.request != Request::Start)
         return answerListRequest(argv, request);
+    output::setPdfBuilder(
+        [](const mail::MailItem& email, const QLocale& locale) { return pdf::pdfContent(email, locale); });
     return hasDisplay() ? runWithWindow(argv, args) : runWithoutDisplay(argv, args);
 }

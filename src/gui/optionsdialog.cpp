@@ -179,7 +179,7 @@ OptionsDialog::OptionsDialog(Options& options, QWidget* parent)
     const QStringList subjectClips { QStringLiteral("20"), QStringLiteral("30"), QStringLiteral("40"),
         QStringLiteral("50"), QStringLiteral("70"), QStringLiteral("90") };
     const QStringList outputs { QStringLiteral("MSG"), QStringLiteral("TXT"), QStringLiteral("DIR"),
-        QStringLiteral("EML") };
+        QStringLiteral("EML"), QStringLiteral("ATT"), QStringLiteral("PDF") };
     QComboBox* clipAddress
         = combo(fileName, "ClipAddress", twipRect(6480, 150, 855, 315), addressClips, &Settings::clipAddress);
     QComboBox* clipSubject
@@ -213,6 +213,11 @@ OptionsDialog::OptionsDialog(Options& options, QWidget* parent)
             QStringLiteral("yyyymmdd HHMMSS"), QStringLiteral("dd Mmm yy HH:MM") },
         &Settings::dateFormat);
 
+    QGroupBox* archiving = frame(tr("Archiving"), 120, 4200, 7455, 615);
+    QCheckBox* skipSaved = check(archiving, "ckSkipSaved", tr("Only new mail"), 120, 270, &Settings::skipSaved);
+    QCheckBox* writeIndex = check(archiving, "ckWriteIndex", tr("Index"), 2520, 270, &Settings::writeIndex);
+    QCheckBox* setFileTimes = check(archiving, "ckSetFileTimes", tr("File times"), 4920, 270, &Settings::setFileTimes);
+
     auto* okButton = new QPushButton(tr("OK"), this);
     okButton->setObjectName(QStringLiteral("cmdOk"));
     okButton->setGeometry(twipRect(5520, 3720, 975, 375));
@@ -231,11 +236,12 @@ OptionsDialog::OptionsDialog(Options& options, QWidget* parent)
         connect(box, &QCheckBox::clicked, this, &OptionsDialog::rebuildTextFormat);
 
     const QList<QWidget*> tabOrder { ckFnDate, ckFnFrom, ckFnSubject, ckFnFolder, fileNameBox, clipAddress, clipSubject,
-        outputType, useDate, useFrom, useSubject, textFormat, sinceBox, beforeBox, dateFormat, okButton, cancelButton };
+        outputType, useDate, useFrom, useSubject, textFormat, sinceBox, beforeBox, dateFormat, skipSaved, writeIndex,
+        setFileTimes, okButton, cancelButton };
     for (qsizetype i = 1; i < tabOrder.size(); ++i)
         setTabOrder(tabOrder[i - 1], tabOrder[i]);
 
-    setFixedSize(twipsToPixels(7665), twipsToPixels(4170));
+    setFixedSize(twipsToPixels(7665), twipsToPixels(4890));
     refreshFromSettings();
 }
 

@@ -410,6 +410,21 @@ QString htmlToText(const QString& html)
     return out.finish();
 }
 
+QString fromText(const mail::MailItem& item)
+{
+    return oneLine(nameAndAddress(item.senderName(), item.summary().senderEmailAddress));
+}
+
+QString toText(const mail::MailItem& item)
+{
+    return oneLine(recipientsOf(item, mail::Recipient::Type::To, item.summary().to));
+}
+
+QString ccText(const mail::MailItem& item)
+{
+    return oneLine(recipientsOf(item, mail::Recipient::Type::Cc, item.displayCc()));
+}
+
 QByteArray textContent(const mail::MailItem& item, const QLocale& locale)
 {
     return textOf(item, locale).toUtf8();

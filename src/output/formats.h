@@ -62,6 +62,11 @@ namespace quillbox::formats {
 /// Errors: the store's own Error when the attachment list or an attachment's data cannot be read.
 [[nodiscard]] Result<QByteArray> emlContent(const mail::MailItem& item);
 
+/// The values of the From, To and Cc header lines above (without their line breaks).
+[[nodiscard]] QString fromText(const mail::MailItem& item);
+[[nodiscard]] QString toText(const mail::MailItem& item);
+[[nodiscard]] QString ccText(const mail::MailItem& item);
+
 /// Readable text of an HTML document: script, style, head, title and comments are dropped; br gives a
 /// line break, block elements (p, div, li, tr, h1-h6, table, lists, blockquote, pre, hr) start a new
 /// line and p and h1-h6 leave an empty line around them; runs of white space collapse to one space

@@ -295,6 +295,118 @@ Status Directory::writeFile(const QString& name, QByteArrayView data, Disk& disk
     return writeFailed(filePath(name), error);
 }
 
+namespace {
+
+// Whether `name` is one name of a relative path that stays where it is: not "", "." or "..".
+bool isPlainName(QStringView name)
+{
+    return !name.isEmpty() && name != u"." && name != u"..";
+}
+
+} // namespace
+
+std::optional<Directory::FileStat> Directory::regularFile(const QString& relativePath) const
+{
+    const QStringList names = relativePath.split(u'/');
+    for (const QString& name : names)
+        if (!isPlainName(name) || name.contains(QChar(0)))
+            return std::nullopt;
+    int fd = m_fd;
+    for (qsizetype i = 0; i + 1 < names.size() && fd >= 0; ++i) {
+        const int child = openDirectoryAt(fd, QFile::encodeName(names[i]));
+        if (fd != m_fd)
+            ::close(fd);
+        fd = child;
+    }
+    if (fd < 0)
+        return std::nullopt;
+    struct stat info;
+    const bool found = ::fstatat(fd, QFile::encodeName(names.last()).constData(), &info, AT_SYMLINK_NOFOLLOW) == 0
+        && S_ISREG(info.st_mode);
+    if (fd != m_fd)
+        ::close(fd);
+    if (!found)
+        return std::nullopt;
+    return FileStat { info.st_size, qint64(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec };
+}
+
+Result<QByteArray> Directory::readFile(const QString& name) const
+{
+    // Without blocking: a pipe planted at the name is refused, not waited on.
+    const int fd = ::openat(m_fd, QFile::encodeName(name).constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0 && errno == ENOENT)
+        return QByteArray();
+    if (fd < 0)
+        return Error { Error::Code::Unreadable, filePath(name), systemReason(errno) };
+    QFile file;
+    if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        return Error { Error::Code::Unreadable, filePath(name), file.errorString() };
+    }
+    struct stat info;
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode))
+        return Error { Error::Code::Unreadable, filePath(name), QStringLiteral("not a regular file") };
+    const QByteArray bytes = file.readAll();
+    if (file.error() != QFileDevice::NoError)
+        return Error { Error::Code::Unreadable, filePath(name), file.errorString() };
+    return bytes;
+}
+
+Result<AppendFile> Directory::openAppend(const QString& name, Disk& disk) const
+{
+    const int fd = disk.openat(
+        m_fd, QFile::encodeName(name).constData(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (fd < 0)
+        return writeFailed(filePath(name), errno);
+    return AppendFile(fd, filePath(name));
+}
+
+Status Directory::setTime(const QString& name, const QDateTime& time) const
+{
+    const qint64 ms = time.toMSecsSinceEpoch();
+    const timespec when { time_t(ms / 1000), long((ms % 1000) * 1000000) };
+    const timespec times[2] = { when, when };
+    if (::utimensat(m_fd, QFile::encodeName(name).constData(), times, AT_SYMLINK_NOFOLLOW) != 0)
+        return writeFailed(filePath(name), errno);
+    return success();
+}
+
+AppendFile::AppendFile(int fd, QString path)
+    : m_fd(fd)
+    , m_path(std::move(path))
+{
+}
+
+AppendFile::~AppendFile()
+{
+    if (m_fd >= 0)
+        ::close(m_fd);
+}
+
+AppendFile::AppendFile(AppendFile&& other) noexcept
+    : m_fd(std::exchange(other.m_fd, -1))
+    , m_path(std::move(other.m_path))
+{
+}
+
+AppendFile& AppendFile::operator=(AppendFile&& other) noexcept
+{
+    if (this != &other) {
+        if (m_fd >= 0)
+            ::close(m_fd);
+        m_fd = std::exchange(other.m_fd, -1);
+        m_path = std::move(other.m_path);
+    }
+    return *this;
+}
+
+Status AppendFile::append(QByteArrayView data, Disk& disk) const
+{
+    if (const int error = writeAll(disk, m_fd, data))
+        return writeFailed(m_path, error);
+    return success();
+}
+
 PendingDirectory::PendingDirectory(const Directory& parent, Directory dir, QByteArray temporary, QString name)
     : m_parent(&parent)
     , m_dir(std::move(dir))

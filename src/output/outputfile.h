@@ -14,7 +14,10 @@
 #include "core/result.h"
 
 #include <QByteArrayView>
+#include <QDateTime>
 #include <QString>
+
+#include <optional>
 
 #include <sys/types.h>
 
@@ -36,6 +39,8 @@ public:
     /// The process's own system calls.
     static Disk& system();
 };
+
+class AppendFile;
 
 /// A directory open for writing into, by its file descriptor; closed when the object goes.
 class Directory {
@@ -63,6 +68,28 @@ public:
     /// temporary file is left. Error WriteFailed with the file's path and the system's reason.
     Status writeFile(const QString& name, QByteArrayView data, Disk& disk) const;
 
+    /// The size and modification time of a regular file.
+    struct FileStat {
+        qint64 size = 0;
+        qint64 modifiedNs = 0; ///< since the epoch
+    };
+    /// The regular file at `relativePath` below this directory (names joined by "/"), looked up without
+    /// following any symbolic link on the way; nothing when there is no such regular file. A path that is
+    /// absolute or holds "", "." or ".." as a name is never looked up.
+    std::optional<FileStat> regularFile(const QString& relativePath) const;
+
+    /// The bytes of the regular file `name` in this directory, read without following a link: empty when
+    /// there is no such entry; Error Unreadable when it cannot be read or is no regular file.
+    Result<QByteArray> readFile(const QString& name) const;
+
+    /// The file `name` in this directory opened to be appended to, made when missing; a symbolic link at
+    /// `name` is an Error (WriteFailed), never followed.
+    Result<AppendFile> openAppend(const QString& name, Disk& disk) const;
+
+    /// Gives the entry `name` (a file or a directory, never followed when a link) `time` as its access and
+    /// modification time. Error WriteFailed with its path and the system's reason.
+    Status setTime(const QString& name, const QDateTime& time) const;
+
 private:
     friend class PendingDirectory;
     Directory(int fd, QString path);
@@ -72,6 +99,26 @@ private:
     // Set once unnamed files failed here (no O_TMPFILE on this file system, or no /proc to link through),
     // so that later files, and those of directories opened below, go straight to a temporary name.
     mutable bool m_namedOnly = false;
+};
+
+/// A file that grows at its end, each piece handed straight to the system (nothing is held back in the
+/// process): a piece appended stays when the process is killed afterwards. Closed when the object goes.
+class AppendFile {
+public:
+    AppendFile() = default;
+    ~AppendFile();
+    AppendFile(AppendFile&& other) noexcept;
+    AppendFile& operator=(AppendFile&& other) noexcept;
+
+    /// Appends all of `data`. Error WriteFailed with the file's path and the system's reason.
+    Status append(QByteArrayView data, Disk& disk) const;
+
+private:
+    friend class Directory;
+    AppendFile(int fd, QString path);
+
+    int m_fd = -1;
+    QString m_path;
 };
 
 /// A directory built under a temporary name inside its parent, that takes its own name only when it is

@@ -3,8 +3,10 @@
 
 #include "output/filename.h"
 #include "output/formats.h"
+#include "output/manifest.h"
 #include "output/msg/msgwriter.h"
 #include "output/outputnames.h"
+#include "output/pdfoutput.h"
 #include "output/workerthreads.h"
 
 #include <QLocale>
@@ -59,6 +61,9 @@ public:
     const QLocale locale = QLocale::system();
     const Result<output::Directory> destination;
     output::NameBook names;
+    // With SkipSaved or WriteIndex: what the destination holds from earlier runs, and this run's start.
+    std::optional<output::Manifest> manifest;
+    QString runTime;
     // The rows of one folder follow each other, so the directory of the last mail is usually the next one's.
     QString lastFolderKey;
     std::optional<output::Directory> lastFolder;
@@ -139,6 +144,12 @@ public:
         add(Error { Error::Code::WriteFailed, path, error.describe() });
     }
     bool any() const { return m_first.has_value(); }
+
+    // What is done beside writing each file: its record for the manifest, its time.
+    bool recordFiles = false;
+    QDateTime fileTime; ///< invalid: the files keep the time of their writing
+    QList<output::ManifestFile> written;
+
     SavedEmail result() const
     {
         if (m_first)
@@ -150,13 +161,84 @@ private:
     std::optional<Error> m_first;
 };
 
-void writeContent(SaveSession& session, const output::Directory& dir, const QString& fileName,
+// The file `fileName` in `dir`, whose key in the name book is `key`.
+void writeContent(SaveSession& session, const output::Directory& dir, const QString& key, const QString& fileName,
     const Result<QByteArray>& content, Failures& failures)
 {
-    if (!content)
+    if (!content) {
         failures.addUnbuilt(dir.filePath(fileName), content.error());
-    else
-        failures.add(dir.writeFile(fileName, *content, session.disk));
+        return;
+    }
+    const Status written = dir.writeFile(fileName, *content, session.disk);
+    failures.add(written);
+    if (!written)
+        return;
+    if (failures.recordFiles)
+        failures.written << output::ManifestFile::of(joinKey(key, fileName), *content);
+    if (failures.fileTime.isValid())
+        failures.add(dir.setTime(fileName, failures.fileTime));
+}
+
+// The time a mail's files are dated with: received, else sent; invalid when the store has neither.
+QDateTime mailTime(const mail::MailItem& email)
+{
+    const mail::ItemSummary& summary = email.summary();
+    if (mail::isKnownTime(summary.receivedTime))
+        return summary.receivedTime;
+    return summary.sent && mail::isKnownTime(summary.sentOn) ? summary.sentOn : QDateTime();
+}
+
+// An attachment as a file: its name made safe and split before its extension, and its bytes.
+struct AttachmentFile {
+    QString stem;
+    QString extension;
+    Result<QByteArray> content;
+};
+
+AttachmentFile attachmentFile(const mail::Attachment& attachment)
+{
+    auto [stem, extension]
+        = output::splitExtension(output::safeComponent(attachment.fileName(), QStringLiteral("attachment")));
+    Result<QByteArray> content = attachment.data();
+    // An Outlook item attached to a mail has no bytes of its own: it is written as the .msg file
+    // Outlook would give for it.
+    if (!content) {
+        if (const std::unique_ptr<mail::MailItem> embedded = attachment.embeddedMessage()) {
+            content = msg::msgBytes(*embedded);
+            if (extension.compare(QLatin1String(".msg"), Qt::CaseInsensitive) != 0) {
+                stem += extension;
+                extension = QStringLiteral(".msg");
+            }
+        }
+    }
+    return { stem, extension, std::move(content) };
+}
+
+// The directory `dirName` in `dir` (whose key in the name book is `key`) with every attachment of the mail
+// under its own name made safe and unique; nothing when the mail has none.
+void writeAttachmentDirectory(SaveSession& session, const output::Directory& dir, const QString& key,
+    const QString& dirName, const mail::MailItem& email, Failures& failures)
+{
+    auto attachments = email.attachments();
+    if (!attachments) {
+        failures.addUnbuilt(dir.filePath(dirName), attachments.error());
+        return;
+    }
+    if (attachments->empty())
+        return;
+    auto attachmentDir = dir.subdirectory(dirName, session.disk);
+    if (!attachmentDir) {
+        failures.add(attachmentDir.error());
+        return;
+    }
+    const QString attachmentKey = joinKey(key, dirName);
+    for (const auto& attachment : *attachments) {
+        const AttachmentFile file = attachmentFile(*attachment);
+        const QString fileName = session.names.claim(attachmentKey, file.stem, file.extension);
+        writeContent(session, *attachmentDir, attachmentKey, fileName, file.content, failures);
+    }
+    if (failures.fileTime.isValid())
+        failures.add(dir.setTime(dirName, failures.fileTime));
 }
 
 // message.txt, message.html and, when the mail has attachments, attachments/ with each under its own
@@ -167,40 +249,43 @@ void writeMailFiles(SaveSession& session, const QString& key, const output::Dire
     // Nothing else in the run may take these names, should a folder's directory meet this one.
     for (const char* fixed : { "message.txt", "message.html", "attachments" })
         session.names.share(key, QLatin1String(fixed));
-    writeContent(session, dir, QStringLiteral("message.txt"), formats::textContent(email, session.locale), failures);
-    writeContent(session, dir, QStringLiteral("message.html"), formats::htmlContent(email, session.locale), failures);
+    writeContent(
+        session, dir, key, QStringLiteral("message.txt"), formats::textContent(email, session.locale), failures);
+    writeContent(
+        session, dir, key, QStringLiteral("message.html"), formats::htmlContent(email, session.locale), failures);
 
-    auto attachments = email.attachments();
+    writeAttachmentDirectory(session, dir, key, QStringLiteral("attachments"), email, failures);
+}
+
+// The mail's PDF file named `name` in the target and, when the mail has attachments, a directory of the same
+// name beside it that holds them: Qt's PDF writer cannot embed files.
+void writePdf(
+    SaveSession& session, const Target& target, const QString& name, const mail::MailItem& email, Failures& failures)
+{
+    const QString fileName = session.names.claim(target.key, name, QStringLiteral(".pdf"));
+    writeContent(session, *target.dir, target.key, fileName, output::pdfBuilder()(email, session.locale), failures);
+    const QString dirName = fileName.chopped(4);
+    if (const auto attachments = email.attachments(); attachments && !attachments->empty())
+        writeAttachmentDirectory(
+            session, *target.dir, target.key, session.names.claim(target.key, dirName), email, failures);
+}
+
+// Every attachment of the mail on its own in the target, named `name`, a blank and its own name. Whether
+// the mail had any.
+bool writeAttachmentsOnly(
+    SaveSession& session, const Target& target, const QString& name, const mail::MailItem& email, Failures& failures)
+{
+    const auto attachments = email.attachments();
     if (!attachments) {
-        failures.addUnbuilt(dir.filePath(QStringLiteral("attachments")), attachments.error());
-        return;
+        failures.addUnbuilt(target.dir->filePath(name), attachments.error());
+        return true;
     }
-    if (attachments->empty())
-        return;
-    auto attachmentDir = dir.subdirectory(QStringLiteral("attachments"), session.disk);
-    if (!attachmentDir) {
-        failures.add(attachmentDir.error());
-        return;
-    }
-    const QString attachmentKey = joinKey(key, QStringLiteral("attachments"));
     for (const auto& attachment : *attachments) {
-        auto [stem, extension]
-            = output::splitExtension(output::safeComponent(attachment->fileName(), QStringLiteral("attachment")));
-        Result<QByteArray> content = attachment->data();
-        // An Outlook item attached to a mail has no bytes of its own: it is written as the .msg file
-        // Outlook would give for it.
-        if (!content) {
-            if (const std::unique_ptr<mail::MailItem> embedded = attachment->embeddedMessage()) {
-                content = msg::msgBytes(*embedded);
-                if (extension.compare(QLatin1String(".msg"), Qt::CaseInsensitive) != 0) {
-                    stem += extension;
-                    extension = QStringLiteral(".msg");
-                }
-            }
-        }
-        const QString fileName = session.names.claim(attachmentKey, stem, extension);
-        writeContent(session, *attachmentDir, fileName, content, failures);
+        const AttachmentFile file = attachmentFile(*attachment);
+        const QString fileName = session.names.claim(target.key, name + u' ' + file.stem, file.extension);
+        writeContent(session, *target.dir, target.key, fileName, file.content, failures);
     }
+    return !attachments->empty();
 }
 
 // The mail's own directory named `name` in the target, built under a temporary name and named when
@@ -217,6 +302,8 @@ void writeMailDirectory(
     writeMailFiles(session, joinKey(target.key, dirName), pending->directory(), email, failures);
     if (!failures.any())
         failures.add(pending->commit(session.disk));
+    if (!failures.any() && failures.fileTime.isValid())
+        failures.add(target.dir->setTime(dirName, failures.fileTime));
 }
 
 } // namespace
@@ -229,7 +316,22 @@ struct FoundEmail {
     QString type; ///< the output type `content` is built for
     std::future<Result<QByteArray>> content; ///< not valid when nothing is built ahead
     qsizetype bytes = 0; ///< the message bytes held for it
+    bool alreadySaved = false; ///< recorded as saved as `type` (SkipSaved): not looked up, not to be written
 };
+
+// Whether the mail of `row` need not be written as `type`: SkipSaved is on and the manifest records it so.
+bool alreadySaved(const SaveSession& session, const ResultRow& row, const QString& type)
+{
+    return session.settings.skipSaved != 0 && session.manifest && session.manifest->savedWhole(row.entryId, type);
+}
+
+// Appends the mail written whole to the manifest; a line that cannot be written fails the mail.
+void record(SaveSession& session, const mail::MailItem& email, const QString& type, Failures& failures)
+{
+    output::ManifestEntry entry = output::ManifestEntry::of(email, type, session.runTime);
+    entry.files = failures.written;
+    failures.add(session.manifest->append(entry, *session.destination, session.disk));
+}
 
 // The mail of `row`, found by its EntryID: an Error when no store holds the item or the item is not a
 // mail item.
@@ -272,7 +374,11 @@ Result<SavedEmail> saveFound(
                 components << output::fitName(output::safeComponent(folder, QStringLiteral("folder")));
     }
     Failures failures;
+    failures.recordFiles = session.manifest.has_value();
+    if (settings.setFileTimes != 0)
+        failures.fileTime = mailTime(email);
     Target target;
+    bool nothingToWrite = false;
     if (auto dir = folderDirectory(session, components))
         target = *dir;
     else
@@ -281,16 +387,26 @@ Result<SavedEmail> saveFound(
     if (isFileType(type)) {
         if (target.dir) {
             const QString fileName = session.names.claim(target.key, name, u'.' + type);
-            writeContent(session, *target.dir, fileName,
+            writeContent(session, *target.dir, target.key, fileName,
                 builtAhead ? *builtAhead : fileContent(type, email, session.locale), failures);
         }
     } else if (type == u"dir") {
         if (target.dir)
             writeMailDirectory(session, target, name, email, failures);
+    } else if (type == u"pdf" && output::pdfBuilder()) {
+        if (target.dir)
+            writePdf(session, target, name, email, failures);
+    } else if (type == u"att") {
+        if (target.dir)
+            nothingToWrite = !writeAttachmentsOnly(session, target, name, email, failures);
     } else {
         session.person.message(QStringLiteral("Error in output format."));
         return SavedEmail { SavedEmail::Outcome::UnknownFormat, std::nullopt };
     }
+    if (failures.recordFiles && !failures.any())
+        record(session, email, type, failures);
+    if (nothingToWrite && !failures.any())
+        return SavedEmail { SavedEmail::Outcome::NoAttachments, std::nullopt };
     return failures.result();
 }
 
@@ -330,7 +446,10 @@ private:
 
     FoundEmail find(const ResultRow& row)
     {
-        FoundEmail found { findEmail(m_session, row), m_session.settings.fnOutput.toLower(), {}, 0 };
+        const QString type = m_session.settings.fnOutput.toLower();
+        if (alreadySaved(m_session, row, type))
+            return FoundEmail { Error {}, type, {}, 0, true };
+        FoundEmail found { findEmail(m_session, row), type, {}, 0 };
         if (!found.email)
             return found;
         found.bytes = (*found.email)->rawMessage().size();
@@ -356,6 +475,51 @@ private:
     int m_next = 0;
     qsizetype m_bytes = 0;
 };
+
+// With SkipSaved or WriteIndex: reads the destination's manifest and tells what it had to leave out of it;
+// with SkipSaved the names of the files it records as in place are kept from every other mail. False when
+// the manifest cannot be used, which has been told.
+bool openManifest(SaveSession& session)
+{
+    const Settings& settings = session.settings;
+    if ((settings.skipSaved == 0 && settings.writeIndex == 0) || !session.destination)
+        return true;
+    Result<output::Manifest> read = output::Manifest::read(*session.destination);
+    if (!read) {
+        session.person.message(QStringLiteral("The manifest %1 cannot be used: %2. Nothing was saved.")
+                                   .arg(read.error().path, read.error().detail));
+        return false;
+    }
+    if (read->ignoredLines() > 0)
+        session.person.information(QStringLiteral("Lines left out of the manifest %1: %2. The first: %3")
+                                       .arg(session.destination->filePath(output::Manifest::fileName()))
+                                       .arg(read->ignoredLines())
+                                       .arg(read->firstIgnored()));
+    session.names.share(QString(), output::Manifest::indexName());
+    if (settings.skipSaved != 0) {
+        read->forEachWholeFile([&session](const QString& path) {
+            QString parent;
+            for (const QString& name : path.split(u'/')) {
+                session.names.share(parent, name);
+                parent = joinKey(parent, name);
+            }
+        });
+    }
+    session.runTime = QDateTime::currentDateTimeUtc().toString(Qt::ISODate);
+    session.manifest = std::move(*read);
+    return true;
+}
+
+// index.csv from the manifest, when the run keeps one and the index does not hold it already.
+void writeIndex(SaveSession& session)
+{
+    if (!session.manifest || session.manifest->indexCurrent(*session.destination))
+        return;
+    const Status written
+        = session.destination->writeFile(output::Manifest::indexName(), session.manifest->indexCsv(), session.disk);
+    if (!written)
+        session.person.message(QStringLiteral("The index could not be written: %1").arg(written.error().describe()));
+}
 
 } // namespace
 
@@ -391,6 +555,8 @@ SaveSummary saveRun(Person& person, const Settings& settings, const QString& mai
     summary.rows = count;
 
     SaveSession session(person, settings, openNamespace(), target, disk);
+    if (!openManifest(session))
+        return summary;
     // Declared between the session and the rows ahead: on leaving, the rows ahead go first, then the
     // threads finish their running jobs (each holds its own share of its mail), then the session closes
     // the stores.
@@ -402,8 +568,15 @@ SaveSummary saveRun(Person& person, const Settings& settings, const QString& mai
     for (qint64 i = 1; i <= count; ++i) {
         progress->setStatus(QLatin1String("Saving  ") + QString::number(i) + ofCount);
         progress->setValue(i);
-        ++summary.attempted;
         FoundEmail found = ahead.take();
+        if (found.alreadySaved) {
+            if (found.type == settings.fnOutput.toLower()) {
+                ++summary.alreadySaved;
+                continue;
+            }
+            found.email = findEmail(session, list.row(int(i - 1))); // the output type changed meanwhile
+        }
+        ++summary.attempted;
         const Result<SavedEmail> saved = saveFound(session, mailFolderText, list.row(int(i - 1)), found);
         if (!saved) {
             summary.stoppedBy = saved.error();
@@ -420,11 +593,22 @@ SaveSummary saveRun(Person& person, const Settings& settings, const QString& mai
             break;
         case SavedEmail::Outcome::UnknownFormat:
             break;
+        case SavedEmail::Outcome::NoAttachments:
+            ++summary.written;
+            ++summary.withoutAttachments;
+            break;
         }
     }
     summary.finished = !summary.stoppedBy;
     if (summary.failed > 0)
         person.message(failureMessage(summary));
+    writeIndex(session);
+    if (summary.withoutAttachments > 0)
+        person.information(QStringLiteral("%1 of %2 emails have no attachments: nothing was written for them.")
+                               .arg(summary.withoutAttachments)
+                               .arg(summary.attempted));
+    if (settings.skipSaved != 0 && session.manifest)
+        person.information(QStringLiteral("%1 new, %2 already saved.").arg(summary.written).arg(summary.alreadySaved));
     return summary;
 }
 

@@ -33,11 +33,13 @@ struct SaveSummary {
     qint64 attempted = 0; ///< rows handed to saveEmail
     qint64 written = 0; ///< mails written whole
     qint64 failed = 0; ///< mails of which a file or directory could not be written
+    qint64 alreadySaved = 0; ///< mails not written again: the manifest records them as saved, whole (SkipSaved)
+    qint64 withoutAttachments = 0; ///< mails written as attachments only that had none (among `written`)
     std::optional<Error> firstFailure; ///< why the first of those could not be written
     std::optional<Error> stoppedBy; ///< what ended the run with "Error saving email."
     bool finished = false; ///< every row was handed to saveEmail (no check failed, nothing ended the run)
 
-    bool ok() const { return finished && written == rows; }
+    bool ok() const { return finished && written + alreadySaved == rows; }
 };
 
 /// One save run's state, alive while it runs: the namespace it opened, the destination, the names given
@@ -46,7 +48,7 @@ class SaveSession;
 
 /// What saveEmail did with a mail it found.
 struct SavedEmail {
-    enum class Outcome { Written, Failed, UnknownFormat };
+    enum class Outcome { Written, Failed, UnknownFormat, NoAttachments };
     Outcome outcome = Outcome::Written;
     std::optional<Error> failure; ///< Failed: the first thing that could not be written
 };
@@ -62,6 +64,14 @@ struct SavedEmail {
 /// the run ends with one message that counts them and names the first failure: "2 of 12 emails could not
 /// be written. The first: /path/x.msg: No space left on device". `destination` is used with a "/"
 /// appended when it has none; `settings` is read as it stands at each mail.
+/// With SkipSaved or WriteIndex, the run first reads the destination's manifest (output/manifest.h): one
+/// written by a newer version shows "The manifest ... cannot be used: ..." and ends the run before anything
+/// is written; lines it has to leave out are told as information. Each mail written whole is then appended
+/// to it, and a mail whose line cannot be written counts as not written. With SkipSaved, a mail the
+/// manifest records with the same output type and all its files in place is neither read nor written, and
+/// the run ends with the information "3 new, 9 already saved."; their names are kept from every other mail.
+/// Last, index.csv is written from the manifest. With SetFileTimes every file and directory of a mail
+/// gets the mail's received time (else its sent time) as its modification time.
 /// While one mail is written, the files of the next few are built on `workerThreads` threads (when
 /// negative, one per processor but one, at least 1; with 0 each file is built when it is written); what
 /// reaches the disk, and in which order, is the same either way.
@@ -70,7 +80,8 @@ SaveSummary saveRun(Person& person, const Settings& settings, const QString& mai
     output::Disk& disk = output::Disk::system(), int workerThreads = -1);
 
 /// Saves the mail of `row` (found by row.entryId) as the session's settings say: FnOutput
-/// (lower-cased: "msg", "txt", "rtf", "eml" or "dir") names the form, FnFormat and the clips the name,
+/// (lower-cased: "msg", "txt", "rtf", "eml", "dir" or "att", every attachment on its own under the mail's
+/// name, a blank and its own name; a mail without any writes nothing) names the form, FnFormat and the clips the name,
 /// UseFnFolder whether it goes below the folder part of getFolderPart(). An Error (the name cannot be
 /// built) ends the run; a mail that cannot be written (no mail item has the EntryID, a folder's directory
 /// cannot be made, a file cannot be written) does not, and is told in the result. Another output type

@@ -202,3 +202,50 @@ TEST_F(AutorunTest, SaysWhatItCouldNotRead)
         EXPECT_EQ(QDir(path("out")).entryList(QDir::Files).size(), c.written);
     }
 }
+
+TEST_F(AutorunTest, ArchivingRunsSayWhatWasNewAndEndWithStatusZero)
+{
+    write("archive.ini", "[Options]\nFnOutput=TXT\nSkipSaved=1\n");
+    const QStringList args { "\\\\Sample Mailbox\\Inbox", "out", "/ini", "archive.ini", "/autorun" };
+    const Outcome first = run(args);
+    ASSERT_FALSE(first.crashed);
+    EXPECT_EQ(first.exitCode, 0) << first.lines.join(u'\n').toStdString();
+    ASSERT_EQ(first.lines.size(), 1);
+    const qsizetype saved = QDir(path("out")).entryList({ QStringLiteral("*.txt") }, QDir::Files).size();
+    EXPECT_EQ(first.lines[0], QStringLiteral("%1 new, 0 already saved.").arg(saved));
+
+    const Outcome second = run(args);
+    EXPECT_EQ(second.exitCode, 0);
+    EXPECT_EQ(second.lines, QStringList { QStringLiteral("0 new, %1 already saved.").arg(saved) });
+
+    // A manifest that cannot be used is an error: status 1.
+    write("out/.quillbox-manifest.jsonl", "{\"v\":99}\n");
+    const Outcome newer = run(args);
+    EXPECT_EQ(newer.exitCode, 1);
+    EXPECT_EQ(newer.lines.size(), 1);
+}
+
+TEST_F(AutorunTest, PdfRunLaysOutEachMailAndPutsItsAttachmentsBeside)
+{
+    write("pdf.ini", "[Options]\nFnOutput=PDF\nFnFormat=%3\n");
+    const Outcome outcome = run({ "\\\\Sample Mailbox\\Inbox", "out", "/ini", "pdf.ini", "/autorun" });
+    ASSERT_FALSE(outcome.crashed);
+    EXPECT_EQ(outcome.exitCode, 0) << outcome.lines.join(u'\n').toStdString();
+    const QDir out(path("out"));
+    const QStringList pdfs = out.entryList({ QStringLiteral("*.pdf") }, QDir::Files);
+    EXPECT_GT(pdfs.size(), 10);
+    // A mail with attachments has them in a directory named like its PDF file.
+    const QStringList dirs = out.entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    ASSERT_FALSE(dirs.isEmpty());
+    for (const QString& dir : dirs) {
+        EXPECT_TRUE(pdfs.contains(dir + QStringLiteral(".pdf"))) << dir.toStdString();
+        EXPECT_FALSE(QDir(out.filePath(dir)).isEmpty()) << dir.toStdString();
+    }
+
+    QProcess pdftotext;
+    pdftotext.start(QStringLiteral("pdftotext"), { out.filePath(QString::fromUtf8("Отчёт за квартал.pdf")), "-" });
+    ASSERT_TRUE(pdftotext.waitForFinished(30000));
+    const QString text = QString::fromUtf8(pdftotext.readAllStandardOutput());
+    for (const char* line : { "Отчёт за квартал", "olga.smirnova@example.com", "Добрый день, Робин!" })
+        EXPECT_TRUE(text.contains(QString::fromUtf8(line))) << line << " in\n" << text.toStdString();
+}

@@ -26,16 +26,18 @@ QStringList describe(const Settings& s)
         { "UseSubject", n(s.useSubject) }, { "UseFnDate", n(s.useFnDate) }, { "UseFnFrom", n(s.useFnFrom) },
         { "UseFnSubject", n(s.useFnSubject) }, { "UseFnFolder", n(s.useFnFolder) }, { "DateFormat", s.dateFormat },
         { "TextFormat", s.textFormat }, { "FnFormat", s.fnFormat }, { "Since", s.since }, { "Before", s.before },
-        { "ClipAddress", s.clipAddress }, { "ClipSubject", s.clipSubject }, { "FnOutput", s.fnOutput } };
+        { "ClipAddress", s.clipAddress }, { "ClipSubject", s.clipSubject }, { "FnOutput", s.fnOutput },
+        { "SkipSaved", n(s.skipSaved) }, { "WriteIndex", n(s.writeIndex) }, { "SetFileTimes", n(s.setFileTimes) } };
     QStringList lines;
     for (const auto& [key, value] : fields)
         lines << QLatin1StringView(key) + u'=' + value;
     return lines;
 }
 
-const QStringList kDefaults = { "UseDate=1", "UseFrom=1", "UseSubject=1", "UseFnDate=1", "UseFnFrom=1",
-    "UseFnSubject=1", "UseFnFolder=0", "DateFormat=yymmdd HHMMSS", "TextFormat=%1 %2 %3", "FnFormat=%1 %2 %3",
-    "Since=", "Before=", "ClipAddress=50", "ClipSubject=50", "FnOutput=MSG" };
+const QStringList kDefaults
+    = { "UseDate=1", "UseFrom=1", "UseSubject=1", "UseFnDate=1", "UseFnFrom=1", "UseFnSubject=1", "UseFnFolder=0",
+          "DateFormat=yymmdd HHMMSS", "TextFormat=%1 %2 %3", "FnFormat=%1 %2 %3", "Since=", "Before=", "ClipAddress=50",
+          "ClipSubject=50", "FnOutput=MSG", "SkipSaved=0", "WriteIndex=0", "SetFileTimes=0" };
 
 class OptionsFile : public ::testing::Test {
 protected:
@@ -79,7 +81,7 @@ TEST_F(OptionsFile, DefaultFileInThePerUserFolderIsCreatedOnSave)
     qputenv("XDG_CONFIG_HOME", previous);
 }
 
-TEST_F(OptionsFile, MissingFileGivesTheDefaultsAndTheFirstSaveWritesAllFifteenKeysInOrder)
+TEST_F(OptionsFile, MissingFileGivesTheDefaultsAndTheFirstSaveWritesAllEighteenKeysInOrder)
 {
     options.loadSettings();
     EXPECT_EQ(describe(options.settings()), kDefaults);
@@ -88,7 +90,7 @@ TEST_F(OptionsFile, MissingFileGivesTheDefaultsAndTheFirstSaveWritesAllFifteenKe
     EXPECT_EQ(readFile(path),
         "[Options]\nUseDate=1\nUseFrom=1\nUseSubject=1\nUseFnDate=1\nUseFnFrom=1\nUseFnSubject=1\nUseFnFolder=0\n"
         "DateFormat=yymmdd HHMMSS\nTextFormat=\"%1 %2 %3\"\nFnFormat=%1 %2 %3\nSince=\nBefore=\nClipAddress=50\n"
-        "ClipSubject=50\nFnOutput=MSG\n");
+        "ClipSubject=50\nFnOutput=MSG\nSkipSaved=0\nWriteIndex=0\nSetFileTimes=0\n");
     EXPECT_TRUE(person.messages().isEmpty());
     EXPECT_TRUE(person.warnings().isEmpty());
 }
@@ -103,7 +105,8 @@ TEST_F(OptionsFile, SaveReplacesKeysInPlaceAndKeepsTheRestOfTheFile)
     EXPECT_EQ(readFile(path),
         "; my settings\r\n[Other]\r\nx=1\r\n\r\n[options]\r\nfnoutput=RTF\r\n; end\r\nUseDate=1\r\nUseFrom=1\r\n"
         "UseSubject=1\r\nUseFnDate=1\r\nUseFnFrom=1\r\nUseFnSubject=1\r\nUseFnFolder=0\r\nDateFormat=yymmdd HHMMSS\r\n"
-        "TextFormat=\"%1 %2 %3\"\r\nFnFormat=%1 %2 %3\r\nSince=\r\nBefore=\r\nClipAddress=50\r\nClipSubject=50\r\n");
+        "TextFormat=\"%1 %2 %3\"\r\nFnFormat=%1 %2 %3\r\nSince=\r\nBefore=\r\nClipAddress=50\r\nClipSubject=50\r\n"
+        "SkipSaved=0\r\nWriteIndex=0\r\nSetFileTimes=0\r\n");
 }
 
 TEST_F(OptionsFile, SaveAndLoadRoundTrip)
@@ -150,7 +153,8 @@ TEST_F(OptionsFile, CheckStatesFromTheirStoredText)
         { "UseDate", "3", 1 }, { "UseDate", "2.6", 1 }, { "UseDate", "-1", 1 }, { "UseDate", "-x", 0 },
         { "UseFnFolder", "2", 2 }, { "UseFnFolder", "7", 0 }, { "UseFnDate", "0zero", 0 }, { "UseFrom", "0", 0 },
         { "UseSubject", "\" 2 \"", 2 }, { "UseFnFrom", "0abc", 1 }, { "UseFnSubject", "no", 1 },
-        { "UseFrom", "0.0", 1 }, { "UseSubject", "3", 1 } };
+        { "UseFrom", "0.0", 1 }, { "UseSubject", "3", 1 }, { "SkipSaved", " 1 ", 1 }, { "WriteIndex", "1abc", 0 },
+        { "SetFileTimes", "2", 2 }, { "SkipSaved", "3", 0 } };
     for (const auto& [key, stored, expected] : cases) {
         SCOPED_TRACE(std::string(key) + '=' + stored);
         writeFile(path, "[Options]\n" + QByteArray(key) + '=' + stored + "\nFnOutput=TXT\n");
@@ -158,7 +162,7 @@ TEST_F(OptionsFile, CheckStatesFromTheirStoredText)
         const QStringList loaded = describe(options.settings());
         EXPECT_TRUE(loaded.contains(QLatin1String(key) + u'=' + QString::number(expected)))
             << loaded.join(u' ').toStdString();
-        EXPECT_EQ(loaded.last(), QStringLiteral("FnOutput=TXT")) << "loading went on after the key";
+        EXPECT_EQ(loaded[14], QStringLiteral("FnOutput=TXT")) << "loading went on after the key";
     }
 }
 
@@ -167,7 +171,7 @@ TEST_F(OptionsFile, StoredTextsAreUsedAsTheyAre)
     writeFile(path, "[Options]\nDateFormat=yyyy\nTextFormat=%2\nFnFormat=%3 \"x\"\nClipAddress=abc\nFnOutput=eml\n");
     options.loadSettings();
     // TextFormat is the stored template, not one rebuilt from the boxes.
-    EXPECT_EQ(describe(options.settings()).mid(7),
+    EXPECT_EQ(describe(options.settings()).mid(7, 8),
         (QStringList { "DateFormat=yyyy", "TextFormat=%2", "FnFormat=%3 \"x\"", "Since=", "Before=", "ClipAddress=abc",
             "ClipSubject=50", "FnOutput=eml" }));
 }
@@ -235,7 +239,7 @@ TEST_F(OptionsFile, UnreadableFileAsksPerKeyAndGivesTheDefaults)
     ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("Quillbox.ini")));
     options.settings().fnOutput = QStringLiteral("TXT");
     options.loadSettings();
-    EXPECT_EQ(person.warnings().size(), 15);
+    EXPECT_EQ(person.warnings().size(), 18);
     EXPECT_TRUE(person.warnings().value(0).startsWith(QStringLiteral("ViriravEZI, Sub GetKeyValue|")));
     EXPECT_EQ(describe(options.settings()), kDefaults);
 }

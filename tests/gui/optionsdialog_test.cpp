@@ -26,7 +26,7 @@ namespace {
 
 const char* const kTabOrder[] = { "ckFnDate", "ckFnFrom", "ckFnSubject", "ckFnFolder", "txtFn", "ClipAddress",
     "ClipSubject", "cboFnOutput", "UseDate", "UseFrom", "UseSubject", "TextFormat", "txtSince", "txtBefore",
-    "DateFormat", "cmdOk", "cmdCancel" };
+    "DateFormat", "ckSkipSaved", "ckWriteIndex", "ckSetFileTimes", "cmdOk", "cmdCancel" };
 
 class OptionsDialogTest : public ::testing::Test {
 protected:
@@ -73,7 +73,7 @@ TEST_F(OptionsDialogTest, ControlsCarryTheirNamesInTabOrder)
 {
     EXPECT_EQ(dialog.objectName(), "frmOptions");
     EXPECT_EQ(dialog.windowTitle(), "Options");
-    EXPECT_EQ(dialog.size(), QSize(511, 278));
+    EXPECT_EQ(dialog.size(), QSize(511, 326));
     EXPECT_EQ(dialog.minimumSize(), dialog.maximumSize());
     EXPECT_FALSE(dialog.isModal());
 
@@ -86,8 +86,10 @@ TEST_F(OptionsDialogTest, ControlsCarryTheirNamesInTabOrder)
             << name << " expected, focus on " << focus->objectName().toStdString();
         QTest::keyClick(focus, Qt::Key_Tab);
     }
-    EXPECT_EQ(child<QComboBox>("cboFnOutput")->count(), 4);
+    EXPECT_EQ(child<QComboBox>("cboFnOutput")->count(), 6);
     EXPECT_EQ(child<QComboBox>("cboFnOutput")->itemText(3), "EML");
+    EXPECT_EQ(child<QComboBox>("cboFnOutput")->itemText(4), "ATT");
+    EXPECT_EQ(child<QComboBox>("cboFnOutput")->itemText(5), "PDF");
 }
 
 // The twip positions were drawn for a smaller font: whatever the font, no label may run into a control.
@@ -135,6 +137,7 @@ TEST_F(OptionsDialogTest, OkSavesAllKeysTypedAsTheyStand)
         typeInto(child<QWidget>("cboFnOutput"), QStringLiteral("RTF"));
         typeInto(child<QWidget>("ClipAddress"), QStringLiteral("3")); // a list entry starts with 3: no completion
         typeInto(child<QWidget>("TextFormat"), QStringLiteral(" %3 "));
+        child<QCheckBox>("ckSkipSaved")->click();
         if (c.focus) {
             typeInto(child<QWidget>(c.focus), QStringLiteral("%2"));
             QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
@@ -144,9 +147,10 @@ TEST_F(OptionsDialogTest, OkSavesAllKeysTypedAsTheyStand)
         EXPECT_FALSE(dialog.isVisible());
         // The file's form is Options' (options_test); here, that every typed value reached it.
         const QByteArray saved = readFile(path);
-        for (const QByteArray& line : { QByteArray("TextFormat=\" %3 \""), QByteArray("Since=1.2.2020"),
-                 QByteArray("ClipAddress=3"), QByteArray("FnOutput=RTF"), "FnFormat=" + QByteArray(c.fnFormat),
-                 "ClipSubject=" + QByteArray(c.clipSubject) })
+        for (const QByteArray& line :
+            { QByteArray("TextFormat=\" %3 \""), QByteArray("Since=1.2.2020"), QByteArray("ClipAddress=3"),
+                QByteArray("FnOutput=RTF"), QByteArray("SkipSaved=1"), QByteArray("WriteIndex=0"),
+                "FnFormat=" + QByteArray(c.fnFormat), "ClipSubject=" + QByteArray(c.clipSubject) })
             EXPECT_TRUE(saved.contains('\n' + line + '\n')) << line.toStdString();
         EXPECT_TRUE(person.messages().isEmpty());
     }

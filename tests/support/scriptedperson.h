@@ -33,6 +33,11 @@ public:
         m_messages << text;
         m_details << details;
     }
+    void information(const QString& text) override
+    {
+        m_informations << text;
+        message(text);
+    }
     WarningAnswer warning(const QString& title, const QString& text) override;
     QString inputBox(const QString& prompt) override;
     std::optional<QString> pickMailFolder() override;
@@ -49,6 +54,8 @@ public:
 
     // Record.
     const QStringList& messages() const { return m_messages; }
+    /// The messages (also in messages()) that only informed.
+    const QStringList& informations() const { return m_informations; }
     /// The details of each message, empty where it had none: details()[i] belongs to messages()[i].
     const QStringList& details() const { return m_details; }
     const QStringList& warnings() const { return m_warnings; } // "title|text"
@@ -58,6 +65,7 @@ public:
     void clear()
     {
         m_messages.clear();
+        m_informations.clear();
         m_details.clear();
         m_warnings.clear();
         m_prompts.clear();
@@ -70,7 +78,7 @@ private:
     std::deque<WarningAnswer> m_warningAnswers;
     std::deque<std::optional<QString>> m_pickedFolders;
     std::deque<QString> m_directories;
-    QStringList m_messages, m_details, m_warnings, m_prompts, m_opened;
+    QStringList m_messages, m_informations, m_details, m_warnings, m_prompts, m_opened;
     std::vector<ProgressRecord> m_progress;
     std::function<void(qint64)> m_onProgressValue;
 };
