@@ -15,6 +15,7 @@
 // weighs on both sides of each ratio; each figure is the best of --repeat runs.
 #include "app/headlessperson.h"
 #include "benchutil.h"
+#include "core/maildate.h"
 #include "output/saverun.h"
 
 #include <QCommandLineParser>
@@ -90,6 +91,7 @@ template <class Run> Timing best(int repeat, int who, Run&& run)
 
 int main(int argc, char** argv)
 {
+    readLocalTimeZoneOnce(); // as the program does
     QCoreApplication app(argc, argv);
     QCommandLineParser parser;
     parser.addHelpOption();

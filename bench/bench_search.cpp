@@ -16,6 +16,7 @@
 #include "benchutil.h"
 
 #include "app/headlessperson.h"
+#include "core/maildate.h"
 #include "mail/search.h"
 
 #include <QCommandLineParser>
@@ -107,6 +108,7 @@ qint64 runMblaze(const Store& store)
 
 int main(int argc, char** argv)
 {
+    readLocalTimeZoneOnce(); // as the program does
     QCoreApplication app(argc, argv);
     QCommandLineParser parser;
     parser.addHelpOption();
