@@ -371,7 +371,7 @@ private:
         if (!m_ahead.empty() && qsizetype(m_ahead.size()) + kBatch > m_rowsAhead)
             return;
         std::vector<std::shared_ptr<Task>> batch;
-        while (m_next < m_list.count() && int(batch.size()) < kBatch && !full()) {
+        for (int found = 0; found < kBatch && m_next < m_list.count() && !full(); ++found) {
             m_ahead.push_back(find(m_list.row(m_next++), batch));
             if (m_rowsAhead == 0)
                 break;
