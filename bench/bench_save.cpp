@@ -7,12 +7,15 @@
 //
 // The store is the one bench_search uses: written by quillbox-genmaildir into DIR (default
 // $TMPDIR/quillbox-bench-<count>x<folders>) unless an earlier run left it complete there, and kept. The
-// copies go into fresh directories below --out (default beside the store, so on the same disk) and are
-// removed after each run. The store is read once before timing, so every figure is a warm-cache figure.
+// copies go into fresh directories below --out (default beside the store, so on the same disk; /dev/shm
+// keeps the disk's swings out of the figures) and are removed at the end, or after each output type on a
+// tmpfs, which holds them in memory. The store is read once before timing, so every figure is a warm-cache
+// figure. The lines start with the command and the load average, and end with the load average again.
 // The floor is timed again before each output type, so that a change in the machine's load (it is shared)
 // weighs on both sides of each ratio; each figure is the best of --repeat runs.
 #include "app/headlessperson.h"
 #include "benchutil.h"
+#include "core/maildate.h"
 #include "output/saverun.h"
 
 #include <QCommandLineParser>
@@ -24,7 +27,9 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <linux/magic.h>
 #include <sys/resource.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
 using namespace quillbox;
@@ -37,6 +42,12 @@ bool run(const QString& program, const QStringList& arguments)
     process.setProcessChannelMode(QProcess::ForwardedChannels);
     process.start(program, arguments);
     return process.waitForFinished(-1) && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
+}
+
+bool onTmpfs(const QString& dir)
+{
+    struct statfs info { };
+    return ::statfs(QFile::encodeName(dir).constData(), &info) == 0 && info.f_type == TMPFS_MAGIC;
 }
 
 struct Timing {
@@ -80,6 +91,7 @@ template <class Run> Timing best(int repeat, int who, Run&& run)
 
 int main(int argc, char** argv)
 {
+    readLocalTimeZoneOnce(); // as the program does
     QCoreApplication app(argc, argv);
     QCommandLineParser parser;
     parser.addHelpOption();
@@ -120,6 +132,9 @@ int main(int argc, char** argv)
     // A first copy brings the store into the page cache.
     run(QStringLiteral("cp"), { QStringLiteral("-r"), store, scratch + QStringLiteral("/warm-up") });
     ::sync();
+    const bool inMemory = onTmpfs(scratch) && !parser.isSet(keepOption);
+    if (inMemory)
+        QDir(scratch + QStringLiteral("/warm-up")).removeRecursively();
 
     HeadlessPerson person;
     Settings settings;
@@ -134,12 +149,8 @@ int main(int argc, char** argv)
     const Timing search
         = best(1, RUSAGE_SELF, [&](int) { searchMailFolder(person, settings, mailFolder, list, openNamespace); });
 
-    std::printf("command: %s\n", qPrintable(QCoreApplication::arguments().join(u' ')));
-#ifdef NDEBUG
-    std::printf("build: optimised (NDEBUG)\n");
-#else
-    std::printf("build: debug (figures are not representative)\n");
-#endif
+    bench::printCommand();
+    std::printf("load average: %s", bench::loadAverage().constData());
     std::printf("store: %s: %d rows listed\n", qPrintable(store), list.count());
     std::printf("settings: FnFormat \"%s\", DateFormat \"%s\", folder option %s\n", qPrintable(settings.fnFormat),
         qPrintable(settings.dateFormat), settings.useFnFolder ? "on" : "off");
@@ -166,16 +177,22 @@ int main(int argc, char** argv)
             summary = saveRun(
                 person, settings, mailFolder, list, destination, openNamespace, output::Disk::system(), threads);
         });
-        const double limit = type == u"eml" ? 2.0 : type == u"txt" ? 3.0 : 4.0;
+        const double limit = type == u"eml" ? 1.0 : type == u"txt" ? 1.5 : 2.0;
         std::printf("%s: save run %7.3f s (CPU %7.3f s, user %7.3f s), floor %7.3f s (CPU %7.3f s, user %7.3f s): "
-                    "%.2f of the floor (target <= %.0f), CPU %.2f; %lld written, %lld failed\n",
+                    "%.2f of the floor (target <= %.1f), CPU %.2f; %lld written, %lld failed; %.0f mails/s\n",
             qPrintable(type), save.wall, save.cpu, save.user, floor.wall, floor.cpu, floor.user, save.wall / floor.wall,
-            limit, save.cpu / floor.cpu, summary.written, summary.failed);
+            limit, save.cpu / floor.cpu, summary.written, summary.failed, double(list.count()) / save.wall);
         std::fflush(stdout);
         if (!summary.ok())
             status = 1;
+        if (inMemory)
+            for (int i = 0; i < repeat; ++i) {
+                QDir(copy.arg(type).arg(i)).removeRecursively();
+                QDir(scratch + QStringLiteral("/%1-%2").arg(type).arg(i)).removeRecursively();
+            }
     }
     std::printf("peak memory (ru_maxrss): %.1f MiB (target < 300)\n", bench::peakMiB());
+    std::printf("load average: %s", bench::loadAverage().constData());
     if (parser.isSet(keepOption)) {
         std::printf("kept: %s\n", qPrintable(scratch));
     } else {

@@ -3,17 +3,20 @@
 // yardsticks on the same store: the floor of listing every folder and reading the first 8 KiB of every
 // message file, and mblaze (mlist of every folder | mpick -t 'date >= "2010-01-01"' | mscan).
 //
-//   bench_search [--store DIR] [--count N] [--folders N] [--repeat N]
+//   bench_search [--store DIR] [--count N] [--folders N] [--repeat N] [--threads N]
 //   bench_search --maildirpp-folders N [--store DIR] [--repeat N]
 //
 // The store is written by quillbox-genmaildir into DIR (default $TMPDIR/quillbox-bench-<count>x<folders>)
 // unless an earlier run left it complete there; it is kept for the next run. Each figure is the best of
-// --repeat runs after one untimed pass that warms the page cache. With --maildirpp-folders the store is N
+// --repeat runs after one untimed pass that warms the page cache. The search reads headers on --threads
+// worker threads besides its own (default: one per processor but one), and once more on its own thread
+// alone for comparison. With --maildirpp-folders the store is N
 // Maildir++ folders in one directory (".a", ".a.b", ... ten below each, one small message each, default
 // DIR $TMPDIR/quillbox-bench-maildirpp-N): the walk must stay linear in the number of folders.
 #include "benchutil.h"
 
 #include "app/headlessperson.h"
+#include "core/maildate.h"
 #include "mail/search.h"
 
 #include <QCommandLineParser>
@@ -105,6 +108,7 @@ qint64 runMblaze(const Store& store)
 
 int main(int argc, char** argv)
 {
+    readLocalTimeZoneOnce(); // as the program does
     QCoreApplication app(argc, argv);
     QCommandLineParser parser;
     parser.addHelpOption();
@@ -116,7 +120,11 @@ int main(int argc, char** argv)
     const QCommandLineOption plusOption(QStringLiteral("maildirpp-folders"),
         QStringLiteral("Search a store of this many Maildir++ folders in one directory instead."), QStringLiteral("n"));
     parser.addOption(plusOption);
+    const QCommandLineOption threadsOption(QStringLiteral("threads"),
+        QStringLiteral("Worker threads of the search (default: one per processor but one)."), QStringLiteral("n"));
+    parser.addOption(threadsOption);
     parser.process(app);
+    const int threads = parser.isSet(threadsOption) ? parser.value(threadsOption).toInt() : -1;
     const int plusFolders = parser.value(plusOption).toInt();
     const qint64 count = plusFolders > 0 ? plusFolders : storeOptions.count(parser);
     const int folderCount = plusFolders > 0 ? plusFolders : storeOptions.folders(parser);
@@ -143,8 +151,10 @@ int main(int argc, char** argv)
     qint64 mblazeLines = runMblaze(store);
 
     const Timing floor = best(repeat, RUSAGE_SELF, [&] { readFloor(store); });
-    const Timing search
-        = best(repeat, RUSAGE_SELF, [&] { searchMailFolder(person, settings, path, list, openNamespace); });
+    const Timing search = best(
+        repeat, RUSAGE_SELF, [&] { searchMailFolder(person, settings, path, list, openNamespace, {}, threads); });
+    const Timing alone
+        = best(repeat, RUSAGE_SELF, [&] { searchMailFolder(person, settings, path, list, openNamespace, {}, 0); });
     const Timing walk = best(repeat, RUSAGE_SELF, [&] {
         const mail::Namespace ns = openNamespace();
         if (auto top = ns.topFolder(QStringLiteral("Bench")))
@@ -160,14 +170,15 @@ int main(int argc, char** argv)
     auto line = [](const char* what, const Timing& t) { std::printf("%-48s %9.3f %9.3f\n", what, t.wall, t.cpu); };
     line("floor: list folders, read 8 KiB of every message", floor);
     line(qPrintable(QStringLiteral("search: %1 into the result list (%2 rows)").arg(path).arg(list.count())), search);
+    line("  the same on the search's own thread alone", alone);
     line("  of which the store walk alone (no rows)", walk);
     line(qPrintable(QStringLiteral("mblaze (%1 lines, cpu of all its processes)").arg(mblazeLines)), mblaze);
     std::printf("mblaze: sh -c '%s' sh <every folder>\n", kMblazeScript);
     std::printf(
-        "search / floor:  %.2f wall, %.2f cpu (target <= 3)\n", search.wall / floor.wall, search.cpu / floor.cpu);
+        "search / floor:  %.2f wall, %.2f cpu (target <= 1.3)\n", search.wall / floor.wall, search.cpu / floor.cpu);
     std::printf(
         "search / mblaze: %.2f wall, %.2f cpu (target < 1)\n", search.wall / mblaze.wall, search.cpu / mblaze.cpu);
-    std::printf("search speed: %.0f messages/s wall, %.0f per cpu second (target >= 50000)\n",
+    std::printf("search speed: %.0f messages/s wall, %.0f per cpu second (target >= 60000 wall)\n",
         double(messages) / search.wall, double(messages) / search.cpu);
     std::printf("peak memory (ru_maxrss): %.1f MiB (target < 300)\n", peak);
     if (plusFolders > 0)

@@ -2,6 +2,7 @@
 #include "mail/search.h"
 
 #include "core/maildate.h"
+#include "core/workerthreads.h"
 #include "mail/folderpath.h"
 
 #include <QLocale>
@@ -53,12 +54,14 @@ bool isTimeOfDay(const QString& text)
 } // namespace
 
 void searchMailFolder(Person& person, const Settings& settings, const QString& path, ResultList& list,
-    const NamespaceFactory& openNamespace, const mail::Walk::Listener& onSkip)
+    const NamespaceFactory& openNamespace, const mail::Walk::Listener& onSkip, int workerThreads)
 {
     const mail::Namespace ns = openNamespace();
     const Result<std::unique_ptr<mail::Folder>> folder = findFolderFromPath(person, ns, path);
     list.clear();
     mail::Walk walk(onSkip);
+    WorkerThreads workers(workerThreads < 0 ? WorkerThreads::spareProcessors() : workerThreads);
+    walk.useWorkers(&workers);
     const Status searched = folder ? searchFolder(settings, **folder, list, walk) : Status(folder.error());
     if (!searched)
         person.detailedMessage(QStringLiteral("Can't access the specified Mail Folder."), searched.error().describe());

@@ -24,8 +24,12 @@ using NamespaceFactory = std::function<mail::Namespace()>;
 /// read, `person` is told "Can't access the specified Mail Folder." and the rows found stay. Folders and
 /// messages below that cannot be read are left out and the search goes on; each is told to `onSkip` as it
 /// is left out, and at the end `person` is told how many there were.
+/// A store that can (Maildir) reads the headers of a folder's messages on `workerThreads` threads besides
+/// this one (when negative, one per processor but one, at least 1; with 0 on this thread alone); the rows,
+/// their order and what is told are the same either way.
 void searchMailFolder(Person& person, const Settings& settings, const QString& path, ResultList& list,
-    const NamespaceFactory& openNamespace = &mail::Namespace::fromProfile, const mail::Walk::Listener& onSkip = {});
+    const NamespaceFactory& openNamespace = &mail::Namespace::fromProfile, const mail::Walk::Listener& onSkip = {},
+    int workerThreads = -1);
 
 /// Appends the rows of `folder` and of all folders below it, in the store's order. A folder below that
 /// cannot be read is left out and told to `walk`, and the walk goes on; the Error is that of `folder` itself.

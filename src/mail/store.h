@@ -18,6 +18,10 @@
 #include <optional>
 #include <vector>
 
+namespace quillbox {
+class WorkerThreads;
+}
+
 namespace quillbox::mail {
 
 /// Item classes: only 43 is a mail item; the search never lists the others.
@@ -136,6 +140,11 @@ public:
     /// directory, its device and inode); false when it has been there before.
     bool enter(const QByteArray& place);
 
+    /// Threads that may read a folder's items for this walk besides the walking thread, which alone tells
+    /// the walk and the visitor, in the store's order; null (the default): the walking thread reads alone.
+    void useWorkers(WorkerThreads* workers) { m_workers = workers; }
+    WorkerThreads* workers() const { return m_workers; }
+
     int unreadFolders() const { return m_unreadFolders; }
     int unreadMessages() const { return m_unreadMessages; }
     /// The first folder or message that could not be read.
@@ -143,6 +152,7 @@ public:
 
 private:
     Listener m_listener;
+    WorkerThreads* m_workers = nullptr;
     QSet<QString> m_skipped;
     QSet<QByteArray> m_entered;
     int m_unreadFolders = 0;

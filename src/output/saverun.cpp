@@ -1,18 +1,20 @@
 // SPDX-License-Identifier: MIT
 #include "output/saverun.h"
 
+#include "core/workerthreads.h"
+#include "mail/mailcopy.h"
 #include "output/filename.h"
 #include "output/formats.h"
 #include "output/manifest.h"
 #include "output/msg/msgwriter.h"
 #include "output/outputnames.h"
 #include "output/pdfoutput.h"
-#include "output/workerthreads.h"
 
 #include <QLocale>
 
 #include <deque>
 #include <future>
+#include <variant>
 
 namespace quillbox {
 
@@ -124,6 +126,57 @@ Result<QByteArray> fileContent(const QString& type, const mail::MailItem& email,
     return formats::emlContent(email);
 }
 
+// An attachment as a file: its name made safe and split before its extension, and its bytes.
+struct AttachmentFile {
+    QString stem;
+    QString extension;
+    Result<QByteArray> content;
+};
+
+AttachmentFile attachmentFile(const mail::Attachment& attachment)
+{
+    auto [stem, extension]
+        = output::splitExtension(output::safeComponent(attachment.fileName(), QStringLiteral("attachment")));
+    Result<QByteArray> content = attachment.data();
+    // An Outlook item attached to a mail has no bytes of its own: it is written as the .msg file
+    // Outlook would give for it.
+    if (!content) {
+        if (const std::unique_ptr<mail::MailItem> embedded = attachment.embeddedMessage()) {
+            content = msg::msgBytes(*embedded);
+            if (extension.compare(QLatin1String(".msg"), Qt::CaseInsensitive) != 0) {
+                stem += extension;
+                extension = QStringLiteral(".msg");
+            }
+        }
+    }
+    return { stem, extension, std::move(content) };
+}
+
+// Every attachment of the mail as a file; an Error when the store cannot list them.
+Result<std::vector<AttachmentFile>> attachmentFiles(const mail::MailItem& email)
+{
+    auto attachments = email.attachments();
+    if (!attachments)
+        return attachments.error();
+    std::vector<AttachmentFile> files;
+    for (const auto& attachment : *attachments)
+        files.push_back(attachmentFile(*attachment));
+    return files;
+}
+
+// What a mail's directory holds, built before it is written: any thread may build it.
+struct MailFiles {
+    Result<QByteArray> text;
+    Result<QByteArray> html;
+    Result<std::vector<AttachmentFile>> attachments;
+};
+
+// What is built of a mail for its output type ("dir" or a type for which isFileType() holds): the bytes
+// of its file, or the files of its directory. Any thread may build it from an item that stands alone.
+using Built = std::variant<Result<QByteArray>, MailFiles>;
+
+Built buildFor(const QString& type, const mail::MailItem& email, const QLocale& locale);
+
 // Collects what could not be written of one mail: the first reason counts, and every step still runs.
 class Failures {
 public:
@@ -188,38 +241,11 @@ QDateTime mailTime(const mail::MailItem& email)
     return summary.sent && mail::isKnownTime(summary.sentOn) ? summary.sentOn : QDateTime();
 }
 
-// An attachment as a file: its name made safe and split before its extension, and its bytes.
-struct AttachmentFile {
-    QString stem;
-    QString extension;
-    Result<QByteArray> content;
-};
-
-AttachmentFile attachmentFile(const mail::Attachment& attachment)
-{
-    auto [stem, extension]
-        = output::splitExtension(output::safeComponent(attachment.fileName(), QStringLiteral("attachment")));
-    Result<QByteArray> content = attachment.data();
-    // An Outlook item attached to a mail has no bytes of its own: it is written as the .msg file
-    // Outlook would give for it.
-    if (!content) {
-        if (const std::unique_ptr<mail::MailItem> embedded = attachment.embeddedMessage()) {
-            content = msg::msgBytes(*embedded);
-            if (extension.compare(QLatin1String(".msg"), Qt::CaseInsensitive) != 0) {
-                stem += extension;
-                extension = QStringLiteral(".msg");
-            }
-        }
-    }
-    return { stem, extension, std::move(content) };
-}
-
 // The directory `dirName` in `dir` (whose key in the name book is `key`) with every attachment of the mail
 // under its own name made safe and unique; nothing when the mail has none.
 void writeAttachmentDirectory(SaveSession& session, const output::Directory& dir, const QString& key,
-    const QString& dirName, const mail::MailItem& email, Failures& failures)
+    const QString& dirName, const Result<std::vector<AttachmentFile>>& attachments, Failures& failures)
 {
-    auto attachments = email.attachments();
     if (!attachments) {
         failures.addUnbuilt(dir.filePath(dirName), attachments.error());
         return;
@@ -232,8 +258,7 @@ void writeAttachmentDirectory(SaveSession& session, const output::Directory& dir
         return;
     }
     const QString attachmentKey = joinKey(key, dirName);
-    for (const auto& attachment : *attachments) {
-        const AttachmentFile file = attachmentFile(*attachment);
+    for (const AttachmentFile& file : *attachments) {
         const QString fileName = session.names.claim(attachmentKey, file.stem, file.extension);
         writeContent(session, *attachmentDir, attachmentKey, fileName, file.content, failures);
     }
@@ -241,20 +266,22 @@ void writeAttachmentDirectory(SaveSession& session, const output::Directory& dir
         failures.add(dir.setTime(dirName, failures.fileTime));
 }
 
+MailFiles buildMailFiles(const mail::MailItem& email, const QLocale& locale)
+{
+    return MailFiles { formats::textContent(email, locale), formats::htmlContent(email, locale), attachmentFiles(email) };
+}
+
 // message.txt, message.html and, when the mail has attachments, attachments/ with each under its own
 // name made safe and unique, in `dir`, whose key in the name book is `key`.
-void writeMailFiles(SaveSession& session, const QString& key, const output::Directory& dir, const mail::MailItem& email,
-    Failures& failures)
+void writeMailFiles(
+    SaveSession& session, const QString& key, const output::Directory& dir, const MailFiles& files, Failures& failures)
 {
     // Nothing else in the run may take these names, should a folder's directory meet this one.
     for (const char* fixed : { "message.txt", "message.html", "attachments" })
         session.names.share(key, QLatin1String(fixed));
-    writeContent(
-        session, dir, key, QStringLiteral("message.txt"), formats::textContent(email, session.locale), failures);
-    writeContent(
-        session, dir, key, QStringLiteral("message.html"), formats::htmlContent(email, session.locale), failures);
-
-    writeAttachmentDirectory(session, dir, key, QStringLiteral("attachments"), email, failures);
+    writeContent(session, dir, key, QStringLiteral("message.txt"), files.text, failures);
+    writeContent(session, dir, key, QStringLiteral("message.html"), files.html, failures);
+    writeAttachmentDirectory(session, dir, key, QStringLiteral("attachments"), files.attachments, failures);
 }
 
 // The mail's PDF file named `name` in the target and, when the mail has attachments, a directory of the same
@@ -265,9 +292,9 @@ void writePdf(
     const QString fileName = session.names.claim(target.key, name, QStringLiteral(".pdf"));
     writeContent(session, *target.dir, target.key, fileName, output::pdfBuilder()(email, session.locale), failures);
     const QString dirName = fileName.chopped(4);
-    if (const auto attachments = email.attachments(); attachments && !attachments->empty())
+    if (const auto attachments = attachmentFiles(email); !attachments || !attachments->empty())
         writeAttachmentDirectory(
-            session, *target.dir, target.key, session.names.claim(target.key, dirName), email, failures);
+            session, *target.dir, target.key, session.names.claim(target.key, dirName), attachments, failures);
 }
 
 // Every attachment of the mail on its own in the target, named `name`, a blank and its own name. Whether
@@ -275,13 +302,12 @@ void writePdf(
 bool writeAttachmentsOnly(
     SaveSession& session, const Target& target, const QString& name, const mail::MailItem& email, Failures& failures)
 {
-    const auto attachments = email.attachments();
+    const auto attachments = attachmentFiles(email);
     if (!attachments) {
         failures.addUnbuilt(target.dir->filePath(name), attachments.error());
         return true;
     }
-    for (const auto& attachment : *attachments) {
-        const AttachmentFile file = attachmentFile(*attachment);
+    for (const AttachmentFile& file : *attachments) {
         const QString fileName = session.names.claim(target.key, name + u' ' + file.stem, file.extension);
         writeContent(session, *target.dir, target.key, fileName, file.content, failures);
     }
@@ -291,7 +317,7 @@ bool writeAttachmentsOnly(
 // The mail's own directory named `name` in the target, built under a temporary name and named when
 // whole: a mail that cannot be written whole leaves nothing.
 void writeMailDirectory(
-    SaveSession& session, const Target& target, const QString& name, const mail::MailItem& email, Failures& failures)
+    SaveSession& session, const Target& target, const QString& name, const MailFiles& files, Failures& failures)
 {
     const QString dirName = session.names.claim(target.key, name);
     auto pending = output::PendingDirectory::make(*target.dir, dirName, session.disk);
@@ -299,7 +325,7 @@ void writeMailDirectory(
         failures.add(pending.error());
         return;
     }
-    writeMailFiles(session, joinKey(target.key, dirName), pending->directory(), email, failures);
+    writeMailFiles(session, joinKey(target.key, dirName), pending->directory(), files, failures);
     if (!failures.any())
         failures.add(pending->commit(session.disk));
     if (!failures.any() && failures.fileTime.isValid())
@@ -313,8 +339,8 @@ namespace {
 // The mail of a row, and the bytes of its file when a worker thread built them ahead of the writing.
 struct FoundEmail {
     Result<std::shared_ptr<const mail::MailItem>> email;
-    QString type; ///< the output type `content` is built for
-    std::future<Result<QByteArray>> content; ///< not valid when nothing is built ahead
+    QString type; ///< the output type `built` is built for
+    std::future<Built> built; ///< not valid when nothing is built ahead
     qsizetype bytes = 0; ///< the message bytes held for it
     bool alreadySaved = false; ///< recorded as saved as `type` (SkipSaved): not looked up, not to be written
 };
@@ -356,9 +382,9 @@ Result<SavedEmail> saveFound(
     // Never hidden, never a control character that could disguise it: the same rule as every other name.
     const QString name = output::safeComponent(makeSafeFileName(*expanded), QStringLiteral("email"));
     // The worker is done with the item before this thread uses it again.
-    std::optional<Result<QByteArray>> builtAhead;
-    if (found.content.valid()) {
-        builtAhead = found.content.get();
+    std::optional<Built> builtAhead;
+    if (found.built.valid()) {
+        builtAhead = found.built.get();
         if (found.type != type) // the settings changed while the run went on
             builtAhead.reset();
     }
@@ -388,11 +414,13 @@ Result<SavedEmail> saveFound(
         if (target.dir) {
             const QString fileName = session.names.claim(target.key, name, u'.' + type);
             writeContent(session, *target.dir, target.key, fileName,
-                builtAhead ? *builtAhead : fileContent(type, email, session.locale), failures);
+                builtAhead ? std::get<Result<QByteArray>>(*builtAhead) : fileContent(type, email, session.locale),
+                failures);
         }
     } else if (type == u"dir") {
         if (target.dir)
-            writeMailDirectory(session, target, name, email, failures);
+            writeMailDirectory(session, target, name,
+                builtAhead ? std::get<MailFiles>(*builtAhead) : buildMailFiles(email, session.locale), failures);
     } else if (type == u"pdf" && output::pdfBuilder()) {
         if (target.dir)
             writePdf(session, target, name, email, failures);
@@ -410,16 +438,18 @@ Result<SavedEmail> saveFound(
     return failures.result();
 }
 
-// The rows after the one being written: their mails are found here, in list order, and the files of
-// those that stand alone are built on the worker threads, so that writing seldom waits for building.
-// A few rows per thread, and at most kBytesAhead of their messages, are held ahead.
+// The rows after the one being written: their mails are found here, in list order, and their files are
+// built on the worker threads, so that writing seldom waits for building. An item that stands alone
+// (Maildir) is handed over as it is; of another (PST), what its files need is read here, on the store's
+// thread, into an item that stands alone. Rows go to the threads kBatch at a time; a few batches per
+// thread, and at most kBytesAhead of their messages, are held ahead.
 class Lookahead {
 public:
     Lookahead(SaveSession& session, const ResultList& list, WorkerThreads& workers)
         : m_session(session)
         , m_list(list)
         , m_workers(workers)
-        , m_rowsAhead(workers.count() == 0 ? 0 : 2 * workers.count())
+        , m_rowsAhead(workers.count() == 0 ? 0 : 2 * kBatch * workers.count())
     {
     }
 
@@ -436,15 +466,30 @@ public:
 
 private:
     static constexpr qsizetype kBytesAhead = 32 * 1024 * 1024;
+    static constexpr int kBatch = 8;
+    using Task = std::packaged_task<Built()>;
 
+    bool full() const { return !m_ahead.empty() && m_bytes >= kBytesAhead; }
+
+    // Finds rows while a whole batch fits (or none is ahead) and hands those to be built to the threads.
     void fill()
     {
-        while (m_next < m_list.count() && qsizetype(m_ahead.size()) <= m_rowsAhead
-            && (m_ahead.empty() || m_bytes < kBytesAhead))
-            m_ahead.push_back(find(m_list.row(m_next++)));
+        if (!m_ahead.empty() && qsizetype(m_ahead.size()) + kBatch > m_rowsAhead)
+            return;
+        std::vector<std::shared_ptr<Task>> batch;
+        for (int found = 0; found < kBatch && m_next < m_list.count() && !full(); ++found) {
+            m_ahead.push_back(find(m_list.row(m_next++), batch));
+            if (m_rowsAhead == 0)
+                break;
+        }
+        if (!batch.empty())
+            m_workers.post([batch = std::move(batch)] {
+                for (const auto& task : batch)
+                    (*task)();
+            });
     }
 
-    FoundEmail find(const ResultRow& row)
+    FoundEmail find(const ResultRow& row, std::vector<std::shared_ptr<Task>>& batch)
     {
         const QString type = m_session.settings.fnOutput.toLower();
         if (alreadySaved(m_session, row, type))
@@ -452,18 +497,28 @@ private:
         FoundEmail found { findEmail(m_session, row), type, {}, 0 };
         if (!found.email)
             return found;
-        found.bytes = (*found.email)->rawMessage().size();
-        m_bytes += found.bytes;
-        if (m_workers.count() == 0 || !(*found.email)->standsAlone() || !isFileType(found.type))
+        const auto& email = *found.email;
+        found.bytes = email->rawMessage().size();
+        const bool built = isFileType(found.type) || found.type == u"dir";
+        // The .eml of a stored message is its bytes: nothing to build ahead.
+        if (m_workers.count() == 0 || !built || (found.type == u"eml" && found.bytes > 0)) {
+            m_bytes += found.bytes;
             return found;
-        if (found.type == u"eml" && found.bytes > 0)
-            return found; // the .eml of a stored message is its bytes: nothing to build ahead
-        auto build = std::make_shared<std::packaged_task<Result<QByteArray>()>>(
-            [email = *found.email, type = found.type, locale = m_session.locale] {
-                return fileContent(type, *email, locale);
-            });
-        found.content = build->get_future();
-        m_workers.post([build] { (*build)(); });
+        }
+        std::shared_ptr<const mail::MailItem> alone = email;
+        if (!email->standsAlone()) {
+            const bool attachments = found.type != u"txt" && found.type != u"rtf";
+            mail::MailData data
+                = mail::copyMail(*email, attachments ? mail::CopiedParts::All : mail::CopiedParts::WithoutAttachments);
+            found.bytes = data.bytes();
+            alone = std::make_shared<const mail::MemoryMailItem>(std::move(data));
+        }
+        m_bytes += found.bytes;
+        auto task = std::make_shared<Task>([email = std::move(alone), type = found.type, locale = m_session.locale] {
+            return buildFor(type, *email, locale);
+        });
+        found.built = task->get_future();
+        batch.push_back(std::move(task));
         return found;
     }
 
@@ -475,6 +530,13 @@ private:
     int m_next = 0;
     qsizetype m_bytes = 0;
 };
+
+Built buildFor(const QString& type, const mail::MailItem& email, const QLocale& locale)
+{
+    if (type == u"dir")
+        return buildMailFiles(email, locale);
+    return fileContent(type, email, locale);
+}
 
 // With SkipSaved or WriteIndex: reads the destination's manifest and tells what it had to leave out of it;
 // with SkipSaved the names of the files it records as in place are kept from every other mail. False when

@@ -4,6 +4,11 @@
 #include "support/fakestore.h"
 #include "support/qtprinters.h"
 #include "support/scriptedperson.h"
+#include "support/testfiles.h"
+
+#include <QProcess>
+#include <QTemporaryDir>
+#include <sys/stat.h>
 
 #include <gtest/gtest.h>
 
@@ -415,5 +420,88 @@ TEST(SearchSampleStore, DateWindowOnRealTimes)
         search.settings.before = QLatin1String(c.before);
         search.run(QStringLiteral(R"(\\Sample Mailbox)"));
         EXPECT_EQ(column(search.list, ColSubject).contains(QLatin1String(c.subject)), c.listed);
+    }
+}
+
+// --- Reading on several threads ----------------------------------------------------------------------------
+
+namespace {
+
+// Writes a store with quillbox-genmaildir into `dir`; false when the generator fails.
+bool generateStore(const QString& dir, const QStringList& arguments)
+{
+    QProcess generator;
+    generator.start(QStringLiteral(QUILLBOX_GENMAILDIR), QStringList { QStringLiteral("--out"), dir } + arguments);
+    return generator.waitForFinished(120'000) && generator.exitStatus() == QProcess::NormalExit
+        && generator.exitCode() == 0;
+}
+
+// What one search of a store gave: its rows' texts in order, each skip as it was told, the messages shown.
+struct Searched {
+    QStringList rows;
+    QStringList skips;
+    QStringList messages;
+};
+
+Searched searchWith(const QString& storeDir, int workerThreads)
+{
+    Searched out;
+    ScriptedPerson person;
+    Settings settings;
+    settings.dateFormat = QStringLiteral("yyyymmdd HHMMSS");
+    ResultList list;
+    searchMailFolder(
+        person, settings, QStringLiteral(R"(\\Gen)"), list,
+        [&] {
+            return mail::Namespace::fromStores({ { QStringLiteral("Gen"), storeDir } });
+        },
+        [&](mail::Walk::Skip kind, const Error& why) { out.skips << QString::number(int(kind)) + why.describe(); },
+        workerThreads);
+    for (int r = 0; r < list.count(); ++r)
+        out.rows << list.row(r).texts().join(u'|');
+    out.messages = person.messages();
+    return out;
+}
+
+} // namespace
+
+// Headers read on worker threads: the same rows in the same order, the same skips told in the same order,
+// the same closing message, in folders larger and smaller than the reading window.
+TEST(SearchGeneratedStore, WorkerThreadsChangeNoRowNorItsPlace)
+{
+    struct Case {
+        const char* layout;
+        QStringList arguments;
+    };
+    const Case cases[] = {
+        { "nested, 700 messages a folder", { "--count", "2100", "--folders", "3", "--fanout", "2", "--depth", "1" } },
+        { "maildir++, 150 folders",
+            { "--count", "1500", "--folders", "150", "--layout", "maildir++", "--fanout", "6", "--depth", "3" } },
+    };
+    QTemporaryDir temp;
+    ASSERT_TRUE(temp.isValid());
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.layout);
+        const QString store = temp.filePath(QString::fromLatin1(c.layout).section(u',', 0, 0));
+        ASSERT_TRUE(generateStore(store, c.arguments + QStringList { "--size", "600", "--attachments", "0" }));
+        // Files the walk leaves out or has lost, among the readable ones: a FIFO (no message file), a link out
+        // of the store, a link to nothing.
+        const QString cur = store + QStringLiteral("/cur/");
+        ASSERT_TRUE(QDir(cur).exists());
+        ASSERT_EQ(::mkfifo(QFile::encodeName(cur + QStringLiteral("1300000000.fifo.host:2,S")).constData(), 0600), 0);
+        ASSERT_TRUE(QFile::link(temp.filePath(QStringLiteral("outside")), cur + QStringLiteral("1300000001.out.host")));
+        writeFile(temp.filePath(QStringLiteral("outside")), "Subject: outside\r\n\r\n");
+        ASSERT_TRUE(QFile::link(cur + QStringLiteral("none"), cur + QStringLiteral("1300000002.dangling.host")));
+
+        const Searched alone = searchWith(store, 0);
+        ASSERT_GT(alone.rows.size(), 1000);
+        EXPECT_EQ(alone.skips.size(), 2);
+        for (int threads : { 1, 3 }) {
+            SCOPED_TRACE(threads);
+            const Searched shared = searchWith(store, threads);
+            EXPECT_EQ(shared.rows, alone.rows);
+            EXPECT_EQ(shared.skips, alone.skips);
+            EXPECT_EQ(shared.messages, alone.messages);
+        }
     }
 }

@@ -433,6 +433,8 @@ TEST(MsgWriter, DeeplyNestedMailsAreCutOffAsBytes)
         current = outer;
     }
     EXPECT_EQ(structuralProblems(writeToMemory(*current)), QStringList());
+    // A mail copied into memory (as the save run hands a PST item to another thread) goes as deep as the writer.
+    EXPECT_EQ(writeToMemory(mail::copyMail(FakeMailItem(*current))), writeToMemory(*current));
     const auto read = writeAndRead(*current);
     ASSERT_TRUE(read);
     QJsonObject message = *read;
@@ -478,6 +480,9 @@ TEST(MsgWriter, UnreadableSourceLeavesTheOldFileAndNoTemporaryFile)
         test::writeFile(path, "the earlier file");
         const Status status = msg::writeMsgFile(FakeMailItem(data), path);
         ASSERT_FALSE(status.ok());
+        const Result<QByteArray> copied = msg::msgBytes(mail::MemoryMailItem(mail::copyMail(FakeMailItem(data))));
+        ASSERT_FALSE(copied.ok()) << "a copy keeps what could not be read";
+        EXPECT_EQ(copied.error().describe(), status.error().describe());
         EXPECT_EQ(status.error().code, unreadable.code);
         EXPECT_EQ(status.error().path, unreadable.path);
         EXPECT_EQ(status.error().detail, unreadable.detail);

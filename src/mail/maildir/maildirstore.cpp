@@ -3,6 +3,7 @@
 // identifiers are described in docs/format-notes.md ("Maildir").
 #include "mail/maildir/maildirstore.h"
 
+#include "core/workerthreads.h"
 #include "mail/maildir/headerscan.h"
 #include "mail/maildir/maildirmessage.h"
 #include "mail/maildir/maildirnames.h"
@@ -448,6 +449,16 @@ Status listMessages(Dir (&dirs)[2], const QByteArray& folderPath, std::vector<Li
     return status;
 }
 
+// What reading one listed message file gave: its summary, or why it could not be read, or neither when it
+// is not (or no longer) there.
+struct ReadOutcome {
+    std::optional<ItemSummary> summary;
+    std::optional<Error> unreadable;
+};
+
+// The message files read ahead of the one the walk takes, on the walk's threads.
+constexpr std::size_t kReadAhead = 256;
+
 } // namespace
 
 Status MaildirFolder::items(const std::function<void(const ItemSummary&)>& visit, Walk& walk) const
@@ -460,33 +471,42 @@ Status MaildirFolder::items(const std::function<void(const ItemSummary&)>& visit
     const QByteArray folderPath = m_store->path(*m_place.messagesDir);
     const QString idPrefix = entryIDPrefix(m_store->name, *m_place.messagesDir);
 
-    std::vector<char> buffer;
-    ItemSummary summary;
     QSet<QByteArray> missing; // listed, then gone before it was read: renamed (flags changed, new -> cur) or deleted
 
-    // Reads one file into `summary` and visits it; a file that is gone is noted in `missing`, one that
-    // cannot be read is told to the walk.
+    // Reads one file: on any thread, touching nothing but the file and what it returns.
     auto readOne = [&](const Dir& dir, const Listed& listed) {
+        thread_local std::vector<char> buffer;
         const QByteArray path = joined(joined(folderPath, kSubdirs[listed.subdir]), listed.name);
         struct stat info;
         HeaderScan scan;
         // The modification time only counts for names without a delivery time: spare the fstat otherwise.
         const bool needInfo = !listed.timed;
         auto opened = openMessageFile(m_store->root, dir.fd(), listed.name, path, listed.type, info, needInfo);
+        ReadOutcome outcome;
         if (!opened || (*opened && !readSummaryBytes((**opened).get(), buffer, scan))) {
-            walk.skip(Walk::Skip::Message, opened ? osError(Error::Code::Unreadable, path, errno) : opened.error());
-            return;
+            outcome.unreadable = opened ? osError(Error::Code::Unreadable, path, errno) : opened.error();
+            return outcome;
         }
-        if (!*opened) {
-            missing.insert(listed.unique);
-            return;
-        }
+        if (!*opened)
+            return outcome;
         const bool skippedStat = listed.type == DT_REG && !needInfo;
         const MessageFile file { listed.name, skippedStat ? std::nullopt : std::optional<qint64>(info.st_mtime) };
-        summarize(buffer.data(), buffer.size(), scan, file, summary);
-        summary.entryID = idPrefix + entryIDSuffix(kSubdirs[listed.subdir], listed.name);
-        missing.remove(listed.unique);
-        visit(summary);
+        outcome.summary.emplace();
+        summarize(buffer.data(), buffer.size(), scan, file, *outcome.summary);
+        outcome.summary->entryID = idPrefix + entryIDSuffix(kSubdirs[listed.subdir], listed.name);
+        return outcome;
+    };
+    // Takes what readOne gave, on the walking thread in the folder's order: visits a summary, notes a file
+    // that is gone in `missing`, tells the walk of one that cannot be read.
+    auto take = [&](const Listed& listed, ReadOutcome&& outcome) {
+        if (outcome.unreadable) {
+            walk.skip(Walk::Skip::Message, *outcome.unreadable);
+        } else if (!outcome.summary) {
+            missing.insert(listed.unique);
+        } else {
+            missing.remove(listed.unique);
+            visit(*outcome.summary);
+        }
     };
 
     std::vector<Listed> listed;
@@ -498,8 +518,10 @@ Status MaildirFolder::items(const std::function<void(const ItemSummary&)>& visit
         std::sort(listed.begin(), listed.end(), [](const Listed& a, const Listed& b) {
             return a.unique != b.unique ? a.unique < b.unique : a.name < b.name;
         });
-        for (const Listed& entry : listed)
-            readOne(dirs[entry.subdir], entry);
+        produceInOrder<ReadOutcome>(
+            walk.workers(), listed.size(), kReadAhead,
+            [&](std::size_t i) { return readOne(dirs[listed[i].subdir], listed[i]); },
+            [&](std::size_t i, ReadOutcome&& outcome) { take(listed[i], std::move(outcome)); });
     }
     if (missing.isEmpty())
         return status;
@@ -513,7 +535,7 @@ Status MaildirFolder::items(const std::function<void(const ItemSummary&)>& visit
     static_cast<void>(listMessages(dirs, folderPath, again));
     for (const Listed& entry : again)
         if (missing.contains(entry.unique) && !seen.contains(kSubdirs[entry.subdir] + '/' + entry.name))
-            readOne(dirs[entry.subdir], entry);
+            take(entry, readOne(dirs[entry.subdir], entry));
     return status;
 }
 

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "output/workerthreads.h"
+#include "core/workerthreads.h"
 
 #include <algorithm>
 

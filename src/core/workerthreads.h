@@ -1,0 +1,119 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+// A fixed set of threads that run posted jobs, first posted first started. The save run builds the
+// next mails' files on them while it writes the current one; the search reads the headers of a folder's
+// messages on them, and takes the summaries in the folder's order (produceInOrder).
+
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <thread>
+#include <vector>
+
+namespace quillbox {
+
+class WorkerThreads {
+public:
+    /// Starts `count` threads; with 0, post() runs each job at once on the caller's thread.
+    explicit WorkerThreads(int count);
+    /// Drops the jobs that have not started and waits for the running ones.
+    ~WorkerThreads();
+    WorkerThreads(const WorkerThreads&) = delete;
+    WorkerThreads& operator=(const WorkerThreads&) = delete;
+
+    int count() const { return int(m_threads.size()); }
+    void post(std::function<void()> job);
+
+    /// The processors of this machine but the one of the calling thread: at least 1, at most 8.
+    static int spareProcessors();
+
+private:
+    void run();
+
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    std::deque<std::function<void()>> m_jobs;
+    bool m_stopping = false;
+    std::vector<std::thread> m_threads;
+};
+
+/// Calls produce(i) for each i from 0 to count - 1, on the worker threads and on the calling thread, and
+/// consume(i, result) on the calling thread in the order of i, each as soon as the results before it are
+/// consumed. At most `window` results are produced ahead of the one consumed. Without workers (null, or
+/// none) each is produced right before it is consumed. Returns when every result is consumed; a job that
+/// starts later finds nothing left and produces nothing.
+template <class T, class Produce, class Consume>
+void produceInOrder(WorkerThreads* workers, std::size_t count, std::size_t window, Produce&& produce, Consume&& consume)
+{
+    if (!workers || workers->count() == 0 || count < 2 || window < 2) {
+        for (std::size_t i = 0; i < count; ++i)
+            consume(i, produce(i));
+        return;
+    }
+    // Shared with the jobs, which may start after this call has returned: they only look at `next`.
+    struct State {
+        std::mutex mutex;
+        std::condition_variable changed;
+        std::size_t next = 0; ///< the first index nobody has taken
+        std::size_t consumed = 0;
+        std::size_t count = 0;
+        std::size_t window = 0;
+        std::vector<std::optional<T>> slots; ///< index % window
+        Produce* produce = nullptr; ///< used only by who holds an index below count
+        // An index to produce, taken under the lock: none when all are taken or the window is full.
+        std::optional<std::size_t> take()
+        {
+            if (next >= count || next >= consumed + window)
+                return std::nullopt;
+            return next++;
+        }
+        void run(std::unique_lock<std::mutex>& lock, std::size_t index)
+        {
+            lock.unlock();
+            T result = (*produce)(index);
+            lock.lock();
+            slots[index % window].emplace(std::move(result));
+            changed.notify_all();
+        }
+    };
+    auto state = std::make_shared<State>();
+    state->count = count;
+    state->window = window;
+    state->slots.resize(window);
+    state->produce = &produce;
+    for (int helper = 0; helper < workers->count(); ++helper) {
+        workers->post([state] {
+            std::unique_lock lock(state->mutex);
+            for (;;) {
+                if (state->next >= state->count)
+                    return;
+                if (const auto index = state->take())
+                    state->run(lock, *index);
+                else
+                    state->changed.wait(lock);
+            }
+        });
+    }
+    for (std::size_t i = 0; i < count; ++i) {
+        std::unique_lock lock(state->mutex);
+        std::optional<T>& slot = state->slots[i % window];
+        // Waiting for another thread's result, this thread produces the next ones meanwhile.
+        while (!slot) {
+            if (const auto index = state->take())
+                state->run(lock, *index);
+            else
+                state->changed.wait(lock);
+        }
+        T result = std::move(*slot);
+        slot.reset();
+        state->consumed = i + 1;
+        state->changed.notify_all();
+        lock.unlock();
+        consume(i, std::move(result));
+    }
+}
+
+} // namespace quillbox

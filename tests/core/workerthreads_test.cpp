@@ -1,0 +1,50 @@
+// SPDX-License-Identifier: MIT
+#include "core/workerthreads.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+
+using namespace quillbox;
+
+// Results taken in order whatever thread made them, each made once, never more than the window ahead.
+TEST(produceInOrder, ConsumesEachResultOnceInOrderWithinTheWindow)
+{
+    struct Case {
+        int threads;
+        std::size_t count;
+        std::size_t window;
+    };
+    const Case cases[] = { { 0, 50, 8 }, { 1, 1, 8 }, { 1, 200, 2 }, { 3, 200, 5 }, { 3, 7, 64 }, { 2, 1000, 16 } };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.threads << " threads, " << c.count << " results, window " << c.window);
+        WorkerThreads workers(c.threads);
+        std::atomic<int> produced { 0 };
+        std::atomic<std::size_t> consumed { 0 };
+        std::atomic<std::size_t> furthestAhead { 0 };
+        std::vector<std::size_t> order;
+        produceInOrder<std::size_t>(
+            &workers, c.count, c.window,
+            [&](std::size_t i) {
+                ++produced;
+                // Later results are often ready first.
+                if (i % 3 == 0)
+                    std::this_thread::sleep_for(std::chrono::microseconds(50));
+                const std::size_t ahead = i - consumed.load();
+                for (std::size_t seen = furthestAhead.load(); ahead > seen;)
+                    furthestAhead.compare_exchange_weak(seen, ahead);
+                return i * 10;
+            },
+            [&](std::size_t i, std::size_t result) {
+                EXPECT_EQ(result, i * 10);
+                order.push_back(i);
+                consumed = i + 1;
+            });
+        ASSERT_EQ(order.size(), c.count);
+        for (std::size_t i = 0; i < c.count; ++i)
+            EXPECT_EQ(order[i], i);
+        EXPECT_EQ(produced.load(), int(c.count));
+        EXPECT_LE(furthestAhead.load(), c.window);
+    }
+}
