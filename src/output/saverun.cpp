@@ -268,7 +268,8 @@ void writeAttachmentDirectory(SaveSession& session, const output::Directory& dir
 
 MailFiles buildMailFiles(const mail::MailItem& email, const QLocale& locale)
 {
-    return MailFiles { formats::textContent(email, locale), formats::htmlContent(email, locale), attachmentFiles(email) };
+    return MailFiles { formats::textContent(email, locale), formats::htmlContent(email, locale),
+        attachmentFiles(email) };
 }
 
 // message.txt, message.html and, when the mail has attachments, attachments/ with each under its own
