@@ -75,6 +75,25 @@ QMap<QString, QString> serverFlags(const QString& mailDir)
     return flags;
 }
 
+struct Edge {
+    int n;
+    QDateTime received, date;
+};
+
+std::vector<Edge> edges()
+{
+    return {
+        { 101, berlin(2022, 5, 9, 23, 59, 59), berlin(2022, 5, 9, 23, 0) }, // a second before: out
+        { 102, berlin(2022, 5, 10, 0, 0), berlin(2022, 5, 9, 22, 0) }, // at the start: in
+        { 103, berlin(2022, 5, 20, 0, 0), berlin(2022, 5, 19, 0, 0) }, // at the end: in
+        { 104, berlin(2022, 5, 20, 0, 0, 1), berlin(2022, 5, 19, 0, 0) }, // a second after: out
+        { 105, berlin(2022, 1, 2, 12, 0), berlin(2022, 5, 15, 12, 0) }, // received long before, dated inside: in
+        { 106, berlin(2022, 5, 15, 12, 0), berlin(2023, 5, 15, 12, 0) }, // dated after: out
+        // dated in a far zone, on the day before by its own calendar: in
+        { 107, berlin(2022, 5, 9, 12, 30), QDateTime(QDate(2022, 5, 9), QTime(23, 0), QTimeZone(-10 * 3600)) },
+    };
+}
+
 class ImapTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite()
@@ -82,8 +101,8 @@ protected:
         s_server = new Dovecot;
         if (!s_server->failed().isEmpty())
             return;
-        for (const char* mailbox : { "Archive.2020", "Entw&APw-rfe", "Archive.2020.Q1" })
-            s_server->create(mailbox);
+        for (const char* mailbox : { "Archive.2020", "Entw&APw-rfe", "Archive.2020.Q1", "Edges" })
+            s_setupFailure += s_server->create(mailbox);
         s_appended.clear();
         const QDateTime first = berlin(2021, 3, 10, 9, 0);
         for (int n = 1; n <= 6; ++n) {
@@ -95,8 +114,11 @@ protected:
         s_appended.push_back({ "Archive.2020", message(7, {}), first.addDays(20) });
         s_appended.push_back({ "Archive.2020.Q1", message(8, first.toString(Qt::RFC2822Date), "X-Note: report\r\n"),
             first.addDays(21) });
+        // Around the window 2022-05-10 to 2022-05-20: received (INTERNALDATE) and dated as each case says.
+        for (const auto& [n, received, date] : edges())
+            s_appended.push_back({ "Edges", message(n, date.toString(Qt::RFC2822Date)), received });
         for (const Appended& mail : s_appended)
-            s_server->append(mail.mailbox, mail.bytes, mail.received);
+            s_setupFailure += s_server->append(mail.mailbox, mail.bytes, mail.received);
     }
     static void TearDownTestSuite()
     {
@@ -107,6 +129,7 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(s_server->failed().isEmpty()) << s_server->failed().toStdString();
+        ASSERT_TRUE(s_setupFailure.isEmpty()) << s_setupFailure.toStdString();
         ASSERT_TRUE(m_dir.isValid());
         writePassword(QString::fromLatin1(Dovecot::kPassword));
         writeProfile(s_server->location(), s_server->fingerprint());
@@ -140,11 +163,13 @@ protected:
 
     static Dovecot* s_server;
     static std::vector<Appended> s_appended;
+    static QString s_setupFailure;
     QTemporaryDir m_dir;
 };
 
 Dovecot* ImapTest::s_server = nullptr;
 std::vector<Appended> ImapTest::s_appended;
+QString ImapTest::s_setupFailure;
 
 // The folder tree: nested levels, a level that is only a node (\Noselect), a name in modified UTF-7.
 TEST_F(ImapTest, FolderTreeFromList)
@@ -169,7 +194,117 @@ TEST_F(ImapTest, FolderTreeFromList)
     tree.sort();
     EXPECT_EQ(tree,
         QStringList({ "\\\\Work 0", "\\\\Work\\Archive 0", "\\\\Work\\Archive\\2020 1", "\\\\Work\\Archive\\2020\\Q1 1",
-            "\\\\Work\\Entwürfe 2", "\\\\Work\\Inbox 4" }));
+            "\\\\Work\\Edges 7", "\\\\Work\\Entwürfe 2", "\\\\Work\\Inbox 4" }));
+}
+
+// The rows of a search equal, cell for cell, those of the same messages in a Maildir store, but for the
+// entry identifier and the folder; and only the messages whose latest time is in the window are listed.
+TEST_F(ImapTest, SearchRowsAsInAMaildirStore)
+{
+    const QString local = path("local");
+    for (const char* sub : { "/cur", "/new", "/tmp" })
+        QDir().mkpath(local + QLatin1String(sub));
+    int n = 0;
+    for (const Appended& mail : s_appended)
+        if (mail.mailbox == "INBOX")
+            test::writeFile(
+                local + QStringLiteral("/cur/%1.M%2.host:2,").arg(mail.received.toSecsSinceEpoch()).arg(++n),
+                mail.bytes);
+    writeProfile(s_server->location(), s_server->fingerprint(), QStringLiteral("Local=%1\n").arg(local));
+    test::ScriptedPerson person;
+    ResultList imapList, maildirList;
+    const Settings settings = searchSettings("2021-03-01", "2021-04-01");
+    QList<QStringList> imapRows = search(QStringLiteral("\\\\Work\\Inbox"), settings, person, imapList);
+    QList<QStringList> maildirRows = search(QStringLiteral("\\\\Local"), settings, person, maildirList);
+    EXPECT_EQ(person.messages(), QStringList());
+    ASSERT_EQ(imapRows.size(), 4);
+    for (QList<QStringList>* rows : { &imapRows, &maildirRows })
+        for (QStringList& row : *rows) {
+            EXPECT_FALSE(row[ColEntryID].isEmpty());
+            row[ColEntryID].clear();
+            row[ColFolder].clear();
+        }
+    EXPECT_EQ(imapRows, maildirRows);
+}
+
+TEST_F(ImapTest, DateWindowEdges)
+{
+    test::ScriptedPerson person;
+    ResultList list;
+    const QList<QStringList> rows
+        = search(QStringLiteral("\\\\Work\\Edges"), searchSettings("2022-05-10", "2022-05-20"), person, list);
+    QStringList found;
+    for (const QStringList& row : rows)
+        found << row[ColSubject].section(u' ', 1);
+    EXPECT_EQ(found, QStringList({ "102", "103", "105", "107" }));
+}
+
+// Saving as EML writes the bytes that were APPENDed; the server's flags are the same afterwards.
+TEST_F(ImapTest, EmlFilesAreTheAppendedBytesAndNoFlagChanges)
+{
+    const QMap<QString, QString> before = serverFlags(s_server->mailDir());
+    ASSERT_EQ(before.size(), qsizetype(s_appended.size()));
+    test::ScriptedPerson person;
+    ResultList list;
+    const Settings settings = searchSettings();
+    search(QStringLiteral("\\\\Work"), settings, person, list);
+    ASSERT_EQ(list.count(), int(s_appended.size()));
+    const test::ScopedEnv env { { "QUILLBOX_PROFILE", path("profile.ini") } };
+    const SaveSummary summary = saveRun(person, settings, QStringLiteral("\\\\Work"), list, path("out"));
+    EXPECT_TRUE(summary.ok()) << person.messages().join(u'|').toStdString();
+    QList<QByteArray> written, appended;
+    QDirIterator it(path("out"), QDir::Files, QDirIterator::Subdirectories);
+    while (it.hasNext())
+        written << test::readFile(it.next());
+    for (const Appended& mail : s_appended)
+        appended << mail.bytes;
+    std::sort(written.begin(), written.end());
+    std::sort(appended.begin(), appended.end());
+    EXPECT_EQ(written, appended);
+    EXPECT_EQ(serverFlags(s_server->mailDir()), before);
+    for (const QString& flags : before)
+        EXPECT_FALSE(flags.contains(u'S')) << flags.toStdString();
+}
+
+// Logging in and the server's certificate: each failure is one message that names what to do.
+TEST_F(ImapTest, LoginAndCertificates)
+{
+    const QString plain
+        = QStringLiteral("imap://%1@127.0.0.1:%2").arg(QLatin1String(Dovecot::kUser)).arg(s_server->plainPort());
+    const struct {
+        const char* what;
+        QString location, fingerprint, password, says;
+    } cases[] = {
+        { "pinned, TLS", s_server->location(), s_server->fingerprint(), Dovecot::kPassword, {} },
+        { "pinned, STARTTLS", plain, s_server->fingerprint(), Dovecot::kPassword, {} },
+        { "pinned without colons", s_server->location(), s_server->fingerprint().remove(u':').toLower(),
+            Dovecot::kPassword, {} },
+        { "self-signed, not pinned", s_server->location(), {}, Dovecot::kPassword,
+            QStringLiteral("Work.Fingerprint=") + s_server->fingerprint() },
+        { "STARTTLS, not pinned", plain, {}, Dovecot::kPassword, QStringLiteral("is not trusted") },
+        { "another pinned", s_server->location(), QString(64, u'0'), Dovecot::kPassword,
+            QStringLiteral("is not the one Work.Fingerprint pins") },
+        { "wrong password", s_server->location(), s_server->fingerprint(), "wrong",
+            QStringLiteral("refused the user name or password") },
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        writeProfile(c.location, c.fingerprint);
+        writePassword(c.password);
+        test::ScriptedPerson person;
+        ResultList list;
+        const auto rows = search(QStringLiteral("\\\\Work\\Inbox"), searchSettings(), person, list);
+        if (c.says.isEmpty()) {
+            EXPECT_EQ(rows.size(), 4);
+            EXPECT_EQ(person.messages(), QStringList());
+            continue;
+        }
+        EXPECT_EQ(rows.size(), 0);
+        ASSERT_EQ(person.messages().size(), 1) << person.messages().join(u'|').toStdString();
+        const QString told = person.messages().front() + u' ' + person.details().front();
+        EXPECT_TRUE(told.contains(c.says)) << told.toStdString();
+        EXPECT_FALSE(told.contains(QLatin1String(Dovecot::kPassword)));
+    }
 }
 
 } // namespace

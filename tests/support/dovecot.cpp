@@ -9,9 +9,11 @@
 
 #include <arpa/inet.h>
 #include <csignal>
+#include <fcntl.h>
 #include <libetpan/libetpan.h>
 #include <netinet/in.h>
 #include <pwd.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/types.h>
 #include <sys/wait.h>
@@ -188,6 +190,11 @@ service stats {
     m_pid = ::fork();
     if (m_pid == 0) {
         ::setpgid(0, 0); // its own process group, so that kill() reaches every process of it
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL); // and gone with the test, however that ends
+        const int null = ::open("/dev/null", O_RDWR);
+        ::dup2(null, 0);
+        ::dup2(null, 1);
+        ::dup2(null, 2);
         ::execl(program.constData(), program.constData(), "-F", "-c", configPath.constData(), nullptr);
         ::_exit(127);
     }

@@ -169,8 +169,12 @@ Status Connection::connect()
     if (r != MAILIMAP_NO_ERROR_AUTHENTICATED && r != MAILIMAP_NO_ERROR_NON_AUTHENTICATED)
         return failure(QStringLiteral("connecting"), r);
     if (m_account.security == Account::Security::StartTls) {
-        const bool offered = mailimap_capability(m_imap, nullptr) == MAILIMAP_NO_ERROR
-            && mailimap_has_extension(m_imap, const_cast<char*>("STARTTLS"));
+        mailimap_capability_data* capabilities = nullptr;
+        r = mailimap_capability(m_imap, &capabilities);
+        if (r != MAILIMAP_NO_ERROR)
+            return failure(QStringLiteral("asking for STARTTLS"), r);
+        mailimap_capability_data_free(capabilities);
+        const bool offered = mailimap_has_extension(m_imap, const_cast<char*>("STARTTLS"));
         // Only a server on this computer may be spoken to in the clear, and only when it offers no TLS.
         if (!offered && m_account.loopback())
             return success();
