@@ -307,5 +307,127 @@ TEST_F(ImapTest, LoginAndCertificates)
     }
 }
 
+// The program run unattended on the account: the password a command gives is in no line it writes, even at
+// the highest debug level; without a command, the run fails with a line that says what to set.
+TEST_F(ImapTest, UnattendedRunKeepsThePasswordOutOfItsOutput)
+{
+    test::writeFile(path("eml.ini"), "[Options]\nFnOutput=EML\n");
+    const struct {
+        const char* what;
+        bool command;
+        int exitCode, files;
+        QString says;
+    } cases[] = {
+        { "password by command", true, 0, 4, {} },
+        { "no password command", false, 1, 0, QStringLiteral("set Work.PasswordCommand=") },
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        writeProfile(s_server->location(), s_server->fingerprint());
+        if (!c.command)
+            test::writeFile(path("profile.ini"),
+                QStringLiteral("[Stores]\nWork=%1\nWork.Fingerprint=%2\n")
+                    .arg(s_server->location(), s_server->fingerprint())
+                    .toUtf8());
+        QDir(path("out")).removeRecursively();
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        for (const char* name : { "DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM" })
+            env.remove(QLatin1String(name));
+        env.insert(QStringLiteral("QUILLBOX_PROFILE"), path("profile.ini"));
+        env.insert(QStringLiteral("QUILLBOX_HKCU"), path("user.reg"));
+        env.insert(QStringLiteral("QUILLBOX_HKLM"), path("system.reg"));
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), path("config"));
+        QProcess process;
+        process.setProcessEnvironment(env);
+        process.setWorkingDirectory(m_dir.path());
+        process.start(QStringLiteral(QUILLBOX_BIN),
+            { "\\\\Work\\Inbox", path("out"), "/ini", "eml.ini", "/autorun", "/dbg", "2" });
+        ASSERT_TRUE(process.waitForFinished(60000));
+        const QByteArray output = process.readAllStandardError() + process.readAllStandardOutput();
+        EXPECT_EQ(process.exitCode(), c.exitCode) << output.toStdString();
+        EXPECT_FALSE(output.contains(Dovecot::kPassword));
+        EXPECT_TRUE(QString::fromUtf8(output).contains(c.says)) << output.toStdString();
+        EXPECT_EQ(QDir(path("out")).entryList(QDir::Files).size(), c.files);
+    }
+}
+
+// A server that goes away in the middle of a save: the files written before are whole, the rest are counted
+// as not written after the connection was tried again, and the run ends at once rather than waiting.
+TEST(ImapFaults, ServerKilledInTheMiddleOfASave)
+{
+    Dovecot server;
+    ASSERT_TRUE(server.failed().isEmpty()) << server.failed().toStdString();
+    QTemporaryDir dir;
+    QList<QByteArray> appended;
+    for (int n = 1; n <= 8; ++n) {
+        appended << message(n, berlin(2021, 1, n, 10, 0).toString(Qt::RFC2822Date));
+        ASSERT_EQ(server.append("INBOX", appended.back(), berlin(2021, 1, n, 10, 0)), QString());
+    }
+    test::writeFile(dir.filePath("password"), Dovecot::kPassword);
+    test::writeFile(dir.filePath("profile.ini"),
+        QStringLiteral("[Stores]\nWork=%1\nWork.PasswordCommand=cat %2\nWork.Fingerprint=%3\nWork.Timeout=5\n")
+            .arg(server.location(), dir.filePath("password"), server.fingerprint())
+            .toUtf8());
+    const test::ScopedEnv env { { "QUILLBOX_PROFILE", dir.filePath("profile.ini") } };
+    Settings settings = searchSettings();
+    settings.fnFormat = QStringLiteral("%3"); // the subject: one file per message, in order
+    test::ScriptedPerson person;
+    ResultList list;
+    searchMailFolder(person, settings, QStringLiteral("\\\\Work"), list);
+    ASSERT_EQ(list.count(), 8);
+    person.onProgressValue([&](qint64 value) {
+        if (value == 3)
+            server.kill();
+    });
+    QElapsedTimer clock;
+    clock.start();
+    const SaveSummary summary = saveRun(person, settings, QStringLiteral("\\\\Work"), list, dir.filePath("out"));
+    EXPECT_LT(clock.elapsed(), 20000);
+    EXPECT_FALSE(summary.ok());
+    EXPECT_TRUE(summary.finished);
+    EXPECT_GE(summary.written, 1);
+    EXPECT_LT(summary.written, 8); // the run may have fetched a message or two ahead of its progress
+    EXPECT_EQ(summary.written + summary.failed, 8);
+    ASSERT_TRUE(summary.firstFailure);
+    EXPECT_TRUE(summary.firstFailure->detail.contains(QLatin1String("opened again 2 times")))
+        << summary.firstFailure->describe().toStdString();
+    QStringList files = QDir(dir.filePath("out")).entryList(QDir::Files, QDir::Name);
+    EXPECT_EQ(files.size(), summary.written);
+    for (const QString& file : files) {
+        const QByteArray bytes = test::readFile(dir.filePath("out/") + file);
+        EXPECT_TRUE(appended.contains(bytes)) << file.toStdString();
+    }
+}
+
+// A server that takes the connection and never answers: the wait ends at the account's time limit.
+TEST(ImapFaults, ServerThatNeverAnswers)
+{
+    const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof address;
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), size), 0);
+    ASSERT_EQ(::listen(listener, 4), 0);
+    ASSERT_EQ(::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &size), 0);
+    QTemporaryDir dir;
+    for (const char* scheme : { "imaps", "imap" }) {
+        SCOPED_TRACE(scheme);
+        test::writeFile(dir.filePath("profile.ini"),
+            QStringLiteral("[Stores]\nSlow=%1://me@127.0.0.1:%2\nSlow.PasswordCommand=echo x\nSlow.Timeout=1\n")
+                .arg(QLatin1String(scheme))
+                .arg(ntohs(address.sin_port))
+                .toUtf8());
+        const test::ScopedEnv env { { "QUILLBOX_PROFILE", dir.filePath("profile.ini") } };
+        QElapsedTimer clock;
+        clock.start();
+        auto top = mail::Namespace::fromProfile().topFolder(QStringLiteral("Slow"));
+        EXPECT_LT(clock.elapsed(), 10000);
+        ASSERT_FALSE(top);
+        EXPECT_TRUE(top.error().detail.contains(QLatin1String("within 1 s"))) << top.error().describe().toStdString();
+    }
+    ::close(listener);
+}
+
 } // namespace
 } // namespace quillbox

@@ -150,7 +150,9 @@ Error Connection::failure(const QString& what, int code)
     else if (code == MAILIMAP_ERROR_PARSE)
         detail = QStringLiteral("the server's answer could not be read");
     else if (code == MAILIMAP_ERROR_SSL)
-        detail = QStringLiteral("no TLS connection could be made");
+        detail = QStringLiteral("no TLS connection could be made: the server did not answer within %1 s, or "
+                                "speaks no TLS on this port")
+                     .arg(m_account.timeoutSeconds);
     else if (m_imap->imap_response && *m_imap->imap_response)
         detail = QStringLiteral("the server said: ") + QString::fromUtf8(m_imap->imap_response);
     else
