@@ -254,14 +254,33 @@ QString Dovecot::create(const QByteArray& mailbox)
 
 QString Dovecot::append(const QByteArray& mailbox, const QByteArray& message, const QDateTime& received)
 {
+    bool given = false;
+    return appendAll(mailbox, [&](QByteArray& next, QDateTime& time) {
+        if (given)
+            return false;
+        next = message;
+        time = received;
+        return given = true;
+    });
+}
+
+QString Dovecot::appendAll(
+    const QByteArray& mailbox, const std::function<bool(QByteArray& message, QDateTime& received)>& next)
+{
     return command([&](mailimap* imap) {
-        const QDateTime time = received.toOffsetFromUtc(received.offsetFromUtc());
-        const int offset = time.offsetFromUtc() / 60;
-        mailimap_date_time* date = mailimap_date_time_new(time.date().day(), time.date().month(), time.date().year(),
-            time.time().hour(), time.time().minute(), time.time().second(), (offset / 60) * 100 + offset % 60);
-        const int r = mailimap_append(imap, mailbox.constData(), nullptr, date, message.constData(), message.size());
-        mailimap_date_time_free(date);
-        return r == MAILIMAP_NO_ERROR ? QString() : QStringLiteral("APPEND to %1 failed (%2)").arg(mailbox).arg(r);
+        QByteArray message;
+        QDateTime received;
+        while (next(message, received)) {
+            const int offset = received.offsetFromUtc() / 60;
+            mailimap_date_time* date = mailimap_date_time_new(received.date().day(), received.date().month(),
+                received.date().year(), received.time().hour(), received.time().minute(), received.time().second(),
+                (offset / 60) * 100 + offset % 60);
+            const int r = mailimap_append(imap, mailbox.constData(), nullptr, date, message.constData(), message.size());
+            mailimap_date_time_free(date);
+            if (r != MAILIMAP_NO_ERROR)
+                return QStringLiteral("APPEND to %1 failed (%2)").arg(QString::fromUtf8(mailbox)).arg(r);
+        }
+        return QString();
     });
 }
 

@@ -44,6 +44,11 @@ public:
     /// APPENDs `message` to `mailbox` with INTERNALDATE `received` and no flags; returns why not, empty when
     /// done.
     QString append(const QByteArray& mailbox, const QByteArray& message, const QDateTime& received);
+    /// APPENDs each message that `next` gives (false when there are no more) to `mailbox` over one
+    /// connection; returns why not, empty when done.
+    QString appendAll(const QByteArray& mailbox, const std::function<bool(QByteArray& message, QDateTime& received)>& next);
+    /// The server's certificate (PEM), for clients that are told to trust it.
+    QString certificate() const { return m_dir.path() + QLatin1String("/cert.pem"); }
     /// Kills the server and every process of it at once, as a crash or a dropped network would.
     void kill();
 
