@@ -16,22 +16,8 @@
 #include <QDirIterator>
 #include <QTemporaryDir>
 
-#include <sys/wait.h>
-
 using namespace quillbox;
 using namespace quillbox::bench;
-
-namespace {
-
-// The peak memory of the waited-for children, in MiB.
-double childrenPeakMiB()
-{
-    rusage usage {};
-    getrusage(RUSAGE_CHILDREN, &usage);
-    return double(usage.ru_maxrss) / 1024.0;
-}
-
-} // namespace
 
 int main(int argc, char** argv)
 {
@@ -146,15 +132,20 @@ int main(int argc, char** argv)
     mbsync.setProcessChannelMode(QProcess::ForwardedChannels);
     clock.restart();
     const double cpuBefore = cpuSeconds(RUSAGE_CHILDREN);
-    mbsync.start(
-        QStringLiteral("mbsync"), { QStringLiteral("-q"), QStringLiteral("-c"), mbsyncConfig, QStringLiteral("pull") });
+    // GNU time tells mbsync's own peak memory; this process's children include the store generator.
+    const QString peakFile = work.filePath(QStringLiteral("mbsync-peak"));
+    mbsync.start(QStringLiteral("/usr/bin/time"),
+        { QStringLiteral("-f"), QStringLiteral("%M"), QStringLiteral("-o"), peakFile, QStringLiteral("mbsync"),
+            QStringLiteral("-q"), QStringLiteral("-c"), mbsyncConfig, QStringLiteral("pull") });
     if (!mbsync.waitForFinished(-1) || mbsync.exitCode() != 0) {
         std::fprintf(stderr, "bench_imap: mbsync failed\n");
         return 1;
     }
     const double mbsyncWall = double(clock.nsecsElapsed()) / 1e9;
+    QFile peak(peakFile);
+    const double mbsyncPeak = peak.open(QIODevice::ReadOnly) ? peak.readAll().trimmed().toDouble() / 1024.0 : 0.0;
     std::printf("mbsync pull: %.2f s (%.0f messages/s), cpu %.2f s, peak memory %.1f MiB\n", mbsyncWall,
-        double(files.size()) / mbsyncWall, cpuSeconds(RUSAGE_CHILDREN) - cpuBefore, childrenPeakMiB());
+        double(files.size()) / mbsyncWall, cpuSeconds(RUSAGE_CHILDREN) - cpuBefore, mbsyncPeak);
     std::printf("save eml / mbsync pull: %.2f\n", save.wall / mbsyncWall);
     std::printf("load: %s", loadAverage().constData());
     return summary.ok() ? 0 : 1;

@@ -157,6 +157,7 @@ userdb {
   args = %1/passwd
 }
 mail_location = maildir:~/Maildir
+mail_fsync = never
 service imap-login {
   chroot =
   inet_listener imap {
