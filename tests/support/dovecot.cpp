@@ -10,6 +10,7 @@
 #include <arpa/inet.h>
 #include <csignal>
 #include <fcntl.h>
+#include <grp.h>
 #include <libetpan/libetpan.h>
 #include <netinet/in.h>
 #include <pwd.h>
@@ -43,6 +44,12 @@ bool writeFile(const QString& path, const QByteArray& text)
 {
     QFile file(path);
     return file.open(QIODevice::WriteOnly) && file.write(text) == text.size();
+}
+
+QString groupName(gid_t gid)
+{
+    const group* entry = ::getgrgid(gid);
+    return entry ? QString::fromLocal8Bit(entry->gr_name) : QString();
 }
 
 QString userName(uid_t uid)
@@ -142,6 +149,7 @@ log_path = %1/dovecot.log
 instance_name = quillbox-test-%2
 default_internal_user = %3
 default_login_user = %4
+default_internal_group = %7
 first_valid_uid = 1
 ssl = yes
 ssl_cert = <%1/cert.pem
@@ -182,6 +190,7 @@ service stats {
                                   .arg(internalUser, loginUser)
                                   .arg(m_plainPort)
                                   .arg(m_tlsPort)
+                                  .arg(root ? QStringLiteral("dovecot") : groupName(::getgid()))
                                   .toUtf8();
     if (!writeFile(dir + QLatin1String("/passwd"), passwd) || !writeFile(dir + QLatin1String("/dovecot.conf"), config))
         return QStringLiteral("cannot write the configuration");
@@ -276,7 +285,8 @@ QString Dovecot::appendAll(
             mailimap_date_time* date = mailimap_date_time_new(received.date().day(), received.date().month(),
                 received.date().year(), received.time().hour(), received.time().minute(), received.time().second(),
                 (offset / 60) * 100 + offset % 60);
-            const int r = mailimap_append(imap, mailbox.constData(), nullptr, date, message.constData(), message.size());
+            const int r
+                = mailimap_append(imap, mailbox.constData(), nullptr, date, message.constData(), message.size());
             mailimap_date_time_free(date);
             if (r != MAILIMAP_NO_ERROR)
                 return QStringLiteral("APPEND to %1 failed (%2)").arg(QString::fromUtf8(mailbox)).arg(r);
