@@ -262,6 +262,14 @@ QString Dovecot::create(const QByteArray& mailbox)
     });
 }
 
+QString Dovecot::remove(const QByteArray& mailbox)
+{
+    return command([&](mailimap* imap) {
+        const int r = mailimap_delete(imap, mailbox.constData());
+        return r == MAILIMAP_NO_ERROR ? QString() : QStringLiteral("DELETE %1 failed (%2)").arg(mailbox).arg(r);
+    });
+}
+
 QString Dovecot::append(const QByteArray& mailbox, const QByteArray& message, const QDateTime& received)
 {
     bool given = false;

@@ -41,12 +41,15 @@ public:
     /// Creates the folder `mailbox` (its name on the server: modified UTF-7, levels separated by ".");
     /// returns why not, empty when done.
     QString create(const QByteArray& mailbox);
+    /// Deletes the folder `mailbox` and its messages; returns why not, empty when done.
+    QString remove(const QByteArray& mailbox);
     /// APPENDs `message` to `mailbox` with INTERNALDATE `received` and no flags; returns why not, empty when
     /// done.
     QString append(const QByteArray& mailbox, const QByteArray& message, const QDateTime& received);
     /// APPENDs each message that `next` gives (false when there are no more) to `mailbox` over one
     /// connection; returns why not, empty when done.
-    QString appendAll(const QByteArray& mailbox, const std::function<bool(QByteArray& message, QDateTime& received)>& next);
+    QString appendAll(
+        const QByteArray& mailbox, const std::function<bool(QByteArray& message, QDateTime& received)>& next);
     /// The server's certificate (PEM), for clients that are told to trust it.
     QString certificate() const { return m_dir.path() + QLatin1String("/cert.pem"); }
     /// Kills the server and every process of it at once, as a crash or a dropped network would.
