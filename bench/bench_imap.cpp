@@ -99,10 +99,13 @@ int main(int argc, char** argv)
         .clipSubject = QStringLiteral("50"),
         .fnOutput = QStringLiteral("eml") };
     ResultList list;
-    const Timing search
-        = best(1, RUSAGE_SELF, [&] { searchMailFolder(person, settings, QStringLiteral("\\\\Work"), list); });
-    std::printf("search: %d rows in %.2f s (%.0f messages/s), cpu %.2f s\n", list.count(), search.wall,
-        double(list.count()) / search.wall, search.cpu);
+    // The first search is the server's first look at the headers; the second finds them in its cache.
+    for (const char* when : { "first", "again" }) {
+        const Timing search
+            = best(1, RUSAGE_SELF, [&] { searchMailFolder(person, settings, QStringLiteral("\\\\Work"), list); });
+        std::printf("search (%s): %d rows in %.2f s (%.0f messages/s), cpu %.2f s\n", when, list.count(), search.wall,
+            double(list.count()) / search.wall, search.cpu);
+    }
     SaveSummary summary;
     const Timing save = best(1, RUSAGE_SELF, [&] {
         summary = saveRun(person, settings, QStringLiteral("\\\\Work"), list, work.filePath(QStringLiteral("eml")));

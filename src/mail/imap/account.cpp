@@ -90,20 +90,30 @@ QString shownFingerprint(const QString& hex)
 
 Result<Account> parseAccount(const QString& storeName, const QString& location, const QMap<QString, QString>& settings)
 {
-    const QUrl url(location, QUrl::StrictMode);
+    // A user name is often a mail address: every "@" but the last belongs to it.
+    QString address = location;
+    const qsizetype authority = address.indexOf(QLatin1String("://")) + 3;
+    const qsizetype end = address.indexOf(u'/', authority);
+    const qsizetype at = address.lastIndexOf(u'@', end < 0 ? -1 : end);
+    for (qsizetype i = authority; i < at; ++i)
+        if (address[i] == u'@')
+            address.replace(i, 1, QLatin1String("%40"));
+    const QUrl url(address, QUrl::StrictMode);
+    // What a message shows of the address: never a password written into it.
+    const QString shown = url.isValid() ? url.toString(QUrl::RemovePassword) : storeName;
     const QString scheme = url.scheme().toLower();
     if (!url.isValid() || (scheme != QLatin1String("imaps") && scheme != QLatin1String("imap")))
-        return invalid(location, QStringLiteral("not an address of the form imaps://user@host[:port]"));
+        return invalid(shown, QStringLiteral("not an address of the form imaps://user@host[:port]"));
     if (url.host().isEmpty() || url.userName().isEmpty())
-        return invalid(location, QStringLiteral("the address names no user or no server (imaps://user@host)"));
+        return invalid(shown, QStringLiteral("the address names no user or no server (imaps://user@host)"));
     if (!url.password().isEmpty())
-        return invalid(location,
+        return invalid(shown,
             QStringLiteral("a password does not belong in the address; set %1.PasswordCommand instead").arg(storeName));
     if ((!url.path().isEmpty() && url.path() != QLatin1String("/")) || url.hasQuery() || url.hasFragment())
-        return invalid(location, QStringLiteral("the address has more than user, server and port"));
+        return invalid(shown, QStringLiteral("the address has more than user, server and port"));
     Account account;
     account.store = storeName;
-    account.user = url.userName();
+    account.user = url.userName(QUrl::FullyDecoded);
     account.host = url.host();
     account.security = scheme == QLatin1String("imaps") ? Account::Security::Tls : Account::Security::StartTls;
     account.port = quint16(url.port(account.security == Account::Security::Tls ? 993 : 143));
