@@ -307,6 +307,29 @@ TEST_F(ImapTest, LoginAndCertificates)
     }
 }
 
+// A password the person types is asked once per run of the program, and again after the server refused it.
+TEST_F(ImapTest, AskedPasswordIsKeptUntilRefused)
+{
+    test::writeFile(path("profile.ini"),
+        QStringLiteral("[Stores]\nWork=%1\nWork.Fingerprint=%2\n")
+            .arg(s_server->location(), s_server->fingerprint())
+            .toUtf8());
+    QStringList answers { QStringLiteral("wrong"), QString::fromLatin1(Dovecot::kPassword) };
+    int asked = 0;
+    mail::imap::setPasswordPrompt([&](const QString&) { return answers.value(asked++); });
+    const struct {
+        int rows, askedSoFar, messages;
+    } searches[] = { { 0, 1, 1 }, { 4, 2, 0 }, { 4, 2, 0 } };
+    for (const auto& expected : searches) {
+        test::ScriptedPerson person;
+        ResultList list;
+        EXPECT_EQ(search(QStringLiteral("\\\\Work\\Inbox"), searchSettings(), person, list).size(), expected.rows);
+        EXPECT_EQ(asked, expected.askedSoFar);
+        EXPECT_EQ(person.messages().size(), expected.messages);
+    }
+    mail::imap::setPasswordPrompt({});
+}
+
 // The program run unattended on the account: the password a command gives is in no line it writes, even at
 // the highest debug level; without a command, the run fails with a line that says what to set.
 TEST_F(ImapTest, UnattendedRunKeepsThePasswordOutOfItsOutput)

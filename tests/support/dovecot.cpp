@@ -156,6 +156,9 @@ ssl_cert = <%1/cert.pem
 ssl_key = <%1/key.pem
 disable_plaintext_auth = no
 auth_mechanisms = plain login
+# A refused login is answered at once: the tests try wrong passwords on purpose.
+auth_failure_delay = 0
+login_trusted_networks = 127.0.0.0/8
 passdb {
   driver = passwd-file
   args = %1/passwd

@@ -3,12 +3,26 @@
 
 #include "mail/profile.h"
 
+#include <QHash>
 #include <QProcess>
 #include <QUrl>
 
 namespace quillbox::mail::imap {
 
 namespace {
+
+// The passwords a person typed, kept in memory for the rest of the program's run (a search and a save each
+// open the store anew) and nowhere else.
+QHash<QString, QByteArray>& askedPasswords()
+{
+    static QHash<QString, QByteArray> passwords;
+    return passwords;
+}
+
+QString keyOf(const Account& account)
+{
+    return account.user + u'@' + account.host + u':' + QString::number(account.port);
+}
 
 PasswordPrompt& passwordPrompt()
 {
@@ -54,6 +68,11 @@ Result<QByteArray> outputOf(const Account& account, const QString& setting, cons
 }
 
 } // namespace
+
+void forgetAskedPassword(const Account& account)
+{
+    askedPasswords().remove(keyOf(account));
+}
 
 bool Account::loopback() const
 {
@@ -153,11 +172,15 @@ Result<Secret> secretOf(const Account& account)
         return Secret { std::move(*password), false };
     }
     const QString who = account.user + u'@' + account.host;
+    if (const auto known = askedPasswords().constFind(keyOf(account)); known != askedPasswords().cend())
+        return Secret { *known, false };
     if (passwordPrompt()) {
         const QString answer
             = passwordPrompt()(QStringLiteral("Password for %1 (store \"%2\"):").arg(who, account.store));
-        if (!answer.isEmpty())
+        if (!answer.isEmpty()) {
+            askedPasswords().insert(keyOf(account), answer.toUtf8());
             return Secret { answer.toUtf8(), false };
+        }
     }
     return Error { Error::Code::Unreadable, account.store,
         QStringLiteral("no password for %1: set %2.PasswordCommand=<command that prints it> (or %2.TokenCommand= for "

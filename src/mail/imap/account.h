@@ -57,8 +57,12 @@ struct Secret {
 };
 
 /// The account's token from its token command, else its password from its password command, else from the
-/// person through the password prompt. The commands run without a shell and within the account's time
-/// limit. The Error says why there is none and, where no command is set, which line to set.
+/// person through the password prompt (once per program run and account; kept in memory only). The commands run without
+/// a shell and within the account's time limit. The Error says why there is none and, where no command is set, which
+/// line to set.
 Result<Secret> secretOf(const Account& account);
+
+/// Forgets the password the person gave for `account` (the server refused it): the next secretOf asks again.
+void forgetAskedPassword(const Account& account);
 
 } // namespace quillbox::mail::imap

@@ -138,8 +138,10 @@ private:
             if (!opened) {
                 // The first opening failing is the account's answer (a wrong password, an untrusted
                 // certificate): it stands for the rest of the run.
-                if (!m_everOpened)
+                if (!m_everOpened) {
                     m_gaveUp = opened.error();
+                    forgetAskedPassword(m_account);
+                }
                 return opened.error();
             }
             m_connection = std::move(*opened);
