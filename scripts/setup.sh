@@ -10,6 +10,8 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth
   unrtf mblaze pff-tools
+  libetpan-dev libgnutls28-dev libsecret-1-dev  # IMAP accounts: the IMAP library, certificate checks, passwords
+  dovecot-imapd isync openssl  # the tests' own IMAP server and its certificate; mbsync for the benchmark
   python3-olefile  # the tests read the compound files we write with it too
   # the manual page, and the checks of what a Linux system reads beside the program
   scdoc man-db desktop-file-utils appstream systemd

@@ -4,6 +4,7 @@
 #include "app/headlessperson.h"
 #include "config/accesshook.h"
 #include "core/person.h"
+#include "mail/imap/account.h"
 #include "mail/search.h"
 #include "output/listtotext.h"
 
@@ -75,9 +76,15 @@ Session::Session(Person& person)
     , m_options(*m_person)
 {
     m_options.loadSettings();
+    // An account with no password command asks the person in front of the session (an unattended run
+    // answers nothing, and the store says which line to set).
+    mail::imap::setPasswordPrompt([this](const QString& prompt) { return m_person->inputBox(prompt); });
 }
 
-Session::~Session() = default;
+Session::~Session()
+{
+    mail::imap::setPasswordPrompt({});
+}
 
 Person& Session::person()
 {

@@ -3,6 +3,7 @@
 
 #include "config/inifile.h"
 #include "gui/guiperson.h"
+#include "mail/imap/account.h"
 #include "mail/profile.h"
 
 #include <QDialogButtonBox>
@@ -10,10 +11,12 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QHBoxLayout>
+#include <QInputDialog>
 #include <QMenu>
 #include <QPointer>
 #include <QPushButton>
 #include <QTreeWidget>
+#include <QUrl>
 #include <QVBoxLayout>
 
 namespace quillbox {
@@ -25,6 +28,9 @@ constexpr int kFolderPathRole = Qt::UserRole;
 
 QString chooseWithFileDialog(QWidget* parent, DataFileKind kind)
 {
+    if (kind == DataFileKind::MailAccount)
+        return QInputDialog::getText(parent, FolderPicker::tr("Add Mail Account"),
+            FolderPicker::tr("Address of the account (imaps://user@mail.example.org):"));
     if (kind == DataFileKind::OutlookFile) {
         return QFileDialog::getOpenFileName(parent, FolderPicker::tr("Add Outlook Data File"), QDir::homePath(),
             FolderPicker::tr("Outlook Data Files (*.pst *.ost);;All Files (*)"));
@@ -38,7 +44,9 @@ QString chooseWithFileDialog(QWidget* parent, DataFileKind kind)
 QString storeNameFor(const QString& location)
 {
     const QFileInfo info(location);
-    QString name = info.isDir() ? QDir(location).dirName() : info.completeBaseName();
+    QString name = mail::imap::isAccountLocation(location) ? QUrl(location).host()
+        : info.isDir()                                     ? QDir(location).dirName()
+                                                           : info.completeBaseName();
     for (QChar& c : name) {
         if (c == u'\\' || c == u'=' || c.category() == QChar::Other_Control)
             c = u'_';
@@ -66,11 +74,19 @@ QString firstExistingSampleStore()
     return {};
 }
 
+// The location as the profile holds it: an account's address as it is, a path absolute and clean.
+QString profileLocation(const QString& location)
+{
+    if (mail::imap::isAccountLocation(location.trimmed()))
+        return location.trimmed();
+    return QDir::cleanPath(QFileInfo(location).absoluteFilePath());
+}
+
 } // namespace
 
 Result<QString> addStoreToProfile(Person& person, const QString& location)
 {
-    const QString cleaned = QDir::cleanPath(QFileInfo(location).absoluteFilePath());
+    const QString cleaned = profileLocation(location);
     // The profile holds one store per line, and the INI writer would turn a line break into a blank.
     if (cleaned.contains(u'\n') || cleaned.contains(u'\r'))
         return Error { Error::Code::Invalid, location, QStringLiteral("a path with a line break cannot be listed") };
@@ -97,8 +113,13 @@ Result<QString> addStoreToProfile(Person& person, const QString& location)
     }
 
     const QString name = uniqueName(storeNameFor(cleaned), names);
-    if (auto store = mail::openStore(name, cleaned); !store)
+    auto store = mail::openStore(name, cleaned);
+    if (!store)
         return store.error();
+    // An account is added once its server let us in.
+    if (mail::imap::isAccountLocation(cleaned))
+        if (auto top = (*store)->topFolder(); !top)
+            return top.error();
 
     QDir().mkpath(QFileInfo(path).absolutePath());
     IniFile profile(person);
@@ -143,6 +164,10 @@ FolderPicker::FolderPicker(Person& person, QWidget* parent, DataFileChooser choo
     add->setMenu(menu);
     connect(addOutlook, &QAction::triggered, this, [this] { addDataFile(DataFileKind::OutlookFile); });
     connect(addMaildir, &QAction::triggered, this, [this] { addDataFile(DataFileKind::MaildirFolder); });
+    auto* addAccount = new QPushButton(tr("Add Mail Account..."), this);
+    addAccount->setObjectName(QStringLiteral("addMailAccount"));
+    addAccount->setAutoDefault(false);
+    connect(addAccount, &QPushButton::clicked, this, [this] { addDataFile(DataFileKind::MailAccount); });
 
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
     m_ok = buttons->button(QDialogButtonBox::Ok);
@@ -154,6 +179,7 @@ FolderPicker::FolderPicker(Person& person, QWidget* parent, DataFileChooser choo
 
     auto* bottom = new QHBoxLayout;
     bottom->addWidget(add);
+    bottom->addWidget(addAccount);
     bottom->addStretch();
     bottom->addWidget(buttons);
     auto* layout = new QVBoxLayout(this);
@@ -262,7 +288,7 @@ void FolderPicker::addDataFile(DataFileKind kind)
             return;
         }
     }
-    auto store = mail::openStore(*added, QDir::cleanPath(QFileInfo(location).absoluteFilePath()));
+    auto store = mail::openStore(*added, profileLocation(location));
     if (!store) {
         addFailureNode(*added, store.error());
         return;

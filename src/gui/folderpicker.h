@@ -18,11 +18,12 @@ namespace quillbox {
 class GuiPerson;
 class Person;
 
-/// What "Add Data File..." asks for.
-enum class DataFileKind { OutlookFile, MaildirFolder };
+/// What "Add Data File..." asks for, or "Add Mail Account..." (an account's address).
+enum class DataFileKind { OutlookFile, MaildirFolder, MailAccount };
 
-/// Asks the person for a data file of `kind`; returns its path, or an empty text when cancelled.
-/// The default shows a QFileDialog; tests pass their own.
+/// Asks the person for a data file of `kind`; returns its path (for a mail account, its address), or an
+/// empty text when cancelled. The default shows a QFileDialog (an input box for the address); tests pass
+/// their own.
 using DataFileChooser = std::function<QString(QWidget* parent, DataFileKind kind)>;
 
 /// Adds the store at `location` to the profile file (section [Stores] of mail::profilePath()) under a name
@@ -30,7 +31,8 @@ using DataFileChooser = std::function<QString(QWidget* parent, DataFileKind kind
 /// profile's names without regard to case (" (2)", " (3)", ...) and safe for folder paths and the file
 /// ("\" and "=" become "_"). When there is no profile file yet, the bundled sample store's line is written
 /// first, so that the store the program showed until now stays in the profile. A location that the profile
-/// already lists is not added again. The file is replaced atomically; its folder is created when missing.
+/// already lists is not added again. A mail account's address ("imaps://user@host") is named after its server
+/// and added only after logging in to it worked. The file is replaced atomically; its folder is created when missing.
 /// Returns the store's name in the profile, or why the store could not be opened or the file not written.
 Result<QString> addStoreToProfile(Person& person, const QString& location);
 

@@ -31,13 +31,15 @@ QStringList sampleStoreCandidates()
     return candidates;
 }
 
-Result<QList<std::pair<QString, QString>>> readProfileStores(const QString& path)
+namespace {
+
+// The lines of section [Stores] as (key, value) pairs, in file order; see readProfileStores.
+Result<QList<std::pair<QString, QString>>> readStoresSection(const QString& path)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
         return Error { Error::Code::Unreadable, path, file.errorString() };
-    const QString profileDir = QFileInfo(path).absolutePath();
-    QList<std::pair<QString, QString>> stores;
+    QList<std::pair<QString, QString>> lines;
     bool inStores = false;
     QTextStream in(&file);
     QString line;
@@ -56,12 +58,52 @@ Result<QList<std::pair<QString, QString>>> readProfileStores(const QString& path
         QString location = text.mid(eq + 1).trimmed();
         if (location.size() >= 2 && location.startsWith(u'"') && location.endsWith(u'"'))
             location = location.mid(1, location.size() - 2);
-        if (location.isEmpty())
+        if (!location.isEmpty())
+            lines.append({ name, location });
+    }
+    return lines;
+}
+
+// Whether `key` is the name of a setting of a store ("Work.PasswordCommand") rather than of a store.
+bool isStoreSetting(const QString& key)
+{
+    static const QStringList settings { QStringLiteral("PasswordCommand"), QStringLiteral("TokenCommand"),
+        QStringLiteral("Fingerprint"), QStringLiteral("Timeout") };
+    const qsizetype dot = key.lastIndexOf(u'.');
+    return dot > 0 && settings.contains(key.mid(dot + 1), Qt::CaseInsensitive);
+}
+
+} // namespace
+
+Result<QList<std::pair<QString, QString>>> readProfileStores(const QString& path)
+{
+    auto lines = readStoresSection(path);
+    if (!lines)
+        return lines.error();
+    const QString profileDir = QFileInfo(path).absolutePath();
+    QList<std::pair<QString, QString>> stores;
+    for (const auto& [name, location] : *lines) {
+        if (isStoreSetting(name))
             continue;
-        // A relative location is taken from the profile's folder, not from wherever the program was started.
-        stores.append({ name, QDir::cleanPath(QDir(profileDir).absoluteFilePath(location)) });
+        // A relative location is taken from the profile's folder, not from wherever the program was started;
+        // an account's address stays as it is.
+        const bool address = location.contains(QLatin1String("://"));
+        stores.append({ name, address ? location : QDir::cleanPath(QDir(profileDir).absoluteFilePath(location)) });
     }
     return stores;
+}
+
+QMap<QString, QString> readStoreSettings(const QString& path, const QString& storeName)
+{
+    QMap<QString, QString> settings;
+    const auto lines = readStoresSection(path);
+    if (!lines)
+        return settings;
+    const QString prefix = storeName + u'.';
+    for (const auto& [key, value] : *lines)
+        if (isStoreSetting(key) && key.startsWith(prefix, Qt::CaseInsensitive))
+            settings.insert(key.mid(prefix.size()).toLower(), value);
+    return settings;
 }
 
 } // namespace quillbox::mail

@@ -6,6 +6,7 @@
 #include "core/result.h"
 
 #include <QList>
+#include <QMap>
 #include <QString>
 #include <QStringList>
 #include <utility>
@@ -21,6 +22,11 @@ QString profilePath();
 /// taken from the profile file's folder. Lines without a name or location are skipped.
 /// Error Unreadable when the file cannot be read.
 Result<QList<std::pair<QString, QString>>> readProfileStores(const QString& path);
+
+/// The settings of the store `storeName` in section [Stores] of the profile file at `path`: the lines
+/// "<store>.PasswordCommand", "<store>.TokenCommand", "<store>.Fingerprint" and "<store>.Timeout" (which are
+/// no stores), keyed by the part after the dot in lower case. Empty when the file cannot be read.
+QMap<QString, QString> readStoreSettings(const QString& path, const QString& storeName);
 
 /// Where the bundled store "Sample Mailbox" is looked for when there is no profile file, first match
 /// wins: the installed data folder beside the executable (<exe dir>/../share/quillbox/samples/Sample

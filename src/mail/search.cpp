@@ -84,6 +84,7 @@ std::vector<std::unique_ptr<mail::Folder>> searchOneFolder(
     const QDateTime before = readDateSetting(settings.before, kDefaultBefore);
     QString folderPath;
     std::vector<ResultRow> rows;
+    walk.setWindow(since, before);
     const Status read = folder.items(
         [&](const mail::ItemSummary& item) {
             if (item.itemClass != mail::kClassMail)

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "mail/store.h"
 
+#include "mail/imap/account.h"
+#include "mail/imap/imapstore.h"
 #include "mail/maildir/maildirstore.h"
 #include "mail/profile.h"
 #include "mail/pst/pststore.h"
@@ -36,6 +38,8 @@ bool Walk::enter(const QByteArray& place)
 
 Result<std::unique_ptr<Store>> openStore(const QString& name, const QString& location)
 {
+    if (imap::isAccountLocation(location))
+        return openImapStore(name, location, readStoreSettings(profilePath(), name));
     const QFileInfo info(location);
     if (info.isDir())
         return openMaildirStore(name, location);

@@ -145,6 +145,16 @@ public:
     void useWorkers(WorkerThreads* workers) { m_workers = workers; }
     WorkerThreads* workers() const { return m_workers; }
 
+    /// The date window of the search that makes the walk, a hint: a store that can ask its server for
+    /// the items of a window asks for these (with a margin), and the search still decides on each item.
+    void setWindow(const QDateTime& since, const QDateTime& before)
+    {
+        m_since = since;
+        m_before = before;
+    }
+    const QDateTime& since() const { return m_since; }
+    const QDateTime& before() const { return m_before; }
+
     int unreadFolders() const { return m_unreadFolders; }
     int unreadMessages() const { return m_unreadMessages; }
     /// The first folder or message that could not be read.
@@ -158,6 +168,7 @@ private:
     int m_unreadFolders = 0;
     int m_unreadMessages = 0;
     std::optional<Error> m_firstUnread;
+    QDateTime m_since, m_before;
 };
 
 class Folder {
@@ -219,8 +230,9 @@ public:
     virtual Result<std::unique_ptr<MailItem>> item(const QString& entryID) = 0;
 };
 
-/// Opens the store at `location` under `name`: a directory is a Maildir tree, a file that
-/// starts with "!BDN" an Outlook data file. Cheap: nothing expensive is read before it is needed.
+/// Opens the store at `location` under `name`: an address "imaps://..." or "imap://..." is an IMAP account
+/// (with its settings from the profile), a directory is a Maildir tree, a file that starts with "!BDN" an
+/// Outlook data file. Cheap: nothing expensive is read before it is needed.
 Result<std::unique_ptr<Store>> openStore(const QString& name, const QString& location);
 
 /// The namespace: every store of the profile. Created for each search, picker call and save run.

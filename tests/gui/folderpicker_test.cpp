@@ -165,6 +165,7 @@ TEST_F(FolderPickerTest, AddDataFileListsTheStoreInTheProfile)
         QString chosen;
         QString addedLines; // after what the profile held before
         QString shown; // the node selected afterwards, if any
+        DataFileKind kind = DataFileKind::MaildirFolder;
     };
     const Case cases[] = {
         { "no profile yet: the sample store stays listed", false, home,
@@ -174,6 +175,8 @@ TEST_F(FolderPickerTest, AddDataFileListsTheStoreInTheProfile)
         { "a location the profile lists is not added again", true, home, QString(), QStringLiteral("Home") },
         { "cancelled", true, QString(), QString(), QString() },
         { "not a store", true, notAStore, QString(), QString() },
+        { "an account whose server does not answer", true, QStringLiteral("imaps://me@127.0.0.1:1"), QString(),
+            QString(), DataFileKind::MailAccount },
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.why);
@@ -189,12 +192,15 @@ TEST_F(FolderPickerTest, AddDataFileListsTheStoreInTheProfile)
         });
         auto* tree = picker.findChild<QTreeWidget*>(QStringLiteral("folders"));
         tree->setCurrentItem(nullptr);
-        picker.findChild<QAction*>(QStringLiteral("addMaildirFolder"))->trigger();
+        if (c.kind == DataFileKind::MailAccount)
+            picker.findChild<QPushButton*>(QStringLiteral("addMailAccount"))->click();
+        else
+            picker.findChild<QAction*>(QStringLiteral("addMaildirFolder"))->trigger();
 
-        EXPECT_EQ(asked, std::vector<DataFileKind> { DataFileKind::MaildirFolder });
+        EXPECT_EQ(asked, std::vector<DataFileKind> { c.kind });
         EXPECT_EQ(readText(profile), before + c.addedLines);
         EXPECT_EQ(tree->currentItem() ? tree->currentItem()->text(0) : QString(), c.shown);
-        EXPECT_EQ(person.messages().size(), c.chosen == notAStore ? 1 : 0)
+        EXPECT_EQ(person.messages().size(), c.chosen == notAStore || c.kind == DataFileKind::MailAccount ? 1 : 0)
             << person.messages().join(u'|').toStdString();
         if (!c.addedLines.isEmpty()) {
             EXPECT_GT(tree->currentItem()->childCount(), 0) << "the added store's folders are listed";
