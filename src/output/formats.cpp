@@ -58,11 +58,13 @@ QString recipientsOf(const mail::MailItem& item, mail::Recipient::Type type, con
 QList<HeaderLine> headerLines(const mail::MailItem& item, const QLocale& locale)
 {
     const mail::ItemSummary& summary = item.summary();
+    const mail::Recipient from = mail::fromOf(item);
     const QString sent = summary.sent && mail::isKnownTime(summary.sentOn)
         ? locale.toString(summary.sentOn, QStringLiteral("dddd, d MMMM yyyy HH:mm:ss"))
         : QString();
     QList<HeaderLine> lines {
-        { QStringLiteral("From:"), nameAndAddress(item.senderName(), summary.senderEmailAddress) },
+        { QStringLiteral("From:"),
+            nameAndAddress(from.name.isEmpty() ? from.exchangeAddress : from.name, from.address) },
         { QStringLiteral("Sent:"), sent },
         { QStringLiteral("To:"), recipientsOf(item, mail::Recipient::Type::To, summary.to) },
     };
@@ -660,16 +662,30 @@ bool hasAddresses(GMimeMessage* message, GMimeAddressType type)
     return list && internet_address_list_length(list) > 0;
 }
 
+// A party as an address of the header `type`. One without an Internet address (an Exchange user the store
+// knows only by X.500 address) is named as an empty group, never by a bogus "<>" or "</o=...>".
+void addParty(GMimeMessage* message, GMimeAddressType type, const mail::Recipient& party)
+{
+    const QString& name = party.name;
+    if (!party.address.isEmpty()) {
+        g_mime_message_add_mailbox(message, type, name.toUtf8().constData(), party.address.toUtf8().constData());
+        return;
+    }
+    if (name.isEmpty())
+        return;
+    InternetAddress* group = internet_address_group_new(name.toUtf8().constData());
+    internet_address_list_add(g_mime_message_get_addresses(message, type), group);
+    g_object_unref(group);
+}
+
 void fillMissingHeaders(GMimeMessage* message, const mail::MailItem& item)
 {
     const mail::ItemSummary& summary = item.summary();
-    if (!hasAddresses(message, GMIME_ADDRESS_TYPE_FROM)
-        && !(item.senderName().isEmpty() && summary.senderEmailAddress.isEmpty())) {
-        const QString name = item.senderName().compare(summary.senderEmailAddress, Qt::CaseInsensitive) == 0
-            ? QString()
-            : item.senderName();
-        g_mime_message_add_mailbox(message, GMIME_ADDRESS_TYPE_FROM, name.toUtf8().constData(),
-            summary.senderEmailAddress.toUtf8().constData());
+    if (!hasAddresses(message, GMIME_ADDRESS_TYPE_FROM)) {
+        mail::Recipient from = mail::fromOf(item);
+        if (from.name.compare(from.address, Qt::CaseInsensitive) == 0)
+            from.name.clear();
+        addParty(message, GMIME_ADDRESS_TYPE_FROM, from);
     }
     const std::pair<mail::Recipient::Type, GMimeAddressType> kinds[] = {
         { mail::Recipient::Type::To, GMIME_ADDRESS_TYPE_TO },
@@ -682,8 +698,7 @@ void fillMissingHeaders(GMimeMessage* message, const mail::MailItem& item)
             continue;
         for (const mail::Recipient& recipient : recipients) {
             if (recipient.type == type)
-                g_mime_message_add_mailbox(
-                    message, gmimeType, recipient.name.toUtf8().constData(), recipient.address.toUtf8().constData());
+                addParty(message, gmimeType, recipient);
         }
     }
     if (!g_mime_message_get_subject(message) && !summary.subject.isEmpty())

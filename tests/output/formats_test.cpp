@@ -617,11 +617,9 @@ TEST(RtfOnlyMail, EveryOutputHasTheBody)
         EXPECT_TRUE(body.contains(QStringLiteral("Grüße aus Köln €5"))) << body.toStdString();
 }
 
-// The sample OST holds 69 of its 80 mails only as RTF: most are empty, the others have their text in every output.
-TEST(RtfOnlyMail, OstSampleMailsHaveTheirBodies)
+// The entry identifiers of the mails of the sample OST, in every folder.
+QStringList ostMails(mail::Store& store)
 {
-    auto store = mail::openStore(QStringLiteral("Ost"), QStringLiteral(TEST_DATA_DIR "/pst/aspose_SampleOstFile.ost"));
-    ASSERT_TRUE(store.ok());
     QStringList mails;
     std::function<void(const mail::Folder&)> walk = [&](const mail::Folder& folder) {
         ASSERT_TRUE(folder.items([&](const mail::ItemSummary& s) {
@@ -633,9 +631,24 @@ TEST(RtfOnlyMail, OstSampleMailsHaveTheirBodies)
         for (const auto& child : *children)
             walk(*child);
     };
-    auto top = (*store)->topFolder();
-    ASSERT_TRUE(top.ok());
-    walk(**top);
+    auto top = store.topFolder();
+    EXPECT_TRUE(top.ok());
+    if (top)
+        walk(**top);
+    return mails;
+}
+
+Result<std::unique_ptr<mail::Store>> openOst()
+{
+    return mail::openStore(QStringLiteral("Ost"), QStringLiteral(TEST_DATA_DIR "/pst/aspose_SampleOstFile.ost"));
+}
+
+// The sample OST holds 69 of its 80 mails only as RTF: most are empty, the others have their text in every output.
+TEST(RtfOnlyMail, OstSampleMailsHaveTheirBodies)
+{
+    auto store = openOst();
+    ASSERT_TRUE(store.ok());
+    const QStringList mails = ostMails(**store);
     ASSERT_EQ(mails.size(), 80);
     int withBody = 0;
     for (const QString& id : mails) {
@@ -653,6 +666,50 @@ TEST(RtfOnlyMail, OstSampleMailsHaveTheirBodies)
             EXPECT_TRUE(body.contains(QStringLiteral("Kundnummer; 213570739"))) << body.toStdString();
     }
     EXPECT_EQ(withBody, 22);
+}
+
+// Exchange users of the OST: the text and the built message name them by their SMTP address where the item
+// has one ("first email" has none for its sender, "message 1946" has one), never by the X.500 address.
+TEST(ExchangeAddresses, TextAndEmlTakeTheSmtpAddressOrTheNameAlone)
+{
+    auto store = openOst();
+    ASSERT_TRUE(store.ok());
+    const std::tuple<QString, QString, QString> cases[] = {
+        { QStringLiteral("first email"), QStringLiteral("From:\tSaqib Razzaq\n"), QString() },
+        { QStringLiteral("message 1946"), QStringLiteral("From:\tAdministrator <Administrator@ex2010.local>\n"),
+            QStringLiteral("Administrator@ex2010.local") },
+    };
+    int seen = 0;
+    for (const QString& id : ostMails(**store)) {
+        auto item = (*store)->item(id);
+        ASSERT_TRUE(item.ok());
+        for (const auto& [subject, fromLine, fromAddress] : cases) {
+            if ((*item)->summary().subject != subject)
+                continue;
+            SCOPED_TRACE(qPrintable(subject));
+            ++seen;
+            const QString text = QString::fromUtf8(formats::textContent(**item, kEnglish));
+            EXPECT_TRUE(text.startsWith(fromLine)) << text.toStdString();
+            EXPECT_TRUE(text.section(u'\n', 2, 2).contains(QStringLiteral("saqib.razzaq@ex2010.local"))) << "To";
+            EXPECT_FALSE(text.contains(QStringLiteral("/O="), Qt::CaseInsensitive));
+            const Result<QByteArray> eml = formats::emlContent(**item);
+            ASSERT_TRUE(eml.ok());
+            const GPtr<GMimeMessage> parsed = parse(*eml);
+            ASSERT_TRUE(parsed);
+            InternetAddressList* from = g_mime_message_get_from(parsed.get());
+            ASSERT_EQ(internet_address_list_length(from), 1);
+            InternetAddress* first = internet_address_list_get_address(from, 0);
+            EXPECT_STREQ(internet_address_get_name(first), fromAddress.isEmpty() ? "Saqib Razzaq" : "Administrator");
+            if (fromAddress.isEmpty())
+                EXPECT_TRUE(INTERNET_ADDRESS_IS_GROUP(first)) << "a name with no address";
+            else
+                EXPECT_EQ(
+                    QString::fromUtf8(internet_address_mailbox_get_addr(INTERNET_ADDRESS_MAILBOX(first))), fromAddress);
+            const QByteArray headers = eml->left(eml->indexOf("\r\n\r\n"));
+            EXPECT_FALSE(headers.contains("</O=") || headers.contains("</o=") || headers.contains("<>"));
+        }
+    }
+    EXPECT_EQ(seen, 2);
 }
 
 } // namespace

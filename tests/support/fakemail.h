@@ -20,6 +20,8 @@ struct AttachmentData {
     QByteArray data;
     std::optional<Error> error; ///< what data() reports instead of the bytes
     std::shared_ptr<MailData> embedded; ///< set for an attached mail
+    QString contentId = {};
+    bool isInline = false;
 };
 
 struct MailData {
@@ -35,6 +37,7 @@ struct MailData {
     QByteArray rawMessage;
     std::vector<AttachmentData> attachments;
     std::optional<Error> attachmentsError; ///< what attachments() reports instead of the list
+    mail::MessageDetails details;
 };
 
 class FakeAttachment : public mail::Attachment {
@@ -45,6 +48,8 @@ public:
     }
     QString fileName() const override { return m_data.fileName; }
     QString mimeType() const override { return m_data.mimeType; }
+    QString contentId() const override { return m_data.contentId; }
+    bool isInline() const override { return m_data.isInline; }
     Result<QByteArray> data() const override
     {
         if (m_data.error)
@@ -74,6 +79,7 @@ public:
     QByteArray rtfBody() const override { return m_data.rtfBody; }
     QString transportHeaders() const override { return m_data.transportHeaders; }
     QByteArray rawMessage() const override { return m_data.rawMessage; }
+    mail::MessageDetails details() const override { return m_data.details; }
     Result<std::vector<std::unique_ptr<mail::Attachment>>> attachments() const override
     {
         if (m_data.attachmentsError)
