@@ -11,6 +11,7 @@ packages=(
   xvfb xauth
   unrtf mblaze pff-tools
   python3-olefile  # the tests read the compound files we write with it too
+  libemail-outlook-message-perl  # msgconvert: scripts/msgconvert-compare.sh turns our .msg files into .eml
 )
 
 # Node.js reads our .msg files back in the tests; the machine image may bring its own build of it.
