@@ -34,6 +34,7 @@ public:
         ++m_shown;
         return m_person.warning(title, text);
     }
+    void information(const QString& text) override { m_person.information(text); }
     QString inputBox(const QString& prompt) override { return m_person.inputBox(prompt); }
     std::optional<QString> pickMailFolder() override { return m_person.pickMailFolder(); }
     QString chooseDirectory(const QString& title) override { return m_person.chooseDirectory(title); }
@@ -92,9 +93,15 @@ void Session::search(const QString& mailFolder)
 {
     const Busy busy(*this);
     runAccess(true);
-    searchMailFolder(*m_person, m_options.settings(), mailFolder, m_list, &mail::Namespace::fromProfile,
-        [this](mail::Walk::Skip kind, const Error& why) { writeSkip(kind, why); });
+    const int notMail = searchMailFolder(*m_person, m_options.settings(), mailFolder, m_list,
+        &mail::Namespace::fromProfile, [this](mail::Walk::Skip kind, const Error& why) { writeSkip(kind, why); });
     runAccess(false);
+    if (notMail > 0) {
+        const QString text = QStringLiteral("%1 items that are not e-mail were not listed").arg(notMail);
+        if (m_debugLevel >= 1)
+            writeProgramLine(stderr, text);
+        m_person->information(text);
+    }
     if (m_debugLevel >= 2)
         writeResultRows();
 }

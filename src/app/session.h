@@ -41,7 +41,9 @@ public:
 
     /// Searches `mailFolder` and the folders below it into the result list (searchMailFolder), between
     /// starting the access program with its allow and its disallow arguments. What the search could not
-    /// read ends it with a message, which makes an unattended run end with status 1.
+    /// read ends it with a message, which makes an unattended run end with status 1. Items in the date window
+    /// that are not mail are counted: "N items that are not e-mail were not listed" goes to the person as
+    /// information (no message box that counts) and, at debug level 1 and above, to standard error.
     void search(const QString& mailFolder);
     /// Saves the result list found in `mailFolder` into `dir` (saveRun), between the same two starts of
     /// the access program.

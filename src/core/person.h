@@ -40,6 +40,11 @@ public:
         message(text);
     }
 
+    /// Something the person may like to know that is neither a fault nor a question (how many items a search
+    /// left out because they are no e-mail): the window shows it; it does not count as a message box, and by
+    /// default it goes nowhere.
+    virtual void information(const QString& text) { static_cast<void>(text); }
+
     /// A warning box (exclamation icon) with Abort, Retry and Ignore and its own title.
     virtual WarningAnswer warning(const QString& title, const QString& text) = 0;
 

@@ -23,8 +23,9 @@ using NamespaceFactory = std::function<mail::Namespace()>;
 /// each folder, DateFormat for each row). When the path names no folder, or the folder it names cannot be
 /// read, `person` is told "Can't access the specified Mail Folder." and the rows found stay. Folders and
 /// messages below that cannot be read are left out and the search goes on; each is told to `onSkip` as it
-/// is left out, and at the end `person` is told how many there were.
-void searchMailFolder(Person& person, const Settings& settings, const QString& path, ResultList& list,
+/// is left out, and at the end `person` is told how many there were. Returns how many items in the date window
+/// were left out because they are not mail (meeting requests, reports, appointments).
+int searchMailFolder(Person& person, const Settings& settings, const QString& path, ResultList& list,
     const NamespaceFactory& openNamespace = &mail::Namespace::fromProfile, const mail::Walk::Listener& onSkip = {});
 
 /// Appends the rows of `folder` and of all folders below it, in the store's order. A folder below that

@@ -182,6 +182,10 @@ public:
     /// directory, its device and inode); false when it has been there before.
     bool enter(const QByteArray& place);
 
+    /// Counts one item that is not mail (a meeting request, a report, an appointment) left out of the list.
+    void leaveOutNotMail() { ++m_notMail; }
+    int notMail() const { return m_notMail; }
+
     int unreadFolders() const { return m_unreadFolders; }
     int unreadMessages() const { return m_unreadMessages; }
     /// The first folder or message that could not be read.
@@ -193,6 +197,7 @@ private:
     QSet<QByteArray> m_entered;
     int m_unreadFolders = 0;
     int m_unreadMessages = 0;
+    int m_notMail = 0;
     std::optional<Error> m_firstUnread;
 };
 

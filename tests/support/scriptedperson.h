@@ -33,6 +33,7 @@ public:
         m_messages << text;
         m_details << details;
     }
+    void information(const QString& text) override { m_information << text; }
     WarningAnswer warning(const QString& title, const QString& text) override;
     QString inputBox(const QString& prompt) override;
     std::optional<QString> pickMailFolder() override;
@@ -49,6 +50,7 @@ public:
 
     // Record.
     const QStringList& messages() const { return m_messages; }
+    const QStringList& information() const { return m_information; }
     /// The details of each message, empty where it had none: details()[i] belongs to messages()[i].
     const QStringList& details() const { return m_details; }
     const QStringList& warnings() const { return m_warnings; } // "title|text"
@@ -58,6 +60,7 @@ public:
     void clear()
     {
         m_messages.clear();
+        m_information.clear();
         m_details.clear();
         m_warnings.clear();
         m_prompts.clear();
@@ -70,7 +73,7 @@ private:
     std::deque<WarningAnswer> m_warningAnswers;
     std::deque<std::optional<QString>> m_pickedFolders;
     std::deque<QString> m_directories;
-    QStringList m_messages, m_details, m_warnings, m_prompts, m_opened;
+    QStringList m_messages, m_details, m_warnings, m_prompts, m_opened, m_information;
     std::vector<ProgressRecord> m_progress;
     std::function<void(qint64)> m_onProgressValue;
 };
