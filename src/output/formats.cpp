@@ -12,8 +12,10 @@
 
 #include <QHash>
 #include <QList>
+#include <QMimeDatabase>
 #include <QRegularExpression>
 #include <QStringList>
+#include <QUrl>
 #include <algorithm>
 #include <memory>
 #include <optional>
@@ -497,12 +499,43 @@ QString htmlDocumentWithHeader(const QString& body, const QString& table)
 
 } // namespace
 
-QByteArray htmlContent(const mail::MailItem& item, const QLocale& locale)
+QString withCidLinksTo(const QString& html, const QHash<QString, QString>& linkTargets)
+{
+    if (linkTargets.isEmpty())
+        return html;
+    static const QRegularExpression link(
+        QStringLiteral("(\\b(?:src|href)\\s*=\\s*[\"']?)cid:([^\"'\\s>]+)"), QRegularExpression::CaseInsensitiveOption);
+    QString out;
+    qsizetype done = 0;
+    for (auto it = link.globalMatch(html); it.hasNext();) {
+        const QRegularExpressionMatch match = it.next();
+        const QString id = QUrl::fromPercentEncoding(match.captured(2).toUtf8());
+        const auto target = linkTargets.constFind(id);
+        if (target == linkTargets.cend())
+            continue;
+        out += html.sliced(done, match.capturedStart(2) - 4 - done);
+        out += QString::fromLatin1(QUrl::toPercentEncoding(*target, "/"));
+        done = match.capturedEnd(2);
+    }
+    return out + html.sliced(done);
+}
+
+QString attachmentName(const mail::Attachment& attachment)
+{
+    const QString name = attachment.fileName();
+    const QString type = attachment.mimeType().trimmed().toLower();
+    if (!name.isEmpty() || !type.startsWith(QLatin1String("image/")))
+        return name;
+    const QString suffix = QMimeDatabase().mimeTypeForName(type).preferredSuffix();
+    return QStringLiteral("image.") + (suffix.isEmpty() ? type.mid(6).section(u'+', 0, 0) : suffix);
+}
+
+QByteArray htmlContent(const mail::MailItem& item, const QLocale& locale, const QHash<QString, QString>& linkTargets)
 {
     const QString table = headerTable(item, locale);
     const Bodies bodies = bodiesOf(item);
     if (!bodies.html.isEmpty())
-        return htmlDocumentWithHeader(bodies.html, table).toUtf8();
+        return htmlDocumentWithHeader(withCidLinksTo(bodies.html, linkTargets), table).toUtf8();
     QString html = QStringLiteral("<!DOCTYPE html>\n<html>\n<head>\n<meta charset=\"utf-8\">\n<title>")
         + oneLine(item.summary().subject).toHtmlEscaped() + QLatin1String("</title>\n</head>\n<body>\n") + table
         + QLatin1String("<pre>") + withLfLineEnds(bodies.plain).toHtmlEscaped()
@@ -647,7 +680,12 @@ Result<GPtr<GMimeObject>> attachmentPart(const mail::Attachment& attachment, int
     const QByteArray type = leafMimeType(attachment.mimeType());
     const qsizetype slash = type.indexOf('/');
     GMimePart* part = g_mime_part_new_with_type(type.left(slash).constData(), type.mid(slash + 1).constData());
-    if (fileName.isEmpty())
+    if (const QString id = attachment.contentId(); !id.isEmpty() && attachment.isInline()) {
+        g_mime_object_set_content_id(GMIME_OBJECT(part), id.toUtf8().constData());
+        g_mime_object_set_disposition(GMIME_OBJECT(part), "inline");
+        if (!fileName.isEmpty())
+            g_mime_part_set_filename(part, fileName.toUtf8().constData());
+    } else if (fileName.isEmpty())
         setAttachmentName(GMIME_OBJECT(part), fileName);
     else
         g_mime_part_set_filename(part, fileName.toUtf8().constData()); // both filename and name
@@ -738,17 +776,25 @@ Result<GPtr<GMimeMessage>> buildMessage(const mail::MailItem& item, int depth)
     auto attachments = item.attachments();
     if (!attachments)
         return attachments.error();
-    if (!attachments->empty()) {
-        GMimeMultipart* mixed = g_mime_multipart_new_with_subtype("mixed");
-        GPtr<GMimeObject> mixedObject(GMIME_OBJECT(mixed));
-        g_mime_multipart_add(mixed, body.get());
-        for (const std::unique_ptr<mail::Attachment>& attachment : *attachments) {
+    // The images the HTML body shows by Content-ID go with it into multipart/related; the rest is attached.
+    const bool hasHtml = !bodiesOf(item).html.isEmpty();
+    std::vector<const mail::Attachment*> related, attached;
+    for (const std::unique_ptr<mail::Attachment>& attachment : *attachments)
+        (hasHtml && attachment->isInline() && !attachment->contentId().isEmpty() ? related : attached)
+            .push_back(attachment.get());
+    for (const auto& [parts, subtype] : { std::pair { &related, "related" }, std::pair { &attached, "mixed" } }) {
+        if (parts->empty())
+            continue;
+        GMimeMultipart* multipart = g_mime_multipart_new_with_subtype(subtype);
+        GPtr<GMimeObject> multipartObject(GMIME_OBJECT(multipart));
+        g_mime_multipart_add(multipart, body.get());
+        for (const mail::Attachment* attachment : *parts) {
             Result<GPtr<GMimeObject>> part = attachmentPart(*attachment, depth);
             if (!part)
                 return part.error();
-            g_mime_multipart_add(mixed, part->get());
+            g_mime_multipart_add(multipart, part->get());
         }
-        body = std::move(mixedObject);
+        body = std::move(multipartObject);
     }
     g_mime_message_set_mime_part(message.get(), body.get());
     return message;

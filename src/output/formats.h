@@ -19,12 +19,14 @@
 #include "core/result.h"
 
 #include <QByteArray>
+#include <QHash>
 #include <QLocale>
 #include <QString>
 
 namespace quillbox::mail {
+class Attachment;
 class MailItem;
-}
+} // namespace quillbox::mail
 
 namespace quillbox::formats {
 
@@ -47,7 +49,17 @@ namespace quillbox::formats {
 /// <meta charset="utf-8"> is inserted into its head (made when missing) when it declares none. The table
 /// goes right after <body ...>; without a body tag after the head, else at the start of the document.
 /// UTF-8 without a byte-order mark.
-[[nodiscard]] QByteArray htmlContent(const mail::MailItem& item, const QLocale& locale);
+/// `linkTargets` maps Content-IDs (without "<>") to the relative paths the attachments were saved under:
+/// each "cid:" link of the HTML body to one of them points to that file instead; other cid: links stay.
+[[nodiscard]] QByteArray htmlContent(
+    const mail::MailItem& item, const QLocale& locale, const QHash<QString, QString>& linkTargets = {});
+
+/// `html` with every src or href "cid:ID" whose ID `linkTargets` holds turned into its (percent-encoded) path.
+[[nodiscard]] QString withCidLinksTo(const QString& html, const QHash<QString, QString>& linkTargets);
+
+/// The file name of `attachment` as the store gives it; an unnamed image gets "image" and the extension of its
+/// MIME type ("image.png"), so that what it is stays plain.
+[[nodiscard]] QString attachmentName(const mail::Attachment& attachment);
 
 /// The .eml file: the item's raw RFC 822 message byte for byte where the store holds one (Maildir).
 /// Otherwise a MIME message built from the properties, with CR LF line ends:

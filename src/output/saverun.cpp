@@ -168,24 +168,27 @@ void writeMailFiles(SaveSession& session, const QString& key, const output::Dire
     for (const char* fixed : { "message.txt", "message.html", "attachments" })
         session.names.share(key, QLatin1String(fixed));
     writeContent(session, dir, QStringLiteral("message.txt"), formats::textContent(email, session.locale), failures);
-    writeContent(session, dir, QStringLiteral("message.html"), formats::htmlContent(email, session.locale), failures);
 
     auto attachments = email.attachments();
-    if (!attachments) {
-        failures.addUnbuilt(dir.filePath(QStringLiteral("attachments")), attachments.error());
+    if (!attachments || attachments->empty()) {
+        writeContent(
+            session, dir, QStringLiteral("message.html"), formats::htmlContent(email, session.locale), failures);
+        if (!attachments)
+            failures.addUnbuilt(dir.filePath(QStringLiteral("attachments")), attachments.error());
         return;
     }
-    if (attachments->empty())
-        return;
     auto attachmentDir = dir.subdirectory(QStringLiteral("attachments"), session.disk);
     if (!attachmentDir) {
+        writeContent(
+            session, dir, QStringLiteral("message.html"), formats::htmlContent(email, session.locale), failures);
         failures.add(attachmentDir.error());
         return;
     }
     const QString attachmentKey = joinKey(key, QStringLiteral("attachments"));
+    QHash<QString, QString> linkTargets; // Content-ID -> where message.html finds the attachment
     for (const auto& attachment : *attachments) {
-        auto [stem, extension]
-            = output::splitExtension(output::safeComponent(attachment->fileName(), QStringLiteral("attachment")));
+        auto [stem, extension] = output::splitExtension(
+            output::safeComponent(formats::attachmentName(*attachment), QStringLiteral("attachment")));
         Result<QByteArray> content = attachment->data();
         // An Outlook item attached to a mail has no bytes of its own: it is written as the .msg file
         // Outlook would give for it.
@@ -200,7 +203,11 @@ void writeMailFiles(SaveSession& session, const QString& key, const output::Dire
         }
         const QString fileName = session.names.claim(attachmentKey, stem, extension);
         writeContent(session, *attachmentDir, fileName, content, failures);
+        if (const QString id = attachment->contentId(); !id.isEmpty())
+            linkTargets.insert(id, QStringLiteral("attachments/") + fileName);
     }
+    writeContent(session, dir, QStringLiteral("message.html"), formats::htmlContent(email, session.locale, linkTargets),
+        failures);
 }
 
 // The mail's own directory named `name` in the target, built under a temporary name and named when

@@ -971,3 +971,27 @@ TEST(MaildirItem, ReadStateAndFollowUpFlagFromTheFile)
             }
     }
 }
+
+// A part the HTML shows by Content-ID is inline: by its disposition, or with none but a Content-ID.
+TEST(MaildirItem, InlinePartsKeepTheirContentId)
+{
+    const auto one = oneMessage(message("Subject: s\nMIME-Version: 1.0\nContent-Type: multipart/related; boundary=b\n",
+        "--b\nContent-Type: text/html\n\n<img src=\"cid:a@x\">\n"
+        "--b\nContent-Type: image/png\nContent-Disposition: inline; filename=a.png\nContent-ID: <a@x>\n\nPNG\n"
+        "--b\nContent-Type: image/gif\nContent-ID: <b@x>\nContent-Location: b.gif\n\nGIF\n"
+        "--b\nContent-Type: application/pdf\nContent-Disposition: attachment; filename=c.pdf\nContent-ID: "
+        "<c@x>\n\nPDF\n"
+        "--b--\n"));
+    ASSERT_TRUE(one);
+    auto attachments = one->item->attachments();
+    ASSERT_TRUE(attachments.ok());
+    const std::tuple<const char*, const char*, bool> expected[]
+        = { { "a@x", "", true }, { "b@x", "b.gif", true }, { "c@x", "", false } };
+    ASSERT_EQ(attachments->size(), std::size(expected));
+    for (std::size_t i = 0; i < std::size(expected); ++i) {
+        const auto& [id, location, isInline] = expected[i];
+        EXPECT_EQ((*attachments)[i]->contentId(), QLatin1String(id));
+        EXPECT_EQ((*attachments)[i]->contentLocation(), QLatin1String(location));
+        EXPECT_EQ((*attachments)[i]->isInline(), isInline) << id;
+    }
+}

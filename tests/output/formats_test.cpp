@@ -713,3 +713,62 @@ TEST(ExchangeAddresses, TextAndEmlTakeTheSmtpAddressOrTheNameAlone)
 }
 
 } // namespace
+
+namespace {
+
+TEST(CidLinks, PointToTheSavedFilesAndOnlyThose)
+{
+    const QHash<QString, QString> targets { { QStringLiteral("logo@x"), QStringLiteral("attachments/logo (2).png") },
+        { QStringLiteral("../../etc/passwd\"<>"), QStringLiteral("attachments/passwd") } };
+    const std::pair<const char*, const char*> cases[] = {
+        { R"(<img src="cid:logo@x">)", R"(<img src="attachments/logo%20%282%29.png">)" },
+        { R"(<IMG SRC='cid:logo@x'><a href=cid:logo@x>)",
+            R"(<IMG SRC='attachments/logo%20%282%29.png'><a href=attachments/logo%20%282%29.png>)" },
+        { R"(<img src="cid:nowhere@x">)", R"(<img src="cid:nowhere@x">)" }, // names no part: stays
+        { R"(<img src="cid:..%2F..%2Fetc%2Fpasswd%22%3C%3E">)", R"(<img src="attachments/passwd">)" },
+        { R"(<p>cid:logo@x in text</p>)", R"(<p>cid:logo@x in text</p>)" },
+    };
+    for (const auto& [html, expected] : cases)
+        EXPECT_EQ(formats::withCidLinksTo(QString::fromUtf8(html), targets), QString::fromUtf8(expected)) << html;
+}
+
+TEST(AttachmentName, AnUnnamedImageIsNamedByItsType)
+{
+    const std::tuple<const char*, const char*, const char*> cases[] = {
+        { "", "image/png", "image.png" },
+        { "", "IMAGE/JPEG", "image.jpg" },
+        { "", "image/x-unheard-of", "image.x-unheard-of" },
+        { "", "application/pdf", "" },
+        { "chart.gif", "image/png", "chart.gif" },
+    };
+    for (const auto& [name, type, expected] : cases) {
+        const test::FakeAttachment attachment({ QString::fromUtf8(name), QString::fromUtf8(type), {}, {}, {} });
+        EXPECT_EQ(formats::attachmentName(attachment), QString::fromUtf8(expected)) << type;
+    }
+}
+
+// A PST-like mail (no raw message) whose HTML shows an image by Content-ID: the image goes with the HTML into
+// multipart/related under its Content-ID, the other attachment stays in multipart/mixed.
+TEST(EmlContent, InlineImagesGoWithTheHtmlIntoMultipartRelated)
+{
+    MailData mail = simpleMail();
+    mail.htmlBody = QStringLiteral("<p><img src=\"cid:logo@x\"></p>");
+    mail.attachments
+        = { { QStringLiteral("logo.png"), QStringLiteral("image/png"), "PNG", {}, {}, QStringLiteral("logo@x"), true },
+              { QStringLiteral("a.pdf"), QStringLiteral("application/pdf"), "PDF", {}, {} } };
+    const Result<QByteArray> eml = formats::emlContent(FakeMailItem(mail));
+    ASSERT_TRUE(eml.ok());
+    const GPtr<GMimeMessage> parsed = parse(*eml);
+    ASSERT_TRUE(parsed);
+    GMimeObject* top = g_mime_message_get_mime_part(parsed.get());
+    ASSERT_TRUE(GMIME_IS_MULTIPART(top));
+    EXPECT_STREQ(g_mime_content_type_get_media_subtype(g_mime_object_get_content_type(top)), "mixed");
+    GMimeObject* related = g_mime_multipart_get_part(GMIME_MULTIPART(top), 0);
+    ASSERT_TRUE(GMIME_IS_MULTIPART(related));
+    EXPECT_STREQ(g_mime_content_type_get_media_subtype(g_mime_object_get_content_type(related)), "related");
+    GMimeObject* image = g_mime_multipart_get_part(GMIME_MULTIPART(related), 1);
+    EXPECT_STREQ(g_mime_object_get_content_id(image), "logo@x");
+    EXPECT_STREQ(g_mime_object_get_disposition(image), "inline");
+}
+
+} // namespace

@@ -363,6 +363,18 @@ public:
     }
     QString fileName() const override { return m_fileName; }
     QString mimeType() const override { return m_mimeType; }
+    /// Where the part stands in the body: shown there when its disposition is inline, or it has none and
+    /// has a Content-ID.
+    void placeIn(GMimeObject* part)
+    {
+        m_contentId = QString::fromUtf8(g_mime_object_get_content_id(part));
+        m_contentLocation = QString::fromUtf8(g_mime_object_get_header(part, "Content-Location"));
+        const char* disposition = g_mime_object_get_disposition(part);
+        m_inline = disposition ? g_ascii_strcasecmp(disposition, "inline") == 0 : !m_contentId.isEmpty();
+    }
+    QString contentId() const override { return m_contentId; }
+    QString contentLocation() const override { return m_contentLocation; }
+    bool isInline() const override { return m_inline; }
     Result<QByteArray> data() const override { return m_data; }
     std::unique_ptr<MailItem> embeddedMessage() const override
     {
@@ -375,6 +387,9 @@ private:
     QByteArray m_data;
     bool m_isMail;
     BodyReading m_reading;
+    QString m_contentId;
+    QString m_contentLocation;
+    bool m_inline = false;
 };
 
 class MaildirMessage : public MailItem {
@@ -569,8 +584,10 @@ private:
                 mail ? sharedWithRaw(objectBytes(GMIME_OBJECT(mail))) : QByteArray(), true, m_reading);
         }
         GMimePart* part = GMIME_PART(object);
-        return std::make_unique<MaildirAttachment>(QString::fromUtf8(g_mime_part_get_filename(part)),
+        auto attachment = std::make_unique<MaildirAttachment>(QString::fromUtf8(g_mime_part_get_filename(part)),
             mimeTypeOf(object), decodedContent(part), false, m_reading);
+        attachment->placeIn(object);
+        return attachment;
     }
 
     // `bytes`, or the same bytes where m_raw holds them, sharing its memory: an attached mail that is not
