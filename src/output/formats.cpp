@@ -249,6 +249,9 @@ public:
         m_out += u'\n';
         m_pendingSpace = false;
     }
+    /// Where the text stands now, and the text written since such a place.
+    qsizetype mark() const { return m_out.size(); }
+    QString since(qsizetype mark) const { return m_out.mid(mark); }
     void enterPre(bool enter) { m_preDepth = std::max(0, m_preDepth + (enter ? 1 : -1)); }
     bool inPre() const { return m_preDepth > 0; }
 
@@ -352,6 +355,48 @@ void applyTag(TextOut& out, const QString& name, bool isEnd)
     }
 }
 
+// `text` with its character references decoded.
+QString withReferencesDecoded(const QString& text)
+{
+    QString out;
+    for (qsizetype i = 0; i < text.size();) {
+        if (const auto ref = text[i] == u'&' ? characterReference(text, i) : std::nullopt) {
+            out += ref->first;
+            i = ref->second;
+        } else {
+            out += text[i++];
+        }
+    }
+    return out;
+}
+
+// The href of the start tag `tag` (its text after the name), references decoded; empty when it has none.
+QString hrefOf(QStringView tag)
+{
+    static const QRegularExpression href(QStringLiteral("\\bhref\\s*=\\s*(?:\"([^\"]*)\"|'([^']*)'|([^\\s>]+))"),
+        QRegularExpression::CaseInsensitiveOption);
+    const QRegularExpressionMatch match = href.match(tag.toString());
+    if (!match.hasMatch())
+        return {};
+    for (int group = 1; group <= 3; ++group)
+        if (match.capturedStart(group) >= 0)
+            return withReferencesDecoded(match.captured(group)).trimmed();
+    return {};
+}
+
+// A link keeps its target after its text, "text <target>", where the target is an absolute URL (a relative
+// one leads nowhere outside the mail) and the text does not already say it.
+void closeLink(TextOut& out, qsizetype start, const QString& target)
+{
+    static const QRegularExpression absolute(QStringLiteral("^[A-Za-z][A-Za-z0-9+.-]*:\\S"));
+    const QString text = out.since(start).simplified();
+    if (!absolute.match(target).hasMatch() || target == text
+        || target.compare(QLatin1String("mailto:") + text, Qt::CaseInsensitive) == 0)
+        return;
+    out.separate();
+    out.visible(u'<' + target + u'>');
+}
+
 } // namespace
 
 QString htmlToText(const QString& html)
@@ -359,6 +404,7 @@ QString htmlToText(const QString& html)
     static const QStringList dropped { QStringLiteral("script"), QStringLiteral("style"), QStringLiteral("head"),
         QStringLiteral("title"), QStringLiteral("template") };
     TextOut out;
+    std::optional<std::pair<qsizetype, QString>> link; // where the open <a> started in the text, and its target
     qsizetype i = 0;
     while (i < html.size()) {
         const QChar c = html[i];
@@ -376,6 +422,12 @@ QString htmlToText(const QString& html)
                 ++nameEnd;
             const QString name = html.mid(i + (isEnd ? 2 : 1), nameEnd - i - (isEnd ? 2 : 1)).toLower();
             i = tagEnd(html, nameEnd);
+            if (name == u"a" && link)
+                closeLink(out, link->first, link->second);
+            if (name == u"a")
+                link = isEnd
+                    ? std::nullopt
+                    : std::optional(std::pair { out.mark(), hrefOf(QStringView(html).sliced(nameEnd, i - nameEnd)) });
             if (!isEnd && dropped.contains(name)) {
                 // Their content is never shown. A head that is not closed ends where the body starts.
                 qsizetype close = findEndTag(html, i, name);
@@ -411,6 +463,8 @@ QString htmlToText(const QString& html)
             i = end;
         }
     }
+    if (link)
+        closeLink(out, link->first, link->second);
     return out.finish();
 }
 

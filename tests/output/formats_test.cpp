@@ -171,6 +171,12 @@ TEST(HtmlToText, Reductions)
         { "an unclosed script drops the rest", "a<script>b", "a\n" },
         { "comments, doctype and processing instructions are dropped",
             "<!DOCTYPE html><?xml version=\"1.0\"?>a<!-- <p>hidden</p> -->b<!-- open", "ab\n" },
+        { "a link keeps its target", "<p>See <a href=\"https://example.org/a?b=1&amp;c=2\">the report</a>.</p>",
+            "See the report <https://example.org/a?b=1&c=2>.\n" },
+        { "a link that says its target, a mailto of its text, a relative and an unclosed link",
+            "<a href='https://x.org/'>https://x.org/</a> <a href=mailto:a@b.org>a@b.org</a> <a href=\"#top\">up</a> "
+            "<a href=\"http://y.org\">y",
+            "https://x.org/ a@b.org up y <http://y.org>\n" },
         { "a quoted > does not end the tag", "<a title=\"x>y\" href='>'>link</a> <o:p>z</o:p>", "link z\n" },
         { "pre keeps its white space and line ends", "<pre>a  b\r\n  c</pre>d  e", "a  b\n  c\nd e\n" },
         { "nbsp keeps trailing blanks from piling up at line ends", "<p>&nbsp;</p><p>x&nbsp;</p>", "x\n" },
