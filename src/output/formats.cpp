@@ -57,6 +57,24 @@ QString recipientsOf(const mail::MailItem& item, mail::Recipient::Type type, con
     return names.isEmpty() ? fallback : names.join(QLatin1String("; "));
 }
 
+// The attachments' names joined by "; " (an attached mail without one by its subject); empty when there are
+// none or the list cannot be read.
+QString attachmentNames(const mail::MailItem& item)
+{
+    const auto attachments = item.attachments();
+    if (!attachments)
+        return {};
+    QStringList names;
+    for (const auto& attachment : *attachments) {
+        QString name = attachmentName(*attachment);
+        if (name.isEmpty())
+            if (const auto embedded = attachment->embeddedMessage())
+                name = embedded->summary().subject;
+        names += name.isEmpty() ? QStringLiteral("(unnamed)") : name;
+    }
+    return names.join(QLatin1String("; "));
+}
+
 QList<HeaderLine> headerLines(const mail::MailItem& item, const QLocale& locale)
 {
     const mail::ItemSummary& summary = item.summary();
@@ -73,7 +91,16 @@ QList<HeaderLine> headerLines(const mail::MailItem& item, const QLocale& locale)
     const QString cc = recipientsOf(item, mail::Recipient::Type::Cc, item.displayCc());
     if (!cc.isEmpty())
         lines += HeaderLine { QStringLiteral("Cc:"), cc };
+    if (const QString bcc = recipientsOf(item, mail::Recipient::Type::Bcc, {}); !bcc.isEmpty())
+        lines += HeaderLine { QStringLiteral("Bcc:"), bcc };
+    QStringList replyTo;
+    for (const mail::Recipient& r : item.details().replyTo)
+        replyTo += nameAndAddress(r.name, r.address);
+    if (!replyTo.isEmpty())
+        lines += HeaderLine { QStringLiteral("Reply-To:"), replyTo.join(QLatin1String("; ")) };
     lines += HeaderLine { QStringLiteral("Subject:"), summary.subject };
+    if (const QString names = attachmentNames(item); !names.isEmpty())
+        lines += HeaderLine { QStringLiteral("Attachments:"), names };
     for (HeaderLine& line : lines)
         line.value = oneLine(line.value);
     return lines;

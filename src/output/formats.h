@@ -12,7 +12,11 @@
 //   To:       the To recipients, each like From, joined by "; " (the store's display-To text when the
 //             item lists no To recipients)
 //   Cc:       the same for Cc (the display-Cc text as fallback); the line is left out when both are empty
+//   Bcc:      the Bcc recipients the store lists, each like From; left out when there are none
+//   Reply-To: the Reply-To addresses, each like From; left out when there are none
 //   Subject:  the subject
+//   Attachments: the attachments' names joined by "; " (an unnamed image by its type, an attached mail
+//             without a name by its subject); left out when there are none
 // A line break inside a value becomes one space, so that every value stays on its line.
 // Text files use LF line ends, whatever the store's bodies use.
 
@@ -74,7 +78,8 @@ namespace quillbox::formats {
 /// Errors: the store's own Error when the attachment list or an attachment's data cannot be read.
 [[nodiscard]] Result<QByteArray> emlContent(const mail::MailItem& item);
 
-/// Readable text of an HTML document: script, style, head, title and comments are dropped; br gives a
+/// Readable text of an HTML document: script, style, head, title and comments are dropped; a link to an
+/// absolute URL keeps it after its text ("text <https://...>") unless the text says it already; br gives a
 /// line break, block elements (p, div, li, tr, h1-h6, table, lists, blockquote, pre, hr) start a new
 /// line and p and h1-h6 leave an empty line around them; runs of white space collapse to one space
 /// (kept as they are inside <pre>); character references are decoded (named ones of HTML's Latin-1 and

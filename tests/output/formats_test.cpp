@@ -95,11 +95,21 @@ TEST(TextContent, HeaderLines)
             from + sent + to + "Cc:\tDora <dora@example.org>\n" + subject },
         { "the display-Cc text stands in when no Cc recipient is listed",
             [](MailData& m) { m.displayCc = QStringLiteral("Dora"); }, from + sent + to + "Cc:\tDora\n" + subject },
-        { "Bcc recipients are not listed; the display-To text stands in for missing To recipients",
+        { "Bcc recipients get a line of their own; the display-To text stands in for missing To recipients",
             [](MailData& m) {
                 m.recipients = { { QStringLiteral("Eve"), QStringLiteral("eve@example.org"), Recipient::Type::Bcc } };
             },
-            from + sent + "To:\tBob; carol@example.org\n" + subject },
+            from + sent + "To:\tBob; carol@example.org\nBcc:\tEve <eve@example.org>\n" + subject },
+        { "Reply-To after the recipients, the attachments' names after the subject",
+            [](MailData& m) {
+                m.details.replyTo = { { QStringLiteral("Team"), QStringLiteral("team@example.org") },
+                    { QString(), QStringLiteral("x@example.org") } };
+                m.attachments = { { QStringLiteral("a.pdf"), {}, {}, {}, {} },
+                    { QString(), QStringLiteral("image/png"), {}, {}, {} },
+                    { QString(), {}, {}, {}, std::make_shared<MailData>(simpleMail()) } };
+            },
+            from + sent + to + "Reply-To:\tTeam <team@example.org>; x@example.org\n" + subject
+                + "\nAttachments:\ta.pdf; image.png; Hello" },
         { "a sender whose name is its address is shown once; an unsent mail has an empty Sent value",
             [](MailData& m) {
                 m.senderName = QStringLiteral("ALICE@example.org");
