@@ -24,6 +24,8 @@ namespace quillbox::mail {
 inline constexpr int kClassMail = 43;
 inline constexpr int kClassReport = 46;
 inline constexpr int kClassMeetingRequest = 53;
+/// The message class of a signed mail (multipart/signed) kept whole as its one attachment "smime.p7m".
+inline constexpr char kSignedMessageClass[] = "IPM.Note.SMIME.MultipartSigned";
 
 /// The time of a field the store does not have: 1 January 4501 00:00:00 (local time).
 inline QDateTime noDate()

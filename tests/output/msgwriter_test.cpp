@@ -2,6 +2,8 @@
 // The .msg writer, checked by our own walk over the file's layout (which readers rely on but rarely check)
 // and by a real reader, @kenjiuno/msgreader, for what a person opening the file would see.
 #include "core/gobjectptr.h"
+#include "mail/maildir/maildirmessage.h"
+#include "output/formats.h"
 #include "output/msg/msgvalues.h"
 #include "output/msg/msgwriter.h"
 #include "support/fakemail.h"
@@ -667,4 +669,36 @@ TEST(MsgValues, ToFileTime)
               { mail::noDate(), std::nullopt }, { QDateTime(), std::nullopt } };
     for (const auto& [time, expected] : cases)
         EXPECT_EQ(msg::toFileTime(time), expected) << time.toString(Qt::ISODateWithMs).toStdString();
+}
+
+// A signed mail becomes what Outlook writes for it: its class, and the signed entity whole as "smime.p7m",
+// so that the signature can still be checked; the text shows the signed content and lists the signature.
+// One without its signature part is kept the same way, and its text is still read.
+TEST(MsgWriter, SignedMailKeepsTheSignedEntityWhole)
+{
+    const QByteArray body = "--s\r\nContent-Type: text/plain\r\n\r\nSigned words.\r\n"
+                            "--s\r\nContent-Type: application/pkcs7-signature; name=smime.p7s\r\n"
+                            "Content-Disposition: attachment; filename=smime.p7s\r\n\r\nU0lH\r\n--s--\r\n";
+    const QByteArray lonePart = "--s\r\nContent-Type: text/plain\r\n\r\nSigned words.\r\n--s--\r\n";
+    const QByteArray type = "multipart/signed; protocol=\"application/pkcs7-signature\"; boundary=s";
+    QTemporaryDir dir;
+    for (const QByteArray& signedBody : { body, lonePart }) {
+        const QByteArray raw = "From: a@example.org\r\nSubject: signed\r\nMIME-Version: 1.0\r\nContent-Type: " + type
+            + "\r\n\r\n" + signedBody;
+        const auto item = mail::maildir::makeMessage(raw, {}, {}, nullptr);
+        const QString path = dir.filePath(QStringLiteral("signed.msg"));
+        ASSERT_TRUE(msg::writeMsgFile(*item, path).ok());
+        const auto read = readWithMsgReader(path);
+        ASSERT_TRUE(read);
+        EXPECT_EQ((*read)[u"messageClass"], QJsonValue(QStringLiteral("IPM.Note.SMIME.MultipartSigned")));
+        EXPECT_TRUE((*read)[u"body"].toString().contains(QStringLiteral("Signed words.")));
+        const QJsonArray attachments = (*read)[u"attachments"].toArray();
+        ASSERT_EQ(attachments.size(), 1);
+        EXPECT_EQ(attachments[0][u"fileName"], QJsonValue(QStringLiteral("smime.p7m")));
+        EXPECT_EQ(
+            attachments[0][u"sha256"], QJsonValue(test::sha256("Content-Type: " + type + "\r\n\r\n" + signedBody)));
+        const QString text = QString::fromUtf8(formats::textContent(*item, QLocale::c()));
+        EXPECT_TRUE(text.contains(QStringLiteral("Signed words.")));
+        EXPECT_EQ(text.contains(QStringLiteral("Attachments:\tsmime.p7s")), signedBody == body) << text.toStdString();
+    }
 }

@@ -433,8 +433,12 @@ public:
             return QStringLiteral("REPORT.IPM.Note.DR");
         case kClassMeetingRequest:
             return QStringLiteral("IPM.Schedule.Meeting.Request");
-        default:
-            return QStringLiteral("IPM.Note");
+        default: {
+            // Outlook's class for a signed mail it keeps whole, so that the signature can still be checked.
+            const auto type = m_scan.value(m_raw.constData(), HeaderField::ContentType);
+            return type && mediaTypeOf(*type) == "multipart/signed" ? QString::fromLatin1(kSignedMessageClass)
+                                                                    : QStringLiteral("IPM.Note");
+        }
         }
     }
     QString senderName() const override { return parsed().m_senderName; }

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "output/msg/msgwriter.h"
 
+#include "mail/mimetext.h"
 #include "mail/store.h"
 #include "output/msg/msgvalues.h"
 #include "output/msg/propertystream.h"
@@ -118,6 +119,32 @@ QString displayList(const QList<mail::Recipient>& recipients, mail::Recipient::T
     return names.join(QLatin1String("; "));
 }
 
+// The whole signed MIME entity of a signed mail, as Outlook keeps it: its Content-Type and its body.
+class SignedEntity final : public mail::Attachment {
+public:
+    explicit SignedEntity(const QByteArray& raw)
+    {
+        qsizetype end = raw.indexOf("\n\n");
+        const qsizetype crlfEnd = raw.indexOf("\r\n\r\n");
+        qsizetype bodyStart = end < 0 ? raw.size() : end + 2;
+        if (crlfEnd >= 0 && (end < 0 || crlfEnd < end)) {
+            end = crlfEnd;
+            bodyStart = crlfEnd + 4;
+        }
+        const QByteArray block = raw.left(end < 0 ? raw.size() : end);
+        const auto type
+            = mail::headerField(std::string_view(block.constData(), std::size_t(block.size())), "Content-Type");
+        m_data = "Content-Type: " + QByteArray::fromStdString(type.value_or("multipart/signed")) + "\r\n\r\n"
+            + raw.mid(bodyStart);
+    }
+    QString fileName() const override { return QStringLiteral("smime.p7m"); }
+    QString mimeType() const override { return QStringLiteral("multipart/signed"); }
+    Result<QByteArray> data() const override { return m_data; }
+
+private:
+    QByteArray m_data;
+};
+
 using Storage = CompoundFile::Storage;
 
 class Writer {
@@ -149,16 +176,21 @@ private:
 
 Status Writer::message(Storage storage, const mail::MailItem& item, PropertyStream::Owner owner, int depth)
 {
+    const QString messageClass = item.messageClass();
     auto attachments = item.attachments();
     if (!attachments)
         return attachments.error();
+    // A signed mail has one attachment, the signed entity whole; its parts stay readable through it.
+    if (messageClass == QLatin1String(mail::kSignedMessageClass) && !item.rawMessage().isEmpty()) {
+        attachments->clear();
+        attachments->push_back(std::make_unique<SignedEntity>(item.rawMessage()));
+    }
     const QList<mail::Recipient> recipients = item.recipients();
     const mail::ItemSummary& summary = item.summary();
 
     PropertyStream props(owner);
     props.setCounts(quint32(recipients.size()), quint32(attachments->size()));
 
-    const QString messageClass = item.messageClass();
     string(storage, props, Prop::MessageClass, messageClass.isEmpty() ? QStringLiteral("IPM.Note") : messageClass);
     const mail::MessageDetails details = item.details();
     QString prefix = details.subjectPrefix.value_or(subjectPrefixOf(summary.subject));
