@@ -788,3 +788,34 @@ TEST(EmlContent, InlineImagesGoWithTheHtmlIntoMultipartRelated)
 }
 
 } // namespace
+
+namespace {
+
+// The OST's "RTF newsletter copy" holds its pictures as OLE objects: each is named for what it is, a
+// compound file (".bin"), and its bytes are that compound file.
+TEST(OleAttachments, AreNamedAsTheCompoundFilesTheyAre)
+{
+    auto store = openOst();
+    ASSERT_TRUE(store.ok());
+    int ole = 0;
+    for (const QString& id : ostMails(**store)) {
+        auto item = (*store)->item(id);
+        ASSERT_TRUE(item.ok());
+        if ((*item)->summary().subject != u"RTF newsletter copy")
+            continue;
+        auto attachments = (*item)->attachments();
+        ASSERT_TRUE(attachments.ok());
+        for (const auto& attachment : *attachments) {
+            if (!attachment->fileName().startsWith(QLatin1String("Picture")))
+                continue;
+            ++ole;
+            EXPECT_EQ(attachment->fileName(), QStringLiteral("Picture (Device Independent Bitmap).bin"));
+            const Result<QByteArray> data = attachment->data();
+            ASSERT_TRUE(data.ok());
+            EXPECT_TRUE(data->startsWith("\xD0\xCF\x11\xE0")) << data->left(8).toHex().toStdString();
+        }
+    }
+    EXPECT_GT(ole, 0);
+}
+
+} // namespace

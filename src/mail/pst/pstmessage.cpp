@@ -52,12 +52,17 @@ public:
             discardError(error);
     }
 
+    // An OLE object (attach method 6) is saved as the compound file it is: its display name gets ".bin"
+    // where it has no extension of its own ("Picture (Device Independent Bitmap).bin").
     QString fileName() const override
     {
+        constexpr qint64 kAttachOle = 6;
         const TextReader text(m_properties, *m_decoder, &m_messageProperties);
         for (quint16 id : { Prop::AttachLongFilename, Prop::AttachFilename, Prop::DisplayName })
-            if (QString name = text(id); !name.isEmpty())
-                return name;
+            if (QString name = text(id); !name.isEmpty()) {
+                const bool ole = integerValue(m_properties, Prop::AttachMethod) == kAttachOle;
+                return ole && !name.contains(u'.') ? name + QLatin1String(".bin") : name;
+            }
         return {};
     }
 
