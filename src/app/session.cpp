@@ -100,11 +100,18 @@ void Session::search(const QString& mailFolder)
 {
     const Busy busy(*this);
     runAccess(true);
-    searchMailFolder(*m_person, m_options.settings(), mailFolder, m_list, &mail::Namespace::fromProfile,
+    m_notMail = searchMailFolder(*m_person, m_options.settings(), mailFolder, m_list, &mail::Namespace::fromProfile,
         [this](mail::Walk::Skip kind, const Error& why) { writeSkip(kind, why); });
     runAccess(false);
+    if (m_debugLevel >= 1 && m_notMail > 0)
+        writeProgramLine(stderr, notMailText());
     if (m_debugLevel >= 2)
         writeResultRows();
+}
+
+QString Session::notMailText() const
+{
+    return m_notMail > 0 ? QStringLiteral("%1 items that are not e-mail were not listed").arg(m_notMail) : QString();
 }
 
 void Session::save(const QString& mailFolder, const QString& dir)

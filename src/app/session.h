@@ -41,8 +41,12 @@ public:
 
     /// Searches `mailFolder` and the folders below it into the result list (searchMailFolder), between
     /// starting the access program with its allow and its disallow arguments. What the search could not
-    /// read ends it with a message, which makes an unattended run end with status 1.
+    /// read ends it with a message, which makes an unattended run end with status 1. Items in the date window
+    /// that are not mail are counted (notMailText()); at debug level 1 and above that is written to standard
+    /// error. It is information, not a fault: no box, no change to the exit status.
     void search(const QString& mailFolder);
+    /// "N items that are not e-mail were not listed" for the last search's count; empty when it left out none.
+    QString notMailText() const;
     /// Saves the result list found in `mailFolder` into `dir` (saveRun), between the same two starts of
     /// the access program.
     void save(const QString& mailFolder, const QString& dir);
@@ -71,6 +75,7 @@ private:
     Options m_options;
     ResultList m_list;
     std::optional<SaveSummary> m_lastSave;
+    int m_notMail = 0;
     qint16 m_debugLevel = 0;
 };
 

@@ -40,8 +40,9 @@ public:
         message(text);
     }
 
-    /// A message box that only informs (how a run went when nothing failed): shown as message() is, but
-    /// it is no error, and an unattended run does not end with status 1 for it.
+    /// A message that only informs (how a run went when nothing failed, what a search left out that is no
+    /// e-mail): shown as message() is, or as the person's kind allows without waiting for an answer, but it is
+    /// no error, and an unattended run does not end with status 1 for it.
     virtual void information(const QString& text) { message(text); }
 
     /// A warning box (exclamation icon) with Abort, Retry and Ignore and its own title.

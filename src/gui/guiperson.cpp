@@ -88,6 +88,15 @@ void GuiPerson::message(const QString& text)
     detailedMessage(text, {});
 }
 
+// Not modal: it tells, it asks nothing, and an unattended run goes on while it is shown.
+void GuiPerson::information(const QString& text)
+{
+    debugLine(m_debugLevel, text);
+    auto* box = new QMessageBox(QMessageBox::Information, applicationTitle(), text, QMessageBox::Ok);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->show();
+}
+
 void GuiPerson::detailedMessage(const QString& text, const QString& details)
 {
     debugLine(m_debugLevel, text);

@@ -14,6 +14,7 @@ public:
     void message(const QString& text) override;
     /// The details behind the box's "Show Details..." button.
     void detailedMessage(const QString& text, const QString& details) override;
+    void information(const QString& text) override;
     WarningAnswer warning(const QString& title, const QString& text) override;
     QString inputBox(const QString& prompt) override;
     std::optional<QString> pickMailFolder() override;

@@ -15,16 +15,24 @@ qsizetype MailData::bytes() const
 MailData copyMail(const MailItem& item, CopiedParts parts, int depth)
 {
     MailData data { item.summary(), item.messageClass(), item.senderName(), item.displayCc(), item.recipients(),
-        item.plainBody(), item.htmlBody(), item.rtfBody(), item.transportHeaders(), item.rawMessage(), {}, {} };
-    if (parts == CopiedParts::WithoutAttachments)
-        return data;
+        item.plainBody(), item.htmlBody(), item.rtfBody(), item.transportHeaders(), item.rawMessage(), {}, {},
+        item.details() };
     auto attachments = item.attachments();
     if (!attachments) {
         data.attachmentsError = attachments.error();
         return data;
     }
     for (const auto& attachment : *attachments) {
-        AttachmentData copy { attachment->fileName(), attachment->mimeType(), {}, {}, {} };
+        AttachmentData copy { attachment->fileName(), attachment->mimeType(), {}, {}, {}, attachment->contentId(),
+            attachment->isInline(), attachment->contentLocation() };
+        if (parts == CopiedParts::NamesOnly) {
+            if (const std::unique_ptr<MailItem> embedded = attachment->embeddedMessage()) {
+                copy.embedded = std::make_shared<MailData>();
+                copy.embedded->summary = embedded->summary();
+            }
+            data.attachments.push_back(std::move(copy));
+            continue;
+        }
         if (Result<QByteArray> bytes = attachment->data())
             copy.data = std::move(*bytes);
         else

@@ -20,6 +20,9 @@ struct AttachmentData {
     QByteArray data;
     std::optional<Error> error; ///< what data() reports instead of the bytes
     std::shared_ptr<MailData> embedded; ///< set for an attached mail
+    QString contentId = {};
+    bool isInline = false;
+    QString contentLocation = {};
 };
 
 struct MailData {
@@ -35,6 +38,7 @@ struct MailData {
     QByteArray rawMessage;
     std::vector<AttachmentData> attachments;
     std::optional<Error> attachmentsError; ///< what attachments() reports instead of the list
+    MessageDetails details = {};
 
     /// The bytes held, bodies and attachments (attached mails' too), roughly.
     qsizetype bytes() const;
@@ -43,7 +47,9 @@ struct MailData {
 /// What copyMail reads of an item's attachments.
 enum class CopiedParts {
     All, ///< the attachments, their bytes and attached mails
-    WithoutAttachments, ///< no attachment: the copy's attachments() is an empty list
+    /// what the text of a mail names of its attachments: their names, types and Content-IDs, and the
+    /// subject of an attached mail, but no bytes (data() gives an empty array)
+    NamesOnly,
 };
 
 /// Everything `item` gives, read now. Attached mails are read `depth` levels deep, as deep as any file made
@@ -58,6 +64,9 @@ public:
     }
     QString fileName() const override { return m_data.fileName; }
     QString mimeType() const override { return m_data.mimeType; }
+    QString contentId() const override { return m_data.contentId; }
+    QString contentLocation() const override { return m_data.contentLocation; }
+    bool isInline() const override { return m_data.isInline; }
     Result<QByteArray> data() const override
     {
         if (m_data.error)
@@ -88,6 +97,7 @@ public:
     QByteArray rtfBody() const override { return m_data.rtfBody; }
     QString transportHeaders() const override { return m_data.transportHeaders; }
     QByteArray rawMessage() const override { return m_data.rawMessage; }
+    MessageDetails details() const override { return m_data.details; }
     Result<std::vector<std::unique_ptr<Attachment>>> attachments() const override;
     bool standsAlone() const override { return true; }
 

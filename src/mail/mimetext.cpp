@@ -285,6 +285,36 @@ QString displayNames(const QList<Address>& addresses)
     return text;
 }
 
+std::optional<std::string> headerField(std::string_view block, std::string_view name)
+{
+    std::optional<std::string> value;
+    std::size_t pos = 0;
+    while (pos < block.size()) {
+        std::size_t end = block.find('\n', pos);
+        end = end == std::string_view::npos ? block.size() : end + 1;
+        std::string_view line = block.substr(pos, end - pos);
+        pos = end;
+        while (!line.empty() && (line.back() == '\n' || line.back() == '\r'))
+            line.remove_suffix(1);
+        const bool continued = !line.empty() && (line.front() == ' ' || line.front() == '\t');
+        if (value && continued) {
+            *value += line;
+            continue;
+        }
+        if (value)
+            break;
+        if (line.size() > name.size() && line[name.size()] == ':'
+            && g_ascii_strncasecmp(line.data(), name.data(), name.size()) == 0)
+            value = std::string(line.substr(name.size() + 1));
+    }
+    if (value) {
+        const std::size_t first = value->find_first_not_of(" \t");
+        const std::size_t last = value->find_last_not_of(" \t");
+        *value = first == std::string::npos ? std::string() : value->substr(first, last - first + 1);
+    }
+    return value;
+}
+
 std::optional<qint64> parseDate(const std::string& raw)
 {
     if (auto seconds = maildir::parseRfc5322Date(raw))

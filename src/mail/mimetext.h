@@ -8,6 +8,7 @@
 #include <QString>
 #include <optional>
 #include <string>
+#include <string_view>
 
 typedef struct _InternetAddressList InternetAddressList;
 
@@ -29,6 +30,10 @@ std::optional<QList<Address>> parseWholeAddresses(const std::string& raw);
 QList<Address> addressesOf(InternetAddressList* list);
 /// Display names joined by "; ", the address where a mailbox has no name.
 QString displayNames(const QList<Address>& addresses);
+
+/// The unfolded value of the first header field `name` (matched without regard to case) of the header
+/// block `block`, white space around it removed; nullopt when the block has no such field.
+std::optional<std::string> headerField(std::string_view block, std::string_view name);
 
 /// Seconds since the epoch of a date header; nullopt when it cannot be read.
 std::optional<qint64> parseDate(const std::string& raw);

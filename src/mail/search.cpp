@@ -53,7 +53,7 @@ bool isTimeOfDay(const QString& text)
 }
 } // namespace
 
-void searchMailFolder(Person& person, const Settings& settings, const QString& path, ResultList& list,
+int searchMailFolder(Person& person, const Settings& settings, const QString& path, ResultList& list,
     const NamespaceFactory& openNamespace, const mail::Walk::Listener& onSkip, int workerThreads)
 {
     const mail::Namespace ns = openNamespace();
@@ -71,6 +71,7 @@ void searchMailFolder(Person& person, const Settings& settings, const QString& p
                            .arg(walk.unreadMessages())
                            .arg(walk.firstUnread()->describe()));
     }
+    return walk.notMail();
 }
 
 namespace {
@@ -87,11 +88,13 @@ std::vector<std::unique_ptr<mail::Folder>> searchOneFolder(
     walk.setWindow(since, before);
     const Status read = folder.items(
         [&](const mail::ItemSummary& item) {
-            if (item.itemClass != mail::kClassMail)
-                return;
             const QDateTime latest = getLatestTime(item);
             if (latest < since || latest > before)
                 return;
+            if (item.itemClass != mail::kClassMail) {
+                walk.leaveOutNotMail();
+                return;
+            }
             if (folderPath.isNull())
                 folderPath = folder.folderPath();
             addResultRow(settings, folderPath, item, rows);

@@ -23,11 +23,12 @@ using NamespaceFactory = std::function<mail::Namespace()>;
 /// each folder, DateFormat for each row). When the path names no folder, or the folder it names cannot be
 /// read, `person` is told "Can't access the specified Mail Folder." and the rows found stay. Folders and
 /// messages below that cannot be read are left out and the search goes on; each is told to `onSkip` as it
-/// is left out, and at the end `person` is told how many there were.
+/// is left out, and at the end `person` is told how many there were. Returns how many items in the date window
+/// were left out because they are not mail (meeting requests, reports, appointments).
 /// A store that can (Maildir) reads the headers of a folder's messages on `workerThreads` threads besides
 /// this one (when negative, one per processor but one, at least 1; with 0 on this thread alone); the rows,
 /// their order and what is told are the same either way.
-void searchMailFolder(Person& person, const Settings& settings, const QString& path, ResultList& list,
+int searchMailFolder(Person& person, const Settings& settings, const QString& path, ResultList& list,
     const NamespaceFactory& openNamespace = &mail::Namespace::fromProfile, const mail::Walk::Listener& onSkip = {},
     int workerThreads = -1);
 

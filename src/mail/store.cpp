@@ -12,6 +12,25 @@
 
 namespace quillbox::mail {
 
+bool isExchangeAddress(const QString& address)
+{
+    return address.startsWith(QLatin1String("/o="), Qt::CaseInsensitive);
+}
+
+Recipient fromOf(const MailItem& item)
+{
+    Recipient from = item.details().from;
+    if (from.name.isEmpty() && from.address.isEmpty() && from.exchangeAddress.isEmpty()) {
+        from.name = item.senderName();
+        from.address = item.summary().senderEmailAddress;
+    }
+    if (isExchangeAddress(from.address)) {
+        from.exchangeAddress = from.address;
+        from.address.clear();
+    }
+    return from;
+}
+
 void Walk::skip(Skip kind, const Error& why)
 {
     // An entry is its path, and within a file that holds many (an Outlook data file) what the reason names.

@@ -28,6 +28,8 @@ namespace quillbox::mail {
 inline constexpr int kClassMail = 43;
 inline constexpr int kClassReport = 46;
 inline constexpr int kClassMeetingRequest = 53;
+/// The message class of a signed mail (multipart/signed) kept whole as its one attachment "smime.p7m".
+inline constexpr char kSignedMessageClass[] = "IPM.Note.SMIME.MultipartSigned";
 
 /// The time of a field the store does not have: 1 January 4501 00:00:00 (local time).
 inline QDateTime noDate()
@@ -71,13 +73,51 @@ struct ItemSummary {
 
 struct Recipient {
     enum class Type { To = 1, Cc = 2, Bcc = 3 };
+    Recipient(QString name = {}, QString address = {}, Type type = Type::To, QString exchangeAddress = {})
+        : name(std::move(name))
+        , address(std::move(address))
+        , type(type)
+        , exchangeAddress(std::move(exchangeAddress))
+    {
+    }
     QString name;
-    QString address;
+    QString address; ///< the Internet (SMTP) address; empty when the store has only an Exchange one
     Type type = Type::To;
+    QString exchangeAddress; ///< the X.500 address ("/o=.../cn=...") of an Exchange user, where the store has one
+};
+
+/// Whether `address` is an Exchange X.500 address ("/o=Org/ou=.../cn=...") rather than an Internet one.
+bool isExchangeAddress(const QString& address);
+
+/// What a mail carries besides its bodies, recipients and attachments, where the store has it. Every
+/// field is empty (or nothing) when the store does not say.
+struct MessageDetails {
+    QString messageId; ///< "<...>" as in the Message-ID header
+    QString inReplyTo;
+    QString references;
+    std::optional<int> importance; ///< 0 low, 1 normal, 2 high
+    std::optional<int> priority; ///< -1 not urgent, 0 normal, 1 urgent
+    QString conversationTopic;
+    QByteArray conversationIndex;
+    QList<Recipient> replyTo;
+    /// For whom the mail was sent (the From header); empty when the store says no more than
+    /// MailItem::senderName() and the summary's sender address.
+    Recipient from;
+    /// Who sent it, where that is not `from` (the Sender header, a delegate).
+    std::optional<Recipient> sender;
+    QStringList categories;
+    /// The prefix ("RE: ") the store keeps apart from the subject; nothing when it keeps none.
+    std::optional<QString> subjectPrefix;
+    std::optional<bool> read;
+    std::optional<int> flagStatus; ///< 1 completed, 2 flagged for follow-up
 };
 
 class MailItem;
 class Folder;
+
+/// The party a mail is from: details().from where the store gives it, else the sender's name and the
+/// summary's address. An Exchange address stands in exchangeAddress, not in address.
+Recipient fromOf(const MailItem& item);
 
 class Attachment {
 public:
@@ -85,6 +125,12 @@ public:
     /// The attachment's file name as the store reports it (may be empty or hostile: "../x", "/etc/passwd").
     virtual QString fileName() const = 0;
     virtual QString mimeType() const = 0;
+    /// The Content-ID (without "<>") of an attachment that the HTML body shows as "cid:...", else empty.
+    virtual QString contentId() const { return {}; }
+    /// The Content-Location of an inline part, else empty.
+    virtual QString contentLocation() const { return {}; }
+    /// Whether the attachment is part of the body (an inline image) rather than one the reader sees listed.
+    virtual bool isInline() const { return false; }
     /// The attachment's bytes (for an embedded mail, the mail as the store holds it).
     virtual Result<QByteArray> data() const = 0;
     /// The attached mail when the attachment is itself a mail, else null.
@@ -112,6 +158,8 @@ public:
     /// The message as RFC 822 bytes when the store holds it that way (Maildir), else empty.
     virtual QByteArray rawMessage() const = 0;
     virtual Result<std::vector<std::unique_ptr<Attachment>>> attachments() const = 0;
+    /// Identifiers, importance, conversation, reply-to, read state and so on; empty by default.
+    virtual MessageDetails details() const { return {}; }
     /// True when the item holds everything it gives in memory and shares no state with its store or
     /// other items, so that another thread may use it (one thread at a time), as the save run does to
     /// build files ahead. Maildir items do; PST items read through the store's open file and do not.
@@ -155,6 +203,10 @@ public:
     const QDateTime& since() const { return m_since; }
     const QDateTime& before() const { return m_before; }
 
+    /// Counts one item that is not mail (a meeting request, a report, an appointment) left out of the list.
+    void leaveOutNotMail() { ++m_notMail; }
+    int notMail() const { return m_notMail; }
+
     int unreadFolders() const { return m_unreadFolders; }
     int unreadMessages() const { return m_unreadMessages; }
     /// The first folder or message that could not be read.
@@ -167,6 +219,7 @@ private:
     QSet<QByteArray> m_entered;
     int m_unreadFolders = 0;
     int m_unreadMessages = 0;
+    int m_notMail = 0;
     std::optional<Error> m_firstUnread;
     QDateTime m_since, m_before;
 };

@@ -12,8 +12,10 @@
 
 #include <QHash>
 #include <QList>
+#include <QMimeDatabase>
 #include <QRegularExpression>
 #include <QStringList>
+#include <QUrl>
 #include <algorithm>
 #include <memory>
 #include <optional>
@@ -55,21 +57,50 @@ QString recipientsOf(const mail::MailItem& item, mail::Recipient::Type type, con
     return names.isEmpty() ? fallback : names.join(QLatin1String("; "));
 }
 
+// The attachments' names joined by "; " (an attached mail without one by its subject); empty when there are
+// none or the list cannot be read.
+QString attachmentNames(const mail::MailItem& item)
+{
+    const auto attachments = item.attachments();
+    if (!attachments)
+        return {};
+    QStringList names;
+    for (const auto& attachment : *attachments) {
+        QString name = attachmentName(*attachment);
+        if (name.isEmpty())
+            if (const auto embedded = attachment->embeddedMessage())
+                name = embedded->summary().subject;
+        names += name.isEmpty() ? QStringLiteral("(unnamed)") : name;
+    }
+    return names.join(QLatin1String("; "));
+}
+
 QList<HeaderLine> headerLines(const mail::MailItem& item, const QLocale& locale)
 {
     const mail::ItemSummary& summary = item.summary();
+    const mail::Recipient from = mail::fromOf(item);
     const QString sent = summary.sent && mail::isKnownTime(summary.sentOn)
         ? locale.toString(summary.sentOn, QStringLiteral("dddd, d MMMM yyyy HH:mm:ss"))
         : QString();
     QList<HeaderLine> lines {
-        { QStringLiteral("From:"), nameAndAddress(item.senderName(), summary.senderEmailAddress) },
+        { QStringLiteral("From:"),
+            nameAndAddress(from.name.isEmpty() ? from.exchangeAddress : from.name, from.address) },
         { QStringLiteral("Sent:"), sent },
         { QStringLiteral("To:"), recipientsOf(item, mail::Recipient::Type::To, summary.to) },
     };
     const QString cc = recipientsOf(item, mail::Recipient::Type::Cc, item.displayCc());
     if (!cc.isEmpty())
         lines += HeaderLine { QStringLiteral("Cc:"), cc };
+    if (const QString bcc = recipientsOf(item, mail::Recipient::Type::Bcc, {}); !bcc.isEmpty())
+        lines += HeaderLine { QStringLiteral("Bcc:"), bcc };
+    QStringList replyTo;
+    for (const mail::Recipient& r : item.details().replyTo)
+        replyTo += nameAndAddress(r.name, r.address);
+    if (!replyTo.isEmpty())
+        lines += HeaderLine { QStringLiteral("Reply-To:"), replyTo.join(QLatin1String("; ")) };
     lines += HeaderLine { QStringLiteral("Subject:"), summary.subject };
+    if (const QString names = attachmentNames(item); !names.isEmpty())
+        lines += HeaderLine { QStringLiteral("Attachments:"), names };
     for (HeaderLine& line : lines)
         line.value = oneLine(line.value);
     return lines;
@@ -245,6 +276,9 @@ public:
         m_out += u'\n';
         m_pendingSpace = false;
     }
+    /// Where the text stands now, and the text written since such a place.
+    qsizetype mark() const { return m_out.size(); }
+    QString since(qsizetype mark) const { return m_out.mid(mark); }
     void enterPre(bool enter) { m_preDepth = std::max(0, m_preDepth + (enter ? 1 : -1)); }
     bool inPre() const { return m_preDepth > 0; }
 
@@ -348,6 +382,48 @@ void applyTag(TextOut& out, const QString& name, bool isEnd)
     }
 }
 
+// `text` with its character references decoded.
+QString withReferencesDecoded(const QString& text)
+{
+    QString out;
+    for (qsizetype i = 0; i < text.size();) {
+        if (const auto ref = text[i] == u'&' ? characterReference(text, i) : std::nullopt) {
+            out += ref->first;
+            i = ref->second;
+        } else {
+            out += text[i++];
+        }
+    }
+    return out;
+}
+
+// The href of the start tag `tag` (its text after the name), references decoded; empty when it has none.
+QString hrefOf(QStringView tag)
+{
+    static const QRegularExpression href(QStringLiteral("\\bhref\\s*=\\s*(?:\"([^\"]*)\"|'([^']*)'|([^\\s>]+))"),
+        QRegularExpression::CaseInsensitiveOption);
+    const QRegularExpressionMatch match = href.match(tag.toString());
+    if (!match.hasMatch())
+        return {};
+    for (int group = 1; group <= 3; ++group)
+        if (match.capturedStart(group) >= 0)
+            return withReferencesDecoded(match.captured(group)).trimmed();
+    return {};
+}
+
+// A link keeps its target after its text, "text <target>", where the target is an absolute URL (a relative
+// one leads nowhere outside the mail) and the text does not already say it.
+void closeLink(TextOut& out, qsizetype start, const QString& target)
+{
+    static const QRegularExpression absolute(QStringLiteral("^[A-Za-z][A-Za-z0-9+.-]*:\\S"));
+    const QString text = out.since(start).simplified();
+    if (!absolute.match(target).hasMatch() || target == text
+        || target.compare(QLatin1String("mailto:") + text, Qt::CaseInsensitive) == 0)
+        return;
+    out.separate();
+    out.visible(u'<' + target + u'>');
+}
+
 } // namespace
 
 QString htmlToText(const QString& html)
@@ -355,6 +431,7 @@ QString htmlToText(const QString& html)
     static const QStringList dropped { QStringLiteral("script"), QStringLiteral("style"), QStringLiteral("head"),
         QStringLiteral("title"), QStringLiteral("template") };
     TextOut out;
+    std::optional<std::pair<qsizetype, QString>> link; // where the open <a> started in the text, and its target
     qsizetype i = 0;
     while (i < html.size()) {
         const QChar c = html[i];
@@ -372,6 +449,12 @@ QString htmlToText(const QString& html)
                 ++nameEnd;
             const QString name = html.mid(i + (isEnd ? 2 : 1), nameEnd - i - (isEnd ? 2 : 1)).toLower();
             i = tagEnd(html, nameEnd);
+            if (name == u"a" && link)
+                closeLink(out, link->first, link->second);
+            if (name == u"a")
+                link = isEnd
+                    ? std::nullopt
+                    : std::optional(std::pair { out.mark(), hrefOf(QStringView(html).sliced(nameEnd, i - nameEnd)) });
             if (!isEnd && dropped.contains(name)) {
                 // Their content is never shown. A head that is not closed ends where the body starts.
                 qsizetype close = findEndTag(html, i, name);
@@ -407,6 +490,8 @@ QString htmlToText(const QString& html)
             i = end;
         }
     }
+    if (link)
+        closeLink(out, link->first, link->second);
     return out.finish();
 }
 
@@ -510,12 +595,43 @@ QString htmlDocumentWithHeader(const QString& body, const QString& table)
 
 } // namespace
 
-QByteArray htmlContent(const mail::MailItem& item, const QLocale& locale)
+QString withCidLinksTo(const QString& html, const QHash<QString, QString>& linkTargets)
+{
+    if (linkTargets.isEmpty())
+        return html;
+    static const QRegularExpression link(
+        QStringLiteral("(\\b(?:src|href)\\s*=\\s*[\"']?)cid:([^\"'\\s>]+)"), QRegularExpression::CaseInsensitiveOption);
+    QString out;
+    qsizetype done = 0;
+    for (auto it = link.globalMatch(html); it.hasNext();) {
+        const QRegularExpressionMatch match = it.next();
+        const QString id = QUrl::fromPercentEncoding(match.captured(2).toUtf8());
+        const auto target = linkTargets.constFind(id);
+        if (target == linkTargets.cend())
+            continue;
+        out += html.sliced(done, match.capturedStart(2) - 4 - done);
+        out += QString::fromLatin1(QUrl::toPercentEncoding(*target, "/"));
+        done = match.capturedEnd(2);
+    }
+    return out + html.sliced(done);
+}
+
+QString attachmentName(const mail::Attachment& attachment)
+{
+    const QString name = attachment.fileName();
+    const QString type = attachment.mimeType().trimmed().toLower();
+    if (!name.isEmpty() || !type.startsWith(QLatin1String("image/")))
+        return name;
+    const QString suffix = QMimeDatabase().mimeTypeForName(type).preferredSuffix();
+    return QStringLiteral("image.") + (suffix.isEmpty() ? type.mid(6).section(u'+', 0, 0) : suffix);
+}
+
+QByteArray htmlContent(const mail::MailItem& item, const QLocale& locale, const QHash<QString, QString>& linkTargets)
 {
     const QString table = headerTable(item, locale);
     const Bodies bodies = bodiesOf(item);
     if (!bodies.html.isEmpty())
-        return htmlDocumentWithHeader(bodies.html, table).toUtf8();
+        return htmlDocumentWithHeader(withCidLinksTo(bodies.html, linkTargets), table).toUtf8();
     QString html = QStringLiteral("<!DOCTYPE html>\n<html>\n<head>\n<meta charset=\"utf-8\">\n<title>")
         + oneLine(item.summary().subject).toHtmlEscaped() + QLatin1String("</title>\n</head>\n<body>\n") + table
         + QLatin1String("<pre>") + withLfLineEnds(bodies.plain).toHtmlEscaped()
@@ -660,7 +776,12 @@ Result<GPtr<GMimeObject>> attachmentPart(const mail::Attachment& attachment, int
     const QByteArray type = leafMimeType(attachment.mimeType());
     const qsizetype slash = type.indexOf('/');
     GMimePart* part = g_mime_part_new_with_type(type.left(slash).constData(), type.mid(slash + 1).constData());
-    if (fileName.isEmpty())
+    if (const QString id = attachment.contentId(); !id.isEmpty() && attachment.isInline()) {
+        g_mime_object_set_content_id(GMIME_OBJECT(part), id.toUtf8().constData());
+        g_mime_object_set_disposition(GMIME_OBJECT(part), "inline");
+        if (!fileName.isEmpty())
+            g_mime_part_set_filename(part, fileName.toUtf8().constData());
+    } else if (fileName.isEmpty())
         setAttachmentName(GMIME_OBJECT(part), fileName);
     else
         g_mime_part_set_filename(part, fileName.toUtf8().constData()); // both filename and name
@@ -675,16 +796,30 @@ bool hasAddresses(GMimeMessage* message, GMimeAddressType type)
     return list && internet_address_list_length(list) > 0;
 }
 
+// A party as an address of the header `type`. One without an Internet address (an Exchange user the store
+// knows only by X.500 address) is named as an empty group, never by a bogus "<>" or "</o=...>".
+void addParty(GMimeMessage* message, GMimeAddressType type, const mail::Recipient& party)
+{
+    const QString& name = party.name;
+    if (!party.address.isEmpty()) {
+        g_mime_message_add_mailbox(message, type, name.toUtf8().constData(), party.address.toUtf8().constData());
+        return;
+    }
+    if (name.isEmpty())
+        return;
+    InternetAddress* group = internet_address_group_new(name.toUtf8().constData());
+    internet_address_list_add(g_mime_message_get_addresses(message, type), group);
+    g_object_unref(group);
+}
+
 void fillMissingHeaders(GMimeMessage* message, const mail::MailItem& item)
 {
     const mail::ItemSummary& summary = item.summary();
-    if (!hasAddresses(message, GMIME_ADDRESS_TYPE_FROM)
-        && !(item.senderName().isEmpty() && summary.senderEmailAddress.isEmpty())) {
-        const QString name = item.senderName().compare(summary.senderEmailAddress, Qt::CaseInsensitive) == 0
-            ? QString()
-            : item.senderName();
-        g_mime_message_add_mailbox(message, GMIME_ADDRESS_TYPE_FROM, name.toUtf8().constData(),
-            summary.senderEmailAddress.toUtf8().constData());
+    if (!hasAddresses(message, GMIME_ADDRESS_TYPE_FROM)) {
+        mail::Recipient from = mail::fromOf(item);
+        if (from.name.compare(from.address, Qt::CaseInsensitive) == 0)
+            from.name.clear();
+        addParty(message, GMIME_ADDRESS_TYPE_FROM, from);
     }
     const std::pair<mail::Recipient::Type, GMimeAddressType> kinds[] = {
         { mail::Recipient::Type::To, GMIME_ADDRESS_TYPE_TO },
@@ -697,8 +832,7 @@ void fillMissingHeaders(GMimeMessage* message, const mail::MailItem& item)
             continue;
         for (const mail::Recipient& recipient : recipients) {
             if (recipient.type == type)
-                g_mime_message_add_mailbox(
-                    message, gmimeType, recipient.name.toUtf8().constData(), recipient.address.toUtf8().constData());
+                addParty(message, gmimeType, recipient);
         }
     }
     if (!g_mime_message_get_subject(message) && !summary.subject.isEmpty())
@@ -738,17 +872,25 @@ Result<GPtr<GMimeMessage>> buildMessage(const mail::MailItem& item, int depth)
     auto attachments = item.attachments();
     if (!attachments)
         return attachments.error();
-    if (!attachments->empty()) {
-        GMimeMultipart* mixed = g_mime_multipart_new_with_subtype("mixed");
-        GPtr<GMimeObject> mixedObject(GMIME_OBJECT(mixed));
-        g_mime_multipart_add(mixed, body.get());
-        for (const std::unique_ptr<mail::Attachment>& attachment : *attachments) {
+    // The images the HTML body shows by Content-ID go with it into multipart/related; the rest is attached.
+    const bool hasHtml = !bodiesOf(item).html.isEmpty();
+    std::vector<const mail::Attachment*> related, attached;
+    for (const std::unique_ptr<mail::Attachment>& attachment : *attachments)
+        (hasHtml && attachment->isInline() && !attachment->contentId().isEmpty() ? related : attached)
+            .push_back(attachment.get());
+    for (const auto& [parts, subtype] : { std::pair { &related, "related" }, std::pair { &attached, "mixed" } }) {
+        if (parts->empty())
+            continue;
+        GMimeMultipart* multipart = g_mime_multipart_new_with_subtype(subtype);
+        GPtr<GMimeObject> multipartObject(GMIME_OBJECT(multipart));
+        g_mime_multipart_add(multipart, body.get());
+        for (const mail::Attachment* attachment : *parts) {
             Result<GPtr<GMimeObject>> part = attachmentPart(*attachment, depth);
             if (!part)
                 return part.error();
-            g_mime_multipart_add(mixed, part->get());
+            g_mime_multipart_add(multipart, part->get());
         }
-        body = std::move(mixedObject);
+        body = std::move(multipartObject);
     }
     g_mime_message_set_mime_part(message.get(), body.get());
     return message;

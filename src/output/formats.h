@@ -12,19 +12,25 @@
 //   To:       the To recipients, each like From, joined by "; " (the store's display-To text when the
 //             item lists no To recipients)
 //   Cc:       the same for Cc (the display-Cc text as fallback); the line is left out when both are empty
+//   Bcc:      the Bcc recipients the store lists, each like From; left out when there are none
+//   Reply-To: the Reply-To addresses, each like From; left out when there are none
 //   Subject:  the subject
+//   Attachments: the attachments' names joined by "; " (an unnamed image by its type, an attached mail
+//             without a name by its subject); left out when there are none
 // A line break inside a value becomes one space, so that every value stays on its line.
 // Text files use LF line ends, whatever the store's bodies use.
 
 #include "core/result.h"
 
 #include <QByteArray>
+#include <QHash>
 #include <QLocale>
 #include <QString>
 
 namespace quillbox::mail {
+class Attachment;
 class MailItem;
-}
+} // namespace quillbox::mail
 
 namespace quillbox::formats {
 
@@ -47,7 +53,17 @@ namespace quillbox::formats {
 /// <meta charset="utf-8"> is inserted into its head (made when missing) when it declares none. The table
 /// goes right after <body ...>; without a body tag after the head, else at the start of the document.
 /// UTF-8 without a byte-order mark.
-[[nodiscard]] QByteArray htmlContent(const mail::MailItem& item, const QLocale& locale);
+/// `linkTargets` maps Content-IDs (without "<>") to the relative paths the attachments were saved under:
+/// each "cid:" link of the HTML body to one of them points to that file instead; other cid: links stay.
+[[nodiscard]] QByteArray htmlContent(
+    const mail::MailItem& item, const QLocale& locale, const QHash<QString, QString>& linkTargets = {});
+
+/// `html` with every src or href "cid:ID" whose ID `linkTargets` holds turned into its (percent-encoded) path.
+[[nodiscard]] QString withCidLinksTo(const QString& html, const QHash<QString, QString>& linkTargets);
+
+/// The file name of `attachment` as the store gives it; an unnamed image gets "image" and the extension of its
+/// MIME type ("image.png"), so that what it is stays plain.
+[[nodiscard]] QString attachmentName(const mail::Attachment& attachment);
 
 /// The .eml file: the item's raw RFC 822 message byte for byte where the store holds one (Maildir).
 /// Otherwise a MIME message built from the properties, with CR LF line ends:
@@ -67,7 +83,8 @@ namespace quillbox::formats {
 [[nodiscard]] QString toText(const mail::MailItem& item);
 [[nodiscard]] QString ccText(const mail::MailItem& item);
 
-/// Readable text of an HTML document: script, style, head, title and comments are dropped; br gives a
+/// Readable text of an HTML document: script, style, head, title and comments are dropped; a link to an
+/// absolute URL keeps it after its text ("text <https://...>") unless the text says it already; br gives a
 /// line break, block elements (p, div, li, tr, h1-h6, table, lists, blockquote, pre, hr) start a new
 /// line and p and h1-h6 leave an empty line around them; runs of white space collapse to one space
 /// (kept as they are inside <pre>); character references are decoded (named ones of HTML's Latin-1 and

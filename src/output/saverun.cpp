@@ -126,17 +126,19 @@ Result<QByteArray> fileContent(const QString& type, const mail::MailItem& email,
     return formats::emlContent(email);
 }
 
-// An attachment as a file: its name made safe and split before its extension, and its bytes.
+// An attachment as a file: its name made safe and split before its extension, its bytes, and the Content-ID
+// by which the mail's HTML may show it.
 struct AttachmentFile {
     QString stem;
     QString extension;
     Result<QByteArray> content;
+    QString contentId;
 };
 
 AttachmentFile attachmentFile(const mail::Attachment& attachment)
 {
-    auto [stem, extension]
-        = output::splitExtension(output::safeComponent(attachment.fileName(), QStringLiteral("attachment")));
+    auto [stem, extension] = output::splitExtension(
+        output::safeComponent(formats::attachmentName(attachment), QStringLiteral("attachment")));
     Result<QByteArray> content = attachment.data();
     // An Outlook item attached to a mail has no bytes of its own: it is written as the .msg file
     // Outlook would give for it.
@@ -149,7 +151,7 @@ AttachmentFile attachmentFile(const mail::Attachment& attachment)
             }
         }
     }
-    return { stem, extension, std::move(content) };
+    return { stem, extension, std::move(content), attachment.contentId() };
 }
 
 // Every attachment of the mail as a file; an Error when the store cannot list them.
@@ -164,10 +166,12 @@ Result<std::vector<AttachmentFile>> attachmentFiles(const mail::MailItem& email)
     return files;
 }
 
-// What a mail's directory holds, built before it is written: any thread may build it.
+// What a mail's directory holds, built before it is written: any thread may build it. The HTML is left
+// to the writing when an attachment has a Content-ID: its links then name the attachments' files, whose
+// names are given only as they are written.
 struct MailFiles {
     Result<QByteArray> text;
-    Result<QByteArray> html;
+    std::optional<Result<QByteArray>> html;
     Result<std::vector<AttachmentFile>> attachments;
 };
 
@@ -242,47 +246,60 @@ QDateTime mailTime(const mail::MailItem& email)
 }
 
 // The directory `dirName` in `dir` (whose key in the name book is `key`) with every attachment of the mail
-// under its own name made safe and unique; nothing when the mail has none.
-void writeAttachmentDirectory(SaveSession& session, const output::Directory& dir, const QString& key,
-    const QString& dirName, const Result<std::vector<AttachmentFile>>& attachments, Failures& failures)
+// under its own name made safe and unique; nothing when the mail has none. Returns where each attachment
+// with a Content-ID was written, relative to `dir`, by its Content-ID.
+QHash<QString, QString> writeAttachmentDirectory(SaveSession& session, const output::Directory& dir,
+    const QString& key, const QString& dirName, const Result<std::vector<AttachmentFile>>& attachments,
+    Failures& failures)
 {
+    QHash<QString, QString> linkTargets;
     if (!attachments) {
         failures.addUnbuilt(dir.filePath(dirName), attachments.error());
-        return;
+        return linkTargets;
     }
     if (attachments->empty())
-        return;
+        return linkTargets;
     auto attachmentDir = dir.subdirectory(dirName, session.disk);
     if (!attachmentDir) {
         failures.add(attachmentDir.error());
-        return;
+        return linkTargets;
     }
     const QString attachmentKey = joinKey(key, dirName);
     for (const AttachmentFile& file : *attachments) {
         const QString fileName = session.names.claim(attachmentKey, file.stem, file.extension);
         writeContent(session, *attachmentDir, attachmentKey, fileName, file.content, failures);
+        if (!file.contentId.isEmpty())
+            linkTargets.insert(file.contentId, dirName + u'/' + fileName);
     }
     if (failures.fileTime.isValid())
         failures.add(dir.setTime(dirName, failures.fileTime));
+    return linkTargets;
 }
 
 MailFiles buildMailFiles(const mail::MailItem& email, const QLocale& locale)
 {
-    return MailFiles { formats::textContent(email, locale), formats::htmlContent(email, locale),
-        attachmentFiles(email) };
+    MailFiles files { formats::textContent(email, locale), std::nullopt, attachmentFiles(email) };
+    const bool linked = files.attachments
+        && std::any_of(files.attachments->begin(), files.attachments->end(),
+            [](const AttachmentFile& file) { return !file.contentId.isEmpty(); });
+    if (!linked)
+        files.html = formats::htmlContent(email, locale);
+    return files;
 }
 
 // message.txt, message.html and, when the mail has attachments, attachments/ with each under its own
 // name made safe and unique, in `dir`, whose key in the name book is `key`.
-void writeMailFiles(
-    SaveSession& session, const QString& key, const output::Directory& dir, const MailFiles& files, Failures& failures)
+void writeMailFiles(SaveSession& session, const QString& key, const output::Directory& dir,
+    const mail::MailItem& email, const MailFiles& files, Failures& failures)
 {
     // Nothing else in the run may take these names, should a folder's directory meet this one.
     for (const char* fixed : { "message.txt", "message.html", "attachments" })
         session.names.share(key, QLatin1String(fixed));
     writeContent(session, dir, key, QStringLiteral("message.txt"), files.text, failures);
-    writeContent(session, dir, key, QStringLiteral("message.html"), files.html, failures);
-    writeAttachmentDirectory(session, dir, key, QStringLiteral("attachments"), files.attachments, failures);
+    const QHash<QString, QString> linkTargets
+        = writeAttachmentDirectory(session, dir, key, QStringLiteral("attachments"), files.attachments, failures);
+    writeContent(session, dir, key, QStringLiteral("message.html"),
+        files.html ? *files.html : formats::htmlContent(email, session.locale, linkTargets), failures);
 }
 
 // The mail's PDF file named `name` in the target and, when the mail has attachments, a directory of the same
@@ -317,8 +334,8 @@ bool writeAttachmentsOnly(
 
 // The mail's own directory named `name` in the target, built under a temporary name and named when
 // whole: a mail that cannot be written whole leaves nothing.
-void writeMailDirectory(
-    SaveSession& session, const Target& target, const QString& name, const MailFiles& files, Failures& failures)
+void writeMailDirectory(SaveSession& session, const Target& target, const QString& name, const mail::MailItem& email,
+    const MailFiles& files, Failures& failures)
 {
     const QString dirName = session.names.claim(target.key, name);
     auto pending = output::PendingDirectory::make(*target.dir, dirName, session.disk);
@@ -326,7 +343,7 @@ void writeMailDirectory(
         failures.add(pending.error());
         return;
     }
-    writeMailFiles(session, joinKey(target.key, dirName), pending->directory(), files, failures);
+    writeMailFiles(session, joinKey(target.key, dirName), pending->directory(), email, files, failures);
     if (!failures.any())
         failures.add(pending->commit(session.disk));
     if (!failures.any() && failures.fileTime.isValid())
@@ -420,7 +437,7 @@ Result<SavedEmail> saveFound(
         }
     } else if (type == u"dir") {
         if (target.dir)
-            writeMailDirectory(session, target, name,
+            writeMailDirectory(session, target, name, email,
                 builtAhead ? std::get<MailFiles>(*builtAhead) : buildMailFiles(email, session.locale), failures);
     } else if (type == u"pdf" && output::pdfBuilder()) {
         if (target.dir)
@@ -510,7 +527,7 @@ private:
         if (!email->standsAlone()) {
             const bool attachments = found.type != u"txt" && found.type != u"rtf";
             mail::MailData data
-                = mail::copyMail(*email, attachments ? mail::CopiedParts::All : mail::CopiedParts::WithoutAttachments);
+                = mail::copyMail(*email, attachments ? mail::CopiedParts::All : mail::CopiedParts::NamesOnly);
             found.bytes = data.bytes();
             alone = std::make_shared<const mail::MemoryMailItem>(std::move(data));
         }

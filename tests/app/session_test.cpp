@@ -90,3 +90,26 @@ TEST(runStartup, RunsAndEndsWithItsStatus)
         }
     }
 }
+
+// The sample Inbox holds a meeting request and a delivery report: the search tells how many items it left out
+// for not being mail, as information, which is no message box and leaves the exit status alone.
+TEST(Session, ItemsThatAreNotMailAreCountedAsInformation)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    test::writeFile(dir.filePath("profile.ini"), "[Stores]\nSample Mailbox=" SOURCE_DIR "/samples/Sample Mailbox\n");
+    const test::ScopedEnv env = test::programFilesIn(dir.path());
+    const std::pair<QString, QString> cases[] = {
+        { QString(), QStringLiteral("2 items that are not e-mail were not listed") },
+        { QStringLiteral("2100-01-01"), QString() }, // outside the date window they would not be listed anyway
+    };
+    for (const auto& [since, text] : cases) {
+        SCOPED_TRACE(qPrintable(since));
+        ScriptedPerson person;
+        Session session(person);
+        session.options().settings().since = since;
+        session.search(kInbox);
+        EXPECT_EQ(session.notMailText(), text);
+        EXPECT_EQ(session.messagesShown(), 0);
+    }
+}

@@ -891,3 +891,107 @@ TEST(MaildirStore, SampleMailboxReadsWholeAndDirectlyAsTheParserReadsIt)
     EXPECT_GT(direct, 0);
     EXPECT_LT(direct, all);
 }
+
+TEST(MaildirItem, DetailsFromHeaders)
+{
+    struct Case {
+        const char* headers;
+        std::function<void(const MessageDetails&)> check;
+    };
+    const Case cases[] = {
+        { "Message-ID: <a@b>\nIn-Reply-To: <z@b>\nReferences: <y@b>\n <z@b>\nThread-Topic: "
+          "=?utf-8?q?Gr=C3=BC=C3=9Fe?=\n"
+          "Thread-Index: AdKg\nKeywords: Work, Zürich ,,\n",
+            [](const MessageDetails& d) {
+                EXPECT_EQ(d.messageId, QStringLiteral("<a@b>"));
+                EXPECT_EQ(d.inReplyTo, QStringLiteral("<z@b>"));
+                EXPECT_EQ(d.references, QStringLiteral("<y@b> <z@b>")) << "unfolded";
+                EXPECT_EQ(d.conversationTopic, QStringLiteral("Grüße"));
+                EXPECT_EQ(d.conversationIndex, QByteArray::fromHex("01D2A0"));
+                EXPECT_EQ(d.categories, QStringList({ QStringLiteral("Work"), QStringLiteral("Zürich") }));
+                EXPECT_FALSE(d.importance || d.priority || d.sender);
+            } },
+        { "Importance: High\nX-Priority: 5\nPriority: non-urgent\n",
+            [](const MessageDetails& d) {
+                EXPECT_EQ(d.importance, 2) << "Importance wins over X-Priority";
+                EXPECT_EQ(d.priority, -1);
+            } },
+        { "X-Priority: 1 (Highest)\nPriority: urgent\n",
+            [](const MessageDetails& d) {
+                EXPECT_EQ(d.importance, 2);
+                EXPECT_EQ(d.priority, 1);
+            } },
+        { "X-Priority: 5 (Lowest)\nImportance: unheard-of\n",
+            [](const MessageDetails& d) { EXPECT_EQ(d.importance, 0); } },
+        { "From: Boss <boss@example.org>\nSender: Assistant <assist@example.org>\n"
+          "Reply-To: Team <team@example.org>, other@example.org\n",
+            [](const MessageDetails& d) {
+                ASSERT_TRUE(d.sender);
+                EXPECT_EQ(d.sender->address, QStringLiteral("assist@example.org"));
+                ASSERT_EQ(d.replyTo.size(), 2);
+                EXPECT_EQ(d.replyTo[0].name, QStringLiteral("Team"));
+                EXPECT_EQ(d.replyTo[1].address, QStringLiteral("other@example.org"));
+            } },
+        { "From: Boss <boss@example.org>\nSender: BOSS@example.org\n",
+            [](const MessageDetails& d) { EXPECT_FALSE(d.sender) << "the same mailbox"; } },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.headers);
+        const auto one = oneMessage(message(QByteArray("Subject: s\n") + c.headers));
+        ASSERT_TRUE(one);
+        c.check(one->item->details());
+    }
+}
+
+// Read: the S flag in cur/; a mail in new/ is unread whatever its name says. F flags it for follow-up.
+TEST(MaildirItem, ReadStateAndFollowUpFlagFromTheFile)
+{
+    Tree tree;
+    tree.maildir(QString());
+    const std::tuple<QString, bool, std::optional<int>> files[] = {
+        { QStringLiteral("cur/1.a:2,S"), true, std::nullopt },
+        { QStringLiteral("cur/2.b:2,FR"), false, 2 },
+        { QStringLiteral("cur/3.c"), false, std::nullopt },
+        { QStringLiteral("new/4.d:2,S"), false, std::nullopt },
+    };
+    for (const auto& [name, read, flag] : files)
+        tree.file(name, message("Subject: " + name.toLatin1() + "\n"));
+    auto store = tree.open();
+    const auto items = itemsOf(*folderAt(*store, "Inbox"));
+    ASSERT_EQ(items.size(), std::size(files));
+    for (const ItemSummary& summary : items) {
+        auto item = store->item(summary.entryID);
+        ASSERT_TRUE(item.ok());
+        const MessageDetails details = (*item)->details();
+        for (const auto& [name, read, flag] : files)
+            if (name == summary.subject) {
+                SCOPED_TRACE(qPrintable(name));
+                EXPECT_EQ(details.read, read);
+                EXPECT_EQ(details.flagStatus, flag);
+            }
+    }
+}
+
+// A part the HTML shows by Content-ID is inline: by its disposition, or with none but a Content-ID.
+TEST(MaildirItem, InlinePartsKeepTheirContentId)
+{
+    const auto one = oneMessage(message("Subject: s\nMIME-Version: 1.0\nContent-Type: multipart/related; boundary=b\n",
+        "--b\nContent-Type: text/html\n\n<img src=\"cid:a@x\">\n"
+        "--b\nContent-Type: image/png\nContent-Disposition: inline; filename=a.png\nContent-ID: <a@x>\n\nPNG\n"
+        "--b\nContent-Type: image/gif\nContent-ID: <b@x>\nContent-Location: b.gif\n\nGIF\n"
+        "--b\nContent-Type: application/pdf\nContent-Disposition: attachment; filename=c.pdf\nContent-ID: "
+        "<c@x>\n\nPDF\n"
+        "--b--\n"));
+    ASSERT_TRUE(one);
+    auto attachments = one->item->attachments();
+    ASSERT_TRUE(attachments.ok());
+    const std::tuple<const char*, const char*, bool> expected[]
+        = { { "a@x", "", true }, { "b@x", "b.gif", true }, { "c@x", "", false } };
+    ASSERT_EQ(attachments->size(), std::size(expected));
+    for (std::size_t i = 0; i < std::size(expected); ++i) {
+        const auto& [id, location, isInline] = expected[i];
+        EXPECT_EQ((*attachments)[i]->contentId(), QLatin1String(id));
+        EXPECT_EQ((*attachments)[i]->contentLocation(), QLatin1String(location));
+        EXPECT_EQ((*attachments)[i]->isInline(), isInline) << id;
+    }
+}

@@ -5,6 +5,7 @@
 #include "mail/store.h"
 #include "output/msg/compoundfile.h"
 #include "output/msg/msgwriter.h"
+#include "support/msgprops.h"
 #include "support/qtprinters.h"
 #include "support/storewalk.h"
 #include "support/testfiles.h"
@@ -120,19 +121,6 @@ QByteArray writtenByLibgsf(const CompoundFile& file)
     return bytesOf(gsf_output_memory_get_bytes(GSF_OUTPUT_MEMORY(sink.get())), size_t(gsf_output_size(sink.get())));
 }
 
-// A python3 that has olefile: the one on PATH (which may be a python of its own), else the system's.
-QString pythonWithOlefile()
-{
-    for (const QString& python :
-        { QStandardPaths::findExecutable(QStringLiteral("python3")), QStringLiteral("/usr/bin/python3") }) {
-        QProcess process;
-        process.start(python, { QStringLiteral("-c"), QStringLiteral("import olefile") });
-        if (!python.isEmpty() && process.waitForFinished() && process.exitCode() == 0)
-            return python;
-    }
-    return {};
-}
-
 // Checks each file with libgsf at once, and keeps it for olefile, which reads them all in one run at the end.
 class Checker {
 public:
@@ -151,7 +139,7 @@ public:
 
     void checkWithOlefile()
     {
-        const QString python = pythonWithOlefile();
+        const QString python = test::pythonWithOlefile();
         ASSERT_FALSE(python.isEmpty()) << "python3-olefile is not installed (run scripts/setup.sh)";
         QProcess process;
         process.start(python, QStringList { QStringLiteral(SOURCE_DIR "/tests/support/readcfb.py") } + paths());

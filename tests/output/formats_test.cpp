@@ -95,11 +95,21 @@ TEST(TextContent, HeaderLines)
             from + sent + to + "Cc:\tDora <dora@example.org>\n" + subject },
         { "the display-Cc text stands in when no Cc recipient is listed",
             [](MailData& m) { m.displayCc = QStringLiteral("Dora"); }, from + sent + to + "Cc:\tDora\n" + subject },
-        { "Bcc recipients are not listed; the display-To text stands in for missing To recipients",
+        { "Bcc recipients get a line of their own; the display-To text stands in for missing To recipients",
             [](MailData& m) {
                 m.recipients = { { QStringLiteral("Eve"), QStringLiteral("eve@example.org"), Recipient::Type::Bcc } };
             },
-            from + sent + "To:\tBob; carol@example.org\n" + subject },
+            from + sent + "To:\tBob; carol@example.org\nBcc:\tEve <eve@example.org>\n" + subject },
+        { "Reply-To after the recipients, the attachments' names after the subject",
+            [](MailData& m) {
+                m.details.replyTo = { { QStringLiteral("Team"), QStringLiteral("team@example.org") },
+                    { QString(), QStringLiteral("x@example.org") } };
+                m.attachments = { { QStringLiteral("a.pdf"), {}, {}, {}, {} },
+                    { QString(), QStringLiteral("image/png"), {}, {}, {} },
+                    { QString(), {}, {}, {}, std::make_shared<MailData>(simpleMail()) } };
+            },
+            from + sent + to + "Reply-To:\tTeam <team@example.org>; x@example.org\n" + subject
+                + "\nAttachments:\ta.pdf; image.png; Hello" },
         { "a sender whose name is its address is shown once; an unsent mail has an empty Sent value",
             [](MailData& m) {
                 m.senderName = QStringLiteral("ALICE@example.org");
@@ -171,6 +181,12 @@ TEST(HtmlToText, Reductions)
         { "an unclosed script drops the rest", "a<script>b", "a\n" },
         { "comments, doctype and processing instructions are dropped",
             "<!DOCTYPE html><?xml version=\"1.0\"?>a<!-- <p>hidden</p> -->b<!-- open", "ab\n" },
+        { "a link keeps its target", "<p>See <a href=\"https://example.org/a?b=1&amp;c=2\">the report</a>.</p>",
+            "See the report <https://example.org/a?b=1&c=2>.\n" },
+        { "a link that says its target, a mailto of its text, a relative and an unclosed link",
+            "<a href='https://x.org/'>https://x.org/</a> <a href=mailto:a@b.org>a@b.org</a> <a href=\"#top\">up</a> "
+            "<a href=\"http://y.org\">y",
+            "https://x.org/ a@b.org up y <http://y.org>\n" },
         { "a quoted > does not end the tag", "<a title=\"x>y\" href='>'>link</a> <o:p>z</o:p>", "link z\n" },
         { "pre keeps its white space and line ends", "<pre>a  b\r\n  c</pre>d  e", "a  b\n  c\nd e\n" },
         { "nbsp keeps trailing blanks from piling up at line ends", "<p>&nbsp;</p><p>x&nbsp;</p>", "x\n" },
@@ -617,11 +633,9 @@ TEST(RtfOnlyMail, EveryOutputHasTheBody)
         EXPECT_TRUE(body.contains(QStringLiteral("Grüße aus Köln €5"))) << body.toStdString();
 }
 
-// The sample OST holds 69 of its 80 mails only as RTF: most are empty, the others have their text in every output.
-TEST(RtfOnlyMail, OstSampleMailsHaveTheirBodies)
+// The entry identifiers of the mails of the sample OST, in every folder.
+QStringList ostMails(mail::Store& store)
 {
-    auto store = mail::openStore(QStringLiteral("Ost"), QStringLiteral(TEST_DATA_DIR "/pst/aspose_SampleOstFile.ost"));
-    ASSERT_TRUE(store.ok());
     QStringList mails;
     std::function<void(const mail::Folder&)> walk = [&](const mail::Folder& folder) {
         ASSERT_TRUE(folder.items([&](const mail::ItemSummary& s) {
@@ -633,9 +647,24 @@ TEST(RtfOnlyMail, OstSampleMailsHaveTheirBodies)
         for (const auto& child : *children)
             walk(*child);
     };
-    auto top = (*store)->topFolder();
-    ASSERT_TRUE(top.ok());
-    walk(**top);
+    auto top = store.topFolder();
+    EXPECT_TRUE(top.ok());
+    if (top)
+        walk(**top);
+    return mails;
+}
+
+Result<std::unique_ptr<mail::Store>> openOst()
+{
+    return mail::openStore(QStringLiteral("Ost"), QStringLiteral(TEST_DATA_DIR "/pst/aspose_SampleOstFile.ost"));
+}
+
+// The sample OST holds 69 of its 80 mails only as RTF: most are empty, the others have their text in every output.
+TEST(RtfOnlyMail, OstSampleMailsHaveTheirBodies)
+{
+    auto store = openOst();
+    ASSERT_TRUE(store.ok());
+    const QStringList mails = ostMails(**store);
     ASSERT_EQ(mails.size(), 80);
     int withBody = 0;
     for (const QString& id : mails) {
@@ -653,6 +682,140 @@ TEST(RtfOnlyMail, OstSampleMailsHaveTheirBodies)
             EXPECT_TRUE(body.contains(QStringLiteral("Kundnummer; 213570739"))) << body.toStdString();
     }
     EXPECT_EQ(withBody, 22);
+}
+
+// Exchange users of the OST: the text and the built message name them by their SMTP address where the item
+// has one ("first email" has none for its sender, "message 1946" has one), never by the X.500 address.
+TEST(ExchangeAddresses, TextAndEmlTakeTheSmtpAddressOrTheNameAlone)
+{
+    auto store = openOst();
+    ASSERT_TRUE(store.ok());
+    const std::tuple<QString, QString, QString> cases[] = {
+        { QStringLiteral("first email"), QStringLiteral("From:\tSaqib Razzaq\n"), QString() },
+        { QStringLiteral("message 1946"), QStringLiteral("From:\tAdministrator <Administrator@ex2010.local>\n"),
+            QStringLiteral("Administrator@ex2010.local") },
+    };
+    int seen = 0;
+    for (const QString& id : ostMails(**store)) {
+        auto item = (*store)->item(id);
+        ASSERT_TRUE(item.ok());
+        for (const auto& [subject, fromLine, fromAddress] : cases) {
+            if ((*item)->summary().subject != subject)
+                continue;
+            SCOPED_TRACE(qPrintable(subject));
+            ++seen;
+            const QString text = QString::fromUtf8(formats::textContent(**item, kEnglish));
+            EXPECT_TRUE(text.startsWith(fromLine)) << text.toStdString();
+            EXPECT_TRUE(text.section(u'\n', 2, 2).contains(QStringLiteral("saqib.razzaq@ex2010.local"))) << "To";
+            EXPECT_FALSE(text.contains(QStringLiteral("/O="), Qt::CaseInsensitive));
+            const Result<QByteArray> eml = formats::emlContent(**item);
+            ASSERT_TRUE(eml.ok());
+            const GPtr<GMimeMessage> parsed = parse(*eml);
+            ASSERT_TRUE(parsed);
+            InternetAddressList* from = g_mime_message_get_from(parsed.get());
+            ASSERT_EQ(internet_address_list_length(from), 1);
+            InternetAddress* first = internet_address_list_get_address(from, 0);
+            EXPECT_STREQ(internet_address_get_name(first), fromAddress.isEmpty() ? "Saqib Razzaq" : "Administrator");
+            if (fromAddress.isEmpty())
+                EXPECT_TRUE(INTERNET_ADDRESS_IS_GROUP(first)) << "a name with no address";
+            else
+                EXPECT_EQ(
+                    QString::fromUtf8(internet_address_mailbox_get_addr(INTERNET_ADDRESS_MAILBOX(first))), fromAddress);
+            const QByteArray headers = eml->left(eml->indexOf("\r\n\r\n"));
+            EXPECT_FALSE(headers.contains("</O=") || headers.contains("</o=") || headers.contains("<>"));
+        }
+    }
+    EXPECT_EQ(seen, 2);
+}
+
+} // namespace
+
+namespace {
+
+TEST(CidLinks, PointToTheSavedFilesAndOnlyThose)
+{
+    const QHash<QString, QString> targets { { QStringLiteral("logo@x"), QStringLiteral("attachments/logo (2).png") },
+        { QStringLiteral("../../etc/passwd\"<>"), QStringLiteral("attachments/passwd") } };
+    const std::pair<const char*, const char*> cases[] = {
+        { R"(<img src="cid:logo@x">)", R"(<img src="attachments/logo%20%282%29.png">)" },
+        { R"(<IMG SRC='cid:logo@x'><a href=cid:logo@x>)",
+            R"(<IMG SRC='attachments/logo%20%282%29.png'><a href=attachments/logo%20%282%29.png>)" },
+        { R"(<img src="cid:nowhere@x">)", R"(<img src="cid:nowhere@x">)" }, // names no part: stays
+        { R"(<img src="cid:..%2F..%2Fetc%2Fpasswd%22%3C%3E">)", R"(<img src="attachments/passwd">)" },
+        { R"(<p>cid:logo@x in text</p>)", R"(<p>cid:logo@x in text</p>)" },
+    };
+    for (const auto& [html, expected] : cases)
+        EXPECT_EQ(formats::withCidLinksTo(QString::fromUtf8(html), targets), QString::fromUtf8(expected)) << html;
+}
+
+TEST(AttachmentName, AnUnnamedImageIsNamedByItsType)
+{
+    const std::tuple<const char*, const char*, const char*> cases[] = {
+        { "", "image/png", "image.png" },
+        { "", "IMAGE/JPEG", "image.jpg" },
+        { "", "image/x-unheard-of", "image.x-unheard-of" },
+        { "", "application/pdf", "" },
+        { "chart.gif", "image/png", "chart.gif" },
+    };
+    for (const auto& [name, type, expected] : cases) {
+        const test::FakeAttachment attachment({ QString::fromUtf8(name), QString::fromUtf8(type), {}, {}, {} });
+        EXPECT_EQ(formats::attachmentName(attachment), QString::fromUtf8(expected)) << type;
+    }
+}
+
+// A PST-like mail (no raw message) whose HTML shows an image by Content-ID: the image goes with the HTML into
+// multipart/related under its Content-ID, the other attachment stays in multipart/mixed.
+TEST(EmlContent, InlineImagesGoWithTheHtmlIntoMultipartRelated)
+{
+    MailData mail = simpleMail();
+    mail.htmlBody = QStringLiteral("<p><img src=\"cid:logo@x\"></p>");
+    mail.attachments
+        = { { QStringLiteral("logo.png"), QStringLiteral("image/png"), "PNG", {}, {}, QStringLiteral("logo@x"), true },
+              { QStringLiteral("a.pdf"), QStringLiteral("application/pdf"), "PDF", {}, {} } };
+    const Result<QByteArray> eml = formats::emlContent(FakeMailItem(mail));
+    ASSERT_TRUE(eml.ok());
+    const GPtr<GMimeMessage> parsed = parse(*eml);
+    ASSERT_TRUE(parsed);
+    GMimeObject* top = g_mime_message_get_mime_part(parsed.get());
+    ASSERT_TRUE(GMIME_IS_MULTIPART(top));
+    EXPECT_STREQ(g_mime_content_type_get_media_subtype(g_mime_object_get_content_type(top)), "mixed");
+    GMimeObject* related = g_mime_multipart_get_part(GMIME_MULTIPART(top), 0);
+    ASSERT_TRUE(GMIME_IS_MULTIPART(related));
+    EXPECT_STREQ(g_mime_content_type_get_media_subtype(g_mime_object_get_content_type(related)), "related");
+    GMimeObject* image = g_mime_multipart_get_part(GMIME_MULTIPART(related), 1);
+    EXPECT_STREQ(g_mime_object_get_content_id(image), "logo@x");
+    EXPECT_STREQ(g_mime_object_get_disposition(image), "inline");
+}
+
+} // namespace
+
+namespace {
+
+// The OST's "RTF newsletter copy" holds its pictures as OLE objects: each is named for what it is, a
+// compound file (".bin"), and its bytes are that compound file.
+TEST(OleAttachments, AreNamedAsTheCompoundFilesTheyAre)
+{
+    auto store = openOst();
+    ASSERT_TRUE(store.ok());
+    int ole = 0;
+    for (const QString& id : ostMails(**store)) {
+        auto item = (*store)->item(id);
+        ASSERT_TRUE(item.ok());
+        if ((*item)->summary().subject != u"RTF newsletter copy")
+            continue;
+        auto attachments = (*item)->attachments();
+        ASSERT_TRUE(attachments.ok());
+        for (const auto& attachment : *attachments) {
+            if (!attachment->fileName().startsWith(QLatin1String("Picture")))
+                continue;
+            ++ole;
+            EXPECT_EQ(attachment->fileName(), QStringLiteral("Picture (Device Independent Bitmap).bin"));
+            const Result<QByteArray> data = attachment->data();
+            ASSERT_TRUE(data.ok());
+            EXPECT_TRUE(data->startsWith("\xD0\xCF\x11\xE0")) << data->left(8).toHex().toStdString();
+        }
+    }
+    EXPECT_GT(ole, 0);
 }
 
 } // namespace

@@ -2,9 +2,12 @@
 // The .msg writer, checked by our own walk over the file's layout (which readers rely on but rarely check)
 // and by a real reader, @kenjiuno/msgreader, for what a person opening the file would see.
 #include "core/gobjectptr.h"
+#include "mail/maildir/maildirmessage.h"
+#include "output/formats.h"
 #include "output/msg/msgvalues.h"
 #include "output/msg/msgwriter.h"
 #include "support/fakemail.h"
+#include "support/msgprops.h"
 #include "support/msgreader.h"
 #include "support/qtprinters.h"
 #include "support/testenv.h"
@@ -324,7 +327,8 @@ void expectReadBack(const MailData& m, const QJsonObject& o)
 {
     EXPECT_EQ(o[u"messageClass"], QJsonValue(m.messageClass));
     EXPECT_EQ(o[u"subject"], QJsonValue(m.summary.subject));
-    EXPECT_EQ(o[u"normalizedSubject"], QJsonValue(m.summary.subject));
+    static const QRegularExpression replyOrForward(QStringLiteral("^(Re|Fwd|AW): "));
+    EXPECT_EQ(o[u"normalizedSubject"], QJsonValue(QString(m.summary.subject).remove(replyOrForward)));
     EXPECT_EQ(o[u"senderEmail"], QJsonValue(m.summary.senderEmailAddress));
     EXPECT_EQ(o[u"senderName"], QJsonValue(m.senderName.isEmpty() ? m.summary.senderEmailAddress : m.senderName));
     EXPECT_EQ(o[u"body"], textOrNull(m.plainBody));
@@ -398,6 +402,142 @@ TEST(MsgWriter, CompoundFileLayoutIsSoundAndTheReaderSeesWhatWasWritten)
         ASSERT_TRUE(read);
         expectReadBack(data, *read);
     }
+}
+
+namespace {
+
+// Tag -> value as msgprops.py prints it: text, number, hex, or null for a property that must be absent.
+using Expected = std::vector<std::pair<const char*, QJsonValue>>;
+
+QString utf16Hex(const QString& text)
+{
+    return QString::fromLatin1(msg::toUtf16LE(text).toHex().toUpper());
+}
+
+struct DetailsCase {
+    const char* why;
+    MailData mail;
+    Expected props;
+    Expected firstRecipient;
+    QStringList categories;
+};
+
+std::vector<DetailsCase> detailsCases()
+{
+    MailData full = plainMail();
+    full.summary.subject = QStringLiteral("RE: Budget");
+    mail::MessageDetails& d = full.details;
+    d.messageId = QStringLiteral("<b2@example.org>");
+    d.inReplyTo = QStringLiteral("<b1@example.org>");
+    d.references = QStringLiteral("<b0@example.org> <b1@example.org>");
+    d.importance = 2;
+    d.priority = -1;
+    d.conversationTopic = QStringLiteral("Budget");
+    d.conversationIndex = QByteArray::fromHex("01D2A0");
+    d.replyTo = { { QStringLiteral("Team"), QStringLiteral("team@example.org") } };
+    d.sender = Recipient { QStringLiteral("Assistant"), QStringLiteral("assist@example.org") };
+    d.categories = { QStringLiteral("Work"), QStringLiteral("Zürich") };
+    d.read = false;
+    d.flagStatus = 2;
+
+    MailData exchange = plainMail();
+    exchange.details.from = Recipient { QStringLiteral("Ann Lee"), QString(), Recipient::Type::To,
+        QStringLiteral("/o=Org/ou=Admin/cn=Recipients/cn=ann") };
+    exchange.recipients = { { QStringLiteral("Bob"), QStringLiteral("bob@example.org"), Recipient::Type::To,
+        QStringLiteral("/o=Org/cn=bob") } };
+    exchange.summary.subject = QStringLiteral("10: results");
+
+    MailData bare = emptyMail();
+    bare.summary.subject = QStringLiteral("Fwd:no space");
+
+    return {
+        { "identifiers, importance, thread, reply-to, a delegate, categories, unread and flagged", full,
+            { { "0037001F", QStringLiteral("RE: Budget") }, { "003D001F", QStringLiteral("RE: ") },
+                { "0E1D001F", QStringLiteral("Budget") }, { "1035001F", d.messageId }, { "1042001F", d.inReplyTo },
+                { "1039001F", d.references }, { "00170003", 2 }, { "00260003", -1 },
+                { "0070001F", QStringLiteral("Budget") }, { "00710102", QStringLiteral("01D2A0") },
+                { "0050001F", QStringLiteral("Team") }, { "10900003", 2 }, { "0E070003", 0x10 },
+                { "0C1A001F", QStringLiteral("Assistant") }, { "0C1F001F", QStringLiteral("assist@example.org") },
+                { "0042001F", QStringLiteral("Alice Smith") }, { "0065001F", QStringLiteral("alice@example.org") },
+                { "0064001F", QStringLiteral("SMTP") } },
+            {}, { QStringLiteral("Work"), QStringLiteral("Zürich") } },
+        { "an Exchange sender without an SMTP address and an Exchange recipient with one", exchange,
+            { { "0C1E001F", QStringLiteral("EX") },
+                { "0C1F001F", QStringLiteral("/o=Org/ou=Admin/cn=Recipients/cn=ann") },
+                { "0C1A001F", QStringLiteral("Ann Lee") }, { "5D01001F", QJsonValue() },
+                { "0064001F", QStringLiteral("EX") }, { "003D001F", QString() },
+                { "0E1D001F", QStringLiteral("10: results") } },
+            { { "3002001F", QStringLiteral("EX") }, { "3003001F", QStringLiteral("/o=Org/cn=bob") },
+                { "39FE001F", QStringLiteral("bob@example.org") } },
+            {} },
+        { "a store that says nothing: read, no identifiers, no named properties", bare,
+            { { "0E070003", 0x01 | 0x08 }, { "1035001F", QJsonValue() }, { "00170003", QJsonValue() },
+                { "0050001F", QJsonValue() }, { "003D001F", QString() },
+                { "0E1D001F", QStringLiteral("Fwd:no space") } },
+            {}, {} },
+    };
+}
+
+} // namespace
+
+// Read back by olefile (msgprops.py): the properties msgreader does not report, and the categories through
+// the named-property map.
+TEST(MsgWriter, DetailsOfTheStoreStandUnderTheirTags)
+{
+    QTemporaryDir dir;
+    const std::vector<DetailsCase> cases = detailsCases();
+    QStringList paths;
+    for (const DetailsCase& c : cases) {
+        paths << dir.filePath(QString::number(paths.size()) + QStringLiteral(".msg"));
+        ASSERT_TRUE(msg::writeMsgFile(FakeMailItem(c.mail), paths.last()).ok());
+    }
+    const QList<QJsonObject> read = test::readMsgProperties(paths);
+    ASSERT_EQ(read.size(), qsizetype(cases.size()));
+    for (size_t i = 0; i < cases.size(); ++i) {
+        SCOPED_TRACE(cases[i].why);
+        const QJsonObject props = read[qsizetype(i)][u"props"].toObject();
+        for (const auto& [tag, value] : cases[i].props)
+            EXPECT_EQ(props.value(QLatin1String(tag)), value.isNull() ? QJsonValue(QJsonValue::Undefined) : value)
+                << tag;
+        const QJsonObject recipient = read[qsizetype(i)][u"recipients"][0].toObject();
+        for (const auto& [tag, value] : cases[i].firstRecipient)
+            EXPECT_EQ(recipient.value(QLatin1String(tag)), value) << tag;
+        EXPECT_EQ(read[qsizetype(i)][u"named"][u"Keywords"].toVariant().toStringList(), cases[i].categories);
+    }
+    // The reply-to entry is a one-off entry identifier that carries the name and the address.
+    const QString entries = read[0][u"props"][u"004F0102"].toString();
+    EXPECT_TRUE(entries.contains(utf16Hex(QStringLiteral("team@example.org")))) << qPrintable(entries);
+    EXPECT_TRUE(entries.startsWith(QStringLiteral("01000000"))) << "one entry";
+}
+
+// An image the HTML shows by its Content-ID is marked so and hidden; a file that merely has one is not hidden.
+TEST(MsgWriter, InlineImagesCarryTheirContentId)
+{
+    MailData m = plainMail();
+    m.htmlBody = QStringLiteral("<p><img src=\"cid:logo@x\"></p>");
+    m.attachments.clear();
+    m.attachments.push_back(
+        { QStringLiteral("logo.png"), QStringLiteral("image/png"), "PNG", {}, {}, QStringLiteral("logo@x"), true });
+    m.attachments.push_back(
+        { QStringLiteral("a.pdf"), QStringLiteral("application/pdf"), "PDF", {}, {}, QStringLiteral("pdf@x"), false });
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("inline.msg"));
+    ASSERT_TRUE(msg::writeMsgFile(FakeMailItem(m), path).ok());
+    const QList<QJsonObject> read = test::readMsgProperties({ path });
+    ASSERT_EQ(read.size(), 1);
+    const QJsonArray attachments = read[0][u"attachments"].toArray();
+    ASSERT_EQ(attachments.size(), 2);
+    const std::pair<const char*, QJsonValue> expected[2][3] = {
+        { { "3712001F", QStringLiteral("logo@x") }, { "7FFE000B", 1 }, { "37140003", 4 } },
+        { { "3712001F", QStringLiteral("pdf@x") }, { "7FFE000B", QJsonValue::Undefined },
+            { "37140003", QJsonValue::Undefined } },
+    };
+    for (int i = 0; i < 2; ++i)
+        for (const auto& [tag, value] : expected[i])
+            EXPECT_EQ(attachments[i].toObject().value(QLatin1String(tag)), value) << i << " " << tag;
+    const auto reader = readWithMsgReader(path);
+    ASSERT_TRUE(reader);
+    EXPECT_EQ((*reader)[u"attachments"][0][u"fileName"], QJsonValue(QStringLiteral("logo.png")));
 }
 
 // The reader above leaves out the display lists: they are read from their streams.
@@ -534,4 +674,36 @@ TEST(MsgValues, ToFileTime)
               { mail::noDate(), std::nullopt }, { QDateTime(), std::nullopt } };
     for (const auto& [time, expected] : cases)
         EXPECT_EQ(msg::toFileTime(time), expected) << time.toString(Qt::ISODateWithMs).toStdString();
+}
+
+// A signed mail becomes what Outlook writes for it: its class, and the signed entity whole as "smime.p7m",
+// so that the signature can still be checked; the text shows the signed content and lists the signature.
+// One without its signature part is kept the same way, and its text is still read.
+TEST(MsgWriter, SignedMailKeepsTheSignedEntityWhole)
+{
+    const QByteArray body = "--s\r\nContent-Type: text/plain\r\n\r\nSigned words.\r\n"
+                            "--s\r\nContent-Type: application/pkcs7-signature; name=smime.p7s\r\n"
+                            "Content-Disposition: attachment; filename=smime.p7s\r\n\r\nU0lH\r\n--s--\r\n";
+    const QByteArray lonePart = "--s\r\nContent-Type: text/plain\r\n\r\nSigned words.\r\n--s--\r\n";
+    const QByteArray type = "multipart/signed; protocol=\"application/pkcs7-signature\"; boundary=s";
+    QTemporaryDir dir;
+    for (const QByteArray& signedBody : { body, lonePart }) {
+        const QByteArray raw = "From: a@example.org\r\nSubject: signed\r\nMIME-Version: 1.0\r\nContent-Type: " + type
+            + "\r\n\r\n" + signedBody;
+        const auto item = mail::maildir::makeMessage(raw, {}, {}, nullptr);
+        const QString path = dir.filePath(QStringLiteral("signed.msg"));
+        ASSERT_TRUE(msg::writeMsgFile(*item, path).ok());
+        const auto read = readWithMsgReader(path);
+        ASSERT_TRUE(read);
+        EXPECT_EQ((*read)[u"messageClass"], QJsonValue(QStringLiteral("IPM.Note.SMIME.MultipartSigned")));
+        EXPECT_TRUE((*read)[u"body"].toString().contains(QStringLiteral("Signed words.")));
+        const QJsonArray attachments = (*read)[u"attachments"].toArray();
+        ASSERT_EQ(attachments.size(), 1);
+        EXPECT_EQ(attachments[0][u"fileName"], QJsonValue(QStringLiteral("smime.p7m")));
+        EXPECT_EQ(
+            attachments[0][u"sha256"], QJsonValue(test::sha256("Content-Type: " + type + "\r\n\r\n" + signedBody)));
+        const QString text = QString::fromUtf8(formats::textContent(*item, QLocale::c()));
+        EXPECT_TRUE(text.contains(QStringLiteral("Signed words.")));
+        EXPECT_EQ(text.contains(QStringLiteral("Attachments:\tsmime.p7s")), signedBody == body) << text.toStdString();
+    }
 }

@@ -33,11 +33,7 @@ public:
         m_messages << text;
         m_details << details;
     }
-    void information(const QString& text) override
-    {
-        m_informations << text;
-        message(text);
-    }
+    void information(const QString& text) override { m_informations << text; }
     WarningAnswer warning(const QString& title, const QString& text) override;
     QString inputBox(const QString& prompt) override;
     std::optional<QString> pickMailFolder() override;
@@ -54,7 +50,7 @@ public:
 
     // Record.
     const QStringList& messages() const { return m_messages; }
-    /// The messages (also in messages()) that only informed.
+    /// The messages that only informed (not in messages()).
     const QStringList& informations() const { return m_informations; }
     /// The details of each message, empty where it had none: details()[i] belongs to messages()[i].
     const QStringList& details() const { return m_details; }

@@ -363,6 +363,18 @@ public:
     }
     QString fileName() const override { return m_fileName; }
     QString mimeType() const override { return m_mimeType; }
+    /// Where the part stands in the body: shown there when its disposition is inline, or it has none and
+    /// has a Content-ID.
+    void placeIn(GMimeObject* part)
+    {
+        m_contentId = QString::fromUtf8(g_mime_object_get_content_id(part));
+        m_contentLocation = QString::fromUtf8(g_mime_object_get_header(part, "Content-Location"));
+        const char* disposition = g_mime_object_get_disposition(part);
+        m_inline = disposition ? g_ascii_strcasecmp(disposition, "inline") == 0 : !m_contentId.isEmpty();
+    }
+    QString contentId() const override { return m_contentId; }
+    QString contentLocation() const override { return m_contentLocation; }
+    bool isInline() const override { return m_inline; }
     Result<QByteArray> data() const override { return m_data; }
     std::unique_ptr<MailItem> embeddedMessage() const override
     {
@@ -375,6 +387,9 @@ private:
     QByteArray m_data;
     bool m_isMail;
     BodyReading m_reading;
+    QString m_contentId;
+    QString m_contentLocation;
+    bool m_inline = false;
 };
 
 class MaildirMessage : public MailItem {
@@ -418,8 +433,12 @@ public:
             return QStringLiteral("REPORT.IPM.Note.DR");
         case kClassMeetingRequest:
             return QStringLiteral("IPM.Schedule.Meeting.Request");
-        default:
-            return QStringLiteral("IPM.Note");
+        default: {
+            // Outlook's class for a signed mail it keeps whole, so that the signature can still be checked.
+            const auto type = m_scan.value(m_raw.constData(), HeaderField::ContentType);
+            return type && mediaTypeOf(*type) == "multipart/signed" ? QString::fromLatin1(kSignedMessageClass)
+                                                                    : QStringLiteral("IPM.Note");
+        }
         }
     }
     QString senderName() const override { return parsed().m_senderName; }
@@ -430,6 +449,10 @@ public:
     QByteArray rtfBody() const override { return {}; }
     QString transportHeaders() const override { return decodeBody(m_raw.left(qsizetype(m_scan.blockLength())), {}); }
     QByteArray rawMessage() const override { return m_raw; }
+    MessageDetails details() const override
+    {
+        return detailsOf(std::string_view(m_raw.constData(), m_scan.blockLength()), m_file);
+    }
     Result<std::vector<std::unique_ptr<Attachment>>> attachments() const override
     {
         std::vector<std::unique_ptr<Attachment>> list;
@@ -565,8 +588,10 @@ private:
                 mail ? sharedWithRaw(objectBytes(GMIME_OBJECT(mail))) : QByteArray(), true, m_reading);
         }
         GMimePart* part = GMIME_PART(object);
-        return std::make_unique<MaildirAttachment>(QString::fromUtf8(g_mime_part_get_filename(part)),
+        auto attachment = std::make_unique<MaildirAttachment>(QString::fromUtf8(g_mime_part_get_filename(part)),
             mimeTypeOf(object), decodedContent(part), false, m_reading);
+        attachment->placeIn(object);
+        return attachment;
     }
 
     // `bytes`, or the same bytes where m_raw holds them, sharing its memory: an attached mail that is not
@@ -657,6 +682,97 @@ void summarize(
     const auto to = scan.value(data, HeaderField::To);
     summary.to = to ? displayNames(parseAddresses(*to)) : QString();
     summary.itemClass = itemClassOf(data, size, scan, true).value_or(kClassMail);
+}
+
+namespace {
+
+// Importance from "high" / "normal" / "low", or from an X-Priority of 1 to 5 (1 and 2 high, 4 and 5 low).
+std::optional<int> importanceOf(std::string_view block)
+{
+    if (const auto importance = headerField(block, "Importance")) {
+        const std::string word = lower(*importance);
+        if (word == "high")
+            return 2;
+        if (word == "normal")
+            return 1;
+        if (word == "low")
+            return 0;
+    }
+    if (const auto priority = headerField(block, "X-Priority"); priority && !priority->empty()) {
+        switch ((*priority)[0]) {
+        case '1':
+        case '2':
+            return 2;
+        case '3':
+            return 1;
+        case '4':
+        case '5':
+            return 0;
+        }
+    }
+    return std::nullopt;
+}
+
+std::optional<int> priorityOf(std::string_view block)
+{
+    if (const auto priority = headerField(block, "Priority")) {
+        const std::string word = lower(*priority);
+        if (word == "urgent")
+            return 1;
+        if (word == "normal")
+            return 0;
+        if (word == "non-urgent")
+            return -1;
+    }
+    return std::nullopt;
+}
+
+QString fieldText(std::string_view block, std::string_view name)
+{
+    const auto value = headerField(block, name);
+    return value ? QString::fromUtf8(*value).simplified() : QString();
+}
+
+QList<Recipient> recipientsOf(std::string_view block, std::string_view name)
+{
+    QList<Recipient> recipients;
+    if (const auto value = headerField(block, name))
+        for (const Address& address : parseAddresses(*value))
+            recipients += Recipient { address.name, address.address };
+    return recipients;
+}
+
+} // namespace
+
+MessageDetails detailsOf(std::string_view block, const MessageFile& file)
+{
+    MessageDetails details;
+    details.messageId = fieldText(block, "Message-ID");
+    details.inReplyTo = fieldText(block, "In-Reply-To");
+    details.references = fieldText(block, "References");
+    details.importance = importanceOf(block);
+    details.priority = priorityOf(block);
+    if (const auto topic = headerField(block, "Thread-Topic"))
+        details.conversationTopic = decodeHeaderText(*topic);
+    if (const auto index = headerField(block, "Thread-Index"))
+        details.conversationIndex = QByteArray::fromBase64(QByteArray::fromStdString(*index));
+    details.replyTo = recipientsOf(block, "Reply-To");
+    const QList<Recipient> from = recipientsOf(block, "From");
+    const QList<Recipient> sender = recipientsOf(block, "Sender");
+    if (!sender.isEmpty() && !sender.first().address.isEmpty()
+        && (from.isEmpty() || from.first().address.compare(sender.first().address, Qt::CaseInsensitive) != 0))
+        details.sender = sender.first();
+    if (const auto keywords = headerField(block, "Keywords"))
+        for (const QString& keyword : decodeHeaderText(*keywords).split(u','))
+            if (const QString word = keyword.trimmed(); !word.isEmpty())
+                details.categories += word;
+    if (!file.fileName.isEmpty()) {
+        const QByteArray flags = splitMessageName(file.fileName).flags;
+        details.read = !file.inNew && flags.contains('S');
+        if (flags.contains('F'))
+            details.flagStatus = 2;
+    }
+    return details;
 }
 
 std::unique_ptr<MailItem> makeMessage(QByteArray raw, const MessageFile& file, const QString& entryID,

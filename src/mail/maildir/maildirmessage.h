@@ -18,7 +18,13 @@ namespace quillbox::mail::maildir {
 struct MessageFile {
     QByteArray fileName;
     std::optional<qint64> modified; ///< seconds since the epoch
+    bool inNew = false; ///< the file lies in new/: no client has seen it yet
 };
+
+/// What the header block `block` and the file name say besides bodies and addresses: identifiers,
+/// importance (Importance, X-Priority, Priority), thread, Reply-To, a Sender that differs from From,
+/// Keywords; the read state (the S flag, and not in new/) and the follow-up flag (F) for a stored file.
+MessageDetails detailsOf(std::string_view block, const MessageFile& file);
 
 /// The item class of a message whose first `size` bytes are `data`, `scan` its header block: a report is a
 /// multipart/report of delivery or read notifications, a calendar request a text/calendar body (or a

@@ -634,7 +634,7 @@ Result<std::optional<std::unique_ptr<MailItem>>> MaildirStore::load(
     auto parent = [store = m_data, dir = ref.folderDir]() -> std::unique_ptr<Folder> {
         return std::make_unique<MaildirFolder>(store, placeOfDir(*store, dir));
     };
-    return Found(makeMessage(std::move((*loaded)->bytes), MessageFile { fileName, (*loaded)->modified },
+    return Found(makeMessage(std::move((*loaded)->bytes), MessageFile { fileName, (*loaded)->modified, subdir == 1 },
         encodeEntryID(where), std::move(parent)));
 }
 

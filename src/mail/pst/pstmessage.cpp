@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "mail/pst/pstmessage.h"
 
+#include "mail/mimetext.h"
+
 #include <limits>
 
 namespace quillbox::mail::pst {
@@ -21,6 +23,21 @@ QString withoutTrailingNuls(QString text)
     return text;
 }
 
+// A party of the message: its name, its Internet address and, for an Exchange user (address type EX or
+// an X.500 address), the X.500 address apart.
+Recipient partyOf(const TextReader& text, quint16 name, quint16 addrType, quint16 email, quint16 smtp)
+{
+    Recipient party;
+    party.name = text(name);
+    const QString address = text(email);
+    party.address = text(smtp);
+    if (text(addrType).compare(QLatin1String("EX"), Qt::CaseInsensitive) == 0 || isExchangeAddress(address))
+        party.exchangeAddress = address;
+    else if (party.address.isEmpty())
+        party.address = address;
+    return party;
+}
+
 class PstAttachment final : public Attachment {
 public:
     PstAttachment(
@@ -35,24 +52,35 @@ public:
             discardError(error);
     }
 
+    // An OLE object (attach method 6) is saved as the compound file it is: its display name gets ".bin"
+    // where it has no extension of its own ("Picture (Device Independent Bitmap).bin").
     QString fileName() const override
     {
+        constexpr qint64 kAttachOle = 6;
         const TextReader text(m_properties, *m_decoder, &m_messageProperties);
         for (quint16 id : { Prop::AttachLongFilename, Prop::AttachFilename, Prop::DisplayName })
-            if (QString name = text(id); !name.isEmpty())
-                return name;
+            if (QString name = text(id); !name.isEmpty()) {
+                const bool ole = integerValue(m_properties, Prop::AttachMethod) == kAttachOle;
+                return ole && !name.contains(u'.') ? name + QLatin1String(".bin") : name;
+            }
         return {};
     }
 
-    QString mimeType() const override
+    QString mimeType() const override { return text()(Prop::AttachMimeTag); }
+    QString contentId() const override { return text()(Prop::AttachContentId); }
+    QString contentLocation() const override { return text()(Prop::AttachContentLocation); }
+    bool isInline() const override
     {
-        return TextReader(m_properties, *m_decoder, &m_messageProperties)(Prop::AttachMimeTag);
+        constexpr qint64 kMhtmlRef = 0x4;
+        const auto hidden = integerValue(m_properties, Prop::AttachmentHidden);
+        return (hidden && *hidden != 0) || (integerValue(m_properties, Prop::AttachFlags).value_or(0) & kMhtmlRef);
     }
 
     Result<QByteArray> data() const override;
     std::unique_ptr<MailItem> embeddedMessage() const override;
 
 private:
+    TextReader text() const { return TextReader(m_properties, *m_decoder, &m_messageProperties); }
     Error failure(const QString& detail) const
     {
         return Error { Error::Code::Unreadable, m_attachment->file()->path(), detail };
@@ -125,6 +153,7 @@ public:
     QString transportHeaders() const override { return text()(Prop::TransportHeaders); }
     QByteArray rawMessage() const override { return {}; }
     Result<std::vector<std::unique_ptr<Attachment>>> attachments() const override;
+    MessageDetails details() const override;
 
 private:
     TextReader text() const { return TextReader(m_properties, *m_decoder); }
@@ -155,11 +184,8 @@ QList<Recipient> PstMessage::recipients() const
     for (int i = 0; i < count; ++i) {
         const PffProperties row(rows, i);
         const TextReader rowText(row, *m_decoder, &m_properties);
-        Recipient recipient;
-        recipient.name = rowText(Prop::DisplayName);
-        recipient.address = rowText(Prop::SmtpAddress);
-        if (recipient.address.isEmpty())
-            recipient.address = rowText(Prop::EmailAddress);
+        Recipient recipient
+            = partyOf(rowText, Prop::DisplayName, Prop::AddrType, Prop::EmailAddress, Prop::SmtpAddress);
         switch (integerValue(row, Prop::RecipientType).value_or(1) & kRecipientTypeMask) {
         case 2:
             recipient.type = Recipient::Type::Cc;
@@ -171,10 +197,49 @@ QList<Recipient> PstMessage::recipients() const
             recipient.type = Recipient::Type::To;
             break;
         }
-        if (!recipient.name.isEmpty() || !recipient.address.isEmpty())
+        if (!recipient.name.isEmpty() || !recipient.address.isEmpty() || !recipient.exchangeAddress.isEmpty())
             recipients << recipient;
     }
     return recipients;
+}
+
+MessageDetails PstMessage::details() const
+{
+    const TextReader text = this->text();
+    MessageDetails details;
+    details.messageId = text(Prop::InternetMessageId);
+    details.inReplyTo = text(Prop::InReplyToId);
+    details.references = text(Prop::InternetReferences);
+    details.importance = integerValue(m_properties, Prop::Importance);
+    details.priority = integerValue(m_properties, Prop::Priority);
+    details.flagStatus = integerValue(m_properties, Prop::FlagStatus);
+    details.conversationTopic = text(Prop::ConversationTopic);
+    details.conversationIndex = binaryValue(m_properties, Prop::ConversationIndex);
+    if (m_properties.value(Prop::SubjectPrefix))
+        details.subjectPrefix = text(Prop::SubjectPrefix);
+    if (const auto flags = integerValue(m_properties, Prop::MessageFlags))
+        details.read = (*flags & 0x1) != 0;
+    // The reply-to entries are entry identifiers; the headers, where the mail came by Internet mail, name them plainly.
+    const QString headers = transportHeaders();
+    if (const auto replyTo = headerField(headers.toStdString(), "Reply-To"))
+        for (const Address& address : parseAddresses(*replyTo))
+            details.replyTo += Recipient { address.name, address.address };
+    const Recipient sender
+        = partyOf(text, Prop::SenderName, Prop::SenderAddrType, Prop::SenderEmailAddress, Prop::SenderSmtpAddress);
+    details.from = partyOf(text, Prop::SentRepresentingName, Prop::SentRepresentingAddrType,
+        Prop::SentRepresentingEmail, Prop::SentRepresentingSmtpAddress);
+    const auto same = [](const Recipient& a, const Recipient& b) {
+        return a.address.compare(b.address, Qt::CaseInsensitive) == 0
+            && a.exchangeAddress.compare(b.exchangeAddress, Qt::CaseInsensitive) == 0;
+    };
+    if (details.from.address.isEmpty() && details.from.exchangeAddress.isEmpty())
+        details.from = sender;
+    else if (details.from.address.isEmpty()
+        && details.from.exchangeAddress.compare(sender.exchangeAddress, Qt::CaseInsensitive) == 0)
+        details.from.address = sender.address;
+    else if (!same(details.from, sender) && !(sender.address.isEmpty() && sender.exchangeAddress.isEmpty()))
+        details.sender = sender;
+    return details;
 }
 
 // PR_HTML is binary: its bytes are in the message's Internet code page.

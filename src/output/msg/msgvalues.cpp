@@ -2,6 +2,7 @@
 #include "output/msg/msgvalues.h"
 
 #include "mail/store.h"
+#include "output/msg/propertystream.h"
 
 #include <QRegularExpression>
 #include <QtEndian>
@@ -87,6 +88,46 @@ QString withUtf8Charset(const QString& html)
         return html;
     out += QStringView(html).mid(done);
     return out;
+}
+
+QString subjectPrefixOf(const QString& subject)
+{
+    static const QRegularExpression prefix(QStringLiteral("^[^\\d\\s:]{1,3}: "));
+    return prefix.match(subject).captured();
+}
+
+QByteArray oneOffEntryId(const QString& name, const QString& addressType, const QString& address)
+{
+    // Flags 0, the one-off provider's UID, version 0, then MAPI_ONE_OFF_UNICODE | no rich text as stored.
+    QByteArray out = QByteArray::fromHex("00000000812B1FA4BEA310199D6E00DD010F540200000190");
+    for (const QString& text : { name, addressType, address })
+        out += toUtf16LE(text) + QByteArray(2, '\0');
+    return out;
+}
+
+QByteArray flatEntryList(const QList<QByteArray>& entryIds)
+{
+    QByteArray entries;
+    for (const QByteArray& id : entryIds) {
+        appendLE32(entries, quint32(id.size()));
+        entries += id;
+        entries.append((4 - entries.size() % 4) % 4, '\0');
+    }
+    QByteArray out;
+    appendLE32(out, quint32(entryIds.size()));
+    appendLE32(out, quint32(entries.size()));
+    return out + entries;
+}
+
+quint32 crc32(const QByteArray& bytes)
+{
+    quint32 crc = 0xFFFFFFFFu;
+    for (const char byte : bytes) {
+        crc ^= quint8(byte);
+        for (int bit = 0; bit < 8; ++bit)
+            crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
+    }
+    return ~crc;
 }
 
 } // namespace quillbox::msg

@@ -4,6 +4,7 @@
 
 #include <QByteArray>
 #include <QDateTime>
+#include <QList>
 #include <QString>
 #include <optional>
 
@@ -29,5 +30,19 @@ QByteArray uncompressedRtfHeader(quint32 rtfSize);
 /// `html` with every charset that its <meta> tags declare replaced by "utf-8": the HTML body is
 /// stored as UTF-8, and a reader believes the document's own declaration over the message's.
 QString withUtf8Charset(const QString& html);
+
+/// The prefix Outlook keeps apart from `subject` ("RE: ", "AW: ", "Fwd: "): one to three characters that
+/// are neither digits nor white space, a colon and a space, at the start. Empty when there is none.
+QString subjectPrefixOf(const QString& subject);
+
+/// A one-off entry identifier, Unicode form: the address of someone who is in no address book, as
+/// PR_REPLY_RECIPIENT_ENTRIES holds it.
+QByteArray oneOffEntryId(const QString& name, const QString& addressType, const QString& address);
+
+/// A FlatEntryList: the count, the size, then each entry identifier with its size, padded to 4 bytes.
+QByteArray flatEntryList(const QList<QByteArray>& entryIds);
+
+/// The CRC-32 (the zlib one) of `bytes`, with which the named-property map files a string name.
+quint32 crc32(const QByteArray& bytes);
 
 } // namespace quillbox::msg

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "output/msg/msgwriter.h"
 
+#include "mail/mimetext.h"
 #include "mail/store.h"
 #include "output/msg/msgvalues.h"
 #include "output/msg/propertystream.h"
@@ -18,13 +19,19 @@ namespace {
 
 // Property identifiers, named after their MAPI tags.
 namespace Prop {
+constexpr quint16 Importance = 0x0017;
 constexpr quint16 MessageClass = 0x001A;
+constexpr quint16 Priority = 0x0026;
 constexpr quint16 Subject = 0x0037;
 constexpr quint16 ClientSubmitTime = 0x0039;
 constexpr quint16 SubjectPrefix = 0x003D;
 constexpr quint16 SentRepresentingName = 0x0042;
+constexpr quint16 ReplyRecipientEntries = 0x004F;
+constexpr quint16 ReplyRecipientNames = 0x0050;
 constexpr quint16 SentRepresentingAddrType = 0x0064;
 constexpr quint16 SentRepresentingEmail = 0x0065;
+constexpr quint16 ConversationTopic = 0x0070;
+constexpr quint16 ConversationIndex = 0x0071;
 constexpr quint16 TransportMessageHeaders = 0x007D;
 constexpr quint16 RecipientType = 0x0C15;
 constexpr quint16 SenderName = 0x0C1A;
@@ -43,6 +50,10 @@ constexpr quint16 AttachNum = 0x0E21;
 constexpr quint16 Body = 0x1000;
 constexpr quint16 RtfCompressed = 0x1009;
 constexpr quint16 Html = 0x1013;
+constexpr quint16 InternetMessageId = 0x1035;
+constexpr quint16 InternetReferences = 0x1039;
+constexpr quint16 InReplyToId = 0x1042;
+constexpr quint16 FlagStatus = 0x1090;
 constexpr quint16 RowId = 0x3000;
 constexpr quint16 DisplayName = 0x3001;
 constexpr quint16 AddrType = 0x3002;
@@ -57,8 +68,15 @@ constexpr quint16 AttachMethod = 0x3705;
 constexpr quint16 AttachLongFilename = 0x3707;
 constexpr quint16 RenderingPosition = 0x370B;
 constexpr quint16 AttachMimeTag = 0x370E;
+constexpr quint16 AttachContentId = 0x3712;
+constexpr quint16 AttachContentLocation = 0x3713;
+constexpr quint16 AttachFlags = 0x3714;
 constexpr quint16 SmtpAddress = 0x39FE;
 constexpr quint16 InternetCpid = 0x3FDE;
+constexpr quint16 SenderSmtpAddress = 0x5D01;
+constexpr quint16 SentRepresentingSmtpAddress = 0x5D02;
+constexpr quint16 AttachmentHidden = 0x7FFE;
+constexpr quint16 Keywords = 0x8000; // the first (and only) named property of the file's map
 } // namespace Prop
 
 constexpr qint32 kMsgFlagRead = 0x01;
@@ -68,6 +86,9 @@ constexpr qint32 kStoreUnicodeOk = 0x40000;
 constexpr qint32 kCodePageUtf8 = 65001;
 constexpr qint32 kAttachByValue = 1;
 constexpr qint32 kAttachEmbeddedMessage = 5;
+constexpr qint32 kAttachMhtmlRef = 0x4;
+// The named-property map's index of PS_PUBLIC_STRINGS, which has no entry in the GUID stream.
+constexpr quint16 kPublicStringsIndex = 2;
 
 // Attached mails nested deeper than this are kept as their bytes: a hostile message nested
 // thousands of levels deep must not exhaust the stack.
@@ -79,6 +100,13 @@ constexpr CompoundFile::ClassId kMessageClassId
 
 const QByteArray kPropertiesStream = QByteArrayLiteral("__properties_version1.0");
 const QString kSmtp = QStringLiteral("SMTP");
+const QString kExchange = QStringLiteral("EX");
+
+// The name a party is shown by: its display name, else its address (the Internet one first).
+QString displayNameOf(const mail::Recipient& party)
+{
+    return !party.name.isEmpty() ? party.name : !party.address.isEmpty() ? party.address : party.exchangeAddress;
+}
 
 // "Name; Name; ..." of the recipients of one type, the address where there is no name.
 QString displayList(const QList<mail::Recipient>& recipients, mail::Recipient::Type type)
@@ -86,10 +114,36 @@ QString displayList(const QList<mail::Recipient>& recipients, mail::Recipient::T
     QStringList names;
     for (const mail::Recipient& r : recipients) {
         if (r.type == type)
-            names << (r.name.isEmpty() ? r.address : r.name);
+            names << displayNameOf(r);
     }
     return names.join(QLatin1String("; "));
 }
+
+// The whole signed MIME entity of a signed mail, as Outlook keeps it: its Content-Type and its body.
+class SignedEntity final : public mail::Attachment {
+public:
+    explicit SignedEntity(const QByteArray& raw)
+    {
+        qsizetype end = raw.indexOf("\n\n");
+        const qsizetype crlfEnd = raw.indexOf("\r\n\r\n");
+        qsizetype bodyStart = end < 0 ? raw.size() : end + 2;
+        if (crlfEnd >= 0 && (end < 0 || crlfEnd < end)) {
+            end = crlfEnd;
+            bodyStart = crlfEnd + 4;
+        }
+        const QByteArray block = raw.left(end < 0 ? raw.size() : end);
+        const auto type
+            = mail::headerField(std::string_view(block.constData(), std::size_t(block.size())), "Content-Type");
+        m_data = "Content-Type: " + QByteArray::fromStdString(type.value_or("multipart/signed")) + "\r\n\r\n"
+            + raw.mid(bodyStart);
+    }
+    QString fileName() const override { return QStringLiteral("smime.p7m"); }
+    QString mimeType() const override { return QStringLiteral("multipart/signed"); }
+    Result<QByteArray> data() const override { return m_data; }
+
+private:
+    QByteArray m_data;
+};
 
 using Storage = CompoundFile::Storage;
 
@@ -103,41 +157,50 @@ public:
     Status message(Storage storage, const mail::MailItem& item, PropertyStream::Owner owner, int depth);
 
 private:
+    void parties(
+        Storage storage, PropertyStream& props, const mail::MailItem& item, const mail::MessageDetails& details);
+    void details(Storage storage, PropertyStream& props, const mail::MessageDetails& details);
+    void categories(Storage storage, PropertyStream& props, const QStringList& categories);
     void recipient(Storage parent, const mail::Recipient& recipient, quint32 index);
     Status attachment(Storage parent, const mail::Attachment& attachment, quint32 index, int depth);
+    void nameMap(Storage storage);
 
     void string(Storage storage, PropertyStream& props, quint16 id, const QString& value);
+    void stringIfAny(Storage storage, PropertyStream& props, quint16 id, const QString& value);
     void binary(Storage storage, PropertyStream& props, quint16 id, const QByteArray& value);
     static void time(PropertyStream& props, quint16 id, const QDateTime& time);
 
     CompoundFile& m_file;
+    bool m_keywordsUsed = false;
 };
 
 Status Writer::message(Storage storage, const mail::MailItem& item, PropertyStream::Owner owner, int depth)
 {
+    const QString messageClass = item.messageClass();
     auto attachments = item.attachments();
     if (!attachments)
         return attachments.error();
+    // A signed mail has one attachment, the signed entity whole; its parts stay readable through it.
+    if (messageClass == QLatin1String(mail::kSignedMessageClass) && !item.rawMessage().isEmpty()) {
+        attachments->clear();
+        attachments->push_back(std::make_unique<SignedEntity>(item.rawMessage()));
+    }
     const QList<mail::Recipient> recipients = item.recipients();
     const mail::ItemSummary& summary = item.summary();
 
     PropertyStream props(owner);
     props.setCounts(quint32(recipients.size()), quint32(attachments->size()));
 
-    const QString messageClass = item.messageClass();
     string(storage, props, Prop::MessageClass, messageClass.isEmpty() ? QStringLiteral("IPM.Note") : messageClass);
-    // The subject is kept whole: with an empty prefix the normalized subject is the subject.
+    const mail::MessageDetails details = item.details();
+    QString prefix = details.subjectPrefix.value_or(subjectPrefixOf(summary.subject));
+    if (!summary.subject.startsWith(prefix))
+        prefix.clear();
     string(storage, props, Prop::Subject, summary.subject);
-    string(storage, props, Prop::SubjectPrefix, QString());
-    string(storage, props, Prop::NormalizedSubject, summary.subject);
-
-    const QString senderName = item.senderName().isEmpty() ? summary.senderEmailAddress : item.senderName();
-    string(storage, props, Prop::SenderName, senderName);
-    string(storage, props, Prop::SenderEmailAddress, summary.senderEmailAddress);
-    string(storage, props, Prop::SenderAddrType, kSmtp);
-    string(storage, props, Prop::SentRepresentingName, senderName);
-    string(storage, props, Prop::SentRepresentingEmail, summary.senderEmailAddress);
-    string(storage, props, Prop::SentRepresentingAddrType, kSmtp);
+    string(storage, props, Prop::SubjectPrefix, prefix);
+    string(storage, props, Prop::NormalizedSubject, summary.subject.mid(prefix.size()));
+    parties(storage, props, item, details);
+    this->details(storage, props, details);
     string(storage, props, Prop::DisplayTo, summary.to);
     string(storage, props, Prop::DisplayCc, item.displayCc());
     string(storage, props, Prop::DisplayBcc, displayList(recipients, mail::Recipient::Type::Bcc));
@@ -169,7 +232,8 @@ Status Writer::message(Storage storage, const mail::MailItem& item, PropertyStre
 
     const bool hasAttachments = !attachments->empty();
     props.addLong(Prop::MessageFlags,
-        kMsgFlagRead | (summary.sent ? 0 : kMsgFlagUnsent) | (hasAttachments ? kMsgFlagHasAttach : 0));
+        (details.read.value_or(true) ? kMsgFlagRead : 0) | (summary.sent ? 0 : kMsgFlagUnsent)
+            | (hasAttachments ? kMsgFlagHasAttach : 0));
     props.addBoolean(Prop::HasAttach, hasAttachments);
     props.addLong(Prop::InternetCpid, kCodePageUtf8);
     props.addLong(Prop::StoreSupportMask, kStoreUnicodeOk);
@@ -181,24 +245,126 @@ Status Writer::message(Storage storage, const mail::MailItem& item, PropertyStre
             return status;
     }
 
-    // Named properties are mapped once per file; this writer uses none, so the mapping is empty.
-    if (owner == PropertyStream::Owner::TopMessage) {
-        const Storage nameId = m_file.addStorage(storage, "__nameid_version1.0");
-        for (quint16 id : { 0x0002, 0x0003, 0x0004 }) // the GUID, entry and string streams
-            m_file.addStream(nameId, valueStreamName(propTag(id, PropType::Binary)), {});
-    }
     m_file.addStream(storage, kPropertiesStream, props.bytes());
+    if (owner == PropertyStream::Owner::TopMessage)
+        nameMap(storage);
     return success();
+}
+
+// Named properties are mapped once per file, for the message and every mail attached to it. The one this
+// writer uses is the categories' "Keywords" of PS_PUBLIC_STRINGS, which then has the id 0x8000: its entry
+// names it by an offset into the string stream, and the bucket stream of its name's hash lists it again.
+void Writer::nameMap(Storage storage)
+{
+    const Storage nameId = m_file.addStorage(storage, "__nameid_version1.0");
+    const auto stream = [&](quint16 id, QByteArray bytes) {
+        m_file.addStream(nameId, valueStreamName(propTag(id, PropType::Binary)), std::move(bytes));
+    };
+    stream(0x0002, {}); // GUIDs beyond the predefined ones: none
+    if (!m_keywordsUsed) {
+        stream(0x0003, {});
+        stream(0x0004, {});
+        return;
+    }
+    const QByteArray name = toUtf16LE(QStringLiteral("Keywords"));
+    const quint32 kind = quint32(kPublicStringsIndex) << 1 | 1; // a string name
+    const quint32 indexAndKind = kind | quint32(Prop::Keywords - 0x8000) << 16;
+    QByteArray entry;
+    appendLE32(entry, 0); // the name's offset in the string stream
+    appendLE32(entry, indexAndKind);
+    stream(0x0003, entry);
+    QByteArray strings;
+    appendLE32(strings, quint32(name.size()));
+    strings += name;
+    strings.append((4 - strings.size() % 4) % 4, '\0');
+    stream(0x0004, strings);
+    const quint32 hash = crc32(name);
+    QByteArray bucket;
+    appendLE32(bucket, hash);
+    appendLE32(bucket, indexAndKind);
+    stream(quint16(0x1000 + (hash ^ kind) % 0x1F), bucket);
+}
+
+// The sender's properties: for whom the mail was sent (From) and who sent it, the same party unless the
+// store names a sender of its own. An Exchange user keeps the address type EX and the X.500 address, with
+// the SMTP address beside them where the store has one.
+void Writer::parties(
+    Storage storage, PropertyStream& props, const mail::MailItem& item, const mail::MessageDetails& details)
+{
+    const mail::Recipient from = mail::fromOf(item);
+    const mail::Recipient sender = details.sender.value_or(from);
+    struct Tags {
+        quint16 name, email, addrType, smtp;
+    };
+    for (const auto& [party, tags] :
+        { std::pair { &sender,
+              Tags { Prop::SenderName, Prop::SenderEmailAddress, Prop::SenderAddrType, Prop::SenderSmtpAddress } },
+            std::pair { &from,
+                Tags { Prop::SentRepresentingName, Prop::SentRepresentingEmail, Prop::SentRepresentingAddrType,
+                    Prop::SentRepresentingSmtpAddress } } }) {
+        const bool exchange = !party->exchangeAddress.isEmpty();
+        string(storage, props, tags.name, displayNameOf(*party));
+        string(storage, props, tags.email, exchange ? party->exchangeAddress : party->address);
+        string(storage, props, tags.addrType, exchange ? kExchange : kSmtp);
+        if (exchange)
+            stringIfAny(storage, props, tags.smtp, party->address);
+    }
+}
+
+// Identifiers, importance, conversation, reply-to, follow-up flag and categories, each where the store has it.
+void Writer::details(Storage storage, PropertyStream& props, const mail::MessageDetails& details)
+{
+    stringIfAny(storage, props, Prop::InternetMessageId, details.messageId);
+    stringIfAny(storage, props, Prop::InReplyToId, details.inReplyTo);
+    stringIfAny(storage, props, Prop::InternetReferences, details.references);
+    stringIfAny(storage, props, Prop::ConversationTopic, details.conversationTopic);
+    if (!details.conversationIndex.isEmpty())
+        binary(storage, props, Prop::ConversationIndex, details.conversationIndex);
+    if (details.importance)
+        props.addLong(Prop::Importance, *details.importance);
+    if (details.priority)
+        props.addLong(Prop::Priority, *details.priority);
+    if (details.flagStatus)
+        props.addLong(Prop::FlagStatus, *details.flagStatus);
+    if (!details.replyTo.isEmpty()) {
+        QStringList names;
+        QList<QByteArray> entries;
+        for (const mail::Recipient& r : details.replyTo) {
+            names << displayNameOf(r);
+            entries << oneOffEntryId(names.last(), kSmtp, r.address);
+        }
+        string(storage, props, Prop::ReplyRecipientNames, names.join(QLatin1String("; ")));
+        binary(storage, props, Prop::ReplyRecipientEntries, flatEntryList(entries));
+    }
+    if (!details.categories.isEmpty())
+        categories(storage, props, details.categories);
+}
+
+// A multi-valued string: a stream of the values' sizes (with their terminators), and a stream per value.
+void Writer::categories(Storage storage, PropertyStream& props, const QStringList& categories)
+{
+    m_keywordsUsed = true;
+    const quint32 tag = propTag(Prop::Keywords, PropType::MultipleUnicode);
+    QByteArray lengths;
+    for (qsizetype i = 0; i < categories.size(); ++i) {
+        QByteArray value = toUtf16LE(categories[i]) + QByteArray(2, '\0');
+        appendLE32(lengths, quint32(value.size()));
+        m_file.addStream(storage,
+            valueStreamName(tag) + '-' + QByteArray::number(i, 16).rightJustified(8, '0').toUpper(), std::move(value));
+    }
+    props.addStreamed(tag, quint32(lengths.size()));
+    m_file.addStream(storage, valueStreamName(tag), lengths);
 }
 
 void Writer::recipient(Storage parent, const mail::Recipient& recipient, quint32 index)
 {
     const Storage storage = m_file.addStorage(parent, recipientStorageName(index));
     PropertyStream props(PropertyStream::Owner::RecipientOrAttachment);
-    string(storage, props, Prop::DisplayName, recipient.name.isEmpty() ? recipient.address : recipient.name);
-    string(storage, props, Prop::EmailAddress, recipient.address);
-    string(storage, props, Prop::AddrType, kSmtp);
-    string(storage, props, Prop::SmtpAddress, recipient.address);
+    const bool exchange = !recipient.exchangeAddress.isEmpty();
+    string(storage, props, Prop::DisplayName, displayNameOf(recipient));
+    string(storage, props, Prop::EmailAddress, exchange ? recipient.exchangeAddress : recipient.address);
+    string(storage, props, Prop::AddrType, exchange ? kExchange : kSmtp);
+    stringIfAny(storage, props, Prop::SmtpAddress, recipient.address);
     props.addLong(Prop::RecipientType, qint32(recipient.type));
     props.addLong(Prop::RowId, qint32(index));
     m_file.addStream(storage, kPropertiesStream, props.bytes());
@@ -226,6 +392,15 @@ Status Writer::attachment(Storage parent, const mail::Attachment& attachment, qu
         string(storage, props, Prop::DisplayName, displayName);
     if (const QString mimeType = attachment.mimeType(); !mimeType.isEmpty())
         string(storage, props, Prop::AttachMimeTag, mimeType);
+    // An image the HTML body shows by its Content-ID is hidden from the list of attachments.
+    if (const QString contentId = attachment.contentId(); !contentId.isEmpty()) {
+        string(storage, props, Prop::AttachContentId, contentId);
+        if (attachment.isInline()) {
+            props.addBoolean(Prop::AttachmentHidden, true);
+            props.addLong(Prop::AttachFlags, kAttachMhtmlRef);
+        }
+    }
+    stringIfAny(storage, props, Prop::AttachContentLocation, attachment.contentLocation());
 
     if (embedded) {
         props.addLong(Prop::AttachMethod, kAttachEmbeddedMessage);
@@ -256,6 +431,12 @@ void Writer::string(Storage storage, PropertyStream& props, quint16 id, const QS
     QByteArray bytes = toUtf16LE(value);
     props.addStreamed(tag, quint32(bytes.size()));
     m_file.addStream(storage, valueStreamName(tag), std::move(bytes));
+}
+
+void Writer::stringIfAny(Storage storage, PropertyStream& props, quint16 id, const QString& value)
+{
+    if (!value.isEmpty())
+        string(storage, props, id, value);
 }
 
 void Writer::binary(Storage storage, PropertyStream& props, quint16 id, const QByteArray& value)

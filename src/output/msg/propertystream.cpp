@@ -5,17 +5,17 @@
 
 namespace quillbox::msg {
 
-namespace {
-
-// Every property is readable and writable, as Outlook marks the ones it writes itself.
-constexpr quint32 kReadWrite = 0x2 | 0x4;
-
 void appendLE32(QByteArray& out, quint32 value)
 {
     char bytes[4];
     qToLittleEndian(value, bytes);
     out.append(bytes, 4);
 }
+
+namespace {
+
+// Every property is readable and writable, as Outlook marks the ones it writes itself.
+constexpr quint32 kReadWrite = 0x2 | 0x4;
 
 QByteArray hex8(quint32 value)
 {

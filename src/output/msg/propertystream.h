@@ -16,6 +16,7 @@ enum class PropType : quint16 {
     Boolean = 0x000B,
     SysTime = 0x0040,
     Unicode = 0x001F,
+    MultipleUnicode = 0x101F,
     Binary = 0x0102,
     Object = 0x000D,
 };
@@ -24,6 +25,9 @@ constexpr quint32 propTag(quint16 id, PropType type)
 {
     return quint32(id) << 16 | quint32(type);
 }
+
+/// Appends `value` as 4 bytes, little-endian.
+void appendLE32(QByteArray& out, quint32 value);
 
 /// "__substg1.0_" followed by `tag` as eight upper-case hex digits: the stream (or, for an embedded
 /// message, the storage) that holds a streamed property's value.
