@@ -18,27 +18,13 @@
 
 using namespace quillbox;
 using mail::FoundStore;
+using quillbox::test::copyTree;
 using quillbox::test::writeFile;
 
 namespace {
 
 const QString kSampleHome = QStringLiteral(SOURCE_DIR "/samples/thunderbird-home");
 const QByteArray kMessage = "From a@example.org Thu Mar  5 10:00:00 2026\nSubject: hello\n\nbody\n";
-
-void copyTree(const QString& from, const QString& to)
-{
-    QDirIterator it(from, QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        const QString file = it.next();
-        const QString target = to + file.mid(from.size());
-        QDir().mkpath(QFileInfo(target).absolutePath());
-        ASSERT_TRUE(QFile::copy(file, target)) << target.toStdString();
-    }
-    // Empty directories (a Maildir's new/ and tmp/) are not files.
-    QDirIterator dirs(from, QDir::Dirs | QDir::Hidden | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
-    while (dirs.hasNext())
-        QDir().mkpath(to + dirs.next().mid(from.size()));
-}
 
 void makeProfile(const QString& dir, const QByteArray& prefs)
 {
