@@ -202,7 +202,7 @@ public:
     }
 };
 
-/// One store of the profile: a Maildir tree or an Outlook data file.
+/// One store of the profile: a Maildir tree, an mbox file or tree, or an Outlook data file.
 class Store {
 public:
     virtual ~Store() = default;
@@ -218,8 +218,9 @@ public:
     virtual Result<std::unique_ptr<MailItem>> item(const QString& entryID) = 0;
 };
 
-/// Opens the store at `location` under `name`: a directory is a Maildir tree, a file that
-/// starts with "!BDN" an Outlook data file. Cheap: nothing expensive is read before it is needed.
+/// Opens the store at `location` under `name`: a directory is a Maildir tree or, when it holds mbox folders
+/// and no Maildir, an mbox tree (mail/mbox/mboxstore.h); a file that starts with "!BDN" is an Outlook data
+/// file, one that starts with "From " an mbox file. Cheap: nothing expensive is read before it is needed.
 Result<std::unique_ptr<Store>> openStore(const QString& name, const QString& location);
 
 /// The namespace: every store of the profile. Created for each search, picker call and save run.
