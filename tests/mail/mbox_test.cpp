@@ -6,7 +6,10 @@
 #include "core/gmime.h"
 #include "mail/mbox/mboxfile.h"
 #include "mail/mbox/mboxstore.h"
+#include "mail/search.h"
+#include "output/saverun.h"
 #include "support/qtprinters.h"
+#include "support/scriptedperson.h"
 #include "support/storewalk.h"
 #include "support/testenv.h"
 #include "support/testfiles.h"
@@ -289,6 +292,31 @@ TEST(MboxReader, AnEntryIdentifierFindsItsMessageOrNothingAfterARewrite)
                 EXPECT_EQ(item.error().detail, QStringLiteral("the message is no longer in the store"));
         }
     }
+}
+
+TEST(MboxReader, ASaveAfterTheFileWasCompactedCountsTheRowsItNoLongerHolds)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("Inbox"));
+    const QByteArray kept = message("kept", "1"), deleted = message("deleted", "2");
+    writeFile(path, deleted + '\n' + kept);
+    test::ScriptedPerson person;
+    Settings settings;
+    settings.dateFormat = QStringLiteral("yymmdd HHMMSS");
+    settings.fnFormat = QStringLiteral("%3");
+    settings.clipAddress = settings.clipSubject = QStringLiteral("50");
+    settings.fnOutput = QStringLiteral("EML");
+    const auto open = [&] { return mail::Namespace::fromStores({ { QStringLiteral("Box"), path } }); };
+    ResultList list;
+    searchMailFolder(person, settings, QStringLiteral("\\\\Box\\Inbox"), list, open);
+    ASSERT_EQ(list.count(), 2);
+    writeFile(path, kept); // compacted: the deleted message is gone, the kept one moved
+    const SaveSummary summary = saveRun(person, settings, QStringLiteral("\\\\Box\\Inbox"), list,
+        dir.filePath(QStringLiteral("out")), open, output::Disk::system());
+    EXPECT_EQ(summary.written, 0);
+    EXPECT_EQ(summary.failed, 2);
+    ASSERT_TRUE(summary.firstFailure);
+    EXPECT_EQ(summary.firstFailure->detail, QStringLiteral("the message is no longer in the store"));
 }
 
 TEST(MboxReader, BadFilesAreRefusedOrReadAsFarAsTheyGo)

@@ -137,7 +137,10 @@ Result<bool> MessageScanner::next(MessageSpan& span)
     if (m_failed)
         return failure();
     span.contentStart = newline < 0 ? m_limit : newline + 1;
-    if (span.contentStart > bufferEnd() && !load(span.contentStart))
+    // The window holds at least half its size of the message's first bytes, however long the separator line.
+    const bool shortHead
+        = bufferEnd() < m_limit && bufferEnd() - span.contentStart < qint64(std::min(kHeadCap, m_buffer.size() / 2));
+    if ((span.contentStart > bufferEnd() || shortHead) && !load(span.contentStart))
         return failure();
 
     // The next separator: within the window, or further on, after the message's first bytes are kept.

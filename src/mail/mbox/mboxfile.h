@@ -23,7 +23,8 @@ struct MessageSpan {
     qint64 end = 0; ///< where the message's bytes end
     QByteArray fromLine; ///< the separator line, without its line end (cut at 1 KiB)
     /// The first bytes of the message (after the "From " line): all of them when complete, else as many
-    /// as the scanner's window holds, up to MessageScanner::kHeadCap. Valid until the next call of next().
+    /// as the scanner's window holds, at least half of it, up to MessageScanner::kHeadCap. Valid until the
+    /// next call of next().
     std::string_view head;
     bool complete() const { return qint64(head.size()) == end - contentStart; }
 };
@@ -35,8 +36,8 @@ public:
     static constexpr std::size_t kHeadCap = 1 << 20;
 
     /// Scans the open file `fd` from `start`, which is where a message's "From " line starts, or 0:
-    /// text before the first separator of a file is not a message. The window holds `window` bytes: a
-    /// message's head is what of it the window holds, up to kHeadCap.
+    /// text before the first separator of a file is not a message. The window holds `window` bytes (4 KiB
+    /// at least).
     explicit MessageScanner(int fd, qint64 start = 0, std::size_t window = 4 << 20);
 
     /// The next message into `span`; false at the end of the file; an Error (with the OS's words) when
