@@ -11,6 +11,7 @@ packages=(
   xvfb xauth
   unrtf mblaze pff-tools
   python3-olefile  # the tests read the compound files we write with it too
+  git  # git mailsplit, the peer bench_mbox times the .eml save against
 )
 
 # Node.js reads our .msg files back in the tests; the machine image may bring its own build of it.

@@ -81,7 +81,9 @@ protected:
     QTemporaryDir dir;
     QString work, home;
     const QString profile = dir.filePath(QStringLiteral("config/profile.ini"));
-    const test::ScopedEnv env { { "QUILLBOX_PROFILE", profile } };
+    // No mail of this computer is found: HOME is the temporary folder.
+    const test::ScopedEnv env { { "QUILLBOX_PROFILE", profile }, { "HOME", dir.path() },
+        { "XDG_DATA_HOME", dir.path() }, { "MAIL", QString() } };
     ScriptedPerson person;
 };
 
@@ -208,8 +210,7 @@ TEST_F(FolderPickerTest, ShowsTheStoresFoundOnThisComputerAndAddsAnMboxFileByIts
     test::copyTree(QStringLiteral(SOURCE_DIR "/samples/thunderbird-home"), home);
     const QString mbox = dir.filePath(QStringLiteral("export.txt"));
     writeFile(mbox, "From a@example.org Thu Mar  5 10:00:00 2026\nSubject: exported\n\nbody\n");
-    const test::ScopedEnv found { { "HOME", home }, { "XDG_DATA_HOME", home + QLatin1String("/.local/share") },
-        { "MAIL", QString() } };
+    const test::ScopedEnv found { { "HOME", home }, { "XDG_DATA_HOME", home + QLatin1String("/.local/share") } };
     FolderPicker picker(person, nullptr, [&](QWidget*, DataFileKind) { return mbox; });
     auto* tree = picker.findChild<QTreeWidget*>(QStringLiteral("folders"));
     ASSERT_EQ(tree->topLevelItemCount(), 2);
