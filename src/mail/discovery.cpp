@@ -130,13 +130,16 @@ QList<FoundStore> thunderbirdAccounts(const Profile& profile)
     QStringList covered;
     const QLatin1String prefix("mail.server.");
     for (auto it = prefs.cbegin(); it != prefs.cend(); ++it) {
-        if (!it.key().startsWith(prefix) || !it.key().endsWith(QLatin1String(".directory")))
+        // Thunderbird writes each account's folder twice, absolute and relative to the profile.
+        const bool relative = it.key().endsWith(QLatin1String(".directory-rel"));
+        if (!it.key().startsWith(prefix) || !(relative || it.key().endsWith(QLatin1String(".directory"))))
             continue;
-        const QString server = it.key().chopped(10);
+        const QString server = it.key().chopped(relative ? 14 : 10);
         if (prefs.value(server + QLatin1String(".type")) == QLatin1String("nntp"))
             continue;
         QString dir = prefs.value(server + QLatin1String(".directory-rel"));
-        dir = dir.startsWith(QLatin1String("[ProfD]")) ? profile.dir + u'/' + dir.mid(7) : it.value();
+        dir = dir.startsWith(QLatin1String("[ProfD]")) ? profile.dir + u'/' + dir.mid(7)
+                                                       : prefs.value(server + QLatin1String(".directory"));
         const QString canonical = QFileInfo(dir).canonicalFilePath();
         if (!isDir(dir) || canonical.isEmpty() || covered.contains(canonical))
             continue;
@@ -188,7 +191,7 @@ QList<FoundStore> discoverStores(const SearchRoots& roots)
     QList<FoundStore> found;
     QStringList names;
     const auto add = [&](FoundStore store, const QString& profile = {}) {
-        store.name = freeName(store.name, profile, names);
+        store.name = freeName(store.name.replace(u'\\', u'_'), profile, names); // "\\" separates folder names
         names << store.name;
         found << store;
     };

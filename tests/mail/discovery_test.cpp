@@ -91,22 +91,23 @@ TEST(Discovery, FindsEachLayoutUnderHome)
                   FoundStore::Kind::ByContent },
                 { "Thunderbird - imap.example.org", ".icedove/q/ImapMail/imap.example.org",
                     FoundStore::Kind::ByContent } } },
-        { "two profiles with an account of the same name; a news server left out",
+        { "two profiles with an account of the same name, given only relative to the profile, its \"\\\" "
+          "replaced; a news server left out",
             [](const QString& home) {
                 writeFile(home + "/.thunderbird/profiles.ini",
                     "[Profile0]\nName=one\nPath=a\n[Profile1]\nName=two\nPath=b\n");
                 for (const char* p : { "a", "b" }) {
                     makeProfile(home + "/.thunderbird/" + p,
                         "user_pref(\"mail.server.server1.directory-rel\", \"[ProfD]Mail/Local Folders\");\n"
-                        "user_pref(\"mail.server.server1.name\", \"Local Folders\");\n"
+                        "user_pref(\"mail.server.server1.name\", \"Home \\\\ Local\");\n"
                         "user_pref(\"mail.server.server2.directory-rel\", \"[ProfD]News/news.example.org\");\n"
                         "user_pref(\"mail.server.server2.type\", \"nntp\");\n");
                     QDir().mkpath(home + "/.thunderbird/" + p + "/Mail/Local Folders");
                     QDir().mkpath(home + "/.thunderbird/" + p + "/News/news.example.org");
                 }
             },
-            { { "Thunderbird - Local Folders", ".thunderbird/a/Mail/Local Folders", FoundStore::Kind::ByContent },
-                { "Thunderbird - Local Folders (two)", ".thunderbird/b/Mail/Local Folders",
+            { { "Thunderbird - Home _ Local", ".thunderbird/a/Mail/Local Folders", FoundStore::Kind::ByContent },
+                { "Thunderbird - Home _ Local (two)", ".thunderbird/b/Mail/Local Folders",
                     FoundStore::Kind::ByContent } } },
         { "Evolution, KMail, ~/Maildir, ~/mail and the spool",
             [](const QString& home) {

@@ -345,7 +345,7 @@ public:
         char before = '\n';
         if (ref->offset > 0 && ::pread(fd, &before, 1, ref->offset - 1) != 1)
             return gone;
-        MessageScanner scanner(fd, ref->offset, 64 * 1024);
+        MessageScanner scanner(fd, ref->offset, 16 * 1024); // a window as small as a typical message
         MessageSpan span;
         auto found = scanner.next(span);
         if (!found)
