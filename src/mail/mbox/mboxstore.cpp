@@ -6,6 +6,7 @@
 
 #include "mail/maildir/headerscan.h"
 #include "mail/maildir/maildirmessage.h"
+#include "mail/maildir/maildirnames.h"
 #include "mail/maildir/storefiles.h"
 #include "mail/mbox/mboxfile.h"
 
@@ -155,17 +156,6 @@ struct EntryRef {
     QByteArray check;
 };
 
-// A path inside the store: relative, without "." or ".." or empty components ("" is the store's own file).
-bool isInsideStore(const QByteArray& relative)
-{
-    if (relative.isEmpty())
-        return true;
-    for (const QByteArray& part : relative.split('/'))
-        if (part.isEmpty() || part == "." || part == "..")
-            return false;
-    return true;
-}
-
 std::optional<EntryRef> decodeEntryID(const QString& entryID)
 {
     if (entryID.size() % 2)
@@ -174,7 +164,7 @@ std::optional<EntryRef> decodeEntryID(const QString& entryID)
         if (!((c >= u'0' && c <= u'9') || (c >= u'A' && c <= u'F')))
             return std::nullopt;
     const QList<QByteArray> fields = QByteArray::fromHex(entryID.toLatin1()).split('\0');
-    if (fields.size() != 5 || fields[0] != kEntryMarker || !isInsideStore(fields[2]))
+    if (fields.size() != 5 || fields[0] != kEntryMarker || !maildir::isSafeRelativeDir(fields[2]))
         return std::nullopt;
     bool number = false;
     const qint64 offset = fields[3].toLongLong(&number);
