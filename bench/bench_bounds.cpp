@@ -112,12 +112,8 @@ void writeNested(QFile& file, int levels, int megabytes)
 int saveOnce(const QString& type, const QString& store, const QString& out)
 {
     HeadlessPerson person;
-    Settings settings;
+    Settings settings = bench::namingSettings();
     settings.fnOutput = type;
-    settings.dateFormat = QStringLiteral("yymmdd HHMMSS");
-    settings.fnFormat = QStringLiteral("%1 %2 %3");
-    settings.clipAddress = QStringLiteral("50");
-    settings.clipSubject = QStringLiteral("50");
     ResultList list;
     SaveSummary summary;
     const bench::Timing timing = bench::best(1, RUSAGE_SELF, [&] {

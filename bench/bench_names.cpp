@@ -4,6 +4,7 @@
 // run builds it). Run from the source folder:
 //   cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=Release
 //   cmake --build build/release --target bench_names && build/release/bench/bench_names
+#include "benchutil.h"
 #include "core/maildate.h"
 #include "output/filename.h"
 #include "output/textline.h"
@@ -41,12 +42,8 @@ ResultRow sampleRow()
 
 Settings defaultSettings()
 {
-    Settings settings;
-    settings.dateFormat = QStringLiteral("yymmdd HHMMSS");
-    settings.fnFormat = QStringLiteral("%1 %2 %3");
+    Settings settings = bench::namingSettings();
     settings.textFormat = QStringLiteral("%1 %2 %3");
-    settings.clipAddress = QStringLiteral("50");
-    settings.clipSubject = QStringLiteral("50");
     return settings;
 }
 

@@ -36,14 +36,6 @@ using namespace quillbox;
 
 namespace {
 
-bool run(const QString& program, const QStringList& arguments)
-{
-    QProcess process;
-    process.setProcessChannelMode(QProcess::ForwardedChannels);
-    process.start(program, arguments);
-    return process.waitForFinished(-1) && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
-}
-
 bool onTmpfs(const QString& dir)
 {
     struct statfs info { };
@@ -130,18 +122,14 @@ int main(int argc, char** argv)
     }
 
     // A first copy brings the store into the page cache.
-    run(QStringLiteral("cp"), { QStringLiteral("-r"), store, scratch + QStringLiteral("/warm-up") });
+    bench::runProgram(QStringLiteral("cp"), { QStringLiteral("-r"), store, scratch + QStringLiteral("/warm-up") });
     ::sync();
     const bool inMemory = onTmpfs(scratch) && !parser.isSet(keepOption);
     if (inMemory)
         QDir(scratch + QStringLiteral("/warm-up")).removeRecursively();
 
     HeadlessPerson person;
-    Settings settings;
-    settings.dateFormat = QStringLiteral("yymmdd HHMMSS");
-    settings.fnFormat = QStringLiteral("%1 %2 %3");
-    settings.clipAddress = QStringLiteral("50");
-    settings.clipSubject = QStringLiteral("50");
+    Settings settings = bench::namingSettings();
     settings.useFnFolder = parser.isSet(folderOption) ? 1 : 0;
     const QString mailFolder = QStringLiteral("\\\\Bench");
     auto openNamespace = [&] { return mail::Namespace::fromStores({ { QStringLiteral("Bench"), store } }); };
@@ -164,7 +152,7 @@ int main(int argc, char** argv)
     for (const QString& type : types) {
         bool copied = true;
         const Timing floor = best(repeat, RUSAGE_CHILDREN, [&](int i) {
-            copied &= run(QStringLiteral("cp"), { QStringLiteral("-r"), store, copy.arg(type).arg(i) });
+            copied &= bench::runProgram(QStringLiteral("cp"), { QStringLiteral("-r"), store, copy.arg(type).arg(i) });
         });
         if (!copied) {
             std::fprintf(stderr, "bench_save: cp -r failed\n");

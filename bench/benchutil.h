@@ -21,6 +21,27 @@
 
 namespace quillbox::bench {
 
+/// The settings the benchmarks name files with: date and time, sender, subject, each clipped at 50.
+inline Settings namingSettings()
+{
+    Settings settings;
+    settings.dateFormat = QStringLiteral("yymmdd HHMMSS");
+    settings.fnFormat = QStringLiteral("%1 %2 %3");
+    settings.clipAddress = QStringLiteral("50");
+    settings.clipSubject = QStringLiteral("50");
+    return settings;
+}
+
+/// Runs `program` with `arguments` and waits for it; true when it ended normally with status 0. Its standard
+/// output goes to ours unless `quiet`; its standard error always does.
+inline bool runProgram(const QString& program, const QStringList& arguments, bool quiet = false)
+{
+    QProcess process;
+    process.setProcessChannelMode(quiet ? QProcess::ForwardedErrorChannel : QProcess::ForwardedChannels);
+    process.start(program, arguments);
+    return process.waitForFinished(-1) && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
+}
+
 /// User plus system time so far, in seconds, of this process (RUSAGE_SELF) or of its finished and
 /// waited-for children (RUSAGE_CHILDREN).
 inline double cpuSeconds(int who)

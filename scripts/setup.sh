@@ -21,6 +21,7 @@ packages=(
   fonts-noto-cjk  # Chinese, Japanese and Korean text in saved PDF files (fonts-noto-core, which would also
                   # do for other scripts, makes Noto Sans the desktop's font and the widget tests measure DejaVu)
   libemail-outlook-message-perl  # msgconvert: scripts/msgconvert-compare.sh turns our .msg files into .eml
+  git  # git mailsplit, the peer bench_mbox times the .eml save against
 )
 
 # Node.js reads our .msg files back in the tests; the machine image may bring its own build of it.

@@ -3,6 +3,7 @@
 
 #include "config/inifile.h"
 #include "gui/guiperson.h"
+#include "mail/discovery.h"
 #include "mail/imap/account.h"
 #include "mail/profile.h"
 
@@ -33,7 +34,7 @@ QString chooseWithFileDialog(QWidget* parent, DataFileKind kind)
             FolderPicker::tr("Address of the account (imaps://user@mail.example.org):"));
     if (kind == DataFileKind::OutlookFile) {
         return QFileDialog::getOpenFileName(parent, FolderPicker::tr("Add Outlook Data File"), QDir::homePath(),
-            FolderPicker::tr("Outlook Data Files (*.pst *.ost);;All Files (*)"));
+            FolderPicker::tr("Outlook Data Files (*.pst *.ost);;mbox Files (*);;All Files (*)"));
     }
     return QFileDialog::getExistingDirectory(parent, FolderPicker::tr("Add Maildir Folder"), QDir::homePath());
 }
@@ -100,7 +101,7 @@ Result<QString> addStoreToProfile(Person& person, const QString& location)
         if (!read)
             return read.error();
         stores = *read;
-    } else {
+    } else if (mail::discoverStores().isEmpty()) {
         sampleLocation = firstExistingSampleStore();
         if (!sampleLocation.isEmpty())
             stores.append({ QStringLiteral("Sample Mailbox"), sampleLocation });
@@ -124,7 +125,8 @@ Result<QString> addStoreToProfile(Person& person, const QString& location)
     QDir().mkpath(QFileInfo(path).absolutePath());
     IniFile profile(person);
     profile.setFileName(path);
-    // Until now the program showed the sample store because there was no profile; keep it there.
+    // Until now the program showed the sample store because there was no profile and nothing was found;
+    // keep it there.
     if (!sampleLocation.isEmpty()) {
         profile.writeKeyValue(kStoresSection, QStringLiteral("Sample Mailbox"), sampleLocation);
         if (profile.lastWriteError())

@@ -1,14 +1,19 @@
 // SPDX-License-Identifier: MIT
 #include "mail/store.h"
 
+#include "mail/discovery.h"
 #include "mail/imap/account.h"
 #include "mail/imap/imapstore.h"
 #include "mail/maildir/maildirstore.h"
+#include "mail/mbox/mboxstore.h"
 #include "mail/profile.h"
 #include "mail/pst/pststore.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
+
+#include <algorithm>
 
 namespace quillbox::mail {
 
@@ -61,30 +66,37 @@ Result<std::unique_ptr<Store>> openStore(const QString& name, const QString& loc
         return openImapStore(name, location, readStoreSettings(profilePath(), name));
     const QFileInfo info(location);
     if (info.isDir())
-        return openMaildirStore(name, location);
+        return isMboxTree(location) ? openMboxStore(name, location) : openMaildirStore(name, location);
     if (!info.exists())
         return Error { Error::Code::NotFound, location, QStringLiteral("no such file or directory") };
     QFile file(location);
     if (!file.open(QIODevice::ReadOnly))
         return Error { Error::Code::Unreadable, location, file.errorString() };
-    if (file.read(4) == "!BDN")
+    const QByteArray start = file.read(5);
+    if (start.startsWith("!BDN"))
         return openPstStore(name, location);
+    if (start == "From ")
+        return openMboxStore(name, location);
     return Error { Error::Code::NotAStore, location,
-        QStringLiteral("neither a Maildir directory nor an Outlook data file") };
+        QStringLiteral("neither a Maildir directory, an mbox file nor an Outlook data file") };
 }
 
 Namespace Namespace::fromProfile()
 {
     const QString path = profilePath();
-    if (QFileInfo::exists(path)) {
+    const bool hasProfile = QFileInfo::exists(path);
+    Namespace ns;
+    if (hasProfile) {
         auto stores = readProfileStores(path);
-        if (!stores) {
-            Namespace empty;
-            empty.m_failures << stores.error();
-            return empty;
-        }
-        return fromStores(*stores);
+        if (stores)
+            ns = fromStores(*stores);
+        else
+            ns.m_failures << stores.error();
     }
+    if (discoveryEnabled(path))
+        ns.addFoundStores();
+    if (hasProfile || !ns.m_stores.empty())
+        return ns;
     const QString sampleName = QStringLiteral("Sample Mailbox");
     const QStringList candidates = sampleStoreCandidates();
     for (const QString& location : candidates)
@@ -109,6 +121,24 @@ Namespace Namespace::fromStores(const QList<std::pair<QString, QString>>& stores
         }
     }
     return ns;
+}
+
+void Namespace::addFoundStores()
+{
+    for (const FoundStore& found : discoverStores()) {
+        const auto same = [&found](const QString& name, const QString& location) {
+            return name.compare(found.name, Qt::CaseInsensitive) == 0 || QDir::cleanPath(location) == found.location;
+        };
+        if (std::any_of(m_stores.begin(), m_stores.end(), [&](const auto& s) { return same(s->name(), s->location()); })
+            || std::any_of(m_failedStores.begin(), m_failedStores.end(),
+                [&](const auto& failed) { return same(failed.first, failed.second.path); }))
+            continue;
+        auto store = found.kind == FoundStore::Kind::Mbox ? openMboxStore(found.name, found.location)
+            : found.kind == FoundStore::Kind::Maildir     ? openMaildirStore(found.name, found.location)
+                                                          : openStore(found.name, found.location);
+        if (store)
+            m_stores.push_back(std::move(*store));
+    }
 }
 
 Namespace Namespace::fromOpenStores(std::vector<std::unique_ptr<Store>> stores)

@@ -57,6 +57,15 @@ inline void crlfToLf(QString& text)
     text.truncate(out);
 }
 
+/// "\\" + `store` + `separator` before each of `names`: a folder's path below its store.
+inline QString folderPathOf(const QString& store, const QStringList& names, QChar separator)
+{
+    QString path = QLatin1String("\\\\") + store;
+    for (const QString& name : names)
+        path += separator + name;
+    return path;
+}
+
 /// What the search reads of one item: its class, the three times and the list's texts.
 /// Filled from headers alone; no body is read.
 struct ItemSummary {
@@ -267,7 +276,7 @@ public:
     }
 };
 
-/// One store of the profile: a Maildir tree or an Outlook data file.
+/// One store of the profile: a Maildir tree, an mbox file or tree, or an Outlook data file.
 class Store {
 public:
     virtual ~Store() = default;
@@ -284,15 +293,19 @@ public:
 };
 
 /// Opens the store at `location` under `name`: an address "imaps://..." or "imap://..." is an IMAP account
-/// (with its settings from the profile), a directory is a Maildir tree, a file that starts with "!BDN" an
-/// Outlook data file. Cheap: nothing expensive is read before it is needed.
+/// (with its settings from the profile); a directory is a Maildir tree or, when it holds mbox folders and no
+/// Maildir, an mbox tree (mail/mbox/mboxstore.h); a file that starts with "!BDN" is an Outlook data file, one
+/// that starts with "From " an mbox file. Cheap: nothing expensive is read before it is needed.
 Result<std::unique_ptr<Store>> openStore(const QString& name, const QString& location);
 
 /// The namespace: every store of the profile. Created for each search, picker call and save run.
 class Namespace {
 public:
     /// The stores of the profile file `$QUILLBOX_PROFILE`, else `$XDG_CONFIG_HOME/Quillbox/profile.ini`,
-    /// section [Stores]; with no profile file, the bundled sample store "Sample Mailbox".
+    /// section [Stores], then the stores found on this computer (mail/discovery.h) unless the profile's
+    /// [Options] say `Discover=0`; a found store is left out when a store of the profile has its name or
+    /// location, or when it cannot be opened. With no profile file and nothing found, the bundled sample
+    /// store "Sample Mailbox".
     static Namespace fromProfile();
     /// A namespace over the given (name, location) pairs, for tests and the picker.
     static Namespace fromStores(const QList<std::pair<QString, QString>>& stores);
@@ -310,6 +323,8 @@ public:
     const QList<Error>& failures() const { return m_failures; }
 
 private:
+    void addFoundStores();
+
     std::vector<std::unique_ptr<Store>> m_stores;
     QList<Error> m_failures;
     QList<std::pair<QString, Error>> m_failedStores; // the profile's stores that could not be opened, by name

@@ -22,23 +22,12 @@ struct Outcome {
     QStringList lines; ///< the program's own lines on standard error
 };
 
-void copyTree(const QString& from, const QString& to)
-{
-    QDirIterator it(from, QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        const QString file = it.next();
-        const QString target = to + file.mid(from.size());
-        QDir().mkpath(QFileInfo(target).absolutePath());
-        ASSERT_TRUE(QFile::copy(file, target)) << target.toStdString();
-    }
-}
-
 class AutorunTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
         ASSERT_TRUE(m_dir.isValid());
-        copyTree(QStringLiteral(SOURCE_DIR "/samples/Sample Mailbox"), path("store"));
+        quillbox::test::copyTree(QStringLiteral(SOURCE_DIR "/samples/Sample Mailbox"), path("store"));
         write("profile.ini", "[Stores]\nSample Mailbox=store\n");
         write("txt.ini", "[Options]\nFnOutput=TXT\n");
     }
@@ -248,4 +237,34 @@ TEST_F(AutorunTest, PdfRunLaysOutEachMailAndPutsItsAttachmentsBeside)
     const QString text = QString::fromUtf8(pdftotext.readAllStandardOutput());
     for (const char* line : { "Отчёт за квартал", "olga.smirnova@example.com", "Добрый день, Робин!" })
         EXPECT_TRUE(text.contains(QString::fromUtf8(line))) << line << " in\n" << text.toStdString();
+}
+
+TEST_F(AutorunTest, AFoundStoreIsNamedOnTheCommandLineLikeTheProfilesUnlessFindingIsOff)
+{
+    quillbox::test::copyTree(QStringLiteral(SOURCE_DIR "/samples/thunderbird-home"), path("home"));
+    write("eml.ini", "[Options]\nFnOutput=EML\n");
+    struct Case {
+        const char* why;
+        QByteArray profile;
+        int exitCode;
+        int files;
+    };
+    for (const Case& c : { Case { "found", "[Stores]\nSample Mailbox=store\n", 0, 2 },
+             Case { "finding turned off", "[Options]\nDiscover=0\n[Stores]\nSample Mailbox=store\n", 1, 0 } }) {
+        SCOPED_TRACE(c.why);
+        write("profile.ini", c.profile);
+        QDir(path("out")).removeRecursively();
+        const Outcome outcome = run({ "\\\\Thunderbird - Local Folders\\Inbox", "out", "/ini", "eml.ini", "/autorun" },
+            { { "HOME", path("home") }, { "MAIL", QString() }, { "XDG_DATA_HOME", path("home/.local/share") } });
+        ASSERT_FALSE(outcome.crashed);
+        EXPECT_EQ(outcome.exitCode, c.exitCode) << outcome.lines.join(u'\n').toStdString();
+        const QStringList saved = QDir(path("out")).entryList({ QStringLiteral("*.eml") }, QDir::Files);
+        ASSERT_EQ(saved.size(), c.files);
+        // The message as the file holds it, its quoted "From " line given back.
+        QByteArray all;
+        for (const QString& name : saved)
+            all += quillbox::test::readFile(path("out/" + name));
+        EXPECT_EQ(all.count("X-Mozilla-Status: 000"), c.files);
+        EXPECT_EQ(all.count("\nFrom the desk of Ann"), c.files / 2);
+    }
 }

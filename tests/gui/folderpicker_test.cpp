@@ -81,7 +81,9 @@ protected:
     QTemporaryDir dir;
     QString work, home;
     const QString profile = dir.filePath(QStringLiteral("config/profile.ini"));
-    const test::ScopedEnv env { { "QUILLBOX_PROFILE", profile } };
+    // No mail of this computer is found: HOME is the temporary folder.
+    const test::ScopedEnv env { { "QUILLBOX_PROFILE", profile }, { "HOME", dir.path() },
+        { "XDG_DATA_HOME", dir.path() }, { "MAIL", QString() } };
     ScriptedPerson person;
 };
 
@@ -206,6 +208,27 @@ TEST_F(FolderPickerTest, AddDataFileListsTheStoreInTheProfile)
             EXPECT_GT(tree->currentItem()->childCount(), 0) << "the added store's folders are listed";
         }
     }
+}
+
+TEST_F(FolderPickerTest, ShowsTheStoresFoundOnThisComputerAndAddsAnMboxFileByItsContent)
+{
+    const QString home = dir.filePath(QStringLiteral("home"));
+    test::copyTree(QStringLiteral(SOURCE_DIR "/samples/thunderbird-home"), home);
+    const QString mbox = dir.filePath(QStringLiteral("export.txt"));
+    writeFile(mbox, "From a@example.org Thu Mar  5 10:00:00 2026\nSubject: exported\n\nbody\n");
+    const test::ScopedEnv found { { "HOME", home }, { "XDG_DATA_HOME", home + QLatin1String("/.local/share") } };
+    FolderPicker picker(person, nullptr, [&](QWidget*, DataFileKind) { return mbox; });
+    auto* tree = picker.findChild<QTreeWidget*>(QStringLiteral("folders"));
+    ASSERT_EQ(tree->topLevelItemCount(), 2);
+    EXPECT_EQ(tree->topLevelItem(0)->text(0), "Thunderbird - Local Folders");
+    EXPECT_EQ(tree->topLevelItem(1)->text(0), "Thunderbird - work@example.org");
+    EXPECT_EQ(childTexts(tree->topLevelItem(0)), (QStringList { "Archives", "Inbox", "Trash", "Unsent Messages" }));
+
+    picker.findChild<QAction*>(QStringLiteral("addOutlookFile"))->trigger();
+    EXPECT_EQ(readText(profile), "[Stores]\nexport=" + mbox + u'\n') << "no sample store: stores were found";
+    ASSERT_NE(tree->currentItem(), nullptr);
+    EXPECT_EQ(tree->currentItem()->text(0), "export");
+    EXPECT_EQ(childTexts(tree->currentItem()), QStringList { "export" });
 }
 
 // Writes the picker and progress window screenshots into $QUILLBOX_SCREENSHOTS when it is set.

@@ -155,6 +155,7 @@ TEST(Profile, WithoutAProfileFileTheSampleStoreIsOpened)
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
     const ScopedEnv env = programFilesIn(dir.path()); // no profile.ini there
+    const ScopedEnv nothingFound { { "HOME", dir.path() }, { "XDG_DATA_HOME", dir.path() }, { "MAIL", QString() } };
     const mail::Namespace ns = mail::Namespace::fromProfile();
     ASSERT_EQ(ns.stores().size(), 1u) << (ns.failures().isEmpty() ? "" : ns.failures()[0].describe().toStdString());
     EXPECT_EQ(ns.stores()[0]->name(), QStringLiteral("Sample Mailbox"));

@@ -667,7 +667,7 @@ void summarize(
     }
     const std::optional<qint64> fileTime = name.deliveryTime ? name.deliveryTime : file.modified;
     summary.receivedTime = localTime(received ? received : fileTime);
-    summary.creationTime = localTime(fileTime);
+    summary.creationTime = localTime(fileTime || !file.dateMadeIt ? fileTime : date);
 
     summary.senderEmailAddress.clear();
     if (const auto from = scan.value(data, HeaderField::From)) {

@@ -14,11 +14,14 @@
 namespace quillbox::mail::maildir {
 
 /// What the list reads of a message besides its headers: its file name (delivery time, flags) and
-/// the file's modification time. Both are absent for a mail attached to another.
+/// the file's modification time. Both are absent for a mail attached to another. A message of an mbox
+/// file has no name, its separator line's date for a modification time, and the Date header for its
+/// creation time when the separator has no date (`dateMadeIt`).
 struct MessageFile {
     QByteArray fileName;
     std::optional<qint64> modified; ///< seconds since the epoch
     bool inNew = false; ///< the file lies in new/: no client has seen it yet
+    bool dateMadeIt = false;
 };
 
 /// What the header block `block` and the file name say besides bodies and addresses: identifiers,

@@ -14,17 +14,6 @@ bool isModifiedBase64(char c)
     return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '+' || c == ',';
 }
 
-// A path below the store's root that cannot lead out of it.
-bool isSafeRelativeDir(const QByteArray& dir)
-{
-    if (dir.isEmpty())
-        return true;
-    for (const QByteArray& part : dir.split('/'))
-        if (part.isEmpty() || part == "." || part == "..")
-            return false;
-    return true;
-}
-
 } // namespace
 
 QString decodeModifiedUtf7(const QByteArray& name)
@@ -106,6 +95,16 @@ MessageName splitMessageName(const QByteArray& fileName)
     if (i > 0 && i < fileName.size() && fileName[i] == '.')
         parts.deliveryTime = seconds;
     return parts;
+}
+
+bool isSafeRelativeDir(const QByteArray& dir)
+{
+    if (dir.isEmpty())
+        return true;
+    for (const QByteArray& part : dir.split('/'))
+        if (part.isEmpty() || part == "." || part == "..")
+            return false;
+    return true;
 }
 
 QString entryIDPrefix(const QString& store, const QByteArray& folderDir)

@@ -22,6 +22,10 @@ QStringList folderNamesOf(const QByteArray& entry);
 /// components separated by "/"): the names of each component in turn; the root itself is "Inbox".
 QStringList folderNamesOfDir(const QByteArray& dir);
 
+/// Whether `dir` is a path below a store's root that cannot lead out of it: relative, without "." or ".."
+/// or empty components ("" is the root itself).
+bool isSafeRelativeDir(const QByteArray& dir);
+
 /// The parts of a message file name "<time>.<rest>[:2,<flags>]".
 struct MessageName {
     QByteArray unique; ///< the name without its info part (":2,..."); stays when flags change

@@ -224,20 +224,8 @@ public:
     }
 
     QString name() const override { return m_place.names.isEmpty() ? m_store->name : m_place.names.last(); }
-    QString folderPath() const override
-    {
-        QString path = QLatin1String("\\\\") + m_store->name;
-        for (const QString& name : m_place.names)
-            path += u'\\' + name;
-        return path;
-    }
-    QString fullFolderPath() const override
-    {
-        QString path = QLatin1String("\\\\") + m_store->name;
-        for (const QString& name : m_place.names)
-            path += u'/' + name;
-        return path;
-    }
+    QString folderPath() const override { return folderPathOf(m_store->name, m_place.names, u'\\'); }
+    QString fullFolderPath() const override { return folderPathOf(m_store->name, m_place.names, u'/'); }
     Result<std::vector<std::unique_ptr<Folder>>> folders(Walk& walk) const override;
     Status items(const std::function<void(const ItemSummary&)>& visit, Walk& walk) const override;
 

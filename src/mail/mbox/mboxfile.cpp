@@ -1,0 +1,289 @@
+// SPDX-License-Identifier: MIT
+#include "mail/mbox/mboxfile.h"
+
+#include "mail/maildir/headerscan.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace quillbox::mail::mbox {
+
+namespace {
+
+constexpr std::string_view kSeparator = "\n"
+                                        "From ";
+
+bool startsWithNoCase(std::string_view text, std::string_view prefix)
+{
+    return text.size() >= prefix.size() && std::equal(prefix.begin(), prefix.end(), text.begin(), [](char a, char b) {
+        return (a >= 'A' && a <= 'Z' ? char(a - 'A' + 'a') : a) == (b >= 'A' && b <= 'Z' ? char(b - 'A' + 'a') : b);
+    });
+}
+
+// Calls `line` for each line of `text`, without its line end; stops when it returns false.
+template <class Visit> void forEachLine(std::string_view text, Visit&& line)
+{
+    while (!text.empty()) {
+        const std::size_t end = text.find('\n');
+        std::string_view current = text.substr(0, end);
+        if (current.ends_with('\r'))
+            current.remove_suffix(1);
+        if (!line(current) || end == std::string_view::npos)
+            return;
+        text.remove_prefix(end + 1);
+    }
+}
+
+} // namespace
+
+MessageScanner::MessageScanner(int fd, qint64 start, std::size_t window)
+    : m_fd(fd)
+    , m_next(start)
+    , m_buffer(std::max<std::size_t>(window, 4096))
+    , m_bufferOffset(start)
+{
+    struct stat info;
+    m_failed = ::fstat(fd, &info) != 0;
+    m_error = m_failed ? errno : 0;
+    m_limit = m_failed ? 0 : qint64(info.st_size);
+}
+
+// Makes the window start at `offset`, keeping what it holds from there on, and fills it from the file.
+bool MessageScanner::load(qint64 offset)
+{
+    std::size_t kept = 0;
+    if (offset >= m_bufferOffset && offset < bufferEnd()) {
+        kept = std::size_t(bufferEnd() - offset);
+        std::memmove(m_buffer.data(), m_buffer.data() + (offset - m_bufferOffset), kept);
+    }
+    m_bufferOffset = offset;
+    m_used = kept;
+    while (m_used < m_buffer.size() && bufferEnd() < m_limit) {
+        const std::size_t want = std::min(m_buffer.size() - m_used, std::size_t(m_limit - bufferEnd()));
+        const ssize_t got = ::pread(m_fd, m_buffer.data() + m_used, want, bufferEnd());
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0) {
+            m_failed = true;
+            m_error = errno;
+            return false;
+        }
+        if (got == 0) {
+            m_limit = bufferEnd(); // the file was cut short while it was read
+            break;
+        }
+        m_used += std::size_t(got);
+    }
+    return true;
+}
+
+// The offset of the first `needle` at or after `from`, moving the window on as far as it must; -1 when
+// there is none before the end, or reading failed.
+qint64 MessageScanner::find(qint64 from, std::string_view needle)
+{
+    for (;;) {
+        if ((from < m_bufferOffset || from > bufferEnd()) && !load(from))
+            return -1;
+        const char* base = m_buffer.data();
+        const char* hit = static_cast<const char*>(
+            ::memmem(base + (from - m_bufferOffset), std::size_t(bufferEnd() - from), needle.data(), needle.size()));
+        if (hit)
+            return m_bufferOffset + (hit - base);
+        if (bufferEnd() >= m_limit)
+            return -1;
+        // A needle may begin in the last bytes; a few more before them are kept for the empty line
+        // before a separator.
+        const qint64 resume = std::max(from, bufferEnd() - qint64(needle.size()) + 1);
+        if (!load(std::max(m_bufferOffset, resume - 8)))
+            return -1;
+        from = resume;
+    }
+}
+
+Result<bool> MessageScanner::next(MessageSpan& span)
+{
+    const auto failure = [this]() -> Result<bool> {
+        return Error { Error::Code::Unreadable, QString(), QString::fromLocal8Bit(std::strerror(m_error)) };
+    };
+    if (m_failed)
+        return failure();
+    if (m_next < 0 || m_next >= m_limit)
+        return false;
+    qint64 start = m_next;
+    const bool roomy = bufferEnd() - start >= qint64(kHeadCap + 65536) || bufferEnd() >= m_limit;
+    if ((start < m_bufferOffset || start >= bufferEnd() || !roomy) && !load(start))
+        return failure();
+    if (bufferEnd() - start < 5 || std::memcmp(m_buffer.data() + (start - m_bufferOffset), "From ", 5) != 0) {
+        // Text before the first separator of a file.
+        start = find(start, kSeparator);
+        if (start < 0)
+            return m_failed ? failure() : Result<bool>(false);
+        m_next = start + 1;
+        return next(span);
+    }
+
+    span.offset = start;
+    const char* line = m_buffer.data() + (start - m_bufferOffset);
+    const std::size_t available = std::size_t(bufferEnd() - start);
+    const char* lineEnd = static_cast<const char*>(std::memchr(line, '\n', available));
+    span.fromLine = QByteArray(line, qsizetype(std::min<std::size_t>(lineEnd ? lineEnd - line : available, 1024)));
+    if (span.fromLine.endsWith('\r'))
+        span.fromLine.chop(1);
+    const qint64 newline = lineEnd ? start + (lineEnd - line) : find(bufferEnd(), "\n");
+    if (m_failed)
+        return failure();
+    span.contentStart = newline < 0 ? m_limit : newline + 1;
+    // The window holds at least half its size of the message's first bytes, however long the separator line.
+    const bool shortHead
+        = bufferEnd() < m_limit && bufferEnd() - span.contentStart < qint64(std::min(kHeadCap, m_buffer.size() / 2));
+    if ((span.contentStart > bufferEnd() || shortHead) && !load(span.contentStart))
+        return failure();
+
+    // The next separator: within the window, or further on, after the message's first bytes are kept.
+    const qint64 searchFrom = span.contentStart - 1;
+    const char* base = m_buffer.data();
+    const char* hit = searchFrom < bufferEnd() ? static_cast<const char*>(::memmem(base + (searchFrom - m_bufferOffset),
+                          std::size_t(bufferEnd() - searchFrom), kSeparator.data(), kSeparator.size()))
+                                               : nullptr;
+    qint64 separator = hit ? m_bufferOffset + (hit - base) + 1 : -1;
+    bool headInWindow = true;
+    if (!hit && bufferEnd() < m_limit) {
+        const std::size_t kept = std::min(kHeadCap, std::size_t(bufferEnd() - span.contentStart));
+        m_head.assign(base + (span.contentStart - m_bufferOffset), base + (span.contentStart - m_bufferOffset) + kept);
+        headInWindow = false;
+        const qint64 found = find(std::max(searchFrom, bufferEnd() - qint64(kSeparator.size()) + 1), kSeparator);
+        if (m_failed)
+            return failure();
+        separator = found < 0 ? -1 : found + 1;
+    }
+    span.end = separator < 0 ? m_limit : separator;
+    const auto byteAt
+        = [this](qint64 offset) { return offset >= m_bufferOffset && offset < bufferEnd() ? at(offset) : '\0'; };
+    // The empty line before the separator (or at the end of the file) is the file's.
+    if (span.end - 1 >= span.contentStart && byteAt(span.end - 1) == '\n') {
+        if (byteAt(span.end - 2) == '\n')
+            span.end -= 1;
+        else if (span.end - 2 >= span.contentStart && byteAt(span.end - 2) == '\r' && byteAt(span.end - 3) == '\n')
+            span.end -= 2;
+    }
+    const std::size_t length = std::size_t(span.end - span.contentStart);
+    span.head = headInWindow ? std::string_view(m_buffer.data() + (span.contentStart - m_bufferOffset),
+                    std::min({ length, kHeadCap, std::size_t(bufferEnd() - span.contentStart) }))
+                             : std::string_view(m_head.data(), std::min(length, m_head.size()));
+    m_next = separator;
+    return true;
+}
+
+void unquoteFromLines(QByteArray& message)
+{
+    if (!message.contains(">From "))
+        return;
+    char* data = message.data();
+    const qsizetype size = message.size();
+    qsizetype out = 0;
+    for (qsizetype in = 0; in < size;) {
+        qsizetype quotes = in;
+        while (quotes < size && data[quotes] == '>')
+            ++quotes;
+        if (quotes > in && size - quotes >= 5 && std::memcmp(data + quotes, "From ", 5) == 0)
+            ++in;
+        const char* newline = static_cast<const char*>(std::memchr(data + in, '\n', std::size_t(size - in)));
+        const qsizetype stop = newline ? newline - data + 1 : size;
+        std::memmove(data + out, data + in, std::size_t(stop - in));
+        out += stop - in;
+        in = stop;
+    }
+    message.truncate(out);
+}
+
+std::optional<qint64> fromLineDate(std::string_view fromLine)
+{
+    static constexpr std::string_view kMonths = "janfebmaraprmayjunjulaugsepoctnovdec";
+    static constexpr std::string_view kDays = "monmontuetuewedwedthuthufrifrisatsatsunsun";
+    std::vector<std::string_view> tokens;
+    fromLine.remove_prefix(std::min<std::size_t>(5, fromLine.size()));
+    while (!fromLine.empty()) {
+        const std::size_t start = fromLine.find_first_not_of(" \t");
+        if (start == std::string_view::npos)
+            break;
+        fromLine.remove_prefix(start);
+        const std::size_t end = std::min(fromLine.find_first_of(" \t"), fromLine.size());
+        tokens.push_back(fromLine.substr(0, end));
+        fromLine.remove_prefix(end);
+    }
+    const auto isName = [](std::string_view token, std::string_view names) {
+        if (token.size() < 3)
+            return false;
+        for (std::size_t i = 0; i + 3 <= names.size(); i += 3)
+            if (startsWithNoCase(token, names.substr(i, 3)))
+                return true;
+        return false;
+    };
+    const auto digits = [](std::string_view token) {
+        return !token.empty() && token.find_first_not_of("0123456789") == std::string_view::npos;
+    };
+    // The sender comes first, unless the line has none and starts with the day of the week.
+    if (!tokens.empty() && !isName(tokens.front(), kDays))
+        tokens.erase(tokens.begin());
+    std::string_view month, day, time, year, zone;
+    for (std::string_view token : tokens) {
+        if (month.empty() && token.size() == 3 && isName(token, kMonths))
+            month = token;
+        else if (day.empty() && token.size() <= 2 && digits(token))
+            day = token;
+        else if (time.empty() && token.find(':') != std::string_view::npos)
+            time = token;
+        else if (year.empty() && token.size() == 4 && digits(token))
+            year = token;
+        else if (zone.empty() && !time.empty()
+            && (token.starts_with('+') || token.starts_with('-') || !isName(token, kDays)))
+            zone = token;
+    }
+    if (month.empty() || day.empty() || time.empty() || year.empty())
+        return std::nullopt;
+    std::string text;
+    for (std::string_view part : { day, month, year, time, zone })
+        (text += part) += ' ';
+    return maildir::parseRfc5322Date(text);
+}
+
+QByteArray firstBytesCheck(const MessageSpan& span)
+{
+    quint64 hash = 14695981039346656037ull; // FNV-1a
+    const auto add = [&hash](std::string_view bytes) {
+        for (char c : bytes)
+            hash = (hash ^ quint8(c)) * 1099511628211ull;
+    };
+    add(std::string_view(span.fromLine.constData(), std::size_t(span.fromLine.size())));
+    std::size_t counted = 0;
+    forEachLine(span.head, [&](std::string_view line) {
+        if (startsWithNoCase(line, "X-Mozilla-Status") || startsWithNoCase(line, "X-Mozilla-Keys"))
+            return true;
+        line = line.substr(0, 256 - counted);
+        add(line);
+        counted += line.size();
+        return counted < 256;
+    });
+    return QByteArray::number(hash, 16).rightJustified(16, '0');
+}
+
+bool isExpunged(std::string_view headers)
+{
+    bool expunged = false;
+    forEachLine(headers, [&expunged](std::string_view line) {
+        if (!startsWithNoCase(line, "X-Mozilla-Status:"))
+            return true;
+        line.remove_prefix(17);
+        const std::string value(line.substr(
+            line.find_first_not_of(" \t") == std::string_view::npos ? line.size() : line.find_first_not_of(" \t")));
+        expunged = (std::strtoul(value.c_str(), nullptr, 16) & 0x0008) != 0;
+        return false;
+    });
+    return expunged;
+}
+
+} // namespace quillbox::mail::mbox

@@ -1,0 +1,80 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+// Reading an mbox file: the messages one after the other, each from its "From " separator line to the
+// next, in a window of bounded size whatever the size of the file or of one message. A line that starts
+// with "From " separates two messages wherever it stands (mboxo and mboxrd quote such lines in a body
+// with ">"); a Content-Length header is not trusted. The empty line before a separator belongs to the
+// file, not to the message before it.
+
+#include "core/result.h"
+
+#include <QByteArray>
+#include <QtGlobal>
+#include <optional>
+#include <string_view>
+#include <vector>
+
+namespace quillbox::mail::mbox {
+
+/// One message as a scan finds it.
+struct MessageSpan {
+    qint64 offset = 0; ///< where its "From " line starts
+    qint64 contentStart = 0; ///< after the "From " line and its line end
+    qint64 end = 0; ///< where the message's bytes end
+    QByteArray fromLine; ///< the separator line, without its line end (cut at 1 KiB)
+    /// The first bytes of the message (after the "From " line): all of them when complete, else as many
+    /// as the scanner's window holds, at least half of it, up to MessageScanner::kHeadCap. Valid until the
+    /// next call of next().
+    std::string_view head;
+    bool complete() const { return qint64(head.size()) == end - contentStart; }
+};
+
+/// The messages of an mbox file, in file order, from a given offset to the size the file had when the
+/// scan began (a message delivered meanwhile waits for the next scan).
+class MessageScanner {
+public:
+    static constexpr std::size_t kHeadCap = 1 << 20;
+
+    /// Scans the open file `fd` from `start`, which is where a message's "From " line starts, or 0:
+    /// text before the first separator of a file is not a message. The window holds `window` bytes (4 KiB
+    /// at least).
+    explicit MessageScanner(int fd, qint64 start = 0, std::size_t window = 4 << 20);
+
+    /// The next message into `span`; false at the end of the file; an Error (with the OS's words) when
+    /// reading fails.
+    Result<bool> next(MessageSpan& span);
+
+private:
+    bool load(qint64 offset);
+    qint64 find(qint64 from, std::string_view needle);
+    char at(qint64 offset) const { return m_buffer[std::size_t(offset - m_bufferOffset)]; }
+    qint64 bufferEnd() const { return m_bufferOffset + qint64(m_used); }
+
+    int m_fd;
+    qint64 m_limit = 0;
+    qint64 m_next = 0;
+    bool m_failed = false;
+    int m_error = 0;
+    std::vector<char> m_buffer;
+    qint64 m_bufferOffset = 0;
+    std::size_t m_used = 0;
+    std::vector<char> m_head; // the first bytes of a message that does not fit the window
+};
+
+/// The message's bytes as they were before the file quoted them: each line of ">From ", ">>From ", ...
+/// loses one ">" (mboxrd; an mboxo file gets back its "From " lines).
+void unquoteFromLines(QByteArray& message);
+
+/// Seconds since the epoch of the date on a "From " line ("From sender Mon Dec  7 07:15:51 2026", with or
+/// without a zone, which is UTC when missing); nullopt when the line has no readable date.
+std::optional<qint64> fromLineDate(std::string_view fromLine);
+
+/// A short check of a message's first bytes, for its entry identifier: the "From " line and the first
+/// 256 bytes after it, without Thunderbird's status lines, which change in place as the message is read.
+QByteArray firstBytesCheck(const MessageSpan& span);
+
+/// Whether the header block `headers` marks the message expunged: Thunderbird's X-Mozilla-Status with
+/// bit 0x0008, a deleted message that waits for the folder to be compacted.
+bool isExpunged(std::string_view headers);
+
+} // namespace quillbox::mail::mbox

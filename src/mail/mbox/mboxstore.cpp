@@ -1,0 +1,400 @@
+// SPDX-License-Identifier: MIT
+// mbox files as a store. A message is the bytes between two "From " lines (mail/mbox/mboxfile.h) and is
+// read like a Maildir message file; its entry identifier holds its byte offset and a check of its first
+// bytes, so that it is found again without a scan and a rewritten file does not give another message.
+#include "mail/mbox/mboxstore.h"
+
+#include "mail/maildir/headerscan.h"
+#include "mail/maildir/maildirmessage.h"
+#include "mail/maildir/maildirnames.h"
+#include "mail/maildir/storefiles.h"
+#include "mail/mbox/mboxfile.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+#include <algorithm>
+#include <cerrno>
+#include <fcntl.h>
+#include <map>
+#include <unistd.h>
+
+namespace quillbox::mail {
+
+namespace mbox {
+
+namespace {
+
+using maildir::Dir;
+using maildir::Entry;
+using maildir::Fd;
+using maildir::osError;
+
+const QByteArray kEntryMarker = QByteArrayLiteral("mbox");
+
+struct StoreData {
+    QString name;
+    QByteArray root; ///< the file, or the directory of the tree; encoded for the file system
+    bool singleFile = false;
+    QByteArray path(const QByteArray& relative) const { return relative.isEmpty() ? root : root + '/' + relative; }
+};
+
+/// Where a folder lies, relative to the store's root: its mbox file ("" for a store of one file) and the
+/// directory of its sub-folders (the root itself for the top of a tree, "Name.sbd" below it).
+struct Place {
+    QStringList names;
+    std::optional<QByteArray> file;
+    std::optional<QByteArray> subdir;
+};
+
+// A folder's name from its file name: an exported "Name.mbox" is "Name".
+QString folderNameOf(QByteArray fileName)
+{
+    if (fileName.size() > 5 && fileName.toLower().endsWith(".mbox"))
+        fileName.chop(5);
+    return QFile::decodeName(fileName);
+}
+
+// The file `path`, open for reading without blocking (a FIFO in place of a folder must not hang the run);
+// nothing when it is not there, an Error when it is no regular file or cannot be read.
+Result<std::optional<Fd>> openMessageFile(const QByteArray& path)
+{
+    Fd fd(::open(path.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    if (!fd.valid())
+        return maildir::isAbsence(errno) ? Result<std::optional<Fd>>(std::nullopt)
+                                         : osError(Error::Code::Unreadable, path, errno);
+    struct stat info;
+    if (::fstat(fd.get(), &info) != 0)
+        return osError(Error::Code::Unreadable, path, errno);
+    if (!S_ISREG(info.st_mode))
+        return maildir::unreadable(path, "not a regular file");
+    return std::optional<Fd>(std::move(fd));
+}
+
+enum class Content { Other, Empty, Mbox };
+
+// What the file `path` holds, by its first bytes.
+Result<Content> contentOf(const QByteArray& path)
+{
+    auto opened = openMessageFile(path);
+    if (!opened)
+        return opened.error();
+    if (!*opened)
+        return Content::Other;
+    char start[5];
+    ssize_t got;
+    do
+        got = ::pread((**opened).get(), start, sizeof start, 0);
+    while (got < 0 && errno == EINTR);
+    if (got < 0)
+        return osError(Error::Code::Unreadable, path, errno);
+    if (got == 0)
+        return Content::Empty;
+    return got == 5 && std::memcmp(start, "From ", 5) == 0 ? Content::Mbox : Content::Other;
+}
+
+/// The folders one directory of a tree holds, by the name they have there ("Name" for "Name" and
+/// "Name.sbd"), each with its file and sub-folder directory, relative to the root.
+struct Listed {
+    std::optional<QByteArray> file;
+    std::optional<QByteArray> subdir;
+};
+
+// The folders of the tree's directory `dir`. Links are not followed: a walk never leaves the tree by one
+// nor comes back to a directory through one. A file that cannot be looked at is told to `walk`.
+Result<std::map<QByteArray, Listed>> listDir(const StoreData& store, const QByteArray& dir, Walk& walk)
+{
+    const QByteArray path = store.path(dir);
+    Dir listing(AT_FDCWD, path.constData());
+    std::vector<Entry> entries;
+    if (!listing.ok() || !listing.entries(entries)) {
+        const int error = listing.error();
+        return osError(maildir::isAbsence(error) ? Error::Code::NotFound : Error::Code::Unreadable, path, error);
+    }
+    QSet<QByteArray> names;
+    for (const Entry& entry : entries)
+        names.insert(entry.name);
+    std::map<QByteArray, Listed> folders;
+    for (const Entry& entry : entries) {
+        struct stat info;
+        if (entry.name.startsWith('.')
+            || ::fstatat(listing.fd(), entry.name.constData(), &info, AT_SYMLINK_NOFOLLOW) != 0)
+            continue;
+        const QByteArray relative = dir.isEmpty() ? entry.name : dir + '/' + entry.name;
+        if (S_ISDIR(info.st_mode) && entry.name.endsWith(".sbd") && entry.name.size() > 4) {
+            folders[entry.name.chopped(4)].subdir = relative;
+            continue;
+        }
+        if (!S_ISREG(info.st_mode) || entry.name.endsWith(".msf"))
+            continue;
+        const auto content = contentOf(store.path(relative));
+        if (!content) {
+            walk.skip(Walk::Skip::Folder, content.error());
+            continue;
+        }
+        // Thunderbird keeps an empty file for a folder that holds no mail, beside its summary file.
+        if (*content == Content::Mbox || (*content == Content::Empty && names.contains(entry.name + ".msf")))
+            folders[entry.name].file = relative;
+    }
+    return folders;
+}
+
+QString entryIDPrefix(const QString& store, const QByteArray& file)
+{
+    return QString::fromLatin1((kEntryMarker + '\0' + store.toUtf8() + '\0' + file + '\0').toHex().toUpper());
+}
+
+QString entryIDSuffix(const MessageSpan& span)
+{
+    return QString::fromLatin1((QByteArray::number(span.offset) + '\0' + firstBytesCheck(span)).toHex().toUpper());
+}
+
+struct EntryRef {
+    QString store;
+    QByteArray file;
+    qint64 offset = 0;
+    QByteArray check;
+};
+
+std::optional<EntryRef> decodeEntryID(const QString& entryID)
+{
+    if (entryID.size() % 2)
+        return std::nullopt;
+    for (QChar c : entryID)
+        if (!((c >= u'0' && c <= u'9') || (c >= u'A' && c <= u'F')))
+            return std::nullopt;
+    const QList<QByteArray> fields = QByteArray::fromHex(entryID.toLatin1()).split('\0');
+    if (fields.size() != 5 || fields[0] != kEntryMarker || !maildir::isSafeRelativeDir(fields[2]))
+        return std::nullopt;
+    bool number = false;
+    const qint64 offset = fields[3].toLongLong(&number);
+    if (!number || offset < 0)
+        return std::nullopt;
+    return EntryRef { QString::fromUtf8(fields[1]), fields[2], offset, fields[4] };
+}
+
+maildir::MessageFile messageFileOf(const MessageSpan& span)
+{
+    return { .fileName = {},
+        .modified = fromLineDate(std::string_view(span.fromLine.constData(), std::size_t(span.fromLine.size()))),
+        .dateMadeIt = true };
+}
+
+bool expunged(const MessageSpan& span, const maildir::HeaderScan& scan)
+{
+    return isExpunged(span.head.substr(0, std::min(scan.blockLength(), span.head.size())));
+}
+
+class MboxFolder : public Folder {
+public:
+    MboxFolder(std::shared_ptr<const StoreData> store, Place place)
+        : m_store(std::move(store))
+        , m_place(std::move(place))
+    {
+    }
+
+    QString name() const override { return m_place.names.isEmpty() ? m_store->name : m_place.names.last(); }
+    QString folderPath() const override { return folderPathOf(m_store->name, m_place.names, u'\\'); }
+    QString fullFolderPath() const override { return folderPathOf(m_store->name, m_place.names, u'/'); }
+
+    Result<std::vector<std::unique_ptr<Folder>>> folders(Walk& walk) const override
+    {
+        std::vector<std::unique_ptr<Folder>> children;
+        if (m_store->singleFile) {
+            if (m_place.names.isEmpty()) {
+                const QFileInfo info(QFile::decodeName(m_store->root));
+                const QString base = info.completeBaseName();
+                children.push_back(std::make_unique<MboxFolder>(
+                    m_store, Place { { base.isEmpty() ? info.fileName() : base }, QByteArray(), std::nullopt }));
+            }
+            return children;
+        }
+        if (!m_place.subdir)
+            return children;
+        auto listed = listDir(*m_store, *m_place.subdir, walk);
+        if (!listed)
+            return listed.error().code == Error::Code::NotFound && !m_place.names.isEmpty()
+                ? Result<std::vector<std::unique_ptr<Folder>>>(std::move(children))
+                : listed.error();
+        for (auto& [name, where] : *listed)
+            children.push_back(std::make_unique<MboxFolder>(m_store,
+                Place { m_place.names + QStringList { folderNameOf(name) }, std::move(where.file),
+                    std::move(where.subdir) }));
+        std::stable_sort(children.begin(), children.end(),
+            [](const auto& a, const auto& b) { return a->name().compare(b->name(), Qt::CaseInsensitive) < 0; });
+        return children;
+    }
+
+    Status items(const std::function<void(const ItemSummary&)>& visit, Walk& walk) const override
+    {
+        static_cast<void>(walk); // a message that cannot be read is the file that cannot be read: an Error
+        if (!m_place.file)
+            return success();
+        const QByteArray path = m_store->path(*m_place.file);
+        auto opened = openMessageFile(path);
+        if (!opened || !*opened)
+            return opened ? success() : Status(opened.error());
+        MessageScanner scanner((**opened).get());
+        const QString prefix = entryIDPrefix(m_store->name, *m_place.file);
+        MessageSpan span;
+        ItemSummary summary;
+        for (;;) {
+            auto more = scanner.next(span);
+            if (!more)
+                return Error { Error::Code::Unreadable, QFile::decodeName(path), more.error().detail };
+            if (!*more)
+                return success();
+            maildir::HeaderScan scan;
+            scan.scan(span.head.data(), span.head.size(), true);
+            if (expunged(span, scan))
+                continue;
+            maildir::summarize(span.head.data(), span.head.size(), scan, messageFileOf(span), summary);
+            summary.entryID = prefix + entryIDSuffix(span);
+            visit(summary);
+        }
+    }
+
+private:
+    std::shared_ptr<const StoreData> m_store;
+    Place m_place;
+};
+
+// The folder of the file `file` (relative to the root), as a walk from the top would have found it.
+Place placeOfFile(const StoreData& store, const QByteArray& file)
+{
+    if (store.singleFile) {
+        const QFileInfo info(QFile::decodeName(store.root));
+        return Place { { info.completeBaseName().isEmpty() ? info.fileName() : info.completeBaseName() }, file,
+            std::nullopt };
+    }
+    Place place { {}, file, file + ".sbd" };
+    const QList<QByteArray> parts = file.split('/');
+    for (qsizetype i = 0; i < parts.size(); ++i)
+        place.names << folderNameOf(i + 1 < parts.size() && parts[i].endsWith(".sbd") ? parts[i].chopped(4) : parts[i]);
+    return place;
+}
+
+Status readFully(int fd, QByteArray& bytes, qint64 offset, const QByteArray& path)
+{
+    qsizetype used = 0;
+    while (used < bytes.size()) {
+        const ssize_t got = ::pread(fd, bytes.data() + used, std::size_t(bytes.size() - used), offset + used);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0)
+            return osError(Error::Code::Unreadable, path, errno);
+        if (got == 0)
+            break;
+        used += got;
+    }
+    if (used != bytes.size())
+        return Error { Error::Code::NotFound, QFile::decodeName(path), QStringLiteral("the file was cut short") };
+    return success();
+}
+
+class MboxStore : public Store {
+public:
+    MboxStore(const QString& name, const QString& location, bool singleFile)
+        : m_data(std::make_shared<StoreData>(StoreData { name, QFile::encodeName(location), singleFile }))
+        , m_location(location)
+    {
+    }
+
+    QString name() const override { return m_data->name; }
+    QString location() const override { return m_location; }
+    QString kind() const override { return QStringLiteral("mbox"); }
+
+    Result<std::unique_ptr<Folder>> topFolder() override
+    {
+        struct stat info;
+        if (::stat(m_data->root.constData(), &info) != 0)
+            return osError(
+                maildir::isAbsence(errno) ? Error::Code::NotFound : Error::Code::Unreadable, m_data->root, errno);
+        return std::unique_ptr<Folder>(std::make_unique<MboxFolder>(m_data, Place { {}, std::nullopt, QByteArray() }));
+    }
+
+    bool owns(const QString& entryID) const override
+    {
+        const auto ref = decodeEntryID(entryID);
+        return ref && ref->store.compare(m_data->name, Qt::CaseInsensitive) == 0;
+    }
+
+    Result<std::unique_ptr<MailItem>> item(const QString& entryID) override
+    {
+        const Error gone { Error::Code::NotFound, entryID, QStringLiteral("the message is no longer in the store") };
+        const auto ref = decodeEntryID(entryID);
+        if (!ref || ref->store.compare(m_data->name, Qt::CaseInsensitive) != 0
+            || (m_data->singleFile != ref->file.isEmpty()))
+            return gone;
+        const QByteArray path = m_data->path(ref->file);
+        auto opened = openMessageFile(path);
+        if (!opened)
+            return opened.error();
+        if (!*opened)
+            return gone;
+        const int fd = (**opened).get();
+        // A message starts at a line's start; a scan from the middle of a line would find another one.
+        char before = '\n';
+        if (ref->offset > 0 && ::pread(fd, &before, 1, ref->offset - 1) != 1)
+            return gone;
+        MessageScanner scanner(fd, ref->offset, 16 * 1024); // a window as small as a typical message
+        MessageSpan span;
+        auto found = scanner.next(span);
+        if (!found)
+            return Error { Error::Code::Unreadable, QFile::decodeName(path), found.error().detail };
+        maildir::HeaderScan scan;
+        scan.scan(span.head.data(), span.head.size(), true);
+        if (before != '\n' || !*found || span.offset != ref->offset || firstBytesCheck(span) != ref->check
+            || expunged(span, scan))
+            return gone;
+        QByteArray raw(qsizetype(span.end - span.contentStart), Qt::Uninitialized);
+        if (Status read = readFully(fd, raw, span.contentStart, path); !read)
+            return read.error().code == Error::Code::NotFound ? gone : read.error();
+        unquoteFromLines(raw);
+        auto parent = [store = m_data, file = ref->file]() -> std::unique_ptr<Folder> {
+            return std::make_unique<MboxFolder>(store, placeOfFile(*store, file));
+        };
+        return maildir::makeMessage(std::move(raw), messageFileOf(span), entryID, std::move(parent));
+    }
+
+private:
+    std::shared_ptr<StoreData> m_data;
+    QString m_location;
+};
+
+} // namespace
+
+} // namespace mbox
+
+Result<std::unique_ptr<Store>> openMboxStore(const QString& name, const QString& location)
+{
+    const QFileInfo info(location);
+    if (!info.exists())
+        return Error { Error::Code::NotFound, location, QStringLiteral("no such file or directory") };
+    if (!info.isDir() && !info.isFile())
+        return Error { Error::Code::NotAStore, location, QStringLiteral("neither an mbox file nor a directory") };
+    return std::unique_ptr<Store>(std::make_unique<mbox::MboxStore>(name, location, info.isFile()));
+}
+
+bool isMboxTree(const QString& dir)
+{
+    const QByteArray root = QFile::encodeName(dir);
+    Walk walk;
+    for (const char* sub : { "/cur", "/new" })
+        if (QFileInfo(dir + QLatin1String(sub)).isDir())
+            return false;
+    maildir::Dir listing(AT_FDCWD, root.constData());
+    std::vector<maildir::Entry> entries;
+    if (!listing.ok() || !listing.entries(entries))
+        return false;
+    for (const maildir::Entry& entry : entries)
+        for (const char* sub : { "/cur", "/new" })
+            if (!entry.name.startsWith('.')
+                && QFileInfo(dir + u'/' + QFile::decodeName(entry.name) + QLatin1String(sub)).isDir())
+                return false;
+    const mbox::StoreData store { {}, root, false };
+    auto listed = mbox::listDir(store, {}, walk);
+    return listed && !listed->empty();
+}
+
+} // namespace quillbox::mail
