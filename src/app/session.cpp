@@ -2,10 +2,17 @@
 #include "app/session.h"
 
 #include "app/headlessperson.h"
+#include "app/mainthreadperson.h"
 #include "config/accesshook.h"
 #include "core/person.h"
 #include "mail/search.h"
+#include "output/formats.h"
 #include "output/listtotext.h"
+#include "output/outputnames.h"
+
+#include <QCoreApplication>
+#include <algorithm>
+#include <thread>
 
 namespace quillbox {
 
@@ -34,6 +41,7 @@ public:
         ++m_shown;
         return m_person.warning(title, text);
     }
+    bool question(const QString& text) override { return m_person.question(text); }
     QString inputBox(const QString& prompt) override { return m_person.inputBox(prompt); }
     std::optional<QString> pickMailFolder() override { return m_person.pickMailFolder(); }
     QString chooseDirectory(const QString& title) override { return m_person.chooseDirectory(title); }
@@ -103,8 +111,78 @@ void Session::save(const QString& mailFolder, const QString& dir)
 {
     const Busy busy(*this);
     runAccess(true);
-    m_lastSave = saveRun(*m_person, m_options.settings(), mailFolder, m_list, dir);
+    m_lastSave = runSave(mailFolder, m_list, dir);
     runAccess(false);
+}
+
+void Session::saveRows(const QString& mailFolder, const QString& dir, std::vector<int> rows)
+{
+    std::sort(rows.begin(), rows.end());
+    rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
+    std::vector<ResultRow> chosen;
+    chosen.reserve(rows.size());
+    for (const int row : rows) {
+        if (row >= 0 && row < m_list.count())
+            chosen.push_back(m_list.row(row));
+    }
+    ResultList list;
+    list.appendRows(std::move(chosen));
+    const Busy busy(*this);
+    runAccess(true);
+    m_lastSave = runSave(mailFolder, list, dir);
+    runAccess(false);
+}
+
+SaveSummary Session::runSave(const QString& mailFolder, const ResultList& list, const QString& dir)
+{
+    if (!m_saveInBackground)
+        return saveRun(*m_person, m_options.settings(), mailFolder, list, dir);
+    m_saving = true;
+    m_stopSave = false;
+    MainThreadPerson person(*m_person, *this, m_stopSave);
+    // The options dialog stays usable while the run goes: the run keeps the settings it started with.
+    const Settings settings = m_options.settings();
+    SaveSummary summary;
+    std::atomic<bool> done = false;
+    std::thread run([&] {
+        summary = saveRun(person, settings, mailFolder, list, dir);
+        done = true;
+        QMetaObject::invokeMethod(
+            this, [] {}, Qt::QueuedConnection); // wakes the wait below
+    });
+    // Not a nested event loop: one that a quitting application ends early would leave the run waiting
+    // for its messages.
+    while (!done)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    run.join();
+    m_saving = false;
+    return summary;
+}
+
+void Session::openMail(int row, const QString& dir)
+{
+    if (row < 0 || row >= m_list.count())
+        return;
+    const Busy busy(*this);
+    const ResultRow& chosen = m_list.row(row);
+    const auto told = [this](const Error& why) {
+        m_person->detailedMessage(QStringLiteral("Can't open the email."), why.describe());
+    };
+    const mail::Namespace ns = mail::Namespace::fromProfile();
+    const auto item = ns.getItemFromID(chosen.entryId);
+    if (!item)
+        return told(item.error());
+    const Result<QByteArray> content = formats::emlContent(**item);
+    if (!content)
+        return told(content.error());
+    const QString name
+        = output::fitName(output::safeComponent(chosen.subject, QStringLiteral("email")), {}, QStringLiteral(".eml"));
+    auto folder = output::Directory::open(dir, output::Disk::system());
+    if (!folder)
+        return told(folder.error());
+    if (const Status written = folder->writeFile(name, *content, output::Disk::system()); !written)
+        return told(written.error());
+    m_person->openDocument(folder->filePath(name));
 }
 
 void Session::exportList()
@@ -132,11 +210,7 @@ void Session::writeSkip(mail::Walk::Skip kind, const Error& why) const
 void Session::writeResultRows() const
 {
     for (int i = 0; i < m_list.count(); ++i) {
-        QString line = m_list.row(i).texts().join(u'\t');
-        line.replace(QLatin1String("\r\n"), QLatin1String(" "));
-        line.replace(u'\n', u' ');
-        line.replace(u'\r', u' ');
-        writeProgramLine(stderr, line);
+        writeProgramLine(stderr, oneLine(m_list.row(i).texts().join(u'\t')));
     }
 }
 

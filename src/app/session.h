@@ -11,8 +11,10 @@
 #include "output/saverun.h"
 
 #include <QObject>
+#include <atomic>
 #include <memory>
 #include <optional>
+#include <vector>
 
 namespace quillbox {
 
@@ -46,9 +48,24 @@ public:
     /// Saves the result list found in `mailFolder` into `dir` (saveRun), between the same two starts of
     /// the access program.
     void save(const QString& mailFolder, const QString& dir);
+    /// As save(), for the rows `rows` of the result list alone (indices of row(), saved in list order).
+    void saveRows(const QString& mailFolder, const QString& dir, std::vector<int> rows);
+    /// Writes the mail of result row `row` as an .eml file into the folder `dir` (named by its subject) and
+    /// opens it with the desktop's mail program. What cannot be found or written is told to the person.
+    void openMail(int row, const QString& dir);
     /// Writes the result list to the list file and opens it (exportListToText); the access program is not
     /// started.
     void exportList();
+
+    /// With `background` set, a save run goes on a thread of its own while this thread keeps handling its
+    /// events (a window keeps painting and can cancel it); every message and progress window is still
+    /// shown on this thread, and save() still returns when the run has ended. It reads the settings as they
+    /// stood when it started. Off by default: the run stays on the calling thread.
+    void setSaveInBackground(bool background) { m_saveInBackground = background; }
+    /// Whether a save run is going.
+    bool saving() const { return m_saving; }
+    /// Asks a save run that is going to stop between two mails.
+    void cancelSave() { m_stopSave = true; }
 
     /// How many message and warning boxes the session's commands and the settings have shown so far.
     int messagesShown() const;
@@ -62,6 +79,7 @@ Q_SIGNALS:
 private:
     class CountingPerson;
 
+    SaveSummary runSave(const QString& mailFolder, const ResultList& list, const QString& dir);
     void runAccess(bool allow) const;
     void writeSkip(mail::Walk::Skip kind, const Error& why) const;
     void writeResultRows() const;
@@ -72,6 +90,9 @@ private:
     ResultList m_list;
     std::optional<SaveSummary> m_lastSave;
     qint16 m_debugLevel = 0;
+    bool m_saveInBackground = false;
+    bool m_saving = false;
+    std::atomic<bool> m_stopSave = false;
 };
 
 } // namespace quillbox

@@ -20,6 +20,8 @@ public:
     virtual ~Progress() = default;
     virtual void setStatus(const QString& text) = 0;
     virtual void setValue(qint64 value) = 0;
+    /// Whether the person asked to stop the run; the run asks between two steps.
+    virtual bool cancelled() const { return false; }
 };
 
 /// Everything the program asks of, or tells, the person in front of it.
@@ -42,6 +44,14 @@ public:
 
     /// A warning box (exclamation icon) with Abort, Retry and Ignore and its own title.
     virtual WarningAnswer warning(const QString& title, const QString& text) = 0;
+
+    /// A question box with Yes and No (question icon) under the application title; true for Yes. A person
+    /// who cannot be asked answers No.
+    virtual bool question(const QString& text)
+    {
+        static_cast<void>(text);
+        return false;
+    }
 
     /// An input box with OK and Cancel and an empty default; returns the typed text, or an empty text on Cancel.
     virtual QString inputBox(const QString& prompt) = 0;

@@ -15,9 +15,11 @@ public:
     /// The details behind the box's "Show Details..." button.
     void detailedMessage(const QString& text, const QString& details) override;
     WarningAnswer warning(const QString& title, const QString& text) override;
+    bool question(const QString& text) override;
     QString inputBox(const QString& prompt) override;
     std::optional<QString> pickMailFolder() override;
     QString chooseDirectory(const QString& title) override;
+    /// A file that is not there, or that no program of the desktop opens, is told in a message box.
     void openDocument(const QString& target) override;
     std::unique_ptr<Progress> progress(const QString& caption, qint64 maximum) override;
 

@@ -38,6 +38,14 @@ QString failureMessage(const SaveSummary& summary)
         .arg(summary.firstFailure ? summary.firstFailure->describe() : QString());
 }
 
+QString cancelledMessage(const SaveSummary& summary)
+{
+    return QStringLiteral("Saving was cancelled: %1 of %2 emails were saved, %3 were not.")
+        .arg(summary.written)
+        .arg(summary.rows)
+        .arg(summary.rows - summary.written);
+}
+
 } // namespace
 
 class SaveSession {
@@ -397,10 +405,14 @@ SaveSummary saveRun(Person& person, const Settings& settings, const QString& mai
     WorkerThreads workers(workerThreads < 0 ? WorkerThreads::spareProcessors() : workerThreads);
     Lookahead ahead(session, list, workers);
     const std::unique_ptr<Progress> progress = person.progress(QStringLiteral("Saving ..."), count);
-    // Each number is written after one space, the place of its sign: "Saving  3 of  12".
-    const QString ofCount = QLatin1String(" of  ") + QString::number(count);
+    const QString ofCount = QLatin1String(" of ") + QString::number(count);
     for (qint64 i = 1; i <= count; ++i) {
-        progress->setStatus(QLatin1String("Saving  ") + QString::number(i) + ofCount);
+        // Between two mails: the files of every mail before stay whole.
+        if (progress->cancelled()) {
+            summary.cancelled = true;
+            break;
+        }
+        progress->setStatus(QLatin1String("Saving ") + QString::number(i) + ofCount);
         progress->setValue(i);
         ++summary.attempted;
         FoundEmail found = ahead.take();
@@ -422,7 +434,9 @@ SaveSummary saveRun(Person& person, const Settings& settings, const QString& mai
             break;
         }
     }
-    summary.finished = !summary.stoppedBy;
+    summary.finished = !summary.stoppedBy && !summary.cancelled;
+    if (summary.cancelled)
+        person.message(cancelledMessage(summary));
     if (summary.failed > 0)
         person.message(failureMessage(summary));
     return summary;

@@ -33,8 +33,9 @@ struct SaveSummary {
     qint64 attempted = 0; ///< rows handed to saveEmail
     qint64 written = 0; ///< mails written whole
     qint64 failed = 0; ///< mails of which a file or directory could not be written
-    std::optional<Error> firstFailure; ///< why the first of those could not be written
-    std::optional<Error> stoppedBy; ///< what ended the run with "Error saving email."
+    std::optional<Error> firstFailure {}; ///< why the first of those could not be written
+    std::optional<Error> stoppedBy {}; ///< what ended the run with "Error saving email."
+    bool cancelled = false; ///< the person stopped the run between two mails
     bool finished = false; ///< every row was handed to saveEmail (no check failed, nothing ended the run)
 
     bool ok() const { return finished && written == rows; }
@@ -55,8 +56,10 @@ struct SavedEmail {
 /// an empty `mailFolderText` ("The 'Mail Folder' box is blank"), an empty `destination` ("The 'Save to'
 /// box is blank"), an empty list ("There are no emails in the list."), a clip setting that is no number
 /// ("The ClipSubject setting is not a number of characters: "abc"."). Then it opens a namespace with
-/// `openNamespace`, shows the progress window "Saving ..." (bar 0 to the row count, status "Saving  3 of
-/// 12": each number after one space) and hands each row to saveEmail in list order. An Error of saveEmail
+/// `openNamespace`, shows the progress window "Saving ..." (bar 0 to the row count, status "Saving 3 of
+/// 12") and hands each row to saveEmail in list order. Before each row it asks the progress window whether
+/// the person cancelled: then the run ends there, every mail before it whole, with "Saving was cancelled:
+/// 3 of 12 emails were saved, 9 were not.". An Error of saveEmail
 /// (a clip setting changed to no number during the run) shows "Error saving email." and ends the run; the
 /// rows before it stay saved. Mails that could not be written do not end the run; when there were any,
 /// the run ends with one message that counts them and names the first failure: "2 of 12 emails could not

@@ -224,7 +224,7 @@ TEST(Screenshots, PickerAndProgress)
 
     GuiPerson gui;
     auto progress = gui.progress(QStringLiteral("Saving ..."), 12);
-    progress->setStatus(QStringLiteral("Saving  3 of  12"));
+    progress->setStatus(QStringLiteral("Saving 3 of 12"));
     progress->setValue(3);
     QWidget* window = nullptr;
     for (QWidget* w : QApplication::topLevelWidgets())
