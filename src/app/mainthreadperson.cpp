@@ -120,9 +120,9 @@ std::optional<QString> MainThreadPerson::pickMailFolder()
     return onThreadOf(m_context, [&] { return m_person.pickMailFolder(); });
 }
 
-QString MainThreadPerson::chooseDirectory(const QString& title)
+QString MainThreadPerson::chooseDirectory(const QString& title, const QString& start)
 {
-    return onThreadOf(m_context, [&] { return m_person.chooseDirectory(title); });
+    return onThreadOf(m_context, [&] { return m_person.chooseDirectory(title, start); });
 }
 
 void MainThreadPerson::openDocument(const QString& target)

@@ -44,7 +44,10 @@ public:
     bool question(const QString& text) override { return m_person.question(text); }
     QString inputBox(const QString& prompt) override { return m_person.inputBox(prompt); }
     std::optional<QString> pickMailFolder() override { return m_person.pickMailFolder(); }
-    QString chooseDirectory(const QString& title) override { return m_person.chooseDirectory(title); }
+    QString chooseDirectory(const QString& title, const QString& start) override
+    {
+        return m_person.chooseDirectory(title, start);
+    }
     void openDocument(const QString& target) override { m_person.openDocument(target); }
     std::unique_ptr<Progress> progress(const QString& caption, qint64 maximum) override
     {

@@ -59,8 +59,9 @@ public:
     /// The mail folder chooser; returns the chosen folder's path, or nothing when the person cancels.
     virtual std::optional<QString> pickMailFolder() = 0;
 
-    /// The directory chooser with `title`; returns the chosen directory, or an empty text on Cancel.
-    virtual QString chooseDirectory(const QString& title) = 0;
+    /// The directory chooser with `title`, opened at `start` (or the nearest folder above it that exists)
+    /// when it is not empty; returns the chosen directory, or an empty text on Cancel.
+    virtual QString chooseDirectory(const QString& title, const QString& start) = 0;
 
     /// Opens a file, document or web address with the desktop's default handler; failures are not reported.
     virtual void openDocument(const QString& target) = 0;
@@ -69,8 +70,8 @@ public:
     virtual std::unique_ptr<Progress> progress(const QString& caption, qint64 maximum) = 0;
 };
 
-/// Asks `person` for a directory with `title`. The chosen directory comes back ending in "/" ("/" itself
-/// stays as it is); an empty text when the person cancels.
-[[nodiscard]] QString getDir(Person& person, const QString& title);
+/// Asks `person` for a directory with `title`, starting at `start`. The chosen directory comes back ending in "/" ("/"
+/// itself stays as it is); an empty text when the person cancels.
+[[nodiscard]] QString getDir(Person& person, const QString& title, const QString& start = QString());
 
 } // namespace quillbox

@@ -7,6 +7,7 @@
 #include <QCloseEvent>
 #include <QDesktopServices>
 #include <QDialog>
+#include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QInputDialog>
@@ -161,9 +162,13 @@ std::optional<QString> GuiPerson::pickMailFolder()
     return m_picker();
 }
 
-QString GuiPerson::chooseDirectory(const QString& title)
+QString GuiPerson::chooseDirectory(const QString& title, const QString& start)
 {
-    return QFileDialog::getExistingDirectory(nullptr, title);
+    // A destination the save run will make does not exist yet: the chooser opens at the folder above it.
+    QString at = start;
+    while (!at.isEmpty() && !QFileInfo(at).isDir() && QDir::cleanPath(at) != QDir::rootPath())
+        at = QFileInfo(QDir::cleanPath(at)).path();
+    return QFileDialog::getExistingDirectory(nullptr, title, at);
 }
 
 void GuiPerson::openDocument(const QString& target)

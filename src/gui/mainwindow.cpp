@@ -182,19 +182,23 @@ void MainWindow::buildControls()
         return widget;
     };
 
-    label(mailFolderLabel, QT_TR_NOOP("Mail Folder"));
+    // Alt with the underlined letter: M and T go to the boxes, S and A press the buttons; the menus have
+    // F, O and H.
+    QLabel* mailFolderCaption = label(mailFolderLabel, QT_TR_NOOP("&Mail Folder"));
     m_mailFolder = new QLineEdit(m_client);
     place(m_mailFolder, mailFolderBox);
     QPushButton* getMailFolder = button(pickerButton, QT_TR_NOOP("..."), &MainWindow::getMailFolder);
-    QPushButton* searchButton = button(searchButtonDesign, QT_TR_NOOP("Search"), &MainWindow::search);
+    QPushButton* searchButton = button(searchButtonDesign, QT_TR_NOOP("&Search"), &MainWindow::search);
     label(contentsLabel, QT_TR_NOOP("Contents"));
     m_view = new QTreeView(m_client);
     place(m_view, listDesign);
-    label(saveToLabel, QT_TR_NOOP("Save to:"));
+    QLabel* saveToCaption = label(saveToLabel, QT_TR_NOOP("Save &to:"));
     m_dir = new QLineEdit(m_client);
     place(m_dir, dirBox);
     QPushButton* browseButton = button(browseButtonDesign, QT_TR_NOOP("..."), &MainWindow::browse);
-    QPushButton* saveButton = button(saveButtonDesign, QT_TR_NOOP("Save"), &MainWindow::save);
+    QPushButton* saveButton = button(saveButtonDesign, QT_TR_NOOP("S&ave"), &MainWindow::save);
+    mailFolderCaption->setBuddy(m_mailFolder);
+    saveToCaption->setBuddy(m_dir);
 
     // Enter in a box runs the command of its row.
     connect(m_mailFolder, &QLineEdit::returnPressed, this, &MainWindow::search);
@@ -369,7 +373,7 @@ void MainWindow::getMailFolder()
 
 void MainWindow::browse()
 {
-    const QString dir = getDir(m_session.person(), tr("Choose Directory"));
+    const QString dir = getDir(m_session.person(), tr("Choose Directory"), m_dir->text());
     if (!dir.isEmpty())
         m_dir->setText(dir);
 }

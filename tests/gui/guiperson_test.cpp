@@ -150,12 +150,16 @@ TEST(GuiPerson, ChooseDirectoryAsksUnderTheTitleGiven)
 {
     QTemporaryDir dir;
     QString title;
+    QDir openedAt;
     answerNextBox<QFileDialog>([&](QFileDialog& box) {
         title = box.windowTitle();
-        box.setDirectory(dir.path());
+        openedAt = box.directory();
         box.findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Open)->click();
     });
-    EXPECT_EQ(QDir(GuiPerson().chooseDirectory(QStringLiteral("Save into"))), QDir(dir.path()));
+    // A destination not made yet: the chooser opens at the nearest folder above it that exists.
+    const QString start = dir.filePath(QStringLiteral("not yet/deeper"));
+    EXPECT_EQ(QDir(GuiPerson().chooseDirectory(QStringLiteral("Save into"), start)), QDir(dir.path()));
+    EXPECT_EQ(openedAt, QDir(dir.path()));
     EXPECT_EQ(title, QStringLiteral("Save into"));
 }
 

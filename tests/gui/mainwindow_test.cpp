@@ -134,9 +134,9 @@ TEST_F(MainWindowTest, ControlsAndMenusAsDesigned)
         controls << widget->objectName() + u'=' + caption + (sans ? QLatin1String(" sans") : QLatin1String(""));
     }
     EXPECT_EQ(controls,
-        (QStringList { "Label1=Mail Folder sans", "txtMailFolder=", "cmdGetMailFolder=... sans",
-            "cmdSearch=Search sans", "Label3=Contents sans", "ListView1=", "Label2=Save to: sans", "txtDir= sans",
-            "cmdBrowse=... sans", "cmdSave=Save sans" }));
+        (QStringList { "Label1=&Mail Folder sans", "txtMailFolder=", "cmdGetMailFolder=... sans",
+            "cmdSearch=&Search sans", "Label3=Contents sans", "ListView1=", "Label2=Save &to: sans", "txtDir= sans",
+            "cmdBrowse=... sans", "cmdSave=S&ave sans" }));
 
     // Tab order of the controls that take the focus.
     QStringList chain;
@@ -165,6 +165,24 @@ TEST_F(MainWindowTest, ControlsAndMenusAsDesigned)
         (QStringList { "mnuHelpContents=&Contents", "mnuHelp1=-", "mnuHelpFAQ=&FAQ", "mnuHelpSupport=&Support",
             "mnuHelp2=-", "mnuHelpAbout=&About" }));
     EXPECT_FALSE(window->findChild<QTreeView*>(QStringLiteral("ListView1"))->rootIsDecorated()) << "report style";
+    EXPECT_EQ(action(*window, "mnuFileExit")->shortcut(), QKeySequence(QStringLiteral("Ctrl+Q")));
+    EXPECT_EQ(box(*window, "txtMailFolder")->placeholderText(), QLatin1String("\\\\Store\\Folder"));
+    for (const char* name : { "cmdGetMailFolder", "cmdBrowse" })
+        EXPECT_FALSE(window->findChild<QPushButton*>(QLatin1String(name))->toolTip().isEmpty()) << name;
+
+    // The accelerators: Alt+M and Alt+T go to the boxes, Enter in each runs its row's command.
+    window->show();
+    window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+    QTest::keyClick(window.get(), Qt::Key_T, Qt::AltModifier);
+    EXPECT_EQ(QApplication::focusWidget(), box(*window, "txtDir"));
+    QTest::keyClick(window.get(), Qt::Key_M, Qt::AltModifier);
+    EXPECT_EQ(QApplication::focusWidget(), box(*window, "txtMailFolder"));
+    QTest::keyClicks(QApplication::focusWidget(), kInbox);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+    EXPECT_GT(session.resultList().count(), 10) << "Enter in the Mail Folder box searches";
+    QTest::keyClick(box(*window, "txtDir"), Qt::Key_Return);
+    EXPECT_EQ(person.messages(), QStringList { "The 'Save to' box is blank" }) << "Enter in the Save-to box saves";
 }
 
 TEST_F(MainWindowTest, AutomateRunsTheCommandOfItsWord)
@@ -334,7 +352,8 @@ TEST_F(MainWindowTest, ChoosersAndHelpGoThroughThePerson)
     EXPECT_EQ(box(*window, "txtDir")->text(), QLatin1String("/srv/out/"));
     EXPECT_EQ(box(*window, "txtMailFolder")->text(), QLatin1String("\\\\Sample Mailbox\\Sent"));
     EXPECT_EQ(person.prompts(),
-        (QStringList { "Choose Directory", "<pick mail folder>", "Choose Directory", "<pick mail folder>" }));
+        (QStringList { "Choose Directory at /keep", "<pick mail folder>", "Choose Directory at /srv/out/",
+            "<pick mail folder>" }));
 
     window->show();
     window->activateWindow();

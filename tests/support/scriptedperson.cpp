@@ -77,9 +77,9 @@ std::optional<QString> ScriptedPerson::pickMailFolder()
     return folder;
 }
 
-QString ScriptedPerson::chooseDirectory(const QString& title)
+QString ScriptedPerson::chooseDirectory(const QString& title, const QString& start)
 {
-    m_prompts << title;
+    m_prompts << (start.isEmpty() ? title : title + QLatin1String(" at ") + start);
     return next(m_directories, QString());
 }
 
