@@ -5,11 +5,13 @@
 #include "gui/guiperson.h"
 #include "mail/profile.h"
 
+#include <QAction>
 #include <QDialogButtonBox>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QHBoxLayout>
+#include <QLineEdit>
 #include <QMenu>
 #include <QPointer>
 #include <QPushButton>
@@ -144,6 +146,14 @@ FolderPicker::FolderPicker(Person& person, QWidget* parent, DataFileChooser choo
     connect(addOutlook, &QAction::triggered, this, [this] { addDataFile(DataFileKind::OutlookFile); });
     connect(addMaildir, &QAction::triggered, this, [this] { addDataFile(DataFileKind::MaildirFolder); });
 
+    auto* remove = new QAction(tr("Remove Store"), m_tree);
+    remove->setObjectName(QStringLiteral("removeStore"));
+    remove->setShortcut(QKeySequence::Delete);
+    remove->setShortcutContext(Qt::WidgetShortcut);
+    m_tree->addAction(remove);
+    m_tree->setContextMenuPolicy(Qt::ActionsContextMenu);
+    connect(remove, &QAction::triggered, this, &FolderPicker::removeSelectedStore);
+
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
     m_ok = buttons->button(QDialogButtonBox::Ok);
     m_ok->setEnabled(false);
@@ -262,6 +272,7 @@ void FolderPicker::addDataFile(DataFileKind kind)
             return;
         }
     }
+    m_addedNames << *added;
     auto store = mail::openStore(*added, QDir::cleanPath(QFileInfo(location).absoluteFilePath()));
     if (!store) {
         addFailureNode(*added, store.error());
@@ -272,9 +283,89 @@ void FolderPicker::addDataFile(DataFileKind kind)
     m_tree->setCurrentItem(m_tree->topLevelItem(m_tree->topLevelItemCount() - 1));
 }
 
-std::optional<QString> runFolderPicker(Person& person, QWidget* parent)
+Status removeStoreFromProfile(Person& person, const QString& name)
+{
+    IniFile profile(person);
+    profile.setFileName(mail::profilePath());
+    profile.writeKeyValue(kStoresSection, name, std::nullopt);
+    if (profile.lastWriteError())
+        return *profile.lastWriteError();
+    return success();
+}
+
+void FolderPicker::reject()
+{
+    for (const QString& name : std::as_const(m_addedNames))
+        static_cast<void>(removeStoreFromProfile(m_person, name));
+    m_addedNames.clear();
+    QDialog::reject();
+}
+
+void FolderPicker::removeSelectedStore()
+{
+    QTreeWidgetItem* item = m_tree->currentItem();
+    if (!item || item->parent() || !item->data(0, kFolderPathRole).isValid())
+        return;
+    const QString name = item->data(0, kFolderPathRole).toString().mid(2);
+    bool listed = false;
+    if (auto stores = mail::readProfileStores(mail::profilePath())) {
+        for (const auto& entry : std::as_const(*stores))
+            listed = listed || entry.first.compare(name, Qt::CaseInsensitive) == 0;
+    }
+    if (!listed) {
+        m_person.message(tr("%1 was found on this computer, not added here: it stays in the list.").arg(name));
+        return;
+    }
+    if (const Status removed = removeStoreFromProfile(m_person, name); !removed) {
+        m_person.detailedMessage(tr("Can't remove %1 from the mail stores.").arg(name), removed.error().describe());
+        return;
+    }
+    m_addedNames.removeAll(name);
+    // The folders of the item and of everything below it go with it.
+    std::vector<QTreeWidgetItem*> below { item };
+    while (!below.empty()) {
+        QTreeWidgetItem* next = below.back();
+        below.pop_back();
+        m_folders.erase(next);
+        for (int i = 0; i < next->childCount(); ++i)
+            below.push_back(next->child(i));
+    }
+    delete item;
+}
+
+void FolderPicker::showFolder(const QString& path)
+{
+    if (!path.startsWith(QLatin1String("\\\\")))
+        return;
+    QStringList names = path.mid(2).split(u'\\', Qt::SkipEmptyParts);
+    QTreeWidgetItem* at = nullptr;
+    const auto childNamed = [&](const QString& name) -> QTreeWidgetItem* {
+        const int count = at ? at->childCount() : m_tree->topLevelItemCount();
+        for (int i = 0; i < count; ++i) {
+            QTreeWidgetItem* child = at ? at->child(i) : m_tree->topLevelItem(i);
+            if (child->text(0).compare(name, Qt::CaseInsensitive) == 0)
+                return child;
+        }
+        return nullptr;
+    };
+    for (const QString& name : std::as_const(names)) {
+        if (at)
+            at->setExpanded(true);
+        QTreeWidgetItem* next = childNamed(name);
+        if (!next)
+            break;
+        at = next;
+    }
+    if (at) {
+        m_tree->setCurrentItem(at);
+        m_tree->scrollToItem(at);
+    }
+}
+
+std::optional<QString> runFolderPicker(Person& person, QWidget* parent, const QString& start)
 {
     FolderPicker picker(person, parent);
+    picker.showFolder(start);
     if (picker.exec() != QDialog::Accepted)
         return std::nullopt;
     return picker.chosenPath();
@@ -282,7 +373,10 @@ std::optional<QString> runFolderPicker(Person& person, QWidget* parent)
 
 void installFolderPicker(GuiPerson& person, QWidget* parent)
 {
-    person.setFolderPicker([&person, owner = QPointer<QWidget>(parent)] { return runFolderPicker(person, owner); });
+    person.setFolderPicker([&person, owner = QPointer<QWidget>(parent)] {
+        const auto* box = owner ? owner->findChild<QLineEdit*>(QStringLiteral("txtMailFolder")) : nullptr;
+        return runFolderPicker(person, owner, box ? box->text() : QString());
+    });
 }
 
 } // namespace quillbox
