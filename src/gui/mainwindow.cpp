@@ -361,7 +361,7 @@ void MainWindow::automate(const QString& command, const QString& parameter)
     else if (word == QLatin1String("export"))
         exportList();
     else
-        m_session.person().message(QStringLiteral("frmMain.Automate: unrecognized command."));
+        m_session.person().message(tr("frmMain.Automate: unrecognized command."));
 }
 
 void MainWindow::getMailFolder()
