@@ -103,8 +103,22 @@ void Session::search(const QString& mailFolder)
 {
     const Busy busy(*this);
     runAccess(true);
-    searchMailFolder(*m_person, m_options.settings(), mailFolder, m_list, &mail::Namespace::fromProfile,
-        [this](mail::Walk::Skip kind, const Error& why) { writeSkip(kind, why); });
+    const auto onSkip = [this](mail::Walk::Skip kind, const Error& why) { writeSkip(kind, why); };
+    if (!m_inBackground) {
+        searchMailFolder(*m_person, m_options.settings(), mailFolder, m_list, &mail::Namespace::fromProfile, onSkip);
+    } else {
+        // Found into a list of its own, which takes the place of the shown one when the search has ended.
+        ResultList found;
+        connect(
+            &found, &ResultList::rowsInserted, this,
+            [this](const QModelIndex&, int, int last) { Q_EMIT searchProgress(last + 1); }, Qt::QueuedConnection);
+        const Settings settings = m_options.settings();
+        runOffThread([&](Person& person) {
+            searchMailFolder(person, settings, mailFolder, found, &mail::Namespace::fromProfile, onSkip);
+        });
+        m_list.clear();
+        m_list.appendRows(found.takeRows());
+    }
     runAccess(false);
     if (m_debugLevel >= 2)
         writeResultRows();
@@ -138,28 +152,35 @@ void Session::saveRows(const QString& mailFolder, const QString& dir, std::vecto
 
 SaveSummary Session::runSave(const QString& mailFolder, const ResultList& list, const QString& dir)
 {
-    if (!m_saveInBackground)
+    if (!m_inBackground)
         return saveRun(*m_person, m_options.settings(), mailFolder, list, dir);
     m_saving = true;
-    m_stopSave = false;
-    MainThreadPerson person(*m_person, *this, m_stopSave);
     // The options dialog stays usable while the run goes: the run keeps the settings it started with.
     const Settings settings = m_options.settings();
     SaveSummary summary;
+    runOffThread([&](Person& person) { summary = saveRun(person, settings, mailFolder, list, dir); });
+    m_saving = false;
+    return summary;
+}
+
+void Session::runOffThread(const std::function<void(Person&)>& work)
+{
+    m_stopSave = false;
+    MainThreadPerson person(*m_person, *this, m_stopSave);
     std::atomic<bool> done = false;
     std::thread run([&] {
-        summary = saveRun(person, settings, mailFolder, list, dir);
+        work(person);
         done = true;
         QMetaObject::invokeMethod(
             this, [] {}, Qt::QueuedConnection); // wakes the wait below
     });
-    // Not a nested event loop: one that a quitting application ends early would leave the run waiting
+    // Not a nested event loop: one that a quitting application ends early would leave the work waiting
     // for its messages.
     while (!done)
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     run.join();
-    m_saving = false;
-    return summary;
+    // What the work handed over last is shown before anything that comes after it.
+    QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
 }
 
 void Session::openMail(int row, const QString& dir)

@@ -12,6 +12,7 @@
 
 #include <QObject>
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -57,11 +58,11 @@ public:
     /// started.
     void exportList();
 
-    /// With `background` set, a save run goes on a thread of its own while this thread keeps handling its
+    /// With `background` set, a search and a save run go on a thread of their own while this thread keeps handling its
     /// events (a window keeps painting and can cancel it); every message and progress window is still
     /// shown on this thread, and save() still returns when the run has ended. It reads the settings as they
     /// stood when it started. Off by default: the run stays on the calling thread.
-    void setSaveInBackground(bool background) { m_saveInBackground = background; }
+    void setInBackground(bool background) { m_inBackground = background; }
     /// Whether a save run is going.
     bool saving() const { return m_saving; }
     /// Asks a save run that is going to stop between two mails.
@@ -75,11 +76,16 @@ public:
 Q_SIGNALS:
     /// A command starts (true) or has ended (false): a window shows the hourglass in between.
     void busyChanged(bool busy);
+    /// A search in the background has found `rows` mails so far.
+    void searchProgress(int rows);
 
 private:
     class CountingPerson;
 
     SaveSummary runSave(const QString& mailFolder, const ResultList& list, const QString& dir);
+    // Runs `work` on a thread of its own, with a person that answers on this thread, and handles this
+    // thread's events until it has ended.
+    void runOffThread(const std::function<void(Person&)>& work);
     void runAccess(bool allow) const;
     void writeSkip(mail::Walk::Skip kind, const Error& why) const;
     void writeResultRows() const;
@@ -90,7 +96,7 @@ private:
     ResultList m_list;
     std::optional<SaveSummary> m_lastSave;
     qint16 m_debugLevel = 0;
-    bool m_saveInBackground = false;
+    bool m_inBackground = false;
     bool m_saving = false;
     std::atomic<bool> m_stopSave = false;
 };

@@ -130,8 +130,11 @@ MainWindow::MainWindow(Session& session, QWidget* parent)
     // Below its size at load the window would cut off its controls.
     setMinimumSize(size());
     restoreRemembered();
-    // The window keeps painting while a save run goes, and its progress window can stop it.
-    m_session.setSaveInBackground(true);
+    // The window keeps painting while a search or a save run goes, and a save run's progress window can
+    // stop it.
+    m_session.setInBackground(true);
+    connect(&m_session, &Session::searchProgress, this,
+        [this](int rows) { statusBar()->showMessage(tr("Searching... %1 e-mails found so far").arg(rows)); });
 }
 
 void MainWindow::setCommandsEnabled(bool enabled)
