@@ -3,6 +3,7 @@
 
 #include "mail/search.h"
 #include "output/filename.h"
+#include "output/saverun.h"
 
 #include "config/options.h"
 #include "gui/anchorlayout.h"
@@ -334,7 +335,7 @@ QString OptionsDialog::wrongValue(QWidget** field) const
             .arg(address ? tr("Clip Addresses to") : tr("Clip Subject to"),
                 address ? settings.clipAddress : settings.clipSubject);
     }
-    if (!outputTypes().contains(settings.fnOutput.toUpper())) {
+    if (!outputType(settings.fnOutput)) {
         *field = findChild<QWidget*>(QStringLiteral("cboFnOutput"));
         return tr("Output: \"%1\" is not a type this program writes. Pick one of %2.")
             .arg(settings.fnOutput, outputTypes().join(QLatin1String(", ")));

@@ -255,7 +255,7 @@ Result<SavedEmail> saveFound(
     SaveSession& session, const QString& mailFolderText, const ResultRow& row, FoundEmail& found)
 {
     const Settings& settings = session.settings;
-    const QString type = settings.fnOutput.toLower();
+    const QString type = outputType(settings.fnOutput).value_or(QStringLiteral("msg"));
     const Result<QString> expanded = expandFileName(settings.fnFormat, row, settings);
     if (!expanded)
         return expanded.error();
@@ -292,12 +292,8 @@ Result<SavedEmail> saveFound(
             writeContent(session, *target.dir, fileName,
                 builtAhead ? *builtAhead : fileContent(type, email, session.locale), failures);
         }
-    } else if (type == u"dir") {
-        if (target.dir)
-            writeMailDirectory(session, target, name, email, failures);
-    } else {
-        session.person.message(QStringLiteral("Error in output format."));
-        return SavedEmail { SavedEmail::Outcome::UnknownFormat, std::nullopt };
+    } else if (target.dir) {
+        writeMailDirectory(session, target, name, email, failures);
     }
     return failures.result();
 }
@@ -338,7 +334,8 @@ private:
 
     FoundEmail find(const ResultRow& row)
     {
-        FoundEmail found { findEmail(m_session, row), m_session.settings.fnOutput.toLower(), {}, 0 };
+        FoundEmail found { findEmail(m_session, row),
+            outputType(m_session.settings.fnOutput).value_or(QStringLiteral("msg")), {}, 0 };
         if (!found.email)
             return found;
         found.bytes = (*found.email)->rawMessage().size();
@@ -394,6 +391,10 @@ SaveSummary saveRun(Person& person, const Settings& settings, const QString& mai
         person.message(QStringLiteral("The %1 setting is %2.").arg(clips.error().path, clips.error().detail));
         return summary;
     }
+    if (!outputType(settings.fnOutput))
+        person.message(QStringLiteral("The FnOutput setting \"%1\" is not an output type (MSG, TXT, RTF, EML, DIR): "
+                                      "MSG is used.")
+                           .arg(settings.fnOutput));
     const QString target = destination.endsWith(u'/') ? destination : destination + u'/';
     const qint64 count = list.count();
     summary.rows = count;
@@ -430,8 +431,6 @@ SaveSummary saveRun(Person& person, const Settings& settings, const QString& mai
             if (++summary.failed == 1)
                 summary.firstFailure = saved->failure;
             break;
-        case SavedEmail::Outcome::UnknownFormat:
-            break;
         }
     }
     summary.finished = !summary.stoppedBy && !summary.cancelled;
@@ -440,6 +439,14 @@ SaveSummary saveRun(Person& person, const Settings& settings, const QString& mai
     if (summary.failed > 0)
         person.message(failureMessage(summary));
     return summary;
+}
+
+std::optional<QString> outputType(const QString& fnOutput)
+{
+    const QString type = fnOutput.toLower();
+    if (isFileType(type) || type == u"dir")
+        return type;
+    return std::nullopt;
 }
 
 QString getFolderPart(const QString& mailFolderText, const mail::MailItem& email)

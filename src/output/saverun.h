@@ -47,7 +47,7 @@ class SaveSession;
 
 /// What saveEmail did with a mail it found.
 struct SavedEmail {
-    enum class Outcome { Written, Failed, UnknownFormat };
+    enum class Outcome { Written, Failed };
     Outcome outcome = Outcome::Written;
     std::optional<Error> failure; ///< Failed: the first thing that could not be written
 };
@@ -55,7 +55,9 @@ struct SavedEmail {
 /// Saves every row of `list` into `destination`, checking first, in this order, with these messages:
 /// an empty `mailFolderText` ("The 'Mail Folder' box is blank"), an empty `destination` ("The 'Save to'
 /// box is blank"), an empty list ("There are no emails in the list."), a clip setting that is no number
-/// ("The ClipSubject setting is not a number of characters: "abc"."). Then it opens a namespace with
+/// ("The ClipSubject setting is not a number of characters: "abc"."). An FnOutput that names no output type
+/// is told ("The FnOutput setting "html" is not an output type (MSG, TXT, RTF, EML, DIR): MSG is used.") and
+/// the run writes .msg files. Then it opens a namespace with
 /// `openNamespace`, shows the progress window "Saving ..." (bar 0 to the row count, status "Saving 3 of
 /// 12") and hands each row to saveEmail in list order. Before each row it asks the progress window whether
 /// the person cancelled: then the run ends there, every mail before it whole, with "Saving was cancelled:
@@ -72,12 +74,15 @@ SaveSummary saveRun(Person& person, const Settings& settings, const QString& mai
     const QString& destination, const NamespaceFactory& openNamespace = &mail::Namespace::fromProfile,
     output::Disk& disk = output::Disk::system(), int workerThreads = -1);
 
+/// The output type that the FnOutput setting `fnOutput` names, lower-cased: "msg", "txt", "rtf", "eml" or
+/// "dir"; nothing for any other text (spaces count).
+[[nodiscard]] std::optional<QString> outputType(const QString& fnOutput);
+
 /// Saves the mail of `row` (found by row.entryId) as the session's settings say: FnOutput
-/// (lower-cased: "msg", "txt", "rtf", "eml" or "dir") names the form, FnFormat and the clips the name,
+/// (outputType(); "msg" when it names none) names the form, FnFormat and the clips the name,
 /// UseFnFolder whether it goes below the folder part of getFolderPart(). An Error (the name cannot be
 /// built) ends the run; a mail that cannot be written (no mail item has the EntryID, a folder's directory
-/// cannot be made, a file cannot be written) does not, and is told in the result. Another output type
-/// shows "Error in output format." and writes nothing.
+/// cannot be made, a file cannot be written) does not, and is told in the result.
 [[nodiscard]] Result<SavedEmail> saveEmail(SaveSession& session, const QString& mailFolderText, const ResultRow& row);
 
 /// The path of the mail's folder below the searched folder: the FullFolderPath of the mail's parent
