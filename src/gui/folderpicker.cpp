@@ -2,6 +2,7 @@
 #include "gui/folderpicker.h"
 
 #include "config/inifile.h"
+#include "core/paths.h"
 #include "gui/guiperson.h"
 #include "mail/profile.h"
 
@@ -15,6 +16,7 @@
 #include <QMenu>
 #include <QPointer>
 #include <QPushButton>
+#include <QSettings>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
@@ -25,13 +27,21 @@ namespace {
 const QString kStoresSection = QStringLiteral("Stores");
 constexpr int kFolderPathRole = Qt::UserRole;
 
+// The file dialog starts in the folder the last data file was added from.
 QString chooseWithFileDialog(QWidget* parent, DataFileKind kind)
 {
-    if (kind == DataFileKind::OutlookFile) {
-        return QFileDialog::getOpenFileName(parent, FolderPicker::tr("Add Outlook Data File"), QDir::homePath(),
-            FolderPicker::tr("Outlook Data Files (*.pst *.ost);;All Files (*)"));
+    const QString key = QStringLiteral("Picker/LastDataFolder");
+    QSettings kept(rememberedStatePath(), QSettings::IniFormat);
+    const QString start = kept.value(key, QDir::homePath()).toString();
+    const QString chosen = kind == DataFileKind::OutlookFile
+        ? QFileDialog::getOpenFileName(parent, FolderPicker::tr("Add Outlook Data File"), start,
+            FolderPicker::tr("Outlook Data Files (*.pst *.ost);;All Files (*)"))
+        : QFileDialog::getExistingDirectory(parent, FolderPicker::tr("Add Maildir Folder"), start);
+    if (!chosen.isEmpty()) {
+        QDir().mkpath(QFileInfo(rememberedStatePath()).absolutePath());
+        kept.setValue(key, QFileInfo(QDir::cleanPath(chosen)).absolutePath());
     }
-    return QFileDialog::getExistingDirectory(parent, FolderPicker::tr("Add Maildir Folder"), QDir::homePath());
+    return chosen;
 }
 
 // A store name that the profile reads back as written and that a folder path can name: no "\" (the

@@ -84,11 +84,6 @@ void showHourglass(bool busy)
 
 } // namespace
 
-QString rememberedStatePath()
-{
-    return configHome() + QLatin1String("/Quillbox/window.ini");
-}
-
 QString helpPagePath()
 {
     const QString exeDir = QCoreApplication::applicationDirPath();

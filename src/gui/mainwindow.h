@@ -35,10 +35,6 @@ struct SaveSummary;
 inline constexpr char16_t kFaqUrl[] = u"https://brindlewick.example/quillbox/faq";
 inline constexpr char16_t kSupportUrl[] = u"https://brindlewick.example/quillbox/support";
 
-/// Where the window keeps its size and place, its column widths and the last texts of its two boxes
-/// between runs: $XDG_CONFIG_HOME/Quillbox/window.ini.
-[[nodiscard]] QString rememberedStatePath();
-
 /// The help page: Help/index.html beside the executable, else in the installed data folder
 /// (<exe dir>/../share/quillbox/Help/index.html); the first of them when neither exists.
 [[nodiscard]] QString helpPagePath();

@@ -14,6 +14,7 @@
 #include <QDialogButtonBox>
 #include <QDir>
 #include <QFile>
+#include <QFileDialog>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
@@ -258,6 +259,34 @@ TEST_F(FolderPickerTest, CancelAndRemoveTakeStoresOutOfTheProfileOnly)
     EXPECT_FALSE(readText(profile).contains(QLatin1String("Home=")));
     EXPECT_TRUE(QFileInfo(home + QLatin1String("/.Sent/cur")).isDir());
     EXPECT_TRUE(person.messages().isEmpty()) << person.messages().join(u'|').toStdString();
+}
+
+// The "Add Maildir Folder" dialog starts in the folder the last data file was added from, also in a later run.
+TEST_F(FolderPickerTest, AddDataFileStartsWhereTheLastOneCameFrom)
+{
+    const test::ScopedEnv config { { "XDG_CONFIG_HOME", dir.filePath(QStringLiteral("xdg")) } };
+    writeProfile();
+    const QString other = dir.filePath(QStringLiteral("elsewhere/Archive"));
+    makeMaildir(other);
+    QStringList startedAt;
+    for (const QString& choose : { other, QString() }) {
+        QTimer::singleShot(0, [&] {
+            auto* box = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+            ASSERT_NE(box, nullptr);
+            startedAt << box->directory().absolutePath();
+            if (choose.isEmpty()) {
+                box->reject();
+                return;
+            }
+            box->setDirectory(choose);
+            box->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Open)->click();
+        });
+        FolderPicker picker(person);
+        picker.findChild<QAction*>(QStringLiteral("addMaildirFolder"))->trigger();
+        picker.reject();
+    }
+    ASSERT_EQ(startedAt.size(), 2);
+    EXPECT_EQ(startedAt[1], QFileInfo(other).absolutePath());
 }
 
 // Writes the picker and progress window screenshots into $QUILLBOX_SCREENSHOTS when it is set.

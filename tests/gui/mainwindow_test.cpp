@@ -4,6 +4,7 @@
 #include "app/session.h"
 #include "config/accesshook.h"
 #include "config/options.h"
+#include "core/paths.h"
 #include "core/person.h"
 #include "gui/anchorlayout.h"
 #include "gui/mainwindow.h"
