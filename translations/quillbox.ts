@@ -53,7 +53,7 @@
 <context>
     <name>quillbox::FolderPicker</name>
     <message>
-        <location filename="../src/gui/folderpicker.cpp" line="+31"/>
+        <location filename="../src/gui/folderpicker.cpp" line="+37"/>
         <source>Add Outlook Data File</source>
         <translation type="unfinished"></translation>
     </message>
@@ -63,12 +63,12 @@
         <translation type="unfinished"></translation>
     </message>
     <message>
-        <location line="+2"/>
+        <location line="+1"/>
         <source>Add Maildir Folder</source>
         <translation type="unfinished"></translation>
     </message>
     <message>
-        <location line="+95"/>
+        <location line="+100"/>
         <source>Select Folder</source>
         <translation type="unfinished"></translation>
     </message>
@@ -121,12 +121,17 @@
 <context>
     <name>quillbox::MainWindow</name>
     <message>
-        <location filename="../src/gui/mainwindow.cpp" line="+122"/>
+        <location filename="../src/gui/mainwindow.cpp" line="+117"/>
         <source>Open Folder</source>
         <translation type="unfinished"></translation>
     </message>
     <message>
-        <location line="+65"/>
+        <location line="+15"/>
+        <source>Searching... %1 e-mails found so far</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <location line="+53"/>
         <source>&amp;Mail Folder</source>
         <translation type="unfinished"></translation>
     </message>
@@ -295,7 +300,7 @@
 <context>
     <name>quillbox::OptionsDialog</name>
     <message>
-        <location filename="../src/gui/optionsdialog.cpp" line="+125"/>
+        <location filename="../src/gui/optionsdialog.cpp" line="+126"/>
         <source>Options</source>
         <translation type="unfinished"></translation>
     </message>
@@ -359,18 +364,18 @@
     </message>
     <message>
         <location line="+13"/>
-        <location line="+117"/>
+        <location line="+122"/>
         <source>Clip Addresses to</source>
         <translation type="unfinished"></translation>
     </message>
     <message>
-        <location line="-116"/>
-        <location line="+116"/>
+        <location line="-121"/>
+        <location line="+121"/>
         <source>Clip Subject to</source>
         <translation type="unfinished"></translation>
     </message>
     <message>
-        <location line="-115"/>
+        <location line="-120"/>
         <source>Output</source>
         <translation type="unfinished"></translation>
     </message>
@@ -391,18 +396,18 @@
     </message>
     <message>
         <location line="+3"/>
-        <location line="+93"/>
+        <location line="+98"/>
         <source>Since</source>
         <translation type="unfinished"></translation>
     </message>
     <message>
-        <location line="-92"/>
-        <location line="+92"/>
+        <location line="-97"/>
+        <location line="+97"/>
         <source>Before</source>
         <translation type="unfinished"></translation>
     </message>
     <message>
-        <location line="-89"/>
+        <location line="-94"/>
         <source>Date Format</source>
         <translation type="unfinished"></translation>
     </message>
@@ -417,7 +422,12 @@
         <translation type="unfinished"></translation>
     </message>
     <message>
-        <location line="+39"/>
+        <location line="+7"/>
+        <source>%1 Sent, %2 From, %3 Subject, %4 To, %5 Received, %6 EntryID, %7 Folder, %8 LatestTime</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <location line="+37"/>
         <source>Replace your own template &quot;%1&quot; with the one the boxes give?</source>
         <translation type="unfinished"></translation>
     </message>

@@ -254,6 +254,11 @@ OptionsDialog::OptionsDialog(Options& options, QWidget* parent)
     connect(okButton, &QPushButton::clicked, this, &OptionsDialog::accept);
     connect(cancelButton, &QPushButton::clicked, this, &OptionsDialog::reject);
 
+    // What the placeholders of both templates stand for; the fixed dialog has no room for a line of its own.
+    const QString placeholders = tr("%1 Sent, %2 From, %3 Subject, %4 To, %5 Received, %6 EntryID, %7 Folder, "
+                                    "%8 LatestTime");
+    fileNameBox->setToolTip(placeholders);
+    textFormat->setToolTip(placeholders);
     m_txtFn = fileNameBox;
     m_textFormat = textFormat;
     for (QCheckBox* box : { ckFnDate, ckFnFrom, ckFnSubject })

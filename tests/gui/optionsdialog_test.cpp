@@ -96,6 +96,8 @@ TEST_F(OptionsDialogTest, ControlsCarryTheirNamesInTabOrder)
     const auto* dateFormat = child<QComboBox>("DateFormat");
     EXPECT_NE(dateFormat->findText(QStringLiteral("yymmdd HHMMSS")), -1) << "the default is in the list";
     EXPECT_GE(dateFormat->width(), dateFormat->sizeHint().width());
+    for (const char* name : { "txtFn", "TextFormat" })
+        EXPECT_TRUE(child<QLineEdit>(name)->toolTip().contains(QLatin1String("%8 LatestTime"))) << name;
 }
 
 // The twip positions were drawn for a smaller font: whatever the font, no label may run into a control.
