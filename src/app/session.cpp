@@ -59,25 +59,37 @@ private:
     int m_shown = 0;
 };
 
-namespace {
-
-/// Tells the session's listeners that a command runs, for its lifetime.
-class Busy {
+/// Tells the session's listeners that a command runs, for its lifetime. One command runs at a time: a
+/// command started while another runs (from a message box it shows, or while a search or save run goes on
+/// its own thread) does nothing, so that the list stays as it is while a command reads it.
+class Session::Busy {
 public:
     explicit Busy(Session& session)
         : m_session(session)
+        , m_first(!session.m_busy)
     {
+        if (!m_first)
+            return;
+        m_session.m_busy = true;
         Q_EMIT m_session.busyChanged(true);
     }
-    ~Busy() { Q_EMIT m_session.busyChanged(false); }
+    ~Busy()
+    {
+        if (!m_first)
+            return;
+        m_session.m_busy = false;
+        Q_EMIT m_session.busyChanged(false);
+    }
     Busy(const Busy&) = delete;
     Busy& operator=(const Busy&) = delete;
 
+    /// Whether the command may run: no other one runs.
+    explicit operator bool() const { return m_first; }
+
 private:
     Session& m_session;
+    const bool m_first;
 };
-
-} // namespace
 
 Session::Session(Person& person)
     : m_person(std::make_unique<CountingPerson>(person))
@@ -102,6 +114,8 @@ int Session::messagesShown() const
 void Session::search(const QString& mailFolder)
 {
     const Busy busy(*this);
+    if (!busy)
+        return;
     runAccess(true);
     const auto onSkip = [this](mail::Walk::Skip kind, const Error& why) { writeSkip(kind, why); };
     if (!m_inBackground) {
@@ -127,6 +141,8 @@ void Session::search(const QString& mailFolder)
 void Session::save(const QString& mailFolder, const QString& dir)
 {
     const Busy busy(*this);
+    if (!busy)
+        return;
     runAccess(true);
     m_lastSave = runSave(mailFolder, m_list, dir);
     runAccess(false);
@@ -134,6 +150,9 @@ void Session::save(const QString& mailFolder, const QString& dir)
 
 void Session::saveRows(const QString& mailFolder, const QString& dir, std::vector<int> rows)
 {
+    const Busy busy(*this);
+    if (!busy)
+        return;
     std::sort(rows.begin(), rows.end());
     rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
     std::vector<ResultRow> chosen;
@@ -144,7 +163,6 @@ void Session::saveRows(const QString& mailFolder, const QString& dir, std::vecto
     }
     ResultList list;
     list.appendRows(std::move(chosen));
-    const Busy busy(*this);
     runAccess(true);
     m_lastSave = runSave(mailFolder, list, dir);
     runAccess(false);
@@ -188,6 +206,8 @@ void Session::openMail(int row, const QString& dir)
     if (row < 0 || row >= m_list.count())
         return;
     const Busy busy(*this);
+    if (!busy)
+        return;
     const ResultRow& chosen = m_list.row(row);
     const auto told = [this](const Error& why) {
         m_person->detailedMessage(QStringLiteral("Can't open the email."), why.describe());
@@ -212,6 +232,8 @@ void Session::openMail(int row, const QString& dir)
 void Session::exportList()
 {
     const Busy busy(*this);
+    if (!busy)
+        return;
     // A failure has been told to the person; there is nothing more to do here.
     static_cast<void>(exportListToText(*m_person, m_options.settings(), m_list, listFilePath()));
 }

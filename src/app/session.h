@@ -81,6 +81,7 @@ Q_SIGNALS:
 
 private:
     class CountingPerson;
+    class Busy;
 
     SaveSummary runSave(const QString& mailFolder, const ResultList& list, const QString& dir);
     // Runs `work` on a thread of its own, with a person that answers on this thread, and handles this
@@ -98,6 +99,7 @@ private:
     qint16 m_debugLevel = 0;
     bool m_inBackground = false;
     bool m_saving = false;
+    bool m_busy = false;
     std::atomic<bool> m_stopSave = false;
 };
 

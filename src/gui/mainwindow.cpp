@@ -135,7 +135,8 @@ MainWindow::MainWindow(Session& session, QWidget* parent)
 void MainWindow::setCommandsEnabled(bool enabled)
 {
     // One command at a time: the list stays as it is while a save run reads it.
-    for (const char* name : { "cmdSearch", "cmdSave", "cmdGetMailFolder", "mnuFileExport" }) {
+    for (const char* name :
+        { "cmdSearch", "cmdSave", "cmdGetMailFolder", "mnuFileExport", "actOpen", "actSaveSelected" }) {
         if (auto* button = findChild<QPushButton*>(QLatin1String(name)))
             button->setEnabled(enabled);
         if (auto* action = findChild<QAction*>(QLatin1String(name)))
