@@ -377,19 +377,19 @@ void MainWindow::browse()
         m_dir->setText(dir);
 }
 
-bool MainWindow::offerStore(const QString& location)
+MainWindow::Offer MainWindow::offerStore(const QString& location)
 {
     if (!m_session.person().question(
             tr("%1 is a file or folder on this computer, not a mail folder. Add it as a mail store?").arg(location)))
-        return false;
+        return Offer::Declined;
     const Result<QString> added = addStoreToProfile(m_session.person(), location);
     if (!added) {
         m_session.person().detailedMessage(
             tr("%1 could not be added as a mail store.").arg(location), added.error().describe());
-        return false;
+        return Offer::Failed;
     }
     m_mailFolder->setText(QLatin1String("\\\\") + *added);
-    return true;
+    return Offer::Added;
 }
 
 void MainWindow::search()
@@ -397,7 +397,7 @@ void MainWindow::search()
     // A path of the file system typed or dropped into the box: the person may add it as a store first.
     const QString typed = m_mailFolder->text();
     if (!typed.startsWith(QLatin1String("\\\\")) && typed.startsWith(u'/') && QFileInfo::exists(typed)
-        && !offerStore(typed))
+        && offerStore(typed) == Offer::Failed)
         return;
     m_session.search(m_mailFolder->text());
     sizeColumns();
@@ -511,7 +511,7 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event)
         drop->acceptProposedAction();
         if (event->type() == QEvent::Drop) {
             m_mailFolder->setText(urls.first().toLocalFile());
-            if (offerStore(m_mailFolder->text()))
+            if (offerStore(m_mailFolder->text()) == Offer::Added)
                 search();
         }
         return true;

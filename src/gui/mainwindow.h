@@ -85,7 +85,10 @@ private:
     void copySelected();
     void sizeColumns();
     void showSaveStatus();
-    bool offerStore(const QString& location);
+    // Asks whether to add the store at `location` to the profile, and puts its folder path into the box
+    // when it was added. A store that cannot be added is told.
+    enum class Offer { Declined, Added, Failed };
+    Offer offerStore(const QString& location);
     void restoreRemembered();
     void keepRemembered();
     std::vector<int> selectedRows() const;

@@ -747,3 +747,41 @@ TEST_F(MainWindowTest, Screenshot)
     QTest::qWait(200);
     EXPECT_TRUE(window->grab().save(QDir(target).filePath(QStringLiteral("screenshot-main.png"))));
 }
+
+// A file-system path in the Mail Folder box is offered as a new store before the search.
+TEST_F(MainWindowTest, TypedPathIsOfferedAsAStore)
+{
+    writeBigStore(path("typed"), path("other.ini"), 3); // a Maildir of three mails; its profile is not used
+    test::writeFile(path("notes.txt"), "not a store");
+    struct Case {
+        QString typed;
+        bool yes;
+        QString box; ///< the box after the search
+        int rows;
+        const char* message; ///< how the first message starts; "" for none
+    };
+    const Case cases[] = {
+        { path("typed"), true, "\\\\typed", 3, "" },
+        { path("typed"), false, path("typed"), 0, "Error: folder path should start with \\\\" },
+        { path("notes.txt"), true, path("notes.txt"), 0, "" },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.typed.toStdString() + (c.yes ? " yes" : " no"));
+        writeFile(path("profile.ini"), "[Stores]\nSample Mailbox=" SOURCE_DIR "/samples/Sample Mailbox\n");
+        ScriptedPerson person;
+        person.addQuestionAnswer(c.yes);
+        Session session(person);
+        auto window = makeWindow(session);
+        box(*window, "txtMailFolder")->setText(c.typed);
+        window->automate(QStringLiteral("search"), QString());
+        ASSERT_EQ(person.prompts().size(), 1);
+        EXPECT_TRUE(person.prompts()[0].endsWith(QLatin1String("Add it as a mail store?")));
+        EXPECT_EQ(box(*window, "txtMailFolder")->text(), c.box);
+        EXPECT_EQ(session.resultList().count(), c.rows);
+        const QString first = person.messages().value(0);
+        const QString expected = c.typed.endsWith(QLatin1String(".txt"))
+            ? c.typed + QLatin1String(" could not be added as a mail store.")
+            : QString::fromUtf8(c.message);
+        EXPECT_EQ(first.left(expected.size()), expected) << person.messages().join(u'|').toStdString();
+    }
+}
