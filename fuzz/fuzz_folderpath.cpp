@@ -35,7 +35,7 @@ public:
     }
     QString inputBox(const QString&) override { return {}; }
     std::optional<QString> pickMailFolder() override { return std::nullopt; }
-    QString chooseDirectory(const QString&) override { return {}; }
+    QString chooseDirectory(const QString&, const QString&) override { return {}; }
     void openDocument(const QString&) override { }
     std::unique_ptr<Progress> progress(const QString&, qint64) override { return nullptr; }
 };

@@ -6,6 +6,7 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev qt6-base-dev-tools libgl-dev
+  qt6-l10n-tools  # lupdate, for the translation template
   libgmime-3.0-dev libgsf-1-dev libpff-dev libbfio-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth

@@ -67,7 +67,7 @@ std::optional<QString> HeadlessPerson::pickMailFolder()
     return std::nullopt;
 }
 
-QString HeadlessPerson::chooseDirectory(const QString&)
+QString HeadlessPerson::chooseDirectory(const QString&, const QString&)
 {
     return {};
 }

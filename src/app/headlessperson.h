@@ -32,7 +32,7 @@ public:
     WarningAnswer warning(const QString& title, const QString& text) override;
     QString inputBox(const QString& prompt) override;
     std::optional<QString> pickMailFolder() override;
-    QString chooseDirectory(const QString& title) override;
+    QString chooseDirectory(const QString& title, const QString& start) override;
     void openDocument(const QString& target) override;
     std::unique_ptr<Progress> progress(const QString& caption, qint64 maximum) override;
 

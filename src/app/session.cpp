@@ -2,11 +2,18 @@
 #include "app/session.h"
 
 #include "app/headlessperson.h"
+#include "app/mainthreadperson.h"
 #include "config/accesshook.h"
 #include "core/person.h"
 #include "mail/imap/account.h"
 #include "mail/search.h"
+#include "output/formats.h"
 #include "output/listtotext.h"
+#include "output/outputnames.h"
+
+#include <QCoreApplication>
+#include <algorithm>
+#include <thread>
 
 namespace quillbox {
 
@@ -36,9 +43,13 @@ public:
         ++m_shown;
         return m_person.warning(title, text);
     }
+    bool question(const QString& text) override { return m_person.question(text); }
     QString inputBox(const QString& prompt) override { return m_person.inputBox(prompt); }
     std::optional<QString> pickMailFolder() override { return m_person.pickMailFolder(); }
-    QString chooseDirectory(const QString& title) override { return m_person.chooseDirectory(title); }
+    QString chooseDirectory(const QString& title, const QString& start) override
+    {
+        return m_person.chooseDirectory(title, start);
+    }
     void openDocument(const QString& target) override { m_person.openDocument(target); }
     std::unique_ptr<Progress> progress(const QString& caption, qint64 maximum) override
     {
@@ -50,25 +61,37 @@ private:
     int m_shown = 0;
 };
 
-namespace {
-
-/// Tells the session's listeners that a command runs, for its lifetime.
-class Busy {
+/// Tells the session's listeners that a command runs, for its lifetime. One command runs at a time: a
+/// command started while another runs (from a message box it shows, or while a search or save run goes on
+/// its own thread) does nothing, so that the list stays as it is while a command reads it.
+class Session::Busy {
 public:
     explicit Busy(Session& session)
         : m_session(session)
+        , m_first(!session.m_busy)
     {
+        if (!m_first)
+            return;
+        m_session.m_busy = true;
         Q_EMIT m_session.busyChanged(true);
     }
-    ~Busy() { Q_EMIT m_session.busyChanged(false); }
+    ~Busy()
+    {
+        if (!m_first)
+            return;
+        m_session.m_busy = false;
+        Q_EMIT m_session.busyChanged(false);
+    }
     Busy(const Busy&) = delete;
     Busy& operator=(const Busy&) = delete;
 
+    /// Whether the command may run: no other one runs.
+    explicit operator bool() const { return m_first; }
+
 private:
     Session& m_session;
+    const bool m_first;
 };
-
-} // namespace
 
 Session::Session(Person& person)
     : m_person(std::make_unique<CountingPerson>(person))
@@ -99,9 +122,26 @@ int Session::messagesShown() const
 void Session::search(const QString& mailFolder)
 {
     const Busy busy(*this);
+    if (!busy)
+        return;
     runAccess(true);
-    m_notMail = searchMailFolder(*m_person, m_options.settings(), mailFolder, m_list, &mail::Namespace::fromProfile,
-        [this](mail::Walk::Skip kind, const Error& why) { writeSkip(kind, why); });
+    const auto onSkip = [this](mail::Walk::Skip kind, const Error& why) { writeSkip(kind, why); };
+    if (!m_inBackground) {
+        m_notMail = searchMailFolder(
+            *m_person, m_options.settings(), mailFolder, m_list, &mail::Namespace::fromProfile, onSkip);
+    } else {
+        // Found into a list of its own, which takes the place of the shown one when the search has ended.
+        ResultList found;
+        connect(
+            &found, &ResultList::rowsInserted, this,
+            [this](const QModelIndex&, int, int last) { Q_EMIT searchProgress(last + 1); }, Qt::QueuedConnection);
+        const Settings settings = m_options.settings();
+        runOffThread([&](Person& person) {
+            m_notMail = searchMailFolder(person, settings, mailFolder, found, &mail::Namespace::fromProfile, onSkip);
+        });
+        m_list.clear();
+        m_list.appendRows(found.takeRows());
+    }
     runAccess(false);
     if (m_debugLevel >= 1 && m_notMail > 0)
         writeProgramLine(stderr, notMailText());
@@ -117,14 +157,99 @@ QString Session::notMailText() const
 void Session::save(const QString& mailFolder, const QString& dir)
 {
     const Busy busy(*this);
+    if (!busy)
+        return;
     runAccess(true);
-    m_lastSave = saveRun(*m_person, m_options.settings(), mailFolder, m_list, dir);
+    m_lastSave = runSave(mailFolder, m_list, dir);
     runAccess(false);
+}
+
+void Session::saveRows(const QString& mailFolder, const QString& dir, std::vector<int> rows)
+{
+    const Busy busy(*this);
+    if (!busy)
+        return;
+    std::sort(rows.begin(), rows.end());
+    rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
+    std::vector<ResultRow> chosen;
+    chosen.reserve(rows.size());
+    for (const int row : rows) {
+        if (row >= 0 && row < m_list.count())
+            chosen.push_back(m_list.row(row));
+    }
+    ResultList list;
+    list.appendRows(std::move(chosen));
+    runAccess(true);
+    m_lastSave = runSave(mailFolder, list, dir);
+    runAccess(false);
+}
+
+SaveSummary Session::runSave(const QString& mailFolder, const ResultList& list, const QString& dir)
+{
+    if (!m_inBackground)
+        return saveRun(*m_person, m_options.settings(), mailFolder, list, dir);
+    m_saving = true;
+    // The options dialog stays usable while the run goes: the run keeps the settings it started with.
+    const Settings settings = m_options.settings();
+    SaveSummary summary;
+    runOffThread([&](Person& person) { summary = saveRun(person, settings, mailFolder, list, dir); });
+    m_saving = false;
+    return summary;
+}
+
+void Session::runOffThread(const std::function<void(Person&)>& work)
+{
+    m_stopSave = false;
+    MainThreadPerson person(*m_person, *this, m_stopSave);
+    std::atomic<bool> done = false;
+    std::thread run([&] {
+        work(person);
+        done = true;
+        QMetaObject::invokeMethod(
+            this, [] {}, Qt::QueuedConnection); // wakes the wait below
+    });
+    // Not a nested event loop: one that a quitting application ends early would leave the work waiting
+    // for its messages.
+    while (!done)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    run.join();
+    // What the work handed over last is shown before anything that comes after it.
+    QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
+}
+
+void Session::openMail(int row, const QString& dir)
+{
+    if (row < 0 || row >= m_list.count())
+        return;
+    const Busy busy(*this);
+    if (!busy)
+        return;
+    const ResultRow& chosen = m_list.row(row);
+    const auto told = [this](const Error& why) {
+        m_person->detailedMessage(QStringLiteral("Can't open the email."), why.describe());
+    };
+    const mail::Namespace ns = mail::Namespace::fromProfile();
+    const auto item = ns.getItemFromID(chosen.entryId);
+    if (!item)
+        return told(item.error());
+    const Result<QByteArray> content = formats::emlContent(**item);
+    if (!content)
+        return told(content.error());
+    const QString name
+        = output::fitName(output::safeComponent(chosen.subject, QStringLiteral("email")), {}, QStringLiteral(".eml"));
+    auto folder = output::Directory::open(dir, output::Disk::system());
+    if (!folder)
+        return told(folder.error());
+    if (const Status written = folder->writeFile(name, *content, output::Disk::system()); !written)
+        return told(written.error());
+    m_person->openDocument(folder->filePath(name));
 }
 
 void Session::exportList()
 {
     const Busy busy(*this);
+    if (!busy)
+        return;
     // A failure has been told to the person; there is nothing more to do here.
     static_cast<void>(exportListToText(*m_person, m_options.settings(), m_list, listFilePath()));
 }
@@ -147,11 +272,7 @@ void Session::writeSkip(mail::Walk::Skip kind, const Error& why) const
 void Session::writeResultRows() const
 {
     for (int i = 0; i < m_list.count(); ++i) {
-        QString line = m_list.row(i).texts().join(u'\t');
-        line.replace(QLatin1String("\r\n"), QLatin1String(" "));
-        line.replace(u'\n', u' ');
-        line.replace(u'\r', u' ');
-        writeProgramLine(stderr, line);
+        writeProgramLine(stderr, oneLine(m_list.row(i).texts().join(u'\t')));
     }
 }
 

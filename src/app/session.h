@@ -11,8 +11,11 @@
 #include "output/saverun.h"
 
 #include <QObject>
+#include <atomic>
+#include <functional>
 #include <memory>
 #include <optional>
+#include <vector>
 
 namespace quillbox {
 
@@ -50,9 +53,24 @@ public:
     /// Saves the result list found in `mailFolder` into `dir` (saveRun), between the same two starts of
     /// the access program.
     void save(const QString& mailFolder, const QString& dir);
+    /// As save(), for the rows `rows` of the result list alone (indices of row(), saved in list order).
+    void saveRows(const QString& mailFolder, const QString& dir, std::vector<int> rows);
+    /// Writes the mail of result row `row` as an .eml file into the folder `dir` (named by its subject) and
+    /// opens it with the desktop's mail program. What cannot be found or written is told to the person.
+    void openMail(int row, const QString& dir);
     /// Writes the result list to the list file and opens it (exportListToText); the access program is not
     /// started.
     void exportList();
+
+    /// With `background` set, a search and a save run go on a thread of their own while this thread keeps handling its
+    /// events (a window keeps painting and can cancel it); every message and progress window is still
+    /// shown on this thread, and save() still returns when the run has ended. It reads the settings as they
+    /// stood when it started. Off by default: the run stays on the calling thread.
+    void setInBackground(bool background) { m_inBackground = background; }
+    /// Whether a save run is going.
+    bool saving() const { return m_saving; }
+    /// Asks a save run that is going to stop between two mails.
+    void cancelSave() { m_stopSave = true; }
 
     /// How many message and warning boxes the session's commands and the settings have shown so far.
     int messagesShown() const;
@@ -62,10 +80,17 @@ public:
 Q_SIGNALS:
     /// A command starts (true) or has ended (false): a window shows the hourglass in between.
     void busyChanged(bool busy);
+    /// A search in the background has found `rows` mails so far.
+    void searchProgress(int rows);
 
 private:
     class CountingPerson;
+    class Busy;
 
+    SaveSummary runSave(const QString& mailFolder, const ResultList& list, const QString& dir);
+    // Runs `work` on a thread of its own, with a person that answers on this thread, and handles this
+    // thread's events until it has ended.
+    void runOffThread(const std::function<void(Person&)>& work);
     void runAccess(bool allow) const;
     void writeSkip(mail::Walk::Skip kind, const Error& why) const;
     void writeResultRows() const;
@@ -77,6 +102,10 @@ private:
     std::optional<SaveSummary> m_lastSave;
     int m_notMail = 0;
     qint16 m_debugLevel = 0;
+    bool m_inBackground = false;
+    bool m_saving = false;
+    bool m_busy = false;
+    std::atomic<bool> m_stopSave = false;
 };
 
 } // namespace quillbox

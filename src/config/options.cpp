@@ -189,6 +189,15 @@ void Options::rebuildTextFormat()
     m_settings.textFormat = rebuild(m_settings.useDate, m_settings.useFrom, m_settings.useSubject);
 }
 
+bool Options::isBoxTemplate(const QString& format)
+{
+    for (int boxes = 0; boxes < 8; ++boxes) {
+        if (format == rebuild(boxes & 1, boxes & 2, boxes & 4))
+            return true;
+    }
+    return false;
+}
+
 void Options::rebuildFnFormat()
 {
     m_settings.fnFormat = rebuild(m_settings.useFnDate, m_settings.useFnFrom, m_settings.useFnSubject);

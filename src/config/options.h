@@ -48,6 +48,9 @@ public:
 
     /// Rebuilds FnFormat the same way from UseFnDate, UseFnFrom and UseFnSubject. UseFnFolder plays no part.
     void rebuildFnFormat();
+    /// Whether `format` is one of the templates the Date, From and Subject boxes build ("", "%1", "%1 %2",
+    /// ... "%1 %2 %3"); any other was typed by hand.
+    static bool isBoxTemplate(const QString& format);
 
 private:
     Person& m_person;

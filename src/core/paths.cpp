@@ -7,6 +7,11 @@
 
 namespace quillbox {
 
+QString rememberedStatePath()
+{
+    return configHome() + QLatin1String("/Quillbox/window.ini");
+}
+
 QString configHome()
 {
     const QString xdg = qEnvironmentVariable("XDG_CONFIG_HOME");

@@ -3,9 +3,9 @@
 
 namespace quillbox {
 
-QString getDir(Person& person, const QString& title)
+QString getDir(Person& person, const QString& title, const QString& start)
 {
-    QString dir = person.chooseDirectory(title);
+    QString dir = person.chooseDirectory(title, start);
     if (!dir.isEmpty() && !dir.endsWith(u'/'))
         dir += u'/';
     return dir;

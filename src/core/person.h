@@ -20,6 +20,8 @@ public:
     virtual ~Progress() = default;
     virtual void setStatus(const QString& text) = 0;
     virtual void setValue(qint64 value) = 0;
+    /// Whether the person asked to stop the run; the run asks between two steps.
+    virtual bool cancelled() const { return false; }
 };
 
 /// Everything the program asks of, or tells, the person in front of it.
@@ -48,14 +50,23 @@ public:
     /// A warning box (exclamation icon) with Abort, Retry and Ignore and its own title.
     virtual WarningAnswer warning(const QString& title, const QString& text) = 0;
 
+    /// A question box with Yes and No (question icon) under the application title; true for Yes. A person
+    /// who cannot be asked answers No.
+    virtual bool question(const QString& text)
+    {
+        static_cast<void>(text);
+        return false;
+    }
+
     /// An input box with OK and Cancel and an empty default; returns the typed text, or an empty text on Cancel.
     virtual QString inputBox(const QString& prompt) = 0;
 
     /// The mail folder chooser; returns the chosen folder's path, or nothing when the person cancels.
     virtual std::optional<QString> pickMailFolder() = 0;
 
-    /// The directory chooser with `title`; returns the chosen directory, or an empty text on Cancel.
-    virtual QString chooseDirectory(const QString& title) = 0;
+    /// The directory chooser with `title`, opened at `start` (or the nearest folder above it that exists)
+    /// when it is not empty; returns the chosen directory, or an empty text on Cancel.
+    virtual QString chooseDirectory(const QString& title, const QString& start) = 0;
 
     /// Opens a file, document or web address with the desktop's default handler; failures are not reported.
     virtual void openDocument(const QString& target) = 0;
@@ -64,8 +75,8 @@ public:
     virtual std::unique_ptr<Progress> progress(const QString& caption, qint64 maximum) = 0;
 };
 
-/// Asks `person` for a directory with `title`. The chosen directory comes back ending in "/" ("/" itself
-/// stays as it is); an empty text when the person cancels.
-[[nodiscard]] QString getDir(Person& person, const QString& title);
+/// Asks `person` for a directory with `title`, starting at `start`. The chosen directory comes back ending in "/" ("/"
+/// itself stays as it is); an empty text when the person cancels.
+[[nodiscard]] QString getDir(Person& person, const QString& title, const QString& start = QString());
 
 } // namespace quillbox

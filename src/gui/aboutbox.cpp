@@ -15,7 +15,7 @@ AboutBox::AboutBox(QWidget* parent)
 {
     setObjectName(QStringLiteral("frmAbout"));
     const QString product = QString::fromUtf16(kProductName);
-    setWindowTitle(QLatin1String("About ") + product);
+    setWindowTitle(tr("About %1").arg(product));
 
     auto* icon = new QLabel(this);
     icon->setPixmap(QPixmap(QStringLiteral(":/quillbox/quillbox.png")));
@@ -27,12 +27,10 @@ AboutBox::AboutBox(QWidget* parent)
     big.setPointSizeF(big.pointSizeF() * 1.6);
     big.setBold(true);
     title->setFont(big);
-    auto* version = new QLabel(QLatin1String("Version " QUILLBOX_VERSION), this);
+    auto* version = new QLabel(tr("Version %1").arg(QLatin1String(QUILLBOX_VERSION)), this);
     version->setObjectName(QStringLiteral("lblVersion"));
     auto* description = new QLabel(
-        QStringLiteral("Copies e-mail from Maildir folders and Outlook data files into .msg, .txt, .rtf and .eml "
-                       "files."),
-        this);
+        tr("Copies e-mail from Maildir folders and Outlook data files into .msg, .txt, .rtf and .eml files."), this);
     description->setObjectName(QStringLiteral("lblDescription"));
     description->setWordWrap(true);
 

@@ -2,20 +2,24 @@
 #include "gui/folderpicker.h"
 
 #include "config/inifile.h"
+#include "core/paths.h"
 #include "gui/guiperson.h"
 #include "mail/discovery.h"
 #include "mail/imap/account.h"
 #include "mail/profile.h"
 
+#include <QAction>
 #include <QDialogButtonBox>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QHBoxLayout>
 #include <QInputDialog>
+#include <QLineEdit>
 #include <QMenu>
 #include <QPointer>
 #include <QPushButton>
+#include <QSettings>
 #include <QTreeWidget>
 #include <QUrl>
 #include <QVBoxLayout>
@@ -27,16 +31,24 @@ namespace {
 const QString kStoresSection = QStringLiteral("Stores");
 constexpr int kFolderPathRole = Qt::UserRole;
 
+// The file dialog starts in the folder the last data file was added from.
 QString chooseWithFileDialog(QWidget* parent, DataFileKind kind)
 {
     if (kind == DataFileKind::MailAccount)
         return QInputDialog::getText(parent, FolderPicker::tr("Add Mail Account"),
             FolderPicker::tr("Address of the account (imaps://user@mail.example.org):"));
-    if (kind == DataFileKind::OutlookFile) {
-        return QFileDialog::getOpenFileName(parent, FolderPicker::tr("Add Outlook Data File"), QDir::homePath(),
-            FolderPicker::tr("Outlook Data Files (*.pst *.ost);;mbox Files (*);;All Files (*)"));
+    const QString key = QStringLiteral("Picker/LastDataFolder");
+    QSettings kept(rememberedStatePath(), QSettings::IniFormat);
+    const QString start = kept.value(key, QDir::homePath()).toString();
+    const QString chosen = kind == DataFileKind::OutlookFile
+        ? QFileDialog::getOpenFileName(parent, FolderPicker::tr("Add Outlook Data File"), start,
+            FolderPicker::tr("Outlook Data Files (*.pst *.ost);;mbox Files (*);;All Files (*)"))
+        : QFileDialog::getExistingDirectory(parent, FolderPicker::tr("Add Maildir Folder"), start);
+    if (!chosen.isEmpty()) {
+        QDir().mkpath(QFileInfo(rememberedStatePath()).absolutePath());
+        kept.setValue(key, QFileInfo(QDir::cleanPath(chosen)).absolutePath());
     }
-    return QFileDialog::getExistingDirectory(parent, FolderPicker::tr("Add Maildir Folder"), QDir::homePath());
+    return chosen;
 }
 
 // A store name that the profile reads back as written and that a folder path can name: no "\" (the
@@ -171,6 +183,14 @@ FolderPicker::FolderPicker(Person& person, QWidget* parent, DataFileChooser choo
     addAccount->setAutoDefault(false);
     connect(addAccount, &QPushButton::clicked, this, [this] { addDataFile(DataFileKind::MailAccount); });
 
+    auto* remove = new QAction(tr("Remove Store"), m_tree);
+    remove->setObjectName(QStringLiteral("removeStore"));
+    remove->setShortcut(QKeySequence::Delete);
+    remove->setShortcutContext(Qt::WidgetShortcut);
+    m_tree->addAction(remove);
+    m_tree->setContextMenuPolicy(Qt::ActionsContextMenu);
+    connect(remove, &QAction::triggered, this, &FolderPicker::removeSelectedStore);
+
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
     m_ok = buttons->button(QDialogButtonBox::Ok);
     m_ok->setEnabled(false);
@@ -290,6 +310,7 @@ void FolderPicker::addDataFile(DataFileKind kind)
             return;
         }
     }
+    m_addedNames << *added;
     auto store = mail::openStore(*added, profileLocation(location));
     if (!store) {
         addFailureNode(*added, store.error());
@@ -300,9 +321,89 @@ void FolderPicker::addDataFile(DataFileKind kind)
     m_tree->setCurrentItem(m_tree->topLevelItem(m_tree->topLevelItemCount() - 1));
 }
 
-std::optional<QString> runFolderPicker(Person& person, QWidget* parent)
+Status removeStoreFromProfile(Person& person, const QString& name)
+{
+    IniFile profile(person);
+    profile.setFileName(mail::profilePath());
+    profile.writeKeyValue(kStoresSection, name, std::nullopt);
+    if (profile.lastWriteError())
+        return *profile.lastWriteError();
+    return success();
+}
+
+void FolderPicker::reject()
+{
+    for (const QString& name : std::as_const(m_addedNames))
+        static_cast<void>(removeStoreFromProfile(m_person, name));
+    m_addedNames.clear();
+    QDialog::reject();
+}
+
+void FolderPicker::removeSelectedStore()
+{
+    QTreeWidgetItem* item = m_tree->currentItem();
+    if (!item || item->parent() || !item->data(0, kFolderPathRole).isValid())
+        return;
+    const QString name = item->data(0, kFolderPathRole).toString().mid(2);
+    bool listed = false;
+    if (auto stores = mail::readProfileStores(mail::profilePath())) {
+        for (const auto& entry : std::as_const(*stores))
+            listed = listed || entry.first.compare(name, Qt::CaseInsensitive) == 0;
+    }
+    if (!listed) {
+        m_person.message(tr("%1 was found on this computer, not added here: it stays in the list.").arg(name));
+        return;
+    }
+    if (const Status removed = removeStoreFromProfile(m_person, name); !removed) {
+        m_person.detailedMessage(tr("Can't remove %1 from the mail stores.").arg(name), removed.error().describe());
+        return;
+    }
+    m_addedNames.removeAll(name);
+    // The folders of the item and of everything below it go with it.
+    std::vector<QTreeWidgetItem*> below { item };
+    while (!below.empty()) {
+        QTreeWidgetItem* next = below.back();
+        below.pop_back();
+        m_folders.erase(next);
+        for (int i = 0; i < next->childCount(); ++i)
+            below.push_back(next->child(i));
+    }
+    delete item;
+}
+
+void FolderPicker::showFolder(const QString& path)
+{
+    if (!path.startsWith(QLatin1String("\\\\")))
+        return;
+    QStringList names = path.mid(2).split(u'\\', Qt::SkipEmptyParts);
+    QTreeWidgetItem* at = nullptr;
+    const auto childNamed = [&](const QString& name) -> QTreeWidgetItem* {
+        const int count = at ? at->childCount() : m_tree->topLevelItemCount();
+        for (int i = 0; i < count; ++i) {
+            QTreeWidgetItem* child = at ? at->child(i) : m_tree->topLevelItem(i);
+            if (child->text(0).compare(name, Qt::CaseInsensitive) == 0)
+                return child;
+        }
+        return nullptr;
+    };
+    for (const QString& name : std::as_const(names)) {
+        if (at)
+            at->setExpanded(true);
+        QTreeWidgetItem* next = childNamed(name);
+        if (!next)
+            break;
+        at = next;
+    }
+    if (at) {
+        m_tree->setCurrentItem(at);
+        m_tree->scrollToItem(at);
+    }
+}
+
+std::optional<QString> runFolderPicker(Person& person, QWidget* parent, const QString& start)
 {
     FolderPicker picker(person, parent);
+    picker.showFolder(start);
     if (picker.exec() != QDialog::Accepted)
         return std::nullopt;
     return picker.chosenPath();
@@ -310,7 +411,10 @@ std::optional<QString> runFolderPicker(Person& person, QWidget* parent)
 
 void installFolderPicker(GuiPerson& person, QWidget* parent)
 {
-    person.setFolderPicker([&person, owner = QPointer<QWidget>(parent)] { return runFolderPicker(person, owner); });
+    person.setFolderPicker([&person, owner = QPointer<QWidget>(parent)] {
+        const auto* box = owner ? owner->findChild<QLineEdit*>(QStringLiteral("txtMailFolder")) : nullptr;
+        return runFolderPicker(person, owner, box ? box->text() : QString());
+    });
 }
 
 } // namespace quillbox

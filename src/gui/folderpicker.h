@@ -36,6 +36,9 @@ using DataFileChooser = std::function<QString(QWidget* parent, DataFileKind kind
 /// Returns the store's name in the profile, or why the store could not be opened or the file not written.
 Result<QString> addStoreToProfile(Person& person, const QString& location);
 
+/// Takes the store `name` out of the profile file; its files stay as they are.
+Status removeStoreFromProfile(Person& person, const QString& name);
+
 /// The mail folder chooser: a tree of every store's folders with OK, Cancel and "Add Data File...".
 /// Sub-folders are read when their folder is expanded. A store that cannot be opened is shown as a node
 /// with the reason and cannot be chosen. After OK, chosenPath() is the chosen folder's FolderPath: "\\",
@@ -51,10 +54,19 @@ public:
     /// The FolderPath of the chosen folder once the dialog was accepted; nothing otherwise.
     std::optional<QString> chosenPath() const;
 
+    /// Opens the tree down to the folder of the FolderPath `path` as far as it goes, and selects it.
+    void showFolder(const QString& path);
+
+    /// Cancel: the stores "Add Data File..." added while the dialog was open leave the profile again.
+    void reject() override;
+
 public Q_SLOTS:
     /// "Add Data File...": asks for a data file of `kind`, adds it to the profile and shows its store,
     /// selected. Nothing happens when the person cancels.
     void addDataFile(quillbox::DataFileKind kind);
+    /// "Remove Store" (also Delete): the selected store leaves the profile and the tree. A store found on
+    /// this computer and not listed in the profile stays; it is said why.
+    void removeSelectedStore();
 
 private:
     void addStoreNode(mail::Store& store);
@@ -69,12 +81,15 @@ private:
     std::map<QTreeWidgetItem*, std::unique_ptr<mail::Folder>> m_folders;
     QTreeWidget* m_tree = nullptr;
     QPushButton* m_ok = nullptr;
+    QStringList m_addedNames; ///< the stores added to the profile while the dialog is open
 };
 
 /// Shows the folder picker modally; returns the chosen folder's FolderPath, or nothing on Cancel.
-std::optional<QString> runFolderPicker(Person& person, QWidget* parent = nullptr);
+/// The picker opens at the folder `start` names, when it names one.
+std::optional<QString> runFolderPicker(Person& person, QWidget* parent = nullptr, const QString& start = QString());
 
-/// Makes person.pickMailFolder() show the folder picker over `parent` (which may be null or go away).
+/// Makes person.pickMailFolder() show the folder picker over `parent` (which may be null or go away), open
+/// at the folder in the parent's Mail Folder box (txtMailFolder) when it has one.
 void installFolderPicker(GuiPerson& person, QWidget* parent = nullptr);
 
 } // namespace quillbox

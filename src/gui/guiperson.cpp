@@ -6,14 +6,19 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDesktopServices>
+#include <QDialog>
+#include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QInputDialog>
 #include <QLabel>
 #include <QMessageBox>
 #include <QProgressBar>
+#include <QPushButton>
 #include <QScreen>
 #include <QUrl>
 #include <QWidget>
+#include <atomic>
 #include <cstdio>
 
 namespace quillbox {
@@ -30,23 +35,44 @@ void debugLine(int level, const QString& text)
         std::fprintf(stderr, "Quillbox: %s\n", text.toUtf8().constData());
 }
 
-// frmProgress has no buttons, for a save run cannot be cancelled; the window goes when the run ends.
-class ProgressWindow : public QWidget {
+/// The progress window: the run's caption (design caption "Progress"), the bar ProgressBar1, the status
+/// line txtStatus and the button cmdCancel, shown without an owner. Cancel, Escape and the window's close
+/// button ask the run to stop; the window itself goes when the run ends.
+class ProgressWindow : public QDialog {
+public:
+    std::atomic<bool> cancelRequested = false;
+
+    void requestCancel()
+    {
+        cancelRequested = true;
+        if (m_cancel) {
+            m_cancel->setEnabled(false);
+            m_cancel->setText(QCoreApplication::translate("ProgressWindow", "Stopping..."));
+        }
+    }
+    void setCancelButton(QPushButton* button) { m_cancel = button; }
+
 protected:
-    void closeEvent(QCloseEvent* event) override { event->ignore(); }
+    void closeEvent(QCloseEvent* event) override
+    {
+        requestCancel();
+        event->ignore();
+    }
+    void reject() override { requestCancel(); }
+
+private:
+    QPushButton* m_cancel = nullptr;
 };
 
-/// The progress window: the run's caption (design caption "Progress"), the bar ProgressBar1 and the
-/// status line txtStatus, shown without an owner. The save run does not return to the event loop
-/// while it runs, so every change repaints the window; input events stay queued until the run ends.
 class WidgetProgress : public Progress {
 public:
     WidgetProgress(const QString& caption, qint64 maximum)
     {
         m_window.setObjectName(QStringLiteral("frmProgress"));
-        m_window.setWindowFlags(
-            Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::MSWindowsFixedSizeDialogHint);
-        m_window.setWindowTitle(caption.isEmpty() ? QObject::tr("Progress") : caption);
+        m_window.setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint
+            | Qt::MSWindowsFixedSizeDialogHint);
+        m_window.setWindowTitle(
+            caption.isEmpty() ? QCoreApplication::translate("ProgressWindow", "Progress") : caption);
         m_bar = new QProgressBar(&m_window);
         m_bar->setObjectName(QStringLiteral("ProgressBar1"));
         m_bar->setTextVisible(false);
@@ -57,26 +83,25 @@ public:
         m_status->setObjectName(QStringLiteral("txtStatus"));
         const int statusHeight = std::max(twipsToPixels(285), m_status->sizeHint().height());
         m_status->setGeometry(twipsToPixels(120), twipsToPixels(570), twipsToPixels(4560), statusHeight);
-        m_window.setFixedSize(twipsToPixels(4800), m_status->geometry().bottom() + 1 + twipsToPixels(180));
+        auto* cancel = new QPushButton(QCoreApplication::translate("ProgressWindow", "Cancel"), &m_window);
+        cancel->setObjectName(QStringLiteral("cmdCancel"));
+        cancel->setAutoDefault(false);
+        const QSize buttonSize(std::max(twipsToPixels(975), cancel->sizeHint().width()),
+            std::max(twipsToPixels(375), cancel->sizeHint().height()));
+        cancel->setGeometry(twipsToPixels(4680) - buttonSize.width(),
+            m_status->geometry().bottom() + 1 + twipsToPixels(60), buttonSize.width(), buttonSize.height());
+        QObject::connect(cancel, &QPushButton::clicked, &m_window, [this] { m_window.requestCancel(); });
+        m_window.setCancelButton(cancel);
+        m_window.setFixedSize(twipsToPixels(4800), cancel->geometry().bottom() + 1 + twipsToPixels(120));
         if (const QScreen* screen = QGuiApplication::primaryScreen())
             m_window.move(screen->availableGeometry().center() - m_window.rect().center());
         m_window.show();
-        repaint();
     }
-    void setStatus(const QString& text) override
-    {
-        m_status->setText(text);
-        repaint();
-    }
-    void setValue(qint64 value) override
-    {
-        m_bar->setValue(int(std::min<qint64>(value, INT_MAX)));
-        repaint();
-    }
+    void setStatus(const QString& text) override { m_status->setText(text); }
+    void setValue(qint64 value) override { m_bar->setValue(int(std::min<qint64>(value, INT_MAX))); }
+    bool cancelled() const override { return m_window.cancelRequested; }
 
 private:
-    static void repaint() { QApplication::processEvents(QEventLoop::ExcludeUserInputEvents); }
-
     ProgressWindow m_window;
     QProgressBar* m_bar = nullptr;
     QLabel* m_status = nullptr;
@@ -100,7 +125,9 @@ void GuiPerson::information(const QString& text)
 void GuiPerson::detailedMessage(const QString& text, const QString& details)
 {
     debugLine(m_debugLevel, text);
-    QMessageBox box(QMessageBox::NoIcon, applicationTitle(), text, QMessageBox::Ok);
+    // A box that carries a library's or the system's words tells of a failure.
+    QMessageBox box(details.isEmpty() ? QMessageBox::Information : QMessageBox::Critical, applicationTitle(), text,
+        QMessageBox::Ok);
     if (!details.isEmpty()) {
         debugLine(m_debugLevel, details);
         box.setDetailedText(details);
@@ -122,6 +149,14 @@ WarningAnswer GuiPerson::warning(const QString& title, const QString& text)
     }
 }
 
+bool GuiPerson::question(const QString& text)
+{
+    debugLine(m_debugLevel, text);
+    QMessageBox box(QMessageBox::Question, applicationTitle(), text, QMessageBox::Yes | QMessageBox::No);
+    box.setDefaultButton(QMessageBox::Yes);
+    return box.exec() == QMessageBox::Yes;
+}
+
 QString GuiPerson::inputBox(const QString& prompt)
 {
     bool ok = false;
@@ -136,15 +171,26 @@ std::optional<QString> GuiPerson::pickMailFolder()
     return m_picker();
 }
 
-QString GuiPerson::chooseDirectory(const QString& title)
+QString GuiPerson::chooseDirectory(const QString& title, const QString& start)
 {
-    return QFileDialog::getExistingDirectory(nullptr, title);
+    // A destination the save run will make does not exist yet: the chooser opens at the folder above it.
+    QString at = start;
+    while (!at.isEmpty() && !QFileInfo(at).isDir() && QDir::cleanPath(at) != QDir::rootPath())
+        at = QFileInfo(QDir::cleanPath(at)).path();
+    return QFileDialog::getExistingDirectory(nullptr, title, at);
 }
 
 void GuiPerson::openDocument(const QString& target)
 {
-    const QUrl url = target.contains(QLatin1String("://")) ? QUrl(target) : QUrl::fromLocalFile(target);
-    QDesktopServices::openUrl(url);
+    const bool local = !target.contains(QLatin1String("://"));
+    if (local && !QFileInfo::exists(target)) {
+        detailedMessage(QCoreApplication::translate("GuiPerson", "Can't open %1: it is not there.").arg(target), {});
+        return;
+    }
+    if (!QDesktopServices::openUrl(local ? QUrl::fromLocalFile(target) : QUrl(target)))
+        detailedMessage(
+            QCoreApplication::translate("GuiPerson", "Can't open %1: no program on this desktop opens it.").arg(target),
+            {});
 }
 
 std::unique_ptr<Progress> GuiPerson::progress(const QString& caption, qint64 maximum)

@@ -16,9 +16,11 @@ public:
     void detailedMessage(const QString& text, const QString& details) override;
     void information(const QString& text) override;
     WarningAnswer warning(const QString& title, const QString& text) override;
+    bool question(const QString& text) override;
     QString inputBox(const QString& prompt) override;
     std::optional<QString> pickMailFolder() override;
-    QString chooseDirectory(const QString& title) override;
+    QString chooseDirectory(const QString& title, const QString& start) override;
+    /// A file that is not there, or that no program of the desktop opens, is told in a message box.
     void openDocument(const QString& target) override;
     std::unique_ptr<Progress> progress(const QString& caption, qint64 maximum) override;
 

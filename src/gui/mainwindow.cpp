@@ -2,23 +2,32 @@
 #include "gui/mainwindow.h"
 
 #include "app/session.h"
+#include "core/paths.h"
 #include "core/person.h"
 #include "gui/aboutbox.h"
 #include "gui/anchorlayout.h"
+#include "gui/folderpicker.h"
 #include "gui/optionsdialog.h"
+#include "gui/sortedresults.h"
 
 #include <QAction>
 #include <QApplication>
+#include <QClipboard>
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDir>
+#include <QDropEvent>
 #include <QFileInfo>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMimeData>
 #include <QPushButton>
+#include <QSettings>
+#include <QStatusBar>
+#include <QTemporaryDir>
 #include <QTreeView>
 
 namespace quillbox {
@@ -104,6 +113,35 @@ MainWindow::MainWindow(Session& session, QWidget* parent)
     m_optionsDialog = std::make_unique<OptionsDialog>(m_session.options());
     setUpResultList();
     connect(&m_session, &Session::busyChanged, this, &showHourglass);
+    connect(&m_session, &Session::busyChanged, this, [this](bool busy) { setCommandsEnabled(!busy); });
+    m_openFolder = new QPushButton(tr("Open Folder"), this);
+    m_openFolder->setObjectName(QStringLiteral("cmdOpenFolder"));
+    m_openFolder->setFlat(true);
+    m_openFolder->hide();
+    connect(m_openFolder, &QPushButton::clicked, this, [this] { m_session.person().openDocument(m_savedTo); });
+    statusBar()->addPermanentWidget(m_openFolder);
+    statusBar()->setSizeGripEnabled(true);
+    resize(width(), height() + statusBar()->sizeHint().height());
+    // Below its size at load the window would cut off its controls.
+    setMinimumSize(size());
+    restoreRemembered();
+    // The window keeps painting while a search or a save run goes, and a save run's progress window can
+    // stop it.
+    m_session.setInBackground(true);
+    connect(&m_session, &Session::searchProgress, this,
+        [this](int rows) { statusBar()->showMessage(tr("Searching... %1 e-mails found so far").arg(rows)); });
+}
+
+void MainWindow::setCommandsEnabled(bool enabled)
+{
+    // One command at a time: the list stays as it is while a save run reads it.
+    for (const char* name :
+        { "cmdSearch", "cmdSave", "cmdGetMailFolder", "mnuFileExport", "actOpen", "actSaveSelected" }) {
+        if (auto* button = findChild<QPushButton*>(QLatin1String(name)))
+            button->setEnabled(enabled);
+        if (auto* action = findChild<QAction*>(QLatin1String(name)))
+            action->setEnabled(enabled);
+    }
 }
 
 MainWindow::~MainWindow() = default;
@@ -128,13 +166,13 @@ void MainWindow::buildControls()
     const ControlDesign saveButtonDesign { "cmdSave", 7200, 3240, 975, 375, "X=1 Y=1", true };
 
     const auto label = [this](const ControlDesign& d, const char* caption) {
-        auto* widget = new QLabel(QLatin1String(caption), m_client);
+        auto* widget = new QLabel(tr(caption), m_client);
         widget->setAlignment(Qt::AlignLeft | Qt::AlignTop);
         place(widget, d);
         return widget;
     };
     const auto button = [this](const ControlDesign& d, const char* caption, void (MainWindow::*handler)()) {
-        auto* widget = new QPushButton(QLatin1String(caption), m_client);
+        auto* widget = new QPushButton(tr(caption), m_client);
         // No default or cancel button: Enter in a text box runs nothing.
         widget->setAutoDefault(false);
         widget->setDefault(false);
@@ -143,19 +181,33 @@ void MainWindow::buildControls()
         return widget;
     };
 
-    label(mailFolderLabel, "Mail Folder");
+    // Alt with the underlined letter: M and T go to the boxes, S and A press the buttons; the menus have
+    // F, O and H.
+    QLabel* mailFolderCaption = label(mailFolderLabel, QT_TR_NOOP("&Mail Folder"));
     m_mailFolder = new QLineEdit(m_client);
     place(m_mailFolder, mailFolderBox);
-    QPushButton* getMailFolder = button(pickerButton, "...", &MainWindow::getMailFolder);
-    QPushButton* searchButton = button(searchButtonDesign, "Search", &MainWindow::search);
-    label(contentsLabel, "Contents");
+    QPushButton* getMailFolder = button(pickerButton, QT_TR_NOOP("..."), &MainWindow::getMailFolder);
+    QPushButton* searchButton = button(searchButtonDesign, QT_TR_NOOP("&Search"), &MainWindow::search);
+    label(contentsLabel, QT_TR_NOOP("Contents"));
     m_view = new QTreeView(m_client);
     place(m_view, listDesign);
-    label(saveToLabel, "Save to:");
+    QLabel* saveToCaption = label(saveToLabel, QT_TR_NOOP("Save &to:"));
     m_dir = new QLineEdit(m_client);
     place(m_dir, dirBox);
-    QPushButton* browseButton = button(browseButtonDesign, "...", &MainWindow::browse);
-    QPushButton* saveButton = button(saveButtonDesign, "Save", &MainWindow::save);
+    QPushButton* browseButton = button(browseButtonDesign, QT_TR_NOOP("..."), &MainWindow::browse);
+    QPushButton* saveButton = button(saveButtonDesign, QT_TR_NOOP("S&ave"), &MainWindow::save);
+    mailFolderCaption->setBuddy(m_mailFolder);
+    saveToCaption->setBuddy(m_dir);
+
+    // Enter in a box runs the command of its row.
+    connect(m_mailFolder, &QLineEdit::returnPressed, this, &MainWindow::search);
+    connect(m_dir, &QLineEdit::returnPressed, this, &MainWindow::save);
+    m_mailFolder->setPlaceholderText(QStringLiteral("\\\\Store\\Folder"));
+    m_mailFolder->installEventFilter(this);
+    getMailFolder->setToolTip(tr("Choose a mail folder"));
+    browseButton->setToolTip(tr("Choose the directory to save into"));
+    searchButton->setToolTip(tr("List the e-mails of the mail folder and the folders below it"));
+    saveButton->setToolTip(tr("Save every e-mail of the list into the directory"));
 
     setTabOrder(m_mailFolder, getMailFolder);
     setTabOrder(getMailFolder, searchButton);
@@ -173,7 +225,7 @@ void MainWindow::buildControls()
 void MainWindow::buildMenus()
 {
     const auto item = [](QWidget* menu, const char* name, const char* caption) {
-        auto* action = new QAction(QString::fromLatin1(caption), menu);
+        auto* action = new QAction(tr(caption), menu);
         action->setObjectName(QLatin1String(name));
         menu->addAction(action);
         return action;
@@ -181,46 +233,120 @@ void MainWindow::buildMenus()
     const auto separator
         = [](QMenu* menu, const char* name) { menu->addSeparator()->setObjectName(QLatin1String(name)); };
 
-    QMenu* file = menuBar()->addMenu(QStringLiteral("&File"));
+    QMenu* file = menuBar()->addMenu(tr("&File"));
     file->setObjectName(QStringLiteral("mnuFile"));
-    connect(item(file, "mnuFileExport", "&Export to Text File"), &QAction::triggered, this, &MainWindow::exportList);
-    connect(item(file, "mnuFileExit", "E&xit"), &QAction::triggered, this, &QWidget::close);
+    connect(item(file, "mnuFileExport", QT_TR_NOOP("&Export to Text File")), &QAction::triggered, this,
+        &MainWindow::exportList);
+    QAction* exit = item(file, "mnuFileExit", QT_TR_NOOP("E&xit"));
+    exit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
+    connect(exit, &QAction::triggered, this, &QWidget::close);
 
-    connect(item(menuBar(), "mnuOptions", "&Options"), &QAction::triggered, this, &MainWindow::showOptions);
+    connect(item(menuBar(), "mnuOptions", QT_TR_NOOP("&Options")), &QAction::triggered, this, &MainWindow::showOptions);
 
-    QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
+    QMenu* help = menuBar()->addMenu(tr("&Help"));
     help->setObjectName(QStringLiteral("mnuHelp"));
-    QAction* contents = item(help, "mnuHelpContents", "&Contents");
+    QAction* contents = item(help, "mnuHelpContents", QT_TR_NOOP("&Contents"));
     contents->setShortcut(QKeySequence(Qt::Key_F1));
     // F1 works wherever the focus is in the window, also with the menu closed.
     addAction(contents);
     connect(contents, &QAction::triggered, this, [this] { m_session.person().openDocument(helpPagePath()); });
     separator(help, "mnuHelp1");
-    connect(item(help, "mnuHelpFAQ", "&FAQ"), &QAction::triggered, this,
+    connect(item(help, "mnuHelpFAQ", QT_TR_NOOP("&FAQ")), &QAction::triggered, this,
         [this] { m_session.person().openDocument(QString::fromUtf16(kFaqUrl)); });
-    connect(item(help, "mnuHelpSupport", "&Support"), &QAction::triggered, this,
+    connect(item(help, "mnuHelpSupport", QT_TR_NOOP("&Support")), &QAction::triggered, this,
         [this] { m_session.person().openDocument(QString::fromUtf16(kSupportUrl)); });
     separator(help, "mnuHelp2");
-    connect(item(help, "mnuHelpAbout", "&About"), &QAction::triggered, this, &MainWindow::showAbout);
+    connect(item(help, "mnuHelpAbout", QT_TR_NOOP("&About")), &QAction::triggered, this, &MainWindow::showAbout);
 
     resize(twipsToPixels(kClientWidth), twipsToPixels(kClientHeight) + menuBar()->sizeHint().height());
 }
 
 void MainWindow::setUpResultList()
 {
-    m_view->setModel(&m_session.resultList());
+    m_sorted = new SortedResults(this);
+    m_sorted->setSourceModel(&m_session.resultList());
+    m_view->setModel(m_sorted);
     m_view->setRootIsDecorated(false);
     m_view->setItemsExpandable(false);
     m_view->setUniformRowHeights(true);
-    m_view->setSortingEnabled(false);
     m_view->setEditTriggers(QAbstractItemView::NoEditTriggers);
     m_view->setSelectionBehavior(QAbstractItemView::SelectRows);
+    m_view->setSelectionMode(QAbstractItemView::ExtendedSelection);
     m_view->setAllColumnsShowFocus(true);
-    // Eight columns of one default width; the headers do nothing when clicked.
+    m_view->setTextElideMode(Qt::ElideRight);
+    // A click on a header sorts the view by that column; until then the rows stand as the search found them.
     QHeaderView* header = m_view->header();
-    header->setStretchLastSection(false);
-    header->setSectionsClickable(false);
+    header->setSortIndicator(-1, Qt::AscendingOrder);
+    header->setSortIndicatorShown(true);
+    m_view->setSortingEnabled(true);
+    header->setStretchLastSection(true);
     header->setSectionsMovable(false);
+
+    const auto listAction = [this](const QString& caption, const QKeySequence& key, void (MainWindow::*handler)()) {
+        auto* action = new QAction(caption, m_view);
+        action->setShortcut(key);
+        action->setShortcutContext(Qt::WidgetShortcut);
+        connect(action, &QAction::triggered, this, handler);
+        m_view->addAction(action);
+        return action;
+    };
+    listAction(tr("&Open"), QKeySequence(Qt::Key_Return), &MainWindow::openCurrentMail)
+        ->setObjectName(QStringLiteral("actOpen"));
+    listAction(tr("&Save Selected"), QKeySequence(), &MainWindow::saveSelected)
+        ->setObjectName(QStringLiteral("actSaveSelected"));
+    listAction(tr("&Copy"), QKeySequence::Copy, &MainWindow::copySelected)->setObjectName(QStringLiteral("actCopy"));
+    m_view->setContextMenuPolicy(Qt::ActionsContextMenu);
+    connect(m_view, &QTreeView::doubleClicked, this, &MainWindow::openCurrentMail);
+}
+
+std::vector<int> MainWindow::selectedRows() const
+{
+    std::vector<int> rows;
+    for (const QModelIndex& index : m_view->selectionModel()->selectedRows())
+        rows.push_back(m_sorted->mapToSource(index).row());
+    return rows;
+}
+
+void MainWindow::openCurrentMail()
+{
+    const QModelIndex current = m_sorted->mapToSource(m_view->currentIndex());
+    if (!current.isValid())
+        return;
+    if (!m_openedMails)
+        m_openedMails = std::make_unique<QTemporaryDir>();
+    m_session.openMail(current.row(), m_openedMails->path());
+}
+
+void MainWindow::saveSelected()
+{
+    m_session.saveRows(m_mailFolder->text(), m_dir->text(), selectedRows());
+    afterSave();
+}
+
+void MainWindow::copySelected()
+{
+    // The rows in the order they are shown, each row's cells joined by tabs.
+    QModelIndexList shown = m_view->selectionModel()->selectedRows();
+    std::sort(shown.begin(), shown.end(), [](const QModelIndex& a, const QModelIndex& b) { return a.row() < b.row(); });
+    QStringList lines;
+    for (const QModelIndex& index : shown) {
+        QStringList cells;
+        for (int column = 0; column < m_sorted->columnCount(); ++column)
+            cells << m_sorted->index(index.row(), column).data().toString();
+        lines << cells.join(u'\t');
+    }
+    if (!lines.isEmpty())
+        QGuiApplication::clipboard()->setText(lines.join(u'\n') + u'\n');
+}
+
+void MainWindow::sizeColumns()
+{
+    // Once after each search: each column as wide as its content, at most half the list's width.
+    const int widest = std::max(m_view->viewport()->width() / 2, 80);
+    for (int column = 0; column + 1 < m_sorted->columnCount(); ++column) {
+        m_view->resizeColumnToContents(column);
+        m_view->setColumnWidth(column, std::min(m_view->columnWidth(column), widest));
+    }
 }
 
 void MainWindow::automate(const QString& command, const QString& parameter)
@@ -234,7 +360,7 @@ void MainWindow::automate(const QString& command, const QString& parameter)
     else if (word == QLatin1String("export"))
         exportList();
     else
-        m_session.person().message(QStringLiteral("frmMain.Automate: unrecognized command."));
+        m_session.person().message(tr("frmMain.Automate: unrecognized command."));
 }
 
 void MainWindow::getMailFolder()
@@ -246,19 +372,77 @@ void MainWindow::getMailFolder()
 
 void MainWindow::browse()
 {
-    const QString dir = getDir(m_session.person(), QStringLiteral("Choose Directory"));
+    const QString dir = getDir(m_session.person(), tr("Choose Directory"), m_dir->text());
     if (!dir.isEmpty())
         m_dir->setText(dir);
 }
 
+MainWindow::Offer MainWindow::offerStore(const QString& location)
+{
+    if (!m_session.person().question(
+            tr("%1 is a file or folder on this computer, not a mail folder. Add it as a mail store?").arg(location)))
+        return Offer::Declined;
+    const Result<QString> added = addStoreToProfile(m_session.person(), location);
+    if (!added) {
+        m_session.person().detailedMessage(
+            tr("%1 could not be added as a mail store.").arg(location), added.error().describe());
+        return Offer::Failed;
+    }
+    m_mailFolder->setText(QLatin1String("\\\\") + *added);
+    return Offer::Added;
+}
+
 void MainWindow::search()
 {
+    // A path of the file system typed or dropped into the box: the person may add it as a store first.
+    const QString typed = m_mailFolder->text();
+    if (!typed.startsWith(QLatin1String("\\\\")) && typed.startsWith(u'/') && QFileInfo::exists(typed)
+        && offerStore(typed) == Offer::Failed)
+        return;
     m_session.search(m_mailFolder->text());
+    sizeColumns();
+    const int count = m_session.resultList().count();
+    m_openFolder->hide();
+    QString listed = count == 1 ? tr("1 e-mail listed") : tr("%1 e-mails listed").arg(count);
+    // What the search left out for not being mail is told beside the count, as information.
+    if (const QString notMail = m_session.notMailText(); !notMail.isEmpty())
+        listed += QLatin1String("; ") + notMail;
+    statusBar()->showMessage(listed);
 }
 
 void MainWindow::save()
 {
     m_session.save(m_mailFolder->text(), m_dir->text());
+    afterSave();
+}
+
+void MainWindow::afterSave()
+{
+    showSaveStatus();
+    if (m_closeAfterSave)
+        close();
+}
+
+QString saveStatusText(const SaveSummary& summary, const QString& dir)
+{
+    QString text = summary.written == 1 ? MainWindow::tr("1 e-mail saved to %1").arg(dir)
+                                        : MainWindow::tr("%1 e-mails saved to %2").arg(summary.written).arg(dir);
+    if (summary.failed > 0)
+        text += MainWindow::tr("; %1 could not be written").arg(summary.failed);
+    if (summary.cancelled)
+        text += MainWindow::tr("; cancelled, %1 not saved").arg(summary.rows - summary.written - summary.failed);
+    return text;
+}
+
+void MainWindow::showSaveStatus()
+{
+    const std::optional<SaveSummary>& summary = m_session.lastSave();
+    // A run that its checks refused has told the person why; the status bar stays as it was.
+    if (!summary || summary->rows == 0)
+        return;
+    m_savedTo = m_dir->text();
+    statusBar()->showMessage(saveStatusText(*summary, m_savedTo));
+    m_openFolder->setVisible(summary->written > 0);
 }
 
 void MainWindow::exportList()
@@ -281,8 +465,40 @@ void MainWindow::showAbout()
     about.exec();
 }
 
+void MainWindow::restoreRemembered()
+{
+    const QSettings kept(rememberedStatePath(), QSettings::IniFormat);
+    restoreGeometry(kept.value(QStringLiteral("Window/Geometry")).toByteArray());
+    m_view->header()->restoreState(kept.value(QStringLiteral("Window/Columns")).toByteArray());
+    // The view starts in the order of the search, whatever it was sorted by last time.
+    m_view->header()->setSortIndicator(-1, Qt::AscendingOrder);
+    m_mailFolder->setText(kept.value(QStringLiteral("Boxes/MailFolder")).toString());
+    m_dir->setText(kept.value(QStringLiteral("Boxes/SaveTo")).toString());
+    const QString dir = m_dir->text();
+    if (!dir.isEmpty() && !QFileInfo(dir).isDir())
+        statusBar()->showMessage(tr("The folder %1 is no longer there; Save makes it again.").arg(dir));
+}
+
+void MainWindow::keepRemembered()
+{
+    QDir().mkpath(QFileInfo(rememberedStatePath()).absolutePath());
+    QSettings kept(rememberedStatePath(), QSettings::IniFormat);
+    kept.setValue(QStringLiteral("Window/Geometry"), saveGeometry());
+    kept.setValue(QStringLiteral("Window/Columns"), m_view->header()->saveState());
+    kept.setValue(QStringLiteral("Boxes/MailFolder"), m_mailFolder->text());
+    kept.setValue(QStringLiteral("Boxes/SaveTo"), m_dir->text());
+}
+
 void MainWindow::closeEvent(QCloseEvent* event)
 {
+    // A save run that goes is stopped after its current mail; the window closes when it has ended.
+    if (m_session.saving()) {
+        m_closeAfterSave = true;
+        m_session.cancelSave();
+        event->ignore();
+        return;
+    }
+    keepRemembered();
     // Unload steps. The options dialog goes without saving; nothing cancels the unload.
     m_optionsDialog.reset();
     m_layout.reset();
@@ -291,6 +507,19 @@ void MainWindow::closeEvent(QCloseEvent* event)
 
 bool MainWindow::eventFilter(QObject* watched, QEvent* event)
 {
+    if (watched == m_mailFolder && (event->type() == QEvent::DragEnter || event->type() == QEvent::Drop)) {
+        auto* drop = static_cast<QDropEvent*>(event);
+        const QList<QUrl> urls = drop->mimeData()->urls();
+        if (urls.isEmpty() || !urls.first().isLocalFile())
+            return false;
+        drop->acceptProposedAction();
+        if (event->type() == QEvent::Drop) {
+            m_mailFolder->setText(urls.first().toLocalFile());
+            if (offerStore(m_mailFolder->text()) == Offer::Added)
+                search();
+        }
+        return true;
+    }
     if (watched == m_client && event->type() == QEvent::Resize && m_layout)
         m_layout->relayout();
     return QMainWindow::eventFilter(watched, event);
@@ -299,6 +528,11 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event)
 std::optional<int> MainWindow::start(const StartupState& state)
 {
     const QStringList& positional = state.positional;
+    // An unattended run works on its arguments alone, never on what an earlier window left in the boxes.
+    if (state.unattended) {
+        m_mailFolder->clear();
+        m_dir->clear();
+    }
     if (!positional.isEmpty())
         m_mailFolder->setText(positional[0]);
     if (positional.size() == 2)

@@ -11,8 +11,11 @@
 #include <QMainWindow>
 #include <memory>
 #include <optional>
+#include <vector>
 
 class QLineEdit;
+class QPushButton;
+class QTemporaryDir;
 class QTreeView;
 
 namespace quillbox {
@@ -20,6 +23,13 @@ namespace quillbox {
 class OptionsDialog;
 class Session;
 class AnchorLayout;
+class SortedResults;
+
+struct SaveSummary;
+
+/// The status bar's words after a save run: "12 e-mails saved to /home/me/out", then how many could not be
+/// written and how many a cancel left unsaved.
+[[nodiscard]] QString saveStatusText(const SaveSummary& summary, const QString& dir);
 
 /// FAQ and support pages of the product.
 inline constexpr char16_t kFaqUrl[] = u"https://brindlewick.example/quillbox/faq";
@@ -69,6 +79,20 @@ private:
     void browse();
     void search();
     void save();
+    void afterSave();
+    void openCurrentMail();
+    void saveSelected();
+    void copySelected();
+    void sizeColumns();
+    void showSaveStatus();
+    // Asks whether to add the store at `location` to the profile, and puts its folder path into the box
+    // when it was added. A store that cannot be added is told.
+    enum class Offer { Declined, Added, Failed };
+    Offer offerStore(const QString& location);
+    void restoreRemembered();
+    void keepRemembered();
+    std::vector<int> selectedRows() const;
+    void setCommandsEnabled(bool enabled);
     void exportList();
     void showOptions();
     void showAbout();
@@ -81,6 +105,11 @@ private:
     QLineEdit* m_mailFolder = nullptr;
     QLineEdit* m_dir = nullptr;
     QTreeView* m_view = nullptr;
+    SortedResults* m_sorted = nullptr;
+    std::unique_ptr<QTemporaryDir> m_openedMails; ///< the .eml files of the mails opened from the list
+    bool m_closeAfterSave = false;
+    QPushButton* m_openFolder = nullptr; ///< in the status bar after a save: opens the folder saved to
+    QString m_savedTo;
 };
 
 } // namespace quillbox

@@ -1,14 +1,21 @@
 // SPDX-License-Identifier: MIT
 #include "gui/optionsdialog.h"
 
+#include "mail/search.h"
+#include "output/filename.h"
+#include "output/saverun.h"
+
 #include "config/options.h"
 #include "gui/anchorlayout.h"
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QEvent>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QLocale>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QScopedValueRollback>
 
@@ -104,6 +111,13 @@ void place(QWidget* control, const QRect& rect)
 
 } // namespace
 
+QStringList OptionsDialog::outputTypes()
+{
+    // Those that were offered first keep their places.
+    return { QStringLiteral("MSG"), QStringLiteral("TXT"), QStringLiteral("DIR"), QStringLiteral("EML"),
+        QStringLiteral("RTF"), QStringLiteral("PDF"), QStringLiteral("ATT") };
+}
+
 OptionsDialog::OptionsDialog(Options& options, QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint)
     , m_options(options)
@@ -129,6 +143,9 @@ OptionsDialog::OptionsDialog(Options& options, QWidget* parent)
               box->setObjectName(QLatin1String(name));
               box->setGeometry(twipRect(left, top, 255, 255));
               QLabel* label = addLabel(frame, text, left + 270, top);
+              // A click on the label ticks or clears its box, as on the box itself.
+              label->installEventFilter(this);
+              m_labelBoxes.insert(label, box);
               label->move(label->x(), box->geometry().center().y() - label->height() / 2);
               m_checks.append({ box, field });
               connect(box, &QCheckBox::stateChanged, this, [this, field](int state) {
@@ -178,13 +195,25 @@ OptionsDialog::OptionsDialog(Options& options, QWidget* parent)
         QStringLiteral("35"), QStringLiteral("40"), QStringLiteral("50"), QStringLiteral("60") };
     const QStringList subjectClips { QStringLiteral("20"), QStringLiteral("30"), QStringLiteral("40"),
         QStringLiteral("50"), QStringLiteral("70"), QStringLiteral("90") };
-    const QStringList outputs { QStringLiteral("MSG"), QStringLiteral("TXT"), QStringLiteral("DIR"),
-        QStringLiteral("EML"), QStringLiteral("ATT"), QStringLiteral("PDF") };
+    const QStringList outputs = outputTypes();
     QComboBox* clipAddress
         = combo(fileName, "ClipAddress", twipRect(6480, 150, 855, 315), addressClips, &Settings::clipAddress);
     QComboBox* clipSubject
         = combo(fileName, "ClipSubject", twipRect(6480, 555, 855, 315), subjectClips, &Settings::clipSubject);
     QComboBox* outputType = combo(fileName, "cboFnOutput", twipRect(6480, 960, 855, 315), outputs, &Settings::fnOutput);
+    const QStringList outputLabels { tr("Outlook message (.msg)"), tr("Plain text (.txt)"),
+        tr("A directory per mail: text, HTML and attachments"), tr("Internet mail (.eml)"), tr("Rich text (.rtf)"),
+        tr("PDF document (.pdf)"), tr("Only the attachments, each named after its mail") };
+    for (int i = 0; i < outputLabels.size(); ++i)
+        outputType->setItemData(i, outputLabels[i], Qt::ToolTipRole);
+    outputType->setToolTip(outputLabels.join(u'\n'));
+    // With a larger font the three combo boxes would grow into each other: each keeps above the next.
+    const QList<QComboBox*> rightColumn { clipAddress, clipSubject, outputType };
+    for (qsizetype i = 0; i + 1 < rightColumn.size(); ++i) {
+        QRect bounds = rightColumn[i]->geometry();
+        bounds.setBottom(std::min(bounds.bottom(), rightColumn[i + 1]->y() - 2));
+        rightColumn[i]->setGeometry(bounds);
+    }
     // The right-hand labels may move left as far as the end of the template box.
     const int rightColumnMin = fileNameBox->geometry().right() + 1 + 2 * kLabelGap;
     fitLabelColumn({ { addLabel(fileName, tr("Clip Addresses to"), 5160, 150), clipAddress },
@@ -210,8 +239,11 @@ OptionsDialog::OptionsDialog(Options& options, QWidget* parent)
     QGroupBox* dates = frame(tr("Date Format"), 120, 3240, 4695, 855);
     QComboBox* dateFormat = combo(dates, "DateFormat", twipRect(120, 360, 2175, 315),
         { QStringLiteral("dd/mm/yyyy HH:MM:SS"), QStringLiteral("mm/dd/yyyy HH:MM:SS"),
-            QStringLiteral("yyyymmdd HHMMSS"), QStringLiteral("dd Mmm yy HH:MM") },
+            QStringLiteral("yyyymmdd HHMMSS"), QStringLiteral("dd Mmm yy HH:MM"), QStringLiteral("yymmdd HHMMSS") },
         &Settings::dateFormat);
+    // Wide enough for every entry.
+    dateFormat->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+    dateFormat->resize(std::max(dateFormat->width(), dateFormat->sizeHint().width()), dateFormat->height());
 
     QGroupBox* archiving = frame(tr("Archiving"), 120, 4200, 7455, 615);
     QCheckBox* skipSaved = check(archiving, "ckSkipSaved", tr("Only new mail"), 120, 270, &Settings::skipSaved);
@@ -228,6 +260,11 @@ OptionsDialog::OptionsDialog(Options& options, QWidget* parent)
     connect(okButton, &QPushButton::clicked, this, &OptionsDialog::accept);
     connect(cancelButton, &QPushButton::clicked, this, &OptionsDialog::reject);
 
+    // What the placeholders of both templates stand for; the fixed dialog has no room for a line of its own.
+    const QString placeholders = tr("%1 Sent, %2 From, %3 Subject, %4 To, %5 Received, %6 EntryID, %7 Folder, "
+                                    "%8 LatestTime");
+    fileNameBox->setToolTip(placeholders);
+    textFormat->setToolTip(placeholders);
     m_txtFn = fileNameBox;
     m_textFormat = textFormat;
     for (QCheckBox* box : { ckFnDate, ckFnFrom, ckFnSubject })
@@ -257,8 +294,21 @@ void OptionsDialog::refreshFromSettings()
         binding.combo->setEditText(settings.*binding.field);
 }
 
+bool OptionsDialog::mayReplaceTemplate(const QString& format)
+{
+    if (Options::isBoxTemplate(format))
+        return true;
+    QMessageBox box(QMessageBox::Question, windowTitle(),
+        tr("Replace your own template \"%1\" with the one the boxes give?").arg(format),
+        QMessageBox::Yes | QMessageBox::No, this);
+    box.setDefaultButton(QMessageBox::No);
+    return box.exec() == QMessageBox::Yes;
+}
+
 void OptionsDialog::rebuildFnFormat()
 {
+    if (!mayReplaceTemplate(m_options.settings().fnFormat))
+        return;
     m_options.rebuildFnFormat();
     const QScopedValueRollback guard(m_refreshing, true);
     m_txtFn->setText(m_options.settings().fnFormat);
@@ -266,13 +316,56 @@ void OptionsDialog::rebuildFnFormat()
 
 void OptionsDialog::rebuildTextFormat()
 {
+    if (!mayReplaceTemplate(m_options.settings().textFormat))
+        return;
     m_options.rebuildTextFormat();
     const QScopedValueRollback guard(m_refreshing, true);
     m_textFormat->setText(m_options.settings().textFormat);
 }
 
+QString OptionsDialog::wrongValue(QWidget** field) const
+{
+    const Settings& settings = m_options.settings();
+    const QLocale locale = QLocale::system();
+    const QDate example(QDate::currentDate().year(), 2, 28);
+    const QString dateForms = tr("Type a date as %1 or %2, or leave the box empty.")
+                                  .arg(example.toString(Qt::ISODate), locale.toString(example, QLocale::ShortFormat));
+    const std::pair<QString Settings::*, const char*> dates[]
+        = { { &Settings::since, "txtSince" }, { &Settings::before, "txtBefore" } };
+    for (const auto& [member, name] : dates) {
+        const QString& value = settings.*member;
+        if (!value.trimmed().isEmpty() && !readDateSetting(value, QDateTime()).isValid()) {
+            *field = findChild<QWidget*>(QLatin1String(name));
+            const QString label = member == &Settings::since ? tr("Since") : tr("Before");
+            return tr("%1: \"%2\" is not a date. %3").arg(label, value, dateForms);
+        }
+    }
+    if (const Status clips = checkClips(settings); !clips) {
+        const bool address = clips.error().path == QLatin1String("ClipAddress");
+        *field = findChild<QWidget*>(address ? QStringLiteral("ClipAddress") : QStringLiteral("ClipSubject"));
+        return tr("%1: \"%2\" is not a number of characters. Pick one of the list or type a whole number.")
+            .arg(address ? tr("Clip Addresses to") : tr("Clip Subject to"),
+                address ? settings.clipAddress : settings.clipSubject);
+    }
+    if (!outputType(settings.fnOutput)) {
+        *field = findChild<QWidget*>(QStringLiteral("cboFnOutput"));
+        return tr("Output: \"%1\" is not a type this program writes. Pick one of %2.")
+            .arg(settings.fnOutput, outputTypes().join(QLatin1String(", ")));
+    }
+    return {};
+}
+
 void OptionsDialog::accept()
 {
+    // What no search or save could use is refused here, naming its field, and the dialog stays open.
+    QWidget* field = nullptr;
+    if (const QString wrong = wrongValue(&field); !wrong.isEmpty()) {
+        QMessageBox box(QMessageBox::Warning, windowTitle(), wrong, QMessageBox::Ok, this);
+        box.exec();
+        if (field)
+            field->setFocus();
+        return;
+    }
     QDialog::accept();
     m_options.saveSettings();
 }
@@ -282,6 +375,17 @@ void OptionsDialog::reject()
     QDialog::reject();
     m_options.loadSettings();
     refreshFromSettings();
+}
+
+bool OptionsDialog::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() == QEvent::MouseButtonRelease) {
+        if (QCheckBox* box = m_labelBoxes.value(watched)) {
+            box->click();
+            return true;
+        }
+    }
+    return QDialog::eventFilter(watched, event);
 }
 
 void OptionsDialog::showEvent(QShowEvent* event)

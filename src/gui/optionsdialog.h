@@ -2,6 +2,7 @@
 #pragma once
 
 #include <QDialog>
+#include <QHash>
 
 class QCheckBox;
 class QComboBox;
@@ -31,23 +32,34 @@ public:
 
     Options& options() { return m_options; }
 
+    /// The output types of the Output list, in its order: MSG, TXT, DIR, EML, RTF.
+    static QStringList outputTypes();
+    /// Why the live settings cannot be used, naming the field (a Since or Before that is no date, a clip
+    /// that is no number of characters, an output type the program does not write); empty when they can.
+    /// `field` is set to the control of the first wrong value.
+    QString wrongValue(QWidget** field) const;
+
 public Q_SLOTS:
     /// Puts the live settings into the controls, without writing anything back. For the main window after
     /// it calls loadSettings() or useCustomIni() while the dialog is shown.
     void refreshFromSettings();
 
-    /// OK: hides the dialog, then saves the settings.
+    /// OK: hides the dialog, then saves the settings. With a wrong value (wrongValue()) it says which in a
+    /// warning box instead, and stays open with the focus on that field.
     void accept() override;
     /// Cancel: hides the dialog, then reloads the settings from the file and shows them.
     void reject() override;
 
 protected:
     void showEvent(QShowEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     // A click on a Date, From or Subject box: the group's template is rebuilt and shown.
     void rebuildFnFormat();
     void rebuildTextFormat();
+    // A template typed by hand is replaced only when the person says so.
+    bool mayReplaceTemplate(const QString& format);
 
     struct CheckBinding {
         QCheckBox* box;
@@ -69,6 +81,7 @@ private:
     QList<TextBinding> m_texts;
     QList<ComboBinding> m_combos;
     bool m_refreshing = false;
+    QHash<QObject*, QCheckBox*> m_labelBoxes; ///< each check box's label, which ticks it when clicked
 };
 
 } // namespace quillbox

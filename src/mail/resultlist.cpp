@@ -31,6 +31,15 @@ void ResultList::clear()
     endResetModel();
 }
 
+std::vector<ResultRow> ResultList::takeRows()
+{
+    beginResetModel();
+    std::vector<ResultRow> rows = std::move(m_rows);
+    m_rows.clear();
+    endResetModel();
+    return rows;
+}
+
 void ResultList::appendRow(ResultRow row)
 {
     const int at = count();

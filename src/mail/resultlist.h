@@ -28,6 +28,8 @@ public:
     void clear();
     /// Appends one row at the end.
     void appendRow(ResultRow row);
+    /// Removes every row and hands them over, in their order.
+    [[nodiscard]] std::vector<ResultRow> takeRows();
     /// Appends the rows at the end, in their order, as one insertion (views update once).
     void appendRows(std::vector<ResultRow> rows);
     /// Row `index`, counted from 0 in the order the rows were appended. `index` must be below count().

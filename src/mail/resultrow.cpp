@@ -34,4 +34,12 @@ QVariant ResultRow::value(Column column) const
     return text(column);
 }
 
+QString oneLine(QString text)
+{
+    text.replace(QLatin1String("\r\n"), QLatin1String(" "));
+    text.replace(u'\n', u' ');
+    text.replace(u'\r', u' ');
+    return text;
+}
+
 } // namespace quillbox

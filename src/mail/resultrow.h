@@ -37,4 +37,7 @@ struct ResultRow {
     [[nodiscard]] QVariant value(Column column) const;
 };
 
+/// `text` on one line: each line break (CR LF, LF or CR) becomes one space.
+[[nodiscard]] QString oneLine(QString text);
+
 } // namespace quillbox

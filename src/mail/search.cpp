@@ -172,8 +172,10 @@ void addResultRow(
 {
     const QString& pattern = settings.dateFormat;
     const QLocale locale = QLocale::system();
-    // The store's "no time" is written as the date it stands for, as it always was, but is no value.
+    // A time the store does not have is no value and is written as nothing, in the list as in file names.
     const auto value = [](const QDateTime& t) { return mail::isKnownTime(t) ? t : QDateTime(); };
+    const auto text
+        = [&](const QDateTime& t) { return mail::isKnownTime(t) ? formatMailDate(t, pattern, locale) : QString(); };
     const QDateTime latest = getLatestTime(item);
     rows.push_back(ResultRow { .sent = value(item.sentOn),
         .from = item.senderEmailAddress,
@@ -183,9 +185,9 @@ void addResultRow(
         .entryId = item.entryID,
         .folder = folderPath,
         .latestTime = value(latest),
-        .sentText = formatMailDate(item.sentOn, pattern, locale),
-        .receivedText = formatMailDate(item.receivedTime, pattern, locale),
-        .latestTimeText = formatMailDate(latest, pattern, locale) });
+        .sentText = text(item.sentOn),
+        .receivedText = text(item.receivedTime),
+        .latestTimeText = text(latest) });
 }
 
 } // namespace quillbox

@@ -46,9 +46,10 @@ QDateTime readDateSetting(const QString& text, const QDateTime& defaultValue);
 QDateTime getLatestTime(const mail::ItemSummary& item);
 
 /// Appends the row of `item`, found in the folder `folderPath`, to `rows`: its times as values (invalid
-/// where the store has none) and written in the DateFormat pattern (formatMailDate() of the store's time,
-/// noDate() included). `rows` holds the rows of one folder, which searchFolder hands to the list in one
-/// insertion (a view that shows the list then updates once per folder instead of once per mail).
+/// where the store has none) and written in the DateFormat pattern (formatMailDate(); an empty text where
+/// the store has no time, so that neither the list nor a file name shows a date in the year 4501). `rows` holds the
+/// rows of one folder, which searchFolder hands to the list in one insertion (a view that shows the list then updates
+/// once per folder instead of once per mail).
 void addResultRow(
     const Settings& settings, const QString& folderPath, const mail::ItemSummary& item, std::vector<ResultRow>& rows);
 

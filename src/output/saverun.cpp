@@ -42,6 +42,14 @@ QString failureMessage(const SaveSummary& summary)
         .arg(summary.firstFailure ? summary.firstFailure->describe() : QString());
 }
 
+QString cancelledMessage(const SaveSummary& summary)
+{
+    return QStringLiteral("Saving was cancelled: %1 of %2 emails were saved, %3 were not.")
+        .arg(summary.written)
+        .arg(summary.rows)
+        .arg(summary.rows - summary.written);
+}
+
 } // namespace
 
 class SaveSession {
@@ -248,9 +256,8 @@ QDateTime mailTime(const mail::MailItem& email)
 // The directory `dirName` in `dir` (whose key in the name book is `key`) with every attachment of the mail
 // under its own name made safe and unique; nothing when the mail has none. Returns where each attachment
 // with a Content-ID was written, relative to `dir`, by its Content-ID.
-QHash<QString, QString> writeAttachmentDirectory(SaveSession& session, const output::Directory& dir,
-    const QString& key, const QString& dirName, const Result<std::vector<AttachmentFile>>& attachments,
-    Failures& failures)
+QHash<QString, QString> writeAttachmentDirectory(SaveSession& session, const output::Directory& dir, const QString& key,
+    const QString& dirName, const Result<std::vector<AttachmentFile>>& attachments, Failures& failures)
 {
     QHash<QString, QString> linkTargets;
     if (!attachments) {
@@ -289,8 +296,8 @@ MailFiles buildMailFiles(const mail::MailItem& email, const QLocale& locale)
 
 // message.txt, message.html and, when the mail has attachments, attachments/ with each under its own
 // name made safe and unique, in `dir`, whose key in the name book is `key`.
-void writeMailFiles(SaveSession& session, const QString& key, const output::Directory& dir,
-    const mail::MailItem& email, const MailFiles& files, Failures& failures)
+void writeMailFiles(SaveSession& session, const QString& key, const output::Directory& dir, const mail::MailItem& email,
+    const MailFiles& files, Failures& failures)
 {
     // Nothing else in the run may take these names, should a folder's directory meet this one.
     for (const char* fixed : { "message.txt", "message.html", "attachments" })
@@ -393,7 +400,7 @@ Result<SavedEmail> saveFound(
     SaveSession& session, const QString& mailFolderText, const ResultRow& row, FoundEmail& found)
 {
     const Settings& settings = session.settings;
-    const QString type = settings.fnOutput.toLower();
+    const QString type = outputType(settings.fnOutput).value_or(QStringLiteral("msg"));
     const Result<QString> expanded = expandFileName(settings.fnFormat, row, settings);
     if (!expanded)
         return expanded.error();
@@ -509,7 +516,7 @@ private:
 
     FoundEmail find(const ResultRow& row, std::vector<std::shared_ptr<Task>>& batch)
     {
-        const QString type = m_session.settings.fnOutput.toLower();
+        const QString type = outputType(m_session.settings.fnOutput).value_or(QStringLiteral("msg"));
         if (alreadySaved(m_session, row, type))
             return FoundEmail { Error {}, type, {}, 0, true };
         FoundEmail found { findEmail(m_session, row), type, {}, 0 };
@@ -630,6 +637,11 @@ SaveSummary saveRun(Person& person, const Settings& settings, const QString& mai
         person.message(QStringLiteral("The %1 setting is %2.").arg(clips.error().path, clips.error().detail));
         return summary;
     }
+    if (!outputType(settings.fnOutput))
+        person.message(
+            QStringLiteral("The FnOutput setting \"%1\" is not an output type (MSG, TXT, RTF, EML, DIR, PDF, ATT): "
+                           "MSG is used.")
+                .arg(settings.fnOutput));
     const QString target = destination.endsWith(u'/') ? destination : destination + u'/';
     const qint64 count = list.count();
     summary.rows = count;
@@ -643,14 +655,18 @@ SaveSummary saveRun(Person& person, const Settings& settings, const QString& mai
     WorkerThreads workers(workerThreads < 0 ? WorkerThreads::spareProcessors() : workerThreads);
     Lookahead ahead(session, list, workers);
     const std::unique_ptr<Progress> progress = person.progress(QStringLiteral("Saving ..."), count);
-    // Each number is written after one space, the place of its sign: "Saving  3 of  12".
-    const QString ofCount = QLatin1String(" of  ") + QString::number(count);
+    const QString ofCount = QLatin1String(" of ") + QString::number(count);
     for (qint64 i = 1; i <= count; ++i) {
-        progress->setStatus(QLatin1String("Saving  ") + QString::number(i) + ofCount);
+        // Between two mails: the files of every mail before stay whole.
+        if (progress->cancelled()) {
+            summary.cancelled = true;
+            break;
+        }
+        progress->setStatus(QLatin1String("Saving ") + QString::number(i) + ofCount);
         progress->setValue(i);
         FoundEmail found = ahead.take();
         if (found.alreadySaved) {
-            if (found.type == settings.fnOutput.toLower()) {
+            if (found.type == outputType(settings.fnOutput).value_or(QStringLiteral("msg"))) {
                 ++summary.alreadySaved;
                 continue;
             }
@@ -679,7 +695,9 @@ SaveSummary saveRun(Person& person, const Settings& settings, const QString& mai
             break;
         }
     }
-    summary.finished = !summary.stoppedBy;
+    summary.finished = !summary.stoppedBy && !summary.cancelled;
+    if (summary.cancelled)
+        person.message(cancelledMessage(summary));
     if (summary.failed > 0)
         person.message(failureMessage(summary));
     writeIndex(session);
@@ -690,6 +708,14 @@ SaveSummary saveRun(Person& person, const Settings& settings, const QString& mai
     if (settings.skipSaved != 0 && session.manifest)
         person.information(QStringLiteral("%1 new, %2 already saved.").arg(summary.written).arg(summary.alreadySaved));
     return summary;
+}
+
+std::optional<QString> outputType(const QString& fnOutput)
+{
+    const QString type = fnOutput.toLower();
+    if (isFileType(type) || type == u"dir" || type == u"pdf" || type == u"att")
+        return type;
+    return std::nullopt;
 }
 
 QString getFolderPart(const QString& mailFolderText, const mail::MailItem& email)

@@ -35,8 +35,9 @@ struct SaveSummary {
     qint64 failed = 0; ///< mails of which a file or directory could not be written
     qint64 alreadySaved = 0; ///< mails not written again: the manifest records them as saved, whole (SkipSaved)
     qint64 withoutAttachments = 0; ///< mails written as attachments only that had none (among `written`)
-    std::optional<Error> firstFailure; ///< why the first of those could not be written
-    std::optional<Error> stoppedBy; ///< what ended the run with "Error saving email."
+    std::optional<Error> firstFailure {}; ///< why the first of those could not be written
+    std::optional<Error> stoppedBy {}; ///< what ended the run with "Error saving email."
+    bool cancelled = false; ///< the person stopped the run between two mails
     bool finished = false; ///< every row was handed to saveEmail (no check failed, nothing ended the run)
 
     bool ok() const { return finished && written + alreadySaved == rows; }
@@ -56,9 +57,13 @@ struct SavedEmail {
 /// Saves every row of `list` into `destination`, checking first, in this order, with these messages:
 /// an empty `mailFolderText` ("The 'Mail Folder' box is blank"), an empty `destination` ("The 'Save to'
 /// box is blank"), an empty list ("There are no emails in the list."), a clip setting that is no number
-/// ("The ClipSubject setting is not a number of characters: "abc"."). Then it opens a namespace with
-/// `openNamespace`, shows the progress window "Saving ..." (bar 0 to the row count, status "Saving  3 of
-/// 12": each number after one space) and hands each row to saveEmail in list order. An Error of saveEmail
+/// ("The ClipSubject setting is not a number of characters: "abc"."). An FnOutput that names no output type
+/// is told ("The FnOutput setting "html" is not an output type (MSG, TXT, RTF, EML, DIR): MSG is used.") and
+/// the run writes .msg files. Then it opens a namespace with
+/// `openNamespace`, shows the progress window "Saving ..." (bar 0 to the row count, status "Saving 3 of
+/// 12") and hands each row to saveEmail in list order. Before each row it asks the progress window whether
+/// the person cancelled: then the run ends there, every mail before it whole, with "Saving was cancelled:
+/// 3 of 12 emails were saved, 9 were not.". An Error of saveEmail
 /// (a clip setting changed to no number during the run) shows "Error saving email." and ends the run; the
 /// rows before it stay saved. Mails that could not be written do not end the run; when there were any,
 /// the run ends with one message that counts them and names the first failure: "2 of 12 emails could not
@@ -79,13 +84,16 @@ SaveSummary saveRun(Person& person, const Settings& settings, const QString& mai
     const QString& destination, const NamespaceFactory& openNamespace = &mail::Namespace::fromProfile,
     output::Disk& disk = output::Disk::system(), int workerThreads = -1);
 
+/// The output type that the FnOutput setting `fnOutput` names, lower-cased: "msg", "txt", "rtf", "eml", "dir",
+/// "pdf" or "att"; nothing for any other text (spaces count).
+[[nodiscard]] std::optional<QString> outputType(const QString& fnOutput);
+
 /// Saves the mail of `row` (found by row.entryId) as the session's settings say: FnOutput
-/// (lower-cased: "msg", "txt", "rtf", "eml", "dir" or "att", every attachment on its own under the mail's
-/// name, a blank and its own name; a mail without any writes nothing) names the form, FnFormat and the clips the name,
+/// (outputType(); "msg" when it names none; "att" writes every attachment on its own under the mail's name, a
+/// blank and its own name, and a mail without any writes nothing) names the form, FnFormat and the clips the name,
 /// UseFnFolder whether it goes below the folder part of getFolderPart(). An Error (the name cannot be
 /// built) ends the run; a mail that cannot be written (no mail item has the EntryID, a folder's directory
-/// cannot be made, a file cannot be written) does not, and is told in the result. Another output type
-/// shows "Error in output format." and writes nothing.
+/// cannot be made, a file cannot be written) does not, and is told in the result.
 [[nodiscard]] Result<SavedEmail> saveEmail(SaveSession& session, const QString& mailFolderText, const ResultRow& row);
 
 /// The path of the mail's folder below the searched folder: the FullFolderPath of the mail's parent

@@ -9,16 +9,19 @@
 #include "support/testenv.h"
 #include "support/testfiles.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QDialogButtonBox>
 #include <QDir>
 #include <QFile>
+#include <QFileDialog>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <QTreeWidget>
 #include <gtest/gtest.h>
+#include <memory>
 
 using namespace quillbox;
 using quillbox::test::ScriptedPerson;
@@ -231,6 +234,90 @@ TEST_F(FolderPickerTest, ShowsTheStoresFoundOnThisComputerAndAddsAnMboxFileByIts
     EXPECT_EQ(childTexts(tree->currentItem()), QStringList { "export" });
 }
 
+// A store added and then cancelled leaves the profile again; Remove Store (Delete) takes a listed store out
+// of the profile, never its files; the picker opens at a folder path.
+TEST_F(FolderPickerTest, CancelAndRemoveTakeStoresOutOfTheProfileOnly)
+{
+    const QString other = dir.filePath(QStringLiteral("elsewhere/Archive"));
+    makeMaildir(other);
+    writeProfile();
+    const QString before = readText(profile);
+    const auto picker = [&] {
+        return std::make_unique<FolderPicker>(person, nullptr, [&](QWidget*, DataFileKind) { return other; });
+    };
+    struct Case {
+        const char* why;
+        bool cancel; ///< else Delete on the current store
+        const char* openAt; ///< the folder shown before
+        QString profileAfter;
+    };
+    const Case cases[] = {
+        { "cancel after adding", true, "\\\\Home\\Sent", before },
+        { "Delete on the added store", false, "\\\\Work\\Projects\\Deep", before },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.why);
+        auto dialog = picker();
+        dialog->show();
+        auto* tree = dialog->findChild<QTreeWidget*>(QStringLiteral("folders"));
+        dialog->showFolder(QLatin1String(c.openAt));
+        ASSERT_NE(tree->currentItem(), nullptr);
+        EXPECT_EQ(tree->currentItem()->data(0, Qt::UserRole).toString(), QLatin1String(c.openAt))
+            << "opens at the folder";
+        dialog->findChild<QAction*>(QStringLiteral("addMaildirFolder"))->trigger();
+        EXPECT_EQ(readText(profile), before + "Archive=" + other + u'\n');
+        EXPECT_EQ(tree->currentItem()->text(0), QLatin1String("Archive"));
+        if (c.cancel) {
+            dialog->reject();
+        } else {
+            dialog->activateWindow();
+            ASSERT_TRUE(QTest::qWaitForWindowActive(dialog.get()));
+            tree->setFocus();
+            QTest::keyClick(tree, Qt::Key_Delete);
+            EXPECT_TRUE(tree->findItems(QStringLiteral("Archive"), Qt::MatchExactly).isEmpty());
+        }
+        EXPECT_EQ(readText(profile), c.profileAfter);
+        EXPECT_TRUE(QFileInfo(other + QLatin1String("/cur")).isDir()) << "the store's files stay";
+    }
+    // A store of the profile goes from it alone; cancelling later does not bring it back.
+    auto dialog = picker();
+    auto* tree = dialog->findChild<QTreeWidget*>(QStringLiteral("folders"));
+    tree->setCurrentItem(tree->findItems(QStringLiteral("Home"), Qt::MatchExactly).value(0));
+    dialog->findChild<QAction*>(QStringLiteral("removeStore"))->trigger();
+    dialog->reject();
+    EXPECT_FALSE(readText(profile).contains(QLatin1String("Home=")));
+    EXPECT_TRUE(QFileInfo(home + QLatin1String("/.Sent/cur")).isDir());
+    EXPECT_TRUE(person.messages().isEmpty()) << person.messages().join(u'|').toStdString();
+}
+
+// The "Add Maildir Folder" dialog starts in the folder the last data file was added from, also in a later run.
+TEST_F(FolderPickerTest, AddDataFileStartsWhereTheLastOneCameFrom)
+{
+    const test::ScopedEnv config { { "XDG_CONFIG_HOME", dir.filePath(QStringLiteral("xdg")) } };
+    writeProfile();
+    const QString other = dir.filePath(QStringLiteral("elsewhere/Archive"));
+    makeMaildir(other);
+    QStringList startedAt;
+    for (const QString& choose : { other, QString() }) {
+        QTimer::singleShot(0, [&] {
+            auto* box = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+            ASSERT_NE(box, nullptr);
+            startedAt << box->directory().absolutePath();
+            if (choose.isEmpty()) {
+                box->reject();
+                return;
+            }
+            box->setDirectory(choose);
+            box->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Open)->click();
+        });
+        FolderPicker picker(person);
+        picker.findChild<QAction*>(QStringLiteral("addMaildirFolder"))->trigger();
+        picker.reject();
+    }
+    ASSERT_EQ(startedAt.size(), 2);
+    EXPECT_EQ(startedAt[1], QFileInfo(other).absolutePath());
+}
+
 // Writes the picker and progress window screenshots into $QUILLBOX_SCREENSHOTS when it is set.
 TEST(Screenshots, PickerAndProgress)
 {
@@ -253,7 +340,7 @@ TEST(Screenshots, PickerAndProgress)
 
     GuiPerson gui;
     auto progress = gui.progress(QStringLiteral("Saving ..."), 12);
-    progress->setStatus(QStringLiteral("Saving  3 of  12"));
+    progress->setStatus(QStringLiteral("Saving 3 of 12"));
     progress->setValue(3);
     QWidget* window = nullptr;
     for (QWidget* w : QApplication::topLevelWidgets())

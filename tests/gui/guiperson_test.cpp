@@ -72,6 +72,46 @@ TEST(GuiPerson, MessageBoxShowsTheTextUnderTheProgramNameWithOk)
     EXPECT_EQ(shown, Shown(QStringLiteral("Quillbox"), QStringLiteral("12 mails saved."), QMessageBox::Ok));
 }
 
+// Each kind of box carries its standard icon; a document that is not there is told, naming the file.
+TEST(GuiPerson, BoxesCarryTheIconOfTheirKind)
+{
+    struct Case {
+        const char* why;
+        std::function<void(GuiPerson&)> show;
+        QMessageBox::Icon icon;
+        QString text;
+        QMessageBox::StandardButton press;
+    };
+    const Case cases[] = {
+        { "a plain message", [](GuiPerson& p) { p.message(QStringLiteral("Done.")); }, QMessageBox::Information,
+            QStringLiteral("Done."), QMessageBox::Ok },
+        { "a failure with the library's words",
+            [](GuiPerson& p) { p.detailedMessage(QStringLiteral("x.pst is damaged."), QStringLiteral("pff: bad")); },
+            QMessageBox::Critical, QStringLiteral("x.pst is damaged."), QMessageBox::Ok },
+        { "a question, answered Yes", [](GuiPerson& p) { EXPECT_TRUE(p.question(QStringLiteral("Add?"))); },
+            QMessageBox::Question, QStringLiteral("Add?"), QMessageBox::Yes },
+        { "a question, answered No", [](GuiPerson& p) { EXPECT_FALSE(p.question(QStringLiteral("Add?"))); },
+            QMessageBox::Question, QStringLiteral("Add?"), QMessageBox::No },
+        { "a help page that is not there", [](GuiPerson& p) { p.openDocument(QStringLiteral("/no/Help/index.html")); },
+            QMessageBox::Information, QStringLiteral("Can't open /no/Help/index.html: it is not there."),
+            QMessageBox::Ok },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.why);
+        QMessageBox::Icon icon = QMessageBox::NoIcon;
+        QString text;
+        answerNextBox<QMessageBox>([&](QMessageBox& box) {
+            icon = box.icon();
+            text = box.text();
+            box.button(c.press)->click();
+        });
+        GuiPerson person;
+        c.show(person);
+        EXPECT_EQ(icon, c.icon);
+        EXPECT_EQ(text, c.text);
+    }
+}
+
 TEST(GuiPerson, WarningOffersAbortRetryIgnoreAndGivesThePressedOne)
 {
     const std::pair<QMessageBox::StandardButton, WarningAnswer> cases[]
@@ -110,12 +150,16 @@ TEST(GuiPerson, ChooseDirectoryAsksUnderTheTitleGiven)
 {
     QTemporaryDir dir;
     QString title;
+    QDir openedAt;
     answerNextBox<QFileDialog>([&](QFileDialog& box) {
         title = box.windowTitle();
-        box.setDirectory(dir.path());
+        openedAt = box.directory();
         box.findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Open)->click();
     });
-    EXPECT_EQ(QDir(GuiPerson().chooseDirectory(QStringLiteral("Save into"))), QDir(dir.path()));
+    // A destination not made yet: the chooser opens at the nearest folder above it that exists.
+    const QString start = dir.filePath(QStringLiteral("not yet/deeper"));
+    EXPECT_EQ(QDir(GuiPerson().chooseDirectory(QStringLiteral("Save into"), start)), QDir(dir.path()));
+    EXPECT_EQ(openedAt, QDir(dir.path()));
     EXPECT_EQ(title, QStringLiteral("Save into"));
 }
 
@@ -123,16 +167,33 @@ TEST(GuiPerson, ProgressWindowShowsCaptionStatusAndValueUntilTheRunEnds)
 {
     {
         auto progress = GuiPerson().progress(QStringLiteral("Saving ..."), 12);
-        progress->setStatus(QStringLiteral("Saving  3 of  12"));
+        progress->setStatus(QStringLiteral("Saving 3 of 12"));
         progress->setValue(3);
         QWidget* window = progressWindow();
         ASSERT_NE(window, nullptr);
         EXPECT_EQ(window->windowTitle(), QStringLiteral("Saving ..."));
-        EXPECT_EQ(window->findChild<QLabel*>(QStringLiteral("txtStatus"))->text(), QStringLiteral("Saving  3 of  12"));
+        EXPECT_EQ(window->findChild<QLabel*>(QStringLiteral("txtStatus"))->text(), QStringLiteral("Saving 3 of 12"));
         const auto* bar = window->findChild<QProgressBar*>(QStringLiteral("ProgressBar1"));
         EXPECT_EQ(bar->maximum(), 12);
         EXPECT_EQ(bar->value(), 3);
-        EXPECT_FALSE(window->close()) << "a save run cannot be cancelled";
+        EXPECT_FALSE(progress->cancelled());
+        EXPECT_FALSE(window->close()) << "the window stays until the run ends";
+        EXPECT_TRUE(progress->cancelled()) << "closing it asks the run to stop";
+    }
+    // Cancel and Escape ask the run to stop too.
+    for (const bool escape : { false, true }) {
+        auto progress = GuiPerson().progress(QStringLiteral("Saving ..."), 12);
+        QWidget* window = progressWindow();
+        auto* cancel = window->findChild<QPushButton*>(QStringLiteral("cmdCancel"));
+        ASSERT_NE(cancel, nullptr);
+        EXPECT_EQ(cancel->text(), QStringLiteral("Cancel"));
+        if (escape)
+            QTest::keyClick(window, Qt::Key_Escape);
+        else
+            cancel->click();
+        EXPECT_TRUE(progress->cancelled());
+        EXPECT_TRUE(window->isVisible());
+        EXPECT_FALSE(cancel->isEnabled()) << "asked once";
     }
     EXPECT_EQ(progressWindow(), nullptr) << "the window goes when the run ends";
     auto untitled = GuiPerson().progress(QString(), 5);

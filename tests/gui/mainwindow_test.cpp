@@ -4,6 +4,7 @@
 #include "app/session.h"
 #include "config/accesshook.h"
 #include "config/options.h"
+#include "core/paths.h"
 #include "core/person.h"
 #include "gui/anchorlayout.h"
 #include "gui/mainwindow.h"
@@ -17,14 +18,17 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QClipboard>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QStatusBar>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -71,6 +75,7 @@ protected:
 
     QTemporaryDir m_dir;
     const test::ScopedEnv m_env = test::programFilesIn(m_dir.path());
+    const test::ScopedEnv m_config { { "XDG_CONFIG_HOME", m_dir.filePath(QStringLiteral("home")) } };
 };
 
 /// The lines an access program wrote: its process id, then each argument in brackets.
@@ -130,9 +135,9 @@ TEST_F(MainWindowTest, ControlsAndMenusAsDesigned)
         controls << widget->objectName() + u'=' + caption + (sans ? QLatin1String(" sans") : QLatin1String(""));
     }
     EXPECT_EQ(controls,
-        (QStringList { "Label1=Mail Folder sans", "txtMailFolder=", "cmdGetMailFolder=... sans",
-            "cmdSearch=Search sans", "Label3=Contents sans", "ListView1=", "Label2=Save to: sans", "txtDir= sans",
-            "cmdBrowse=... sans", "cmdSave=Save sans" }));
+        (QStringList { "Label1=&Mail Folder sans", "txtMailFolder=", "cmdGetMailFolder=... sans",
+            "cmdSearch=&Search sans", "Label3=Contents sans", "ListView1=", "Label2=Save &to: sans", "txtDir= sans",
+            "cmdBrowse=... sans", "cmdSave=S&ave sans" }));
 
     // Tab order of the controls that take the focus.
     QStringList chain;
@@ -161,6 +166,24 @@ TEST_F(MainWindowTest, ControlsAndMenusAsDesigned)
         (QStringList { "mnuHelpContents=&Contents", "mnuHelp1=-", "mnuHelpFAQ=&FAQ", "mnuHelpSupport=&Support",
             "mnuHelp2=-", "mnuHelpAbout=&About" }));
     EXPECT_FALSE(window->findChild<QTreeView*>(QStringLiteral("ListView1"))->rootIsDecorated()) << "report style";
+    EXPECT_EQ(action(*window, "mnuFileExit")->shortcut(), QKeySequence(QStringLiteral("Ctrl+Q")));
+    EXPECT_EQ(box(*window, "txtMailFolder")->placeholderText(), QLatin1String("\\\\Store\\Folder"));
+    for (const char* name : { "cmdGetMailFolder", "cmdBrowse" })
+        EXPECT_FALSE(window->findChild<QPushButton*>(QLatin1String(name))->toolTip().isEmpty()) << name;
+
+    // The accelerators: Alt+M and Alt+T go to the boxes, Enter in each runs its row's command.
+    window->show();
+    window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+    QTest::keyClick(window.get(), Qt::Key_T, Qt::AltModifier);
+    EXPECT_EQ(QApplication::focusWidget(), box(*window, "txtDir"));
+    QTest::keyClick(window.get(), Qt::Key_M, Qt::AltModifier);
+    EXPECT_EQ(QApplication::focusWidget(), box(*window, "txtMailFolder"));
+    QTest::keyClicks(QApplication::focusWidget(), kInbox);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+    EXPECT_GT(session.resultList().count(), 10) << "Enter in the Mail Folder box searches";
+    QTest::keyClick(box(*window, "txtDir"), Qt::Key_Return);
+    EXPECT_EQ(person.messages(), QStringList { "The 'Save to' box is blank" }) << "Enter in the Save-to box saves";
 }
 
 TEST_F(MainWindowTest, AutomateRunsTheCommandOfItsWord)
@@ -330,7 +353,8 @@ TEST_F(MainWindowTest, ChoosersAndHelpGoThroughThePerson)
     EXPECT_EQ(box(*window, "txtDir")->text(), QLatin1String("/srv/out/"));
     EXPECT_EQ(box(*window, "txtMailFolder")->text(), QLatin1String("\\\\Sample Mailbox\\Sent"));
     EXPECT_EQ(person.prompts(),
-        (QStringList { "Choose Directory", "<pick mail folder>", "Choose Directory", "<pick mail folder>" }));
+        (QStringList { "Choose Directory at /keep", "<pick mail folder>", "Choose Directory at /srv/out/",
+            "<pick mail folder>" }));
 
     window->show();
     window->activateWindow();
@@ -418,5 +442,347 @@ TEST_F(MainWindowTest, StartFillsTheBoxesAndShowsTheWindowAtItsPlace)
         const auto* view = window->findChild<QTreeView*>(QStringLiteral("ListView1"));
         EXPECT_EQ(view->model()->rowCount() > 10, c.saved);
         EXPECT_EQ(QDir(out).entryList(QDir::Files).size(), c.saved ? view->model()->rowCount() : 0);
+    }
+}
+
+namespace {
+
+/// A Maildir store "Big" of `count` small mails in `root`, listed in the profile `profile`.
+void writeBigStore(const QString& root, const QString& profile, int count)
+{
+    for (int i = 0; i < count; ++i) {
+        const QByteArray mail = QStringLiteral("From: a%1@example.org\nTo: b@example.org\nSubject: Mail %1\n"
+                                               "Date: Mon, 3 Feb 2020 10:00:00 +0000\n\nBody of mail %1.\n")
+                                    .arg(i)
+                                    .toUtf8();
+        test::writeFile(root + QStringLiteral("/cur/%1.host:2,S").arg(1580000000 + i), mail);
+    }
+    test::writeFile(profile, ("[Stores]\nBig=" + root + "\n").toUtf8());
+}
+
+/// Counts the paint events of a widget.
+class PaintCounter : public QObject {
+public:
+    int paints = 0;
+
+protected:
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        paints += event->type() == QEvent::Paint;
+        return false;
+    }
+};
+
+} // namespace
+
+// A save run goes on its own thread: the window paints while it runs, and the progress window or closing
+// the main window stops it between two mails, every file written so far whole.
+TEST_F(MainWindowTest, SaveRunCanBeCancelledAndTheWindowKeepsPainting)
+{
+    constexpr int kMails = 1500;
+    writeBigStore(path("big"), path("profile.ini"), kMails);
+    const QString out = path("out");
+    const QString whole = path("whole");
+    enum class Stop { Progress, CloseWindow, None };
+    const Stop stops[] = { Stop::None, Stop::Progress, Stop::CloseWindow };
+    for (const Stop stop : stops) {
+        SCOPED_TRACE(int(stop));
+        ScriptedPerson person;
+        Session session(person);
+        auto window = makeWindow(session);
+        window->show();
+        box(*window, "txtMailFolder")->setText(QStringLiteral("\\\\Big"));
+        box(*window, "txtDir")->setText(stop == Stop::None ? whole : out);
+        window->automate(QStringLiteral("search"), QString());
+        ASSERT_EQ(session.resultList().count(), kMails);
+
+        auto* view = window->findChild<QTreeView*>(QStringLiteral("ListView1"));
+        PaintCounter counter;
+        view->viewport()->installEventFilter(&counter);
+        QTimer repaint;
+        bool commandsOff = false;
+        QObject::connect(&repaint, &QTimer::timeout, [&] {
+            if (!session.saving())
+                return;
+            view->viewport()->update();
+            commandsOff = !window->findChild<QPushButton*>(QStringLiteral("cmdSearch"))->isEnabled();
+            // Enter in the box is not a button: the session itself runs one command at a time.
+            box(*window, "txtMailFolder")->setText(kInbox);
+            QTest::keyClick(box(*window, "txtMailFolder"), Qt::Key_Return);
+            if (counter.paints >= 3 && stop == Stop::CloseWindow)
+                window->close();
+        });
+        repaint.start(1);
+        if (stop == Stop::Progress)
+            person.onProgressValue([&](qint64 value) {
+                if (counter.paints >= 3)
+                    person.cancelAtValue(value);
+            });
+        window->automate(QStringLiteral("save"), QString());
+        repaint.stop();
+        ASSERT_TRUE(session.lastSave().has_value());
+        if (stop == Stop::None) {
+            EXPECT_TRUE(session.lastSave()->ok());
+            EXPECT_EQ(QDir(whole).entryList(QDir::Files).size(), kMails);
+            continue;
+        }
+        EXPECT_GE(counter.paints, 3) << "the list paints while the run goes";
+        EXPECT_TRUE(commandsOff) << "Search waits for the run to end";
+        EXPECT_EQ(session.resultList().count(), kMails) << "no search while the run reads the list";
+        const SaveSummary& summary = *session.lastSave();
+        EXPECT_TRUE(summary.cancelled);
+        EXPECT_LT(summary.written, kMails);
+        EXPECT_EQ(person.messages(),
+            QStringList { QStringLiteral("Saving was cancelled: %1 of %2 emails were saved, %3 were not.")
+                              .arg(summary.written)
+                              .arg(kMails)
+                              .arg(kMails - summary.written) });
+        const QStringList files = QDir(out).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+        EXPECT_EQ(files.size(), summary.written) << "no temporary file is left";
+        for (const QString& file : files)
+            EXPECT_EQ(readFile(out + u'/' + file), readFile(whole + u'/' + file)) << file.toStdString();
+        EXPECT_EQ(window->isVisible(), stop != Stop::CloseWindow);
+        EXPECT_TRUE(window->findChild<QPushButton*>(QStringLiteral("cmdSearch"))->isEnabled());
+        QDir(out).removeRecursively();
+    }
+}
+
+namespace {
+
+/// The texts of `column` down the view, in the order it shows them.
+QStringList shownColumn(const QTreeView& view, int column)
+{
+    QStringList texts;
+    for (int row = 0; row < view.model()->rowCount(); ++row)
+        texts << view.model()->index(row, column).data().toString();
+    return texts;
+}
+
+void clickHeader(QTreeView& view, int column)
+{
+    QHeaderView* header = view.header();
+    const QPoint at(header->sectionViewportPosition(column) + header->sectionSize(column) / 2, header->height() / 2);
+    QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, at);
+}
+
+} // namespace
+
+// A click on a header sorts the view by the column's value, times by their time; the list keeps its order.
+TEST_F(MainWindowTest, HeaderClickSortsTheViewByValueNotTheList)
+{
+    ScriptedPerson person;
+    Session session(person);
+    auto window = makeWindow(session);
+    window->show();
+    const auto day = [](int y, int m, int d) { return QDateTime(QDate(y, m, d), QTime(9, 0)); };
+    struct Mail {
+        QDateTime sent;
+        const char* from;
+        const char* subject;
+    };
+    const Mail mails[] = { { day(2019, 12, 15), "b@x", "two\nlines" }, { day(2020, 1, 2), "a@x", "later" },
+        { {}, "c@x", "no date" }, { day(2019, 11, 20), "B@x", "earlier" } };
+    for (const Mail& m : mails)
+        session.resultList().appendRow(ResultRow { .sent = m.sent,
+            .from = QLatin1String(m.from),
+            .subject = QLatin1String(m.subject),
+            .sentText = m.sent.isValid() ? m.sent.toString(QStringLiteral("dd/MM/yyyy")) : QString() });
+    auto* view = window->findChild<QTreeView*>(QStringLiteral("ListView1"));
+    EXPECT_EQ(shownColumn(*view, ColSent), (QStringList { "15/12/2019", "02/01/2020", "", "20/11/2019" }))
+        << "as searched until a header is clicked";
+    EXPECT_EQ(shownColumn(*view, ColSubject)[0], QLatin1String("two lines")) << "one line per row";
+
+    struct Click {
+        int column;
+        QStringList sent; ///< the Sent column down the view after the click
+    };
+    const Click clicks[] = {
+        { ColSent, { "", "20/11/2019", "15/12/2019", "02/01/2020" } },
+        { ColSent, { "02/01/2020", "15/12/2019", "20/11/2019", "" } },
+        { ColFrom, { "02/01/2020", "15/12/2019", "20/11/2019", "" } }, // a@x, b@x, B@x, c@x
+    };
+    for (const Click& c : clicks) {
+        clickHeader(*view, c.column);
+        EXPECT_EQ(shownColumn(*view, ColSent), c.sent) << c.column;
+    }
+    QStringList listed;
+    for (int i = 0; i < session.resultList().count(); ++i)
+        listed << session.resultList().row(i).subject;
+    EXPECT_EQ(listed, (QStringList { "two\nlines", "later", "no date", "earlier" }));
+    EXPECT_TRUE(view->header()->stretchLastSection());
+    EXPECT_LE(window->minimumWidth(), window->width());
+    EXPECT_GT(window->minimumHeight(), 0);
+}
+
+// Save Selected writes the selected rows alone, as Save would; Copy puts their cells on the clipboard; after a
+// search and a save the status bar says what happened.
+TEST_F(MainWindowTest, SelectedRowsSaveAndCopyAndTheStatusBarTells)
+{
+    ScriptedPerson person;
+    Session session(person);
+    auto window = makeWindow(session);
+    window->show();
+    session.options().settings().fnFormat = QStringLiteral("%6");
+    session.options().settings().fnOutput = QStringLiteral("EML");
+    const QString out = path("out");
+    box(*window, "txtMailFolder")->setText(kInbox);
+    box(*window, "txtDir")->setText(out);
+    QStringList told;
+    QObject::connect(window->statusBar(), &QStatusBar::messageChanged, [&](const QString& text) { told << text; });
+    window->findChild<QPushButton*>(QStringLiteral("cmdSearch"))->click();
+    const int rows = session.resultList().count();
+    ASSERT_GT(rows, 5);
+    ASSERT_GE(told.size(), 2);
+    EXPECT_TRUE(told[0].startsWith(QLatin1String("Searching... "))) << "counts while it searches";
+    // The sample Inbox holds a meeting request and a delivery report.
+    EXPECT_EQ(told.last(), QStringLiteral("%1 e-mails listed; 2 items that are not e-mail were not listed").arg(rows));
+
+    auto* view = window->findChild<QTreeView*>(QStringLiteral("ListView1"));
+    clickHeader(*view, ColSubject);
+    QItemSelectionModel* selection = view->selectionModel();
+    for (const int row : { 1, 4 })
+        selection->select(view->model()->index(row, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    QStringList expected, copied;
+    for (const int row : { 1, 4 }) {
+        expected << view->model()->index(row, ColEntryID).data().toString() + QStringLiteral(".eml");
+        QStringList cells;
+        for (int column = 0; column < ColumnCount; ++column)
+            cells << view->model()->index(row, column).data().toString();
+        copied << cells.join(u'\t');
+    }
+    expected.sort();
+    window->findChild<QAction*>(QStringLiteral("actSaveSelected"))->trigger();
+    EXPECT_EQ(QDir(out).entryList(QDir::Files), expected);
+    EXPECT_TRUE(person.messages().isEmpty()) << person.messages().join(u'|').toStdString();
+    EXPECT_EQ(window->statusBar()->currentMessage(), QStringLiteral("2 e-mails saved to %1").arg(out));
+    auto* openFolder = window->findChild<QPushButton*>(QStringLiteral("cmdOpenFolder"));
+    ASSERT_TRUE(openFolder && openFolder->isVisible());
+    openFolder->click();
+    EXPECT_EQ(person.opened(), QStringList { out });
+
+    window->findChild<QAction*>(QStringLiteral("actCopy"))->trigger();
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), copied.join(u'\n') + u'\n');
+    EXPECT_EQ(session.resultList().count(), rows);
+}
+
+TEST(saveStatusText, CountsWhatWasSavedFailedAndLeft)
+{
+    struct Case {
+        SaveSummary summary;
+        const char* text;
+    };
+    const Case cases[] = {
+        { { .rows = 1, .written = 1 }, "1 e-mail saved to /o" },
+        { { .rows = 12, .written = 10, .failed = 2 }, "10 e-mails saved to /o; 2 could not be written" },
+        { { .rows = 20, .written = 5, .failed = 1, .cancelled = true },
+            "5 e-mails saved to /o; 1 could not be written; cancelled, 14 not saved" },
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(saveStatusText(c.summary, QStringLiteral("/o")), QLatin1String(c.text));
+}
+
+// Size, place, column widths and the two boxes are kept in $XDG_CONFIG_HOME/Quillbox/ from one run to the
+// next; an unattended start works on its arguments alone.
+TEST_F(MainWindowTest, RemembersItsStateAcrossStartUps)
+{
+    const test::ScopedEnv config { { "XDG_CONFIG_HOME", path("config") } };
+    ASSERT_EQ(rememberedStatePath(), path("config/Quillbox/window.ini"));
+    const QString gone = path("no longer here");
+    {
+        ScriptedPerson person;
+        Session session(person);
+        auto window = makeWindow(session);
+        window->show();
+        window->resize(window->width() + 90, window->height() + 40);
+        window->findChild<QTreeView*>(QStringLiteral("ListView1"))->setColumnWidth(ColFrom, 211);
+        box(*window, "txtMailFolder")->setText(kInbox);
+        box(*window, "txtDir")->setText(gone);
+        window->close();
+    }
+    ASSERT_TRUE(QFileInfo::exists(rememberedStatePath()));
+    struct Case {
+        const char* why;
+        bool unattended;
+        QString mailFolder, dir;
+    };
+    const Case cases[] = { { "a second start", false, kInbox, gone }, { "unattended", true, "", "" } };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.why);
+        ScriptedPerson person;
+        Session session(person);
+        auto window = makeWindow(session);
+        EXPECT_EQ(window->findChild<QTreeView*>(QStringLiteral("ListView1"))->columnWidth(ColFrom), 211);
+        EXPECT_GT(window->width(), window->minimumWidth());
+        EXPECT_EQ(window->statusBar()->currentMessage(),
+            QStringLiteral("The folder %1 is no longer there; Save makes it again.").arg(gone));
+        if (c.unattended) {
+            // Too many arguments: the start ends before any command, with the boxes as the arguments left them.
+            static_cast<void>(window->start({ { "a", "b", "c" }, {}, 0, true }));
+            EXPECT_EQ(box(*window, "txtMailFolder")->text(), QLatin1String("a"));
+            EXPECT_EQ(box(*window, "txtDir")->text(), c.dir);
+            continue;
+        }
+        EXPECT_EQ(box(*window, "txtMailFolder")->text(), c.mailFolder);
+        EXPECT_EQ(box(*window, "txtDir")->text(), c.dir);
+    }
+}
+
+// Writes screenshot-main.png (the window after a search of the sample store's Inbox, sorted by Sent) into
+// $QUILLBOX_SCREENSHOTS when it is set.
+TEST_F(MainWindowTest, Screenshot)
+{
+    const QString target = qEnvironmentVariable("QUILLBOX_SCREENSHOTS");
+    if (target.isEmpty())
+        GTEST_SKIP() << "QUILLBOX_SCREENSHOTS is not set";
+    ScriptedPerson person;
+    Session session(person);
+    auto window = makeWindow(session);
+    window->resize(900, 420);
+    window->show();
+    box(*window, "txtMailFolder")->setText(kInbox);
+    box(*window, "txtDir")->setText(QStringLiteral("/home/me/Saved mail"));
+    window->findChild<QPushButton*>(QStringLiteral("cmdSearch"))->click();
+    auto* view = window->findChild<QTreeView*>(QStringLiteral("ListView1"));
+    clickHeader(*view, ColSent);
+    view->selectionModel()->select(view->model()->index(2, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    QTest::qWait(200);
+    EXPECT_TRUE(window->grab().save(QDir(target).filePath(QStringLiteral("screenshot-main.png"))));
+}
+
+// A file-system path in the Mail Folder box is offered as a new store before the search.
+TEST_F(MainWindowTest, TypedPathIsOfferedAsAStore)
+{
+    writeBigStore(path("typed"), path("other.ini"), 3); // a Maildir of three mails; its profile is not used
+    test::writeFile(path("notes.txt"), "not a store");
+    struct Case {
+        QString typed;
+        bool yes;
+        QString box; ///< the box after the search
+        int rows;
+        const char* message; ///< how the first message starts; "" for none
+    };
+    const Case cases[] = {
+        { path("typed"), true, "\\\\typed", 3, "" },
+        { path("typed"), false, path("typed"), 0, "Error: folder path should start with \\\\" },
+        { path("notes.txt"), true, path("notes.txt"), 0, "" },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.typed.toStdString() + (c.yes ? " yes" : " no"));
+        writeFile(path("profile.ini"), "[Stores]\nSample Mailbox=" SOURCE_DIR "/samples/Sample Mailbox\n");
+        ScriptedPerson person;
+        person.addQuestionAnswer(c.yes);
+        Session session(person);
+        auto window = makeWindow(session);
+        box(*window, "txtMailFolder")->setText(c.typed);
+        window->automate(QStringLiteral("search"), QString());
+        ASSERT_EQ(person.prompts().size(), 1);
+        EXPECT_TRUE(person.prompts()[0].endsWith(QLatin1String("Add it as a mail store?")));
+        EXPECT_EQ(box(*window, "txtMailFolder")->text(), c.box);
+        EXPECT_EQ(session.resultList().count(), c.rows);
+        const QString first = person.messages().value(0);
+        const QString expected = c.typed.endsWith(QLatin1String(".txt"))
+            ? c.typed + QLatin1String(" could not be added as a mail store.")
+            : QString::fromUtf8(c.message);
+        EXPECT_EQ(first.left(expected.size()), expected) << person.messages().join(u'|').toStdString();
     }
 }

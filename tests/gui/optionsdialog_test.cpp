@@ -13,10 +13,13 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <gtest/gtest.h>
+#include <optional>
 
 using namespace quillbox;
 using quillbox::test::readFile;
@@ -86,10 +89,15 @@ TEST_F(OptionsDialogTest, ControlsCarryTheirNamesInTabOrder)
             << name << " expected, focus on " << focus->objectName().toStdString();
         QTest::keyClick(focus, Qt::Key_Tab);
     }
-    EXPECT_EQ(child<QComboBox>("cboFnOutput")->count(), 6);
-    EXPECT_EQ(child<QComboBox>("cboFnOutput")->itemText(3), "EML");
-    EXPECT_EQ(child<QComboBox>("cboFnOutput")->itemText(4), "ATT");
-    EXPECT_EQ(child<QComboBox>("cboFnOutput")->itemText(5), "PDF");
+    QStringList outputs;
+    for (int i = 0; i < child<QComboBox>("cboFnOutput")->count(); ++i)
+        outputs << child<QComboBox>("cboFnOutput")->itemText(i);
+    EXPECT_EQ(outputs, (QStringList { "MSG", "TXT", "DIR", "EML", "RTF", "PDF", "ATT" }));
+    const auto* dateFormat = child<QComboBox>("DateFormat");
+    EXPECT_NE(dateFormat->findText(QStringLiteral("yymmdd HHMMSS")), -1) << "the default is in the list";
+    EXPECT_GE(dateFormat->width(), dateFormat->sizeHint().width());
+    for (const char* name : { "txtFn", "TextFormat" })
+        EXPECT_TRUE(child<QLineEdit>(name)->toolTip().contains(QLatin1String("%8 LatestTime"))) << name;
 }
 
 // The twip positions were drawn for a smaller font: whatever the font, no label may run into a control.
@@ -121,25 +129,25 @@ TEST_F(OptionsDialogTest, NothingOverlapsInsideAFrame)
 TEST_F(OptionsDialogTest, OkSavesAllKeysTypedAsTheyStand)
 {
     struct Case {
-        const char *why, *focus, *fnFormat, *clipSubject; // focus: where "%2" is typed and Enter pressed, or OK
+        const char *why, *focus, *typed, *fnFormat, *clipSubject; // focus: where `typed` goes and Enter, or OK
     };
     const Case cases[] = {
-        { "OK button", nullptr, "%1 %2 %3", "50" },
-        { "Enter in a text box", "txtFn", "%2", "50" },
-        { "Enter in an editable combo box", "ClipSubject", "%1 %2 %3", "%2" },
+        { "OK button", nullptr, "", "%1 %2 %3", "50" },
+        { "Enter in a text box", "txtFn", "%2", "%2", "50" },
+        { "Enter in an editable combo box", "ClipSubject", "70", "%1 %2 %3", "70" },
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.why);
         QFile::remove(path);
         options.loadSettings();
         showActive();
-        typeInto(child<QWidget>("txtSince"), QStringLiteral("1.2.2020"));
+        typeInto(child<QWidget>("txtSince"), QStringLiteral("2020-02-01"));
         typeInto(child<QWidget>("cboFnOutput"), QStringLiteral("RTF"));
         typeInto(child<QWidget>("ClipAddress"), QStringLiteral("3")); // a list entry starts with 3: no completion
         typeInto(child<QWidget>("TextFormat"), QStringLiteral(" %3 "));
         child<QCheckBox>("ckSkipSaved")->click();
         if (c.focus) {
-            typeInto(child<QWidget>(c.focus), QStringLiteral("%2"));
+            typeInto(child<QWidget>(c.focus), QLatin1String(c.typed));
             QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
         } else {
             child<QPushButton>("cmdOk")->click();
@@ -148,11 +156,53 @@ TEST_F(OptionsDialogTest, OkSavesAllKeysTypedAsTheyStand)
         // The file's form is Options' (options_test); here, that every typed value reached it.
         const QByteArray saved = readFile(path);
         for (const QByteArray& line :
-            { QByteArray("TextFormat=\" %3 \""), QByteArray("Since=1.2.2020"), QByteArray("ClipAddress=3"),
+            { QByteArray("TextFormat=\" %3 \""), QByteArray("Since=2020-02-01"), QByteArray("ClipAddress=3"),
                 QByteArray("FnOutput=RTF"), QByteArray("SkipSaved=1"), QByteArray("WriteIndex=0"),
                 "FnFormat=" + QByteArray(c.fnFormat), "ClipSubject=" + QByteArray(c.clipSubject) })
             EXPECT_TRUE(saved.contains('\n' + line + '\n')) << line.toStdString();
         EXPECT_TRUE(person.messages().isEmpty());
+    }
+}
+
+// OK refuses a value no search or save can use, names its field, and keeps the dialog open and the file as it was.
+TEST_F(OptionsDialogTest, OkRefusesWhatCannotBeUsedNamingTheField)
+{
+    struct Case {
+        const char *field, *typed, *message; ///< message: how the box's text starts
+    };
+    const Case cases[] = {
+        { "txtSince", "2020-02-31", "Since: \"2020-02-31\" is not a date." },
+        { "txtBefore", "yesterday", "Before: \"yesterday\" is not a date." },
+        { "ClipAddress", "abc", "Clip Addresses to: \"abc\" is not a number of characters." },
+        { "ClipSubject", "-5", "Clip Subject to: \"-5\" is not a number of characters." },
+        { "cboFnOutput", "HTML",
+            "Output: \"HTML\" is not a type this program writes. Pick one of MSG, TXT, DIR, EML, RTF, PDF, ATT." },
+    };
+    child<QPushButton>("cmdOk")->click();
+    const QByteArray before = readFile(path);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.field);
+        showActive();
+        typeInto(child<QWidget>(c.field), QLatin1String(c.typed));
+        QString told;
+        QMessageBox::Icon icon = QMessageBox::NoIcon;
+        QTimer::singleShot(0, [&] {
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                told = box->text();
+                icon = box->icon();
+                box->accept();
+            }
+        });
+        child<QPushButton>("cmdOk")->click();
+        EXPECT_TRUE(told.startsWith(QLatin1String(c.message))) << told.toStdString();
+        EXPECT_EQ(icon, QMessageBox::Warning);
+        EXPECT_TRUE(dialog.isVisible());
+        QWidget* focus = dialog.focusWidget();
+        EXPECT_TRUE(focus
+            && (focus->objectName() == QLatin1String(c.field)
+                || focus->parentWidget()->objectName() == QLatin1String(c.field)));
+        EXPECT_EQ(readFile(path), before);
+        child<QPushButton>("cmdCancel")->click();
     }
 }
 
@@ -168,7 +218,7 @@ TEST_F(OptionsDialogTest, EditsAreLiveAndEveryOtherWayOutDiscardsThem)
             } },
         { "the window's close button counts as Cancel", [&] { dialog.close(); } },
     };
-    child<QLineEdit>("txtSince")->setText(QStringLiteral("1.1.2019"));
+    child<QLineEdit>("txtSince")->setText(QStringLiteral("2019-01-01"));
     child<QPushButton>("cmdOk")->click();
     const QByteArray before = readFile(path);
     ASSERT_FALSE(before.isEmpty());
@@ -176,15 +226,15 @@ TEST_F(OptionsDialogTest, EditsAreLiveAndEveryOtherWayOutDiscardsThem)
     for (const auto& [why, leave] : ways) {
         SCOPED_TRACE(why);
         showActive();
-        typeInto(child<QWidget>("txtSince"), QStringLiteral("5.5.2021"));
+        typeInto(child<QWidget>("txtSince"), QStringLiteral("2021-05-05"));
         // What a search started now would read.
-        EXPECT_EQ(options.settings().since, "5.5.2021");
+        EXPECT_EQ(options.settings().since, "2021-05-05");
 
         leave();
         EXPECT_FALSE(dialog.isVisible());
-        EXPECT_EQ(options.settings().since, "1.1.2019");
+        EXPECT_EQ(options.settings().since, "2019-01-01");
         EXPECT_EQ(options.settings().dateFormat, "yymmdd HHMMSS");
-        EXPECT_EQ(child<QLineEdit>("txtSince")->text(), "1.1.2019");
+        EXPECT_EQ(child<QLineEdit>("txtSince")->text(), "2019-01-01");
         EXPECT_EQ(readFile(path), before);
     }
 }
@@ -193,11 +243,15 @@ TEST_F(OptionsDialogTest, BoxClicksRebuildOnlyTheirOwnTemplate)
 {
     struct Case {
         const char *why, *storedState, *box, *textFormat, *fnFormat; // the state UseDate and UseFnDate are stored in
+        std::optional<bool> replace = true; ///< the answer to "Replace your own template?"; nothing: not asked
+        bool viaLabel = false; ///< the click goes to the box's label
     };
     const Case cases[] = {
         { "clearing From replaces a typed text-line template", "1", "UseFrom", "%1 %3", "typed fn" },
         { "clearing Subject of the file name", "1", "ckFnSubject", "typed text", "%1 %2" },
-        { "Folder rebuilds nothing", "1", "ckFnFolder", "typed text", "typed fn" },
+        { "Folder rebuilds nothing", "1", "ckFnFolder", "typed text", "typed fn", std::nullopt },
+        { "No keeps the typed template", "1", "ckFnFrom", "typed text", "typed fn", false },
+        { "a click on the label", "1", "ckFnFrom", "typed text", "%1 %3", true, true },
         { "a click on a greyed box clears it", "2", "ckFnDate", "typed text", "%2 %3" },
     };
     for (const Case& c : cases) {
@@ -209,7 +263,28 @@ TEST_F(OptionsDialogTest, BoxClicksRebuildOnlyTheirOwnTemplate)
         typeInto(child<QWidget>("TextFormat"), QStringLiteral("typed text"));
         typeInto(child<QWidget>("txtFn"), QStringLiteral("typed fn"));
 
-        child<QCheckBox>(c.box)->click();
+        bool asked = false;
+        QTimer::singleShot(0, [&] {
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                asked = true;
+                box->button(*c.replace ? QMessageBox::Yes : QMessageBox::No)->click();
+            }
+        });
+        QCheckBox* box = child<QCheckBox>(c.box);
+        const bool ticked = box->isChecked();
+        if (c.viaLabel) {
+            QLabel* label = nullptr;
+            for (auto* candidate : box->parentWidget()->findChildren<QLabel*>())
+                if (candidate->geometry().left() > box->geometry().right() && (!label || candidate->x() < label->x()))
+                    label = candidate;
+            ASSERT_NE(label, nullptr);
+            QTest::mouseClick(label, Qt::LeftButton);
+        } else {
+            box->click();
+        }
+        QCoreApplication::processEvents(); // the answering timer goes, asked or not
+        EXPECT_EQ(asked, c.replace.has_value());
+        EXPECT_NE(box->isChecked(), ticked);
         EXPECT_EQ(child<QLineEdit>("TextFormat")->text(), c.textFormat);
         EXPECT_EQ(child<QLineEdit>("txtFn")->text(), c.fnFormat);
         EXPECT_EQ(options.settings().textFormat, c.textFormat);

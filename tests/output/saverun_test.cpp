@@ -367,12 +367,59 @@ TEST_F(SampleStore, ProgressCountsEveryRow)
     EXPECT_EQ(window.caption, QStringLiteral("Saving ..."));
     EXPECT_EQ(window.maximum, n);
     ASSERT_EQ(window.statuses.size(), n);
-    EXPECT_EQ(window.statuses[0], QStringLiteral("Saving  1 of  %1").arg(n));
-    EXPECT_EQ(window.statuses.last(), QStringLiteral("Saving  %1 of  %1").arg(n));
+    EXPECT_EQ(window.statuses[0], QStringLiteral("Saving 1 of %1").arg(n));
+    EXPECT_EQ(window.statuses.last(), QStringLiteral("Saving %1 of %1").arg(n));
     std::vector<qint64> expected(static_cast<size_t>(n));
     std::iota(expected.begin(), expected.end(), 1);
     EXPECT_EQ(window.values, expected);
     EXPECT_TRUE(window.closed);
+}
+
+// Cancelled between two mails: the mails before are whole, as a whole run writes them, and none after.
+TEST_F(SampleStore, CancelledRunKeepsTheMailsBeforeWholeAndCountsTheRest)
+{
+    search();
+    const int n = m_list.count();
+    const QString wholeDest = m_work + QStringLiteral("/whole");
+    ASSERT_TRUE(save(saveSettings("msg", "%6")).ok());
+    ASSERT_TRUE(QDir().rename(m_dest, wholeDest));
+    struct Case {
+        const char* type;
+        int cancelAt; ///< the progress value at which the person cancels
+        int workers;
+    };
+    const Case cases[] = { { "msg", 1, 0 }, { "msg", 3, 4 }, { "eml", n - 1, 1 }, { "dir", 2, 4 } };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.type) + " at " + std::to_string(c.cancelAt));
+        QDir(m_dest).removeRecursively();
+        m_person.clear();
+        m_person.cancelAtValue(c.cancelAt);
+        const SaveSummary summary = save(saveSettings(c.type, "%6"), kStoreRoot, output::Disk::system(), c.workers);
+        m_person.cancelAtValue(0);
+        EXPECT_TRUE(summary.cancelled);
+        EXPECT_FALSE(summary.finished || summary.ok());
+        EXPECT_EQ(summary.written, c.cancelAt);
+        EXPECT_EQ(m_person.messages(),
+            QStringList { QStringLiteral("Saving was cancelled: %1 of %2 emails were saved, %3 were not.")
+                              .arg(c.cancelAt)
+                              .arg(n)
+                              .arg(n - c.cancelAt) });
+        const bool dirs = c.type == std::string("dir");
+        const QStringList entries = tree(m_dest);
+        EXPECT_EQ(QDir(m_dest).entryList(QDir::AllEntries | QDir::NoDotAndDotDot).size(), c.cancelAt)
+            << entries.join(u' ').toStdString();
+        for (int i = 0; i < n; ++i) {
+            const QString name = m_list.row(i).entryId + (dirs ? QString() : u'.' + QLatin1String(c.type));
+            EXPECT_EQ(QFileInfo::exists(m_dest + u'/' + name), i < c.cancelAt) << i;
+        }
+        if (c.type == std::string("msg")) {
+            for (const QString& file : ofKind(entries, false))
+                EXPECT_EQ(readFile(m_dest + u'/' + file), readFile(wholeDest + u'/' + file)) << qPrintable(file);
+        }
+        ASSERT_EQ(m_person.progressWindows().size(), 1u);
+        EXPECT_TRUE(m_person.progressWindows()[0].closed);
+    }
+    QDir(wholeDest).removeRecursively();
 }
 
 // --- Output types --------------------------------------------------------------------------------------
@@ -516,14 +563,17 @@ TEST_F(SampleStore, OutputTypeIsComparedLowerCasedAndExactly)
         EXPECT_EQ(m_person.messages(), QStringList());
         EXPECT_EQ(QDir(m_dest).entryList(QDir::AllEntries | QDir::NoDotAndDotDot).size(), m_list.count());
     }
+    // Any other text is said once, naming the value, and the run writes .msg files.
     for (const char* type : { " msg", "html", "", "msg " }) {
         SCOPED_TRACE(type);
         QDir(m_dest).removeRecursively();
         const SaveSummary summary = save(saveSettings(type, "%6"));
-        EXPECT_EQ(m_person.messages(), QStringList(m_list.count(), QStringLiteral("Error in output format.")));
-        EXPECT_TRUE(summary.finished);
-        EXPECT_FALSE(summary.ok());
-        EXPECT_EQ(tree(m_dest), QStringList());
+        EXPECT_EQ(m_person.messages(),
+            QStringList { QStringLiteral("The FnOutput setting \"%1\" is not an output type (MSG, TXT, RTF, EML, "
+                                         "DIR, PDF, ATT): MSG is used.")
+                              .arg(QLatin1String(type)) });
+        EXPECT_TRUE(summary.ok());
+        EXPECT_EQ(QDir(m_dest).entryList({ QStringLiteral("*.msg") }, QDir::Files).size(), m_list.count());
     }
 }
 

@@ -6,11 +6,12 @@ namespace quillbox::test {
 namespace {
 class RecordingProgress : public Progress {
 public:
-    RecordingProgress(
-        std::vector<ScriptedPerson::ProgressRecord>& all, size_t index, const std::function<void(qint64)>& onValue)
+    RecordingProgress(std::vector<ScriptedPerson::ProgressRecord>& all, size_t index,
+        const std::function<void(qint64)>& onValue, const qint64& cancelAt)
         : m_all(all)
         , m_index(index)
         , m_onValue(onValue)
+        , m_cancelAt(cancelAt)
     {
     }
     ~RecordingProgress() override { m_all[m_index].closed = true; }
@@ -21,11 +22,16 @@ public:
         if (m_onValue)
             m_onValue(value);
     }
+    bool cancelled() const override
+    {
+        return m_cancelAt > 0 && !m_all[m_index].values.empty() && m_all[m_index].values.back() >= m_cancelAt;
+    }
 
 private:
     std::vector<ScriptedPerson::ProgressRecord>& m_all;
     size_t m_index;
     const std::function<void(qint64)>& m_onValue;
+    const qint64& m_cancelAt; ///< the person's, which may change while the window is open
 };
 } // namespace
 
@@ -43,6 +49,12 @@ WarningAnswer ScriptedPerson::warning(const QString& title, const QString& text)
 {
     m_warnings << title + u'|' + text;
     return next(m_warningAnswers, WarningAnswer::Ignore);
+}
+
+bool ScriptedPerson::question(const QString& text)
+{
+    m_prompts << text;
+    return next(m_questionAnswers, false);
 }
 
 QString ScriptedPerson::inputBox(const QString& prompt)
@@ -65,16 +77,16 @@ std::optional<QString> ScriptedPerson::pickMailFolder()
     return folder;
 }
 
-QString ScriptedPerson::chooseDirectory(const QString& title)
+QString ScriptedPerson::chooseDirectory(const QString& title, const QString& start)
 {
-    m_prompts << title;
+    m_prompts << (start.isEmpty() ? title : title + QLatin1String(" at ") + start);
     return next(m_directories, QString());
 }
 
 std::unique_ptr<Progress> ScriptedPerson::progress(const QString& caption, qint64 maximum)
 {
     m_progress.push_back({ caption, maximum, {}, {}, false });
-    return std::make_unique<RecordingProgress>(m_progress, m_progress.size() - 1, m_onProgressValue);
+    return std::make_unique<RecordingProgress>(m_progress, m_progress.size() - 1, m_onProgressValue, m_cancelAt);
 }
 
 } // namespace quillbox::test
