@@ -36,7 +36,7 @@ Recipient fromOf(const MailItem& item)
     return from;
 }
 
-void Walk::skip(Skip kind, const Error& why)
+void Walk::skip(Skip kind, const Error& why, qint64 count)
 {
     // An entry is its path, and within a file that holds many (an Outlook data file) what the reason names.
     const QString entry = why.path + u'\n' + why.detail;
@@ -48,7 +48,7 @@ void Walk::skip(Skip kind, const Error& why)
     if (kind == Skip::Folder)
         ++m_unreadFolders;
     else if (kind == Skip::Message)
-        ++m_unreadMessages;
+        m_unreadMessages += count;
     if (m_listener)
         m_listener(kind, why);
 }

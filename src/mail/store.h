@@ -192,7 +192,9 @@ public:
     }
 
     /// Leaves out the entry `why` names (its path and detail); one already left out is not counted or told again.
-    void skip(Skip kind, const Error& why);
+    /// `count` entries alike left out at once (the messages a damaged folder counts but has no entry for) are
+    /// told once and counted as many.
+    void skip(Skip kind, const Error& why, qint64 count = 1);
     /// True the first time the walk comes to `place`, the store's own key for where a folder lies (for a
     /// directory, its device and inode); false when it has been there before.
     bool enter(const QByteArray& place);
@@ -217,7 +219,7 @@ public:
     int notMail() const { return m_notMail; }
 
     int unreadFolders() const { return m_unreadFolders; }
-    int unreadMessages() const { return m_unreadMessages; }
+    qint64 unreadMessages() const { return m_unreadMessages; }
     /// The first folder or message that could not be read.
     const std::optional<Error>& firstUnread() const { return m_firstUnread; }
 
@@ -227,7 +229,7 @@ private:
     QSet<QString> m_skipped;
     QSet<QByteArray> m_entered;
     int m_unreadFolders = 0;
-    int m_unreadMessages = 0;
+    qint64 m_unreadMessages = 0;
     int m_notMail = 0;
     std::optional<Error> m_firstUnread;
     QDateTime m_since, m_before;

@@ -87,11 +87,12 @@ public:
 
 private:
     void countUnlisted(std::size_t listed, Walk& walk) const;
-    void skipMessage(Walk& walk, const QString& what, const QString& why) const
+    void skipMessage(Walk& walk, const QString& what, const QString& why, qint64 count = 1) const
     {
         walk.skip(Walk::Skip::Message,
             Error { Error::Code::Unreadable, m_state->location(),
-                QStringLiteral("%1 in %2: %3").arg(what, folderPath(), why) });
+                QStringLiteral("%1 in %2: %3").arg(what, folderPath(), why) },
+            count);
     }
 
     QString path(QChar separator) const
@@ -246,10 +247,14 @@ void PstFolder::countUnlisted(std::size_t listed, Walk& walk) const
         return;
     const auto properties = m_state->listing().properties(m_nid);
     const qint64 counted = properties ? integerValue(**properties, Prop::ContentCount).value_or(0) : 0;
+    // One entry for them all: a damaged count may claim billions.
     const qint64 missing = counted - qint64(listed);
-    for (qint64 i = 1; i <= missing; ++i)
-        skipMessage(walk, QStringLiteral("message %1 of %2").arg(listed + i).arg(counted),
+    if (missing == 1)
+        skipMessage(walk, QStringLiteral("message %1 of %2").arg(counted).arg(counted),
             QStringLiteral("the folder counts it, but the file has no entry for it"));
+    else if (missing > 1)
+        skipMessage(walk, QStringLiteral("messages %1 to %2 of %2").arg(listed + 1).arg(counted),
+            QStringLiteral("the folder counts them, but the file has no entry for them"), missing);
 }
 
 class PstStore final : public Store {
