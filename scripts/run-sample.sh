@@ -8,8 +8,8 @@ scripts/setup.sh
 cmake --preset dev >/dev/null
 cmake --build --preset dev -j "$(nproc)" --target quillbox
 
-# A profile that opens just the sample store, whatever stores the user's own profile lists.
+# A profile that opens just the sample store, whatever stores the user's own profile lists or the computer holds.
 profile=build/dev/sample-profile.ini
-printf '[Stores]\nSample Mailbox=%s\n' "$PWD/samples/Sample Mailbox" >"$profile"
+printf '[Options]\nDiscover=0\n[Stores]\nSample Mailbox=%s\n' "$PWD/samples/Sample Mailbox" >"$profile"
 QUILLBOX_PROFILE="$profile" build/dev/src/quillbox '\\Sample Mailbox' sample-out /autorun
 echo "run-sample: $(find sample-out -maxdepth 1 -name '*.msg' | wc -l) e-mails of \\\\Sample Mailbox saved in $PWD/sample-out/"
