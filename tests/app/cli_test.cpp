@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 // Runs the built program without a display and checks what its command line does.
 #include "support/qtprinters.h"
+#include "support/testenv.h"
 #include "support/testfiles.h"
 
 #include <QDir>
@@ -30,9 +31,15 @@ struct Outcome {
     }
 };
 
-Outcome runProgram(const QString& program, const QStringList& arguments)
+// Runs `program` without a display; `home`, when given, is its HOME, where it finds no mail but what lies there.
+Outcome runProgram(const QString& program, const QStringList& arguments, const QString& home = {})
 {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    if (!home.isEmpty()) {
+        env.insert(QStringLiteral("HOME"), home);
+        env.insert(QStringLiteral("XDG_DATA_HOME"), home + QLatin1String("/.local/share"));
+        env.remove(QStringLiteral("MAIL"));
+    }
     // The program must choose the offscreen platform by itself when there is no display.
     env.remove(QStringLiteral("DISPLAY"));
     env.remove(QStringLiteral("WAYLAND_DISPLAY"));
@@ -53,9 +60,9 @@ Outcome runProgram(const QString& program, const QStringList& arguments)
     return run;
 }
 
-Outcome runQuillbox(const QStringList& arguments)
+Outcome runQuillbox(const QStringList& arguments, const QString& home = {})
 {
-    return runProgram(QStringLiteral(QUILLBOX_BIN), arguments);
+    return runProgram(QStringLiteral(QUILLBOX_BIN), arguments, home);
 }
 
 const QString kUsage = QStringLiteral("Usage:  | Quillbox [MailFolder] [Directory] [/ini inifile] | "
@@ -250,6 +257,13 @@ TEST(Cli, ListsStoresAndFolders)
     const QString broken
         = profile("broken.ini", "[Stores]\nGone=" + dir.filePath("gone") + "\nArchive=" + sample + "\n");
     QDir().mkpath(dir.filePath("unreadable.ini"));
+    // Found stores come from HOME: an empty one finds nothing, a copy of the sample Thunderbird home its two
+    // accounts, listed after the profile's stores.
+    const QString empty = dir.filePath("empty-home");
+    const QString thunderbird = dir.filePath("thunderbird-home");
+    QDir().mkpath(empty);
+    test::copyTree(QStringLiteral(SOURCE_DIR "/samples/thunderbird-home"), thunderbird);
+    const QString profileDir = thunderbird + QLatin1String("/.thunderbird/k3x9.default-release");
     QStringList archiveFolders;
     for (const char* folder :
         { "", "\\Archive", "\\Archive\\2012", "\\Archive\\2020", "\\Drafts", "\\Entwürfe", "\\Inbox", "\\Projects",
@@ -262,6 +276,7 @@ TEST(Cli, ListsStoresAndFolders)
         int status;
         QStringList out;
         int problems;
+        QString home = {};
     };
     const Case cases[] = {
         { "the profile's stores", good, { "--list-stores" }, 0,
@@ -275,12 +290,21 @@ TEST(Cli, ListsStoresAndFolders)
             archiveFolders, 0 },
         { "a store that is not there", good, { "--list-folders", "Nope" }, 1, {}, 1 },
         { "a store that cannot be opened", broken, { "--list-folders", "gone" }, 1, {}, 1 },
+        { "the profile's stores and the found ones", good, { "--list-stores" }, 0,
+            { "Archive\tMaildir\t" + sample, "Outlook\tOutlook data file\t" + pst,
+                "Thunderbird - Local Folders\tmbox\t" + profileDir + "/Mail/Local Folders",
+                "Thunderbird - work@example.org\tMaildir\t" + profileDir + "/ImapMail/imap.example.org" },
+            0, thunderbird },
+        { "a found store's folders", good, { "--list-folders", "Thunderbird - Local Folders" }, 0,
+            { "\\\\Thunderbird - Local Folders", "\\\\Thunderbird - Local Folders\\Archives",
+                "\\\\Thunderbird - Local Folders\\Archives\\2025", "\\\\Thunderbird - Local Folders\\Inbox",
+                "\\\\Thunderbird - Local Folders\\Trash", "\\\\Thunderbird - Local Folders\\Unsent Messages" },
+            0, thunderbird },
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.why);
-        qputenv("QUILLBOX_PROFILE", c.profile.toUtf8());
-        const Outcome run = runQuillbox(c.arguments);
-        qunsetenv("QUILLBOX_PROFILE");
+        const test::ScopedEnv env { { "QUILLBOX_PROFILE", c.profile } };
+        const Outcome run = runQuillbox(c.arguments, c.home.isEmpty() ? empty : c.home);
         ASSERT_FALSE(run.crashed);
         EXPECT_EQ(run.exitCode, c.status);
         EXPECT_EQ(run.out.split(u'\n', Qt::SkipEmptyParts), c.out);
