@@ -140,7 +140,8 @@ Result<bool> MessageScanner::next(MessageSpan& span)
     // The window holds at least half its size of the message's first bytes, however long the separator line.
     const bool shortHead
         = bufferEnd() < m_limit && bufferEnd() - span.contentStart < qint64(std::min(kHeadCap, m_buffer.size() / 2));
-    if ((span.contentStart > bufferEnd() || shortHead) && !load(span.contentStart))
+    // The window keeps the separator line's own line feed: the search below starts on it.
+    if ((span.contentStart > bufferEnd() || shortHead) && !load(span.contentStart - 1))
         return failure();
 
     // The next separator: within the window, or further on, after the message's first bytes are kept.
