@@ -8,8 +8,10 @@
 #include "support/testfiles.h"
 
 #include <QElapsedTimer>
+#include <QImage>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QUrl>
 
 using namespace quillbox;
 using test::AttachmentData;
@@ -95,6 +97,52 @@ TEST(Pdf, TextInEveryScriptAndHtmlWithinTheLimitsElseThePlainText)
         if (!c.notShown.isEmpty()) {
             EXPECT_FALSE(text.contains(c.notShown)) << text.left(2000).toStdString();
         }
+    }
+}
+
+TEST(Pdf, InlineImagesComeFromTheAttachmentOfTheirContentId)
+{
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("logo.png"));
+    QImage square(40, 40, QImage::Format_RGB32);
+    square.fill(Qt::darkCyan);
+    ASSERT_TRUE(square.save(file));
+    const QByteArray png = test::readFile(file);
+    struct Case {
+        const char* why;
+        QString source; // the img element's address
+        QString contentId;
+        QByteArray bytes;
+        int images; // 40x40 images pdfimages lists
+        pdf::Limits limits = {};
+    };
+    const Case cases[] = {
+        { "matching Content-ID", "cid:logo@x", "logo@x", png, 1 },
+        { "Content-ID in angle brackets", "cid:logo@x", "<logo@x>", png, 1 },
+        { "percent-encoded address", "cid:logo%40x", "logo@x", png, 1 },
+        { "no part of that Content-ID", "cid:logo@x", "other@x", png, 0 },
+        { "the id's case differs", "cid:LOGO@x", "logo@x", png, 0 },
+        { "bytes that are no image", "cid:logo@x", "logo@x", png.left(30) + QByteArray(200, 'x'), 0 },
+        { "beyond the bytes for images", "cid:logo@x", "logo@x", png, 0, { .imageBytes = png.size() - 1 } },
+        { "beyond the pixels for images", "cid:logo@x", "logo@x", png, 0, { .imagePixelBytes = 40 * 40 * 4 - 1 } },
+        { "a file address is not read", QUrl::fromLocalFile(file).toString(), "logo@x", png, 0 },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.why);
+        MailData data = mailData("Logo", "plain version", "<p>before</p><img src=\"" + c.source + "\"><p>after</p>");
+        data.attachments.push_back(
+            AttachmentData { "logo.png", "image/png", c.bytes, std::nullopt, nullptr, c.contentId, true });
+        const Result<QByteArray> pdf
+            = pdf::pdfContent(FakeMailItem(data), QLocale(QLocale::English, QLocale::UnitedKingdom), c.limits);
+        ASSERT_TRUE(pdf.ok());
+        const QString text = poppler("pdftotext", *pdf, { QStringLiteral("-") });
+        EXPECT_TRUE(text.contains("before") && text.contains("after") && text.contains("logo.png"))
+            << text.toStdString();
+        const QStringList rows
+            = poppler("pdfimages", *pdf, { QStringLiteral("-list") }).split(u'\n', Qt::SkipEmptyParts).mid(2);
+        EXPECT_EQ(rows.size(), c.images);
+        EXPECT_TRUE(rows.isEmpty() || rows[0].simplified().section(u' ', 3, 4) == "40 40")
+            << rows.join(u'\n').toStdString();
     }
 }
 

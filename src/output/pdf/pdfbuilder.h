@@ -25,15 +25,20 @@ struct Limits {
     int tableNesting = 12;
     int blockNesting = 64; ///< divisions, lists and quotes inside each other
     qint64 parseMillis = 5000; ///< the time the HTML may take to parse
+    /// The inline images, in all: their bytes as the mail holds them, and their decoded pixels (4 bytes each).
+    /// Images beyond either stay out, so that a mail of many small images that unpack large cannot fill memory.
+    qsizetype imageBytes = 20 * 1024 * 1024;
+    qint64 imagePixelBytes = 256 * 1024 * 1024;
 };
 
 /// The PDF of `email`: the header lines (as formats::htmlContent() shows them) and the body, its HTML
-/// where it has one and the HTML stays within `limits`, else its text (formats::textContent()), then the
+/// where it has one and the HTML stays within `limits` (with the images it shows as "cid:" taken from the
+/// attachments of that Content-ID), else its text (formats::textContent()), then the
 /// names of its attachments under "Attachments:". The page is Letter where the locale measures in the
 /// US system, else A4; the text is real text in Noto Sans where the system has it (fonts-noto-core), else
 /// in its sans-serif font, and scripts that font lacks come from the system's fallback fonts (Noto Sans CJK
 /// of fonts-noto-cjk for Chinese, Japanese and Korean). Nothing is fetched: images and style sheets the HTML names
-/// outside itself stay out. Titled with the subject.
+/// outside the mail stay out. Titled with the subject.
 [[nodiscard]] Result<QByteArray> pdfContent(
     const mail::MailItem& email, const QLocale& locale, const Limits& limits = Limits());
 
