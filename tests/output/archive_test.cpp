@@ -433,7 +433,8 @@ TEST_F(Archive, AttachmentsOnlyHaveTheirBytesAndSafeUniqueNames)
     const SaveSummary summary = save();
     EXPECT_TRUE(summary.ok());
     EXPECT_EQ(summary.withoutAttachments, 1);
-    EXPECT_EQ(person.informations(), QStringList { "1 of 2 emails have no attachments: nothing was written for them." });
+    EXPECT_EQ(
+        person.informations(), QStringList { "1 of 2 emails have no attachments: nothing was written for them." });
     EXPECT_EQ(errors(), QStringList());
     QStringList expected;
     for (qsizetype i = 0; i < qsizetype(std::size(cases)); ++i) {
