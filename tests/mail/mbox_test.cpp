@@ -241,6 +241,40 @@ TEST(MboxReader, TimesComeFromTheHeadersAndTheSeparatorLine)
     }
 }
 
+// An mbox message keeps its read and starred state in its headers, which the .msg file carries on.
+TEST(MboxReader, ReadAndStarredStateComeFromTheStatusHeaders)
+{
+    struct Case {
+        const char* header;
+        std::optional<bool> read;
+        std::optional<int> flagStatus;
+    };
+    const Case cases[] = {
+        { "X-Mozilla-Status: 0001\n", true, std::nullopt },
+        { "X-Mozilla-Status: 0005\n", true, 2 },
+        { "X-Mozilla-Status: 0000\nStatus: RO\n", false, std::nullopt }, // Thunderbird's own line wins
+        { "Status: RO\n", true, std::nullopt },
+        { "Status: O\n", false, std::nullopt },
+        { "", std::nullopt, std::nullopt },
+    };
+    QTemporaryDir dir;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.header);
+        const QString path = dir.filePath(QStringLiteral("state.mbox"));
+        writeFile(
+            path, "From a@example.org Thu Mar  5 10:00:00 2026\n" + QByteArray(c.header) + "Subject: x\n\nbody\n");
+        auto store = mail::openStore(QStringLiteral("Box"), path);
+        ASSERT_TRUE(store);
+        std::vector<test::ListedItem> items;
+        ASSERT_TRUE(test::walk(**(*store)->topFolder(), items));
+        ASSERT_EQ(items.size(), 1u);
+        const auto item = (*store)->item(items[0].summary.entryID);
+        ASSERT_TRUE(item);
+        EXPECT_EQ((*item)->details().read, c.read);
+        EXPECT_EQ((*item)->details().flagStatus, c.flagStatus);
+    }
+}
+
 TEST(MboxReader, AnEntryIdentifierFindsItsMessageOrNothingAfterARewrite)
 {
     // The first and the last message carry a status line, which Thunderbird rewrites in place.

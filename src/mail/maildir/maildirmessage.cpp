@@ -8,6 +8,7 @@
 #include "mail/mimetext.h"
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <unistd.h>
 
@@ -771,6 +772,15 @@ MessageDetails detailsOf(std::string_view block, const MessageFile& file)
         details.read = !file.inNew && flags.contains('S');
         if (flags.contains('F'))
             details.flagStatus = 2;
+    } else if (const auto mozilla = headerField(block, "X-Mozilla-Status")) {
+        // A message of an mbox file keeps its state in its headers: Thunderbird's flags in hex (0x0001 read,
+        // 0x0004 starred), or the Status line of other mail programs ("R" read).
+        const unsigned long bits = std::strtoul(mozilla->c_str(), nullptr, 16);
+        details.read = (bits & 0x0001) != 0;
+        if ((bits & 0x0004) != 0)
+            details.flagStatus = 2;
+    } else if (const auto status = headerField(block, "Status")) {
+        details.read = status->find('R') != std::string::npos;
     }
     return details;
 }
