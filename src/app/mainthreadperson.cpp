@@ -95,6 +95,11 @@ void MainThreadPerson::message(const QString& text)
     onThreadOf(m_context, [&] { m_person.message(text); });
 }
 
+void MainThreadPerson::information(const QString& text)
+{
+    onThreadOf(m_context, [&] { m_person.information(text); });
+}
+
 void MainThreadPerson::detailedMessage(const QString& text, const QString& details)
 {
     onThreadOf(m_context, [&] { m_person.detailedMessage(text, details); });

@@ -20,6 +20,7 @@ public:
 
     void message(const QString& text) override;
     void detailedMessage(const QString& text, const QString& details) override;
+    void information(const QString& text) override;
     WarningAnswer warning(const QString& title, const QString& text) override;
     bool question(const QString& text) override;
     QString inputBox(const QString& prompt) override;

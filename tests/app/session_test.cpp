@@ -113,3 +113,28 @@ TEST(Session, ItemsThatAreNotMailAreCountedAsInformation)
         EXPECT_EQ(session.messagesShown(), 0);
     }
 }
+
+// A save run off the session's thread, as the window makes it, tells its information as information: no box
+// that counts, the same as on the session's own thread.
+TEST(Session, InformationFromABackgroundRunStaysInformation)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    test::writeFile(dir.filePath("profile.ini"), "[Stores]\nSample Mailbox=" SOURCE_DIR "/samples/Sample Mailbox\n");
+    const test::ScopedEnv env = test::programFilesIn(dir.path());
+    for (const bool background : { false, true }) {
+        SCOPED_TRACE(background ? "in the background" : "on the session's thread");
+        ScriptedPerson person;
+        Session session(person);
+        session.setInBackground(background);
+        session.options().settings().fnOutput = QStringLiteral("EML");
+        session.options().settings().skipSaved = 1;
+        session.search(kInbox);
+        const QString out = dir.filePath(background ? "background" : "foreground");
+        session.save(kInbox, out);
+        const qsizetype saved = session.resultList().count();
+        EXPECT_EQ(person.informations(), QStringList { QStringLiteral("%1 new, 0 already saved.").arg(saved) });
+        EXPECT_EQ(session.messagesShown(), 0);
+        EXPECT_TRUE(person.messages().isEmpty());
+    }
+}
