@@ -4,7 +4,7 @@
 <context>
     <name>GuiPerson</name>
     <message>
-        <location filename="../src/gui/guiperson.cpp" line="+178"/>
+        <location filename="../src/gui/guiperson.cpp" line="+245"/>
         <source>Can&apos;t open %1: it is not there.</source>
         <translation type="unfinished"></translation>
     </message>
@@ -15,9 +15,58 @@
     </message>
 </context>
 <context>
+    <name>ListExport</name>
+    <message>
+        <location filename="../src/output/listtotext.cpp" line="+44"/>
+        <source>Can&apos;t write the list to %1: %2.</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
+    <name>OpenFailure</name>
+    <message>
+        <location filename="../src/mail/openfailure.cpp" line="+18"/>
+        <source>%1 is damaged: its header does not check out</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <location line="+2"/>
+        <source>%1 is not an Outlook data file</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <location line="+3"/>
+        <source>%1 is cut short: the file ends before its data does</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <location line="+3"/>
+        <source>%1 is an Outlook data file of a kind this program cannot read</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <location line="+2"/>
+        <source>%1 cannot be opened: you are not allowed to read it</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <location line="+1"/>
+        <source>%1 is not there: it has been moved, renamed or deleted</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
+    <name>Options</name>
+    <message>
+        <location filename="../src/config/options.cpp" line="+162"/>
+        <source>Can&apos;t save the settings to %1: %2.</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
     <name>ProgressWindow</name>
     <message>
-        <location line="-133"/>
+        <location filename="../src/gui/guiperson.cpp" line="-148"/>
         <source>Stopping...</source>
         <translation type="unfinished"></translation>
     </message>
@@ -29,6 +78,138 @@
     <message>
         <location line="+11"/>
         <source>Cancel</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
+    <name>SaveRun</name>
+    <message>
+        <location filename="../src/output/saverun.cpp" line="+40"/>
+        <source>%1 of %2 emails could not be written. The first: %3</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <location line="+8"/>
+        <source>Saving was cancelled: %1 of %2 emails were saved, %3 were not.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <location line="+409"/>
+        <source>Error in output format.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <location line="+121"/>
+        <source>The manifest %1 cannot be used: %2. Nothing was saved.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <location line="+6"/>
+        <source>Lines left out of the manifest %1: %2. The first: %3</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <location line="+27"/>
+        <source>The index could not be written: %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <location line="+17"/>
+        <source>The &apos;Mail Folder&apos; box is blank</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <location line="+4"/>
+        <source>The &apos;Save to&apos; box is blank</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <location line="+4"/>
+        <source>There are no emails in the list.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <location line="+5"/>
+        <source>The %1 setting is %2.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <location line="+22"/>
+        <source>Saving ...</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <location line="+1"/>
+        <source>Saving %1 of %2</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <location line="+21"/>
+        <source>Error saving email.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <location line="+27"/>
+        <source>%1 of %2 emails have no attachments: nothing was written for them.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <location line="+4"/>
+        <source>%1 new, %2 already saved.</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
+    <name>Search</name>
+    <message>
+        <location filename="../src/mail/folderpath.cpp" line="+32"/>
+        <source>Error: folder path should start with \\</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <location filename="../src/mail/search.cpp" line="+77"/>
+        <source>Can&apos;t access the specified Mail Folder.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <location line="+5"/>
+        <source>%1 folders and %2 messages could not be read. The first: %3</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
+    <name>Session</name>
+    <message>
+        <location filename="../src/app/session.cpp" line="+162"/>
+        <source>%1 items that are not e-mail were not listed</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <location line="+92"/>
+        <source>Can&apos;t open the email.</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
+    <name>Startup</name>
+    <message>
+        <location filename="../src/app/startup.cpp" line="+169"/>
+        <source>Enter debug level and options</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <location line="+24"/>
+        <source>Usage: </source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <location line="+59"/>
+        <source>The command line holds %1 tokens; only the first %2 are read, so nothing is done.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <location line="+8"/>
+        <source>The &apos;Save to&apos; directory &quot;%1&quot; cannot be used: its name is not valid UTF-8.</source>
         <translation type="unfinished"></translation>
     </message>
 </context>
@@ -53,13 +234,23 @@
 <context>
     <name>quillbox::FolderPicker</name>
     <message>
-        <location filename="../src/gui/folderpicker.cpp" line="+37"/>
+        <location filename="../src/gui/folderpicker.cpp" line="+45"/>
         <source>Add Outlook Data File</source>
         <translation type="unfinished"></translation>
     </message>
     <message>
+        <location line="-6"/>
+        <source>Add Mail Account</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
         <location line="+1"/>
-        <source>Outlook Data Files (*.pst *.ost);;All Files (*)</source>
+        <source>Address of the account (imaps://user@mail.example.org):</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <location line="+6"/>
+        <source>Outlook Data Files (*.pst *.ost);;mbox Files (*);;All Files (*)</source>
         <translation type="unfinished"></translation>
     </message>
     <message>
@@ -68,7 +259,7 @@
         <translation type="unfinished"></translation>
     </message>
     <message>
-        <location line="+100"/>
+        <location line="+116"/>
         <source>Select Folder</source>
         <translation type="unfinished"></translation>
     </message>
@@ -88,12 +279,17 @@
         <translation type="unfinished"></translation>
     </message>
     <message>
-        <location line="+6"/>
+        <location line="+5"/>
+        <source>Add Mail Account...</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <location line="+5"/>
         <source>Remove Store</source>
         <translation type="unfinished"></translation>
     </message>
     <message>
-        <location line="+63"/>
+        <location line="+67"/>
         <source>%1 (cannot be opened: %2)</source>
         <translation type="unfinished"></translation>
     </message>
@@ -121,17 +317,27 @@
 <context>
     <name>quillbox::MainWindow</name>
     <message>
-        <location filename="../src/gui/mainwindow.cpp" line="+117"/>
+        <location filename="../src/gui/mainwindow.cpp" line="+118"/>
         <source>Open Folder</source>
         <translation type="unfinished"></translation>
     </message>
     <message>
-        <location line="+15"/>
-        <source>Searching... %1 e-mails found so far</source>
+        <location line="+21"/>
+        <source>Cancel</source>
         <translation type="unfinished"></translation>
     </message>
     <message>
-        <location line="+53"/>
+        <location line="+2"/>
+        <source>Stop the search; the e-mails of the folders read so far are listed</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <location line="+16"/>
+        <source>Searching... %1 folders read, %2 e-mails found so far</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <location line="+60"/>
         <source>&amp;Mail Folder</source>
         <translation type="unfinished"></translation>
     </message>
@@ -262,7 +468,12 @@
         <translation type="unfinished"></translation>
     </message>
     <message>
-        <location line="+18"/>
+        <location line="+23"/>
+        <source>The list still shows the results of the last search</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <location line="+4"/>
         <source>1 e-mail listed</source>
         <translation type="unfinished"></translation>
     </message>
@@ -272,7 +483,12 @@
         <translation type="unfinished"></translation>
     </message>
     <message>
-        <location line="+18"/>
+        <location line="+2"/>
+        <source>Search cancelled after %1 folders: %2</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <location line="+28"/>
         <source>1 e-mail saved to %1</source>
         <translation type="unfinished"></translation>
     </message>
@@ -300,7 +516,7 @@
 <context>
     <name>quillbox::OptionsDialog</name>
     <message>
-        <location filename="../src/gui/optionsdialog.cpp" line="+126"/>
+        <location filename="../src/gui/optionsdialog.cpp" line="+146"/>
         <source>Options</source>
         <translation type="unfinished"></translation>
     </message>
@@ -311,24 +527,24 @@
     </message>
     <message>
         <location line="+1"/>
-        <location line="+37"/>
+        <location line="+42"/>
         <source>Date</source>
         <translation type="unfinished"></translation>
     </message>
     <message>
-        <location line="-36"/>
-        <location line="+37"/>
+        <location line="-41"/>
+        <location line="+42"/>
         <source>From</source>
         <translation type="unfinished"></translation>
     </message>
     <message>
-        <location line="-36"/>
-        <location line="+37"/>
+        <location line="-41"/>
+        <location line="+42"/>
         <source>Subject</source>
         <translation type="unfinished"></translation>
     </message>
     <message>
-        <location line="-36"/>
+        <location line="-41"/>
         <source>Folder</source>
         <translation type="unfinished"></translation>
     </message>
@@ -363,19 +579,29 @@
         <translation type="unfinished"></translation>
     </message>
     <message>
-        <location line="+13"/>
-        <location line="+122"/>
+        <location line="+1"/>
+        <source>PDF document (.pdf)</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <location line="+0"/>
+        <source>Only the attachments, each named after its mail</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <location line="+17"/>
+        <location line="+173"/>
         <source>Clip Addresses to</source>
         <translation type="unfinished"></translation>
     </message>
     <message>
-        <location line="-121"/>
-        <location line="+121"/>
+        <location line="-172"/>
+        <location line="+172"/>
         <source>Clip Subject to</source>
         <translation type="unfinished"></translation>
     </message>
     <message>
-        <location line="-120"/>
+        <location line="-171"/>
         <source>Output</source>
         <translation type="unfinished"></translation>
     </message>
@@ -395,24 +621,44 @@
         <translation type="unfinished"></translation>
     </message>
     <message>
-        <location line="+3"/>
-        <location line="+98"/>
+        <location line="+5"/>
+        <location line="+147"/>
         <source>Since</source>
         <translation type="unfinished"></translation>
     </message>
     <message>
-        <location line="-97"/>
-        <location line="+97"/>
+        <location line="-146"/>
+        <location line="+146"/>
         <source>Before</source>
         <translation type="unfinished"></translation>
     </message>
     <message>
-        <location line="-94"/>
+        <location line="-143"/>
         <source>Date Format</source>
         <translation type="unfinished"></translation>
     </message>
     <message>
         <location line="+9"/>
+        <source>Archiving</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <location line="+1"/>
+        <source>Only new mail</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <location line="+1"/>
+        <source>Index</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <location line="+1"/>
+        <source>File times</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <location line="+2"/>
         <source>OK</source>
         <translation type="unfinished"></translation>
     </message>
@@ -427,7 +673,12 @@
         <translation type="unfinished"></translation>
     </message>
     <message>
-        <location line="+37"/>
+        <location line="+29"/>
+        <source>Pick the date on a calendar</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <location line="+52"/>
         <source>Replace your own template &quot;%1&quot; with the one the boxes give?</source>
         <translation type="unfinished"></translation>
     </message>

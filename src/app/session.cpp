@@ -127,21 +127,28 @@ void Session::search(const QString& mailFolder)
     runAccess(true);
     const auto onSkip = [this](mail::Walk::Skip kind, const Error& why) { writeSkip(kind, why); };
     if (!m_inBackground) {
-        m_notMail = searchMailFolder(
+        m_lastSearch = searchMailFolder(
             *m_person, m_options.settings(), mailFolder, m_list, &mail::Namespace::fromProfile, onSkip);
     } else {
-        // Found into a list of its own, which takes the place of the shown one when the search has ended.
+        // Found into a list of its own, which takes the place of the shown one when the search has read its folder:
+        // a mistyped path leaves the last results where they are.
         ResultList found;
-        connect(
-            &found, &ResultList::rowsInserted, this,
-            [this](const QModelIndex&, int, int last) { Q_EMIT searchProgress(last + 1); }, Qt::QueuedConnection);
         const Settings settings = m_options.settings();
+        const SearchWatch watch { [this](int folders, int rows) { tellSearchProgress(folders, rows); }, &m_stop };
+        SearchOutcome outcome;
+        m_searching = true;
         runOffThread([&](Person& person) {
-            m_notMail = searchMailFolder(person, settings, mailFolder, found, &mail::Namespace::fromProfile, onSkip);
+            outcome = searchMailFolder(
+                person, settings, mailFolder, found, &mail::Namespace::fromProfile, onSkip, -1, watch);
         });
-        m_list.clear();
-        m_list.appendRows(found.takeRows());
+        m_searching = false;
+        m_lastSearch = outcome;
+        if (outcome.found) {
+            m_list.clear();
+            m_list.appendRows(found.takeRows());
+        }
     }
+    m_notMail = m_lastSearch->notMail;
     runAccess(false);
     if (m_debugLevel >= 1 && m_notMail > 0)
         writeProgramLine(stderr, notMailText());
@@ -151,7 +158,9 @@ void Session::search(const QString& mailFolder)
 
 QString Session::notMailText() const
 {
-    return m_notMail > 0 ? QStringLiteral("%1 items that are not e-mail were not listed").arg(m_notMail) : QString();
+    return m_notMail > 0
+        ? QCoreApplication::translate("Session", "%1 items that are not e-mail were not listed").arg(m_notMail)
+        : QString();
 }
 
 void Session::save(const QString& mailFolder, const QString& dir)
@@ -197,10 +206,26 @@ SaveSummary Session::runSave(const QString& mailFolder, const ResultList& list, 
     return summary;
 }
 
+void Session::tellSearchProgress(int folders, int rows)
+{
+    m_foldersRead = folders;
+    m_rowsFound = rows;
+    // One hand-over at a time is waiting: a tree of many small folders does not flood the window's thread.
+    if (m_progressPosted.exchange(true))
+        return;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            m_progressPosted = false;
+            Q_EMIT searchProgress(m_foldersRead, m_rowsFound);
+        },
+        Qt::QueuedConnection);
+}
+
 void Session::runOffThread(const std::function<void(Person&)>& work)
 {
-    m_stopSave = false;
-    MainThreadPerson person(*m_person, *this, m_stopSave);
+    m_stop = false;
+    MainThreadPerson person(*m_person, *this, m_stop);
     std::atomic<bool> done = false;
     std::thread run([&] {
         work(person);
@@ -226,7 +251,7 @@ void Session::openMail(int row, const QString& dir)
         return;
     const ResultRow& chosen = m_list.row(row);
     const auto told = [this](const Error& why) {
-        m_person->detailedMessage(QStringLiteral("Can't open the email."), why.describe());
+        m_person->detailedMessage(QCoreApplication::translate("Session", "Can't open the email."), why.describe());
     };
     const mail::Namespace ns = mail::Namespace::fromProfile();
     const auto item = ns.getItemFromID(chosen.entryId);

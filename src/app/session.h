@@ -7,6 +7,7 @@
 #include "config/options.h"
 #include "config/registry.h"
 #include "mail/resultlist.h"
+#include "mail/search.h"
 #include "mail/store.h"
 #include "output/saverun.h"
 
@@ -47,7 +48,11 @@ public:
     /// read ends it with a message, which makes an unattended run end with status 1. Items in the date window
     /// that are not mail are counted (notMailText()); at debug level 1 and above that is written to standard
     /// error. It is information, not a fault: no box, no change to the exit status.
+    /// In the background (setInBackground()) the search can be cancelled between two folders, and the rows of the
+    /// folders read so far are listed; a path that names no folder that can be read leaves the list as it was.
     void search(const QString& mailFolder);
+    /// What the last search did; nothing before the first.
+    const std::optional<SearchOutcome>& lastSearch() const { return m_lastSearch; }
     /// "N items that are not e-mail were not listed" for the last search's count; empty when it left out none.
     QString notMailText() const;
     /// Saves the result list found in `mailFolder` into `dir` (saveRun), between the same two starts of
@@ -69,8 +74,11 @@ public:
     void setInBackground(bool background) { m_inBackground = background; }
     /// Whether a save run is going.
     bool saving() const { return m_saving; }
-    /// Asks a save run that is going to stop between two mails.
-    void cancelSave() { m_stopSave = true; }
+    /// Whether a search is going in the background.
+    bool searching() const { return m_searching; }
+    /// Asks a search or save run that is going in the background to stop: a search between two folders, a save
+    /// run between two mails.
+    void cancel() { m_stop = true; }
 
     /// How many message and warning boxes the session's commands and the settings have shown so far.
     int messagesShown() const;
@@ -80,8 +88,8 @@ public:
 Q_SIGNALS:
     /// A command starts (true) or has ended (false): a window shows the hourglass in between.
     void busyChanged(bool busy);
-    /// A search in the background has found `rows` mails so far.
-    void searchProgress(int rows);
+    /// A search in the background has read `folders` folders and found `rows` mails so far.
+    void searchProgress(int folders, int rows);
 
 private:
     class CountingPerson;
@@ -91,6 +99,8 @@ private:
     // Runs `work` on a thread of its own, with a person that answers on this thread, and handles this
     // thread's events until it has ended.
     void runOffThread(const std::function<void(Person&)>& work);
+    // On the searching thread: leaves the counts for this thread, which takes up the latest when it comes to them.
+    void tellSearchProgress(int folders, int rows);
     void runAccess(bool allow) const;
     void writeSkip(mail::Walk::Skip kind, const Error& why) const;
     void writeResultRows() const;
@@ -100,12 +110,17 @@ private:
     Options m_options;
     ResultList m_list;
     std::optional<SaveSummary> m_lastSave;
+    std::optional<SearchOutcome> m_lastSearch;
     int m_notMail = 0;
     qint16 m_debugLevel = 0;
     bool m_inBackground = false;
     bool m_saving = false;
+    bool m_searching = false;
     bool m_busy = false;
-    std::atomic<bool> m_stopSave = false;
+    std::atomic<bool> m_stop = false;
+    std::atomic<int> m_foldersRead = 0;
+    std::atomic<int> m_rowsFound = 0;
+    std::atomic<bool> m_progressPosted = false;
 };
 
 } // namespace quillbox

@@ -8,6 +8,7 @@
 #include <QFileInfo>
 #include <QStringDecoder>
 
+#include <QCoreApplication>
 #include <algorithm>
 
 namespace quillbox {
@@ -165,7 +166,7 @@ StartupState readCommandLine(Person& person, const QString& commandLine, bool sh
 {
     QString extra;
     if (shiftHeld) {
-        const QString answer = person.inputBox(QStringLiteral("Enter debug level and options"));
+        const QString answer = person.inputBox(QCoreApplication::translate("Startup", "Enter debug level and options"));
         if (!answer.isEmpty())
             extra = QLatin1String(" -dbg ") + answer;
     }
@@ -189,7 +190,8 @@ StartupState readCommandLine(const QString& commandLine)
 QStringList usageLines()
 {
     const QString product = QString::fromUtf16(kProductName);
-    return { QStringLiteral("Usage: "), product + QLatin1String(" [MailFolder] [Directory] [/ini inifile]"),
+    return { QCoreApplication::translate("Startup", "Usage: "),
+        product + QLatin1String(" [MailFolder] [Directory] [/ini inifile]"),
         product + QLatin1String(" MailFolder Directory [/ini inifile] /autorun"),
         product + QLatin1String(" [MailFolder] [Directory] [--ini inifile] [--debug level]"),
         product + QLatin1String(" MailFolder Directory [--ini inifile] --autorun"),
@@ -247,17 +249,17 @@ std::optional<int> runStartup(Session& session, const StartupState& state, const
     if (!state.wrongUse.isEmpty())
         return showUsage(session.person(), state.wrongUse);
     if (state.discardedTokens > 0) {
-        session.person().message(QStringLiteral("The command line holds %1 tokens; only the first %2 are read, so "
-                                                "nothing is done.")
+        session.person().message(QCoreApplication::translate(
+            "Startup", "The command line holds %1 tokens; only the first %2 are read, so nothing is done.")
                                      .arg(CommandLine::kMaxTokens + state.discardedTokens)
                                      .arg(CommandLine::kMaxTokens));
         return 2;
     }
     // Written to, the name would be another directory than the one given: U+FFFD stands for the bytes.
     if (positional.size() == 2 && state.notUtf8.contains(positional[1])) {
-        session.person().message(
-            QStringLiteral("The 'Save to' directory \"%1\" cannot be used: its name is not valid UTF-8.")
-                .arg(positional[1]));
+        session.person().message(QCoreApplication::translate(
+            "Startup", "The 'Save to' directory \"%1\" cannot be used: its name is not valid UTF-8.")
+                                     .arg(positional[1]));
         return 2;
     }
     if (positional.size() > 2)

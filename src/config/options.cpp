@@ -4,6 +4,7 @@
 #include "core/paths.h"
 #include "core/person.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <cmath>
@@ -158,7 +159,7 @@ void Options::saveSettings()
         m_ini.writeKeyValue(kSection, QString::fromUtf16(key), value);
         const auto& error = m_ini.lastWriteError();
         if (error) {
-            m_person.message(QStringLiteral("Can't save the settings to %1: %2.")
+            m_person.message(QCoreApplication::translate("Options", "Can't save the settings to %1: %2.")
                                  .arg(QDir::toNativeSeparators(error->path), error->detail));
         }
         return !error;

@@ -6,6 +6,7 @@
 #include "gui/guiperson.h"
 #include "mail/discovery.h"
 #include "mail/imap/account.h"
+#include "mail/openfailure.h"
 #include "mail/profile.h"
 
 #include <QAction>
@@ -247,7 +248,10 @@ void FolderPicker::addStoreNode(mail::Store& store)
 
 void FolderPicker::addFailureNode(const QString& name, const Error& error)
 {
-    auto* item = new QTreeWidgetItem(m_tree, { tr("%1 (cannot be opened: %2)").arg(name, error.detail) });
+    // The plain words where there are some (libpff's run over several lines); the library's own in the tool tip.
+    const QString plain = plainOpenFailure(error);
+    auto* item = new QTreeWidgetItem(
+        m_tree, { tr("%1 (cannot be opened: %2)").arg(name, plain.isEmpty() ? error.detail : plain) });
     item->setToolTip(0, error.describe());
     item->setFlags(Qt::ItemIsEnabled);
 }

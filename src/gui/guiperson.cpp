@@ -7,6 +7,7 @@
 #include <QCloseEvent>
 #include <QDesktopServices>
 #include <QDialog>
+#include <QDialogButtonBox>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -34,6 +35,56 @@ void debugLine(int level, const QString& text)
     if (level > 0)
         std::fprintf(stderr, "Quillbox: %s\n", text.toUtf8().constData());
 }
+
+/// The directory chooser, which also takes a folder that does not exist yet: the save run makes it. Qt's own
+/// dialog, as a native one would refuse such a folder; Qt's own greys Open for it and says "Directory not found",
+/// so the dialog lets Open stay pressable and takes the folder.
+class DestinationDialog : public QFileDialog {
+public:
+    DestinationDialog(const QString& title, const QString& at)
+        : QFileDialog(nullptr, title, at)
+    {
+        setFileMode(QFileDialog::Directory);
+        setOptions(QFileDialog::ShowDirsOnly | QFileDialog::DontUseNativeDialog);
+        if (auto* buttons = findChild<QDialogButtonBox*>())
+            m_open = buttons->button(QDialogButtonBox::Open);
+        if (m_open)
+            m_open->installEventFilter(this);
+    }
+
+protected:
+    void accept() override
+    {
+        if (isNewFolder())
+            QDialog::accept();
+        else
+            QFileDialog::accept();
+    }
+
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (watched == m_open && event->type() == QEvent::EnabledChange && !m_open->isEnabled() && isNewFolder())
+            m_open->setEnabled(true); // at once: Qt's own check has just run, and the person may press Open now
+        return QFileDialog::eventFilter(watched, event);
+    }
+
+private:
+    // The one folder chosen does not exist, and the nearest folder above it that does is a directory.
+    bool isNewFolder() const
+    {
+        const QStringList chosen = selectedFiles();
+        if (chosen.size() != 1 || QFileInfo::exists(chosen.constFirst()))
+            return false;
+        // No file stands in the way of making it.
+        for (QString above = QFileInfo(QDir::cleanPath(chosen.constFirst())).path(); !QFileInfo(above).isDir();
+             above = QFileInfo(above).path())
+            if (QFileInfo::exists(above))
+                return false;
+        return true;
+    }
+
+    QPushButton* m_open = nullptr;
+};
 
 /// The progress window: the run's caption (design caption "Progress"), the bar ProgressBar1, the status
 /// line txtStatus and the button cmdCancel, shown without an owner. Cancel, Escape and the window's close
@@ -173,11 +224,17 @@ std::optional<QString> GuiPerson::pickMailFolder()
 
 QString GuiPerson::chooseDirectory(const QString& title, const QString& start)
 {
-    // A destination the save run will make does not exist yet: the chooser opens at the folder above it.
+    // A destination the save run will make does not exist yet: the chooser opens at the folder above it, with
+    // the rest of the path in its name box, so that Open takes the destination as it stands.
     QString at = start;
     while (!at.isEmpty() && !QFileInfo(at).isDir() && QDir::cleanPath(at) != QDir::rootPath())
         at = QFileInfo(QDir::cleanPath(at)).path();
-    return QFileDialog::getExistingDirectory(nullptr, title, at);
+    DestinationDialog dialog(title, at);
+    if (!at.isEmpty() && at != start)
+        dialog.selectFile(QDir(at).relativeFilePath(start));
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return {};
+    return dialog.selectedFiles().constFirst();
 }
 
 void GuiPerson::openDocument(const QString& target)

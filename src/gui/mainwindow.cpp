@@ -9,6 +9,7 @@
 #include "gui/folderpicker.h"
 #include "gui/optionsdialog.h"
 #include "gui/sortedresults.h"
+#include "mail/openfailure.h"
 
 #include <QAction>
 #include <QApplication>
@@ -128,8 +129,38 @@ MainWindow::MainWindow(Session& session, QWidget* parent)
     // The window keeps painting while a search or a save run goes, and a save run's progress window can
     // stop it.
     m_session.setInBackground(true);
-    connect(&m_session, &Session::searchProgress, this,
-        [this](int rows) { statusBar()->showMessage(tr("Searching... %1 e-mails found so far").arg(rows)); });
+    setUpSearchCancel();
+}
+
+void MainWindow::setUpSearchCancel()
+{
+    // While a search goes, the status bar counts the folders read, and its Cancel button or Escape stops the
+    // search before the next folder.
+    m_cancelSearch = new QPushButton(tr("Cancel"), this);
+    m_cancelSearch->setObjectName(QStringLiteral("cmdCancelSearch"));
+    m_cancelSearch->setToolTip(tr("Stop the search; the e-mails of the folders read so far are listed"));
+    m_cancelSearch->hide();
+    statusBar()->addPermanentWidget(m_cancelSearch);
+    m_escape = new QAction(this);
+    m_escape->setObjectName(QStringLiteral("actCancelSearch"));
+    m_escape->setShortcut(QKeySequence(Qt::Key_Escape));
+    m_escape->setShortcutContext(Qt::WindowShortcut);
+    m_escape->setEnabled(false);
+    addAction(m_escape);
+    connect(m_cancelSearch, &QPushButton::clicked, this, [this] { m_session.cancel(); });
+    connect(m_escape, &QAction::triggered, this, [this] { m_session.cancel(); });
+    connect(&m_session, &Session::searchProgress, this, &MainWindow::showSearchProgress);
+}
+
+void MainWindow::showSearchProgress(int folders, int rows)
+{
+    statusBar()->showMessage(tr("Searching... %1 folders read, %2 e-mails found so far").arg(folders).arg(rows));
+}
+
+void MainWindow::showSearchCancel(bool shown)
+{
+    m_cancelSearch->setVisible(shown);
+    m_escape->setEnabled(shown);
 }
 
 void MainWindow::setCommandsEnabled(bool enabled)
@@ -385,7 +416,8 @@ MainWindow::Offer MainWindow::offerStore(const QString& location)
     const Result<QString> added = addStoreToProfile(m_session.person(), location);
     if (!added) {
         m_session.person().detailedMessage(
-            tr("%1 could not be added as a mail store.").arg(location), added.error().describe());
+            withPlainOpenFailure(tr("%1 could not be added as a mail store.").arg(location), added.error()),
+            added.error().describe());
         return Offer::Failed;
     }
     m_mailFolder->setText(QLatin1String("\\\\") + *added);
@@ -399,15 +431,26 @@ void MainWindow::search()
     if (!typed.startsWith(QLatin1String("\\\\")) && typed.startsWith(u'/') && QFileInfo::exists(typed)
         && offerStore(typed) == Offer::Failed)
         return;
-    m_session.search(m_mailFolder->text());
-    sizeColumns();
-    const int count = m_session.resultList().count();
     m_openFolder->hide();
+    showSearchCancel(true);
+    showSearchProgress(0, 0);
+    m_session.search(m_mailFolder->text());
+    showSearchCancel(false);
+    const std::optional<SearchOutcome>& outcome = m_session.lastSearch();
+    const int count = m_session.resultList().count();
+    if (outcome && !outcome->found && count > 0) {
+        statusBar()->showMessage(tr("The list still shows the results of the last search"));
+        return afterRun();
+    }
+    sizeColumns();
     QString listed = count == 1 ? tr("1 e-mail listed") : tr("%1 e-mails listed").arg(count);
+    if (outcome && outcome->stopped)
+        listed = tr("Search cancelled after %1 folders: %2").arg(outcome->folders).arg(listed);
     // What the search left out for not being mail is told beside the count, as information.
     if (const QString notMail = m_session.notMailText(); !notMail.isEmpty())
         listed += QLatin1String("; ") + notMail;
     statusBar()->showMessage(listed);
+    afterRun();
 }
 
 void MainWindow::save()
@@ -419,7 +462,12 @@ void MainWindow::save()
 void MainWindow::afterSave()
 {
     showSaveStatus();
-    if (m_closeAfterSave)
+    afterRun();
+}
+
+void MainWindow::afterRun()
+{
+    if (m_closeAfterRun)
         close();
 }
 
@@ -491,10 +539,11 @@ void MainWindow::keepRemembered()
 
 void MainWindow::closeEvent(QCloseEvent* event)
 {
-    // A save run that goes is stopped after its current mail; the window closes when it has ended.
-    if (m_session.saving()) {
-        m_closeAfterSave = true;
-        m_session.cancelSave();
+    // A search or save run that goes is stopped after its current folder or mail; the window closes when it has
+    // ended.
+    if (m_session.saving() || m_session.searching()) {
+        m_closeAfterRun = true;
+        m_session.cancel();
         event->ignore();
         return;
     }

@@ -13,6 +13,7 @@
 #include <optional>
 #include <vector>
 
+class QAction;
 class QLineEdit;
 class QPushButton;
 class QTemporaryDir;
@@ -80,6 +81,11 @@ private:
     void search();
     void save();
     void afterSave();
+    // Closes the window when it was asked to close while a search or save run went.
+    void afterRun();
+    void setUpSearchCancel();
+    void showSearchCancel(bool shown);
+    void showSearchProgress(int folders, int rows);
     void openCurrentMail();
     void saveSelected();
     void copySelected();
@@ -107,8 +113,10 @@ private:
     QTreeView* m_view = nullptr;
     SortedResults* m_sorted = nullptr;
     std::unique_ptr<QTemporaryDir> m_openedMails; ///< the .eml files of the mails opened from the list
-    bool m_closeAfterSave = false;
+    bool m_closeAfterRun = false;
     QPushButton* m_openFolder = nullptr; ///< in the status bar after a save: opens the folder saved to
+    QPushButton* m_cancelSearch = nullptr; ///< in the status bar while a search goes: stops it
+    QAction* m_escape = nullptr; ///< Escape while a search goes: stops it
     QString m_savedTo;
 };
 

@@ -8,16 +8,21 @@
 #include "config/options.h"
 #include "gui/anchorlayout.h"
 
+#include <QAbstractItemView>
+#include <QCalendarWidget>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QEvent>
 #include <QGroupBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QLocale>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScopedValueRollback>
+#include <QStyledItemDelegate>
+#include <QToolButton>
 
 namespace quillbox {
 
@@ -108,6 +113,21 @@ void place(QWidget* control, const QRect& rect)
     bounds.setHeight(std::max(rect.height(), control->sizeHint().height()));
     control->setGeometry(bounds);
 }
+
+// The Output list shows each code with its readable label (the item's accessible text) beside it; the item's
+// own text stays the code, which is what a choice puts into the box.
+class LabelledItemDelegate : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+protected:
+    void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override
+    {
+        QStyledItemDelegate::initStyleOption(option, index);
+        if (const QString shown = index.data(Qt::AccessibleTextRole).toString(); !shown.isEmpty())
+            option->text = shown;
+    }
+};
 
 } // namespace
 
@@ -204,9 +224,13 @@ OptionsDialog::OptionsDialog(Options& options, QWidget* parent)
     const QStringList outputLabels { tr("Outlook message (.msg)"), tr("Plain text (.txt)"),
         tr("A directory per mail: text, HTML and attachments"), tr("Internet mail (.eml)"), tr("Rich text (.rtf)"),
         tr("PDF document (.pdf)"), tr("Only the attachments, each named after its mail") };
-    for (int i = 0; i < outputLabels.size(); ++i)
+    for (int i = 0; i < outputLabels.size(); ++i) {
         outputType->setItemData(i, outputLabels[i], Qt::ToolTipRole);
+        outputType->setItemData(i, outputs[i] + QStringLiteral(" \u2013 ") + outputLabels[i], Qt::AccessibleTextRole);
+    }
     outputType->setToolTip(outputLabels.join(u'\n'));
+    outputType->setItemDelegate(new LabelledItemDelegate(outputType));
+    outputType->view()->setMinimumWidth(outputType->view()->sizeHintForColumn(0) + 2 * kLabelGap);
     // With a larger font the three combo boxes would grow into each other: each keeps above the next.
     const QList<QComboBox*> rightColumn { clipAddress, clipSubject, outputType };
     for (qsizetype i = 0; i + 1 < rightColumn.size(); ++i) {
@@ -232,6 +256,8 @@ OptionsDialog::OptionsDialog(Options& options, QWidget* parent)
     QGroupBox* select = frame(tr("Select Email"), 4920, 1680, 2655, 1455);
     QLineEdit* sinceBox = text(select, "txtSince", twipRect(720, 360, 1815, 285), &Settings::since);
     QLineEdit* beforeBox = text(select, "txtBefore", twipRect(720, 960, 1815, 285), &Settings::before);
+    addCalendar(sinceBox, "cmdSinceCalendar");
+    addCalendar(beforeBox, "cmdBeforeCalendar");
     fitLabelColumn({ { addLabel(select, tr("Since"), 120, 360), sinceBox },
                        { addLabel(select, tr("Before"), 120, 960), beforeBox } },
         twipsToPixels(120));
@@ -280,6 +306,49 @@ OptionsDialog::OptionsDialog(Options& options, QWidget* parent)
 
     setFixedSize(twipsToPixels(7665), twipsToPixels(4890));
     refreshFromSettings();
+}
+
+void OptionsDialog::addCalendar(QLineEdit* box, const char* name)
+{
+    // The button takes its room from the box's right end; it keeps out of the tab order, and F4 or Alt+Down
+    // in the box opens the calendar as in a drop-down list.
+    const int side = box->height();
+    auto* button = new QToolButton(box->parentWidget());
+    button->setObjectName(QLatin1String(name));
+    button->setText(QStringLiteral("\u25BE"));
+    button->setToolTip(tr("Pick the date on a calendar"));
+    button->setFocusPolicy(Qt::NoFocus);
+    button->setGeometry(box->geometry().right() + 1 - side, box->y(), side, side);
+    box->resize(box->width() - side - 1, box->height());
+    m_dateBoxes.append(box);
+    box->installEventFilter(this);
+    connect(button, &QToolButton::clicked, this, [this, box] { showCalendar(box); });
+}
+
+void OptionsDialog::showCalendar(QLineEdit* box)
+{
+    if (!m_calendar) {
+        // A pop-up of the dialog's own: it closes on a click outside it, and a chosen date goes into its box in
+        // the ISO form, which reads the same in every locale.
+        m_calendar = new QCalendarWidget(this);
+        m_calendar->setObjectName(QStringLiteral("calDate"));
+        m_calendar->setWindowFlags(Qt::Popup);
+        m_calendar->setGridVisible(true);
+        const auto choose = [this](QDate date) {
+            m_calendar->hide();
+            if (m_calendarBox)
+                m_calendarBox->setText(date.toString(Qt::ISODate));
+        };
+        connect(m_calendar, &QCalendarWidget::clicked, this, choose);
+        connect(m_calendar, &QCalendarWidget::activated, this, choose);
+    }
+    m_calendarBox = box;
+    const QDateTime typed = readDateSetting(box->text(), QDateTime());
+    m_calendar->setSelectedDate(typed.isValid() ? typed.date() : QDate::currentDate());
+    m_calendar->adjustSize();
+    m_calendar->move(box->mapToGlobal(QPoint(0, box->height())));
+    m_calendar->show();
+    m_calendar->setFocus();
 }
 
 void OptionsDialog::refreshFromSettings()
@@ -379,6 +448,13 @@ void OptionsDialog::reject()
 
 bool OptionsDialog::eventFilter(QObject* watched, QEvent* event)
 {
+    if (event->type() == QEvent::KeyPress && m_dateBoxes.contains(watched)) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        if (key->key() == Qt::Key_F4 || (key->key() == Qt::Key_Down && key->modifiers() & Qt::AltModifier)) {
+            showCalendar(static_cast<QLineEdit*>(watched));
+            return true;
+        }
+    }
     if (event->type() == QEvent::MouseButtonRelease) {
         if (QCheckBox* box = m_labelBoxes.value(watched)) {
             box->click();

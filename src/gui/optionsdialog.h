@@ -4,6 +4,7 @@
 #include <QDialog>
 #include <QHash>
 
+class QCalendarWidget;
 class QCheckBox;
 class QComboBox;
 class QLineEdit;
@@ -58,6 +59,9 @@ private:
     // A click on a Date, From or Subject box: the group's template is rebuilt and shown.
     void rebuildFnFormat();
     void rebuildTextFormat();
+    // A button at the right end of a date box that opens a calendar for it.
+    void addCalendar(QLineEdit* box, const char* name);
+    void showCalendar(QLineEdit* box);
     // A template typed by hand is replaced only when the person says so.
     bool mayReplaceTemplate(const QString& format);
 
@@ -82,6 +86,9 @@ private:
     QList<ComboBinding> m_combos;
     bool m_refreshing = false;
     QHash<QObject*, QCheckBox*> m_labelBoxes; ///< each check box's label, which ticks it when clicked
+    QList<QObject*> m_dateBoxes; ///< the boxes with a calendar button
+    QCalendarWidget* m_calendar = nullptr; ///< the calendar pop-up, made when first asked for
+    QLineEdit* m_calendarBox = nullptr; ///< the date box the calendar is open for
 };
 
 } // namespace quillbox

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "mail/folderpath.h"
 
+#include <QCoreApplication>
 #include <utility>
 
 namespace quillbox {
@@ -28,7 +29,7 @@ Result<std::unique_ptr<mail::Folder>> findFolderFromPath(Person& person, const m
 {
     const Error notThere { Error::Code::NotFound, {}, {} };
     if (!path.startsWith(QLatin1String("\\\\"))) {
-        person.message(QStringLiteral("Error: folder path should start with \\\\"));
+        person.message(QCoreApplication::translate("Search", "Error: folder path should start with \\\\"));
         return notThere;
     }
     QString rest = path.mid(2);

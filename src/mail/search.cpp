@@ -4,8 +4,11 @@
 #include "core/maildate.h"
 #include "core/workerthreads.h"
 #include "mail/folderpath.h"
+#include "mail/openfailure.h"
 
+#include <QCoreApplication>
 #include <QLocale>
+#include <algorithm>
 
 namespace quillbox {
 
@@ -53,25 +56,37 @@ bool isTimeOfDay(const QString& text)
 }
 } // namespace
 
-int searchMailFolder(Person& person, const Settings& settings, const QString& path, ResultList& list,
-    const NamespaceFactory& openNamespace, const mail::Walk::Listener& onSkip, int workerThreads)
+SearchOutcome searchMailFolder(Person& person, const Settings& settings, const QString& path, ResultList& list,
+    const NamespaceFactory& openNamespace, const mail::Walk::Listener& onSkip, int workerThreads,
+    const SearchWatch& watch)
 {
+    SearchOutcome outcome;
     const mail::Namespace ns = openNamespace();
     const Result<std::unique_ptr<mail::Folder>> folder = findFolderFromPath(person, ns, path);
     list.clear();
     mail::Walk walk(onSkip);
     WorkerThreads workers(workerThreads < 0 ? WorkerThreads::spareProcessors() : workerThreads);
     walk.useWorkers(&workers);
-    const Status searched = folder ? searchFolder(settings, **folder, list, walk) : Status(folder.error());
-    if (!searched)
-        person.detailedMessage(QStringLiteral("Can't access the specified Mail Folder."), searched.error().describe());
-    if (walk.firstUnread()) {
-        person.message(QStringLiteral("%1 folders and %2 messages could not be read. The first: %3")
-                           .arg(walk.unreadFolders())
-                           .arg(walk.unreadMessages())
-                           .arg(walk.firstUnread()->describe()));
+    const Status searched
+        = folder ? searchFolder(settings, **folder, list, walk, watch, &outcome) : Status(folder.error());
+    if (!searched) {
+        // What is wrong with a store that cannot be opened, in plain words, below the message; the library's
+        // own words in the details.
+        person.detailedMessage(
+            withPlainOpenFailure(
+                QCoreApplication::translate("Search", "Can't access the specified Mail Folder."), searched.error()),
+            searched.error().describe());
     }
-    return walk.notMail();
+    if (walk.firstUnread()) {
+        person.message(
+            QCoreApplication::translate("Search", "%1 folders and %2 messages could not be read. The first: %3")
+                .arg(walk.unreadFolders())
+                .arg(walk.unreadMessages())
+                .arg(walk.firstUnread()->describe()));
+    }
+    outcome.notMail = walk.notMail();
+    outcome.found = searched.ok();
+    return outcome;
 }
 
 namespace {
@@ -109,8 +124,15 @@ std::vector<std::unique_ptr<mail::Folder>> searchOneFolder(
 
 } // namespace
 
-Status searchFolder(const Settings& settings, const mail::Folder& folder, ResultList& list, mail::Walk& walk)
+Status searchFolder(const Settings& settings, const mail::Folder& folder, ResultList& list, mail::Walk& walk,
+    const SearchWatch& watch, SearchOutcome* outcome)
 {
+    int read = 0;
+    const auto tell = [&] {
+        ++read;
+        if (watch.onFolder)
+            watch.onFolder(read, list.count());
+    };
     // Depth-first with a stack of its own rather than recursion: a tree may be deeper than the call stack.
     struct Level {
         std::vector<std::unique_ptr<mail::Folder>> folders;
@@ -119,8 +141,9 @@ Status searchFolder(const Settings& settings, const mail::Folder& folder, Result
     std::vector<Level> levels;
     Status failure = success();
     levels.push_back({ searchOneFolder(settings, folder, list, walk, failure) });
+    tell();
     const Status own = failure;
-    while (!levels.empty()) {
+    while (!levels.empty() && !watch.stopped()) {
         Level& level = levels.back();
         if (level.next == level.folders.size()) {
             levels.pop_back();
@@ -128,8 +151,14 @@ Status searchFolder(const Settings& settings, const mail::Folder& folder, Result
         }
         const mail::Folder& child = *level.folders[level.next++];
         levels.push_back({ searchOneFolder(settings, child, list, walk, failure) });
+        tell();
         if (!failure)
             walk.skip(mail::Walk::Skip::Folder, failure.error());
+    }
+    if (outcome) {
+        outcome->folders = read;
+        outcome->stopped = std::any_of(
+            levels.begin(), levels.end(), [](const Level& level) { return level.next < level.folders.size(); });
     }
     return own;
 }

@@ -9,6 +9,7 @@
 #include "mail/store.h"
 
 #include <QDateTime>
+#include <atomic>
 #include <functional>
 #include <vector>
 
@@ -17,24 +18,46 @@ namespace quillbox {
 /// Opens the stores a search works on. Each search opens its own namespace and lets go of it at its end.
 using NamespaceFactory = std::function<mail::Namespace()>;
 
+/// How a search that runs for a window tells how far it has come and is stopped. `onFolder` is called on the
+/// searching thread after each folder read, with the folders read and the rows listed so far; once `stop` is
+/// set, the search reads no further folder, and the rows of the folders read stay.
+struct SearchWatch {
+    std::function<void(int folders, int rows)> onFolder;
+    const std::atomic<bool>* stop = nullptr;
+
+    bool stopped() const { return stop && stop->load(); }
+};
+
+/// What a search did.
+struct SearchOutcome {
+    int notMail = 0; ///< items in the date window left out because they are not mail
+    bool found = false; ///< the path named a folder, and its own items and sub-folders could be read
+    bool stopped = false; ///< the watch stopped it between two folders
+    int folders = 0; ///< how many folders were read
+};
+
 /// Searches the folder named by `path` (see getFolderFromPath) and every folder below it into `list`.
 /// The list is emptied after the path is resolved, then filled depth-first: a folder's rows before
 /// those of its sub-folders. `settings` is read as it stands at each step (Since and Before on entering
 /// each folder, DateFormat for each row). When the path names no folder, or the folder it names cannot be
 /// read, `person` is told "Can't access the specified Mail Folder." and the rows found stay. Folders and
 /// messages below that cannot be read are left out and the search goes on; each is told to `onSkip` as it
-/// is left out, and at the end `person` is told how many there were. Returns how many items in the date window
-/// were left out because they are not mail (meeting requests, reports, appointments).
+/// is left out, and at the end `person` is told how many there were. The outcome counts the items in the date
+/// window left out because they are not mail (meeting requests, reports, appointments). `watch` is told of
+/// each folder read and may stop the search between two folders; that is no failure, and nobody is told.
 /// A store that can (Maildir) reads the headers of a folder's messages on `workerThreads` threads besides
 /// this one (when negative, one per processor but one, at least 1; with 0 on this thread alone); the rows,
 /// their order and what is told are the same either way.
-int searchMailFolder(Person& person, const Settings& settings, const QString& path, ResultList& list,
+SearchOutcome searchMailFolder(Person& person, const Settings& settings, const QString& path, ResultList& list,
     const NamespaceFactory& openNamespace = &mail::Namespace::fromProfile, const mail::Walk::Listener& onSkip = {},
-    int workerThreads = -1);
+    int workerThreads = -1, const SearchWatch& watch = {});
 
 /// Appends the rows of `folder` and of all folders below it, in the store's order. A folder below that
 /// cannot be read is left out and told to `walk`, and the walk goes on; the Error is that of `folder` itself.
-Status searchFolder(const Settings& settings, const mail::Folder& folder, ResultList& list, mail::Walk& walk);
+/// `watch` is told of each folder read and may stop the walk before the next one; `outcome`, when given, counts
+/// the folders read and says whether the walk was stopped with folders left to read.
+Status searchFolder(const Settings& settings, const mail::Folder& folder, ResultList& list, mail::Walk& walk,
+    const SearchWatch& watch = {}, SearchOutcome* outcome = nullptr);
 
 /// The date that `text` names, at 00:00:00, or `defaultValue` when it names none. Accepted: an ISO date
 /// ("2009-08-12"), the system locale's short date form, the same with a four-digit year, each optionally

@@ -4,6 +4,7 @@
 #include "core/paths.h"
 #include "output/textline.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QSaveFile>
@@ -40,7 +41,7 @@ Status exportListToText(Person& person, const Settings& settings, const ResultLi
 {
     Status written = writeList(settings, list, path);
     if (!written) {
-        person.message(QStringLiteral("Can't write the list to %1: %2.")
+        person.message(QCoreApplication::translate("ListExport", "Can't write the list to %1: %2.")
                            .arg(QDir::toNativeSeparators(path), written.error().detail));
         return written;
     }

@@ -12,6 +12,7 @@
 
 #include <QLocale>
 
+#include <QCoreApplication>
 #include <deque>
 #include <future>
 #include <variant>
@@ -36,7 +37,7 @@ Result<output::Directory> openDestination(const QString& path, output::Disk& dis
 
 QString failureMessage(const SaveSummary& summary)
 {
-    return QStringLiteral("%1 of %2 emails could not be written. The first: %3")
+    return QCoreApplication::translate("SaveRun", "%1 of %2 emails could not be written. The first: %3")
         .arg(summary.failed)
         .arg(summary.written + summary.failed)
         .arg(summary.firstFailure ? summary.firstFailure->describe() : QString());
@@ -44,7 +45,7 @@ QString failureMessage(const SaveSummary& summary)
 
 QString cancelledMessage(const SaveSummary& summary)
 {
-    return QStringLiteral("Saving was cancelled: %1 of %2 emails were saved, %3 were not.")
+    return QCoreApplication::translate("SaveRun", "Saving was cancelled: %1 of %2 emails were saved, %3 were not.")
         .arg(summary.written)
         .arg(summary.rows)
         .arg(summary.rows - summary.written);
@@ -453,7 +454,7 @@ Result<SavedEmail> saveFound(
         if (target.dir)
             nothingToWrite = !writeAttachmentsOnly(session, target, name, email, failures);
     } else {
-        session.person.message(QStringLiteral("Error in output format."));
+        session.person.message(QCoreApplication::translate("SaveRun", "Error in output format."));
         return SavedEmail { SavedEmail::Outcome::UnknownFormat, std::nullopt };
     }
     if (failures.recordFiles && !failures.any())
@@ -573,15 +574,17 @@ bool openManifest(SaveSession& session)
         return true;
     Result<output::Manifest> read = output::Manifest::read(*session.destination);
     if (!read) {
-        session.person.message(QStringLiteral("The manifest %1 cannot be used: %2. Nothing was saved.")
-                                   .arg(read.error().path, read.error().detail));
+        session.person.message(
+            QCoreApplication::translate("SaveRun", "The manifest %1 cannot be used: %2. Nothing was saved.")
+                .arg(read.error().path, read.error().detail));
         return false;
     }
     if (read->ignoredLines() > 0)
-        session.person.information(QStringLiteral("Lines left out of the manifest %1: %2. The first: %3")
-                                       .arg(session.destination->filePath(output::Manifest::fileName()))
-                                       .arg(read->ignoredLines())
-                                       .arg(read->firstIgnored()));
+        session.person.information(
+            QCoreApplication::translate("SaveRun", "Lines left out of the manifest %1: %2. The first: %3")
+                .arg(session.destination->filePath(output::Manifest::fileName()))
+                .arg(read->ignoredLines())
+                .arg(read->firstIgnored()));
     session.names.share(QString(), output::Manifest::indexName());
     if (settings.skipSaved != 0) {
         read->forEachWholeFile([&session](const QString& path) {
@@ -605,7 +608,8 @@ void writeIndex(SaveSession& session)
     const Status written
         = session.destination->writeFile(output::Manifest::indexName(), session.manifest->indexCsv(), session.disk);
     if (!written)
-        session.person.message(QStringLiteral("The index could not be written: %1").arg(written.error().describe()));
+        session.person.message(QCoreApplication::translate("SaveRun", "The index could not be written: %1")
+                                   .arg(written.error().describe()));
 }
 
 } // namespace
@@ -621,20 +625,21 @@ SaveSummary saveRun(Person& person, const Settings& settings, const QString& mai
 {
     SaveSummary summary;
     if (mailFolderText.isEmpty()) {
-        person.message(QStringLiteral("The 'Mail Folder' box is blank"));
+        person.message(QCoreApplication::translate("SaveRun", "The 'Mail Folder' box is blank"));
         return summary;
     }
     if (destination.isEmpty()) {
-        person.message(QStringLiteral("The 'Save to' box is blank"));
+        person.message(QCoreApplication::translate("SaveRun", "The 'Save to' box is blank"));
         return summary;
     }
     if (list.count() == 0) {
-        person.message(QStringLiteral("There are no emails in the list."));
+        person.message(QCoreApplication::translate("SaveRun", "There are no emails in the list."));
         return summary;
     }
     // A clip that is no number would fail every mail alike: the run does not start.
     if (const Status clips = checkClips(settings); !clips) {
-        person.message(QStringLiteral("The %1 setting is %2.").arg(clips.error().path, clips.error().detail));
+        person.message(QCoreApplication::translate("SaveRun", "The %1 setting is %2.")
+                           .arg(clips.error().path, clips.error().detail));
         return summary;
     }
     if (!outputType(settings.fnOutput))
@@ -654,15 +659,16 @@ SaveSummary saveRun(Person& person, const Settings& settings, const QString& mai
     // the stores.
     WorkerThreads workers(workerThreads < 0 ? WorkerThreads::spareProcessors() : workerThreads);
     Lookahead ahead(session, list, workers);
-    const std::unique_ptr<Progress> progress = person.progress(QStringLiteral("Saving ..."), count);
-    const QString ofCount = QLatin1String(" of ") + QString::number(count);
+    const std::unique_ptr<Progress> progress
+        = person.progress(QCoreApplication::translate("SaveRun", "Saving ..."), count);
+    const QString saving = QCoreApplication::translate("SaveRun", "Saving %1 of %2");
     for (qint64 i = 1; i <= count; ++i) {
         // Between two mails: the files of every mail before stay whole.
         if (progress->cancelled()) {
             summary.cancelled = true;
             break;
         }
-        progress->setStatus(QLatin1String("Saving ") + QString::number(i) + ofCount);
+        progress->setStatus(saving.arg(i).arg(count));
         progress->setValue(i);
         FoundEmail found = ahead.take();
         if (found.alreadySaved) {
@@ -676,7 +682,7 @@ SaveSummary saveRun(Person& person, const Settings& settings, const QString& mai
         const Result<SavedEmail> saved = saveFound(session, mailFolderText, list.row(int(i - 1)), found);
         if (!saved) {
             summary.stoppedBy = saved.error();
-            person.message(QStringLiteral("Error saving email."));
+            person.message(QCoreApplication::translate("SaveRun", "Error saving email."));
             break;
         }
         switch (saved->outcome) {
@@ -702,11 +708,14 @@ SaveSummary saveRun(Person& person, const Settings& settings, const QString& mai
         person.message(failureMessage(summary));
     writeIndex(session);
     if (summary.withoutAttachments > 0)
-        person.information(QStringLiteral("%1 of %2 emails have no attachments: nothing was written for them.")
-                               .arg(summary.withoutAttachments)
-                               .arg(summary.attempted));
+        person.information(
+            QCoreApplication::translate("SaveRun", "%1 of %2 emails have no attachments: nothing was written for them.")
+                .arg(summary.withoutAttachments)
+                .arg(summary.attempted));
     if (settings.skipSaved != 0 && session.manifest)
-        person.information(QStringLiteral("%1 new, %2 already saved.").arg(summary.written).arg(summary.alreadySaved));
+        person.information(QCoreApplication::translate("SaveRun", "%1 new, %2 already saved.")
+                               .arg(summary.written)
+                               .arg(summary.alreadySaved));
     return summary;
 }
 

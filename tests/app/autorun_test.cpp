@@ -171,7 +171,9 @@ TEST_F(AutorunTest, SaysWhatItCouldNotRead)
                 "0 folders and 3 messages could not be read. The first: " + path("cut.pst") + ": message 2097572" },
             3 },
         { "a store that cannot be opened", { "\\\\Broken", "out", "/autorun" }, 1,
-            { "Can't access the specified Mail Folder.",
+            { "Can't access the specified Mail Folder. | aspose_bad_header_checksum.pst is damaged: its header does "
+              "not "
+              "check out",
                 TEST_DATA_DIR "/pst/aspose_bad_header_checksum.pst: libpff_io_handle_read_file_header: mismatch in "
                               "file header checksum",
                 "There are no emails in the list." },

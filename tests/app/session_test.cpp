@@ -8,8 +8,10 @@
 #include "support/testenv.h"
 #include "support/testfiles.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QTemporaryDir>
+#include <QTranslator>
 #include <gtest/gtest.h>
 
 using namespace quillbox;
@@ -137,4 +139,77 @@ TEST(Session, InformationFromABackgroundRunStaysInformation)
         EXPECT_EQ(session.messagesShown(), 0);
         EXPECT_TRUE(person.messages().isEmpty());
     }
+}
+
+// A search in the background lists the same rows in the same order and tells the same messages as one on the
+// session's thread; there a path that names no folder leaves the last rows listed, where the unattended search
+// empties the list.
+TEST(Session, BackgroundSearchListsAndTellsTheSameAndKeepsTheLastRowsOnAMistypedPath)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    test::writeFile(dir.filePath("profile.ini"), "[Stores]\nSample Mailbox=" SOURCE_DIR "/samples/Sample Mailbox\n");
+    const test::ScopedEnv env = test::programFilesIn(dir.path());
+    const QString paths[] = { QStringLiteral("\\\\Sample Mailbox"), QStringLiteral("\\\\Sample Mailbox\\Inbx"),
+        QStringLiteral("Sample Mailbox\\Inbox") };
+    QStringList told[2];
+    QStringList rows[2];
+    for (const bool background : { false, true }) {
+        SCOPED_TRACE(background ? "in the background" : "on the session's thread");
+        ScriptedPerson person;
+        Session session(person);
+        session.setInBackground(background);
+        int progress = 0;
+        QObject::connect(&session, &Session::searchProgress, [&progress](int folders, int) { progress = folders; });
+        for (const QString& path : paths) {
+            session.search(path);
+            for (int i = 0; i < session.resultList().count(); ++i)
+                rows[background] << session.resultList().row(i).entryId;
+            rows[background] << QStringLiteral("--");
+        }
+        told[background] = person.messages();
+        EXPECT_EQ(progress > 1, background) << "the background search counts the folders it reads";
+        EXPECT_FALSE(session.lastSearch()->found);
+    }
+    EXPECT_EQ(told[0], told[1]);
+    const QStringList whole = rows[0].mid(0, rows[0].indexOf(QStringLiteral("--")) + 1);
+    ASSERT_GT(whole.size(), 10);
+    EXPECT_EQ(rows[0], whole + QStringList({ "--", "--" })) << "unattended: a failed search empties the list";
+    EXPECT_EQ(rows[1], whole + whole + whole) << "in the window: the last rows stay";
+}
+
+namespace {
+
+/// Translates every text of the contexts it is given into the same text in capitals.
+class ShoutingTranslator : public QTranslator {
+public:
+    bool isEmpty() const override { return false; }
+    QString translate(const char* context, const char* source, const char*, int) const override
+    {
+        return QString::fromUtf8(source).toUpper() + u'!' + QLatin1String(context);
+    }
+};
+
+} // namespace
+
+// The messages of the layers below the window go through Qt's translation, each under its context.
+TEST(Session, MessagesOfEveryLayerAreTranslated)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    test::writeFile(dir.filePath("profile.ini"), "[Stores]\nSample Mailbox=" SOURCE_DIR "/samples/Sample Mailbox\n");
+    const test::ScopedEnv env = test::programFilesIn(dir.path());
+    ScriptedPerson person;
+    Session session(person);
+    ShoutingTranslator shouting;
+    QCoreApplication::installTranslator(&shouting);
+    session.search(QStringLiteral("Inbox")); // mail
+    session.save(kInbox, QString()); // output
+    session.search(kInbox);
+    const QString notMail = session.notMailText(); // app
+    QCoreApplication::removeTranslator(&shouting);
+    EXPECT_EQ(person.messages(),
+        (QStringList { "ERROR: FOLDER PATH SHOULD START WITH \\\\!Search",
+            "CAN'T ACCESS THE SPECIFIED MAIL FOLDER.!Search", "THE 'SAVE TO' BOX IS BLANK!SaveRun" }));
+    EXPECT_EQ(notMail, QLatin1String("2 ITEMS THAT ARE NOT E-MAIL WERE NOT LISTED!Session"));
 }

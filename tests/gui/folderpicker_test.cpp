@@ -108,7 +108,9 @@ TEST_F(FolderPickerTest, ShowsEveryStoreAndReadsSubFoldersOnExpanding)
 
     // The store that cannot be opened is a node that says so, and cannot be chosen.
     QTreeWidgetItem* gone = tree->topLevelItem(2);
-    EXPECT_TRUE(gone->text(0).startsWith(QLatin1String("Gone (cannot be opened"))) << gone->text(0).toStdString();
+    EXPECT_EQ(gone->text(0),
+        QLatin1String("Gone (cannot be opened: x.pst is not there: it has been moved, renamed or deleted)"));
+    EXPECT_TRUE(gone->toolTip(0).startsWith(QLatin1String("/nowhere/x.pst: "))) << "the system's words";
     tree->setCurrentItem(gone);
     EXPECT_FALSE(picker.findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok)->isEnabled());
 }

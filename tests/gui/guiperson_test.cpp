@@ -6,6 +6,7 @@
 
 #include <QApplication>
 #include <QDialogButtonBox>
+#include <QDir>
 #include <QFileDialog>
 #include <QInputDialog>
 #include <QLabel>
@@ -146,21 +147,37 @@ TEST(GuiPerson, InputBoxGivesTheTypedTextOrNothingOnCancel)
     }
 }
 
-TEST(GuiPerson, ChooseDirectoryAsksUnderTheTitleGiven)
+// The chooser opens at the destination in the box; one the save run has not made yet is taken as it stands, or
+// another new folder typed into the chooser.
+TEST(GuiPerson, ChooseDirectoryOpensAtTheDestinationAndTakesANewFolder)
 {
     QTemporaryDir dir;
-    QString title;
-    QDir openedAt;
-    answerNextBox<QFileDialog>([&](QFileDialog& box) {
-        title = box.windowTitle();
-        openedAt = box.directory();
-        box.findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Open)->click();
-    });
-    // A destination not made yet: the chooser opens at the nearest folder above it that exists.
-    const QString start = dir.filePath(QStringLiteral("not yet/deeper"));
-    EXPECT_EQ(QDir(GuiPerson().chooseDirectory(QStringLiteral("Save into"), start)), QDir(dir.path()));
-    EXPECT_EQ(openedAt, QDir(dir.path()));
-    EXPECT_EQ(title, QStringLiteral("Save into"));
+    ASSERT_TRUE(QDir(dir.path()).mkpath(QStringLiteral("there")));
+    struct Case {
+        QString start;
+        const char* typed; ///< typed into the name box before Open; null: Open at once
+        QString openedAt, chosen;
+    };
+    const Case cases[] = {
+        { dir.filePath("there"), nullptr, dir.filePath("there"), dir.filePath("there") },
+        { dir.filePath("not yet/deeper"), nullptr, dir.path(), dir.filePath("not yet/deeper") },
+        { dir.filePath("there"), "fresh", dir.filePath("there"), dir.filePath("there/fresh") },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.start.toStdString());
+        QString title;
+        QDir openedAt;
+        answerNextBox<QFileDialog>([&](QFileDialog& box) {
+            title = box.windowTitle();
+            openedAt = box.directory();
+            if (c.typed)
+                box.selectFile(QLatin1String(c.typed));
+            box.findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Open)->click();
+        });
+        EXPECT_EQ(QDir::cleanPath(GuiPerson().chooseDirectory(QStringLiteral("Save into"), c.start)), c.chosen);
+        EXPECT_EQ(openedAt, QDir(c.openedAt));
+        EXPECT_EQ(title, QStringLiteral("Save into"));
+    }
 }
 
 TEST(GuiPerson, ProgressWindowShowsCaptionStatusAndValueUntilTheRunEnds)

@@ -447,15 +447,18 @@ TEST_F(MainWindowTest, StartFillsTheBoxesAndShowsTheWindowAtItsPlace)
 
 namespace {
 
-/// A Maildir store "Big" of `count` small mails in `root`, listed in the profile `profile`.
-void writeBigStore(const QString& root, const QString& profile, int count)
+/// A Maildir store "Big" of `count` small mails in `root`, listed in the profile `profile`; with `folders` above 1,
+/// mail i lies in the sub-folder "F<i % folders>".
+void writeBigStore(const QString& root, const QString& profile, int count, int folders = 1)
 {
     for (int i = 0; i < count; ++i) {
+        const QString folder
+            = folders > 1 ? QStringLiteral("/F%1").arg(i % folders, 4, 10, QLatin1Char('0')) : QString();
         const QByteArray mail = QStringLiteral("From: a%1@example.org\nTo: b@example.org\nSubject: Mail %1\n"
                                                "Date: Mon, 3 Feb 2020 10:00:00 +0000\n\nBody of mail %1.\n")
                                     .arg(i)
                                     .toUtf8();
-        test::writeFile(root + QStringLiteral("/cur/%1.host:2,S").arg(1580000000 + i), mail);
+        test::writeFile(root + folder + QStringLiteral("/cur/%1.host:2,S").arg(1580000000 + i), mail);
     }
     test::writeFile(profile, ("[Stores]\nBig=" + root + "\n").toUtf8());
 }
@@ -544,6 +547,81 @@ TEST_F(MainWindowTest, SaveRunCanBeCancelledAndTheWindowKeepsPainting)
         EXPECT_EQ(window->isVisible(), stop != Stop::CloseWindow);
         EXPECT_TRUE(window->findChild<QPushButton*>(QStringLiteral("cmdSearch"))->isEnabled());
         QDir(out).removeRecursively();
+    }
+}
+
+// A search of a big tree runs off the window's thread: the hourglass shows, the status bar counts the folders, and
+// Escape, the status bar's Cancel or closing the window stops it between two folders, with the rows of the folders
+// read listed in the order a whole search gives them. A folder that is not there leaves the last rows listed.
+TEST_F(MainWindowTest, SearchOfABigTreeCountsFoldersCanBeCancelledAndKeepsRowsOnAMistake)
+{
+    constexpr int kFolders = 800;
+    writeBigStore(path("tree"), path("profile.ini"), kFolders, kFolders);
+    enum class Stop { None, Escape, Button, CloseWindow, Mistyped };
+    QStringList whole;
+    for (const Stop stop : { Stop::None, Stop::Escape, Stop::Button, Stop::CloseWindow, Stop::Mistyped }) {
+        SCOPED_TRACE(int(stop));
+        ScriptedPerson person;
+        Session session(person);
+        auto window = makeWindow(session);
+        window->show();
+        window->activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+        auto* cancel = window->findChild<QPushButton*>(QStringLiteral("cmdCancelSearch"));
+        ASSERT_TRUE(cancel);
+        QStringList told;
+        bool hourglass = false;
+        bool cancelShown = false;
+        QObject::connect(window->statusBar(), &QStatusBar::messageChanged, window.get(), [&](const QString& text) {
+            told << text;
+            if (!text.contains(QLatin1String(" folders read, ")) || !session.searching())
+                return;
+            const QCursor* cursor = QGuiApplication::overrideCursor();
+            hourglass = hourglass || (cursor && cursor->shape() == Qt::WaitCursor);
+            cancelShown = cancelShown || cancel->isVisible();
+            if (stop == Stop::Escape)
+                QTest::keyClick(window.get(), Qt::Key_Escape);
+            else if (stop == Stop::Button)
+                cancel->click();
+            else if (stop == Stop::CloseWindow)
+                window->close();
+        });
+        if (stop == Stop::Mistyped) {
+            session.resultList().appendRow(ResultRow { .subject = QStringLiteral("found before") });
+            box(*window, "txtMailFolder")->setText(QStringLiteral("\\\\Big\\F0000x"));
+        } else {
+            box(*window, "txtMailFolder")->setText(QStringLiteral("\\\\Big"));
+        }
+        window->automate(QStringLiteral("search"), QString());
+        QStringList rows;
+        for (int i = 0; i < session.resultList().count(); ++i)
+            rows << session.resultList().row(i).subject;
+        EXPECT_FALSE(cancel->isVisible());
+        EXPECT_EQ(window->isVisible(), stop != Stop::CloseWindow);
+        if (stop == Stop::Mistyped) {
+            EXPECT_EQ(rows, QStringList { "found before" });
+            EXPECT_EQ(person.messages(), QStringList { "Can't access the specified Mail Folder." });
+            EXPECT_EQ(told.last(), QLatin1String("The list still shows the results of the last search"));
+            continue;
+        }
+        EXPECT_TRUE(person.messages().isEmpty()) << person.messages().join(u'|').toStdString();
+        EXPECT_TRUE(hourglass);
+        EXPECT_TRUE(cancelShown);
+        EXPECT_TRUE(told.first().startsWith(QLatin1String("Searching... 0 folders read")));
+        if (stop == Stop::None) {
+            whole = rows;
+            EXPECT_EQ(rows.size(), kFolders);
+            EXPECT_EQ(told.last(), QStringLiteral("%1 e-mails listed").arg(kFolders));
+            continue;
+        }
+        EXPECT_LT(rows.size(), kFolders);
+        EXPECT_EQ(rows, whole.mid(0, rows.size()));
+        const SearchOutcome& outcome = *session.lastSearch();
+        EXPECT_TRUE(outcome.stopped);
+        EXPECT_EQ(told.last(),
+            QStringLiteral("Search cancelled after %1 folders: %2 e-mails listed")
+                .arg(outcome.folders)
+                .arg(rows.size()));
     }
 }
 

@@ -6,6 +6,8 @@
 #include "support/scriptedperson.h"
 #include "support/testfiles.h"
 
+#include <QAbstractItemView>
+#include <QCalendarWidget>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
@@ -18,6 +20,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <QToolButton>
 #include <gtest/gtest.h>
 #include <optional>
 
@@ -204,6 +207,59 @@ TEST_F(OptionsDialogTest, OkRefusesWhatCannotBeUsedNamingTheField)
         EXPECT_EQ(readFile(path), before);
         child<QPushButton>("cmdCancel")->click();
     }
+}
+
+// Since and Before take a date from a calendar (the button, F4 or Alt+Down in the box), which opens at the date the
+// box holds, in any form it accepts, and puts the chosen one in as ISO; the Output list shows each code with its label.
+TEST_F(OptionsDialogTest, DatesComeFromACalendarAndOutputsShowTheirLabels)
+{
+    const QString shortForm = QLocale::system().toString(QDate(2021, 3, 4), QLocale::ShortFormat);
+    struct Case {
+        const char *box, *button;
+        QString typed;
+        std::optional<QKeyCombination> key; ///< in the box; none: the button is clicked
+        QDate shown;
+    };
+    const Case cases[] = {
+        { "txtSince", "cmdSinceCalendar", QStringLiteral("2020-12-30"), std::nullopt, QDate(2020, 12, 30) },
+        { "txtBefore", "cmdBeforeCalendar", shortForm, Qt::Key_F4, QDate(2021, 3, 4) },
+        { "txtSince", "cmdSinceCalendar", QString(), Qt::AltModifier | Qt::Key_Down, QDate::currentDate() },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.box);
+        child<QLineEdit>(c.box)->clear();
+        typeInto(child<QLineEdit>(c.box), c.typed);
+        if (c.key)
+            QTest::keyClick(child<QLineEdit>(c.box), c.key->key(), c.key->keyboardModifiers());
+        else
+            child<QToolButton>(c.button)->click();
+        auto* calendar = child<QCalendarWidget>("calDate");
+        ASSERT_TRUE(calendar && calendar->isVisible());
+        EXPECT_EQ(calendar->selectedDate(), c.shown);
+        // A day later, chosen with the keyboard.
+        QTest::keyClick(calendar->findChild<QAbstractItemView*>(), Qt::Key_Right);
+        QTest::keyClick(calendar->findChild<QAbstractItemView*>(), Qt::Key_Return);
+        EXPECT_FALSE(calendar->isVisible());
+        const QString chosen = c.shown.addDays(1).toString(Qt::ISODate);
+        EXPECT_EQ(child<QLineEdit>(c.box)->text(), chosen);
+        EXPECT_EQ(
+            QString(c.box) == QLatin1String("txtSince") ? options.settings().since : options.settings().before, chosen);
+    }
+
+    auto* output = child<QComboBox>("cboFnOutput");
+    const QFontMetrics metrics(output->view()->font());
+    for (int i = 0; i < output->count(); ++i) {
+        const QString shown = output->itemData(i, Qt::AccessibleTextRole).toString();
+        EXPECT_TRUE(shown.startsWith(output->itemText(i) + QStringLiteral(" \u2013 "))) << shown.toStdString();
+        EXPECT_TRUE(shown.endsWith(output->itemData(i, Qt::ToolTipRole).toString()));
+        // The list draws the label: its rows are as wide as the longest, and so is the list.
+        EXPECT_GE(output->view()->sizeHintForColumn(0), metrics.horizontalAdvance(shown));
+        EXPECT_GE(output->view()->minimumWidth(), metrics.horizontalAdvance(shown));
+    }
+    EXPECT_EQ(
+        output->itemData(0, Qt::AccessibleTextRole).toString(), QStringLiteral("MSG \u2013 Outlook message (.msg)"));
+    output->setCurrentIndex(3);
+    EXPECT_EQ(options.settings().fnOutput, QLatin1String("EML")) << "a choice puts the code in";
 }
 
 TEST_F(OptionsDialogTest, EditsAreLiveAndEveryOtherWayOutDiscardsThem)

@@ -119,6 +119,40 @@ TEST(searchMailFolder, WalksDepthFirstWithEachFolderBeforeItsSubFolders)
         << "a new search replaces the rows of the last one";
 }
 
+// A watched search tells each folder read with the rows so far, and a stop ends it before the next folder with the
+// rows of the folders read, in the order a whole search gives them, and nothing told to the person.
+TEST(searchMailFolder, AWatchCountsFoldersAndStopsBetweenThem)
+{
+    const QStringList whole { "root1", "in1", "in2", "a1", "a11", "b1", "s1" };
+    struct Case {
+        int stopAfter; ///< folders read when the stop is set; 0: never
+        int folders;
+        int rows;
+    };
+    const Case cases[] = { { 1, 1, 1 }, { 3, 3, 4 }, { 6, 6, 7 }, { 0, 6, 7 } };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.stopAfter);
+        Search search { walkTree() };
+        std::atomic<bool> stop = false;
+        QStringList told;
+        const SearchWatch watch { [&](int folders, int rows) {
+                                     told << QStringLiteral("%1:%2").arg(folders).arg(rows);
+                                     stop = folders == c.stopAfter;
+                                 },
+            &stop };
+        const SearchOutcome outcome = searchMailFolder(
+            search.person, search.settings, QStringLiteral(R"(\\Mailbox)"), search.list,
+            [&search] { return fakeNamespace({ &search.root }); }, {}, -1, watch);
+        EXPECT_EQ(column(search.list, ColSubject), whole.mid(0, c.rows));
+        EXPECT_EQ(outcome.folders, c.folders);
+        EXPECT_EQ(told.size(), c.folders);
+        EXPECT_EQ(told.last(), QStringLiteral("%1:%2").arg(c.folders).arg(c.rows));
+        EXPECT_EQ(outcome.stopped, c.stopAfter != 0 && c.stopAfter < 6);
+        EXPECT_TRUE(outcome.found);
+        EXPECT_TRUE(search.person.messages().isEmpty());
+    }
+}
+
 TEST(searchMailFolder, PathProblemsAreReportedInOrderAndLeaveTheListEmpty)
 {
     struct Case {
