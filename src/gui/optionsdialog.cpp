@@ -81,17 +81,21 @@ QLabel* addLabel(QWidget* frame, const QString& text, int left, int top)
 
 // The twip layout was drawn for a small system font. Labels that stand in a column to the left of their
 // controls share one left edge: the twips' one when every text fits, else as far left as the longest text
-// needs, down to `minLeft`; a control whose label still does not fit gives up its left edge (its right edge
-// stays). Each label is centred on its control's height. Nothing overlaps and no text is cut.
+// needs, down to `minLeft`; when a label still does not fit, the controls of the column give up their left edge
+// alike (their right edges stay), so that they stay aligned. Each label is centred on its control's height.
+// Nothing overlaps and no text is cut.
 void fitLabelColumn(const QList<std::pair<QLabel*, QWidget*>>& rows, int minLeft)
 {
     int left = rows.first().first->x();
     for (const auto& [label, control] : rows)
         left = std::min(left, control->x() - label->width() - kLabelGap);
     left = std::max(left, minLeft);
+    int needed = 0;
     for (const auto& [label, control] : rows) {
         label->move(left, control->geometry().center().y() - label->height() / 2);
-        const int needed = left + label->width() + kLabelGap;
+        needed = std::max(needed, left + label->width() + kLabelGap);
+    }
+    for (const auto& [label, control] : rows) {
         if (needed > control->x()) {
             QRect bounds = control->geometry();
             bounds.setLeft(needed);

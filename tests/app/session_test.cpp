@@ -180,7 +180,7 @@ TEST(Session, BackgroundSearchListsAndTellsTheSameAndKeepsTheLastRowsOnAMistyped
 
 namespace {
 
-/// Translates every text of the contexts it is given into the same text in capitals.
+/// Translates every text into itself in capitals, followed by "!" and its context.
 class ShoutingTranslator : public QTranslator {
 public:
     bool isEmpty() const override { return false; }

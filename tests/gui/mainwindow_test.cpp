@@ -559,70 +559,75 @@ TEST_F(MainWindowTest, SearchOfABigTreeCountsFoldersCanBeCancelledAndKeepsRowsOn
     writeBigStore(path("tree"), path("profile.ini"), kFolders, kFolders);
     enum class Stop { None, Escape, Button, CloseWindow, Mistyped };
     QStringList whole;
-    for (const Stop stop : { Stop::None, Stop::Escape, Stop::Button, Stop::CloseWindow, Stop::Mistyped }) {
-        SCOPED_TRACE(int(stop));
-        ScriptedPerson person;
-        Session session(person);
-        auto window = makeWindow(session);
-        window->show();
-        window->activateWindow();
-        ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
-        auto* cancel = window->findChild<QPushButton*>(QStringLiteral("cmdCancelSearch"));
-        ASSERT_TRUE(cancel);
-        QStringList told;
-        bool hourglass = false;
-        bool cancelShown = false;
-        QObject::connect(window->statusBar(), &QStatusBar::messageChanged, window.get(), [&](const QString& text) {
-            told << text;
-            if (!text.contains(QLatin1String(" folders read, ")) || !session.searching())
-                return;
-            const QCursor* cursor = QGuiApplication::overrideCursor();
-            hourglass = hourglass || (cursor && cursor->shape() == Qt::WaitCursor);
-            cancelShown = cancelShown || cancel->isVisible();
-            if (stop == Stop::Escape)
-                QTest::keyClick(window.get(), Qt::Key_Escape);
-            else if (stop == Stop::Button)
-                cancel->click();
-            else if (stop == Stop::CloseWindow)
-                window->close();
-        });
-        if (stop == Stop::Mistyped) {
-            session.resultList().appendRow(ResultRow { .subject = QStringLiteral("found before") });
-            box(*window, "txtMailFolder")->setText(QStringLiteral("\\\\Big\\F0000x"));
-        } else {
-            box(*window, "txtMailFolder")->setText(QStringLiteral("\\\\Big"));
+    // A busy machine may let the search read every folder before the window hears of the first: then it goes again.
+    for (const Stop stop : { Stop::None, Stop::Escape, Stop::Button, Stop::CloseWindow, Stop::Mistyped })
+        for (int attempt = 1; attempt <= 5; ++attempt) {
+            SCOPED_TRACE(int(stop));
+            ScriptedPerson person;
+            Session session(person);
+            auto window = makeWindow(session);
+            window->show();
+            window->activateWindow();
+            ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+            auto* cancel = window->findChild<QPushButton*>(QStringLiteral("cmdCancelSearch"));
+            ASSERT_TRUE(cancel);
+            QStringList told;
+            bool hourglass = false;
+            bool cancelShown = false;
+            QObject::connect(window->statusBar(), &QStatusBar::messageChanged, window.get(), [&](const QString& text) {
+                told << text;
+                if (!text.contains(QLatin1String(" folders read, ")) || !session.searching())
+                    return;
+                const QCursor* cursor = QGuiApplication::overrideCursor();
+                hourglass = hourglass || (cursor && cursor->shape() == Qt::WaitCursor);
+                cancelShown = cancelShown || cancel->isVisible();
+                if (stop == Stop::Escape)
+                    QTest::keyClick(window.get(), Qt::Key_Escape);
+                else if (stop == Stop::Button)
+                    cancel->click();
+                else if (stop == Stop::CloseWindow)
+                    window->close();
+            });
+            if (stop == Stop::Mistyped) {
+                session.resultList().appendRow(ResultRow { .subject = QStringLiteral("found before") });
+                box(*window, "txtMailFolder")->setText(QStringLiteral("\\\\Big\\F0000x"));
+            } else {
+                box(*window, "txtMailFolder")->setText(QStringLiteral("\\\\Big"));
+            }
+            window->automate(QStringLiteral("search"), QString());
+            QStringList rows;
+            for (int i = 0; i < session.resultList().count(); ++i)
+                rows << session.resultList().row(i).subject;
+            EXPECT_FALSE(cancel->isVisible());
+            EXPECT_EQ(window->isVisible(), stop != Stop::CloseWindow);
+            if (stop == Stop::Mistyped) {
+                EXPECT_EQ(rows, QStringList { "found before" });
+                EXPECT_EQ(person.messages(), QStringList { "Can't access the specified Mail Folder." });
+                EXPECT_EQ(told.last(), QLatin1String("The list still shows the results of the last search"));
+                break;
+            }
+            const SearchOutcome& outcome = *session.lastSearch();
+            if (attempt < 5 && (!hourglass || (stop != Stop::None && !outcome.stopped)))
+                continue;
+            EXPECT_TRUE(person.messages().isEmpty()) << person.messages().join(u'|').toStdString();
+            EXPECT_TRUE(hourglass);
+            EXPECT_TRUE(cancelShown);
+            EXPECT_TRUE(told.first().startsWith(QLatin1String("Searching... 0 folders read")));
+            if (stop == Stop::None) {
+                whole = rows;
+                EXPECT_EQ(rows.size(), kFolders);
+                EXPECT_EQ(told.last(), QStringLiteral("%1 e-mails listed").arg(kFolders));
+                break;
+            }
+            EXPECT_LT(rows.size(), kFolders);
+            EXPECT_EQ(rows, whole.mid(0, rows.size()));
+            EXPECT_TRUE(outcome.stopped);
+            EXPECT_EQ(told.last(),
+                QStringLiteral("Search cancelled after %1 folders: %2 e-mails listed")
+                    .arg(outcome.folders)
+                    .arg(rows.size()));
+            break;
         }
-        window->automate(QStringLiteral("search"), QString());
-        QStringList rows;
-        for (int i = 0; i < session.resultList().count(); ++i)
-            rows << session.resultList().row(i).subject;
-        EXPECT_FALSE(cancel->isVisible());
-        EXPECT_EQ(window->isVisible(), stop != Stop::CloseWindow);
-        if (stop == Stop::Mistyped) {
-            EXPECT_EQ(rows, QStringList { "found before" });
-            EXPECT_EQ(person.messages(), QStringList { "Can't access the specified Mail Folder." });
-            EXPECT_EQ(told.last(), QLatin1String("The list still shows the results of the last search"));
-            continue;
-        }
-        EXPECT_TRUE(person.messages().isEmpty()) << person.messages().join(u'|').toStdString();
-        EXPECT_TRUE(hourglass);
-        EXPECT_TRUE(cancelShown);
-        EXPECT_TRUE(told.first().startsWith(QLatin1String("Searching... 0 folders read")));
-        if (stop == Stop::None) {
-            whole = rows;
-            EXPECT_EQ(rows.size(), kFolders);
-            EXPECT_EQ(told.last(), QStringLiteral("%1 e-mails listed").arg(kFolders));
-            continue;
-        }
-        EXPECT_LT(rows.size(), kFolders);
-        EXPECT_EQ(rows, whole.mid(0, rows.size()));
-        const SearchOutcome& outcome = *session.lastSearch();
-        EXPECT_TRUE(outcome.stopped);
-        EXPECT_EQ(told.last(),
-            QStringLiteral("Search cancelled after %1 folders: %2 e-mails listed")
-                .arg(outcome.folders)
-                .arg(rows.size()));
-    }
 }
 
 namespace {

@@ -114,6 +114,11 @@ TEST_F(OptionsDialogTest, NothingOverlapsInsideAFrame)
         QApplication::setFont(font);
         OptionsDialog fresh(options);
         QApplication::setFont(normal);
+        // The controls right of a column of labels keep one left edge.
+        const auto left = [&fresh](const char* name) { return fresh.findChild<QWidget*>(QLatin1String(name))->x(); };
+        EXPECT_EQ(left("txtSince"), left("txtBefore"));
+        EXPECT_EQ(left("ClipAddress"), left("cboFnOutput"));
+        EXPECT_EQ(left("ClipSubject"), left("cboFnOutput"));
         for (const QGroupBox* frame : fresh.findChildren<QGroupBox*>()) {
             const QList<QWidget*> controls = frame->findChildren<QWidget*>(Qt::FindDirectChildrenOnly);
             for (qsizetype i = 0; i < controls.size(); ++i) {
