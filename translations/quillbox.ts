@@ -4,7 +4,7 @@
 <context>
     <name>GuiPerson</name>
     <message>
-        <location filename="../src/gui/guiperson.cpp" line="+245"/>
+        <location filename="../src/gui/guiperson.cpp" line="+244"/>
         <source>Can&apos;t open %1: it is not there.</source>
         <translation type="unfinished"></translation>
     </message>
@@ -52,6 +52,11 @@
     <message>
         <location line="+1"/>
         <source>%1 is not there: it has been moved, renamed or deleted</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <location line="+2"/>
+        <source>%1 is not a mail store: no Maildir folder, mbox file or Outlook data file</source>
         <translation type="unfinished"></translation>
     </message>
 </context>
@@ -516,7 +521,7 @@
 <context>
     <name>quillbox::OptionsDialog</name>
     <message>
-        <location filename="../src/gui/optionsdialog.cpp" line="+146"/>
+        <location filename="../src/gui/optionsdialog.cpp" line="+150"/>
         <source>Options</source>
         <translation type="unfinished"></translation>
     </message>
