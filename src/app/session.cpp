@@ -129,6 +129,7 @@ void Session::search(const QString& mailFolder)
     if (!m_inBackground) {
         m_lastSearch = searchMailFolder(
             *m_person, m_options.settings(), mailFolder, m_list, &mail::Namespace::fromProfile, onSkip);
+        m_listFolder = mailFolder;
     } else {
         // Found into a list of its own, which takes the place of the shown one when the search has read its folder:
         // a mistyped path leaves the last results where they are.
@@ -146,6 +147,7 @@ void Session::search(const QString& mailFolder)
         if (outcome.found) {
             m_list.clear();
             m_list.appendRows(found.takeRows());
+            m_listFolder = mailFolder;
         }
     }
     m_notMail = m_lastSearch->notMail;

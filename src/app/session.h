@@ -53,6 +53,9 @@ public:
     void search(const QString& mailFolder);
     /// What the last search did; nothing before the first.
     const std::optional<SearchOutcome>& lastSearch() const { return m_lastSearch; }
+    /// The mail folder the listed rows were found in: the folder path a save of them names their sub-folders by,
+    /// whatever has been typed into a box since.
+    const QString& listFolder() const { return m_listFolder; }
     /// "N items that are not e-mail were not listed" for the last search's count; empty when it left out none.
     QString notMailText() const;
     /// Saves the result list found in `mailFolder` into `dir` (saveRun), between the same two starts of
@@ -111,6 +114,7 @@ private:
     ResultList m_list;
     std::optional<SaveSummary> m_lastSave;
     std::optional<SearchOutcome> m_lastSearch;
+    QString m_listFolder;
     int m_notMail = 0;
     qint16 m_debugLevel = 0;
     bool m_inBackground = false;

@@ -350,7 +350,7 @@ void MainWindow::openCurrentMail()
 
 void MainWindow::saveSelected()
 {
-    m_session.saveRows(m_mailFolder->text(), m_dir->text(), selectedRows());
+    m_session.saveRows(folderOfList(), m_dir->text(), selectedRows());
     afterSave();
 }
 
@@ -455,8 +455,15 @@ void MainWindow::search()
 
 void MainWindow::save()
 {
-    m_session.save(m_mailFolder->text(), m_dir->text());
+    m_session.save(folderOfList(), m_dir->text());
     afterSave();
+}
+
+QString MainWindow::folderOfList() const
+{
+    // The rows name their sub-folders below the folder they were found in, which a failed search or an edit of
+    // the box since does not change.
+    return m_session.resultList().count() > 0 ? m_session.listFolder() : m_mailFolder->text();
 }
 
 void MainWindow::afterSave()

@@ -81,6 +81,8 @@ private:
     void search();
     void save();
     void afterSave();
+    // The mail folder a save names the listed rows' sub-folders by.
+    QString folderOfList() const;
     // Closes the window when it was asked to close while a search or save run went.
     void afterRun();
     void setUpSearchCancel();

@@ -630,6 +630,27 @@ TEST_F(MainWindowTest, SearchOfABigTreeCountsFoldersCanBeCancelledAndKeepsRowsOn
         }
 }
 
+// A save names the rows' sub-folders below the folder they were found in: a mistyped folder searched since (which
+// leaves the rows listed) or typed into the box does not cut their names.
+TEST_F(MainWindowTest, SaveAfterAMistypedSearchNamesFoldersByTheListedSearch)
+{
+    writeBigStore(path("tree"), path("profile.ini"), 2, 2);
+    ScriptedPerson person;
+    Session session(person);
+    auto window = makeWindow(session);
+    session.options().settings().useFnFolder = 1;
+    box(*window, "txtDir")->setText(path("out"));
+    for (const char* folder : { "\\\\Big", "\\\\Big\\F0000x" }) {
+        box(*window, "txtMailFolder")->setText(QString::fromUtf8(folder));
+        window->automate(QStringLiteral("search"), QString());
+    }
+    ASSERT_EQ(session.resultList().count(), 2);
+    box(*window, "txtMailFolder")->setText(QStringLiteral("\\\\Big\\F0001"));
+    window->automate(QStringLiteral("save"), QString());
+    EXPECT_EQ(QDir(path("out")).entryList(QDir::Dirs | QDir::NoDotAndDotDot), (QStringList { "F0000", "F0001" }))
+        << person.messages().join(u'|').toStdString() << QDir(path("out")).entryList().join(u'|').toStdString();
+}
+
 namespace {
 
 /// The texts of `column` down the view, in the order it shows them.
