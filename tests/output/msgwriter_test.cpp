@@ -26,6 +26,7 @@
 #include <gsf/gsf-utils.h>
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <map>
 
 // Readable failure output for the Qt values compared below.
@@ -508,6 +509,43 @@ TEST(MsgWriter, DetailsOfTheStoreStandUnderTheirTags)
     const QString entries = read[0][u"props"][u"004F0102"].toString();
     EXPECT_TRUE(entries.contains(utf16Hex(QStringLiteral("team@example.org")))) << qPrintable(entries);
     EXPECT_TRUE(entries.startsWith(QStringLiteral("01000000"))) << "one entry";
+}
+
+// A PST keeps categories in the named property "Keywords": the sample's mail that has two carries them into
+// its .msg, the others carry none.
+TEST(MsgWriter, CategoriesOfAPstMailCarryOver)
+{
+    auto store
+        = mail::openStore(QStringLiteral("Lab"), QStringLiteral(TEST_DATA_DIR "/pst/tghanem_user1_test.lab.pst"));
+    ASSERT_TRUE(store.ok());
+    QTemporaryDir dir;
+    QStringList paths, subjects;
+    std::function<void(const mail::Folder&)> walk = [&](const mail::Folder& folder) {
+        ASSERT_TRUE(folder.items([&](const mail::ItemSummary& s) {
+            auto item = (*store)->item(s.entryID);
+            ASSERT_TRUE(item.ok());
+            paths << dir.filePath(QString::number(paths.size()) + QStringLiteral(".msg"));
+            subjects << s.subject;
+            ASSERT_TRUE(msg::writeMsgFile(**item, paths.last()).ok());
+        }));
+        auto children = folder.folders();
+        ASSERT_TRUE(children.ok());
+        for (const auto& child : *children)
+            walk(*child);
+    };
+    auto top = (*store)->topFolder();
+    ASSERT_TRUE(top.ok());
+    walk(**top);
+    const QList<QJsonObject> read = test::readMsgProperties(paths);
+    ASSERT_EQ(read.size(), paths.size());
+    ASSERT_GE(read.size(), 6);
+    for (qsizetype i = 0; i < read.size(); ++i) {
+        SCOPED_TRACE(qPrintable(subjects[i]));
+        const QStringList expected = subjects[i] == u"TestWithYellowAndGreenCategories"
+            ? QStringList { QStringLiteral("Green category"), QStringLiteral("Yellow category") } // as stored
+            : QStringList();
+        EXPECT_EQ(read[i][u"named"][u"Keywords"].toVariant().toStringList(), expected);
+    }
 }
 
 // An image the HTML shows by its Content-ID is marked so and hidden; a file that merely has one is not hidden.

@@ -11,6 +11,7 @@
 #include <QDateTime>
 #include <QString>
 #include <QStringDecoder>
+#include <QStringList>
 
 #include <map>
 #include <memory>
@@ -83,6 +84,8 @@ enum : quint16 {
     Unicode = 0x001F,
     Time = 0x0040,
     Binary = 0x0102,
+    MultipleString8 = 0x101E,
+    MultipleUnicode = 0x101F,
 };
 }
 
@@ -128,6 +131,10 @@ public:
         bool forBody = false);
     /// The text of property `id`; empty when it is missing or not a string.
     QString operator()(quint16 id) const;
+    /// The texts of a multi-valued string property (a count, an offset for each value from the start, then the
+    /// values), 8-bit ones in the code page as above; empty when `value` is missing or none, and only the values
+    /// before the first one whose offset is out of place when it is damaged.
+    QStringList strings(const std::optional<PropertyValue>& value) const;
     int codePage() const;
 
 private:

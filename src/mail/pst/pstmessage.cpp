@@ -255,6 +255,7 @@ MessageDetails PstMessage::details() const
     details.flagStatus = integerValue(m_properties, Prop::FlagStatus);
     details.conversationTopic = text(Prop::ConversationTopic);
     details.conversationIndex = binaryValue(m_properties, Prop::ConversationIndex);
+    details.categories = text.strings(m_properties.namedValue("Keywords"));
     if (m_properties.value(Prop::SubjectPrefix))
         details.subjectPrefix = text(Prop::SubjectPrefix);
     if (const auto flags = integerValue(m_properties, Prop::MessageFlags))
