@@ -260,11 +260,22 @@ MessageDetails PstMessage::details() const
         details.subjectPrefix = text(Prop::SubjectPrefix);
     if (const auto flags = integerValue(m_properties, Prop::MessageFlags))
         details.read = (*flags & 0x1) != 0;
-    // The reply-to entries are entry identifiers; the headers, where the mail came by Internet mail, name them plainly.
+    // The reply-to entries are entry identifiers; the headers, where the mail came by Internet mail, name them
+    // plainly. Without them the names are all there is.
     const QString headers = transportHeaders();
     if (const auto replyTo = headerField(headers.toStdString(), "Reply-To"))
         for (const Address& address : parseAddresses(*replyTo))
             details.replyTo += Recipient { address.name, address.address };
+    if (details.replyTo.isEmpty())
+        for (const QString& name : text(Prop::ReplyRecipientNames).split(u';', Qt::SkipEmptyParts))
+            if (!name.trimmed().isEmpty())
+                details.replyTo += Recipient { name.trimmed(), QString() };
+    details.receivedBy = partyOf(
+        text, Prop::ReceivedByName, Prop::ReceivedByAddrType, Prop::ReceivedByEmail, Prop::ReceivedBySmtpAddress);
+    details.receivedRepresenting = partyOf(text, Prop::ReceivedRepresentingName, Prop::ReceivedRepresentingAddrType,
+        Prop::ReceivedRepresentingEmail, Prop::ReceivedRepresentingSmtpAddress);
+    if (const auto requested = integerValue(m_properties, Prop::ReplyRequested))
+        details.replyRequested = *requested != 0;
     const Recipient sender
         = partyOf(text, Prop::SenderName, Prop::SenderAddrType, Prop::SenderEmailAddress, Prop::SenderSmtpAddress);
     details.from = partyOf(text, Prop::SentRepresentingName, Prop::SentRepresentingAddrType,
