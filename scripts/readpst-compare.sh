@@ -4,9 +4,10 @@
 # with scripts/compare-msgprops.py: every property readpst writes that our .msg lacks is listed, with whether
 # the store gives us its data.
 #   scripts/readpst-compare.sh [-v]      (-v names the mails that lack each property)
+#   KEEP=1 scripts/readpst-compare.sh    keeps the files it wrote (their directory is printed by bash -x)
 set -euo pipefail
 cd "$(dirname "$0")/.."
-command -v readpst >/dev/null || { echo "readpst is missing (apt-get install pst-utils)" >&2; exit 2; }
+command -v readpst >/dev/null || { echo "readpst is missing (run scripts/setup.sh)" >&2; exit 2; }
 quillbox=build/dev/src/quillbox
 [ -x "$quillbox" ] || { echo "build first: cmake --build --preset dev" >&2; exit 2; }
 
