@@ -4,7 +4,7 @@
 # with scripts/compare-msgprops.py: every property readpst writes that our .msg lacks is listed, with whether
 # the store gives us its data.
 #   scripts/readpst-compare.sh [-v]      (-v names the mails that lack each property)
-#   KEEP=1 scripts/readpst-compare.sh    keeps the files it wrote (their directory is printed by bash -x)
+#   KEEP=1 scripts/readpst-compare.sh    keeps the files it wrote, and says where
 set -euo pipefail
 cd "$(dirname "$0")/.."
 command -v readpst >/dev/null || { echo "readpst is missing (run scripts/setup.sh)" >&2; exit 2; }
@@ -13,6 +13,7 @@ quillbox=build/dev/src/quillbox
 
 work=$(mktemp -d)
 trap '[ -n "${KEEP:-}" ] || rm -rf "$work"' EXIT
+[ -z "${KEEP:-}" ] || echo "the files are kept in $work" >&2
 profile=$work/profile.ini
 echo '[Stores]' >"$profile"
 for f in tests/data/pst/*.pst tests/data/pst/*.ost; do
