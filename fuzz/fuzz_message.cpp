@@ -3,7 +3,8 @@
 // can) and through GMime's full parse, and saves each through every output: .txt, .rtf, .html (the
 // per-mail directory's page), .eml and .msg, and the data of each attachment and attached mail. Checks
 // what must hold for every message:
-// - the .txt and .html contents are valid UTF-8, the .rtf content is ASCII and an RTF document;
+// - the .txt and .html contents (the directory's message.html and index.html too) are valid UTF-8, the .rtf content is
+// ASCII and an RTF document;
 // - the .eml content is the message file byte for byte (the store holds it raw), but for an empty file;
 // - the .msg file builds and is a whole number of 512-byte sectors;
 // - an attached mail goes through the same outputs.
@@ -35,6 +36,9 @@ void saveEveryWay(const mail::MailItem& item, const QByteArray* raw, int depth)
     const QLocale locale(QLocale::English, QLocale::UnitedStates);
     check(validUtf8(formats::textContent(item, locale)));
     check(validUtf8(formats::htmlContent(item, locale)));
+    const formats::DirectoryHtml directory = formats::directoryHtml(item, locale);
+    check(validUtf8(directory.message) && validUtf8(directory.index));
+    check(directory.index.isEmpty() || directory.index.contains("<a href=\"message.html\">"));
     const QByteArray rtf = formats::rtfContent(item, locale);
     check(rtf.startsWith("{\\rtf"));
     for (char c : rtf)

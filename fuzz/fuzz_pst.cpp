@@ -1,9 +1,10 @@
 // SPDX-License-Identifier: MIT
 // Feeds arbitrary Outlook data files to the PST backend: each input is written to a file and opened as a
 // store, its folders are walked and listed, and every item listed is read whole (bodies, recipients,
-// attachments and attached items). Nothing but the absence of crashes, hangs and sanitizer reports is
-// checked, with two exceptions that must hold for every file: an item listed is owned by the store that
-// listed it, and the entry identifiers of the store and of one of its nodes decode back to that node.
+// details, attachments with their names and types, and attached items). Nothing but the absence of
+// crashes, hangs and sanitizer reports is checked, with two exceptions that must hold for every file: an
+// item listed is owned by the store that listed it, and the entry identifiers of the store and of one of
+// its nodes decode back to that node.
 #include "fuzzcheck.h"
 #include "mail/pst/properties.h"
 #include "mail/pst/pststore.h"
@@ -31,10 +32,13 @@ void readItem(const MailItem& item, int depth)
     (void)item.htmlBody();
     (void)item.rtfBody();
     (void)item.transportHeaders();
+    (void)item.details(); // the named properties (categories) too
     const auto attachments = item.attachments();
     if (!attachments.ok() || depth > 2)
         return;
     for (const auto& attachment : *attachments) {
+        (void)attachment->fileName(); // an OLE object's picture is looked for here
+        (void)attachment->mimeType();
         (void)attachment->data();
         if (const auto embedded = attachment->embeddedMessage())
             readItem(*embedded, depth + 1);

@@ -22,6 +22,7 @@ packages=(
   fonts-noto-cjk  # Chinese, Japanese and Korean text in saved PDF files (fonts-noto-core, which would also
                   # do for other scripts, makes Noto Sans the desktop's font and the widget tests measure DejaVu)
   libemail-outlook-message-perl  # msgconvert: scripts/msgconvert-compare.sh turns our .msg files into .eml
+  pst-utils  # readpst: scripts/readpst-compare.sh compares its .msg files of the PST samples with ours
   git  # git mailsplit, the peer bench_mbox times the .eml save against
 )
 

@@ -119,6 +119,10 @@ struct MessageDetails {
     std::optional<QString> subjectPrefix;
     std::optional<bool> read;
     std::optional<int> flagStatus; ///< 1 completed, 2 flagged for follow-up
+    /// To whom the store delivered the mail, and for whom; empty where it does not say.
+    Recipient receivedBy;
+    Recipient receivedRepresenting;
+    std::optional<bool> replyRequested;
 };
 
 class MailItem;

@@ -560,11 +560,26 @@ qsizetype endOf(const QString& html, const QRegularExpression& pattern)
     return match.hasMatch() ? match.capturedEnd() : -1;
 }
 
+// Whether a <meta> tag of `html` declares a charset.
+bool declaresCharset(const QString& html)
+{
+    static const QRegularExpression charsetMeta(
+        QStringLiteral("<meta\\b[^>]*\\bcharset\\s*=\\s*[\"']?\\s*[^\"'\\s;/>]"),
+        QRegularExpression::CaseInsensitiveOption);
+    return html.contains(charsetMeta);
+}
+
+// A document of our own: the title, then `body` in <body>.
+QString htmlDocument(const QString& title, const QString& body)
+{
+    return QStringLiteral("<!DOCTYPE html>\n<html>\n<head>\n<meta charset=\"utf-8\">\n<title>")
+        + oneLine(title).toHtmlEscaped() + QLatin1String("</title>\n</head>\n<body>\n") + body
+        + QLatin1String("</body>\n</html>\n");
+}
+
 QString htmlDocumentWithHeader(const QString& body, const QString& table)
 {
     using RE = QRegularExpression;
-    static const RE charsetMeta(
-        QStringLiteral("<meta\\b[^>]*\\bcharset\\s*=\\s*[\"']?\\s*[^\"'\\s;/>]"), RE::CaseInsensitiveOption);
     static const RE headOpen(QStringLiteral("<head\\b[^>]*>"), RE::CaseInsensitiveOption);
     static const RE headClose(QStringLiteral("</head\\s*>"), RE::CaseInsensitiveOption);
     static const RE htmlOpen(QStringLiteral("<html\\b[^>]*>"), RE::CaseInsensitiveOption);
@@ -574,7 +589,7 @@ QString htmlDocumentWithHeader(const QString& body, const QString& table)
     const QString meta = QStringLiteral("<meta charset=\"utf-8\">");
 
     QString html = msg::withUtf8Charset(body);
-    if (!html.contains(charsetMeta)) {
+    if (!declaresCharset(html)) {
         if (const qsizetype at = endOf(html, headOpen); at >= 0)
             html.insert(at, meta);
         else if (const qsizetype at = endOf(html, htmlOpen); at >= 0)
@@ -632,11 +647,27 @@ QByteArray htmlContent(const mail::MailItem& item, const QLocale& locale, const 
     const Bodies bodies = bodiesOf(item);
     if (!bodies.html.isEmpty())
         return htmlDocumentWithHeader(withCidLinksTo(bodies.html, linkTargets), table).toUtf8();
-    QString html = QStringLiteral("<!DOCTYPE html>\n<html>\n<head>\n<meta charset=\"utf-8\">\n<title>")
-        + oneLine(item.summary().subject).toHtmlEscaped() + QLatin1String("</title>\n</head>\n<body>\n") + table
-        + QLatin1String("<pre>") + withLfLineEnds(bodies.plain).toHtmlEscaped()
-        + QLatin1String("</pre>\n</body>\n</html>\n");
-    return html.toUtf8();
+    return htmlDocument(item.summary().subject,
+        table + QLatin1String("<pre>") + withLfLineEnds(bodies.plain).toHtmlEscaped() + QLatin1String("</pre>\n"))
+        .toUtf8();
+}
+
+DirectoryHtml directoryHtml(
+    const mail::MailItem& item, const QLocale& locale, const QHash<QString, QString>& linkTargets)
+{
+    const Bodies bodies = bodiesOf(item);
+    if (bodies.html.isEmpty())
+        return { htmlContent(item, locale, linkTargets), {} };
+    const QString html = msg::withUtf8Charset(withCidLinksTo(bodies.html, linkTargets));
+    QByteArray message = html.toUtf8();
+    if (!declaresCharset(html))
+        message.prepend("\xEF\xBB\xBF");
+    const QString index = htmlDocument(item.summary().subject,
+        headerTable(item, locale)
+            + QLatin1String("<p><a href=\"message.html\">message.html</a></p>\n"
+                            "<iframe src=\"message.html\" title=\"message\" style=\"width: 100%; height: 80vh; "
+                            "border: none\"></iframe>\n"));
+    return { std::move(message), index.toUtf8() };
 }
 
 // ---- EML ---------------------------------------------------------------------------------------------

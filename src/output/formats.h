@@ -58,6 +58,22 @@ namespace quillbox::formats {
 [[nodiscard]] QByteArray htmlContent(
     const mail::MailItem& item, const QLocale& locale, const QHash<QString, QString>& linkTargets = {});
 
+/// The HTML files of the per-mail directory: message.html, and index.html for a mail with an HTML body.
+struct DirectoryHtml {
+    QByteArray message;
+    QByteArray index; ///< empty: no index.html
+};
+
+/// The per-mail directory's HTML files. A mail with an HTML body (its own, or the one its RTF encapsulates) has
+/// that body in message.html as it was decoded, changed only where it must be to stay true: the "cid:" links of
+/// `linkTargets` point at the saved files (withCidLinksTo()), and every charset its <meta> tags declare says utf-8
+/// (UTF-8 is what is written; a body that declares none starts with a UTF-8 byte-order mark, so that a browser
+/// reads it right without a word of its markup changed). Its index.html shows the header table (as htmlContent()
+/// writes it) and links to message.html, showing it in a frame below. A mail with a plain body alone has
+/// htmlContent() in message.html and no index.html.
+[[nodiscard]] DirectoryHtml directoryHtml(
+    const mail::MailItem& item, const QLocale& locale, const QHash<QString, QString>& linkTargets = {});
+
 /// `html` with every src or href "cid:ID" whose ID `linkTargets` holds turned into its (percent-encoded) path.
 [[nodiscard]] QString withCidLinksTo(const QString& html, const QHash<QString, QString>& linkTargets);
 

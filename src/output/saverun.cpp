@@ -180,7 +180,7 @@ Result<std::vector<AttachmentFile>> attachmentFiles(const mail::MailItem& email)
 // names are given only as they are written.
 struct MailFiles {
     Result<QByteArray> text;
-    std::optional<Result<QByteArray>> html;
+    std::optional<formats::DirectoryHtml> html;
     Result<std::vector<AttachmentFile>> attachments;
 };
 
@@ -291,23 +291,26 @@ MailFiles buildMailFiles(const mail::MailItem& email, const QLocale& locale)
         && std::any_of(files.attachments->begin(), files.attachments->end(),
             [](const AttachmentFile& file) { return !file.contentId.isEmpty(); });
     if (!linked)
-        files.html = formats::htmlContent(email, locale);
+        files.html = formats::directoryHtml(email, locale);
     return files;
 }
 
-// message.txt, message.html and, when the mail has attachments, attachments/ with each under its own
-// name made safe and unique, in `dir`, whose key in the name book is `key`.
+// message.txt, message.html, index.html for a mail with an HTML body and, when the mail has attachments,
+// attachments/ with each under its own name made safe and unique, in `dir`, whose key in the name book is `key`.
 void writeMailFiles(SaveSession& session, const QString& key, const output::Directory& dir, const mail::MailItem& email,
     const MailFiles& files, Failures& failures)
 {
     // Nothing else in the run may take these names, should a folder's directory meet this one.
-    for (const char* fixed : { "message.txt", "message.html", "attachments" })
+    for (const char* fixed : { "message.txt", "message.html", "index.html", "attachments" })
         session.names.share(key, QLatin1String(fixed));
     writeContent(session, dir, key, QStringLiteral("message.txt"), files.text, failures);
     const QHash<QString, QString> linkTargets
         = writeAttachmentDirectory(session, dir, key, QStringLiteral("attachments"), files.attachments, failures);
-    writeContent(session, dir, key, QStringLiteral("message.html"),
-        files.html ? *files.html : formats::htmlContent(email, session.locale, linkTargets), failures);
+    const formats::DirectoryHtml html
+        = files.html ? *files.html : formats::directoryHtml(email, session.locale, linkTargets);
+    writeContent(session, dir, key, QStringLiteral("message.html"), html.message, failures);
+    if (!html.index.isEmpty())
+        writeContent(session, dir, key, QStringLiteral("index.html"), html.index, failures);
 }
 
 // The mail's PDF file named `name` in the target and, when the mail has attachments, a directory of the same

@@ -2,7 +2,7 @@
 #pragma once
 // The save run: every mail of the result list written into the destination directory, one after
 // another, while a progress window counts them. Each mail is one file (.msg, .txt, .rtf, .eml) or one
-// directory (message.txt, message.html, attachments/) named by the FnFormat template, optionally in
+// directory (message.txt, message.html, index.html, attachments/) named by the FnFormat template, optionally in
 // sub-directories that repeat its mail folder below the searched one.
 //
 // What the run guarantees about the files (see outputfile.h and outputnames.h):

@@ -4,7 +4,9 @@
 #include <gmime/gmime.h>
 
 #include "core/gobjectptr.h"
+#include "mail/pst/olepicture.h"
 #include "output/formats.h"
+#include "output/msg/compoundfile.h"
 #include "output/msg/msgwriter.h"
 #include "support/fakemail.h"
 #include "support/msgreader.h"
@@ -12,10 +14,12 @@
 #include "support/testenv.h"
 #include "support/testfiles.h"
 
+#include <QImage>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTemporaryDir>
+#include <QtEndian>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -203,23 +207,36 @@ TEST(HtmlToText, Reductions)
 // The text unrtf reads from `rtf`. unrtf's text output shows every \u character as "?", its HTML output
 // keeps them as character references (the halves of a character beyond U+FFFF as two of them), so the
 // HTML is read and reduced to text.
-QString unrtfText(const QByteArray& rtf)
+// What the reader `program` writes of `bytes` saved as the file `fileName`, given after `arguments`.
+QByteArray readerOutput(const char* program, QStringList arguments, const char* fileName, const QByteArray& bytes)
 {
-    const QString unrtf = QStandardPaths::findExecutable(QStringLiteral("unrtf"));
-    if (unrtf.isEmpty()) {
-        ADD_FAILURE() << "unrtf is not installed (scripts/setup.sh installs it)";
+    const QString path = QStandardPaths::findExecutable(QLatin1String(program));
+    if (path.isEmpty()) {
+        ADD_FAILURE() << program << " is not installed (scripts/setup.sh installs it)";
         return {};
     }
     QTemporaryDir dir;
-    const QString path = dir.filePath(QStringLiteral("mail.rtf"));
-    test::writeFile(path, rtf);
+    arguments << dir.filePath(QLatin1String(fileName));
+    test::writeFile(arguments.back(), bytes);
     QProcess process;
-    process.start(unrtf, { QStringLiteral("--html"), path });
+    process.start(path, arguments);
     if (!process.waitForFinished(30000) || process.exitCode() != 0) {
-        ADD_FAILURE() << "unrtf failed: " << process.readAllStandardError().toStdString();
+        ADD_FAILURE() << program << " failed: " << process.readAllStandardError().toStdString();
         return {};
     }
-    return formats::htmlToText(QString::fromUtf8(process.readAllStandardOutput()));
+    return process.readAllStandardOutput();
+}
+
+QString unrtfText(const QByteArray& rtf)
+{
+    return formats::htmlToText(QString::fromUtf8(readerOutput("unrtf", { QStringLiteral("--html") }, "mail.rtf", rtf)));
+}
+
+// The text of the body of an HTML file as libxml2 reads it: in the encoding its byte-order mark or <meta> declares.
+QString xmllintBodyText(const QByteArray& html)
+{
+    return QString::fromUtf8(readerOutput("xmllint",
+        { QStringLiteral("--html"), QStringLiteral("--xpath"), QStringLiteral("string(//body)") }, "m.html", html));
 }
 
 TEST(RtfContent, ReadsBackWithUnrtf)
@@ -329,6 +346,46 @@ TEST(HtmlContent, PlainBodyGoesIntoPre)
     EXPECT_TRUE(
         html.contains(QStringLiteral("<hr>\n<pre>if a &lt; b &amp;&amp; c &gt; d:\n    print(&quot;ü&quot;)\n</pre>")));
     EXPECT_FALSE(bytes.contains('\r'));
+}
+
+// The per-mail directory's message.html holds the HTML body as it was decoded; libxml2 reads it in the
+// encoding the file declares and gets the text back.
+TEST(DirectoryHtml, MessageIsTheHtmlAsDecodedWithATrueCharset)
+{
+    struct Case {
+        const char *why, *body, *expected;
+    };
+    const Case cases[] = {
+        { "a declared ISO-8859-1 becomes utf-8, nothing else changes",
+            "<html><head><meta http-equiv=\"Content-Type\" content=\"text/html; charset=iso-8859-1\"></head>"
+            "<body bgcolor=\"white\"><p>Grüße € “x”</p></body></html>",
+            "<html><head><meta http-equiv=\"Content-Type\" content=\"text/html; charset=utf-8\"></head>"
+            "<body bgcolor=\"white\"><p>Grüße € “x”</p></body></html>" },
+        { "no declaration: a byte-order mark says UTF-8, the markup stays",
+            "<html><head><title>t</title></head><body><p>Grüße € “x”</p></body></html>",
+            "\xEF\xBB\xBF<html><head><title>t</title></head><body><p>Grüße € “x”</p></body></html>" },
+        { "a fragment, its cid: link to a saved image pointing at the file; other cid: links stay",
+            "<p>Grüße € “x”<img src=\"cid:chart@x\"><img src=\"cid:gone@x\"></p>",
+            "\xEF\xBB\xBF<p>Grüße € “x”<img src=\"attachments/chart%201.png\"><img src=\"cid:gone@x\"></p>" },
+    };
+    const QHash<QString, QString> targets { { QStringLiteral("chart@x"), QStringLiteral("attachments/chart 1.png") } };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.why);
+        MailData mail = simpleMail();
+        mail.htmlBody = QString::fromUtf8(c.body);
+        const formats::DirectoryHtml html = formats::directoryHtml(FakeMailItem(mail), kEnglish, targets);
+        EXPECT_EQ(html.message, QByteArray(c.expected));
+        EXPECT_TRUE(xmllintBodyText(html.message).contains(QStringLiteral("Grüße € “x”")));
+        // index.html: the header lines, then a link to the message.
+        const QString index = QString::fromUtf8(html.index);
+        EXPECT_TRUE(index.contains(QStringLiteral("<a href=\"message.html\">"))) << index.toStdString();
+        EXPECT_TRUE(xmllintBodyText(html.index).contains(QStringLiteral("Subject:Hello"))) << index.toStdString();
+    }
+    // A mail without HTML keeps the one document of its own, header lines and all, and has no index.
+    const MailData plain = simpleMail();
+    const formats::DirectoryHtml html = formats::directoryHtml(FakeMailItem(plain), kEnglish);
+    EXPECT_EQ(html.message, formats::htmlContent(FakeMailItem(plain), kEnglish));
+    EXPECT_TRUE(html.index.isEmpty());
 }
 
 // ---- .eml -------------------------------------------------------------------------------------------
@@ -791,9 +848,9 @@ TEST(EmlContent, InlineImagesGoWithTheHtmlIntoMultipartRelated)
 
 namespace {
 
-// The OST's "RTF newsletter copy" holds its pictures as OLE objects: each is named for what it is, a
-// compound file (".bin"), and its bytes are that compound file.
-TEST(OleAttachments, AreNamedAsTheCompoundFilesTheyAre)
+// The OST's "RTF newsletter copy" holds its pictures as OLE objects of the static DIB class: each is saved as
+// the bitmap it holds, which Qt's reader opens.
+TEST(OleAttachments, OstPicturesAreSavedAsBitmaps)
 {
     auto store = openOst();
     ASSERT_TRUE(store.ok());
@@ -809,13 +866,108 @@ TEST(OleAttachments, AreNamedAsTheCompoundFilesTheyAre)
             if (!attachment->fileName().startsWith(QLatin1String("Picture")))
                 continue;
             ++ole;
-            EXPECT_EQ(attachment->fileName(), QStringLiteral("Picture (Device Independent Bitmap).bin"));
+            EXPECT_EQ(attachment->fileName(), QStringLiteral("Picture (Device Independent Bitmap).bmp"));
+            EXPECT_EQ(attachment->mimeType(), QStringLiteral("image/bmp"));
             const Result<QByteArray> data = attachment->data();
             ASSERT_TRUE(data.ok());
-            EXPECT_TRUE(data->startsWith("\xD0\xCF\x11\xE0")) << data->left(8).toHex().toStdString();
+            const QImage image = QImage::fromData(*data, "BMP");
+            EXPECT_FALSE(image.isNull());
+            EXPECT_GT(image.width() * image.height(), 100);
         }
     }
     EXPECT_GT(ole, 0);
+}
+
+QByteArray le32(quint32 value)
+{
+    QByteArray bytes(4, '\0');
+    qToLittleEndian(value, bytes.data());
+    return bytes;
+}
+
+// A 24-bit device-independent bitmap `width` pixels wide, one row: red, then blue.
+QByteArray dib(int width)
+{
+    const int row = (width * 3 + 3) / 4 * 4;
+    QByteArray pixels(row, '\0');
+    for (int x = 0; x < width; ++x)
+        pixels.replace(x * 3, 3, x % 2 == 0 ? QByteArray("\x00\x00\xFF", 3) : QByteArray("\xFF\x00\x00", 3));
+    return le32(40) + le32(quint32(width)) + le32(1) + QByteArray("\x01\x00\x18\x00", 4) + le32(0) + le32(quint32(row))
+        + le32(2835) + le32(2835) + le32(0) + le32(0) + pixels;
+}
+
+// An OLE object's storage with the class `classNumber` (a class of OLE's own range) and the streams given.
+QByteArray oleStorage(quint8 classNumber, const std::vector<std::pair<const char*, QByteArray>>& streams)
+{
+    msg::CompoundFile::ClassId id { 0, 0, 0, 0, 0, 0, 0, 0, 0xC0, 0, 0, 0, 0, 0, 0, 0x46 };
+    id[0] = classNumber;
+    id[1] = 3;
+    msg::CompoundFile file(id);
+    for (const auto& [name, data] : streams)
+        file.addStream(msg::CompoundFile::Storage::Root, QLatin1String(name), data);
+    const Result<QByteArray> bytes = std::move(file).toBytes();
+    EXPECT_TRUE(bytes.ok());
+    return bytes ? *bytes : QByteArray();
+}
+
+// An OLEPresentationStream of the standard clipboard format `format` holding `data`, for no target device.
+QByteArray presentation(quint32 format, const QByteArray& data)
+{
+    return le32(0xFFFFFFFF) + le32(format) + le32(4) + le32(1) + le32(0xFFFFFFFF) + le32(0) + le32(0) + le32(100)
+        + le32(100) + le32(quint32(data.size())) + data;
+}
+
+TEST(OleAttachments, ThePictureAnObjectHoldsIsFound)
+{
+    const QByteArray wmf = QByteArray("\x01\x00\x09\x00\x00\x03\x0C\x00\x00\x00\x00\x00\x03\x00\x00\x00\x00\x00", 18)
+        + QByteArray("\x03\x00\x00\x00\x00\x00", 6);
+    const QByteArray emf = le32(1) + le32(88) + QByteArray(32, '\0') + le32(0x464D4520) + QByteArray(44, '\0');
+    QByteArray bmp = "BM" + le32(14 + 48) + le32(0) + le32(54) + dib(2);
+    const QByteArray notOle = "PK\x03\x04 a zip file";
+    struct Case {
+        const char* why;
+        QByteArray storage;
+        const char* extension; ///< nullptr: no picture
+        QByteArray expected; ///< the picture's bytes; empty: a bitmap of red and blue pixels
+    };
+    const Case cases[] = {
+        { "a static DIB in the mini stream gets a file header",
+            oleStorage(0x16, { { "\x01Ole", QByteArray(20, '\0') }, { "CONTENTS", dib(2) } }), "bmp", {} },
+        { "a larger one in sectors of its own", oleStorage(0x16, { { "CONTENTS", dib(1500) } }), "bmp", {} },
+        { "a bitmap file stays as it is", oleStorage(0x16, { { "CONTENTS", bmp } }), "bmp", bmp },
+        { "a metafile beside its \\x03PIC header",
+            oleStorage(0x15, { { "\x03PIC", QByteArray(8, '\1') }, { "\x03META", wmf } }), "wmf", wmf },
+        { "the cached presentation of an object that holds nothing else",
+            oleStorage(0x05,
+                { { "\x01"
+                    "CompObj",
+                      "x" },
+                    { "\x02OlePres000", presentation(14, emf) } }),
+            "emf", emf },
+        { "the presentation of a DIB", oleStorage(0x19, { { "\x02OlePres000", presentation(8, dib(2)) } }), "bmp", {} },
+        { "an embedded document's picture of itself is not taken",
+            oleStorage(0x05, { { "WordDocument", "doc" }, { "\x02OlePres000", presentation(14, emf) } }), nullptr, {} },
+        { "a static picture whose stream holds none",
+            oleStorage(0x16, { { "CONTENTS", "not a picture at all, not at all" } }), nullptr, {} },
+        { "not a compound file", notOle, nullptr, {} },
+        { "a compound file cut short", oleStorage(0x16, { { "CONTENTS", dib(1500) } }).left(1200), nullptr, {} },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.why);
+        const std::optional<mail::pst::Picture> picture = mail::pst::oleObjectPicture(c.storage);
+        ASSERT_EQ(picture.has_value(), c.extension != nullptr);
+        if (!picture)
+            continue;
+        EXPECT_EQ(picture->extension, QLatin1String(c.extension));
+        if (!c.expected.isEmpty()) {
+            EXPECT_EQ(picture->bytes, c.expected);
+            continue;
+        }
+        const QImage image = QImage::fromData(picture->bytes, "BMP");
+        ASSERT_FALSE(image.isNull());
+        EXPECT_EQ(image.pixel(0, 0), qRgb(255, 0, 0));
+        EXPECT_EQ(image.pixel(1, 0), qRgb(0, 0, 255));
+    }
 }
 
 } // namespace

@@ -10,6 +10,7 @@
 #include "support/msgprops.h"
 #include "support/msgreader.h"
 #include "support/qtprinters.h"
+#include "support/storewalk.h"
 #include "support/testenv.h"
 #include "support/testfiles.h"
 
@@ -439,6 +440,10 @@ std::vector<DetailsCase> detailsCases()
     d.categories = { QStringLiteral("Work"), QStringLiteral("Zürich") };
     d.read = false;
     d.flagStatus = 2;
+    d.receivedBy = Recipient { QStringLiteral("Dave Desk"), QStringLiteral("dave@example.org") };
+    d.receivedRepresenting
+        = Recipient { QStringLiteral("Sales"), QString(), Recipient::Type::To, QStringLiteral("/o=Org/cn=sales") };
+    d.replyRequested = true;
 
     MailData exchange = plainMail();
     exchange.details.from = Recipient { QStringLiteral("Ann Lee"), QString(), Recipient::Type::To,
@@ -446,6 +451,7 @@ std::vector<DetailsCase> detailsCases()
     exchange.recipients = { { QStringLiteral("Bob"), QStringLiteral("bob@example.org"), Recipient::Type::To,
         QStringLiteral("/o=Org/cn=bob") } };
     exchange.summary.subject = QStringLiteral("10: results");
+    exchange.details.replyTo = { { QStringLiteral("Rolf"), QString() } };
 
     MailData bare = emptyMail();
     bare.summary.subject = QStringLiteral("Fwd:no space");
@@ -459,14 +465,19 @@ std::vector<DetailsCase> detailsCases()
                 { "0050001F", QStringLiteral("Team") }, { "10900003", 2 }, { "0E070003", 0x10 },
                 { "0C1A001F", QStringLiteral("Assistant") }, { "0C1F001F", QStringLiteral("assist@example.org") },
                 { "0042001F", QStringLiteral("Alice Smith") }, { "0065001F", QStringLiteral("alice@example.org") },
-                { "0064001F", QStringLiteral("SMTP") } },
+                { "0064001F", QStringLiteral("SMTP") }, { "0040001F", QStringLiteral("Dave Desk") },
+                { "0076001F", QStringLiteral("dave@example.org") }, { "0075001F", QStringLiteral("SMTP") },
+                { "0044001F", QStringLiteral("Sales") }, { "0078001F", QStringLiteral("/o=Org/cn=sales") },
+                { "0077001F", QStringLiteral("EX") }, { "0C17000B", 1 } },
             {}, { QStringLiteral("Work"), QStringLiteral("Zürich") } },
-        { "an Exchange sender without an SMTP address and an Exchange recipient with one", exchange,
+        { "an Exchange sender without an SMTP address and an Exchange recipient with one; a reply-to name alone",
+            exchange,
             { { "0C1E001F", QStringLiteral("EX") },
                 { "0C1F001F", QStringLiteral("/o=Org/ou=Admin/cn=Recipients/cn=ann") },
                 { "0C1A001F", QStringLiteral("Ann Lee") }, { "5D01001F", QJsonValue() },
                 { "0064001F", QStringLiteral("EX") }, { "003D001F", QString() },
-                { "0E1D001F", QStringLiteral("10: results") } },
+                { "0E1D001F", QStringLiteral("10: results") }, { "0050001F", QStringLiteral("Rolf") },
+                { "004F0102", QJsonValue() }, { "0040001F", QJsonValue() }, { "0C17000B", QJsonValue() } },
             { { "3002001F", QStringLiteral("EX") }, { "3003001F", QStringLiteral("/o=Org/cn=bob") },
                 { "39FE001F", QStringLiteral("bob@example.org") } },
             {} },
@@ -508,6 +519,32 @@ TEST(MsgWriter, DetailsOfTheStoreStandUnderTheirTags)
     const QString entries = read[0][u"props"][u"004F0102"].toString();
     EXPECT_TRUE(entries.contains(utf16Hex(QStringLiteral("team@example.org")))) << qPrintable(entries);
     EXPECT_TRUE(entries.startsWith(QStringLiteral("01000000"))) << "one entry";
+}
+
+// A PST keeps categories in the named property "Keywords": the sample's mail that has two carries them into
+// its .msg, the others carry none.
+TEST(MsgWriter, CategoriesOfAPstMailCarryOver)
+{
+    auto store
+        = mail::openStore(QStringLiteral("Lab"), QStringLiteral(TEST_DATA_DIR "/pst/tghanem_user1_test.lab.pst"));
+    ASSERT_TRUE(store.ok());
+    auto top = (*store)->topFolder();
+    std::vector<test::ListedItem> items;
+    ASSERT_TRUE(top.ok() && test::walk(**top, items).ok());
+    QTemporaryDir dir;
+    QStringList paths;
+    for (const test::ListedItem& listed : items) {
+        paths << dir.filePath(QString::number(paths.size()) + QStringLiteral(".msg"));
+        auto item = (*store)->item(listed.summary.entryID);
+        ASSERT_TRUE(item.ok() && msg::writeMsgFile(**item, paths.last()).ok());
+    }
+    const QList<QJsonObject> read = test::readMsgProperties(paths);
+    ASSERT_EQ(read.size(), 6);
+    for (qsizetype i = 0; i < read.size(); ++i) {
+        const QStringList stored { QStringLiteral("Green category"), QStringLiteral("Yellow category") };
+        const bool two = items[size_t(i)].summary.subject == u"TestWithYellowAndGreenCategories";
+        EXPECT_EQ(read[i][u"named"][u"Keywords"].toVariant().toStringList(), two ? stored : QStringList());
+    }
 }
 
 // An image the HTML shows by its Content-ID is marked so and hidden; a file that merely has one is not hidden.

@@ -518,6 +518,7 @@ TEST_F(SampleStore, DirectoryPerMailHoldsTextHtmlAndTheAttachmentsByteForByte)
     ASSERT_TRUE(save(saveSettings("dir", "%6")).ok());
     QStringList expectedTop;
     int withAttachments = 0;
+    int withIndex = 0;
     for (int i = 0; i < m_list.count(); ++i) {
         const QString id = m_list.row(i).entryId;
         SCOPED_TRACE(qPrintable(m_list.row(i).subject));
@@ -527,12 +528,17 @@ TEST_F(SampleStore, DirectoryPerMailHoldsTextHtmlAndTheAttachmentsByteForByte)
         ASSERT_TRUE(mail);
         EXPECT_EQ(readFile(dir + QStringLiteral("/message.txt")), formats::textContent(*mail, locale));
         // The one image the sample shows by its Content-ID is linked to where it was saved.
-        const QByteArray html = formats::htmlContent(*mail, locale);
+        const formats::DirectoryHtml html = formats::directoryHtml(*mail, locale);
         EXPECT_EQ(readFile(dir + QStringLiteral("/message.html")),
-            QByteArray(html).replace("src=\"cid:chart@example.com\"", "src=\"attachments/chart.png\""));
+            QByteArray(html.message).replace("src=\"cid:chart@example.com\"", "src=\"attachments/chart.png\""));
         const auto attachments = mail->attachments();
         ASSERT_TRUE(attachments.ok());
         QStringList expectedInside { QStringLiteral("message.html"), QStringLiteral("message.txt") };
+        if (!html.index.isEmpty()) {
+            ++withIndex;
+            EXPECT_EQ(readFile(dir + QStringLiteral("/index.html")), html.index);
+            expectedInside.prepend(QStringLiteral("index.html"));
+        }
         if (attachments->empty()) {
             EXPECT_EQ(tree(dir), expectedInside);
             continue;
@@ -547,6 +553,7 @@ TEST_F(SampleStore, DirectoryPerMailHoldsTextHtmlAndTheAttachmentsByteForByte)
             EXPECT_TRUE(stored.contains(readFile(dir + QStringLiteral("/attachments/") + file))) << qPrintable(file);
     }
     EXPECT_GE(withAttachments, 10);
+    EXPECT_GE(withIndex, 1);
     expectedTop.sort();
     EXPECT_EQ(tree(m_dest).filter(QRegularExpression(QStringLiteral("^[^/]+/$"))), expectedTop);
 

@@ -74,6 +74,21 @@ Result<std::shared_ptr<PffItem>> pffItem(const std::shared_ptr<PffFile>& file, q
     return Error { Error::Code::Unreadable, file->path(), takeErrorText(error) };
 }
 
+namespace {
+
+// What one of libpff's value accessors gave: the value when it found one (`found` is 1).
+std::optional<PropertyValue> foundValue(
+    int found, uint32_t type, const uint8_t* data, size_t size, libpff_error_t*& error)
+{
+    if (found != 1) {
+        discardError(error);
+        return std::nullopt;
+    }
+    return PropertyValue { quint16(type), QByteArray(reinterpret_cast<const char*>(data), qsizetype(size)) };
+}
+
+} // namespace
+
 std::optional<PropertyValue> PffProperties::value(quint16 id) const
 {
     uint32_t type = 0;
@@ -87,12 +102,23 @@ std::optional<PropertyValue> PffProperties::value(quint16 id) const
     const int found = libpff_item_get_entry_value(
         m_item->get(), m_set, id, &type, &data, &size, LIBPFF_ENTRY_VALUE_FLAG_MATCH_ANY_VALUE_TYPE, &error);
 #pragma GCC diagnostic pop
-    if (found != 1) {
-        if (error)
-            discardError(error);
-        return std::nullopt;
-    }
-    return PropertyValue { quint16(type), QByteArray(reinterpret_cast<const char*>(data), qsizetype(size)) };
+    return foundValue(found, type, data, size, error);
+}
+
+std::optional<PropertyValue> PffProperties::namedValue(QByteArrayView utf8Name) const
+{
+    uint32_t type = 0;
+    uint8_t* data = nullptr;
+    size_t size = 0;
+    libpff_error_t* error = nullptr;
+    // Deprecated as value()'s accessor is, for the same reason.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+    const int found = libpff_item_get_entry_value_by_utf8_name(m_item->get(), m_set,
+        reinterpret_cast<uint8_t*>(const_cast<char*>(utf8Name.data())), size_t(utf8Name.size()), &type, &data, &size,
+        &error);
+#pragma GCC diagnostic pop
+    return foundValue(found, type, data, size, error);
 }
 
 Result<std::vector<quint32>> PffListing::children(quint32 nid, bool folders) const

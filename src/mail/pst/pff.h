@@ -73,6 +73,9 @@ public:
     {
     }
     std::optional<PropertyValue> value(quint16 id) const override;
+    /// The value of the named property whose name (a string, as the file's name-to-id map holds it) is
+    /// `utf8Name`; nothing when the item has none.
+    std::optional<PropertyValue> namedValue(QByteArrayView utf8Name) const;
 
 private:
     std::shared_ptr<PffItem> m_item;

@@ -198,6 +198,28 @@ QString TextReader::operator()(quint16 id) const
     return text;
 }
 
+QStringList TextReader::strings(const std::optional<PropertyValue>& value) const
+{
+    if (!value || (value->type != PropType::MultipleUnicode && value->type != PropType::MultipleString8))
+        return {};
+    const QByteArray& bytes = value->bytes;
+    const auto offsetAt = [&](qsizetype i) { return qsizetype(qFromLittleEndian<quint32>(bytes.constData() + 4 * i)); };
+    const qsizetype count = bytes.size() < 4 ? 0 : std::min(offsetAt(0), bytes.size() / 4 - 1);
+    QStringList texts;
+    for (qsizetype i = 1; i <= count; ++i) {
+        const qsizetype start = offsetAt(i);
+        const qsizetype end = i < count ? offsetAt(i + 1) : bytes.size();
+        if (start < 4 * (count + 1) || end < start || end > bytes.size())
+            break;
+        const QByteArray item = bytes.sliced(start, end - start);
+        QString text
+            = value->type == PropType::MultipleUnicode ? fromUtf16LE(item) : m_decoder.decode(item, codePage());
+        chopNuls(text);
+        texts << text;
+    }
+    return texts;
+}
+
 int itemClassOf(const QString& messageClass)
 {
     for (const ClassNumber& entry : kClassNumbers)

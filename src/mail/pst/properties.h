@@ -11,6 +11,7 @@
 #include <QDateTime>
 #include <QString>
 #include <QStringDecoder>
+#include <QStringList>
 
 #include <map>
 #include <memory>
@@ -27,13 +28,21 @@ enum : quint16 {
     Subject = 0x0037,
     ClientSubmitTime = 0x0039,
     SubjectPrefix = 0x003D,
+    ReceivedByName = 0x0040,
     SentRepresentingName = 0x0042,
+    ReceivedRepresentingName = 0x0044,
+    ReplyRecipientNames = 0x0050,
     SentRepresentingAddrType = 0x0064,
     SentRepresentingEmail = 0x0065,
     ConversationTopic = 0x0070,
+    ReceivedByAddrType = 0x0075,
+    ReceivedByEmail = 0x0076,
+    ReceivedRepresentingAddrType = 0x0077,
+    ReceivedRepresentingEmail = 0x0078,
     ConversationIndex = 0x0071,
     TransportHeaders = 0x007D,
     RecipientType = 0x0C15,
+    ReplyRequested = 0x0C17,
     SenderName = 0x0C1A,
     SenderAddrType = 0x0C1E,
     SenderEmailAddress = 0x0C1F,
@@ -67,6 +76,8 @@ enum : quint16 {
     MessageCodepage = 0x3FFD,
     SenderSmtpAddress = 0x5D01,
     SentRepresentingSmtpAddress = 0x5D02,
+    ReceivedBySmtpAddress = 0x5D07,
+    ReceivedRepresentingSmtpAddress = 0x5D08,
     AttachmentHidden = 0x7FFE,
 };
 }
@@ -83,6 +94,8 @@ enum : quint16 {
     Unicode = 0x001F,
     Time = 0x0040,
     Binary = 0x0102,
+    MultipleString8 = 0x101E,
+    MultipleUnicode = 0x101F,
 };
 }
 
@@ -128,6 +141,10 @@ public:
         bool forBody = false);
     /// The text of property `id`; empty when it is missing or not a string.
     QString operator()(quint16 id) const;
+    /// The texts of a multi-valued string property (a count, an offset for each value from the start, then the
+    /// values), 8-bit ones in the code page as above; empty when `value` is missing or none, and only the values
+    /// before the first one whose offset is out of place when it is damaged.
+    QStringList strings(const std::optional<PropertyValue>& value) const;
     int codePage() const;
 
 private:

@@ -2,6 +2,7 @@
 #include "mail/pst/pstmessage.h"
 
 #include "mail/mimetext.h"
+#include "mail/pst/olepicture.h"
 
 #include <limits>
 
@@ -52,21 +53,35 @@ public:
             discardError(error);
     }
 
-    // An OLE object (attach method 6) is saved as the compound file it is: its display name gets ".bin"
-    // where it has no extension of its own ("Picture (Device Independent Bitmap).bin").
+    // An OLE object (attach method 6) is saved as the picture it holds, else as the compound file it is: its
+    // display name gets the picture's extension ("Picture (Device Independent Bitmap).bmp"), or ".bin" where
+    // it has no extension of its own; one without a name is named for what it is.
     QString fileName() const override
     {
-        constexpr qint64 kAttachOle = 6;
         const TextReader text(m_properties, *m_decoder, &m_messageProperties);
+        QString name;
         for (quint16 id : { Prop::AttachLongFilename, Prop::AttachFilename, Prop::DisplayName })
-            if (QString name = text(id); !name.isEmpty()) {
-                const bool ole = integerValue(m_properties, Prop::AttachMethod) == kAttachOle;
-                return ole && !name.contains(u'.') ? name + QLatin1String(".bin") : name;
-            }
-        return {};
+            if (name = text(id); !name.isEmpty())
+                break;
+        if (!isOle())
+            return name;
+        if (const std::optional<Picture>& picture = oleToPicture()) {
+            const QString suffix = u'.' + picture->extension;
+            return (name.isEmpty() ? QStringLiteral("picture") : name)
+                + (name.endsWith(suffix, Qt::CaseInsensitive) ? QString() : suffix);
+        }
+        if (name.isEmpty())
+            return QStringLiteral("object.bin");
+        return name.contains(u'.') ? name : name + QLatin1String(".bin");
     }
 
-    QString mimeType() const override { return text()(Prop::AttachMimeTag); }
+    QString mimeType() const override
+    {
+        if (isOle())
+            if (const std::optional<Picture>& picture = oleToPicture())
+                return picture->mimeType;
+        return text()(Prop::AttachMimeTag);
+    }
     QString contentId() const override { return text()(Prop::AttachContentId); }
     QString contentLocation() const override { return text()(Prop::AttachContentLocation); }
     bool isInline() const override
@@ -81,6 +96,22 @@ public:
 
 private:
     TextReader text() const { return TextReader(m_properties, *m_decoder, &m_messageProperties); }
+    bool isOle() const
+    {
+        constexpr qint64 kAttachOle = 6;
+        return integerValue(m_properties, Prop::AttachMethod) == kAttachOle;
+    }
+    Result<QByteArray> storedData() const;
+    // The picture the OLE object holds, looked for once.
+    const std::optional<Picture>& oleToPicture() const
+    {
+        if (!m_picture) {
+            m_picture.emplace(); // none while it is looked for: a failure to read names the attachment
+            if (const Result<QByteArray> stored = storedData())
+                *m_picture = oleObjectPicture(*stored);
+        }
+        return *m_picture;
+    }
     Error failure(const QString& detail) const
     {
         return Error { Error::Code::Unreadable, m_attachment->file()->path(), detail };
@@ -91,10 +122,19 @@ private:
     PffProperties m_messageProperties; // the code page of 8-bit names is the message's
     std::shared_ptr<TextDecoder> m_decoder;
     int m_type = LIBPFF_ATTACHMENT_TYPE_UNDEFINED;
+    mutable std::optional<std::optional<Picture>> m_picture;
 };
 
-// Read in chunks straight into the one buffer: an attachment is never held twice.
 Result<QByteArray> PstAttachment::data() const
+{
+    if (isOle())
+        if (const std::optional<Picture>& picture = oleToPicture())
+            return picture->bytes;
+    return storedData();
+}
+
+// Read in chunks straight into the one buffer: an attachment is never held twice.
+Result<QByteArray> PstAttachment::storedData() const
 {
     libpff_error_t* error = nullptr;
     if (m_type == LIBPFF_ATTACHMENT_TYPE_ITEM)
@@ -215,15 +255,27 @@ MessageDetails PstMessage::details() const
     details.flagStatus = integerValue(m_properties, Prop::FlagStatus);
     details.conversationTopic = text(Prop::ConversationTopic);
     details.conversationIndex = binaryValue(m_properties, Prop::ConversationIndex);
+    details.categories = text.strings(m_properties.namedValue("Keywords"));
     if (m_properties.value(Prop::SubjectPrefix))
         details.subjectPrefix = text(Prop::SubjectPrefix);
     if (const auto flags = integerValue(m_properties, Prop::MessageFlags))
         details.read = (*flags & 0x1) != 0;
-    // The reply-to entries are entry identifiers; the headers, where the mail came by Internet mail, name them plainly.
+    // The reply-to entries are entry identifiers; the headers, where the mail came by Internet mail, name them
+    // plainly. Without them the names are all there is.
     const QString headers = transportHeaders();
     if (const auto replyTo = headerField(headers.toStdString(), "Reply-To"))
         for (const Address& address : parseAddresses(*replyTo))
             details.replyTo += Recipient { address.name, address.address };
+    if (details.replyTo.isEmpty())
+        for (const QString& name : text(Prop::ReplyRecipientNames).split(u';', Qt::SkipEmptyParts))
+            if (!name.trimmed().isEmpty())
+                details.replyTo += Recipient { name.trimmed(), QString() };
+    details.receivedBy = partyOf(
+        text, Prop::ReceivedByName, Prop::ReceivedByAddrType, Prop::ReceivedByEmail, Prop::ReceivedBySmtpAddress);
+    details.receivedRepresenting = partyOf(text, Prop::ReceivedRepresentingName, Prop::ReceivedRepresentingAddrType,
+        Prop::ReceivedRepresentingEmail, Prop::ReceivedRepresentingSmtpAddress);
+    if (const auto requested = integerValue(m_properties, Prop::ReplyRequested))
+        details.replyRequested = *requested != 0;
     const Recipient sender
         = partyOf(text, Prop::SenderName, Prop::SenderAddrType, Prop::SenderEmailAddress, Prop::SenderSmtpAddress);
     details.from = partyOf(text, Prop::SentRepresentingName, Prop::SentRepresentingAddrType,

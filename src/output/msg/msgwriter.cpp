@@ -23,17 +23,24 @@ constexpr quint16 Importance = 0x0017;
 constexpr quint16 MessageClass = 0x001A;
 constexpr quint16 Priority = 0x0026;
 constexpr quint16 Subject = 0x0037;
+constexpr quint16 ReceivedByName = 0x0040;
 constexpr quint16 ClientSubmitTime = 0x0039;
 constexpr quint16 SubjectPrefix = 0x003D;
 constexpr quint16 SentRepresentingName = 0x0042;
+constexpr quint16 ReceivedRepresentingName = 0x0044;
 constexpr quint16 ReplyRecipientEntries = 0x004F;
 constexpr quint16 ReplyRecipientNames = 0x0050;
 constexpr quint16 SentRepresentingAddrType = 0x0064;
 constexpr quint16 SentRepresentingEmail = 0x0065;
 constexpr quint16 ConversationTopic = 0x0070;
 constexpr quint16 ConversationIndex = 0x0071;
+constexpr quint16 ReceivedByAddrType = 0x0075;
+constexpr quint16 ReceivedByEmail = 0x0076;
+constexpr quint16 ReceivedRepresentingAddrType = 0x0077;
+constexpr quint16 ReceivedRepresentingEmail = 0x0078;
 constexpr quint16 TransportMessageHeaders = 0x007D;
 constexpr quint16 RecipientType = 0x0C15;
+constexpr quint16 ReplyRequested = 0x0C17;
 constexpr quint16 SenderName = 0x0C1A;
 constexpr quint16 SenderAddrType = 0x0C1E;
 constexpr quint16 SenderEmailAddress = 0x0C1F;
@@ -75,6 +82,8 @@ constexpr quint16 SmtpAddress = 0x39FE;
 constexpr quint16 InternetCpid = 0x3FDE;
 constexpr quint16 SenderSmtpAddress = 0x5D01;
 constexpr quint16 SentRepresentingSmtpAddress = 0x5D02;
+constexpr quint16 ReceivedBySmtpAddress = 0x5D07;
+constexpr quint16 ReceivedRepresentingSmtpAddress = 0x5D08;
 constexpr quint16 AttachmentHidden = 0x7FFE;
 constexpr quint16 Keywords = 0x8000; // the first (and only) named property of the file's map
 } // namespace Prop
@@ -285,9 +294,10 @@ void Writer::nameMap(Storage storage)
     stream(quint16(0x1000 + (hash ^ kind) % 0x1F), bucket);
 }
 
-// The sender's properties: for whom the mail was sent (From) and who sent it, the same party unless the
-// store names a sender of its own. An Exchange user keeps the address type EX and the X.500 address, with
-// the SMTP address beside them where the store has one.
+// The parties' properties: for whom the mail was sent (From) and who sent it, the same party unless the
+// store names a sender of its own; to whom it was delivered, and for whom, where the store says. An Exchange
+// user keeps the address type EX and the X.500 address, with the SMTP address beside them where the store
+// has one.
 void Writer::parties(
     Storage storage, PropertyStream& props, const mail::MailItem& item, const mail::MessageDetails& details)
 {
@@ -301,8 +311,16 @@ void Writer::parties(
               Tags { Prop::SenderName, Prop::SenderEmailAddress, Prop::SenderAddrType, Prop::SenderSmtpAddress } },
             std::pair { &from,
                 Tags { Prop::SentRepresentingName, Prop::SentRepresentingEmail, Prop::SentRepresentingAddrType,
-                    Prop::SentRepresentingSmtpAddress } } }) {
+                    Prop::SentRepresentingSmtpAddress } },
+            std::pair { &details.receivedBy,
+                Tags { Prop::ReceivedByName, Prop::ReceivedByEmail, Prop::ReceivedByAddrType,
+                    Prop::ReceivedBySmtpAddress } },
+            std::pair { &details.receivedRepresenting,
+                Tags { Prop::ReceivedRepresentingName, Prop::ReceivedRepresentingEmail,
+                    Prop::ReceivedRepresentingAddrType, Prop::ReceivedRepresentingSmtpAddress } } }) {
         const bool exchange = !party->exchangeAddress.isEmpty();
+        if (party != &sender && party != &from && displayNameOf(*party).isEmpty())
+            continue; // no delivery the store tells of
         string(storage, props, tags.name, displayNameOf(*party));
         string(storage, props, tags.email, exchange ? party->exchangeAddress : party->address);
         string(storage, props, tags.addrType, exchange ? kExchange : kSmtp);
@@ -326,15 +344,20 @@ void Writer::details(Storage storage, PropertyStream& props, const mail::Message
         props.addLong(Prop::Priority, *details.priority);
     if (details.flagStatus)
         props.addLong(Prop::FlagStatus, *details.flagStatus);
+    if (details.replyRequested)
+        props.addBoolean(Prop::ReplyRequested, *details.replyRequested);
     if (!details.replyTo.isEmpty()) {
         QStringList names;
         QList<QByteArray> entries;
         for (const mail::Recipient& r : details.replyTo) {
             names << displayNameOf(r);
-            entries << oneOffEntryId(names.last(), kSmtp, r.address);
+            if (!r.address.isEmpty())
+                entries << oneOffEntryId(names.last(), kSmtp, r.address);
         }
         string(storage, props, Prop::ReplyRecipientNames, names.join(QLatin1String("; ")));
-        binary(storage, props, Prop::ReplyRecipientEntries, flatEntryList(entries));
+        // An entry without an address would name no one: where the store gave names alone, names alone go.
+        if (entries.size() == names.size())
+            binary(storage, props, Prop::ReplyRecipientEntries, flatEntryList(entries));
     }
     if (!details.categories.isEmpty())
         categories(storage, props, details.categories);
