@@ -181,10 +181,11 @@ Result<bool> MessageScanner::next(MessageSpan& span)
 
 void unquoteFromLines(QByteArray& message)
 {
-    if (!message.contains(">From "))
+    // glibc's memmem skips ahead by pairs of bytes; QByteArray::contains hashes every position.
+    const qsizetype size = message.size();
+    if (!::memmem(message.constData(), std::size_t(size), ">From ", 6))
         return;
     char* data = message.data();
-    const qsizetype size = message.size();
     qsizetype out = 0;
     for (qsizetype in = 0; in < size;) {
         qsizetype quotes = in;
