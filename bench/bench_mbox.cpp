@@ -3,11 +3,13 @@
 // reading the file once (`cat FILE >/dev/null`, warm cache) and against `git mailsplit`, which splits an
 // mbox into one file per message.
 //
-//   bench_mbox [--store DIR] [--count N] [--repeat N] [--keep]
+//   bench_mbox [--store DIR] [--count N] [--out DIR] [--repeat N] [--keep]
 //
 // The messages are those of the generated Maildir store (quillbox-genmaildir, one folder, the generator's
-// mix), written once into DIR.mbox with mboxrd quoting and kept beside the store. Every figure is the best
-// of --repeat runs; the machine's load average is printed with them.
+// mix), written once into DIR.mbox with mboxrd quoting and kept beside the store. The saved and the split
+// files go below --out (default beside the store; /dev/shm keeps the disk's swings, and a file system slow
+// to make files after many deletions, out of the figures). Every figure is the best of --repeat runs, wall
+// and CPU (user and system) apart; the machine's load average is printed with them.
 #include "app/headlessperson.h"
 #include "benchutil.h"
 #include "output/saverun.h"
@@ -60,7 +62,7 @@ bool writeMbox(const QString& store, const QString& path)
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
-    const bench::StoreOptions storeOptions; // --store and --count; the messages are written into one folder
+    const bench::SaveOptions storeOptions; // --store, --count and --out; the messages are written into one folder
     QCommandLineParser parser;
     parser.addHelpOption();
     storeOptions.addTo(parser);
@@ -86,8 +88,7 @@ int main(int argc, char** argv)
             return 1;
         }
     }
-    const QString scratch = QFileInfo(mbox).absolutePath()
-        + QStringLiteral("/quillbox-bench-mbox-%1").arg(QCoreApplication::applicationPid());
+    const QString scratch = storeOptions.destination(parser, "mbox");
     QDir().mkpath(scratch);
 
     const QString cat = QStringLiteral("cat %1 >/dev/null").arg(mbox);
@@ -136,9 +137,9 @@ int main(int argc, char** argv)
                 "100000); peak memory after it %.1f MiB\n",
         qPrintable(folder), search.wall, search.cpu, search.wall / floor.wall, list.count() / search.wall, searchPeak);
     std::printf("eml: save run %.3f s (CPU %.3f s), %lld written, %lld failed; git mailsplit -o%s/mailsplit-N %s: "
-                "%.3f s%s: %.2f of it (target <= 1)\n",
+                "%.3f s (CPU %.3f s)%s: %.2f of it (target <= 1), CPU %.2f\n",
         save.wall, save.cpu, summary.written, summary.failed, qPrintable(scratch), qPrintable(mbox), mailsplit.wall,
-        split ? "" : " (failed)", save.wall / mailsplit.wall);
+        mailsplit.cpu, split ? "" : " (failed)", save.wall / mailsplit.wall, save.cpu / mailsplit.cpu);
     std::printf("peak memory (ru_maxrss): %.1f MiB (target < 300)\n", bench::peakMiB());
     if (parser.isSet(keepOption))
         std::printf("kept: %s\n", qPrintable(scratch));

@@ -130,7 +130,7 @@ int Disk::renameat(int fromDirFd, const char* from, int toDirFd, const char* to)
 
 int Disk::linkat(int fromDirFd, const char* from, int toDirFd, const char* to)
 {
-    return ::linkat(fromDirFd, from, toDirFd, to, AT_SYMLINK_FOLLOW);
+    return ::linkat(fromDirFd, from, toDirFd, to, *from ? AT_SYMLINK_FOLLOW : AT_EMPTY_PATH);
 }
 
 Disk& Disk::system()
@@ -154,7 +154,7 @@ Directory::~Directory()
 Directory::Directory(Directory&& other) noexcept
     : m_fd(std::exchange(other.m_fd, -1))
     , m_path(std::move(other.m_path))
-    , m_namedOnly(other.m_namedOnly)
+    , m_naming(other.m_naming)
 {
 }
 
@@ -165,7 +165,7 @@ Directory& Directory::operator=(Directory&& other) noexcept
             ::close(m_fd);
         m_fd = std::exchange(other.m_fd, -1);
         m_path = std::move(other.m_path);
-        m_namedOnly = other.m_namedOnly;
+        m_naming = other.m_naming;
     }
     return *this;
 }
@@ -195,7 +195,7 @@ Result<Directory> Directory::subdirectory(const QString& name, Disk& disk) const
     if (fd < 0)
         return notADirectory(m_fd, encoded, filePath(name), errno);
     Directory child(fd, filePath(name));
-    child.m_namedOnly = m_namedOnly;
+    child.m_naming = m_naming;
     return child;
 }
 
@@ -216,16 +216,32 @@ int writeAll(Disk& disk, int fd, QByteArrayView data)
     return 0;
 }
 
-// Gives the unnamed file `self` the name `target` in `dirFd`, replacing what is there: it is linked in under
-// a temporary name, then renamed onto `target`. 0 or the errno of the failure; no temporary name stays.
-int linkReplacing(Disk& disk, int dirFd, const QByteArray& self, const QByteArray& target)
+// Gives the unnamed file `fd` the name `target` in `dirFd`: by its descriptor, one step where the path
+// through /proc is looked up name by name; through /proc when the system refuses that (`throughProc` is
+// then set for the files after it). 0 or the errno of the failure.
+int linkUnnamed(Disk& disk, int fd, int dirFd, const QByteArray& target, bool& throughProc)
+{
+    if (!throughProc) {
+        if (disk.linkat(fd, "", dirFd, target.constData()) == 0)
+            return 0;
+        if (errno != ENOENT && errno != EPERM)
+            return errno;
+        throughProc = true;
+    }
+    const QByteArray self = "/proc/self/fd/" + QByteArray::number(fd);
+    return disk.linkat(AT_FDCWD, self.constData(), dirFd, target.constData()) == 0 ? 0 : errno;
+}
+
+// Gives the unnamed file `fd` the name `target` in `dirFd`, replacing what is there: it is linked in under a
+// temporary name, then renamed onto `target`. 0 or the errno of the failure; no temporary name stays.
+int linkReplacing(Disk& disk, int fd, int dirFd, const QByteArray& target, bool& throughProc)
 {
     for (int attempt = 0; attempt < 16; ++attempt) {
         const QByteArray temporary = temporaryName();
-        if (disk.linkat(AT_FDCWD, self.constData(), dirFd, temporary.constData()) != 0) {
-            if (errno == EEXIST)
+        if (const int error = linkUnnamed(disk, fd, dirFd, temporary, throughProc)) {
+            if (error == EEXIST)
                 continue;
-            return errno;
+            return error;
         }
         if (disk.renameat(dirFd, temporary.constData(), dirFd, target.constData()) == 0)
             return 0;
@@ -241,18 +257,17 @@ constexpr int kNoUnnamedFiles = -1;
 // Writes `data` as an unnamed file in `dirFd` and links it in under `target` when it is whole: one change
 // to the directory where a temporary name costs three (create, then the rename's remove and add).
 // 0, the errno of the failure, or kNoUnnamedFiles when the file system has no unnamed files or there is
-// no /proc to link one through.
-int writeUnnamed(Disk& disk, int dirFd, const QByteArray& target, QByteArrayView data)
+// no way to link one.
+int writeUnnamed(Disk& disk, int dirFd, const QByteArray& target, QByteArrayView data, bool& throughProc)
 {
     const int fd = disk.openat(dirFd, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
     if (fd < 0)
         return errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL ? kNoUnnamedFiles : errno;
     int error = writeAll(disk, fd, data);
-    const QByteArray self = "/proc/self/fd/" + QByteArray::number(fd);
-    if (!error && disk.linkat(AT_FDCWD, self.constData(), dirFd, target.constData()) != 0) {
-        error = errno;
+    if (!error) {
+        error = linkUnnamed(disk, fd, dirFd, target, throughProc);
         if (error == EEXIST) // a file to replace: linked in under a temporary name, renamed onto it
-            error = linkReplacing(disk, dirFd, self, target);
+            error = linkReplacing(disk, fd, dirFd, target, throughProc);
     }
     if (::close(fd) != 0 && !error)
         error = errno;
@@ -264,13 +279,13 @@ int writeUnnamed(Disk& disk, int dirFd, const QByteArray& target, QByteArrayView
 Status Directory::writeFile(const QString& name, QByteArrayView data, Disk& disk) const
 {
     const QByteArray target = QFile::encodeName(name);
-    if (!m_namedOnly) {
-        const int error = writeUnnamed(disk, m_fd, target, data);
+    if (!m_naming.namedOnly) {
+        const int error = writeUnnamed(disk, m_fd, target, data, m_naming.throughProc);
         if (error == 0)
             return success();
         if (error != kNoUnnamedFiles)
             return writeFailed(filePath(name), error);
-        m_namedOnly = true;
+        m_naming.namedOnly = true;
     }
 
     QByteArray temporary;
@@ -446,7 +461,7 @@ Result<PendingDirectory> PendingDirectory::make(const Directory& parent, const Q
             return writeFailed(path, error);
         }
         Directory dir(fd, path);
-        dir.m_namedOnly = parent.m_namedOnly;
+        dir.m_naming = parent.m_naming;
         return PendingDirectory(parent, std::move(dir), temporary, name);
     }
     return writeFailed(path, EEXIST);

@@ -33,7 +33,8 @@ public:
     virtual ssize_t write(int fd, const void* data, size_t size);
     virtual int mkdirat(int dirFd, const char* name, mode_t mode);
     virtual int renameat(int fromDirFd, const char* from, int toDirFd, const char* to);
-    /// linkat(2) with AT_SYMLINK_FOLLOW, by which an unnamed file gets its name.
+    /// linkat(2), by which an unnamed file gets its name: with AT_SYMLINK_FOLLOW, or, when `from` is "",
+    /// with AT_EMPTY_PATH, linking the open file `fromDirFd` itself.
     virtual int linkat(int fromDirFd, const char* from, int toDirFd, const char* to);
 
     /// The process's own system calls.
@@ -96,9 +97,16 @@ private:
 
     int m_fd = -1;
     QString m_path;
-    // Set once unnamed files failed here (no O_TMPFILE on this file system, or no /proc to link through),
-    // so that later files, and those of directories opened below, go straight to a temporary name.
-    mutable bool m_namedOnly = false;
+    // How files get their names here, learnt from the first that failed one way and handed on to the
+    // directories opened below.
+    struct Naming {
+        // Unnamed files failed (no O_TMPFILE on this file system, no way to link one): a temporary name.
+        bool namedOnly = false;
+        // The system refused to link an unnamed file by its descriptor (before Linux 6.10 only a privileged
+        // process may): it is linked through /proc.
+        bool throughProc = false;
+    };
+    mutable Naming m_naming;
 };
 
 /// A file that grows at its end, each piece handed straight to the system (nothing is held back in the

@@ -166,10 +166,12 @@ public:
     bool readOnly = false; ///< nothing can be created
     bool noUnnamedFiles = false; ///< a file system without O_TMPFILE
     bool noProc = false; ///< no /proc to link an unnamed file through
+    bool noLinkByDescriptor = false; ///< linkat(AT_EMPTY_PATH) refused, as before Linux 6.10 unprivileged
     int writes = 0;
     int failCall = 0; ///< fails only this write, mkdir, rename or link (counted from 1) with callError
     int callError = EIO;
     int calls = 0; ///< the writes, mkdirs, renames and links so far
+    int renames = 0;
 
     int openat(int dirFd, const char* name, int flags, mode_t mode) override
     {
@@ -182,7 +184,7 @@ public:
     }
     int linkat(int fromDirFd, const char* from, int toDirFd, const char* to) override
     {
-        if (noProc && QByteArrayView(from).startsWith("/proc/"))
+        if ((noProc && QByteArrayView(from).startsWith("/proc/")) || (noLinkByDescriptor && !*from))
             return fail(ENOENT);
         if (failsThisCall())
             return fail(callError);
@@ -206,6 +208,7 @@ public:
     }
     int renameat(int fromDirFd, const char* from, int toDirFd, const char* to) override
     {
+        ++renames;
         if (failsThisCall())
             return fail(callError);
         return Disk::renameat(fromDirFd, from, toDirFd, to);
@@ -903,7 +906,8 @@ TEST_F(SampleStore, ReadOnlyDiskCountsEveryMailAndNamesTheFirst)
     }
 }
 
-// Every way a file is named: unnamed and linked, renamed over an old file, named temporary (no O_TMPFILE or /proc).
+// Every way a file is named: unnamed and linked by its descriptor or through /proc, renamed over an old file,
+// named temporary (no O_TMPFILE, or no way to link an unnamed file).
 TEST_F(SampleStore, FullDiskLeavesTheEarlierWholeFilesAndNoTemporaryOnes)
 {
     search();
@@ -912,15 +916,20 @@ TEST_F(SampleStore, FullDiskLeavesTheEarlierWholeFilesAndNoTemporaryOnes)
         const char* extension;
         bool noUnnamedFiles = false;
         bool noProc = false;
+        bool noLinkByDescriptor = false;
     };
-    for (const Case& c : { Case { "eml", ".eml" }, Case { "msg", ".msg" }, Case { "txt", ".txt" },
-             Case { "eml", ".eml", true, false }, Case { "eml", ".eml", false, true } }) {
-        SCOPED_TRACE(std::string(c.type) + (c.noUnnamedFiles ? ", no unnamed files" : c.noProc ? ", no /proc" : ""));
+    for (const Case& c :
+        { Case { "eml", ".eml" }, Case { "msg", ".msg" }, Case { "txt", ".txt" }, Case { "eml", ".eml", true },
+            Case { "eml", ".eml", false, true, true }, Case { "msg", ".msg", false, false, true } }) {
+        SCOPED_TRACE(std::string(c.type) + (c.noUnnamedFiles ? ", no unnamed files" : "")
+            + (c.noProc ? ", no /proc" : "") + (c.noLinkByDescriptor ? ", no link by descriptor" : ""));
         QDir(m_dest).removeRecursively();
         FailingDisk writing;
         writing.noUnnamedFiles = c.noUnnamedFiles;
         writing.noProc = c.noProc;
+        writing.noLinkByDescriptor = c.noLinkByDescriptor;
         ASSERT_TRUE(save(saveSettings(c.type, "%6"), kStoreRoot, writing).ok());
+        EXPECT_EQ(writing.renames == 0, !c.noUnnamedFiles && !c.noProc) << "an unnamed file is linked, not renamed";
         const QStringList whole = tree(m_dest);
         expectNothingStrayed();
         ASSERT_TRUE(save(saveSettings(c.type, "%6"), kStoreRoot, writing).ok()); // each file replaced
@@ -934,6 +943,7 @@ TEST_F(SampleStore, FullDiskLeavesTheEarlierWholeFilesAndNoTemporaryOnes)
         FailingDisk disk;
         disk.noUnnamedFiles = c.noUnnamedFiles;
         disk.noProc = c.noProc;
+        disk.noLinkByDescriptor = c.noLinkByDescriptor;
         disk.failWrite = 4; // the disk fills up at the fourth write and stays full
         const SaveSummary summary = save(saveSettings(c.type, "%6"), kStoreRoot, disk);
         EXPECT_TRUE(summary.finished);

@@ -389,16 +389,21 @@ Result<std::optional<Loaded>> readWholeMessage(
     Loaded loaded { QByteArray(), qint64(info.st_mtime) };
     loaded.bytes.resize(qsizetype(info.st_size));
     qsizetype used = 0;
+    // The end is read into a buffer of its own: the bytes keep the size fstat gave (no room to spare held
+    // with every message) unless the file grew since.
+    char more[4096];
     for (;;) {
-        if (used == loaded.bytes.size())
-            loaded.bytes.resize(used + 64 * 1024); // the file grew since fstat
-        const ssize_t got = ::read(fd.get(), loaded.bytes.data() + used, size_t(loaded.bytes.size() - used));
+        const bool full = used == loaded.bytes.size();
+        char* into = full ? more : loaded.bytes.data() + used;
+        const ssize_t got = ::read(fd.get(), into, full ? sizeof more : size_t(loaded.bytes.size() - used));
         if (got < 0 && errno == EINTR)
             continue;
         if (got < 0)
             return osError(Error::Code::Unreadable, path, errno);
         if (got == 0)
             break;
+        if (full)
+            loaded.bytes.append(more, got);
         used += got;
     }
     loaded.bytes.truncate(used);

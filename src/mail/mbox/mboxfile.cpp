@@ -53,6 +53,14 @@ MessageScanner::MessageScanner(int fd, qint64 start, std::size_t window)
 }
 
 // Makes the window start at `offset`, keeping what it holds from there on, and fills it from the file.
+bool MessageScanner::copyHeld(qint64 from, qint64 to, char* into) const
+{
+    if (from < m_bufferOffset || to > bufferEnd() || from > to)
+        return false;
+    std::memcpy(into, m_buffer.data() + (from - m_bufferOffset), std::size_t(to - from));
+    return true;
+}
+
 bool MessageScanner::load(qint64 offset)
 {
     std::size_t kept = 0;
@@ -181,10 +189,11 @@ Result<bool> MessageScanner::next(MessageSpan& span)
 
 void unquoteFromLines(QByteArray& message)
 {
-    if (!message.contains(">From "))
+    // glibc's memmem skips ahead by pairs of bytes; QByteArray::contains hashes every position.
+    const qsizetype size = message.size();
+    if (!::memmem(message.constData(), std::size_t(size), ">From ", 6))
         return;
     char* data = message.data();
-    const qsizetype size = message.size();
     qsizetype out = 0;
     for (qsizetype in = 0; in < size;) {
         qsizetype quotes = in;

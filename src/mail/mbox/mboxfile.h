@@ -44,6 +44,10 @@ public:
     /// reading fails.
     Result<bool> next(MessageSpan& span);
 
+    /// Copies the file's bytes from `from` to `to` into `into` when the window holds them all (read already
+    /// to find a message); false, and nothing copied, when it does not.
+    bool copyHeld(qint64 from, qint64 to, char* into) const;
+
 private:
     bool load(qint64 offset);
     qint64 find(qint64 from, std::string_view needle);

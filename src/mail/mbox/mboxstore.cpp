@@ -348,8 +348,9 @@ public:
             || expunged(span, scan))
             return gone;
         QByteArray raw(qsizetype(span.end - span.contentStart), Qt::Uninitialized);
-        if (Status read = readFully(fd, raw, span.contentStart, path); !read)
-            return read.error().code == Error::Code::NotFound ? gone : read.error();
+        if (!scanner.copyHeld(span.contentStart, span.end, raw.data()))
+            if (Status read = readFully(fd, raw, span.contentStart, path); !read)
+                return read.error().code == Error::Code::NotFound ? gone : read.error();
         unquoteFromLines(raw);
         auto parent = [store = m_data, file = ref->file]() -> std::unique_ptr<Folder> {
             return std::make_unique<MboxFolder>(store, placeOfFile(*store, file));
