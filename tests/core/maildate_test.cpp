@@ -124,3 +124,34 @@ TEST(formatMailDate, CalendarAgreesWithQDate)
     for (QDate date(1, 1, 1); date.year() <= 9999; date = date.addDays(97))
         check(date);
 }
+
+// The wall-clock shortcut must order as QDateTime does (in Europe/Berlin, the tests' zone): across a change
+// to and from summer time, at the two-day edge, against the far "no date", and with times that are no local ones.
+TEST(compareTimes, OrdersAsQDateTimeDoes)
+{
+    const QDateTime noDate = at(4501, 1, 1);
+    const QDateTime utcNoon = QDateTime(QDate(2009, 7, 1), QTime(12, 0), Qt::UTC);
+    struct Pair {
+        QDateTime a, b;
+        int order;
+    };
+    const Pair pairs[] = {
+        { at(2009, 10, 25, 1, 30), at(2009, 10, 25, 3, 30), -1 }, // summer time, then winter time, two hours on
+        { at(2009, 3, 29, 1, 59), at(2009, 3, 29, 3, 0), -1 }, // a minute apart across the change to summer time
+        { at(2009, 3, 27, 3, 0), at(2009, 3, 29, 3, 0), -1 }, // 48 wall-clock hours, 47 real ones
+        { at(2009, 3, 27, 2, 0), at(2009, 3, 29, 3, 0), -1 }, // just over two days on the wall clock
+        { at(2009, 8, 12, 14, 30), noDate, -1 },
+        { at(2099, 12, 31), at(2099, 12, 30, 23, 0), 1 },
+        { at(1900, 1, 1), at(2009, 8, 12), -1 },
+        { at(2009, 7, 1, 14, 0), utcNoon, 0 }, // the same moment, local and UTC
+        { at(2009, 7, 1, 14, 0), utcNoon.addDays(3), -1 },
+        { kSample, kSample, 0 },
+        { noDate, noDate, 0 },
+    };
+    for (const Pair& p : pairs) {
+        SCOPED_TRACE(p.a.toString(Qt::ISODate).toStdString() + " / " + p.b.toString(Qt::ISODate).toStdString());
+        EXPECT_EQ(compareTimes(p.a, p.b), p.order);
+        EXPECT_EQ(compareTimes(p.b, p.a), -p.order);
+        EXPECT_EQ(p.a < p.b ? -1 : p.b < p.a ? 1 : 0, p.order) << "QDateTime itself";
+    }
+}
