@@ -525,6 +525,21 @@ QString formatMailDate(const QDateTime& t, const QString& pattern, const QLocale
     return out.text();
 }
 
+int compareTimes(const QDateTime& a, const QDateTime& b)
+{
+    if (a.isValid() && b.isValid() && a.timeSpec() == Qt::LocalTime && b.timeSpec() == Qt::LocalTime) {
+        // No zone's offset from UTC has ever changed by as much as a day at once.
+        constexpr qint64 kApart = 2 * 86'400'000LL;
+        const auto wallClock = [](const QDateTime& t) {
+            return t.date().toJulianDay() * 86'400'000LL + t.time().msecsSinceStartOfDay();
+        };
+        const qint64 gap = wallClock(a) - wallClock(b);
+        if (gap > kApart || gap < -kApart)
+            return gap > 0 ? 1 : -1;
+    }
+    return a < b ? -1 : b < a ? 1 : 0;
+}
+
 void readLocalTimeZoneOnce()
 {
     if (qEnvironmentVariableIsEmpty("TZ"))

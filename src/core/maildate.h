@@ -40,6 +40,14 @@ namespace quillbox {
 /// An invalid `t` gives an empty text. Never fails.
 [[nodiscard]] QString formatMailDate(const QDateTime& t, const QString& pattern, const QLocale& locale);
 
+/// The order of two times, as QDateTime's own comparison gives it: negative when `a` is earlier, 0 when
+/// they are the same moment, positive when `a` is later. Two local times more than two days apart are
+/// ordered by their wall-clock fields, with no time-zone conversion: QDateTime turns each local time into
+/// UTC to compare two of which one is in summer time and the other not, and for a time past the last
+/// change its zone file lists (the stores' "no date" in 4501, the search's window end in 2099) the C
+/// library works out the zone's rule anew at every conversion.
+[[nodiscard]] int compareTimes(const QDateTime& a, const QDateTime& b);
+
 /// Without TZ, glibc looks at /etc/localtime again at every local-time conversion (three per listed mail).
 /// Naming the file it would read anyway gives the same times, read once. Call before any local time is used.
 void readLocalTimeZoneOnce();

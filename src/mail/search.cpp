@@ -104,7 +104,7 @@ std::vector<std::unique_ptr<mail::Folder>> searchOneFolder(
     const Status read = folder.items(
         [&](const mail::ItemSummary& item) {
             const QDateTime latest = getLatestTime(item);
-            if (latest < since || latest > before)
+            if (compareTimes(latest, since) < 0 || compareTimes(latest, before) > 0)
                 return;
             if (item.itemClass != mail::kClassMail) {
                 walk.leaveOutNotMail();
@@ -186,7 +186,7 @@ QDateTime getLatestTime(const mail::ItemSummary& item)
     // outside every date window, so that it could never be listed: it does not count.
     QDateTime latest;
     const auto consider = [&](const QDateTime& t) {
-        if (mail::isKnownTime(t) && (!latest.isValid() || t > latest))
+        if (mail::isKnownTime(t) && (!latest.isValid() || compareTimes(t, latest) > 0))
             latest = t;
     };
     consider(item.creationTime);

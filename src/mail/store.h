@@ -5,6 +5,7 @@
 // its entry identifier. Backends (Maildir, PST/OST) implement Store, Folder, MailItem and
 // Attachment. Format quirks are collected in docs/format-notes.md.
 
+#include "core/maildate.h"
 #include "core/result.h"
 
 #include <QByteArray>
@@ -31,16 +32,18 @@ inline constexpr int kClassMeetingRequest = 53;
 /// The message class of a signed mail (multipart/signed) kept whole as its one attachment "smime.p7m".
 inline constexpr char kSignedMessageClass[] = "IPM.Note.SMIME.MultipartSigned";
 
-/// The time of a field the store does not have: 1 January 4501 00:00:00 (local time).
+/// The time of a field the store does not have: 1 January 4501 00:00:00 (local time). Made once: a local
+/// time so far ahead costs the C library a reading of the zone's rule at each conversion.
 inline QDateTime noDate()
 {
-    return QDateTime(QDate(4501, 1, 1), QTime(0, 0));
+    static const QDateTime date(QDate(4501, 1, 1), QTime(0, 0));
+    return date;
 }
 
 /// Whether the store has the time `time`: it is valid and not noDate().
 inline bool isKnownTime(const QDateTime& time)
 {
-    return time.isValid() && time != noDate();
+    return time.isValid() && compareTimes(time, noDate()) != 0;
 }
 
 /// `text` with each CR LF turned into LF; a CR on its own stays.

@@ -124,3 +124,23 @@ TEST(formatMailDate, CalendarAgreesWithQDate)
     for (QDate date(1, 1, 1); date.year() <= 9999; date = date.addDays(97))
         check(date);
 }
+
+// The wall-clock shortcut orders as QDateTime does (in Europe/Berlin): across changes to and from summer time,
+// at the two-day edge, against the far "no date", and with a time that is no local one.
+TEST(compareTimes, OrdersAsQDateTimeDoes)
+{
+    const QDateTime utcNoon = QDateTime(QDate(2009, 7, 1), QTime(12, 0), Qt::UTC);
+    const struct {
+        QDateTime a, b;
+        int order;
+    } pairs[] = { { at(2009, 10, 25, 1, 30), at(2009, 10, 25, 3, 30), -1 },
+        { at(2009, 3, 29, 1, 59), at(2009, 3, 29, 3), -1 }, { at(2009, 3, 27, 3), at(2009, 3, 29, 3), -1 },
+        { at(2009, 3, 27, 2), at(2009, 3, 29, 3), -1 }, { kSample, at(4501, 1, 1), -1 },
+        { at(2099, 12, 31), at(2099, 12, 30, 23), 1 }, { at(1900, 1, 1), kSample, -1 },
+        { at(2009, 7, 1, 14), utcNoon, 0 }, { at(2009, 7, 1, 14), utcNoon.addDays(3), -1 }, { kSample, kSample, 0 } };
+    for (const auto& p : pairs) {
+        SCOPED_TRACE(p.a.toString(Qt::ISODate).toStdString() + " / " + p.b.toString(Qt::ISODate).toStdString());
+        EXPECT_EQ(compareTimes(p.a, p.b), p.order);
+        EXPECT_EQ(compareTimes(p.b, p.a), -p.order);
+    }
+}

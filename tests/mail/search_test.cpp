@@ -6,6 +6,7 @@
 #include "support/scriptedperson.h"
 #include "support/testfiles.h"
 
+#include <QDirIterator>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <sys/stat.h>
@@ -538,4 +539,46 @@ TEST(SearchGeneratedStore, WorkerThreadsChangeNoRowNorItsPlace)
             EXPECT_EQ(shared.messages, alone.messages);
         }
     }
+}
+
+// An mbox file is scanned on the walking thread and its summaries made from copies of the header blocks on the
+// workers: the same rows in the same order with any number of threads, over several batches, and the same
+// senders, subjects, recipients and sent times as the search of the Maildir its messages came from.
+TEST(SearchGeneratedStore, WorkerThreadsChangeNoRowOfAnMbox)
+{
+    QTemporaryDir temp;
+    const QString maildir = temp.filePath(QStringLiteral("gen")), path = temp.filePath(QStringLiteral("Gen.mbox"));
+    ASSERT_TRUE(generateStore(maildir, { "--count", "700", "--folders", "1", "--size", "600", "--attachments", "0" }));
+    QByteArray mbox;
+    QDirIterator files(maildir, QDir::Files, QDirIterator::Subdirectories);
+    while (files.hasNext()) {
+        QFile file(files.next());
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+        // The first separator line has no date.
+        mbox += (mbox.isEmpty() ? "From someone\n" : "From sender@example.org Thu Mar  5 10:00:00 2026\n")
+            + file.readAll().replace("\nFrom ", "\n>From ") + "\n";
+    }
+    writeFile(path, mbox);
+    const auto rowsOf = [](const QString& store, int threads, qsizetype columns) {
+        ScriptedPerson person;
+        ResultList list;
+        searchMailFolder(
+            person, Settings {}, QStringLiteral(R"(\\S)"), list,
+            [&] {
+                return mail::Namespace::fromStores({ { QStringLiteral("S"), store } });
+            },
+            {}, threads);
+        QStringList rows;
+        for (int r = 0; r < list.count(); ++r)
+            rows << list.row(r).texts().mid(0, columns).join(u'|');
+        return rows;
+    };
+    const QStringList alone = rowsOf(path, 0, ColumnCount);
+    EXPECT_GT(alone.size(), 600) << "past several batches";
+    for (int threads : { 1, 3 })
+        EXPECT_EQ(rowsOf(path, threads, ColumnCount), alone) << threads << " threads";
+    QStringList fromMbox = rowsOf(path, 1, ColTo + 1), fromMaildir = rowsOf(maildir, 1, ColTo + 1);
+    fromMbox.sort();
+    fromMaildir.sort();
+    EXPECT_EQ(fromMbox, fromMaildir);
 }

@@ -633,13 +633,17 @@ private:
 
 } // namespace
 
-bool readSummaryBytes(int fd, std::vector<char>& buffer, HeaderScan& scan)
+bool readSummaryBytes(int fd, std::vector<char>& buffer, HeaderScan& scan, int& itemClass)
 {
     constexpr std::size_t kCap = 1 << 20, kChunk = 16 * 1024;
     if (!readHeaderBlock(fd, buffer, scan, kCap))
         return false;
     bool atEnd = buffer.size() >= kCap;
-    while (!itemClassOf(buffer.data(), buffer.size(), scan, atEnd)) {
+    for (;;) {
+        if (const auto found = itemClassOf(buffer.data(), buffer.size(), scan, atEnd)) {
+            itemClass = *found;
+            return true;
+        }
         const std::size_t used = buffer.size();
         buffer.resize(used + std::min(kChunk, kCap - used));
         const ssize_t got = ::read(fd, buffer.data() + used, buffer.size() - used);
@@ -648,11 +652,10 @@ bool readSummaryBytes(int fd, std::vector<char>& buffer, HeaderScan& scan)
             return false;
         atEnd = got == 0 || buffer.size() >= kCap;
     }
-    return true;
 }
 
-void summarize(
-    const char* data, std::size_t size, const HeaderScan& scan, const MessageFile& file, ItemSummary& summary)
+void summarize(const char* data, std::size_t size, const HeaderScan& scan, const MessageFile& file,
+    ItemSummary& summary, std::optional<int> itemClass)
 {
     const MessageName name = splitMessageName(file.fileName);
     const std::optional<std::string> dateText = scan.value(data, HeaderField::Date);
@@ -682,7 +685,7 @@ void summarize(
     summary.subject = subject ? decodeHeaderText(*subject) : QString();
     const auto to = scan.value(data, HeaderField::To);
     summary.to = to ? displayNames(parseAddresses(*to)) : QString();
-    summary.itemClass = itemClassOf(data, size, scan, true).value_or(kClassMail);
+    summary.itemClass = itemClass ? *itemClass : itemClassOf(data, size, scan, true).value_or(kClassMail);
 }
 
 namespace {

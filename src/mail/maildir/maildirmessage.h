@@ -36,13 +36,15 @@ MessageDetails detailsOf(std::string_view block, const MessageFile& file);
 std::optional<int> itemClassOf(const char* data, std::size_t size, const HeaderScan& scan, bool complete);
 
 /// Reads the start of the message file `fd` into `buffer`: the header block (see readHeaderBlock) and what
-/// more itemClassOf needs, up to 1 MiB in all. Returns false with errno set when reading fails.
-bool readSummaryBytes(int fd, std::vector<char>& buffer, HeaderScan& scan);
+/// more itemClassOf needs, up to 1 MiB in all, and sets `itemClass` to what itemClassOf says of them. Returns
+/// false with errno set when reading fails.
+bool readSummaryBytes(int fd, std::vector<char>& buffer, HeaderScan& scan, int& itemClass);
 
 /// Fills every field of `summary` but entryID from the `size` bytes of `data` that readSummaryBytes read
-/// (or the whole message), whose header block `scan` found.
-void summarize(
-    const char* data, std::size_t size, const HeaderScan& scan, const MessageFile& file, ItemSummary& summary);
+/// (or the whole message), whose header block `scan` found; the item class is `itemClass` when given (as
+/// readSummaryBytes found it), else worked out from the bytes.
+void summarize(const char* data, std::size_t size, const HeaderScan& scan, const MessageFile& file,
+    ItemSummary& summary, std::optional<int> itemClass = std::nullopt);
 
 /// How an item reads its bodies and recipients: Direct takes a message of one plain text part without
 /// GMime's tree (the same result, several times faster); Parser always parses it whole.

@@ -378,9 +378,9 @@ Result<std::optional<Loaded>> readWholeMessage(
     if (!dirFd)
         return dirFd.error().code == Error::Code::NotFound ? Result<std::optional<Loaded>>(std::nullopt)
                                                            : dirFd.error();
-    const QByteArray path = store.path(joined(dir, fileName));
+    const QByteArray dirPath = store.path(dir);
     struct stat info;
-    auto opened = openMessageFile(store.root, dirFd->get(), fileName, path, DT_UNKNOWN, info, true);
+    auto opened = openMessageFile(store.root, dirFd->get(), fileName, dirPath, DT_UNKNOWN, info, true);
     if (!opened)
         return opened.error();
     if (!*opened)
@@ -399,7 +399,7 @@ Result<std::optional<Loaded>> readWholeMessage(
         if (got < 0 && errno == EINTR)
             continue;
         if (got < 0)
-            return osError(Error::Code::Unreadable, path, errno);
+            return osError(Error::Code::Unreadable, joined(dirPath, fileName), errno);
         if (got == 0)
             break;
         if (full)
@@ -467,17 +467,21 @@ Status MaildirFolder::items(const std::function<void(const ItemSummary&)>& visit
     QSet<QByteArray> missing; // listed, then gone before it was read: renamed (flags changed, new -> cur) or deleted
 
     // Reads one file: on any thread, touching nothing but the file and what it returns.
+    const QByteArray subdirPaths[2] = { joined(folderPath, kSubdirs[0]), joined(folderPath, kSubdirs[1]) };
     auto readOne = [&](const Dir& dir, const Listed& listed) {
         thread_local std::vector<char> buffer;
-        const QByteArray path = joined(joined(folderPath, kSubdirs[listed.subdir]), listed.name);
+        const QByteArray& dirPath = subdirPaths[listed.subdir];
         struct stat info;
         HeaderScan scan;
+        int itemClass = kClassMail;
         // The modification time only counts for names without a delivery time: spare the fstat otherwise.
         const bool needInfo = !listed.timed;
-        auto opened = openMessageFile(m_store->root, dir.fd(), listed.name, path, listed.type, info, needInfo);
+        auto opened = openMessageFile(m_store->root, dir.fd(), listed.name, dirPath, listed.type, info, needInfo);
         ReadOutcome outcome;
-        if (!opened || (*opened && !readSummaryBytes((**opened).get(), buffer, scan))) {
-            outcome.unreadable = opened ? osError(Error::Code::Unreadable, path, errno) : opened.error();
+        if (!opened || (*opened && !readSummaryBytes((**opened).get(), buffer, scan, itemClass))) {
+            const int error = errno;
+            outcome.unreadable
+                = opened ? osError(Error::Code::Unreadable, joined(dirPath, listed.name), error) : opened.error();
             return outcome;
         }
         if (!*opened)
@@ -485,7 +489,7 @@ Status MaildirFolder::items(const std::function<void(const ItemSummary&)>& visit
         const bool skippedStat = listed.type == DT_REG && !needInfo;
         const MessageFile file { listed.name, skippedStat ? std::nullopt : std::optional<qint64>(info.st_mtime) };
         outcome.summary.emplace();
-        summarize(buffer.data(), buffer.size(), scan, file, *outcome.summary);
+        summarize(buffer.data(), buffer.size(), scan, file, *outcome.summary, itemClass);
         outcome.summary->entryID = idPrefix + entryIDSuffix(kSubdirs[listed.subdir], listed.name);
         return outcome;
     };

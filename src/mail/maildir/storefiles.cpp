@@ -188,38 +188,40 @@ bool isLink(int dirFd, const Entry& entry)
 }
 
 Result<std::optional<Fd>> openMessageFile(const StoreRoot& root, int dirFd, const QByteArray& name,
-    const QByteArray& path, unsigned char type, struct stat& info, bool needInfo)
+    const QByteArray& dirPath, unsigned char type, struct stat& info, bool needInfo)
 {
     using Opened = std::optional<Fd>;
+    // Built only for an error: most files open without one.
+    const auto path = [&] { return joined(dirPath, name); };
     int at = dirFd;
     QByteArray atName = name;
     Fd targetDir;
     if (type != DT_REG) {
         if (::fstatat(dirFd, name.constData(), &info, AT_SYMLINK_NOFOLLOW) != 0)
-            return isAbsence(errno) ? Result<Opened>(Opened()) : osError(Error::Code::Unreadable, path, errno);
+            return isAbsence(errno) ? Result<Opened>(Opened()) : osError(Error::Code::Unreadable, path(), errno);
         if (S_ISLNK(info.st_mode)) {
-            auto target = followLink(dirFd, name, path);
+            auto target = followLink(dirFd, name, path());
             if (!target || !*target)
                 return target ? Result<Opened>(Opened()) : target.error();
             if (!liesInStore(root, (*target)->dir.get()))
-                return unreadable(path, "a link that leads out of the store");
+                return unreadable(path(), "a link that leads out of the store");
             targetDir = std::move((*target)->dir);
             at = targetDir.get();
             atName = (*target)->name;
             info = (*target)->info;
         }
         if (!S_ISREG(info.st_mode))
-            return unreadable(path, "not a regular file");
+            return unreadable(path(), "not a regular file");
     }
     Fd fd(::openat(at, atName.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY | O_NOFOLLOW));
     if (!fd.valid())
-        return isAbsence(errno) ? Result<Opened>(Opened()) : osError(Error::Code::Unreadable, path, errno);
+        return isAbsence(errno) ? Result<Opened>(Opened()) : osError(Error::Code::Unreadable, path(), errno);
     if (type == DT_REG && !needInfo)
         return Opened(std::move(fd));
     if (::fstat(fd.get(), &info) != 0)
-        return osError(Error::Code::Unreadable, path, errno);
+        return osError(Error::Code::Unreadable, path(), errno);
     if (!S_ISREG(info.st_mode))
-        return unreadable(path, "not a regular file");
+        return unreadable(path(), "not a regular file");
     return Opened(std::move(fd));
 }
 

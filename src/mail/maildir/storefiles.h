@@ -121,12 +121,12 @@ bool liesInStore(const StoreRoot& root, int dirFd);
 /// Whether the entry of the directory `dirFd` is a symbolic link.
 bool isLink(int dirFd, const Entry& entry);
 
-/// Opens the message file `name` of the directory `dirFd` (`type` as the listing gives it; `path` names it
-/// in errors) for reading, without blocking: a FIFO in place of a message must not hang the run. A link is
-/// followed only to a file inside the tree. Nothing when the file is not there (renamed or deleted since it
-/// was listed, a link that dangles or loops); an Error when it is no regular file, cannot be read or lies
-/// outside the tree. `info` is filled unless the listing said a regular file and `needInfo` is false.
+/// Opens the message file `name` of the directory `dirFd` (`type` as the listing gives it; the directory's
+/// path `dirPath` and `name` name it in errors) for reading, without blocking: a FIFO in place of a message must not
+/// hang the run. A link is followed only to a file inside the tree. Nothing when the file is not there (renamed or
+/// deleted since it was listed, a link that dangles or loops); an Error when it is no regular file, cannot be read or
+/// lies outside the tree. `info` is filled unless the listing said a regular file and `needInfo` is false.
 Result<std::optional<Fd>> openMessageFile(const StoreRoot& root, int dirFd, const QByteArray& name,
-    const QByteArray& path, unsigned char type, struct stat& info, bool needInfo);
+    const QByteArray& dirPath, unsigned char type, struct stat& info, bool needInfo);
 
 } // namespace quillbox::mail::maildir

@@ -4,6 +4,7 @@
 // bytes, so that it is found again without a scan and a rewritten file does not give another message.
 #include "mail/mbox/mboxstore.h"
 
+#include "core/workerthreads.h"
 #include "mail/maildir/headerscan.h"
 #include "mail/maildir/maildirmessage.h"
 #include "mail/maildir/maildirnames.h"
@@ -173,10 +174,10 @@ std::optional<EntryRef> decodeEntryID(const QString& entryID)
     return EntryRef { QString::fromUtf8(fields[1]), fields[2], offset, fields[4] };
 }
 
-maildir::MessageFile messageFileOf(const MessageSpan& span)
+maildir::MessageFile messageFileOf(const QByteArray& fromLine)
 {
     return { .fileName = {},
-        .modified = fromLineDate(std::string_view(span.fromLine.constData(), std::size_t(span.fromLine.size()))),
+        .modified = fromLineDate(std::string_view(fromLine.constData(), std::size_t(fromLine.size()))),
         .dateMadeIt = true };
 }
 
@@ -184,6 +185,27 @@ bool expunged(const MessageSpan& span, const maildir::HeaderScan& scan)
 {
     return isExpunged(span.head.substr(0, std::min(scan.blockLength(), span.head.size())));
 }
+
+/// A message found by the scan, with what its summary is made of: the header block (to which the scan's
+/// ranges point), its item class (which may take bytes past the block) and its entry identifier.
+struct Pending {
+    std::string block;
+    maildir::HeaderScan scan;
+    int itemClass = kClassMail;
+    QByteArray fromLine;
+    QString entryID;
+
+    ItemSummary summary() const
+    {
+        ItemSummary summary;
+        maildir::summarize(block.data(), block.size(), scan, messageFileOf(fromLine), summary, itemClass);
+        summary.entryID = entryID;
+        return summary;
+    }
+};
+
+// The messages summarised together, on as many threads as the walk has.
+constexpr std::size_t kBatch = 256;
 
 class MboxFolder : public Folder {
 public:
@@ -225,9 +247,10 @@ public:
         return children;
     }
 
+    // A message that cannot be read is the file that cannot be read: an Error. The file is scanned on the
+    // walking thread; the summaries are made from copies of the header blocks on the walk's worker threads too.
     Status items(const std::function<void(const ItemSummary&)>& visit, Walk& walk) const override
     {
-        static_cast<void>(walk); // a message that cannot be read is the file that cannot be read: an Error
         if (!m_place.file)
             return success();
         const QByteArray path = m_store->path(*m_place.file);
@@ -237,20 +260,30 @@ public:
         MessageScanner scanner((**opened).get());
         const QString prefix = entryIDPrefix(m_store->name, *m_place.file);
         MessageSpan span;
-        ItemSummary summary;
+        std::vector<Pending> batch;
+        const auto visitBatch = [&] {
+            produceInOrder<ItemSummary>(
+                walk.workers(), batch.size(), batch.size(), [&](std::size_t i) { return batch[i].summary(); },
+                [&](std::size_t, ItemSummary&& summary) { visit(summary); });
+            batch.clear();
+        };
         for (;;) {
             auto more = scanner.next(span);
-            if (!more)
-                return Error { Error::Code::Unreadable, QFile::decodeName(path), more.error().detail };
-            if (!*more)
-                return success();
+            if (!more || !*more) {
+                visitBatch();
+                return more ? success()
+                            : Status(Error { Error::Code::Unreadable, QFile::decodeName(path), more.error().detail });
+            }
             maildir::HeaderScan scan;
             scan.scan(span.head.data(), span.head.size(), true);
             if (expunged(span, scan))
                 continue;
-            maildir::summarize(span.head.data(), span.head.size(), scan, messageFileOf(span), summary);
-            summary.entryID = prefix + entryIDSuffix(span);
-            visit(summary);
+            const std::size_t block = std::min(scan.blockLength(), span.head.size());
+            batch.push_back({ std::string(span.head.substr(0, block)), scan,
+                maildir::itemClassOf(span.head.data(), span.head.size(), scan, true).value_or(kClassMail),
+                span.fromLine, prefix + entryIDSuffix(span) });
+            if (batch.size() == kBatch)
+                visitBatch();
         }
     }
 
@@ -355,7 +388,7 @@ public:
         auto parent = [store = m_data, file = ref->file]() -> std::unique_ptr<Folder> {
             return std::make_unique<MboxFolder>(store, placeOfFile(*store, file));
         };
-        return maildir::makeMessage(std::move(raw), messageFileOf(span), entryID, std::move(parent));
+        return maildir::makeMessage(std::move(raw), messageFileOf(span.fromLine), entryID, std::move(parent));
     }
 
 private:
