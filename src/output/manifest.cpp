@@ -411,12 +411,19 @@ ReadLine readJson(QByteArrayView text)
     return line;
 }
 
-// The lines of `text` from `start` to `end` (a line's start and the file's end or a line's start), each
-// entry with whether its files are in `destination` with their recorded sizes. Blank lines are left out.
-std::vector<ReadLine> readLines(const QByteArray& text, qsizetype start, qsizetype end, const Directory& destination)
-{
+// A part of the file, read: its lines but the blank ones, and how many lines it has.
+struct ReadPart {
     std::vector<ReadLine> lines;
     int number = 0;
+};
+
+// The lines of `text` from `start` to `end` (a line's start and the file's end or a line's start), each
+// entry with whether its files are in `destination` with their recorded sizes.
+ReadPart readLines(const QByteArray& text, qsizetype start, qsizetype end, const Directory& destination)
+{
+    ReadPart part;
+    std::vector<ReadLine>& lines = part.lines;
+    int& number = part.number;
     while (start < end) {
         ++number;
         qsizetype stop = text.indexOf('\n', start);
@@ -444,7 +451,7 @@ std::vector<ReadLine> readLines(const QByteArray& text, qsizetype start, qsizety
         }
         start = stop + 1;
     }
-    return lines;
+    return part;
 }
 
 // Where the parts of `text` that are read one by one start: at a line's start, each about `size` long.
@@ -546,14 +553,14 @@ Result<Manifest> Manifest::read(const Directory& destination)
     WorkerThreads workers(starts.size() > 1 ? WorkerThreads::spareProcessors() : 0);
     int linesBefore = 0;
     std::optional<Error> newer;
-    produceInOrder<std::vector<ReadLine>>(
+    produceInOrder<ReadPart>(
         &workers, starts.size(), 2 * std::size_t(workers.count()) + 2,
         [&](std::size_t part) {
             return readLines(
                 text, starts[part], part + 1 < starts.size() ? starts[part + 1] : text.size(), destination);
         },
-        [&](std::size_t part, std::vector<ReadLine>&& lines) {
-            for (ReadLine& line : lines) {
+        [&](std::size_t, ReadPart&& part) {
+            for (ReadLine& line : part.lines) {
                 if (newer)
                     return;
                 const int number = linesBefore + line.number;
@@ -566,8 +573,7 @@ Result<Manifest> Manifest::read(const Directory& destination)
                     manifest.hold(
                         Held { std::move(line.entry), line.keysOnly ? line.start : -1, line.size, line.whole });
             }
-            const qsizetype end = part + 1 < starts.size() ? starts[part + 1] : text.size();
-            linesBefore += int(QByteArrayView(text.constData() + starts[part], end - starts[part]).count('\n'));
+            linesBefore += part.number;
         });
     if (newer)
         return *newer;
