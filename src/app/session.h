@@ -93,6 +93,9 @@ private:
     void runOffThread(const std::function<void(Person&)>& work);
     void runAccess(bool allow) const;
     void writeSkip(mail::Walk::Skip kind, const Error& why) const;
+    /// The profile's namespace; from debug level 1 on, each store found on this computer that could not be
+    /// opened is written to standard error.
+    mail::Namespace namespaceTold() const;
     void writeResultRows() const;
 
     std::unique_ptr<CountingPerson> m_person;
