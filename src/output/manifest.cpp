@@ -117,12 +117,12 @@ Result<ManifestEntry> entryOf(const QJsonObject& object)
     return entry;
 }
 
-// A strict reader of one manifest line that keeps only what the skip needs: the version, the entry
-// identifier, the output type and each file's path and size. It takes a line only when it is JSON this
-// reader is sure of and holds those in the form this program writes them (key order, spacing, escapes and
-// other keys aside); it gives up on anything else (damage, a key twice, a value of another kind, a number
-// that is no plain integer, a path that leaves the destination), and QJsonDocument reads that line as
-// ever, so that a line means the same whichever reader took it and a bad line is told the same.
+// A strict reader of one manifest line that keeps what the skip needs (the version, the entry identifier,
+// the output type and each file's path and size) or, for the index, all of it. It takes a line only when it is JSON
+// this reader is sure of and holds those in the form this program writes them (key order, spacing, escapes and other
+// keys aside); it gives up on anything else (damage, a key twice, a value of another kind, a number that is no plain
+// integer, a path that leaves the destination), and QJsonDocument reads that line as ever, so that a line means the
+// same whichever reader took it and a bad line is told the same.
 class LineScanner {
 public:
     explicit LineScanner(QByteArrayView line)
@@ -131,20 +131,27 @@ public:
     {
     }
 
-    std::optional<ManifestEntry> entry()
+    /// The entry of the line: with `whole` every field, else only the identifier, the type and the files'
+    /// paths and sizes.
+    std::optional<ManifestEntry> entry(bool whole)
     {
+        static const auto fields = textFields();
         ManifestEntry entry;
         qint64 version = 0;
-        bool seen[4] = {};
+        bool seen[16] = {}; // v, files, attachments, then the text fields
         const bool read = object([&](QByteArrayView name) {
             if (name == "v")
                 return once(seen[0]) && integer(version);
-            if (name == "entryId")
-                return once(seen[1]) && string(&entry.entryId);
-            if (name == "type")
-                return once(seen[2]) && string(&entry.type);
             if (name == "files")
-                return once(seen[3]) && files(entry.files);
+                return once(seen[1]) && files(entry.files, whole);
+            if (name == "attachments" && whole)
+                return once(seen[2]) && array([&] { return string(&entry.attachments.emplace_back()); });
+            for (qsizetype i = 0; i < fields.size(); ++i) {
+                const auto [key, field] = fields[i];
+                if (*key == QLatin1StringView(name)
+                    && (whole || field == &ManifestEntry::entryId || field == &ManifestEntry::type))
+                    return once(seen[3 + i]) && string(&(entry.*field));
+            }
             return value(1);
         });
         skipSpace();
@@ -347,18 +354,22 @@ private:
         return true;
     }
 
-    bool files(QList<ManifestFile>& files)
+    bool files(QList<ManifestFile>& files, bool whole)
     {
         return array([&] {
             ManifestFile file;
-            bool seen[2] = {};
+            QString sha256;
+            bool seen[3] = {};
             const bool read = object([&](QByteArrayView name) {
                 if (name == "path")
                     return once(seen[0]) && string(&file.path);
                 if (name == "size")
                     return once(seen[1]) && integer(file.size);
+                if (name == "sha256" && whole)
+                    return once(seen[2]) && string(&sha256);
                 return value(2);
             });
+            file.sha256 = sha256.toLatin1();
             if (!read || !seen[0] || !seen[1] || !staysBelow(file.path))
                 return false;
             files << file;
@@ -431,7 +442,7 @@ ReadPart readLines(const QByteArray& text, qsizetype start, qsizetype end, const
             stop = end;
         const QByteArrayView view(text.constData() + start, stop - start);
         if (!view.trimmed().isEmpty()) {
-            std::optional<ManifestEntry> keys = LineScanner(view).entry();
+            std::optional<ManifestEntry> keys = LineScanner(view).entry(false);
             ReadLine line;
             if (keys) {
                 line.entry = std::move(*keys);
@@ -467,10 +478,14 @@ std::vector<qsizetype> partStarts(const QByteArray& text, qsizetype size)
     return starts;
 }
 
+bool isLineBreak(QChar c)
+{
+    return c == u'\r' || c == u'\n';
+}
+
 QByteArray csvField(const QString& text)
 {
-    static const QRegularExpression special(QStringLiteral("[\",\\r\\n]"));
-    if (!text.contains(special))
+    if (std::none_of(text.begin(), text.end(), [](QChar c) { return c == u'"' || c == u',' || isLineBreak(c); }))
         return text.toUtf8();
     QString quoted = text;
     return '"' + quoted.replace(u'"', QLatin1String("\"\"")).toUtf8() + '"';
@@ -488,8 +503,15 @@ QByteArray csvRow(const QStringList& fields)
 QString oneCell(const QStringList& values)
 {
     QStringList lines;
-    for (const QString& value : values)
-        lines << QString(value).replace(QRegularExpression(QStringLiteral("[\\r\\n]+")), QStringLiteral(" "));
+    for (const QString& value : values) {
+        QString line;
+        for (qsizetype i = 0; i < value.size(); ++i)
+            if (!isLineBreak(value[i]))
+                line += value[i];
+            else if (i == 0 || !isLineBreak(value[i - 1]))
+                line += u' ';
+        lines << line;
+    }
     return lines.join(u'\n');
 }
 
@@ -601,7 +623,10 @@ ManifestEntry Manifest::wholeEntry(const Held& held) const
 {
     if (held.lineStart < 0)
         return held.entry;
-    ReadLine line = readJson(QByteArrayView(m_text.constData() + held.lineStart, held.lineSize));
+    const QByteArrayView text(m_text.constData() + held.lineStart, held.lineSize);
+    if (std::optional<ManifestEntry> entry = LineScanner(text).entry(true))
+        return std::move(*entry);
+    ReadLine line = readJson(text);
     return line.kind == ReadLine::Kind::Entry ? std::move(line.entry) : held.entry;
 }
 
@@ -662,17 +687,29 @@ QByteArray Manifest::indexCsv() const
         QStringLiteral("from"), QStringLiteral("to"), QStringLiteral("cc"), QStringLiteral("subject"),
         QStringLiteral("message_id"), QStringLiteral("size"), QStringLiteral("attachment_count"),
         QStringLiteral("attachment_names"), QStringLiteral("files"), QStringLiteral("sha256") });
-    for (const Held& held : m_entries) {
-        const ManifestEntry e = wholeEntry(held);
-        QStringList paths, hashes;
-        for (const ManifestFile& file : e.files) {
-            paths << file.path;
-            hashes << QString::fromLatin1(file.sha256);
-        }
-        csv += csvRow(
-            { e.folder, e.sent, e.received, e.from, e.to, e.cc, e.subject, e.messageId, QString::number(e.size()),
-                QString::number(e.attachments.size()), oneCell(e.attachments), oneCell(paths), oneCell(hashes) });
-    }
+    // The rows of each part of the entries are made on the spare processors, their lines read whole there.
+    constexpr qsizetype kPart = 2000;
+    const std::size_t parts = std::size_t((m_entries.size() + kPart - 1) / kPart);
+    WorkerThreads workers(parts > 1 ? WorkerThreads::spareProcessors() : 0);
+    produceInOrder<QByteArray>(
+        &workers, parts, 2 * std::size_t(workers.count()) + 2,
+        [&](std::size_t part) {
+            QByteArray rows;
+            const qsizetype end = std::min(m_entries.size(), qsizetype(part + 1) * kPart);
+            for (qsizetype i = qsizetype(part) * kPart; i < end; ++i) {
+                const ManifestEntry e = wholeEntry(m_entries[i]);
+                QStringList paths, hashes;
+                for (const ManifestFile& file : e.files) {
+                    paths << file.path;
+                    hashes << QString::fromLatin1(file.sha256);
+                }
+                rows += csvRow({ e.folder, e.sent, e.received, e.from, e.to, e.cc, e.subject, e.messageId,
+                    QString::number(e.size()), QString::number(e.attachments.size()), oneCell(e.attachments),
+                    oneCell(paths), oneCell(hashes) });
+            }
+            return rows;
+        },
+        [&](std::size_t, QByteArray&& rows) { csv += rows; });
     return csv;
 }
 

@@ -491,6 +491,9 @@ TEST(ManifestLines, MeanWhatQtsJsonReaderMakesOfThem)
     const QString why = QStringLiteral("line 1: ");
     const Case cases[] = {
         { R"({"v":1,"entryId":"E","type":"txt","files":[{"path":"a.txt","sha256":"00","size":4}]})", "E", true, {} },
+        { R"({"v":1,"entryId":"E","type":"txt","subject":"Zo\u00eb \"q\", a\r\nb","from":"é","attachments":["x,y",""],)"
+          R"("files":[{"path":"a.txt","size":4,"sha256":"ab"}],"folder":"\\\\S\\I"})",
+            "E", true, {} },
         { " { \"files\" : [ { \"size\" : 4 , \"path\" : \"a.txt\" } ] , \"type\" : \"txt\" , \"entryId\" : \"E\","
           " \"v\" : 1 }\r",
             "E", true, {} },
@@ -536,6 +539,21 @@ TEST(ManifestLines, MeanWhatQtsJsonReaderMakesOfThem)
         if (!c.saved.isEmpty()) {
             EXPECT_EQ(entries[0].entryId, c.saved);
             EXPECT_EQ(read->savedWhole(c.saved, QStringLiteral("txt")), c.whole);
+            const QJsonObject object = QJsonDocument::fromJson(c.line).object();
+            const std::pair<const char*, QString> texts[]
+                = { { "subject", entries[0].subject }, { "from", entries[0].from }, { "folder", entries[0].folder } };
+            for (const auto& [key, text] : texts)
+                EXPECT_EQ(text, object.value(QLatin1String(key)).toString()) << key;
+            QStringList attachments;
+            for (const QJsonValue& name : object.value(QLatin1String("attachments")).toArray())
+                attachments << name.toString();
+            EXPECT_EQ(entries[0].attachments, attachments);
+            QByteArrayList hashes;
+            for (const QJsonValue& file : object.value(QLatin1String("files")).toArray())
+                hashes << file.toObject().value(QLatin1String("sha256")).toString().toLatin1();
+            EXPECT_EQ(entries[0].files.size(), hashes.size());
+            for (qsizetype i = 0; i < std::min(entries[0].files.size(), hashes.size()); ++i)
+                EXPECT_EQ(entries[0].files[i].sha256, hashes[i]);
         }
     }
 }
