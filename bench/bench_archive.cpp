@@ -3,11 +3,12 @@
 // (SkipSaved), timed against the search of the same store: every mail is recorded in the manifest with
 // its files in place, so the run reads no mail and writes none, only the manifest and index.csv.
 //
-//   bench_archive [--store DIR] [--count N] [--folders N] [--out DIR] [--type txt] [--repeat N]
+//   bench_archive [--store DIR] [--count N] [--folders N] [--out DIR] [--type txt] [--repeat N] [--keep]
 //
 // The store is the one bench_search and bench_save use (see benchutil.h). The first run writes every mail
 // into a fresh directory below --out (default beside the store) and is timed once; each later run is timed
-// as the best of --repeat. The destination is removed at the end. Figures on a shared machine are
+// as the best of --repeat. The destination is removed at the end, unless --keep leaves it for the next
+// run (whose first run then finds every mail saved already). Figures on a shared machine are
 // indicative: the load average is printed with them.
 #include "app/headlessperson.h"
 #include "benchutil.h"
@@ -17,6 +18,7 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDir>
+#include <QFileInfo>
 
 #include <cstdio>
 
@@ -35,12 +37,18 @@ int main(int argc, char** argv)
     const QCommandLineOption repeatOption(QStringLiteral("repeat"),
         QStringLiteral("Timed runs of the search and of the second save, the best counts (default 3)."),
         QStringLiteral("n"));
-    parser.addOptions({ typeOption, repeatOption });
+    const QCommandLineOption keepOption(
+        QStringLiteral("keep"), QStringLiteral("Leave the destination, with its manifest, for the next run."));
+    parser.addOptions({ typeOption, repeatOption, keepOption });
     parser.process(app);
+    const bool keep = parser.isSet(keepOption);
     const QString store = options.dir(parser);
     if (!ensureStore(store, options.count(parser), options.folders(parser)))
         return 1;
-    const QString dest = options.destination(parser, "archive");
+    // A kept destination has a name without the process number, so that the next run finds it.
+    const QString dest = keep ? QFileInfo(options.destination(parser, "archive")).absolutePath()
+            + QStringLiteral("/quillbox-bench-archive-kept")
+                              : options.destination(parser, "archive");
     const int repeat = std::max(1, parser.isSet(repeatOption) ? parser.value(repeatOption).toInt() : 3);
 
     HeadlessPerson person;
@@ -57,7 +65,8 @@ int main(int argc, char** argv)
     const Timing firstRun = best(1, RUSAGE_SELF, [&] { first = save(); });
     SaveSummary again;
     const Timing second = best(repeat, RUSAGE_SELF, [&] { again = save(); });
-    QDir(dest).removeRecursively();
+    if (!keep)
+        QDir(dest).removeRecursively();
 
     printCommand();
     printUptime();

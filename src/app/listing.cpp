@@ -28,6 +28,8 @@ Listing listStores(const mail::Namespace& ns)
         listing.lines << QStringList { store->name(), store->kind(), store->location() }.join(u'\t');
     for (const Error& failure : ns.failures())
         listing.problems << failure.describe();
+    for (const auto& [name, why] : ns.foundFailures())
+        listing.notes << foundStoreNotOpened(name, why);
     return listing;
 }
 
@@ -48,11 +50,16 @@ Listing listFolders(const mail::Namespace& ns, const QString& store)
     return listing;
 }
 
+QString foundStoreNotOpened(const QString& name, const Error& why)
+{
+    return QStringLiteral("The store \"%1\" found on this computer cannot be opened: %2").arg(name, why.describe());
+}
+
 int writeListing(const Listing& listing, std::FILE* out, std::FILE* err)
 {
     for (const QString& line : listing.lines)
         writeText(out, line + u'\n');
-    for (const QString& problem : listing.problems)
+    for (const QString& problem : listing.problems + listing.notes)
         writeProgramLine(err, problem);
     return listing.status();
 }

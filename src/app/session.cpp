@@ -2,6 +2,7 @@
 #include "app/session.h"
 
 #include "app/headlessperson.h"
+#include "app/listing.h"
 #include "app/mainthreadperson.h"
 #include "config/accesshook.h"
 #include "core/person.h"
@@ -126,9 +127,9 @@ void Session::search(const QString& mailFolder)
         return;
     runAccess(true);
     const auto onSkip = [this](mail::Walk::Skip kind, const Error& why) { writeSkip(kind, why); };
+    const NamespaceFactory openNamespace = [this] { return namespaceTold(); };
     if (!m_inBackground) {
-        m_lastSearch = searchMailFolder(
-            *m_person, m_options.settings(), mailFolder, m_list, &mail::Namespace::fromProfile, onSkip);
+        m_lastSearch = searchMailFolder(*m_person, m_options.settings(), mailFolder, m_list, openNamespace, onSkip);
         m_listFolder = mailFolder;
     } else {
         // Found into a list of its own, which takes the place of the shown one when the search has read its folder:
@@ -139,8 +140,7 @@ void Session::search(const QString& mailFolder)
         SearchOutcome outcome;
         m_searching = true;
         runOffThread([&](Person& person) {
-            outcome = searchMailFolder(
-                person, settings, mailFolder, found, &mail::Namespace::fromProfile, onSkip, -1, watch);
+            outcome = searchMailFolder(person, settings, mailFolder, found, openNamespace, onSkip, -1, watch);
         });
         m_searching = false;
         m_lastSearch = outcome;
@@ -294,6 +294,15 @@ void Session::writeSkip(mail::Walk::Skip kind, const Error& why) const
         writeProgramLine(stderr,
             (kind == mail::Walk::Skip::Message ? QLatin1String("skipped message: ") : QLatin1String("skipped folder: "))
                 + why.describe());
+}
+
+mail::Namespace Session::namespaceTold() const
+{
+    mail::Namespace ns = mail::Namespace::fromProfile();
+    if (m_debugLevel >= 1)
+        for (const auto& [name, why] : ns.foundFailures())
+            writeProgramLine(stderr, foundStoreNotOpened(name, why));
+    return ns;
 }
 
 void Session::writeResultRows() const

@@ -106,6 +106,9 @@ private:
     void tellSearchProgress(int folders, int rows);
     void runAccess(bool allow) const;
     void writeSkip(mail::Walk::Skip kind, const Error& why) const;
+    /// The profile's namespace; from debug level 1 on, each store found on this computer that could not be
+    /// opened is written to standard error.
+    mail::Namespace namespaceTold() const;
     void writeResultRows() const;
 
     std::unique_ptr<CountingPerson> m_person;

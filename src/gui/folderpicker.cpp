@@ -228,6 +228,8 @@ FolderPicker::FolderPicker(Person& person, QWidget* parent, DataFileChooser choo
                 name = storeName;
         addFailureNode(name, error);
     }
+    for (const auto& [name, error] : m_namespace.foundFailures())
+        addFailureNode(name, error);
 }
 
 FolderPicker::~FolderPicker() = default;

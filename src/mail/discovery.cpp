@@ -213,7 +213,8 @@ QList<FoundStore> discoverStores(const SearchRoots& roots)
     for (const auto& [dir, store] : places)
         if (isDir(dir))
             add({ store.name, QDir::cleanPath(dir), store.kind });
-    if (!roots.mailSpool.isEmpty() && QFileInfo(roots.mailSpool).isFile())
+    // An empty spool holds no mail: the usual state of one whose mail has been read.
+    if (!roots.mailSpool.isEmpty() && QFileInfo(roots.mailSpool).isFile() && QFileInfo(roots.mailSpool).size() > 0)
         add({ QStringLiteral("Mail Spool"), roots.mailSpool, FoundStore::Kind::ByContent });
     return found;
 }

@@ -29,7 +29,8 @@ struct SearchRoots {
 };
 
 /// The stores found under `roots`, in a fixed order (Thunderbird, Evolution, KMail, ~/Maildir, ~/mail, the
-/// spool), each name once. A source that is missing, unreadable or garbage gives nothing and costs no other.
+/// spool, unless it is empty), each name once. A source that is missing, unreadable or garbage gives
+/// nothing and costs no other; a store found that then cannot be opened is told by the namespace.
 QList<FoundStore> discoverStores(const SearchRoots& roots = SearchRoots::ofEnvironment());
 
 /// The sections of an INI file, each with its key and value pairs, in file order (";" and "#" start

@@ -138,6 +138,8 @@ void Namespace::addFoundStores()
                                                           : openStore(found.name, found.location);
         if (store)
             m_stores.push_back(std::move(*store));
+        else
+            m_foundFailures.append({ found.name, store.error() });
     }
 }
 

@@ -313,8 +313,8 @@ public:
     /// The stores of the profile file `$QUILLBOX_PROFILE`, else `$XDG_CONFIG_HOME/Quillbox/profile.ini`,
     /// section [Stores], then the stores found on this computer (mail/discovery.h) unless the profile's
     /// [Options] say `Discover=0`; a found store is left out when a store of the profile has its name or
-    /// location, or when it cannot be opened. With no profile file and nothing found, the bundled sample
-    /// store "Sample Mailbox".
+    /// location, or when it cannot be opened (see foundFailures()). With no profile file and nothing found, the bundled
+    /// sample store "Sample Mailbox".
     static Namespace fromProfile();
     /// A namespace over the given (name, location) pairs, for tests and the picker.
     static Namespace fromStores(const QList<std::pair<QString, QString>>& stores);
@@ -330,6 +330,9 @@ public:
     Result<std::unique_ptr<MailItem>> getItemFromID(const QString& entryID) const;
     /// Stores of the profile that could not be opened, with why.
     const QList<Error>& failures() const { return m_failures; }
+    /// Stores found on this computer that could not be opened, by name, with why. They are left out and
+    /// told, but are no failure of the profile: the person did not name them.
+    const QList<std::pair<QString, Error>>& foundFailures() const { return m_foundFailures; }
 
 private:
     void addFoundStores();
@@ -337,6 +340,7 @@ private:
     std::vector<std::unique_ptr<Store>> m_stores;
     QList<Error> m_failures;
     QList<std::pair<QString, Error>> m_failedStores; // the profile's stores that could not be opened, by name
+    QList<std::pair<QString, Error>> m_foundFailures;
 };
 
 } // namespace quillbox::mail

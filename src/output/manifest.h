@@ -72,7 +72,9 @@ public:
 
     /// The manifest of `destination`; an empty one where there is none. Error Invalid when a line was
     /// written by a newer version (whose meaning this one cannot know, so it must neither skip by it nor
-    /// add to it); Error Unreadable when the file cannot be read.
+    /// add to it); Error Unreadable when the file cannot be read. The lines are read, and their files looked
+    /// up, on the spare processors; of a line only what the skip needs is read until entries() or
+    /// indexCsv() ask for the rest.
     static Result<Manifest> read(const Directory& destination);
 
     /// Lines left out (not JSON, not an entry, a path that leaves the destination), and the first of them
@@ -103,14 +105,18 @@ public:
 
 private:
     struct Held {
-        ManifestEntry entry;
+        ManifestEntry entry; ///< with a line: its identifier, type and files' paths and sizes only
+        qsizetype lineStart = -1; ///< the line of m_text it was read from, read whole when all is asked for
+        qsizetype lineSize = 0;
         bool whole = false;
     };
     void ignore(int line, const QString& why);
-    void hold(ManifestEntry entry, bool whole);
+    void hold(Held held);
+    ManifestEntry wholeEntry(const Held& held) const;
 
+    QByteArray m_text; // the file as read
     QList<Held> m_entries;
-    QHash<QString, qsizetype> m_index; // type + "\n" + entry id -> m_entries
+    QHash<QString, QHash<QString, qsizetype>> m_index; // type -> entry id -> m_entries
     int m_ignored = 0;
     QString m_firstIgnored;
     bool m_needsLineEnd = false; // the file ends in a cut line: the next line starts on a line of its own

@@ -74,6 +74,7 @@ public:
     output::NameBook names;
     // With SkipSaved or WriteIndex: what the destination holds from earlier runs, and this run's start.
     std::optional<output::Manifest> manifest;
+    bool recordedNamesShared = false; // the names of the files it records, given to `names`
     QString runTime;
     // The rows of one folder follow each other, so the directory of the last mail is usually the next one's.
     QString lastFolderKey;
@@ -400,9 +401,26 @@ Result<std::shared_ptr<const mail::MailItem>> findEmail(const SaveSession& sessi
     return std::shared_ptr<const mail::MailItem>(std::move(*found));
 }
 
+// With SkipSaved, before the first mail is written: the names of the files the manifest records as in
+// place are kept from every other mail. A run that writes nothing never needs them.
+void shareRecordedNames(SaveSession& session)
+{
+    if (session.recordedNamesShared || !session.manifest)
+        return;
+    session.recordedNamesShared = true;
+    session.manifest->forEachWholeFile([&session](const QString& path) {
+        QString parent;
+        for (const QString& name : path.split(u'/')) {
+            session.names.share(parent, name);
+            parent = joinKey(parent, name);
+        }
+    });
+}
+
 Result<SavedEmail> saveFound(
     SaveSession& session, const QString& mailFolderText, const ResultRow& row, FoundEmail& found)
 {
+    shareRecordedNames(session);
     const Settings& settings = session.settings;
     const QString type = outputType(settings.fnOutput).value_or(QStringLiteral("msg"));
     const Result<QString> expanded = expandFileName(settings.fnFormat, row, settings);
@@ -589,15 +607,7 @@ bool openManifest(SaveSession& session)
                 .arg(read->ignoredLines())
                 .arg(read->firstIgnored()));
     session.names.share(QString(), output::Manifest::indexName());
-    if (settings.skipSaved != 0) {
-        read->forEachWholeFile([&session](const QString& path) {
-            QString parent;
-            for (const QString& name : path.split(u'/')) {
-                session.names.share(parent, name);
-                parent = joinKey(parent, name);
-            }
-        });
-    }
+    session.recordedNamesShared = settings.skipSaved == 0;
     session.runTime = QDateTime::currentDateTimeUtc().toString(Qt::ISODate);
     session.manifest = std::move(*read);
     return true;

@@ -107,13 +107,19 @@ TEST_F(AutorunTest, WhatCannotBeReadIsNamedWhenDebuggingAndEndsWithStatusOne)
     // A directory where a message should be costs only itself.
     const QString odd = QStringLiteral("store/cur/0.odd:2,S");
     ASSERT_TRUE(QDir().mkpath(path(odd)));
-    const Outcome outcome = run({ "\\\\Sample Mailbox\\Inbox", "out", "/ini", "txt.ini", "/autorun", "/dbg", "1" });
+    // A store found on this computer that cannot be opened is named, and fails nothing.
+    write("spool", "not mail\n");
+    const Outcome outcome = run({ "\\\\Sample Mailbox\\Inbox", "out", "/ini", "txt.ini", "/autorun", "/dbg", "1" },
+        { { "MAIL", path("spool") } });
     ASSERT_FALSE(outcome.crashed);
     EXPECT_EQ(outcome.exitCode, 1);
     const QString why = path(odd) + QLatin1String(": not a regular file");
     EXPECT_EQ(outcome.lines.filter(QStringLiteral("0.odd")),
         (QStringList { "skipped message: " + why, "0 folders and 1 messages could not be read. The first: " + why }));
     EXPECT_GT(QDir(path("out")).entryList(QDir::Files).size(), 10) << "the other mails are saved";
+    EXPECT_EQ(outcome.lines.filter(QStringLiteral("found on this computer")),
+        QStringList { "The store \"Mail Spool\" found on this computer cannot be opened: " + path("spool")
+            + ": neither a Maildir directory, an mbox file nor an Outlook data file" });
 }
 
 TEST_F(AutorunTest, TheBuiltProgramFindsItsHelpPage)

@@ -32,7 +32,8 @@ struct Outcome {
 };
 
 // Runs `program` without a display; `home`, when given, is its HOME, where it finds no mail but what lies there.
-Outcome runProgram(const QString& program, const QStringList& arguments, const QString& home = {})
+Outcome runProgram(
+    const QString& program, const QStringList& arguments, const QString& home = {}, const QString& spool = {})
 {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     if (!home.isEmpty()) {
@@ -40,6 +41,8 @@ Outcome runProgram(const QString& program, const QStringList& arguments, const Q
         env.insert(QStringLiteral("XDG_DATA_HOME"), home + QLatin1String("/.local/share"));
         env.remove(QStringLiteral("MAIL"));
     }
+    if (!spool.isEmpty())
+        env.insert(QStringLiteral("MAIL"), spool);
     // The program must choose the offscreen platform by itself when there is no display.
     env.remove(QStringLiteral("DISPLAY"));
     env.remove(QStringLiteral("WAYLAND_DISPLAY"));
@@ -60,9 +63,9 @@ Outcome runProgram(const QString& program, const QStringList& arguments, const Q
     return run;
 }
 
-Outcome runQuillbox(const QStringList& arguments, const QString& home = {})
+Outcome runQuillbox(const QStringList& arguments, const QString& home = {}, const QString& spool = {})
 {
-    return runProgram(QStringLiteral(QUILLBOX_BIN), arguments, home);
+    return runProgram(QStringLiteral(QUILLBOX_BIN), arguments, home, spool);
 }
 
 const QString kUsage = QStringLiteral("Usage:  | Quillbox [MailFolder] [Directory] [/ini inifile] | "
@@ -257,6 +260,7 @@ TEST(Cli, ListsStoresAndFolders)
     const QString broken
         = profile("broken.ini", "[Stores]\nGone=" + dir.filePath("gone") + "\nArchive=" + sample + "\n");
     QDir().mkpath(dir.filePath("unreadable.ini"));
+    const QString garbage = profile("spool", "not mail\n");
     // Found stores come from HOME: an empty one finds nothing, a copy of the sample Thunderbird home its two
     // accounts, listed after the profile's stores.
     const QString empty = dir.filePath("empty-home");
@@ -277,6 +281,7 @@ TEST(Cli, ListsStoresAndFolders)
         QStringList out;
         int problems;
         QString home = {};
+        QString spool = {}; // $MAIL
     };
     const Case cases[] = {
         { "the profile's stores", good, { "--list-stores" }, 0,
@@ -295,6 +300,11 @@ TEST(Cli, ListsStoresAndFolders)
                 "Thunderbird - Local Folders\tmbox\t" + profileDir + "/Mail/Local Folders",
                 "Thunderbird - work@example.org\tMaildir\t" + profileDir + "/ImapMail/imap.example.org" },
             0, thunderbird },
+        { "a found store that cannot be opened: told, and the status stays 0", good, { "--list-stores" }, 0,
+            { "Archive\tMaildir\t" + sample, "Outlook\tOutlook data file\t" + pst,
+                "Thunderbird - Local Folders\tmbox\t" + profileDir + "/Mail/Local Folders",
+                "Thunderbird - work@example.org\tMaildir\t" + profileDir + "/ImapMail/imap.example.org" },
+            1, thunderbird, garbage },
         { "a found store's folders", good, { "--list-folders", "Thunderbird - Local Folders" }, 0,
             { "\\\\Thunderbird - Local Folders", "\\\\Thunderbird - Local Folders\\Archives",
                 "\\\\Thunderbird - Local Folders\\Archives\\2025", "\\\\Thunderbird - Local Folders\\Inbox",
@@ -304,7 +314,7 @@ TEST(Cli, ListsStoresAndFolders)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.why);
         const test::ScopedEnv env { { "QUILLBOX_PROFILE", c.profile } };
-        const Outcome run = runQuillbox(c.arguments, c.home.isEmpty() ? empty : c.home);
+        const Outcome run = runQuillbox(c.arguments, c.home.isEmpty() ? empty : c.home, c.spool);
         ASSERT_FALSE(run.crashed);
         EXPECT_EQ(run.exitCode, c.status);
         EXPECT_EQ(run.out.split(u'\n', Qt::SkipEmptyParts), c.out);

@@ -236,6 +236,25 @@ TEST_F(FolderPickerTest, ShowsTheStoresFoundOnThisComputerAndAddsAnMboxFileByIts
     EXPECT_EQ(childTexts(tree->currentItem()), QStringList { "export" });
 }
 
+// A store found on this computer that cannot be opened is shown with why, after those that open.
+TEST_F(FolderPickerTest, ShowsWhyAFoundStoreCannotBeOpened)
+{
+    const QString home = dir.filePath(QStringLiteral("home"));
+    test::copyTree(QStringLiteral(SOURCE_DIR "/samples/thunderbird-home"), home);
+    const QString spool = dir.filePath(QStringLiteral("spool"));
+    writeFile(spool, "not mail\n");
+    const test::ScopedEnv found { { "HOME", home }, { "XDG_DATA_HOME", home + QLatin1String("/.local/share") },
+        { "MAIL", spool } };
+    FolderPicker picker(person, nullptr, [](QWidget*, DataFileKind) { return QString(); });
+    auto* tree = picker.findChild<QTreeWidget*>(QStringLiteral("folders"));
+    ASSERT_EQ(tree->topLevelItemCount(), 3);
+    EXPECT_EQ(tree->topLevelItem(1)->text(0), "Thunderbird - work@example.org");
+    EXPECT_EQ(tree->topLevelItem(2)->text(0),
+        "Mail Spool (cannot be opened: neither a Maildir directory, an mbox file nor an Outlook data file)");
+    EXPECT_EQ(tree->topLevelItem(2)->toolTip(0),
+        spool + ": neither a Maildir directory, an mbox file nor an Outlook data file");
+}
+
 // A store added and then cancelled leaves the profile again; Remove Store (Delete) takes a listed store out
 // of the profile, never its files; the picker opens at a folder path.
 TEST_F(FolderPickerTest, CancelAndRemoveTakeStoresOutOfTheProfileOnly)

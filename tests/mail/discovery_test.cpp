@@ -160,6 +160,8 @@ TEST(Discovery, TheNamespaceAddsFoundStoresAfterTheProfilesAndOnlyReadsThem)
         const char* profile; // nullptr: no profile file
         bool sampleHome;
         QStringList stores; // name and the kind of store
+        const char* spool = nullptr; // $MAIL's content; nullptr: no $MAIL
+        QStringList notOpened = {}; // found stores that could not be opened
     };
     const Case cases[] = {
         { "no profile: the found stores instead of the sample store", nullptr, true,
@@ -173,6 +175,12 @@ TEST(Discovery, TheNamespaceAddsFoundStoresAfterTheProfilesAndOnlyReadsThem)
         { "Discover=0 keeps to the profile", "[Options]\nDiscover=0\n[Stores]\nLocal=local\n", true,
             { "Local|Maildir" } },
         { "nothing found and no profile: the sample store", nullptr, false, { "Sample Mailbox|Maildir" } },
+        { "a spool that is no mbox is told and costs nothing found elsewhere", nullptr, true,
+            { "Thunderbird - Local Folders|mbox", "Thunderbird - work@example.org|Maildir" }, "not mail\n",
+            { "Mail Spool" } },
+        { "an empty spool holds no mail: nothing to tell", nullptr, true,
+            { "Thunderbird - Local Folders|mbox", "Thunderbird - work@example.org|Maildir" }, "" },
+        { "a spool of mail", nullptr, false, { "Mail Spool|mbox" }, kMessage.constData() },
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.why);
@@ -184,9 +192,12 @@ TEST(Discovery, TheNamespaceAddsFoundStoresAfterTheProfilesAndOnlyReadsThem)
             copyTree(kSampleHome, home);
         if (c.profile)
             writeFile(dir.filePath(QStringLiteral("profile.ini")), c.profile);
+        const QString spool = c.spool ? dir.filePath(QStringLiteral("spool")) : QString();
+        if (c.spool)
+            writeFile(spool, c.spool);
         const QStringList before = snapshot(home);
         const test::ScopedEnv env { { "QUILLBOX_PROFILE", dir.filePath(QStringLiteral("profile.ini")) },
-            { "HOME", home }, { "XDG_DATA_HOME", home + QLatin1String("/.local/share") }, { "MAIL", QString() } };
+            { "HOME", home }, { "XDG_DATA_HOME", home + QLatin1String("/.local/share") }, { "MAIL", spool } };
         const mail::Namespace ns = mail::Namespace::fromProfile();
         QStringList stores;
         for (const auto& store : ns.stores()) {
@@ -199,6 +210,11 @@ TEST(Discovery, TheNamespaceAddsFoundStoresAfterTheProfilesAndOnlyReadsThem)
                 EXPECT_TRUE(ns.getItemFromID(item.summary.entryID)) << item.summary.subject.toStdString();
         }
         EXPECT_EQ(stores, c.stores);
+        QStringList notOpened;
+        for (const auto& [name, why] : ns.foundFailures())
+            notOpened << name;
+        EXPECT_EQ(notOpened, c.notOpened);
+        EXPECT_TRUE(ns.failures().isEmpty()) << "a found store is no failure of the profile";
         EXPECT_EQ(snapshot(home), before);
     }
 }

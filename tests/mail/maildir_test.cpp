@@ -215,6 +215,36 @@ TEST(MaildirLayout, NestedMaildirPlusPlusAndUtf7BecomeOneTree)
     EXPECT_TRUE(itemsOf(*folderAt(*store, "Archive")).empty());
 }
 
+// Thunderbird's Maildir accounts keep a folder's sub-folders in "Name.sbd" beside it, as its mbox trees do:
+// they are the folder's, and an "Name.sbd" without its folder stands for a folder "Name" of its own.
+TEST(MaildirLayout, ThunderbirdSbdDirectoriesHoldTheSubFoldersOfTheirFolder)
+{
+    Tree tree;
+    const QString withMail[] = { "INBOX", "INBOX.sbd/Sub", "INBOX.sbd/Sub.sbd/Deep", "Orphan.sbd/Kid", "Trash" };
+    for (const QString& dir : withMail) {
+        tree.maildir(dir);
+        tree.file(dir + "/cur/1.a:2,S", kPlain);
+    }
+    tree.maildir(QStringLiteral("Trash.sbd")); // a Maildir itself: not Thunderbird's, a folder as it is named
+    tree.file(QStringLiteral("Trash.sbd/cur/1.b:2,S"), kPlain);
+
+    auto store = tree.open();
+    auto top = store->topFolder();
+    ASSERT_TRUE(top.ok());
+    std::vector<test::ListedItem> items;
+    QStringList paths;
+    ASSERT_TRUE(test::walk(**top, items, &paths));
+    EXPECT_EQ(paths,
+        (QStringList { "\\\\Store", "\\\\Store\\INBOX", "\\\\Store\\INBOX\\Sub", "\\\\Store\\INBOX\\Sub\\Deep",
+            "\\\\Store\\Orphan", "\\\\Store\\Orphan\\Kid", "\\\\Store\\Trash", "\\\\Store\\Trash.sbd" }));
+    EXPECT_EQ(items.size(), std::size(withMail) + 1);
+    for (const test::ListedItem& listed : items) {
+        auto item = store->item(listed.summary.entryID);
+        ASSERT_TRUE(item.ok());
+        EXPECT_EQ((*item)->parent()->folderPath(), listed.folder);
+    }
+}
+
 TEST(MaildirLayout, ModifiedUtf7Names)
 {
     const std::pair<QByteArray, QString> cases[] = { { "Entw&APw-rfe", QString::fromUtf8("Entwürfe") },

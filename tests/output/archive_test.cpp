@@ -477,3 +477,114 @@ TEST_F(Archive, FilesAndDirectoriesOfAMailCarryItsTime)
     ASSERT_TRUE(save().ok());
     EXPECT_GT(QFileInfo(dest(QStringLiteral("Dated.txt"))).lastModified().toSecsSinceEpoch(), received + 86400);
 }
+
+// Each line of a manifest means what Qt's JSON reader makes of it, whichever reader the manifest took it
+// with: spacing, key order, escapes, numbers written otherwise, keys twice and damage alike.
+TEST(ManifestLines, MeanWhatQtsJsonReaderMakesOfThem)
+{
+    struct Case {
+        const char* line;
+        QString saved; // the entry identifier it records as saved as "txt"; empty when none
+        bool whole; // its files in place with their sizes
+        QString ignored; // why it was left out; empty when it was not
+    };
+    const QString why = QStringLiteral("line 1: ");
+    const Case cases[] = {
+        { R"({"v":1,"entryId":"E","type":"txt","files":[{"path":"a.txt","sha256":"00","size":4}]})", "E", true, {} },
+        { R"({"v":1,"entryId":"E","type":"txt","subject":"Zo\u00eb \"q\", a\r\nb","from":"é","attachments":["x,y",""],)"
+          R"("files":[{"path":"a.txt","size":4,"sha256":"ab"}],"folder":"\\\\S\\I"})",
+            "E", true, {} },
+        { " { \"files\" : [ { \"size\" : 4 , \"path\" : \"a.txt\" } ] , \"type\" : \"txt\" , \"entryId\" : \"E\","
+          " \"v\" : 1 }\r",
+            "E", true, {} },
+        { R"({"v":1,"entryId":"\u00c9\"\\\/\n\t","type":"txt","files":[]})", QString::fromUtf8("É\"\\/\n\t"), true,
+            {} },
+        { R"({"v":1,"entryId":"E","type":"txt","files":[{"path":"d\/b.txt","size":3}]})", "E", true, {} },
+        { R"({"v":1,"entryId":"E","type":"txt","files":[{"path":"a.txt","size":5}]})", "E", false, {} },
+        { R"({"v":1,"entryId":"E","type":"txt","x":{"y":[1,-2.5e3,true,null,"z",{}]},"files":[]})", "E", true, {} },
+        { R"({"v":1,"entryId":"E","type":"txt","files":[{"path":"a.txt","size":4.0}]})", "E", true, {} },
+        { R"({"v":1.0,"entryId":"E","type":"txt","files":[]})", "E", true, {} },
+        { R"({"v":1,"entryId":"X","entryId":"E","type":"txt","files":[]})", "E", true, {} },
+        { R"({"v":1,"entryId":"E","type":"txt","files":{}})", "E", true, {} },
+        { R"({"v":1,"entryId":"E","type":"txt","subject":"\ud83d\ude00","files":[]})", "E", true, {} },
+        { "{\"v\":1,\"entryId\":\"E\",\"type\":\"txt\",\"subject\":\"\xff\",\"files\":[]}", {}, false,
+            why + "not a JSON object" },
+        { "{\"v\":1,\"entryId\":\"E\",\"type\":\"txt\",\"subject\":\"a\tb\",\"files\":[]}", "E", true, {} },
+        { R"({"v":1,"entryId":"E","type":"txt","files":[]} x)", {}, false, why + "not a JSON object" },
+        { R"({"v":1,"entryId":"E","type":"txt","files":[{"path":"a.txt","size":04}]})", {}, false,
+            why + "not a JSON object" },
+        { R"([{"v":1,"entryId":"E","type":"txt"}])", {}, false, why + "not a JSON object" },
+        { R"({"v":"1","entryId":"E","type":"txt","files":[]})", {}, false, why + "no version" },
+        { R"({"v":1,"entryId":"E","files":[]})", {}, false, why + "no entry identifier or output type" },
+        { R"({"v":1,"entryId":"E","type":"txt","files":[{"path":"d/../../a.txt","size":4}]})", {}, false,
+            why + "the path \"d/../../a.txt\" is not below the destination" },
+        { R"({"v":1,"entryId":"E","type":"txt","files":[{"path":"a.txt","size":-4}]})", {}, false,
+            why + "a file without its size" },
+    };
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    writeFile(dir.filePath(QStringLiteral("a.txt")), "four");
+    writeFile(dir.filePath(QStringLiteral("d/b.txt")), "two");
+    const Result<output::Directory> opened = output::Directory::open(dir.path(), output::Disk::system());
+    ASSERT_TRUE(opened.ok());
+    const output::Directory& destination = *opened;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.line);
+        writeFile(dir.filePath(output::Manifest::fileName()), QByteArray(c.line) + '\n');
+        const Result<output::Manifest> read = output::Manifest::read(destination);
+        ASSERT_TRUE(read.ok());
+        EXPECT_EQ(read->firstIgnored(), c.ignored);
+        const QList<output::ManifestEntry> entries = read->entries();
+        ASSERT_EQ(entries.size(), c.saved.isEmpty() ? 0 : 1);
+        if (!c.saved.isEmpty()) {
+            EXPECT_EQ(entries[0].entryId, c.saved);
+            EXPECT_EQ(read->savedWhole(c.saved, QStringLiteral("txt")), c.whole);
+            const QJsonObject object = QJsonDocument::fromJson(c.line).object();
+            const std::pair<const char*, QString> texts[]
+                = { { "subject", entries[0].subject }, { "from", entries[0].from }, { "folder", entries[0].folder } };
+            for (const auto& [key, text] : texts)
+                EXPECT_EQ(text, object.value(QLatin1String(key)).toString()) << key;
+            QStringList attachments;
+            for (const QJsonValue& name : object.value(QLatin1String("attachments")).toArray())
+                attachments << name.toString();
+            EXPECT_EQ(entries[0].attachments, attachments);
+            QByteArrayList hashes;
+            for (const QJsonValue& file : object.value(QLatin1String("files")).toArray())
+                hashes << file.toObject().value(QLatin1String("sha256")).toString().toLatin1();
+            EXPECT_EQ(entries[0].files.size(), hashes.size());
+            for (qsizetype i = 0; i < std::min(entries[0].files.size(), hashes.size()); ++i)
+                EXPECT_EQ(entries[0].files[i].sha256, hashes[i]);
+        }
+    }
+}
+
+// A manifest of many lines is read in parts: each line keeps its number, and the first line of a newer
+// version stops the read wherever it stands.
+TEST(ManifestLines, KeepTheirNumbersAcrossTheParts)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const Result<output::Directory> opened = output::Directory::open(dir.path(), output::Disk::system());
+    ASSERT_TRUE(opened.ok());
+    const output::Directory& destination = *opened;
+    QByteArray manifest;
+    const int count = 20000;
+    for (int n = 1; n <= count; ++n)
+        manifest += n % 7000 == 0 ? QByteArray("damaged\n")
+                                  : R"({"v":1,"entryId":")" + QByteArray::number(n)
+                + R"(","type":"txt","subject":"a long subject, to fill the line","files":[]})" + "\n\n";
+    writeFile(dir.filePath(output::Manifest::fileName()), manifest);
+    const Result<output::Manifest> read = output::Manifest::read(destination);
+    ASSERT_TRUE(read.ok());
+    EXPECT_EQ(read->ignoredLines(), 2);
+    EXPECT_EQ(read->firstIgnored(), "line 13999: not a JSON object");
+    EXPECT_EQ(read->entries().size(), count - 2);
+    EXPECT_TRUE(read->savedWhole(QStringLiteral("19999"), QStringLiteral("txt")));
+
+    writeFile(dir.filePath(output::Manifest::fileName()),
+        manifest + R"({"v":2,"entryId":"N","type":"txt"})" + "\ndamaged\n" + R"({"v":3})" + "\n");
+    const Result<output::Manifest> newer = output::Manifest::read(destination);
+    ASSERT_FALSE(newer.ok());
+    EXPECT_EQ(
+        newer.error().detail, QStringLiteral("line %1 was written by a newer version of Quillbox").arg(2 * count - 1));
+}

@@ -68,13 +68,19 @@ QStringList folderNamesOf(const QByteArray& entry)
     return names;
 }
 
+bool isSubFolderDir(const QByteArray& entry)
+{
+    return entry.size() > 4 && entry.endsWith(".sbd") && !entry.startsWith('.');
+}
+
 QStringList folderNamesOfDir(const QByteArray& dir)
 {
     if (dir.isEmpty())
         return { QStringLiteral("Inbox") };
     QStringList names;
-    for (const QByteArray& part : dir.split('/'))
-        names += folderNamesOf(part);
+    const QList<QByteArray> parts = dir.split('/');
+    for (qsizetype i = 0; i < parts.size(); ++i)
+        names += folderNamesOf(i + 1 < parts.size() && isSubFolderDir(parts[i]) ? parts[i].chopped(4) : parts[i]);
     return names;
 }
 

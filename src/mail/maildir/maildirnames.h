@@ -14,12 +14,17 @@ namespace quillbox::mail::maildir {
 /// the shifted runs are read as UTF-8; a name that is not valid modified UTF-7 is kept as it is.
 QString decodeModifiedUtf7(const QByteArray& name);
 
+/// Whether the directory entry is named like Thunderbird's "Name.sbd", which holds the sub-folders of the
+/// folder "Name" beside it (when it is no Maildir itself).
+bool isSubFolderDir(const QByteArray& entry);
+
 /// The folder names a directory entry gives: a Maildir++ entry ".A.B" gives "A" and "B", any other
 /// entry one name. An entry with an empty part (".A..B") is one folder named after all of it.
 QStringList folderNamesOf(const QByteArray& entry);
 
 /// The names of the folders on the way down to the folder directory `dir` (relative to the store's root,
-/// components separated by "/"): the names of each component in turn; the root itself is "Inbox".
+/// components separated by "/"): the names of each component in turn, "Name" for a "Name.sbd" on the
+/// way; the root itself is "Inbox".
 QStringList folderNamesOfDir(const QByteArray& dir);
 
 /// Whether `dir` is a path below a store's root that cannot lead out of it: relative, without "." or ".."

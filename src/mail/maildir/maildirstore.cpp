@@ -211,6 +211,7 @@ struct Place {
     QStringList names; ///< the folder names below the store's top folder
     std::optional<QByteArray> messagesDir; ///< the directory whose cur/ and new/ hold its messages
     std::optional<QByteArray> childrenDir; ///< the directory whose sub-directories are sub-folders
+    std::optional<QByteArray> sbdDir; ///< Thunderbird's "Name.sbd" beside it, whose sub-directories are too
     std::optional<PlusRef> plus; ///< its Maildir++ sub-folders
     Ancestors ancestors;
 };
@@ -231,7 +232,8 @@ public:
 
 private:
     bool enter(DirId id, const QByteArray& dir, Walk& walk) const;
-    void addEntry(const Listing& listing, const Entry& entry, std::vector<Place>& children, Walk& walk) const;
+    void addEntry(const QByteArray& parent, const Listing& listing, const Entry& entry, std::vector<Place>& children,
+        Walk& walk) const;
     void addPlus(const PlusRef& parent, std::vector<Place>& children, Walk& walk) const;
     std::optional<PlusRef> resolved(const PlusRef& plus, Walk& walk) const;
 
@@ -252,9 +254,9 @@ bool MaildirFolder::enter(DirId id, const QByteArray& dir, Walk& walk) const
 
 // A sub-directory is a folder when it is a Maildir or, unless it is hidden, holds folders somewhere below.
 // A hidden entry with an empty part (".A..B") is no Maildir++ name: a Maildir of that name is one folder.
-void MaildirFolder::addEntry(const Listing& listing, const Entry& entry, std::vector<Place>& children, Walk& walk) const
+void MaildirFolder::addEntry(const QByteArray& parent, const Listing& listing, const Entry& entry,
+    std::vector<Place>& children, Walk& walk) const
 {
-    const QByteArray& parent = *m_place.childrenDir;
     auto probe = probeEntry(*m_store, listing.dir.fd(), parent, entry);
     if (!probe) {
         walk.skip(Walk::Skip::Folder, probe.error());
@@ -267,8 +269,9 @@ void MaildirFolder::addEntry(const Listing& listing, const Entry& entry, std::ve
         || (!maildir && (entry.name.startsWith('.') || !holdsFolders(*m_store, dir, ancestors, walk)))
         || !enter(probe->id, dir, walk))
         return;
-    children.push_back(Place { m_place.names + folderNamesOf(entry.name), maildir ? std::optional(dir) : std::nullopt,
-        dir, std::nullopt, ancestors });
+    const bool sbd = !maildir && isSubFolderDir(entry.name);
+    children.push_back(Place { m_place.names + folderNamesOf(sbd ? entry.name.chopped(4) : entry.name),
+        maildir ? std::optional(dir) : std::nullopt, dir, std::nullopt, std::nullopt, ancestors });
 }
 
 // The Maildir++ folders one level below the node of `parent`. A folder whose directory the walk has
@@ -285,8 +288,8 @@ void MaildirFolder::addPlus(const PlusRef& parent, std::vector<Place>& children,
         };
         if (node.isDir && !entered && !mailBelow())
             continue;
-        Place place { m_place.names, std::nullopt, std::nullopt, PlusRef { parent.base, node.entry, parent.top, &node },
-            m_place.ancestors };
+        Place place { m_place.names, std::nullopt, std::nullopt, std::nullopt,
+            PlusRef { parent.base, node.entry, parent.top, &node }, m_place.ancestors };
         place.names += decodeModifiedUtf7(part);
         if (entered) {
             place.childrenDir = dir;
@@ -318,6 +321,29 @@ std::optional<PlusRef> MaildirFolder::resolved(const PlusRef& plus, Walk& walk) 
     return found;
 }
 
+// Thunderbird keeps the sub-folders of the folder "Name" in "Name.sbd" beside it: such a directory,
+// itself no Maildir, is read as part of the folder of that name, and stands as a folder of its own only
+// where there is none.
+void mergeSubFolderDirs(std::vector<Place>& children)
+{
+    const auto isSbd = [](const Place& place) {
+        return !place.messagesDir && place.childrenDir
+            && isSubFolderDir(place.childrenDir->mid(place.childrenDir->lastIndexOf('/') + 1));
+    };
+    for (auto sbd = children.begin(); sbd != children.end();) {
+        const auto folder
+            = !isSbd(*sbd) ? children.end() : std::find_if(children.begin(), children.end(), [&](const Place& place) {
+                  return place.childrenDir == sbd->childrenDir->chopped(4) && !place.sbdDir;
+              });
+        if (folder == children.end()) {
+            ++sbd;
+            continue;
+        }
+        folder->sbdDir = sbd->childrenDir;
+        sbd = children.erase(sbd);
+    }
+}
+
 Result<std::vector<std::unique_ptr<Folder>>> MaildirFolder::folders(Walk& walk) const
 {
     std::vector<Place> children;
@@ -332,17 +358,28 @@ Result<std::vector<std::unique_ptr<Folder>>> MaildirFolder::folders(Walk& walk) 
             if (!rootIsMaildir)
                 walk.skip(Walk::Skip::Folder, rootIsMaildir.error());
             else if (*rootIsMaildir)
-                children.push_back(Place { folderNamesOfDir({}), QByteArray(), std::nullopt, std::nullopt, {} });
+                children.push_back(
+                    Place { folderNamesOfDir({}), QByteArray(), std::nullopt, std::nullopt, std::nullopt, {} });
         }
         for (const Entry& entry : listing->entries)
             if (!isMessageDirName(entry.name) && !isPlusName(entry.name))
-                addEntry(*listing, entry, children, walk);
+                addEntry(dir, *listing, entry, children, walk);
         const auto top = readPlusTree(*m_store, *listing, dir, walk);
         addPlus(PlusRef { dir, {}, top, top.get() }, children, walk);
+    }
+    if (m_place.sbdDir) {
+        auto listing = readListing(m_store->root, *m_place.sbdDir);
+        if (!listing)
+            return listing.error();
+        walk.enter(listing->id.key());
+        for (const Entry& entry : listing->entries)
+            if (!isMessageDirName(entry.name) && !isPlusName(entry.name))
+                addEntry(*m_place.sbdDir, *listing, entry, children, walk);
     }
     if (m_place.plus)
         if (const auto plus = resolved(*m_place.plus, walk))
             addPlus(*plus, children, walk);
+    mergeSubFolderDirs(children);
 
     // Deterministic order: by name, ignoring case, then by directory.
     std::sort(children.begin(), children.end(), [](const Place& a, const Place& b) {
@@ -541,7 +578,7 @@ namespace {
 // The folder that holds the messages of `dir`, as the walk from the top would have found it.
 Place placeOfDir(const StoreData& store, const QByteArray& dir)
 {
-    Place place { folderNamesOfDir(dir), dir, std::nullopt, std::nullopt, below({}, store.root.id) };
+    Place place { folderNamesOfDir(dir), dir, std::nullopt, std::nullopt, std::nullopt, below({}, store.root.id) };
     if (dir.isEmpty())
         return place; // the root's own messages: "Inbox", whose sub-folders are the top folder's
     place.childrenDir = dir;
@@ -593,7 +630,7 @@ public:
             return root.error().code == Error::Code::NotFound
                 ? Error { Error::Code::NotFound, m_location, QStringLiteral("no such directory") }
                 : root.error();
-        Place top { {}, std::nullopt, QByteArray(), std::nullopt, below({}, m_data->root.id) };
+        Place top { {}, std::nullopt, QByteArray(), std::nullopt, std::nullopt, below({}, m_data->root.id) };
         return std::unique_ptr<Folder>(std::make_unique<MaildirFolder>(m_data, std::move(top)));
     }
 
