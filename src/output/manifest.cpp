@@ -522,6 +522,19 @@ ManifestFile ManifestFile::of(const QString& path, QByteArrayView content)
     return { path, content.size(), QCryptographicHash::hash(content, QCryptographicHash::Sha256).toHex() };
 }
 
+Result<ManifestFile> ManifestFile::ofFile(const Directory& dir, const QString& name, const QString& path)
+{
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    qint64 size = 0;
+    const Status read = dir.readFile(name, [&](QByteArrayView piece) {
+        hash.addData(piece);
+        size += piece.size();
+    });
+    if (!read)
+        return read.error();
+    return ManifestFile { path, size, hash.result().toHex() };
+}
+
 ManifestEntry ManifestEntry::of(const mail::MailItem& email, const QString& type, const QString& runTime)
 {
     const mail::ItemSummary& summary = email.summary();

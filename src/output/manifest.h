@@ -38,6 +38,8 @@ struct ManifestFile {
 
     /// The record of `content` written at `path`.
     static ManifestFile of(const QString& path, QByteArrayView content);
+    /// The record of the file `name` of `dir`, read back piece by piece, written at `path`.
+    static Result<ManifestFile> ofFile(const Directory& dir, const QString& name, const QString& path);
 };
 
 /// One saved mail: one line of the manifest, one row of the index.

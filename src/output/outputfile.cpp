@@ -254,16 +254,69 @@ int linkReplacing(Disk& disk, int fd, int dirFd, const QByteArray& target, bool&
 
 constexpr int kNoUnnamedFiles = -1;
 
-// Writes `data` as an unnamed file in `dirFd` and links it in under `target` when it is whole: one change
+using FillFile = std::function<int(int fd)>;
+
+// The errno by which a FillFile says that what it writes failed for a reason of its own.
+constexpr int kFillFailed = -2;
+
+// A FileOutput into the open file `fd`: pieces are gathered into writes of kChunk bytes or more.
+class DiskOutput final : public FileOutput {
+public:
+    DiskOutput(Disk& disk, int fd)
+        : m_disk(disk)
+        , m_fd(fd)
+    {
+    }
+    Status append(QByteArrayView bytes) override
+    {
+        if (m_buffer.size() + bytes.size() > kChunk && !flush())
+            return failure();
+        if (bytes.size() >= kChunk) {
+            m_error = writeAll(m_disk, m_fd, bytes);
+            return m_error ? failure() : success();
+        }
+        m_buffer.append(bytes);
+        return success();
+    }
+    Status overwrite(qint64 offset, QByteArrayView bytes) override
+    {
+        if (!flush())
+            return failure();
+        if (::lseek(m_fd, offset, SEEK_SET) < 0 || (m_error = writeAll(m_disk, m_fd, bytes)) != 0
+            || ::lseek(m_fd, 0, SEEK_END) < 0)
+            m_error = m_error ? m_error : errno;
+        return m_error ? failure() : success();
+    }
+    // Writes what is gathered; false once writing failed.
+    bool flush()
+    {
+        if (!m_error && !m_buffer.isEmpty())
+            m_error = writeAll(m_disk, m_fd, m_buffer);
+        m_buffer.clear();
+        return m_error == 0;
+    }
+    int error() const { return m_error; }
+
+private:
+    static constexpr qsizetype kChunk = 1 << 20;
+    Status failure() const { return Error { Error::Code::WriteFailed, {}, systemReason(m_error) }; }
+
+    Disk& m_disk;
+    int m_fd;
+    int m_error = 0;
+    QByteArray m_buffer;
+};
+
+// Fills an unnamed file in `dirFd` and links it in under `target` when it is whole: one change
 // to the directory where a temporary name costs three (create, then the rename's remove and add).
 // 0, the errno of the failure, or kNoUnnamedFiles when the file system has no unnamed files or there is
 // no way to link one.
-int writeUnnamed(Disk& disk, int dirFd, const QByteArray& target, QByteArrayView data, bool& throughProc)
+int writeUnnamed(Disk& disk, int dirFd, const QByteArray& target, const FillFile& fill, bool& throughProc)
 {
     const int fd = disk.openat(dirFd, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
     if (fd < 0)
         return errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL ? kNoUnnamedFiles : errno;
-    int error = writeAll(disk, fd, data);
+    int error = fill(fd);
     if (!error) {
         error = linkUnnamed(disk, fd, dirFd, target, throughProc);
         if (error == EEXIST) // a file to replace: linked in under a temporary name, renamed onto it
@@ -276,11 +329,52 @@ int writeUnnamed(Disk& disk, int dirFd, const QByteArray& target, QByteArrayView
 
 } // namespace
 
+Status MemoryOutput::append(QByteArrayView bytes)
+{
+    m_bytes.append(bytes);
+    return success();
+}
+
+Status MemoryOutput::overwrite(qint64 offset, QByteArrayView bytes)
+{
+    Q_ASSERT(offset >= 0 && offset + bytes.size() <= m_bytes.size());
+    std::memcpy(m_bytes.data() + offset, bytes.data(), size_t(bytes.size()));
+    return success();
+}
+
 Status Directory::writeFile(const QString& name, QByteArrayView data, Disk& disk) const
+{
+    return fill(
+        name, [&disk, data](int fd) { return writeAll(disk, fd, data); }, disk);
+}
+
+Status Directory::writeFile(const QString& name, const std::function<Status(FileOutput&)>& write, Disk& disk) const
+{
+    std::optional<Error> failed;
+    const Status written = fill(
+        name,
+        [&](int fd) {
+            DiskOutput out(disk, fd);
+            const Status made = write(out);
+            if (!out.flush())
+                return out.error();
+            if (!made)
+                failed = made.error();
+            return made ? 0 : kFillFailed;
+        },
+        disk);
+    if (written || !failed)
+        return written;
+    if (failed->path.isEmpty())
+        failed->path = filePath(name);
+    return *failed;
+}
+
+Status Directory::fill(const QString& name, const std::function<int(int fd)>& fill, Disk& disk) const
 {
     const QByteArray target = QFile::encodeName(name);
     if (!m_naming.namedOnly) {
-        const int error = writeUnnamed(disk, m_fd, target, data, m_naming.throughProc);
+        const int error = writeUnnamed(disk, m_fd, target, fill, m_naming.throughProc);
         if (error == 0)
             return success();
         if (error != kNoUnnamedFiles)
@@ -299,7 +393,7 @@ Status Directory::writeFile(const QString& name, QByteArrayView data, Disk& disk
     if (fd < 0)
         return writeFailed(filePath(name), errno);
 
-    int error = writeAll(disk, fd, data);
+    int error = fill(fd);
     if (::close(fd) != 0 && !error)
         error = errno;
     if (!error && disk.renameat(m_fd, temporary.constData(), m_fd, target.constData()) != 0)
@@ -347,10 +441,18 @@ std::optional<Directory::FileStat> Directory::regularFile(const QString& relativ
 
 Result<QByteArray> Directory::readFile(const QString& name) const
 {
+    QByteArray bytes;
+    if (Status read = readFile(name, [&bytes](QByteArrayView piece) { bytes.append(piece); }); !read)
+        return read.error();
+    return bytes;
+}
+
+Status Directory::readFile(const QString& name, const std::function<void(QByteArrayView)>& piece) const
+{
     // Without blocking: a pipe planted at the name is refused, not waited on.
     const int fd = ::openat(m_fd, QFile::encodeName(name).constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0 && errno == ENOENT)
-        return QByteArray();
+        return success();
     if (fd < 0)
         return Error { Error::Code::Unreadable, filePath(name), systemReason(errno) };
     QFile file;
@@ -361,10 +463,12 @@ Result<QByteArray> Directory::readFile(const QString& name) const
     struct stat info;
     if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode))
         return Error { Error::Code::Unreadable, filePath(name), QStringLiteral("not a regular file") };
-    const QByteArray bytes = file.readAll();
+    QByteArray buffer(1 << 20, Qt::Uninitialized);
+    for (qint64 got; (got = file.read(buffer.data(), buffer.size())) > 0;)
+        piece(QByteArrayView(buffer).first(got));
     if (file.error() != QFileDevice::NoError)
         return Error { Error::Code::Unreadable, filePath(name), file.errorString() };
-    return bytes;
+    return success();
 }
 
 Result<AppendFile> Directory::openAppend(const QString& name, Disk& disk) const

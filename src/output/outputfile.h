@@ -17,6 +17,7 @@
 #include <QDateTime>
 #include <QString>
 
+#include <functional>
 #include <optional>
 
 #include <sys/types.h>
@@ -43,6 +44,29 @@ public:
 
 class AppendFile;
 
+/// A file written in pieces as they are made: appended in order, and a few bytes written again over a
+/// place written before (a header that only the end of the file knows).
+class FileOutput {
+public:
+    virtual ~FileOutput() = default;
+    /// Appends `bytes`. Error WriteFailed with the system's reason.
+    virtual Status append(QByteArrayView bytes) = 0;
+    /// Writes `bytes` over those at `offset` from the start, which were appended before.
+    virtual Status overwrite(qint64 offset, QByteArrayView bytes) = 0;
+};
+
+/// A FileOutput that keeps the file in memory.
+class MemoryOutput final : public FileOutput {
+public:
+    Status append(QByteArrayView bytes) override;
+    Status overwrite(qint64 offset, QByteArrayView bytes) override;
+    /// The file; the object is empty afterwards.
+    QByteArray take() { return std::move(m_bytes); }
+
+private:
+    QByteArray m_bytes;
+};
+
 /// A directory open for writing into, by its file descriptor; closed when the object goes.
 class Directory {
 public:
@@ -68,6 +92,10 @@ public:
     /// at `name` (a file or a symbolic link) is replaced whole; on failure it stays as it was and no
     /// temporary file is left. Error WriteFailed with the file's path and the system's reason.
     Status writeFile(const QString& name, QByteArrayView data, Disk& disk) const;
+    /// Writes the file `name` as `write` makes it, piece by piece (nothing but what `write` holds is held in
+    /// memory), named only when `write` succeeded and all is written; as the other writeFile() otherwise.
+    /// An Error of `write` is returned with the file's path where it has none.
+    Status writeFile(const QString& name, const std::function<Status(FileOutput&)>& write, Disk& disk) const;
 
     /// The size and modification time of a regular file.
     struct FileStat {
@@ -82,6 +110,8 @@ public:
     /// The bytes of the regular file `name` in this directory, read without following a link: empty when
     /// there is no such entry; Error Unreadable when it cannot be read or is no regular file.
     Result<QByteArray> readFile(const QString& name) const;
+    /// The same, piece by piece to `piece`; nothing for a missing entry.
+    Status readFile(const QString& name, const std::function<void(QByteArrayView)>& piece) const;
 
     /// The file `name` in this directory opened to be appended to, made when missing; a symbolic link at
     /// `name` is an Error (WriteFailed), never followed.
@@ -94,6 +124,9 @@ public:
 private:
     friend class PendingDirectory;
     Directory(int fd, QString path);
+    /// Writes the file `name` by `fill`, which writes its bytes to the open file it is given and returns 0
+    /// or the errno of its failure; as writeFile() otherwise.
+    Status fill(const QString& name, const std::function<int(int fd)>& fill, Disk& disk) const;
 
     int m_fd = -1;
     QString m_path;

@@ -122,11 +122,16 @@ bool isFileType(const QString& type)
     return type == u"msg" || type == u"txt" || type == u"rtf" || type == u"eml";
 }
 
+// The .msg file of a mail whose message holds more bytes than this is written as it is built, on the thread
+// that writes, rather than built in memory ahead: it may be tens of times the mail's size (a storage of
+// its own for each recipient).
+constexpr qsizetype kMsgBuiltAheadBytes = 1 << 20;
+
 // The bytes of the file of a type for which isFileType() holds.
 Result<QByteArray> fileContent(const QString& type, const mail::MailItem& email, const QLocale& locale)
 {
-    // A .msg file is built in memory and reaches the disk like every other file (temporary file, then
-    // rename).
+    // A .msg file built in memory reaches the disk like every other file (unnamed or temporary file, then
+    // its name).
     if (type == u"msg")
         return msg::msgBytes(email);
     if (type == u"txt")
@@ -228,6 +233,25 @@ private:
     std::optional<Error> m_first;
 };
 
+// What follows the writing of the file `fileName` in `dir`, whose key in the name book is `key`: its record
+// (by `record`, when the run keeps one) and its time.
+void afterWriting(const output::Directory& dir, const QString& key, const QString& fileName, const Status& written,
+    const std::function<Result<output::ManifestFile>(const QString& path)>& record, Failures& failures)
+{
+    failures.add(written);
+    if (!written)
+        return;
+    if (failures.recordFiles) {
+        const Result<output::ManifestFile> file = record(joinKey(key, fileName));
+        if (file)
+            failures.written << *file;
+        else
+            failures.add(file.error());
+    }
+    if (failures.fileTime.isValid())
+        failures.add(dir.setTime(fileName, failures.fileTime));
+}
+
 // The file `fileName` in `dir`, whose key in the name book is `key`.
 void writeContent(SaveSession& session, const output::Directory& dir, const QString& key, const QString& fileName,
     const Result<QByteArray>& content, Failures& failures)
@@ -236,14 +260,20 @@ void writeContent(SaveSession& session, const output::Directory& dir, const QStr
         failures.addUnbuilt(dir.filePath(fileName), content.error());
         return;
     }
-    const Status written = dir.writeFile(fileName, *content, session.disk);
-    failures.add(written);
-    if (!written)
-        return;
-    if (failures.recordFiles)
-        failures.written << output::ManifestFile::of(joinKey(key, fileName), *content);
-    if (failures.fileTime.isValid())
-        failures.add(dir.setTime(fileName, failures.fileTime));
+    afterWriting(
+        dir, key, fileName, dir.writeFile(fileName, *content, session.disk),
+        [&](const QString& path) { return output::ManifestFile::of(path, *content); }, failures);
+}
+
+// The mail's .msg file `fileName` in `dir`, whose key in the name book is `key`, written as it is built.
+void writeMsgAsBuilt(SaveSession& session, const output::Directory& dir, const QString& key, const QString& fileName,
+    const mail::MailItem& email, Failures& failures)
+{
+    const Status written = dir.writeFile(
+        fileName, [&email](output::FileOutput& out) { return msg::writeMsg(email, out); }, session.disk);
+    afterWriting(
+        dir, key, fileName, written,
+        [&](const QString& path) { return output::ManifestFile::ofFile(dir, fileName, path); }, failures);
 }
 
 // The time a mail's files are dated with: received, else sent; invalid when the store has neither.
@@ -460,9 +490,14 @@ Result<SavedEmail> saveFound(
     if (isFileType(type)) {
         if (target.dir) {
             const QString fileName = session.names.claim(target.key, name, u'.' + type);
-            writeContent(session, *target.dir, target.key, fileName,
-                builtAhead ? std::get<Result<QByteArray>>(*builtAhead) : fileContent(type, email, session.locale),
-                failures);
+            if (builtAhead)
+                writeContent(
+                    session, *target.dir, target.key, fileName, std::get<Result<QByteArray>>(*builtAhead), failures);
+            else if (type == u"msg")
+                writeMsgAsBuilt(session, *target.dir, target.key, fileName, email, failures);
+            else
+                writeContent(
+                    session, *target.dir, target.key, fileName, fileContent(type, email, session.locale), failures);
         }
     } else if (type == u"dir") {
         if (target.dir)
@@ -546,7 +581,8 @@ private:
             return found;
         const auto& email = *found.email;
         found.bytes = email->rawMessage().size();
-        const bool built = isFileType(found.type) || found.type == u"dir";
+        const bool built = (isFileType(found.type) && !(found.type == u"msg" && found.bytes > kMsgBuiltAheadBytes))
+            || found.type == u"dir";
         // The .eml of a stored message is its bytes: nothing to build ahead.
         if (m_workers.count() == 0 || !built || (found.type == u"eml" && found.bytes > 0)) {
             m_bytes += found.bytes;

@@ -27,7 +27,12 @@
 #include <gsf/gsf-utils.h>
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <map>
+
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 // Readable failure output for the Qt values compared below.
 void PrintTo(const QJsonValue& value, std::ostream* os)
@@ -625,6 +630,67 @@ TEST(MsgWriter, DeeplyNestedMailsAreCutOffAsBytes)
     const QJsonObject cut = message[u"attachments"].toArray().first().toObject();
     EXPECT_EQ(cut[u"sha256"], QJsonValue(test::sha256(QByteArray("Subject: ") + QByteArray::number(depth + 2))))
         << "the cut-off mail is kept as its bytes";
+}
+
+// How far the peak memory of a child process grows while it runs `run`, in bytes, after `warmUp` has brought
+// in the code and the allocator's first blocks; -1 when `run` fails.
+qint64 peakGrowthInChild(const std::function<void()>& warmUp, const std::function<bool()>& run)
+{
+    int pipeFds[2];
+    if (::pipe(pipeFds) != 0)
+        return -1;
+    const pid_t child = ::fork();
+    if (child == 0) {
+        warmUp();
+        rusage before {}, after {};
+        ::getrusage(RUSAGE_SELF, &before);
+        const bool ok = run();
+        ::getrusage(RUSAGE_SELF, &after);
+        const qint64 growth = ok ? qint64(after.ru_maxrss - before.ru_maxrss) * 1024 : -1;
+        const bool sent = ::write(pipeFds[1], &growth, sizeof growth) == sizeof growth;
+        ::_exit(sent ? 0 : 1);
+    }
+    ::close(pipeFds[1]);
+    qint64 growth = -1;
+    if (child < 0 || ::read(pipeFds[0], &growth, sizeof growth) != sizeof growth)
+        growth = -1;
+    ::close(pipeFds[0]);
+    if (child > 0)
+        ::waitpid(child, nullptr, 0);
+    return growth;
+}
+
+// A .msg file is written as it is built: one of 10,000 recipients costs a small part of its size in memory
+// (held whole, it cost more than its size), and readers find every recipient in it.
+TEST(MsgWriter, ManyRecipientsAreWrittenAsBuiltNotHeldWhole)
+{
+    MailData m = plainMail();
+    m.recipients.clear();
+    for (int i = 0; i < 10000; ++i)
+        m.recipients.append({ QStringLiteral("Person %1").arg(i), QStringLiteral("person%1@example.org").arg(i),
+            Recipient::Type(1 + i % 3) });
+    const FakeMailItem item(m);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("many.msg"));
+    const qint64 growth = peakGrowthInChild([&] { (void)msg::writeMsgFile(FakeMailItem(plainMail()), path); },
+        [&] { return msg::writeMsgFile(item, path).ok(); });
+    const QByteArray file = test::readFile(path);
+    ASSERT_GE(growth, 0);
+    ASSERT_GT(file.size(), 10 << 20);
+    EXPECT_LT(growth, file.size() * 2 / 3) << "written as it is built, the file is never held whole";
+    GPtr<GsfInfile> root = openCompoundFile(file);
+    ASSERT_TRUE(root);
+    int recipients = 0;
+    for (int i = 0; i < gsf_infile_num_children(root.get()); ++i)
+        recipients += QByteArrayView(gsf_infile_name_by_index(root.get(), i)).startsWith("__recip_version1.0_#");
+    EXPECT_EQ(recipients, 10000);
+    GPtr<GsfInput> last(gsf_infile_child_by_name(root.get(), "__recip_version1.0_#0000270F"));
+    ASSERT_TRUE(last);
+    QStringList problems;
+    checkStorage(GSF_INFILE(last.get()), Owner::RecipientOrAttachment, QStringLiteral("last recipient"), problems);
+    EXPECT_EQ(problems, QStringList());
+    const QByteArray name = childrenOf(GSF_INFILE(last.get()))[QStringLiteral("__substg1.0_3001001F")].bytes;
+    EXPECT_EQ(name, msg::toUtf16LE(QStringLiteral("Person 9999")));
 }
 
 TEST(MsgWriter, UnwritablePathIsReportedWithTheOsReason)

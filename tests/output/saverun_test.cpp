@@ -1018,22 +1018,25 @@ TEST_F(SampleStore, EveryFailingCallOfTheRunFailsOneMailAndCutsNothing)
         QDir(m_dest).removeRecursively();
         QDir(m_work).mkpath(QStringLiteral("dest"));
     };
-    for (const char* type : { "eml", "msg", "txt", "rtf", "dir" }) {
+    // With no thread to build files ahead, each .msg file is written as it is built.
+    for (const auto& [type, threads] : { std::pair("eml", -1), std::pair("msg", -1), std::pair("msg", 0),
+             std::pair("txt", -1), std::pair("rtf", -1), std::pair("dir", -1) }) {
         emptyDestination();
         FailingDisk counting;
-        ASSERT_TRUE(save(saveSettings(type, "%6"), kStoreRoot, counting).ok());
+        ASSERT_TRUE(save(saveSettings(type, "%6"), kStoreRoot, counting, threads).ok());
         QMap<QString, QByteArray> undisturbed;
         for (const QString& file : ofKind(tree(m_dest), false))
             undisturbed[file] = readFile(m_dest + u'/' + file);
         ASSERT_GT(counting.calls, m_list.count());
         for (int call = 1; call <= counting.calls; ++call)
             for (int error : { ENOSPC, EIO, EACCES }) {
-                SCOPED_TRACE(std::string(type) + ", call " + std::to_string(call) + ": " + std::strerror(error));
+                SCOPED_TRACE(std::string(type) + ", " + std::to_string(threads) + " threads, call "
+                    + std::to_string(call) + ": " + std::strerror(error));
                 emptyDestination();
                 FailingDisk disk;
                 disk.failCall = call;
                 disk.callError = error;
-                const SaveSummary summary = save(saveSettings(type, "%6"), kStoreRoot, disk);
+                const SaveSummary summary = save(saveSettings(type, "%6"), kStoreRoot, disk, threads);
                 EXPECT_EQ(summary.failed, 1);
                 EXPECT_EQ(summary.written, m_list.count() - 1);
                 ASSERT_EQ(m_person.messages().size(), 1);

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <bit>
 #include <cstring>
+#include <functional>
 #include <numeric>
 
 namespace quillbox::msg {
@@ -31,8 +32,6 @@ constexpr quint32 kFreeSector = 0xFFFFFFFF;
 constexpr quint32 kNoEntry = 0xFFFFFFFF;
 
 enum EntryType : quint8 { StorageEntry = 1, StreamEntry = 2, RootEntry = 5 };
-
-using Entry = CompoundFile::Entry;
 
 quint64 unitsFor(quint64 bytes, quint64 unit)
 {
@@ -84,12 +83,13 @@ struct Links {
 // the top. The middle entry goes on top, so every empty link is on the last two levels; the entries on the
 // last level are red when it is not full (they have only empty links), all others black: every path down
 // then passes the same number of black entries, and no red entry has a red child.
-quint32 linkTree(const quint32* sorted, quint32 count, int depth, int redDepth, std::vector<Links>& links)
+template <class LinksOf>
+quint32 linkTree(const quint32* sorted, quint32 count, int depth, int redDepth, const LinksOf& links)
 {
     if (count == 0)
         return kNoEntry;
     const quint32 middle = count / 2;
-    Links& top = links[sorted[middle]];
+    Links& top = links(sorted[middle]);
     top.left = linkTree(sorted, middle, depth + 1, redDepth, links);
     top.right = linkTree(sorted + middle + 1, count - middle - 1, depth + 1, redDepth, links);
     top.red = depth == redDepth;
@@ -118,178 +118,31 @@ template <class Less> void sortRuns(quint32* first, quint32* last, const Less& l
     }
 }
 
-// The links of every entry: each storage's entries sorted once and made into a tree. An error for two
-// entries of one storage whose names compare equal.
-std::vector<Links> linkDirectory(const std::vector<Entry>& entries, std::optional<Error>& error)
-{
-    const quint32 count = quint32(entries.size());
-    // The entries of storage s are members[begin[s]] to members[begin[s + 1] - 1], in the order added.
-    std::vector<quint32> begin(count + 1, 0);
-    for (quint32 i = 1; i < count; ++i)
-        ++begin[quint32(entries[i].parent) + 1];
-    std::partial_sum(begin.begin(), begin.end(), begin.begin());
-    std::vector<quint32> members(count);
-    std::vector<quint32> next(begin.begin(), begin.end() - 1);
-    for (quint32 i = 1; i < count; ++i)
-        members[next[quint32(entries[i].parent)]++] = i;
-
-    std::vector<Links> links(count);
-    const auto less = [&](quint32 a, quint32 b) { return compareNames(entries[a].name, entries[b].name) < 0; };
-    for (quint32 storage = 0; storage < count; ++storage) {
-        quint32* first = members.data() + begin[storage];
-        const quint32 size = begin[storage + 1] - begin[storage];
-        sortRuns(first, first + size, less);
-        for (quint32 i = 1; i < size && !error; ++i)
-            if (!less(first[i - 1], first[i]))
-                error = Error { Error::Code::WriteFailed, {},
-                    QStringLiteral("\"%1\" and \"%2\" name two entries of one storage of a compound file")
-                        .arg(entries[first[i - 1]].name, entries[first[i]].name) };
-        const int firstPartLevel = std::bit_width(size + 1) - 1; // the first level that is not full
-        links[storage].child = linkTree(first, size, 0, firstPartLevel, links);
-    }
-    return links;
-}
-
-// Where everything goes: what each entry holds where, and the sector numbers of each part of the file, in
-// the order they are written.
-struct Layout {
-    enum class Place : quint8 { Nowhere, Sectors, MiniStream }; // storages and empty streams: nowhere
-    std::vector<Place> place;
-    std::vector<quint32> start; // the first sector or mini sector
-    std::vector<quint32> size;
-    quint64 streamSectors = 0; // the streams of 4096 bytes and more, from sector 0 on
-    quint64 miniSectors = 0;
-    quint64 miniStreamSectors = 0;
-    quint64 miniFatSectors = 0;
-    quint64 directorySectors = 0;
-    quint64 fatSectors = 0;
-    quint64 difatSectors = 0;
-
-    quint64 miniStreamStart() const { return streamSectors; }
-    quint64 miniFatStart() const { return miniStreamStart() + miniStreamSectors; }
-    quint64 directoryStart() const { return miniFatStart() + miniFatSectors; }
-    quint64 fatStart() const { return directoryStart() + directorySectors; }
-    quint64 difatStart() const { return fatStart() + fatSectors; }
-    quint64 sectors() const { return difatStart() + difatSectors; }
-    /// What the `index`th place of the header and the DIFAT sectors holds.
-    quint32 fatSector(quint64 index) const { return index < fatSectors ? quint32(fatStart() + index) : kFreeSector; }
-};
-
-Layout planLayout(const std::vector<Entry>& entries)
-{
-    Layout layout;
-    layout.place.assign(entries.size(), Layout::Place::Nowhere);
-    layout.start.assign(entries.size(), 0); // storages: 0
-    layout.size.assign(entries.size(), 0);
-    for (size_t i = 1; i < entries.size(); ++i) {
-        if (entries[i].isStorage)
-            continue;
-        const quint32 size = quint32(entries[i].data.size());
-        layout.size[i] = size;
-        if (size == 0) {
-            layout.start[i] = kEndOfChain;
-        } else if (size < kMiniStreamCutoff) {
-            layout.place[i] = Layout::Place::MiniStream;
-            layout.start[i] = quint32(layout.miniSectors);
-            layout.miniSectors += unitsFor(size, kMiniSectorSize);
-        } else {
-            layout.place[i] = Layout::Place::Sectors;
-            layout.start[i] = quint32(layout.streamSectors);
-            layout.streamSectors += unitsFor(size, kSectorSize);
-        }
-    }
-    layout.miniStreamSectors = unitsFor(layout.miniSectors * kMiniSectorSize, kSectorSize);
-    layout.miniFatSectors = unitsFor(layout.miniSectors, kIdsPerSector);
-    layout.directorySectors = unitsFor(entries.size() * kEntrySize, kSectorSize);
-    // The FAT describes every sector, its own and the DIFAT's too: both grow until they fit.
-    const quint64 others = layout.fatStart();
-    for (;;) {
-        const quint64 fat = unitsFor(others + layout.fatSectors + layout.difatSectors, kIdsPerSector);
-        const quint64 difat = fat > kHeaderFatSlots ? unitsFor(fat - kHeaderFatSlots, kDifatSlots) : 0;
-        if (fat == layout.fatSectors && difat == layout.difatSectors)
-            break;
-        layout.fatSectors = fat;
-        layout.difatSectors = difat;
-    }
-    return layout;
-}
-
-// Writes little-endian values one after another into bytes that were allocated for all of them.
+// Writes little-endian values one after another into a buffer.
 class Output {
 public:
-    explicit Output(char* begin)
-        : m_begin(begin)
-        , m_at(begin)
+    explicit Output(QByteArray& bytes)
+        : m_bytes(bytes)
     {
     }
-    qsizetype written() const { return m_at - m_begin; }
-    void bytes(QByteArrayView data)
-    {
-        std::memcpy(m_at, data.data(), size_t(data.size()));
-        m_at += data.size();
-    }
-    void zeros(qsizetype count)
-    {
-        std::memset(m_at, 0, size_t(count));
-        m_at += count;
-    }
+    void bytes(QByteArrayView data) { m_bytes.append(data); }
+    void zeros(qsizetype count) { m_bytes.append(count, '\0'); }
     template <class T> void value(T v)
     {
-        qToLittleEndian(v, m_at);
-        m_at += sizeof(T);
+        char raw[sizeof(T)];
+        qToLittleEndian(v, raw);
+        m_bytes.append(raw, sizeof(T));
     }
-    /// Zeros up to the next multiple of `unit` bytes from the start of the file.
-    void padTo(qsizetype unit) { zeros((unit - written() % unit) % unit); }
     /// Free-sector marks up to the end of the sector.
     void padIds()
     {
-        while (written() % kSectorSize != 0)
+        while (m_bytes.size() % kSectorSize != 0)
             value(kFreeSector);
-    }
-    /// A chain of `count` sectors (or mini sectors) from `first` on, each pointing to the next.
-    void chain(quint64 first, quint64 count)
-    {
-        for (quint64 sector = first + 1; sector < first + count; ++sector)
-            value(quint32(sector));
-        if (count > 0)
-            value(kEndOfChain);
     }
 
 private:
-    char* m_begin;
-    char* m_at;
+    QByteArray& m_bytes;
 };
-
-void writeHeader(Output& out, const Layout& layout)
-{
-    out.bytes("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1");
-    out.zeros(16); // the header's class id, unused
-    out.value<quint16>(0x003E); // minor version
-    out.value<quint16>(3); // major version: 512-byte sectors
-    out.value<quint16>(0xFFFE); // byte order mark
-    out.value<quint16>(9); // sector shift
-    out.value<quint16>(6); // mini sector shift
-    out.zeros(6);
-    out.value<quint32>(0); // the directory's sector count, which version 3 leaves out
-    out.value(quint32(layout.fatSectors));
-    out.value(quint32(layout.directoryStart()));
-    out.value<quint32>(0); // transactions: not used
-    out.value(kMiniStreamCutoff);
-    out.value(layout.miniFatSectors > 0 ? quint32(layout.miniFatStart()) : kEndOfChain);
-    out.value(quint32(layout.miniFatSectors));
-    out.value(layout.difatSectors > 0 ? quint32(layout.difatStart()) : kEndOfChain);
-    out.value(quint32(layout.difatSectors));
-    for (quint32 i = 0; i < kHeaderFatSlots; ++i)
-        out.value(layout.fatSector(i));
-}
-
-void writeMiniFat(Output& out, const Layout& layout)
-{
-    for (size_t i = 0; i < layout.place.size(); ++i)
-        if (layout.place[i] == Layout::Place::MiniStream)
-            out.chain(layout.start[i], unitsFor(layout.size[i], kMiniSectorSize));
-    out.padIds();
-}
 
 void writeEntry(Output& out, QStringView name, EntryType type, const Links& links, QByteArrayView classId,
     quint32 start, quint32 size)
@@ -312,49 +165,342 @@ void writeEntry(Output& out, QStringView name, EntryType type, const Links& link
     out.value(quint64(size));
 }
 
-void writeDirectory(Output& out, const std::vector<Entry>& entries, const std::vector<Links>& links,
-    const Layout& layout, QByteArrayView rootClassId)
+// An unused directory entry: no name, no type, no links.
+void writeUnusedEntry(Output& out)
 {
-    // The root entry holds the mini stream.
-    writeEntry(out, entries[0].name, RootEntry, links[0], rootClassId,
-        layout.miniSectors > 0 ? quint32(layout.miniStreamStart()) : kEndOfChain,
-        quint32(layout.miniSectors * kMiniSectorSize));
-    for (size_t i = 1; i < entries.size(); ++i)
-        writeEntry(out, entries[i].name, entries[i].isStorage ? StorageEntry : StreamEntry, links[i], {},
-            layout.start[i], layout.size[i]);
-    while (out.written() % kSectorSize != 0) { // unused entries: no name, no type, no links
-        out.zeros(64 + 2 + 2);
-        for (int link = 0; link < 3; ++link)
-            out.value(kNoEntry);
-        out.zeros(kEntrySize - 80);
-    }
+    out.zeros(64 + 2 + 2);
+    for (int link = 0; link < 3; ++link)
+        out.value(kNoEntry);
+    out.zeros(kEntrySize - 80);
 }
 
-void writeFat(Output& out, const Layout& layout)
+// An entry of a storage that is still open: what its directory entry needs but its links, which its
+// storage's tree gives once the storage is complete. Its name is in the storage's name buffer.
+struct PendingEntry {
+    quint32 nameAt;
+    quint8 nameLength;
+    EntryType type;
+    quint32 start; // a stream's first sector or mini sector
+    quint32 size;
+    quint32 child = kNoEntry; // a storage's tree, once the storage is complete
+};
+
+struct OpenStorage {
+    quint32 id; // its Storage number: the storages are numbered as they are added
+    std::vector<PendingEntry> entries;
+    std::u16string names;
+
+    QStringView name(const PendingEntry& entry) const
+    {
+        return QStringView(names.data() + entry.nameAt, entry.nameLength);
+    }
+};
+
+} // namespace
+
+// The sectors of the file are appended in the order they are given numbers; the header (and the root
+// entry, in the directory's first sector) are written over their places at the end.
+struct CompoundFileWriter::State {
+    State(const ClassId& classId, output::FileOutput& out)
+        : out(out)
+        , rootClassId(classId)
+    {
+    }
+
+    output::FileOutput& out;
+    ClassId rootClassId;
+    std::optional<Error> error;
+    std::vector<quint32> fat; // one link per sector written
+    std::vector<quint32> miniFat;
+    std::vector<OpenStorage> open; // the root first, then each storage inside the one before
+    quint32 storages = 1;
+
+    QByteArray miniSector; // the mini stream's sector being filled
+    quint32 miniStreamFirst = kEndOfChain;
+    quint32 miniStreamLast = kEndOfChain;
+
+    QByteArray directorySector; // the directory's sector being filled; its first holds the root entry
+    quint32 entries = 1; // entry 0 is the root's
+    quint32 directoryFirst = kEndOfChain;
+    quint32 directoryLast = kEndOfChain;
+
+    bool ok() const { return !error.has_value(); }
+    void fail(Error why)
+    {
+        if (!error)
+            error = std::move(why);
+    }
+
+    // Appends whole sectors of `bytes` (the last one padded with zeros); they make a chain of their own,
+    // or follow `last` in its chain. Returns the first sector's number.
+    quint32 appendSectors(QByteArrayView bytes, quint32 last = kEndOfChain)
+    {
+        const quint64 count = unitsFor(quint64(bytes.size()), kSectorSize);
+        const quint64 first = fat.size();
+        if (first + count > kMaxSector) {
+            fail(Error { Error::Code::WriteFailed, {}, QStringLiteral("a compound file cannot hold that much") });
+            return kEndOfChain;
+        }
+        if (last != kEndOfChain)
+            fat[last] = quint32(first);
+        for (quint64 sector = first + 1; sector < first + count; ++sector)
+            fat.push_back(quint32(sector));
+        fat.push_back(kEndOfChain);
+        Status appended = out.append(bytes);
+        if (appended && bytes.size() % kSectorSize != 0)
+            appended = out.append(QByteArray(kSectorSize - bytes.size() % kSectorSize, '\0'));
+        if (!appended)
+            fail(appended.error());
+        return quint32(first);
+    }
+
+    // Adds `data` to the mini stream and returns its first mini sector.
+    quint32 appendMini(QByteArrayView data)
+    {
+        const quint32 first = quint32(miniFat.size());
+        const quint64 count = unitsFor(quint64(data.size()), kMiniSectorSize);
+        for (quint64 sector = first + 1; sector < first + count; ++sector)
+            miniFat.push_back(quint32(sector));
+        miniFat.push_back(kEndOfChain);
+        miniSector.append(data);
+        miniSector.append(qsizetype(count * kMiniSectorSize) - data.size(), '\0');
+        while (miniSector.size() >= kSectorSize) {
+            nextMiniStreamSector(QByteArrayView(miniSector).first(kSectorSize));
+            miniSector.remove(0, kSectorSize);
+        }
+        return first;
+    }
+
+    void nextMiniStreamSector(QByteArrayView bytes)
+    {
+        miniStreamLast = appendSectors(bytes, miniStreamLast);
+        if (miniStreamFirst == kEndOfChain)
+            miniStreamFirst = miniStreamLast;
+    }
+
+    // Appends one directory entry; a full sector goes to the file.
+    void appendEntry(QStringView name, EntryType type, const Links& links, quint32 start, quint32 size)
+    {
+        Output entry(directorySector);
+        writeEntry(entry, name, type, links, {}, start, size);
+        ++entries;
+        if (directorySector.size() == kSectorSize)
+            flushDirectorySector();
+    }
+
+    void flushDirectorySector()
+    {
+        directoryLast = appendSectors(directorySector, directoryLast);
+        if (directoryFirst == kEndOfChain)
+            directoryFirst = directoryLast;
+        directorySector.clear();
+    }
+
+    OpenStorage& storage(Storage id)
+    {
+        while (open.back().id != quint32(id)) {
+            Q_ASSERT(open.size() > 1); // entries are added depth first
+            close();
+        }
+        return open.back();
+    }
+
+    // Writes the entries of the innermost open storage, linked into their tree, and closes it.
+    void close()
+    {
+        OpenStorage& storage = open.back();
+        const quint32 count = quint32(storage.entries.size());
+        std::vector<quint32> sorted(count);
+        std::iota(sorted.begin(), sorted.end(), 0);
+        const auto less = [&](quint32 a, quint32 b) {
+            return compareNames(storage.name(storage.entries[a]), storage.name(storage.entries[b])) < 0;
+        };
+        sortRuns(sorted.data(), sorted.data() + count, less);
+        for (quint32 i = 1; i < count && ok(); ++i)
+            if (!less(sorted[i - 1], sorted[i]))
+                fail(Error { Error::Code::WriteFailed, {},
+                    QStringLiteral("\"%1\" and \"%2\" name two entries of one storage of a compound file")
+                        .arg(storage.name(storage.entries[sorted[i - 1]]), storage.name(storage.entries[sorted[i]])) });
+        // The entries take the next numbers of the directory in the order they were added.
+        const quint32 base = entries;
+        for (quint32& index : sorted)
+            index += base;
+        std::vector<Links> links(count);
+        const auto linksOf = [&](quint32 entry) -> Links& { return links[entry - base]; };
+        const int firstPartLevel = std::bit_width(count + 1) - 1; // the first level that is not full
+        const quint32 top = linkTree(sorted.data(), count, 0, firstPartLevel, linksOf);
+        for (quint32 i = 0; i < count && ok(); ++i) {
+            const PendingEntry& entry = storage.entries[i];
+            Links& link = links[i];
+            link.child = entry.child;
+            appendEntry(storage.name(entry), entry.type, link, entry.start, entry.size);
+        }
+        open.pop_back();
+        if (!open.empty())
+            open.back().entries.back().child = top;
+        else
+            rootTree = top;
+    }
+    quint32 rootTree = kNoEntry;
+};
+
+CompoundFileWriter::CompoundFileWriter(const ClassId& rootClassId, output::FileOutput& out)
+    : m_state(std::make_unique<State>(rootClassId, out))
 {
-    for (size_t i = 0; i < layout.place.size(); ++i)
-        if (layout.place[i] == Layout::Place::Sectors)
-            out.chain(layout.start[i], unitsFor(layout.size[i], kSectorSize));
-    out.chain(layout.miniStreamStart(), layout.miniStreamSectors);
-    out.chain(layout.miniFatStart(), layout.miniFatSectors);
-    out.chain(layout.directoryStart(), layout.directorySectors);
-    for (quint64 i = 0; i < layout.fatSectors; ++i)
-        out.value(kFatSector);
-    for (quint64 i = 0; i < layout.difatSectors; ++i)
-        out.value(kDifatSector);
-    out.padIds();
+    m_state->open.push_back({ quint32(Storage::Root), {}, {} });
+    Output root(m_state->directorySector); // the root entry's place: written over at the end
+    writeUnusedEntry(root);
+    // The header's place: written over at the end.
+    if (Status status = out.append(QByteArray(kSectorSize, '\0')); !status)
+        m_state->fail(status.error());
 }
 
-void writeDifat(Output& out, const Layout& layout)
+CompoundFileWriter::~CompoundFileWriter() = default;
+
+bool CompoundFileWriter::failed() const
 {
-    for (quint64 sector = 0; sector < layout.difatSectors; ++sector) {
-        for (quint64 slot = 0; slot < kDifatSlots; ++slot)
-            out.value(layout.fatSector(kHeaderFatSlots + sector * kDifatSlots + slot));
-        out.value(sector + 1 < layout.difatSectors ? quint32(layout.difatStart() + sector + 1) : kEndOfChain);
+    return !m_state->ok();
+}
+
+namespace {
+
+// Checks `name` and adds its entry to `storage`, with its name and no place yet; nothing when the file
+// failed already.
+PendingEntry* addEntry(
+    OpenStorage& storage, QAnyStringView name, EntryType type, qsizetype size, std::optional<Error>& error)
+{
+    if (error)
+        return nullptr;
+    const QString text = name.toString();
+    QString problem = nameProblem(text);
+    if (problem.isEmpty() && size > kMaxStreamSize)
+        problem = QStringLiteral("the stream \"%1\" has %2 bytes; a compound file holds at most 2 GiB in one")
+                      .arg(text)
+                      .arg(size);
+    if (!problem.isEmpty()) {
+        error = Error { Error::Code::WriteFailed, {}, problem };
+        return nullptr;
     }
+    PendingEntry entry { quint32(storage.names.size()), quint8(text.size()), type, 0, quint32(size) };
+    storage.names.append(reinterpret_cast<const char16_t*>(text.utf16()), std::size_t(text.size()));
+    storage.entries.push_back(entry);
+    return &storage.entries.back();
 }
 
 } // namespace
+
+CompoundFileWriter::Storage CompoundFileWriter::addStorage(Storage parent, QAnyStringView name)
+{
+    State& state = *m_state;
+    const Storage id = Storage(state.storages++);
+    if (state.ok() && addEntry(state.storage(parent), name, StorageEntry, 0, state.error))
+        state.open.push_back({ quint32(id), {}, {} });
+    return id;
+}
+
+void CompoundFileWriter::addStream(Storage parent, QAnyStringView name, QByteArray data)
+{
+    State& state = *m_state;
+    PendingEntry* entry
+        = state.ok() ? addEntry(state.storage(parent), name, StreamEntry, data.size(), state.error) : nullptr;
+    if (!entry)
+        return;
+    if (data.isEmpty())
+        entry->start = kEndOfChain;
+    else if (data.size() < kMiniStreamCutoff)
+        entry->start = state.appendMini(data);
+    else
+        entry->start = state.appendSectors(data);
+}
+
+Status CompoundFileWriter::finish()
+{
+    State& state = *m_state;
+    while (state.ok() && !state.open.empty())
+        state.close();
+    if (!state.ok())
+        return *state.error;
+    const quint32 miniSectors = quint32(state.miniFat.size());
+    if (!state.miniSector.isEmpty())
+        state.nextMiniStreamSector(state.miniSector);
+
+    QByteArray miniFat;
+    Output miniFatOut(miniFat);
+    for (quint32 link : state.miniFat)
+        miniFatOut.value(link);
+    miniFatOut.padIds();
+    const quint32 miniFatStart = miniFat.isEmpty() ? kEndOfChain : state.appendSectors(miniFat);
+    const quint32 miniFatSectors = quint32(miniFat.size() / kSectorSize);
+
+    // The root entry, first in the directory, holds the mini stream.
+    QByteArray root;
+    Output rootOut(root);
+    Links rootLinks;
+    rootLinks.child = state.rootTree;
+    writeEntry(rootOut, u"Root Entry", RootEntry, rootLinks,
+        QByteArrayView(reinterpret_cast<const char*>(state.rootClassId.data()), qsizetype(state.rootClassId.size())),
+        miniSectors > 0 ? state.miniStreamFirst : kEndOfChain, miniSectors * kMiniSectorSize);
+    Output directory(state.directorySector);
+    while (state.directorySector.size() % kSectorSize != 0)
+        writeUnusedEntry(directory);
+    if (!state.directorySector.isEmpty())
+        state.flushDirectorySector();
+
+    // The FAT describes every sector, its own and the DIFAT's too: both grow until they fit.
+    const quint64 others = state.fat.size();
+    quint64 fatSectors = 0, difatSectors = 0;
+    for (;;) {
+        const quint64 fat = unitsFor(others + fatSectors + difatSectors, kIdsPerSector);
+        const quint64 difat = fat > kHeaderFatSlots ? unitsFor(fat - kHeaderFatSlots, kDifatSlots) : 0;
+        if (fat == fatSectors && difat == difatSectors)
+            break;
+        fatSectors = fat;
+        difatSectors = difat;
+    }
+    if (others + fatSectors + difatSectors > kMaxSector)
+        return Error { Error::Code::WriteFailed, {}, QStringLiteral("a compound file cannot hold that much") };
+    const auto fatSector = [&](quint64 index) { return index < fatSectors ? quint32(others + index) : kFreeSector; };
+    const quint64 difatStart = others + fatSectors;
+    state.fat.insert(state.fat.end(), fatSectors, kFatSector);
+    state.fat.insert(state.fat.end(), difatSectors, kDifatSector);
+    QByteArray tail;
+    Output out(tail);
+    for (quint32 link : state.fat)
+        out.value(link);
+    out.padIds();
+    for (quint64 sector = 0; sector < difatSectors; ++sector) {
+        for (quint64 slot = 0; slot < kDifatSlots; ++slot)
+            out.value(fatSector(kHeaderFatSlots + sector * kDifatSlots + slot));
+        out.value(sector + 1 < difatSectors ? quint32(difatStart + sector + 1) : kEndOfChain);
+    }
+    if (Status status = state.out.append(tail); !status)
+        return status;
+
+    QByteArray header;
+    Output head(header);
+    head.bytes("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1");
+    head.zeros(16); // the header's class id, unused
+    head.value<quint16>(0x003E); // minor version
+    head.value<quint16>(3); // major version: 512-byte sectors
+    head.value<quint16>(0xFFFE); // byte order mark
+    head.value<quint16>(9); // sector shift
+    head.value<quint16>(6); // mini sector shift
+    head.zeros(6);
+    head.value<quint32>(0); // the directory's sector count, which version 3 leaves out
+    head.value(quint32(fatSectors));
+    head.value(state.directoryFirst);
+    head.value<quint32>(0); // transactions: not used
+    head.value(kMiniStreamCutoff);
+    head.value(miniFatStart);
+    head.value(miniFatSectors);
+    head.value(difatSectors > 0 ? quint32(difatStart) : kEndOfChain);
+    head.value(quint32(difatSectors));
+    for (quint32 i = 0; i < kHeaderFatSlots; ++i)
+        head.value(fatSector(i));
+    if (Status status = state.out.overwrite(0, header); !status)
+        return status;
+    return state.out.overwrite(qint64(state.directoryFirst + 1) * kSectorSize, root);
+}
 
 CompoundFile::CompoundFile(const ClassId& rootClassId)
     : m_rootClassId(rootClassId)
@@ -364,61 +510,38 @@ CompoundFile::CompoundFile(const ClassId& rootClassId)
 
 CompoundFile::Storage CompoundFile::addStorage(Storage parent, QAnyStringView name)
 {
-    return add(parent, name, true, {});
+    m_entries.push_back({ name.toString(), parent, true, {} });
+    return Storage(m_entries.size() - 1);
 }
 
 void CompoundFile::addStream(Storage parent, QAnyStringView name, QByteArray data)
 {
-    add(parent, name, false, std::move(data));
-}
-
-CompoundFile::Storage CompoundFile::add(Storage parent, QAnyStringView name, bool isStorage, QByteArray data)
-{
     Q_ASSERT(quint32(parent) < m_entries.size() && m_entries[quint32(parent)].isStorage);
-    QString text = name.toString();
-    if (!m_error) {
-        QString problem = nameProblem(text);
-        if (problem.isEmpty() && data.size() > kMaxStreamSize)
-            problem = QStringLiteral("the stream \"%1\" has %2 bytes; a compound file holds at most 2 GiB in one")
-                          .arg(text)
-                          .arg(data.size());
-        if (!problem.isEmpty())
-            m_error = Error { Error::Code::WriteFailed, {}, problem };
-    }
-    m_entries.push_back({ std::move(text), parent, isStorage, std::move(data) });
-    return Storage(m_entries.size() - 1);
+    m_entries.push_back({ name.toString(), parent, false, std::move(data) });
 }
 
 Result<QByteArray> CompoundFile::toBytes() &&
 {
-    const std::vector<Links> links = linkDirectory(m_entries, m_error);
-    if (m_error)
-        return *m_error;
-    const Layout layout = planLayout(m_entries);
-    if (layout.sectors() > kMaxSector)
-        return Error { Error::Code::WriteFailed, {}, QStringLiteral("a compound file cannot hold that much") };
-
-    QByteArray file(qsizetype((1 + layout.sectors()) * kSectorSize), Qt::Uninitialized);
-    Output out(file.data());
-    writeHeader(out, layout);
-    // The large streams, then the mini stream; each stream's data is let go once it is copied.
-    for (auto [place, unit] :
-        { std::pair(Layout::Place::Sectors, kSectorSize), std::pair(Layout::Place::MiniStream, kMiniSectorSize) }) {
-        for (size_t i = 0; i < m_entries.size(); ++i) {
-            if (layout.place[i] != place)
-                continue;
-            out.bytes(std::exchange(m_entries[i].data, QByteArray()));
-            out.padTo(unit);
+    // The entries go to the writer depth first: each storage's entries in the order added, each storage's
+    // own entries right after it.
+    std::vector<std::vector<quint32>> children(m_entries.size());
+    for (quint32 i = 1; i < m_entries.size(); ++i)
+        children[quint32(m_entries[i].parent)].push_back(i);
+    output::MemoryOutput bytes;
+    CompoundFileWriter writer(m_rootClassId, bytes);
+    const std::function<void(quint32, Storage)> add = [&](quint32 storage, Storage into) {
+        for (quint32 i : children[storage]) {
+            Entry& entry = m_entries[i];
+            if (entry.isStorage)
+                add(i, writer.addStorage(into, entry.name));
+            else
+                writer.addStream(into, entry.name, std::exchange(entry.data, QByteArray()));
         }
-        out.padTo(kSectorSize);
-    }
-    writeMiniFat(out, layout);
-    writeDirectory(out, m_entries, links, layout,
-        QByteArrayView(reinterpret_cast<const char*>(m_rootClassId.data()), qsizetype(m_rootClassId.size())));
-    writeFat(out, layout);
-    writeDifat(out, layout);
-    Q_ASSERT(out.written() == file.size());
-    return file;
+    };
+    add(0, Storage::Root);
+    if (Status status = writer.finish(); !status)
+        return status.error();
+    return bytes.take();
 }
 
 } // namespace quillbox::msg

@@ -154,11 +154,11 @@ private:
     QByteArray m_data;
 };
 
-using Storage = CompoundFile::Storage;
+using Storage = CompoundFileBuilder::Storage;
 
 class Writer {
 public:
-    explicit Writer(CompoundFile& file)
+    explicit Writer(CompoundFileBuilder& file)
         : m_file(file)
     {
     }
@@ -179,7 +179,7 @@ private:
     void binary(Storage storage, PropertyStream& props, quint16 id, const QByteArray& value);
     static void time(PropertyStream& props, quint16 id, const QDateTime& time);
 
-    CompoundFile& m_file;
+    CompoundFileBuilder& m_file;
     bool m_keywordsUsed = false;
 };
 
@@ -485,30 +485,33 @@ Result<CompoundFile> msgCompoundFile(const mail::MailItem& item)
     return file;
 }
 
+Status writeMsg(const mail::MailItem& item, output::FileOutput& out)
+{
+    CompoundFileWriter file(kMessageClassId, out);
+    if (Status status = Writer(file).message(Storage::Root, item, PropertyStream::Owner::TopMessage, 0); !status)
+        return status;
+    return file.finish();
+}
+
 Result<QByteArray> msgBytes(const mail::MailItem& item)
 {
-    Result<CompoundFile> file = msgCompoundFile(item);
-    if (!file)
-        return file.error();
-    return std::move(*file).toBytes();
+    output::MemoryOutput out;
+    if (Status status = writeMsg(item, out); !status)
+        return status.error();
+    return out.take();
 }
 
 Status writeMsgFile(const mail::MailItem& item, const QString& path)
 {
-    const auto withPath = [&](Error error) {
-        error.path = path;
-        return error;
-    };
-    const Result<QByteArray> bytes = msgBytes(item);
-    if (!bytes)
-        return bytes.error().path.isEmpty() ? withPath(bytes.error()) : bytes.error();
     const QFileInfo target(path);
     const Result<output::Directory> dir = output::Directory::open(target.path(), output::Disk::system());
-    if (!dir)
-        return withPath(dir.error());
-    if (Status written = dir->writeFile(target.fileName(), *bytes, output::Disk::system()); !written)
-        return withPath(written.error());
-    return success();
+    if (!dir) {
+        Error error = dir.error();
+        error.path = path;
+        return error;
+    }
+    return dir->writeFile(
+        target.fileName(), [&item](output::FileOutput& out) { return writeMsg(item, out); }, output::Disk::system());
 }
 
 } // namespace quillbox::msg
