@@ -250,7 +250,7 @@ TEST_F(FolderPickerTest, ShowsWhyAFoundStoreCannotBeOpened)
     ASSERT_EQ(tree->topLevelItemCount(), 3);
     EXPECT_EQ(tree->topLevelItem(1)->text(0), "Thunderbird - work@example.org");
     EXPECT_EQ(tree->topLevelItem(2)->text(0),
-        "Mail Spool (cannot be opened: neither a Maildir directory, an mbox file nor an Outlook data file)");
+        "Mail Spool (cannot be opened: spool is not a mail store: no Maildir folder, mbox file or Outlook data file)");
     EXPECT_EQ(tree->topLevelItem(2)->toolTip(0),
         spool + ": neither a Maildir directory, an mbox file nor an Outlook data file");
 }
