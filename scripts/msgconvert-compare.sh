@@ -32,7 +32,8 @@ while IFS= read -r store; do
   done
   for msg in "$work/$store/MSG"/*.msg; do
     [ -e "$msg" ] || continue
-    (cd "$(dirname "$msg")" && msgconvert "$(basename "$msg")" 2>>"$work/msgconvert.log") || true
+    # "./" keeps a name that starts with a blank (a mail without a time) whole: msgconvert's open would trim it.
+    (cd "$(dirname "$msg")" && msgconvert "./$(basename "$msg")" 2>>"$work/msgconvert.log") || true
   done
 done <<<"$stores"
 
