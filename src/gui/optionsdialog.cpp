@@ -23,6 +23,7 @@
 #include <QScopedValueRollback>
 #include <QStyledItemDelegate>
 #include <QToolButton>
+#include <algorithm>
 
 namespace quillbox {
 
@@ -207,7 +208,7 @@ OptionsDialog::OptionsDialog(Options& options, QWidget* parent)
         return box;
     };
 
-    QGroupBox* fileName = frame(tr("Saved Mail Filename"), 120, 120, 7455, 1455);
+    QGroupBox* fileName = frame(tr("Saved Mail Filename"), 120, 120, 7455, 1875);
     QCheckBox* ckFnDate = check(fileName, "ckFnDate", tr("Date"), 120, 360, &Settings::useFnDate);
     QCheckBox* ckFnFrom = check(fileName, "ckFnFrom", tr("From"), 960, 360, &Settings::useFnFrom);
     QCheckBox* ckFnSubject = check(fileName, "ckFnSubject", tr("Subject"), 1800, 360, &Settings::useFnSubject);
@@ -249,7 +250,7 @@ OptionsDialog::OptionsDialog(Options& options, QWidget* parent)
                        { addLabel(fileName, tr("Output"), 5160, 960), outputType } },
         rightColumnMin);
 
-    QGroupBox* exported = frame(tr("Exported Text"), 120, 1680, 4695, 1455);
+    QGroupBox* exported = frame(tr("Exported Text"), 120, 2100, 4695, 1875);
     QCheckBox* useDate = check(exported, "UseDate", tr("Date"), 120, 360, &Settings::useDate);
     QCheckBox* useFrom = check(exported, "UseFrom", tr("From"), 960, 360, &Settings::useFrom);
     QCheckBox* useSubject = check(exported, "UseSubject", tr("Subject"), 1800, 360, &Settings::useSubject);
@@ -257,7 +258,7 @@ OptionsDialog::OptionsDialog(Options& options, QWidget* parent)
     fitLabelAbove(
         addLabel(exported, tr("Custom Textline Format"), 120, 720), textFormat, useDate->geometry().bottom() + 1);
 
-    QGroupBox* select = frame(tr("Select Email"), 4920, 1680, 2655, 1455);
+    QGroupBox* select = frame(tr("Select Email"), 4920, 2100, 2655, 1875);
     QLineEdit* sinceBox = text(select, "txtSince", twipRect(720, 360, 1815, 285), &Settings::since);
     QLineEdit* beforeBox = text(select, "txtBefore", twipRect(720, 960, 1815, 285), &Settings::before);
     addCalendar(sinceBox, "cmdSinceCalendar");
@@ -266,7 +267,7 @@ OptionsDialog::OptionsDialog(Options& options, QWidget* parent)
                        { addLabel(select, tr("Before"), 120, 960), beforeBox } },
         twipsToPixels(120));
 
-    QGroupBox* dates = frame(tr("Date Format"), 120, 3240, 4695, 855);
+    QGroupBox* dates = frame(tr("Date Format"), 120, 4080, 4695, 855);
     QComboBox* dateFormat = combo(dates, "DateFormat", twipRect(120, 360, 2175, 315),
         { QStringLiteral("dd/mm/yyyy HH:MM:SS"), QStringLiteral("mm/dd/yyyy HH:MM:SS"),
             QStringLiteral("yyyymmdd HHMMSS"), QStringLiteral("dd Mmm yy HH:MM"), QStringLiteral("yymmdd HHMMSS") },
@@ -275,26 +276,47 @@ OptionsDialog::OptionsDialog(Options& options, QWidget* parent)
     dateFormat->setSizeAdjustPolicy(QComboBox::AdjustToContents);
     dateFormat->resize(std::max(dateFormat->width(), dateFormat->sizeHint().width()), dateFormat->height());
 
-    QGroupBox* archiving = frame(tr("Archiving"), 120, 4200, 7455, 615);
+    QGroupBox* archiving = frame(tr("Archiving"), 120, 5040, 7455, 615);
     QCheckBox* skipSaved = check(archiving, "ckSkipSaved", tr("Only new mail"), 120, 270, &Settings::skipSaved);
     QCheckBox* writeIndex = check(archiving, "ckWriteIndex", tr("Index"), 2520, 270, &Settings::writeIndex);
     QCheckBox* setFileTimes = check(archiving, "ckSetFileTimes", tr("File times"), 4920, 270, &Settings::setFileTimes);
 
     auto* okButton = new QPushButton(tr("OK"), this);
     okButton->setObjectName(QStringLiteral("cmdOk"));
-    okButton->setGeometry(twipRect(5520, 3720, 975, 375));
+    okButton->setGeometry(twipRect(5520, 4560, 975, 375));
     okButton->setDefault(true);
     auto* cancelButton = new QPushButton(tr("Cancel"), this);
     cancelButton->setObjectName(QStringLiteral("cmdCancel"));
-    cancelButton->setGeometry(twipRect(6600, 3720, 975, 375));
+    cancelButton->setGeometry(twipRect(6600, 4560, 975, 375));
     connect(okButton, &QPushButton::clicked, this, &OptionsDialog::accept);
     connect(cancelButton, &QPushButton::clicked, this, &OptionsDialog::reject);
 
-    // What the placeholders of both templates stand for; the fixed dialog has no room for a line of its own.
-    const QString placeholders = tr("%1 Sent, %2 From, %3 Subject, %4 To, %5 Received, %6 EntryID, %7 Folder, "
-                                    "%8 LatestTime");
-    fileNameBox->setToolTip(placeholders);
-    textFormat->setToolTip(placeholders);
+    // What the placeholders of both templates stand for: two lines in a smaller type under each template (smaller
+    // still where a large font would not fit them into the template's width), and its tool tip.
+    const QStringList placeholders { tr("%1 Sent, %2 From, %3 Subject, %4 To,"),
+        tr("%5 Received, %6 EntryID, %7 Folder, %8 LatestTime") };
+    for (QLineEdit* box : { fileNameBox, textFormat }) {
+        box->setToolTip(placeholders.join(u' '));
+        QFont small = font();
+        for (const double scale : { 0.85, 0.8, 0.75, 0.7 }) {
+            small.setPointSizeF(font().pointSizeF() * scale);
+            const QFontMetrics metrics(small);
+            if (std::ranges::all_of(placeholders,
+                    [&](const QString& line) { return metrics.horizontalAdvance(line) + 4 <= box->width(); }))
+                break;
+        }
+        int top = box->geometry().bottom() + 3;
+        for (const QString& line : placeholders) {
+            auto* label = new QLabel(line, box->parentWidget());
+            label->setObjectName(box->objectName() + QStringLiteral("Placeholders"));
+            label->setFont(small);
+            label->setForegroundRole(QPalette::PlaceholderText);
+            label->move(box->x(), top);
+            label->resize(label->sizeHint());
+            top += label->height();
+        }
+    }
+
     m_txtFn = fileNameBox;
     m_textFormat = textFormat;
     for (QCheckBox* box : { ckFnDate, ckFnFrom, ckFnSubject })
@@ -308,7 +330,7 @@ OptionsDialog::OptionsDialog(Options& options, QWidget* parent)
     for (qsizetype i = 1; i < tabOrder.size(); ++i)
         setTabOrder(tabOrder[i - 1], tabOrder[i]);
 
-    setFixedSize(twipsToPixels(7665), twipsToPixels(4890));
+    setFixedSize(twipsToPixels(7665), twipsToPixels(5730));
     refreshFromSettings();
 }
 

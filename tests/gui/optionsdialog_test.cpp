@@ -79,7 +79,7 @@ TEST_F(OptionsDialogTest, ControlsCarryTheirNamesInTabOrder)
 {
     EXPECT_EQ(dialog.objectName(), "frmOptions");
     EXPECT_EQ(dialog.windowTitle(), "Options");
-    EXPECT_EQ(dialog.size(), QSize(511, 326));
+    EXPECT_EQ(dialog.size(), QSize(511, 382));
     EXPECT_EQ(dialog.minimumSize(), dialog.maximumSize());
     EXPECT_FALSE(dialog.isModal());
 
@@ -99,8 +99,19 @@ TEST_F(OptionsDialogTest, ControlsCarryTheirNamesInTabOrder)
     const auto* dateFormat = child<QComboBox>("DateFormat");
     EXPECT_NE(dateFormat->findText(QStringLiteral("yymmdd HHMMSS")), -1) << "the default is in the list";
     EXPECT_GE(dateFormat->width(), dateFormat->sizeHint().width());
-    for (const char* name : { "txtFn", "TextFormat" })
-        EXPECT_TRUE(child<QLineEdit>(name)->toolTip().contains(QLatin1String("%8 LatestTime"))) << name;
+    // Under each template, two lines say what %1 to %8 stand for.
+    for (const char* name : { "txtFn", "TextFormat" }) {
+        const QLineEdit* box = child<QLineEdit>(name);
+        QStringList lines;
+        for (const QLabel* line :
+            box->parentWidget()->findChildren<QLabel*>(QLatin1String(name) + QLatin1String("Placeholders"))) {
+            EXPECT_GT(line->y(), box->geometry().bottom()) << name;
+            lines << line->text();
+        }
+        EXPECT_EQ(
+            lines.join(u' '), "%1 Sent, %2 From, %3 Subject, %4 To, %5 Received, %6 EntryID, %7 Folder, %8 LatestTime")
+            << name;
+    }
 }
 
 // The twip positions were drawn for a smaller font: whatever the font, no label may run into a control.
@@ -122,7 +133,10 @@ TEST_F(OptionsDialogTest, NothingOverlapsInsideAFrame)
         for (const QGroupBox* frame : fresh.findChildren<QGroupBox*>()) {
             const QList<QWidget*> controls = frame->findChildren<QWidget*>(Qt::FindDirectChildrenOnly);
             for (qsizetype i = 0; i < controls.size(); ++i) {
-                EXPECT_TRUE(frame->rect().contains(controls[i]->geometry())) << frame->title().toStdString();
+                EXPECT_TRUE(frame->rect().contains(controls[i]->geometry()))
+                    << frame->title().toStdString() << " " << controls[i]->objectName().toStdString() << " "
+                    << controls[i]->geometry().right() << "/" << controls[i]->geometry().bottom() << " in "
+                    << frame->width() << "x" << frame->height();
                 if (auto* label = qobject_cast<QLabel*>(controls[i])) {
                     EXPECT_GE(label->width(), label->sizeHint().width()) << label->text().toStdString();
                 }
