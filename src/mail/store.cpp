@@ -169,4 +169,16 @@ Result<std::unique_ptr<MailItem>> Namespace::getItemFromID(const QString& entryI
     return Error { Error::Code::NotFound, entryID, QStringLiteral("no store of the profile holds this item") };
 }
 
+void Namespace::expect(const QStringList& entryIDs) const
+{
+    for (const auto& store : m_stores) {
+        QStringList own;
+        for (const QString& entryID : entryIDs)
+            if (store->owns(entryID))
+                own << entryID;
+        if (!own.isEmpty())
+            store->expect(own);
+    }
+}
+
 } // namespace quillbox::mail
