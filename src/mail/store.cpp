@@ -171,14 +171,8 @@ Result<std::unique_ptr<MailItem>> Namespace::getItemFromID(const QString& entryI
 
 void Namespace::expect(const QStringList& entryIDs) const
 {
-    for (const auto& store : m_stores) {
-        QStringList own;
-        for (const QString& entryID : entryIDs)
-            if (store->owns(entryID))
-                own << entryID;
-        if (!own.isEmpty())
-            store->expect(own);
-    }
+    for (const auto& store : m_stores)
+        store->expect(entryIDs);
 }
 
 } // namespace quillbox::mail

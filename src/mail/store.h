@@ -292,8 +292,8 @@ public:
     virtual bool owns(const QString& entryID) const = 0;
     /// The item with this entry identifier; NotFound when it is gone.
     virtual Result<std::unique_ptr<MailItem>> item(const QString& entryID) = 0;
-    /// A hint: item() will be asked next for these items of the store, one by one in this order. A store that
-    /// reads from a server fetches them in batches; the others need not know.
+    /// A hint: item() will be asked next for those of these items that are the store's own (owns()), one by one
+    /// in this order. A store that reads from a server fetches them in batches; the others need not know.
     virtual void expect(const QStringList& entryIDs) { Q_UNUSED(entryIDs); }
 };
 
@@ -324,8 +324,7 @@ public:
     Result<std::unique_ptr<Folder>> topFolder(const QString& storeName) const;
     /// The mail item with this entry identifier, searched in every store.
     Result<std::unique_ptr<MailItem>> getItemFromID(const QString& entryID) const;
-    /// Tells each store which of `entryIDs` (in the order getItemFromID will be asked for them) are its own
-    /// (Store::expect).
+    /// Tells each store that getItemFromID will be asked for `entryIDs`, in this order (Store::expect).
     void expect(const QStringList& entryIDs) const;
     /// Stores of the profile that could not be opened, with why.
     const QList<Error>& failures() const { return m_failures; }

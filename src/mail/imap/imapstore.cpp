@@ -136,12 +136,14 @@ Result<Fetched> streamed(Connection& connection, const MessageHead& head, const 
 // is asked for; one too large for a batch is fetched alone through a temporary file.
 class Batches {
 public:
-    void expect(const QStringList& entryIDs)
+    // The messages of the store `store` among `entryIDs` are the ones to fetch, in this order.
+    void expect(const QString& store, const QStringList& entryIDs)
     {
         m_expected.clear();
         m_expectedAt.clear();
         for (const QString& entryID : entryIDs)
-            if (const auto ref = decodeEntryID(entryID); ref && !m_expectedAt.contains(entryID)) {
+            if (const auto ref = decodeEntryID(entryID);
+                ref && ref->store.compare(store, Qt::CaseInsensitive) == 0 && !m_expectedAt.contains(entryID)) {
                 m_expectedAt.insert(entryID, m_expected.size());
                 m_expected.emplace_back(entryID, *ref);
             }
@@ -562,7 +564,7 @@ public:
         return ImapFolder::readItem(m_link, entryID);
     }
 
-    void expect(const QStringList& entryIDs) override { m_link->batches().expect(entryIDs); }
+    void expect(const QStringList& entryIDs) override { m_link->batches().expect(name(), entryIDs); }
 
 private:
     QString m_location;
