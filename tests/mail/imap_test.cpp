@@ -18,6 +18,7 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <arpa/inet.h>
+#include <csignal>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -626,6 +627,44 @@ TEST(ImapAccount, ParsesAddressesAndSettings)
         EXPECT_EQ(account->security, c.security);
         EXPECT_EQ(account->fingerprint, c.settings.contains("fingerprint") ? pin.toUpper() : QString());
     }
+}
+
+// The desktop's Secret Service: a private D-Bus session with GNOME Keyring, unlocked, in a folder of the test's
+// own. A password kept for one account is found for it and for no other.
+TEST(ImapAccount, SecretServiceKeepsAndFindsThePassword)
+{
+    QTemporaryDir home;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const char* name : { "HOME", "XDG_DATA_HOME", "XDG_CONFIG_HOME", "XDG_CACHE_HOME", "XDG_RUNTIME_DIR" })
+        env.insert(QLatin1String(name), home.path());
+    QProcess bus;
+    bus.setProcessEnvironment(env);
+    bus.start(QStringLiteral("dbus-daemon"), { "--session", "--fork", "--print-address=1", "--print-pid=1" });
+    ASSERT_TRUE(bus.waitForFinished(10000));
+    const QList<QByteArray> printed = bus.readAllStandardOutput().split('\n');
+    ASSERT_GE(printed.size(), 2);
+    const QByteArray address = printed[0].trimmed();
+    const qint64 busPid = printed[1].trimmed().toLongLong();
+    ASSERT_GT(busPid, 1);
+    env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), QString::fromLatin1(address));
+    QProcess keyringDaemon;
+    keyringDaemon.setProcessEnvironment(env);
+    keyringDaemon.start(QStringLiteral("gnome-keyring-daemon"), { "--unlock", "--components=secrets" });
+    keyringDaemon.write("unlock-word");
+    keyringDaemon.closeWriteChannel();
+    ASSERT_TRUE(keyringDaemon.waitForFinished(10000));
+    {
+        const test::ScopedEnv session { { "DBUS_SESSION_BUS_ADDRESS", QString::fromLatin1(address) } };
+        const auto keyring = mail::imap::secretServiceKeyring();
+        const auto account = mail::imap::parseAccount(QStringLiteral("Work"), "imaps://me@mail.example.org", {});
+        const auto other = mail::imap::parseAccount(QStringLiteral("Home"), "imaps://me@mail.example.org:1993", {});
+        ASSERT_TRUE(account && other);
+        EXPECT_EQ(keyring->password(*account), QByteArray());
+        EXPECT_TRUE(keyring->keep(*account, "kept-pass"));
+        EXPECT_EQ(keyring->password(*account), "kept-pass");
+        EXPECT_EQ(keyring->password(*other), QByteArray());
+    }
+    ::kill(pid_t(busPid), SIGTERM);
 }
 
 // Where the password comes from: the token command, else the keyring, else the password command, else the
