@@ -12,6 +12,7 @@ packages=(
   xvfb xauth
   unrtf mblaze pff-tools
   libetpan-dev libgnutls28-dev libsecret-1-dev  # IMAP accounts: the IMAP library, certificate checks, passwords
+  gnome-keyring dbus-daemon  # a private Secret Service for the test of the keyring
   dovecot-imapd isync openssl  # the tests' own IMAP server and its certificate; mbsync for the benchmark
   python3-olefile  # the tests read the compound files we write with it too
   # the manual page, and the checks of what a Linux system reads beside the program

@@ -120,6 +120,11 @@ QString MainThreadPerson::inputBox(const QString& prompt)
     return onThreadOf(m_context, [&] { return m_person.inputBox(prompt); });
 }
 
+QString MainThreadPerson::password(const QString& prompt)
+{
+    return onThreadOf(m_context, [&] { return m_person.password(prompt); });
+}
+
 std::optional<QString> MainThreadPerson::pickMailFolder()
 {
     return onThreadOf(m_context, [&] { return m_person.pickMailFolder(); });

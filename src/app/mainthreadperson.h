@@ -24,6 +24,7 @@ public:
     WarningAnswer warning(const QString& title, const QString& text) override;
     bool question(const QString& text) override;
     QString inputBox(const QString& prompt) override;
+    QString password(const QString& prompt) override;
     std::optional<QString> pickMailFolder() override;
     QString chooseDirectory(const QString& title, const QString& start) override;
     void openDocument(const QString& target) override;

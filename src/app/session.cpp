@@ -46,6 +46,7 @@ public:
     }
     bool question(const QString& text) override { return m_person.question(text); }
     QString inputBox(const QString& prompt) override { return m_person.inputBox(prompt); }
+    QString password(const QString& prompt) override { return m_person.password(prompt); }
     std::optional<QString> pickMailFolder() override { return m_person.pickMailFolder(); }
     QString chooseDirectory(const QString& title, const QString& start) override
     {
@@ -102,7 +103,8 @@ Session::Session(Person& person)
     m_options.loadSettings();
     // An account with no password command asks the person in front of the session (an unattended run
     // answers nothing, and the store says which line to set).
-    mail::imap::setPasswordPrompt([this](const QString& prompt) { return m_person->inputBox(prompt); });
+    mail::imap::setPasswordPrompt([this](const QString& prompt) { return m_person->password(prompt); },
+        [this](const QString& question) { return m_person->question(question); });
 }
 
 Session::~Session()

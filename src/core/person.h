@@ -61,6 +61,10 @@ public:
     /// An input box with OK and Cancel and an empty default; returns the typed text, or an empty text on Cancel.
     virtual QString inputBox(const QString& prompt) = 0;
 
+    /// An input box as inputBox() whose text is not shown as it is typed (a password). A person who cannot
+    /// be asked answers nothing.
+    virtual QString password(const QString& prompt) { return inputBox(prompt); }
+
     /// The mail folder chooser; returns the chosen folder's path, or nothing when the person cancels.
     virtual std::optional<QString> pickMailFolder() = 0;
 

@@ -208,11 +208,25 @@ bool GuiPerson::question(const QString& text)
     return box.exec() == QMessageBox::Yes;
 }
 
-QString GuiPerson::inputBox(const QString& prompt)
+namespace {
+
+QString askText(const QString& prompt, QLineEdit::EchoMode echo)
 {
     bool ok = false;
-    const QString text = QInputDialog::getText(nullptr, applicationTitle(), prompt, QLineEdit::Normal, QString(), &ok);
+    const QString text = QInputDialog::getText(nullptr, applicationTitle(), prompt, echo, QString(), &ok);
     return ok ? text : QString();
+}
+
+} // namespace
+
+QString GuiPerson::inputBox(const QString& prompt)
+{
+    return askText(prompt, QLineEdit::Normal);
+}
+
+QString GuiPerson::password(const QString& prompt)
+{
+    return askText(prompt, QLineEdit::Password);
 }
 
 std::optional<QString> GuiPerson::pickMailFolder()

@@ -18,6 +18,7 @@ public:
     WarningAnswer warning(const QString& title, const QString& text) override;
     bool question(const QString& text) override;
     QString inputBox(const QString& prompt) override;
+    QString password(const QString& prompt) override;
     std::optional<QString> pickMailFolder() override;
     QString chooseDirectory(const QString& title, const QString& start) override;
     /// A file that is not there, or that no program of the desktop opens, is told in a message box.

@@ -171,4 +171,10 @@ Result<std::unique_ptr<MailItem>> Namespace::getItemFromID(const QString& entryI
     return Error { Error::Code::NotFound, entryID, QStringLiteral("no store of the profile holds this item") };
 }
 
+void Namespace::expect(const QStringList& entryIDs) const
+{
+    for (const auto& store : m_stores)
+        store->expect(entryIDs);
+}
+
 } // namespace quillbox::mail

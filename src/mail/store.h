@@ -299,6 +299,9 @@ public:
     virtual bool owns(const QString& entryID) const = 0;
     /// The item with this entry identifier; NotFound when it is gone.
     virtual Result<std::unique_ptr<MailItem>> item(const QString& entryID) = 0;
+    /// A hint: item() will be asked next for those of these items that are the store's own (owns()), one by one
+    /// in this order. A store that reads from a server fetches them in batches; the others need not know.
+    virtual void expect(const QStringList& entryIDs) { Q_UNUSED(entryIDs); }
 };
 
 /// Opens the store at `location` under `name`: an address "imaps://..." or "imap://..." is an IMAP account
@@ -328,6 +331,8 @@ public:
     Result<std::unique_ptr<Folder>> topFolder(const QString& storeName) const;
     /// The mail item with this entry identifier, searched in every store.
     Result<std::unique_ptr<MailItem>> getItemFromID(const QString& entryID) const;
+    /// Tells each store that getItemFromID will be asked for `entryIDs`, in this order (Store::expect).
+    void expect(const QStringList& entryIDs) const;
     /// Stores of the profile that could not be opened, with why.
     const QList<Error>& failures() const { return m_failures; }
     /// Stores found on this computer that could not be opened, by name, with why. They are left out and

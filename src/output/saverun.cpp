@@ -447,6 +447,17 @@ void shareRecordedNames(SaveSession& session)
     });
 }
 
+// The entry identifiers of the rows of `list` that the run will look up, in list order.
+QStringList entryIDsToSave(const SaveSession& session, const ResultList& list)
+{
+    const QString type = outputType(session.settings.fnOutput).value_or(QStringLiteral("msg"));
+    QStringList entryIDs;
+    for (int i = 0; i < list.count(); ++i)
+        if (!alreadySaved(session, list.row(i), type))
+            entryIDs << list.row(i).entryId;
+    return entryIDs;
+}
+
 Result<SavedEmail> saveFound(
     SaveSession& session, const QString& mailFolderText, const ResultRow& row, FoundEmail& found)
 {
@@ -707,6 +718,7 @@ SaveSummary saveRun(Person& person, const Settings& settings, const QString& mai
     // threads finish their running jobs (each holds its own share of its mail), then the session closes
     // the stores.
     WorkerThreads workers(workerThreads < 0 ? WorkerThreads::spareProcessors() : workerThreads);
+    session.ns.expect(entryIDsToSave(session, list)); // a server's store fetches them in batches
     Lookahead ahead(session, list, workers);
     const std::unique_ptr<Progress> progress
         = person.progress(QCoreApplication::translate("SaveRun", "Saving ..."), count);

@@ -17,6 +17,7 @@ TEST(HeadlessPerson, WritesOneLinePerBoxAndCountsThem)
         person.message(QStringLiteral("Usage: \r\nQuillbox a\r\nQuillbox b"));
         EXPECT_EQ(person.warning(QStringLiteral("T"), QStringLiteral("5, bad")), WarningAnswer::Ignore);
         EXPECT_TRUE(person.inputBox(QStringLiteral("Enter debug level and options")).isEmpty());
+        EXPECT_TRUE(person.password(QStringLiteral("Password for me@example.org:")).isEmpty());
         EXPECT_EQ(person.messagesShown(), 3);
     }
     std::fclose(out);

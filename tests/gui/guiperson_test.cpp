@@ -130,20 +130,36 @@ TEST(GuiPerson, WarningOffersAbortRetryIgnoreAndGivesThePressedOne)
     }
 }
 
+// An input box and a password box: the typed text, or nothing on Cancel; a password is not shown as typed.
 TEST(GuiPerson, InputBoxGivesTheTypedTextOrNothingOnCancel)
 {
-    for (const bool ok : { true, false }) {
+    const struct {
+        QString (GuiPerson::*ask)(const QString&);
+        QLineEdit::EchoMode echo;
+        bool ok;
+    } cases[] = {
+        { &GuiPerson::inputBox, QLineEdit::Normal, true },
+        { &GuiPerson::inputBox, QLineEdit::Normal, false },
+        { &GuiPerson::password, QLineEdit::Password, true },
+        { &GuiPerson::password, QLineEdit::Password, false },
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.echo);
         QString title, prompt;
+        QLineEdit::EchoMode echo = QLineEdit::NoEcho;
         answerNextBox<QInputDialog>([&](QInputDialog& box) {
             title = box.windowTitle();
             prompt = box.labelText();
+            echo = box.findChild<QLineEdit*>()->echoMode();
             QTest::keyClicks(box.findChild<QLineEdit*>(), QStringLiteral("Weekly report"));
-            box.findChild<QDialogButtonBox*>()->button(ok ? QDialogButtonBox::Ok : QDialogButtonBox::Cancel)->click();
+            box.findChild<QDialogButtonBox*>()->button(c.ok ? QDialogButtonBox::Ok : QDialogButtonBox::Cancel)->click();
         });
-        EXPECT_EQ(GuiPerson().inputBox(QStringLiteral("Name of the list:")),
-            ok ? QStringLiteral("Weekly report") : QString());
+        GuiPerson person;
+        EXPECT_EQ(
+            (person.*c.ask)(QStringLiteral("Name of the list:")), c.ok ? QStringLiteral("Weekly report") : QString());
         EXPECT_EQ(title, QStringLiteral("Quillbox"));
         EXPECT_EQ(prompt, QStringLiteral("Name of the list:"));
+        EXPECT_EQ(echo, c.echo);
     }
 }
 

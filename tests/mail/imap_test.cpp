@@ -3,6 +3,8 @@
 // rows against the same mail in a Maildir store, the saved files against the APPENDed bytes, the server's
 // flags, logging in, certificates and a server that goes away in the middle of a save.
 #include "mail/imap/account.h"
+#include "mail/imap/imapstore.h"
+#include "mail/imap/keyring.h"
 #include "mail/search.h"
 #include "output/saverun.h"
 #include "support/dovecot.h"
@@ -16,6 +18,7 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <arpa/inet.h>
+#include <csignal>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -239,28 +242,47 @@ TEST_F(ImapTest, DateWindowEdges)
     EXPECT_EQ(found, QStringList({ "102", "103", "105", "107" }));
 }
 
-// Saving as EML writes the bytes that were APPENDed; the server's flags are the same afterwards.
+// Saving as EML writes the bytes that were APPENDed, fetched in batches or in ranges through a temporary file
+// (which is gone afterwards); the server's flags are the same afterwards.
 TEST_F(ImapTest, EmlFilesAreTheAppendedBytesAndNoFlagChanges)
 {
     const QMap<QString, QString> before = serverFlags(s_server->mailDir());
     ASSERT_EQ(before.size(), qsizetype(s_appended.size()));
-    test::ScriptedPerson person;
-    ResultList list;
-    const Settings settings = searchSettings();
-    search(QStringLiteral("\\\\Work"), settings, person, list);
-    ASSERT_EQ(list.count(), int(s_appended.size()));
-    const test::ScopedEnv env { { "QUILLBOX_PROFILE", path("profile.ini") } };
-    const SaveSummary summary = saveRun(person, settings, QStringLiteral("\\\\Work"), list, path("out"));
-    EXPECT_TRUE(summary.ok()) << person.messages().join(u'|').toStdString();
-    QList<QByteArray> written, appended;
-    QDirIterator it(path("out"), QDir::Files, QDirIterator::Subdirectories);
-    while (it.hasNext())
-        written << test::readFile(it.next());
-    for (const Appended& mail : s_appended)
-        appended << mail.bytes;
-    std::sort(written.begin(), written.end());
-    std::sort(appended.begin(), appended.end());
-    EXPECT_EQ(written, appended);
+    const struct {
+        const char* what;
+        mail::ImapFetchLimits limits;
+    } cases[] = {
+        { "as a save fetches", {} },
+        { "batches of three", { 3, 1 << 20, 1 << 20, 1 << 20 } },
+        { "batches of one by their bytes", { 100, 1, 1 << 20, 1 << 20 } },
+        { "every message in ranges", { 100, 1 << 20, 0, 100 } },
+        { "large ones in ranges between batches", { 100, 1 << 20, 360, 7 } },
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        mail::setImapFetchLimits(c.limits);
+        QDir(path("out")).removeRecursively();
+        QDir().mkpath(path("tmp"));
+        test::ScriptedPerson person;
+        ResultList list;
+        const Settings settings = searchSettings();
+        search(QStringLiteral("\\\\Work"), settings, person, list);
+        ASSERT_EQ(list.count(), int(s_appended.size()));
+        const test::ScopedEnv env { { "QUILLBOX_PROFILE", path("profile.ini") }, { "TMPDIR", path("tmp") } };
+        const SaveSummary summary = saveRun(person, settings, QStringLiteral("\\\\Work"), list, path("out"));
+        EXPECT_TRUE(summary.ok()) << person.messages().join(u'|').toStdString();
+        QList<QByteArray> written, appended;
+        QDirIterator it(path("out"), QDir::Files, QDirIterator::Subdirectories);
+        while (it.hasNext())
+            written << test::readFile(it.next());
+        for (const Appended& mail : s_appended)
+            appended << mail.bytes;
+        std::sort(written.begin(), written.end());
+        std::sort(appended.begin(), appended.end());
+        EXPECT_EQ(written, appended);
+        EXPECT_EQ(QDir(path("tmp")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden), QStringList());
+    }
+    mail::setImapFetchLimits({});
     EXPECT_EQ(serverFlags(s_server->mailDir()), before);
     for (const QString& flags : before)
         EXPECT_FALSE(flags.contains(u'S')) << flags.toStdString();
@@ -425,9 +447,11 @@ TEST(ImapFaults, ServerChangesDuringASave)
         }
         QElapsedTimer clock;
         clock.start();
-        // Without worker threads the run fetches each message as it comes to it, so the kill lands mid-run.
+        // Without worker threads and with batches of two, the run fetches the third message after the kill.
+        mail::setImapFetchLimits({ 2, 1 << 20, 1 << 20, 1 << 20 });
         const SaveSummary summary = saveRun(person, settings, QStringLiteral("\\\\Work"), list, dir.filePath("out"),
             &mail::Namespace::fromProfile, output::Disk::system(), 0);
+        mail::setImapFetchLimits({});
         EXPECT_LT(clock.elapsed(), 20000);
         EXPECT_TRUE(summary.finished);
         EXPECT_GE(summary.written, c.fewestWritten);
@@ -471,6 +495,88 @@ TEST(ImapFaults, ServerThatNeverAnswers)
         EXPECT_TRUE(top.error().detail.contains(QLatin1String("within 1 s"))) << top.error().describe().toStdString();
     }
     ::close(listener);
+}
+
+// A server that misbehaves at one step of a search or a save (tests/support/fakeimap.py): each ends in a
+// message or in the mail counted as not written, within the time limits, and nothing is written outside the
+// destination, whatever the folder names.
+TEST(ImapFaults, ServerThatMisbehaves)
+{
+    const struct {
+        const char* fault;
+        const char* step;
+        const char* says; // part of what the search told, or of the save's first failure
+        int rows, written;
+    } cases[] = {
+        { "garbage", "greeting", "answer could not be read", 0, 0 },
+        { "close", "greeting", "answer could not be read", 0, 0 },
+        { "close", "capability", "the connection was lost", 0, 0 },
+        { "close", "login", "the connection was lost", 0, 0 },
+        { "silent", "login", "within 1 s", 0, 0 },
+        { "garbage", "login", "answer could not be read", 0, 0 },
+        { "close", "list", "opened again 2 times", 0, 0 },
+        { "garbage", "list", "opened again 2 times", 0, 0 },
+        { "close", "examine", "opened again 2 times", 0, 0 },
+        { "refuse", "examine", "the storage is offline", 0, 0 },
+        { "close", "search", "opened again 2 times", 0, 0 },
+        { "garbage", "search", "opened again 2 times", 0, 0 },
+        { "close", "heads", "opened again 2 times", 0, 0 },
+        { "silent", "heads", "within 1 s", 0, 0 },
+        { "close", "sizes", "opened again 2 times", 1, 0 },
+        { "close", "body", "opened again 2 times", 1, 0 },
+        { "silent", "body", "within 1 s", 1, 0 },
+        { "garbage", "body", "opened again 2 times", 1, 0 },
+        { "refuse", "body", "the storage is offline", 1, 0 },
+        { "huge", "body", "opened again 2 times", 1, 0 },
+        { "names", "list", "", 9, 9 },
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.fault) + " at " + c.step);
+        QProcess server;
+        server.start(
+            QStringLiteral("python3"), { QStringLiteral(SOURCE_DIR "/tests/support/fakeimap.py"), c.fault, c.step });
+        ASSERT_TRUE(server.waitForReadyRead(10000));
+        const int port = server.readLine().trimmed().toInt();
+        ASSERT_GT(port, 0);
+        QTemporaryDir dir;
+        test::writeFile(dir.filePath("profile.ini"),
+            QStringLiteral("[Stores]\nFake=imap://me@127.0.0.1:%1\nFake.PasswordCommand=echo x\nFake.Timeout=1\n")
+                .arg(port)
+                .toUtf8());
+        const test::ScopedEnv env { { "QUILLBOX_PROFILE", dir.filePath("profile.ini") } };
+        Settings settings = searchSettings();
+        settings.useFnFolder = 1;
+        test::ScriptedPerson person;
+        ResultList list;
+        QElapsedTimer clock;
+        clock.start();
+        searchMailFolder(person, settings, QStringLiteral("\\\\Fake"), list);
+        QString told = person.messages().join(u' ') + u' ' + person.details().join(u' ');
+        EXPECT_EQ(list.count(), c.rows) << told.toStdString();
+        const QString out = dir.filePath("deep/out");
+        if (list.count() > 0) {
+            const SaveSummary summary = saveRun(person, settings, QStringLiteral("\\\\Fake"), list, out);
+            EXPECT_EQ(summary.written, c.written);
+            EXPECT_EQ(summary.written + summary.failed, list.count());
+            if (summary.firstFailure)
+                told += summary.firstFailure->describe();
+        }
+        EXPECT_LT(clock.elapsed(), 20000);
+        EXPECT_TRUE(told.contains(QLatin1String(c.says))) << told.toStdString();
+        EXPECT_EQ(QByteArray(c.says).isEmpty(), told.trimmed().isEmpty()) << told.toStdString();
+        QDirIterator it(dir.path(), QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
+        int files = 0;
+        while (it.hasNext()) {
+            const QString file = it.next();
+            if (file != dir.filePath("profile.ini")) {
+                EXPECT_TRUE(file.startsWith(out + u'/')) << file.toStdString();
+                ++files;
+            }
+        }
+        EXPECT_EQ(files, c.written);
+        server.kill();
+        server.waitForFinished();
+    }
 }
 
 } // namespace
@@ -521,6 +627,101 @@ TEST(ImapAccount, ParsesAddressesAndSettings)
         EXPECT_EQ(account->security, c.security);
         EXPECT_EQ(account->fingerprint, c.settings.contains("fingerprint") ? pin.toUpper() : QString());
     }
+}
+
+// The desktop's Secret Service: a private D-Bus session with GNOME Keyring, unlocked, in a folder of the test's
+// own. A password kept for one account is found for it and for no other.
+TEST(ImapAccount, SecretServiceKeepsAndFindsThePassword)
+{
+    QTemporaryDir home;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const char* name : { "HOME", "XDG_DATA_HOME", "XDG_CONFIG_HOME", "XDG_CACHE_HOME", "XDG_RUNTIME_DIR" })
+        env.insert(QLatin1String(name), home.path());
+    QProcess bus;
+    bus.setProcessEnvironment(env);
+    bus.start(QStringLiteral("dbus-daemon"), { "--session", "--fork", "--print-address=1", "--print-pid=1" });
+    ASSERT_TRUE(bus.waitForFinished(10000));
+    const QList<QByteArray> printed = bus.readAllStandardOutput().split('\n');
+    ASSERT_GE(printed.size(), 2);
+    const QByteArray address = printed[0].trimmed();
+    const qint64 busPid = printed[1].trimmed().toLongLong();
+    ASSERT_GT(busPid, 1);
+    env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), QString::fromLatin1(address));
+    QProcess keyringDaemon;
+    keyringDaemon.setProcessEnvironment(env);
+    keyringDaemon.start(QStringLiteral("gnome-keyring-daemon"), { "--unlock", "--components=secrets" });
+    keyringDaemon.write("unlock-word");
+    keyringDaemon.closeWriteChannel();
+    ASSERT_TRUE(keyringDaemon.waitForFinished(10000));
+    {
+        const test::ScopedEnv session { { "DBUS_SESSION_BUS_ADDRESS", QString::fromLatin1(address) } };
+        const auto keyring = mail::imap::secretServiceKeyring();
+        const auto account = mail::imap::parseAccount(QStringLiteral("Work"), "imaps://me@mail.example.org", {});
+        const auto other = mail::imap::parseAccount(QStringLiteral("Home"), "imaps://me@mail.example.org:1993", {});
+        ASSERT_TRUE(account && other);
+        EXPECT_EQ(keyring->password(*account), QByteArray());
+        EXPECT_TRUE(keyring->keep(*account, "kept-pass"));
+        EXPECT_EQ(keyring->password(*account), "kept-pass");
+        EXPECT_EQ(keyring->password(*other), QByteArray());
+    }
+    ::kill(pid_t(busPid), SIGTERM);
+}
+
+// Where the password comes from: the token command, else the keyring, else the password command, else the
+// person; what the person typed is offered to the keyring once the server took it, and kept only when agreed.
+TEST(ImapAccount, SecretSourcesInOrder)
+{
+    using mail::imap::Secret;
+    struct ScriptedKeyring : mail::imap::Keyring {
+        QByteArray kept;
+        QByteArray password(const mail::imap::Account&) override { return kept; }
+        bool keep(const mail::imap::Account&, const QByteArray& password) override
+        {
+            kept = password;
+            return true;
+        }
+    };
+    const struct {
+        const char *tokenCommand, *inKeyring, *passwordCommand, *typed;
+        bool agree;
+        const char* secret;
+        Secret::Source source;
+        const char* keptAfter;
+    } cases[] = {
+        { "echo token", "kept", "echo command", "", false, "token", Secret::Source::TokenCommand, "kept" },
+        { "", "kept", "echo command", "typed", true, "kept", Secret::Source::Keyring, "kept" },
+        { "", "", "echo command", "typed", true, "command", Secret::Source::PasswordCommand, "" },
+        { "", "", "", "typed", true, "typed", Secret::Source::Person, "typed" },
+        { "", "", "", "typed", false, "typed", Secret::Source::Person, "" },
+    };
+    int n = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(n);
+        auto owned = std::make_unique<ScriptedKeyring>();
+        ScriptedKeyring& keyring = *owned;
+        keyring.kept = c.inKeyring;
+        mail::imap::setKeyring(std::move(owned));
+        int questions = 0;
+        mail::imap::setPasswordPrompt([&](const QString&) { return QString::fromLatin1(c.typed); },
+            [&](const QString&) {
+                ++questions;
+                return c.agree;
+            });
+        const auto account = mail::imap::parseAccount(QStringLiteral("Work"),
+            QStringLiteral("imaps://user%1@mail.example.org").arg(++n),
+            { { "tokencommand", c.tokenCommand }, { "passwordcommand", c.passwordCommand } });
+        ASSERT_TRUE(account);
+        const auto secret = mail::imap::secretOf(*account);
+        ASSERT_TRUE(secret) << secret.error().describe().toStdString();
+        EXPECT_EQ(secret->text, c.secret);
+        EXPECT_EQ(secret->source, c.source);
+        for (int twice = 0; twice < 2; ++twice)
+            mail::imap::secretAccepted(*account, *secret);
+        EXPECT_EQ(questions, c.source == Secret::Source::Person ? 1 : 0);
+        EXPECT_EQ(keyring.kept, c.keptAfter);
+    }
+    mail::imap::setPasswordPrompt({});
+    mail::imap::setKeyring(nullptr);
 }
 
 } // namespace

@@ -1,10 +1,12 @@
 // SPDX-License-Identifier: MIT
 #include "mail/imap/account.h"
 
+#include "mail/imap/keyring.h"
 #include "mail/profile.h"
 
 #include <QHash>
 #include <QProcess>
+#include <QSet>
 #include <QUrl>
 
 namespace quillbox::mail::imap {
@@ -28,6 +30,18 @@ PasswordPrompt& passwordPrompt()
 {
     static PasswordPrompt prompt;
     return prompt;
+}
+
+KeepQuestion& keepQuestion()
+{
+    static KeepQuestion question;
+    return question;
+}
+
+std::unique_ptr<Keyring>& keyring()
+{
+    static std::unique_ptr<Keyring> kept = secretServiceKeyring();
+    return kept;
 }
 
 Error invalid(const QString& what, const QString& why)
@@ -152,9 +166,27 @@ Result<Account> parseAccount(const QString& storeName, const QString& location, 
     return account;
 }
 
-void setPasswordPrompt(PasswordPrompt prompt)
+void setPasswordPrompt(PasswordPrompt prompt, KeepQuestion keep)
 {
     passwordPrompt() = std::move(prompt);
+    keepQuestion() = std::move(keep);
+}
+
+void setKeyring(std::unique_ptr<Keyring> kept)
+{
+    keyring() = std::move(kept);
+}
+
+void secretAccepted(const Account& account, const Secret& secret)
+{
+    static QSet<QString> offered;
+    if (secret.source != Secret::Source::Person || !keyring() || !keepQuestion() || offered.contains(keyOf(account)))
+        return;
+    offered.insert(keyOf(account));
+    if (keepQuestion()(QStringLiteral("Keep the password for %1@%2 in the desktop's keyring, so that it is not "
+                                      "asked for again?")
+                           .arg(account.user, account.host)))
+        keyring()->keep(account, secret.text);
 }
 
 Result<Secret> secretOf(const Account& account)
@@ -163,23 +195,26 @@ Result<Secret> secretOf(const Account& account)
         auto token = outputOf(account, QStringLiteral("TokenCommand"), account.tokenCommand);
         if (!token)
             return token.error();
-        return Secret { std::move(*token), true };
+        return Secret { std::move(*token), Secret::Source::TokenCommand };
     }
+    if (keyring())
+        if (QByteArray kept = keyring()->password(account); !kept.isEmpty())
+            return Secret { std::move(kept), Secret::Source::Keyring };
     if (!account.passwordCommand.isEmpty()) {
         auto password = outputOf(account, QStringLiteral("PasswordCommand"), account.passwordCommand);
         if (!password)
             return password.error();
-        return Secret { std::move(*password), false };
+        return Secret { std::move(*password), Secret::Source::PasswordCommand };
     }
     const QString who = account.user + u'@' + account.host;
     if (const auto known = askedPasswords().constFind(keyOf(account)); known != askedPasswords().cend())
-        return Secret { *known, false };
+        return Secret { *known, Secret::Source::Person };
     if (passwordPrompt()) {
         const QString answer
             = passwordPrompt()(QStringLiteral("Password for %1 (store \"%2\"):").arg(who, account.store));
         if (!answer.isEmpty()) {
             askedPasswords().insert(keyOf(account), answer.toUtf8());
-            return Secret { answer.toUtf8(), false };
+            return Secret { answer.toUtf8(), Secret::Source::Person };
         }
     }
     return Error { Error::Code::Unreadable, account.store,

@@ -9,6 +9,7 @@
 #include <QMap>
 #include <QString>
 #include <functional>
+#include <memory>
 
 namespace quillbox::mail::imap {
 
@@ -44,23 +45,37 @@ QString normalFingerprint(const QString& text);
 /// `hex` (upper-case, no separators) as colon-separated pairs, as certificate tools show a fingerprint.
 QString shownFingerprint(const QString& hex);
 
+class Keyring;
+
 /// Asks a person for a password with `prompt`; an empty answer means none was given.
 using PasswordPrompt = std::function<QString(const QString& prompt)>;
-/// The prompt that IMAP stores ask a password with when their account has no password command; with none
-/// set (or an empty answer), the store cannot be opened and says what to set.
-void setPasswordPrompt(PasswordPrompt prompt);
+/// Asks a person a question with Yes and No; true for Yes.
+using KeepQuestion = std::function<bool(const QString& question)>;
+/// The prompt that IMAP stores ask a password with when neither the keyring nor a password command gives one;
+/// with none set (or an empty answer), the store cannot be opened and says what to set. `keep` asks, after
+/// the first login with a password so asked, whether to keep it in the keyring; with none, it is not kept.
+void setPasswordPrompt(PasswordPrompt prompt, KeepQuestion keep = {});
+/// The keyring that passwords are looked up in and kept in from now on (by default the desktop's Secret
+/// Service; null: none).
+void setKeyring(std::unique_ptr<Keyring> keyring);
 
 /// What the account logs in with.
 struct Secret {
+    enum class Source { TokenCommand, Keyring, PasswordCommand, Person };
     QByteArray text;
-    bool token = false; ///< an OAuth 2 access token rather than a password
+    Source source = Source::PasswordCommand;
+    bool token() const { return source == Source::TokenCommand; } ///< an OAuth 2 access token, not a password
 };
 
-/// The account's token from its token command, else its password from its password command, else from the
-/// person through the password prompt (once per program run and account; kept in memory only). The commands run without
-/// a shell and within the account's time limit. The Error says why there is none and, where no command is set, which
-/// line to set.
+/// The account's token from its token command, else its password from the keyring, else from its password
+/// command, else from the person through the password prompt (once per program run and account; kept in
+/// memory only). The commands run without a shell and within the account's time limit. The Error says why
+/// there is none and, where no command is set, which line to set.
 Result<Secret> secretOf(const Account& account);
+
+/// Tells that the server took `secret` for `account`: a password the person typed is offered, once per
+/// program run and account, to be kept in the keyring.
+void secretAccepted(const Account& account, const Secret& secret);
 
 /// Forgets the password the person gave for `account` (the server refused it): the next secretOf asks again.
 void forgetAskedPassword(const Account& account);

@@ -3,6 +3,8 @@
 
 #include <QCryptographicHash>
 #include <QTimeZone>
+#include <map>
+#include <mutex>
 
 #include <gnutls/gnutls.h>
 #include <gnutls/x509.h>
@@ -46,6 +48,12 @@ mailimap_set* setOf(std::vector<quint32>::const_iterator begin, std::vector<quin
         begin = last + 1;
     }
     return set;
+}
+
+// The first element of `list`, which libetpan leaves null for an empty list ("FLAGS ()").
+clistiter* first(clist* list)
+{
+    return list ? clist_begin(list) : nullptr;
 }
 
 void freeChain(carray* chain)
@@ -95,6 +103,37 @@ QString untrustedBecause(const std::vector<QByteArray>& der, const QString& host
         gnutls_x509_crt_deinit(crt);
     gnutls_x509_trust_list_deinit(trust, 1);
     return why;
+}
+
+// libetpan reads a literal until it has all the bytes announced and takes a read of nothing (the server
+// closed the connection) for one that may still bring some: it would try again for ever. The stream's driver
+// is wrapped so that the end of the stream is an error.
+struct GuardedDriver {
+    mailstream_low_driver driver; // first, so that the stream's driver pointer is this one's too
+    mailstream_low_driver* original;
+};
+
+ssize_t readBeforeEnd(mailstream_low* low, void* buffer, size_t size)
+{
+    const auto* guarded = reinterpret_cast<const GuardedDriver*>(low->driver);
+    const ssize_t read = guarded->original->mailstream_read(low, buffer, size);
+    return read == 0 && size > 0 ? -1 : read;
+}
+
+void guardEndOfStream(mailstream* stream)
+{
+    mailstream_low* low = stream ? mailstream_get_low(stream) : nullptr;
+    if (!low || low->driver->mailstream_read == &readBeforeEnd)
+        return;
+    static std::mutex mutex;
+    static std::map<mailstream_low_driver*, std::unique_ptr<GuardedDriver>> guarded; // one per kind of stream
+    const std::lock_guard lock(mutex);
+    std::unique_ptr<GuardedDriver>& driver = guarded[low->driver];
+    if (!driver) {
+        driver = std::make_unique<GuardedDriver>(GuardedDriver { *low->driver, low->driver });
+        driver->driver.mailstream_read = &readBeforeEnd;
+    }
+    low->driver = &driver->driver;
 }
 
 void setServerName(mailstream_ssl_context* context, void* host)
@@ -170,6 +209,7 @@ Status Connection::connect()
         : mailimap_socket_connect(m_imap, host.constData(), m_account.port);
     if (r != MAILIMAP_NO_ERROR_AUTHENTICATED && r != MAILIMAP_NO_ERROR_NON_AUTHENTICATED)
         return failure(QStringLiteral("connecting"), r);
+    guardEndOfStream(m_imap->imap_stream);
     if (m_account.security == Account::Security::StartTls) {
         mailimap_capability_data* capabilities = nullptr;
         r = mailimap_capability(m_imap, &capabilities);
@@ -187,6 +227,7 @@ Status Connection::connect()
         r = mailimap_socket_starttls_with_callback(m_imap, &setServerName, const_cast<char*>(host.constData()));
         if (r != MAILIMAP_NO_ERROR)
             return failure(QStringLiteral("STARTTLS"), r);
+        guardEndOfStream(m_imap->imap_stream);
     }
     return success();
 }
@@ -228,14 +269,14 @@ Status Connection::checkCertificate()
 Status Connection::login(const Secret& secret)
 {
     const QByteArray user = m_account.user.toUtf8();
-    const int r = secret.token ? mailimap_oauth2_authenticate(m_imap, user.constData(), secret.text.constData())
-                               : mailimap_login(m_imap, user.constData(), secret.text.constData());
+    const int r = secret.token() ? mailimap_oauth2_authenticate(m_imap, user.constData(), secret.text.constData())
+                                 : mailimap_login(m_imap, user.constData(), secret.text.constData());
     if (r == MAILIMAP_NO_ERROR)
         return success();
     Error why = failure(QStringLiteral("logging in as %1").arg(m_account.user), r);
     if (!m_broken)
         why.detail = QStringLiteral("the server refused the %1: %2")
-                         .arg(secret.token ? QStringLiteral("access token") : QStringLiteral("user name or password"),
+                         .arg(secret.token() ? QStringLiteral("access token") : QStringLiteral("user name or password"),
                              why.detail);
     return why;
 }
@@ -247,14 +288,14 @@ Result<std::vector<ListEntry>> Connection::list()
     if (r != MAILIMAP_NO_ERROR)
         return failure(QStringLiteral("listing the folders"), r);
     std::vector<ListEntry> entries;
-    for (clistiter* it = clist_begin(found); it; it = clist_next(it)) {
+    for (clistiter* it = first(found); it; it = clist_next(it)) {
         const auto* entry = static_cast<const mailimap_mailbox_list*>(clist_content(it));
         ListEntry listed { QByteArray(entry->mb_name), entry->mb_delimiter, true };
         if (const mailimap_mbx_list_flags* flags = entry->mb_flag) {
             if (flags->mbf_type == MAILIMAP_MBX_LIST_FLAGS_SFLAG
                 && flags->mbf_sflag == MAILIMAP_MBX_LIST_SFLAG_NOSELECT)
                 listed.selectable = false;
-            for (clistiter* f = clist_begin(flags->mbf_oflags); f; f = clist_next(f)) {
+            for (clistiter* f = first(flags->mbf_oflags); f; f = clist_next(f)) {
                 const auto* flag = static_cast<const mailimap_mbx_list_oflag*>(clist_content(f));
                 if (flag->of_type == MAILIMAP_MBX_LIST_OFLAG_FLAG_EXT && flag->of_flag_ext
                     && qstricmp(flag->of_flag_ext, "NonExistent") == 0)
@@ -297,7 +338,7 @@ Result<std::vector<quint32>> Connection::search(const QDate& since, const QDate&
     if (r != MAILIMAP_NO_ERROR)
         return failure(QStringLiteral("searching the folder"), r);
     std::vector<quint32> uids;
-    for (clistiter* it = clist_begin(found); it; it = clist_next(it))
+    for (clistiter* it = first(found); it; it = clist_next(it))
         uids.push_back(*static_cast<uint32_t*>(clist_content(it)));
     mailimap_search_result_free(found);
     std::sort(uids.begin(), uids.end());
@@ -305,7 +346,7 @@ Result<std::vector<quint32>> Connection::search(const QDate& since, const QDate&
 }
 
 Status Connection::fetch(
-    const std::vector<quint32>& uids, bool whole, const std::function<void(MessageHead&, QByteArray&)>& visit)
+    const std::vector<quint32>& uids, const Part& part, const std::function<void(MessageHead&, QByteArray&)>& visit)
 {
     for (std::size_t start = 0; start < uids.size(); start += kBatch) {
         const auto end = uids.begin() + qsizetype(std::min(uids.size(), start + kBatch));
@@ -314,16 +355,19 @@ Status Connection::fetch(
         mailimap_fetch_type_new_fetch_att_list_add(type, mailimap_fetch_att_new_internaldate());
         mailimap_fetch_type_new_fetch_att_list_add(type, mailimap_fetch_att_new_rfc822_size());
         mailimap_fetch_type_new_fetch_att_list_add(type, mailimap_fetch_att_new_flags());
-        mailimap_section* section = nullptr;
-        if (whole) {
-            section = mailimap_section_new(nullptr);
-        } else {
+        if (part.kind == Part::Kind::ListFields) {
             clist* names = clist_new();
             for (const char* name : kListFields)
                 clist_append(names, strdup(name));
-            section = mailimap_section_new_header_fields(mailimap_header_list_new(names));
+            mailimap_fetch_type_new_fetch_att_list_add(type,
+                mailimap_fetch_att_new_body_peek_section(
+                    mailimap_section_new_header_fields(mailimap_header_list_new(names))));
+        } else if (part.kind == Part::Kind::Whole) {
+            mailimap_section* section = mailimap_section_new(nullptr);
+            mailimap_fetch_type_new_fetch_att_list_add(type,
+                part.length ? mailimap_fetch_att_new_body_peek_section_partial(section, part.offset, part.length)
+                            : mailimap_fetch_att_new_body_peek_section(section));
         }
-        mailimap_fetch_type_new_fetch_att_list_add(type, mailimap_fetch_att_new_body_peek_section(section));
         mailimap_set* set = setOf(uids.begin() + qsizetype(start), end);
         clist* found = nullptr;
         const int r = mailimap_uid_fetch(m_imap, set, type, &found);
@@ -331,15 +375,16 @@ Status Connection::fetch(
         mailimap_fetch_type_free(type);
         if (r != MAILIMAP_NO_ERROR)
             return failure(QStringLiteral("reading messages"), r);
-        for (clistiter* it = clist_begin(found); it; it = clist_next(it)) {
+        for (clistiter* it = first(found); it; it = clist_next(it)) {
             const auto* message = static_cast<const mailimap_msg_att*>(clist_content(it));
             MessageHead head;
             QByteArray bytes;
-            bool hasBody = false;
-            for (clistiter* a = clist_begin(message->att_list); a; a = clist_next(a)) {
+            bool hasSize = false, hasBody = false;
+            for (clistiter* a = first(message->att_list); a; a = clist_next(a)) {
                 const auto* item = static_cast<const mailimap_msg_att_item*>(clist_content(a));
                 if (item->att_type == MAILIMAP_MSG_ATT_ITEM_DYNAMIC) {
-                    for (clistiter* f = clist_begin(item->att_data.att_dyn->att_list); f; f = clist_next(f)) {
+                    const mailimap_msg_att_dynamic* flags = item->att_data.att_dyn;
+                    for (clistiter* f = first(flags ? flags->att_list : nullptr); f; f = clist_next(f)) {
                         const auto* flag = static_cast<const mailimap_flag_fetch*>(clist_content(f));
                         if (flag->fl_type == MAILIMAP_FLAG_FETCH_OTHER && flag->fl_flag
                             && flag->fl_flag->fl_type == MAILIMAP_FLAG_DRAFT)
@@ -352,6 +397,9 @@ Status Connection::fetch(
                     head.uid = value->att_data.att_uid;
                 } else if (value->att_type == MAILIMAP_MSG_ATT_INTERNALDATE) {
                     head.internalDate = dateTimeOf(value->att_data.att_internal_date);
+                } else if (value->att_type == MAILIMAP_MSG_ATT_RFC822_SIZE) {
+                    head.size = value->att_data.att_rfc822_size;
+                    hasSize = true;
                 } else if (value->att_type == MAILIMAP_MSG_ATT_BODY_SECTION) {
                     const mailimap_msg_att_body_section* body = value->att_data.att_body_section;
                     hasBody = true;
@@ -359,8 +407,8 @@ Status Connection::fetch(
                         bytes = QByteArray(body->sec_body_part, qsizetype(body->sec_length));
                 }
             }
-            // An unsolicited FETCH (a flag change told by the server) carries no body: it is no answer.
-            if (head.uid != 0 && hasBody)
+            // An unsolicited FETCH (a flag change told by the server) carries neither: it is no answer.
+            if (head.uid != 0 && (part.kind == Part::Kind::None ? hasSize : hasBody))
                 visit(head, bytes);
         }
         mailimap_fetch_list_free(found);
@@ -368,21 +416,30 @@ Status Connection::fetch(
     return success();
 }
 
-Status Connection::heads(const std::vector<quint32>& uids, const std::function<void(MessageHead&)>& visit)
+Status Connection::heads(
+    const std::vector<quint32>& uids, bool withHeader, const std::function<void(MessageHead&)>& visit)
 {
-    return fetch(uids, false, [&](MessageHead& head, QByteArray& bytes) {
+    const Part part { withHeader ? Part::Kind::ListFields : Part::Kind::None };
+    return fetch(uids, part, [&](MessageHead& head, QByteArray& bytes) {
         head.header = std::move(bytes);
         visit(head);
     });
 }
 
-Result<std::optional<std::pair<MessageHead, QByteArray>>> Connection::message(quint32 uid)
+Status Connection::messages(
+    const std::vector<quint32>& uids, const std::function<void(MessageHead&, QByteArray&)>& visit)
 {
-    std::optional<std::pair<MessageHead, QByteArray>> found;
-    const Status read = fetch({ uid }, true, [&](MessageHead& head, QByteArray& bytes) {
-        if (head.uid == uid)
-            found.emplace(std::move(head), std::move(bytes));
-    });
+    return fetch(uids, { Part::Kind::Whole }, visit);
+}
+
+Result<std::optional<QByteArray>> Connection::range(quint32 uid, quint32 offset, quint32 length)
+{
+    std::optional<QByteArray> found;
+    const Status read
+        = fetch({ uid }, { Part::Kind::Whole, offset, length }, [&](MessageHead& head, QByteArray& bytes) {
+              if (head.uid == uid)
+                  found = std::move(bytes);
+          });
     if (!read)
         return read.error();
     return found;

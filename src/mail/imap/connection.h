@@ -31,6 +31,7 @@ struct MessageHead {
     quint32 uid = 0;
     QDateTime internalDate;
     bool draft = false;
+    quint64 size = 0; ///< RFC822.SIZE: the message's length in bytes as the server counts it
     QByteArray header; ///< the header fields the list needs, as the server sent them
 };
 
@@ -50,11 +51,15 @@ public:
     /// The UIDs of the open folder's messages received on or after `since` or dated on or after it, and
     /// received before `before` (either may be invalid: no bound), as UID SEARCH compares whole days.
     Result<std::vector<quint32>> search(const QDate& since, const QDate& before);
-    /// Calls `visit` for each message of `uids` that still exists, in batches of one UID FETCH each.
-    Status heads(const std::vector<quint32>& uids, const std::function<void(MessageHead&)>& visit);
-    /// The whole message `uid` as the server holds it (BODY.PEEK[]) with its list's fields but the header;
+    /// Calls `visit` for each message of `uids` that still exists, in batches of one UID FETCH each: with the
+    /// header fields the list needs (`withHeader`), else with its size and dates alone.
+    Status heads(const std::vector<quint32>& uids, bool withHeader, const std::function<void(MessageHead&)>& visit);
+    /// Calls `visit` for each message of `uids` that still exists with the whole message as the server holds
+    /// it (BODY.PEEK[]) and its list's fields but the header, all in one UID FETCH.
+    Status messages(const std::vector<quint32>& uids, const std::function<void(MessageHead&, QByteArray&)>& visit);
+    /// Bytes `offset` to `offset + length` of the message `uid` (BODY.PEEK[]<offset.length>), fewer at its end;
     /// nullopt when there is no such message.
-    Result<std::optional<std::pair<MessageHead, QByteArray>>> message(quint32 uid);
+    Result<std::optional<QByteArray>> range(quint32 uid, quint32 offset, quint32 length);
 
     /// Whether the connection broke (as opposed to a command the server refused).
     bool broken() const { return m_broken; }
@@ -65,8 +70,13 @@ private:
     Status checkCertificate();
     Status login(const Secret& secret);
     Error failure(const QString& what, int code);
-    Status fetch(
-        const std::vector<quint32>& uids, bool whole, const std::function<void(MessageHead&, QByteArray&)>& visit);
+    // What a FETCH reads of each message besides its size, dates and flags.
+    struct Part {
+        enum class Kind { None, ListFields, Whole } kind = Kind::None;
+        quint32 offset = 0, length = 0; ///< of Whole; length 0: the whole message
+    };
+    Status fetch(const std::vector<quint32>& uids, const Part& part,
+        const std::function<void(MessageHead&, QByteArray&)>& visit);
 
     Account m_account;
     mailimap* m_imap;

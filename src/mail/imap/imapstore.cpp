@@ -5,7 +5,10 @@
 #include "mail/maildir/maildirmessage.h"
 #include "mail/maildir/maildirnames.h"
 
+#include <QDir>
+#include <QHash>
 #include <QSet>
+#include <QTemporaryFile>
 
 namespace quillbox::mail {
 
@@ -15,6 +18,12 @@ using namespace imap;
 
 // A dropped connection is opened again this often in the life of a store (one search or one save run).
 constexpr int kReconnects = 2;
+
+ImapFetchLimits& fetchLimits()
+{
+    static ImapFetchLimits limits;
+    return limits;
+}
 
 QDateTime knownOrNone(const QDateTime& time)
 {
@@ -79,6 +88,157 @@ std::optional<EntryRef> decodeEntryID(const QString& entryID)
     return ref;
 }
 
+// A message fetched whole: its bytes in memory, or a temporary file mapped into memory (`spool`) that must
+// outlive every use of the bytes.
+struct Fetched {
+    MessageHead head;
+    QByteArray bytes;
+    std::shared_ptr<QTemporaryFile> spool;
+};
+
+// The message `head` of the open folder `folder` in ranges through a temporary file, none of them held longer
+// than it takes to write it. A server that sends more than the message's size is cut off there.
+Result<Fetched> streamed(Connection& connection, const MessageHead& head, const QString& folder)
+{
+    const quint32 range = std::max(fetchLimits().range, 1u);
+    Fetched fetched { head, {}, std::make_shared<QTemporaryFile>(QDir::temp().filePath("quillbox-imap-XXXXXX")) };
+    QTemporaryFile& spool = *fetched.spool;
+    if (!spool.open())
+        return Error { Error::Code::WriteFailed, spool.fileTemplate(),
+            QStringLiteral("no temporary file for a large message: ") + spool.errorString() };
+    for (quint64 offset = 0;; offset += range) {
+        if (offset > head.size + range || offset + range > std::numeric_limits<quint32>::max())
+            return Error { Error::Code::Unreadable, folder,
+                QStringLiteral("the server sent more than the message's size (%1 bytes)").arg(head.size) };
+        auto bytes = connection.range(head.uid, quint32(offset), range);
+        if (!bytes)
+            return bytes.error();
+        if (!*bytes)
+            return Error { Error::Code::NotFound, folder, QStringLiteral("the message is no longer on the server") };
+        if (spool.write(**bytes) != (*bytes)->size())
+            return Error { Error::Code::WriteFailed, spool.fileName(), spool.errorString() };
+        if ((*bytes)->size() < qsizetype(range))
+            break;
+    }
+    if (!spool.flush())
+        return Error { Error::Code::WriteFailed, spool.fileName(), spool.errorString() };
+    if (spool.size() > 0) {
+        const uchar* mapped = spool.map(0, spool.size());
+        if (!mapped)
+            return Error { Error::Code::WriteFailed, spool.fileName(), spool.errorString() };
+        fetched.bytes = QByteArray::fromRawData(reinterpret_cast<const char*>(mapped), qsizetype(spool.size()));
+    }
+    return fetched;
+}
+
+// The messages a save will ask for, fetched a batch at a time: the one asked for and the next ones expected in
+// its folder, up to the fetch limits, in one UID FETCH after one that reads their sizes. Each is held until it
+// is asked for; one too large for a batch is fetched alone through a temporary file.
+class Batches {
+public:
+    // The messages of the store `store` among `entryIDs` are the ones to fetch, in this order.
+    void expect(const QString& store, const QStringList& entryIDs)
+    {
+        m_expected.clear();
+        m_expectedAt.clear();
+        for (const QString& entryID : entryIDs)
+            if (const auto ref = decodeEntryID(entryID);
+                ref && ref->store.compare(store, Qt::CaseInsensitive) == 0 && !m_expectedAt.contains(entryID)) {
+                m_expectedAt.insert(entryID, m_expected.size());
+                m_expected.emplace_back(entryID, *ref);
+            }
+    }
+
+    // The message `ref` (named `entryID`), on the open folder's `connection` whose UIDVALIDITY is `uidValidity`.
+    Result<Fetched> take(Connection& connection, quint32 uidValidity, const EntryRef& ref, const QString& entryID)
+    {
+        const QString folder = QString::fromUtf8(ref.mailbox);
+        if (uidValidity != ref.uidValidity)
+            return Error { Error::Code::NotFound, folder,
+                QStringLiteral("the folder was renumbered on the server (UIDVALIDITY changed): search again") };
+        if (!m_fetched.contains(entryID)) {
+            const std::vector<std::pair<QString, quint32>> batch = batchFrom(ref, entryID);
+            Status read = fetchBatch(connection, batch, folder);
+            // A server that refuses a batch may still give the message asked for alone, or say why not.
+            if (!read && batch.size() > 1 && !connection.broken())
+                read = fetchBatch(connection, { batch.front() }, folder);
+            if (!read)
+                return read.error();
+        }
+        const auto found = m_fetched.find(entryID);
+        if (found == m_fetched.end())
+            return Error { Error::Code::NotFound, folder, QStringLiteral("the message is no longer on the server") };
+        Fetched fetched = std::move(*found);
+        m_fetched.erase(found);
+        return fetched;
+    }
+
+private:
+    // `ref` and the messages expected after it in the same folder, as entry identifier and UID.
+    std::vector<std::pair<QString, quint32>> batchFrom(const EntryRef& ref, const QString& entryID) const
+    {
+        std::vector<std::pair<QString, quint32>> batch { { entryID, ref.uid } };
+        const auto at = m_expectedAt.constFind(entryID);
+        if (at == m_expectedAt.cend())
+            return batch;
+        for (std::size_t next = std::size_t(*at) + 1;
+             next < m_expected.size() && qsizetype(batch.size()) < fetchLimits().batchMessages; ++next) {
+            const auto& [id, other] = m_expected[next];
+            if (other.mailbox != ref.mailbox || other.uidValidity != ref.uidValidity)
+                break;
+            if (!m_fetched.contains(id))
+                batch.emplace_back(id, other.uid);
+        }
+        return batch;
+    }
+
+    // Fetches the first message of `batch` and as many after it as the limits let one command hold.
+    Status fetchBatch(
+        Connection& connection, const std::vector<std::pair<QString, quint32>>& batch, const QString& folder)
+    {
+        std::vector<quint32> uids;
+        QHash<quint32, QString> entryIDs;
+        for (const auto& [entryID, uid] : batch) {
+            uids.push_back(uid);
+            entryIDs.insert(uid, entryID);
+        }
+        QHash<quint32, MessageHead> heads;
+        if (Status sized = connection.heads(uids, false, [&](MessageHead& head) { heads.insert(head.uid, head); });
+            !sized)
+            return sized;
+        const ImapFetchLimits& limits = fetchLimits();
+        const auto first = heads.constFind(batch.front().second);
+        if (first != heads.cend() && qint64(first->size) > limits.streamAbove) {
+            auto fetched = streamed(connection, *first, folder);
+            if (!fetched)
+                return fetched.error();
+            m_fetched.insert(batch.front().first, std::move(*fetched));
+            return success();
+        }
+        std::vector<quint32> chosen;
+        qint64 bytes = 0;
+        for (const quint32 uid : uids) {
+            const auto head = heads.constFind(uid);
+            if (head == heads.cend())
+                continue; // gone from the server: told when it is asked for
+            if (!chosen.empty()
+                && (qint64(head->size) > limits.streamAbove || bytes + qint64(head->size) > limits.batchBytes))
+                break;
+            chosen.push_back(uid);
+            bytes += qint64(head->size);
+        }
+        std::sort(chosen.begin(), chosen.end());
+        return connection.messages(chosen, [&](MessageHead& head, QByteArray& bytes) {
+            if (const auto entryID = entryIDs.constFind(head.uid); entryID != entryIDs.cend())
+                m_fetched.insert(*entryID, Fetched { std::move(head), std::move(bytes), {} });
+        });
+    }
+
+    std::vector<std::pair<QString, EntryRef>> m_expected;
+    QHash<QString, qsizetype> m_expectedAt;
+    QHash<QString, Fetched> m_fetched;
+};
+
 // The store's connection: opened when first needed, logged in once with a secret asked for once, opened
 // again when it breaks (kReconnects times at most), and given up on for good after that or when the
 // first opening fails (a wrong password is told once, not once per folder).
@@ -90,6 +250,7 @@ public:
     }
 
     const Account& account() const { return m_account; }
+    Batches& batches() { return m_batches; }
 
     // Runs `op` on the connection with `mailbox` open (none when empty), given the folder's UIDVALIDITY.
     template <class T>
@@ -145,6 +306,8 @@ private:
                 return opened.error();
             }
             m_connection = std::move(*opened);
+            if (!m_everOpened)
+                secretAccepted(m_account, *m_secret);
             m_everOpened = true;
             m_open.clear();
         }
@@ -185,6 +348,7 @@ private:
     bool m_everOpened = false;
     std::optional<Error> m_gaveUp;
     std::optional<std::vector<ListEntry>> m_list;
+    Batches m_batches;
 };
 
 // A place in the account's folder tree: the top (no mailbox), a folder, or a node that only holds folders.
@@ -257,7 +421,7 @@ public:
             if (!uids)
                 return uids.error();
             ItemSummary summary;
-            return connection.heads(*uids, [&](MessageHead& head) {
+            return connection.heads(*uids, true, [&](MessageHead& head) {
                 summarizeHead(head, head.header.constData(), std::size_t(head.header.size()), summary);
                 summary.entryID = encodeEntryID({ store, m_place.mailbox, m_place.delimiter, uidValidity, head.uid });
                 maildir::HeaderScan scan;
@@ -317,8 +481,9 @@ private:
 // server gives them.
 class ImapMessage : public MailItem {
 public:
-    ImapMessage(std::unique_ptr<MailItem> item, ItemSummary summary)
-        : m_item(std::move(item))
+    ImapMessage(std::shared_ptr<QTemporaryFile> spool, std::unique_ptr<MailItem> item, ItemSummary summary)
+        : m_spool(std::move(spool))
+        , m_item(std::move(item))
         , m_summary(std::move(summary))
     {
     }
@@ -338,6 +503,7 @@ public:
     bool standsAlone() const override { return m_item->standsAlone(); }
 
 private:
+    std::shared_ptr<QTemporaryFile> m_spool; // holds the bytes of a large message: goes after the item
     std::unique_ptr<MailItem> m_item;
     ItemSummary m_summary;
 };
@@ -347,23 +513,12 @@ Result<std::unique_ptr<MailItem>> ImapFolder::readItem(const std::shared_ptr<Lin
     const std::optional<EntryRef> ref = decodeEntryID(entryID);
     if (!ref)
         return Error { Error::Code::NotFound, entryID, QStringLiteral("not a message of an IMAP account") };
-    using Fetched = std::pair<MessageHead, QByteArray>;
-    auto fetched
-        = link->run<Fetched>(ref->mailbox, [&](Connection& connection, quint32 uidValidity) -> Result<Fetched> {
-              if (uidValidity != ref->uidValidity)
-                  return Error { Error::Code::NotFound, QString::fromUtf8(ref->mailbox),
-                      QStringLiteral("the folder was renumbered on the server (UIDVALIDITY changed): search again") };
-              auto message = connection.message(ref->uid);
-              if (!message)
-                  return message.error();
-              if (!*message)
-                  return Error { Error::Code::NotFound, QString::fromUtf8(ref->mailbox),
-                      QStringLiteral("the message is no longer on the server") };
-              return std::move(**message);
-          });
+    auto fetched = link->run<Fetched>(ref->mailbox, [&](Connection& connection, quint32 uidValidity) {
+        return link->batches().take(connection, uidValidity, *ref, entryID);
+    });
     if (!fetched)
         return fetched.error();
-    auto& [head, bytes] = *fetched;
+    auto& [head, bytes, spool] = *fetched;
     ItemSummary summary;
     summarizeHead(head, bytes.constData(), std::size_t(bytes.size()), summary);
     summary.entryID = entryID;
@@ -374,7 +529,8 @@ Result<std::unique_ptr<MailItem>> ImapFolder::readItem(const std::shared_ptr<Lin
         place.names << folderNameOf(level, place.names.isEmpty());
     auto item = maildir::makeMessage(
         std::move(bytes), {}, entryID, [link, place] { return std::make_unique<ImapFolder>(link, place); });
-    return std::unique_ptr<MailItem>(std::make_unique<ImapMessage>(std::move(item), std::move(summary)));
+    return std::unique_ptr<MailItem>(
+        std::make_unique<ImapMessage>(std::move(spool), std::move(item), std::move(summary)));
 }
 
 class ImapStore : public Store {
@@ -408,6 +564,8 @@ public:
         return ImapFolder::readItem(m_link, entryID);
     }
 
+    void expect(const QStringList& entryIDs) override { m_link->batches().expect(name(), entryIDs); }
+
 private:
     QString m_location;
     std::shared_ptr<Link> m_link;
@@ -422,6 +580,11 @@ Result<std::unique_ptr<Store>> openImapStore(
     if (!account)
         return account.error();
     return std::unique_ptr<Store>(std::make_unique<ImapStore>(location, std::move(*account)));
+}
+
+void setImapFetchLimits(const ImapFetchLimits& limits)
+{
+    fetchLimits() = limits;
 }
 
 } // namespace quillbox::mail
