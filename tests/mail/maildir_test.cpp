@@ -779,6 +779,34 @@ TEST(MaildirItem, NestedMailsGiveEachLevelWhole)
     EXPECT_EQ(*data->front()->data(), QByteArray("\x00\x01\x02", 3));
 }
 
+// Reading every level of a mail nested in mails parses its bytes once, not once more at each level (40
+// levels of a 64 KiB mail took 40 times its size before).
+TEST(MaildirItem, NestedMailsAreParsedOnce)
+{
+    for (const int depth : { 1, 40 }) {
+        QByteArray raw = "Subject: Innermost\nContent-Type: multipart/mixed; boundary=\"z\"\n\n--z\n"
+                         "Content-Type: application/octet-stream\nContent-Disposition: attachment; filename=d.bin\n\n"
+            + QByteArray(64 * 1024, 'x') + "\n--z--\n";
+        for (int i = 0; i < depth; ++i)
+            raw = "Subject: Level\nContent-Type: multipart/mixed; boundary=\"b" + QByteArray::number(i) + "\"\n\n--b"
+                + QByteArray::number(i) + "\nContent-Type: message/rfc822\n\n" + raw + "\n--b" + QByteArray::number(i)
+                + "--\n";
+        const std::size_t before = maildir::bytesParsed();
+        std::unique_ptr<MailItem> item = maildir::makeMessage(raw, {}, {}, nullptr, maildir::BodyReading::Parser);
+        for (int level = 0; level < depth; ++level) {
+            auto attachments = item->attachments();
+            ASSERT_TRUE(attachments.ok() && attachments->size() == 1u) << depth << " " << level;
+            item = attachments->front()->embeddedMessage();
+            ASSERT_TRUE(item) << depth << " " << level;
+        }
+        EXPECT_EQ(item->summary().subject, QStringLiteral("Innermost")) << depth;
+        auto data = item->attachments();
+        ASSERT_TRUE(data.ok() && data->size() == 1u) << depth;
+        EXPECT_EQ(data->front()->data()->size(), 64 * 1024) << depth;
+        EXPECT_LE(maildir::bytesParsed() - before, std::size_t(raw.size())) << depth;
+    }
+}
+
 TEST(MaildirItem, BodyCharsets)
 {
     struct Case {

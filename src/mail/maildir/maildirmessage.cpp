@@ -10,11 +10,43 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <unistd.h>
 
 namespace quillbox::mail::maildir {
 
 namespace {
+
+thread_local std::size_t t_bytesParsed = 0;
+
+// A message as GMime parsed it and the bytes it was parsed from: the parts keep pointing into the stream
+// over `raw`, so the tree and the bytes go together. A mail attached to it shares both with its parent.
+struct ParsedTree {
+    QByteArray raw;
+    GByteArray* view = nullptr; // raw's bytes, not owned, for the stream the message reads
+    GMimeMessage* message = nullptr;
+
+    ParsedTree(const ParsedTree&) = delete;
+    ParsedTree& operator=(const ParsedTree&) = delete;
+    explicit ParsedTree(QByteArray bytes)
+        : raw(std::move(bytes))
+        , view(g_byte_array_new_take(reinterpret_cast<guint8*>(const_cast<char*>(raw.constData())), gsize(raw.size())))
+    {
+        GMimeStream* stream = g_mime_stream_mem_new_with_byte_array(view);
+        g_mime_stream_mem_set_owner(GMIME_STREAM_MEM(stream), FALSE);
+        GMimeParser* parser = g_mime_parser_new_with_stream(stream);
+        message = g_mime_parser_construct_message(parser, parserOptions());
+        g_object_unref(parser);
+        g_object_unref(stream);
+        t_bytesParsed += std::size_t(raw.size());
+    }
+    ~ParsedTree()
+    {
+        if (message)
+            g_object_unref(message);
+        g_byte_array_free(view, FALSE);
+    }
+};
 
 QDateTime localTime(std::optional<qint64> seconds)
 {
@@ -352,14 +384,22 @@ QString mimeTypeOf(GMimeObject* object)
     return mimeType;
 }
 
+// An attached mail: the parent's tree, and where in it the mail stands (owned by the tree).
+struct EmbeddedTree {
+    std::shared_ptr<const ParsedTree> tree;
+    GMimeMessage* message = nullptr;
+};
+
 class MaildirAttachment : public Attachment {
 public:
-    MaildirAttachment(QString fileName, QString mimeType, QByteArray data, bool isMail, BodyReading reading)
+    MaildirAttachment(QString fileName, QString mimeType, QByteArray data, bool isMail, BodyReading reading,
+        EmbeddedTree embedded = {})
         : m_fileName(std::move(fileName))
         , m_mimeType(std::move(mimeType))
         , m_data(std::move(data))
         , m_isMail(isMail)
         , m_reading(reading)
+        , m_embedded(std::move(embedded))
     {
     }
     QString fileName() const override { return m_fileName; }
@@ -377,10 +417,7 @@ public:
     QString contentLocation() const override { return m_contentLocation; }
     bool isInline() const override { return m_inline; }
     Result<QByteArray> data() const override { return m_data; }
-    std::unique_ptr<MailItem> embeddedMessage() const override
-    {
-        return m_isMail ? makeMessage(m_data, {}, {}, nullptr, m_reading) : nullptr;
-    }
+    std::unique_ptr<MailItem> embeddedMessage() const override;
 
 private:
     QString m_fileName;
@@ -388,6 +425,7 @@ private:
     QByteArray m_data;
     bool m_isMail;
     BodyReading m_reading;
+    EmbeddedTree m_embedded;
     QString m_contentId;
     QString m_contentLocation;
     bool m_inline = false;
@@ -396,22 +434,17 @@ private:
 class MaildirMessage : public MailItem {
 public:
     MaildirMessage(QByteArray raw, const MessageFile& file, const QString& entryID,
-        std::function<std::unique_ptr<Folder>()> parent, BodyReading reading)
+        std::function<std::unique_ptr<Folder>()> parent, BodyReading reading, EmbeddedTree embedded = {})
         : m_raw(std::move(raw))
         , m_parent(std::move(parent))
         , m_reading(reading)
         , m_file(file)
         , m_entryID(entryID)
+        , m_tree(std::move(embedded.tree))
+        , m_message(embedded.message)
     {
         m_scan.scan(m_raw.constData(), std::size_t(m_raw.size()), true);
         m_itemClass = itemClassOf(m_raw.constData(), std::size_t(m_raw.size()), m_scan, true).value_or(kClassMail);
-    }
-    ~MaildirMessage() override
-    {
-        if (m_message)
-            g_object_unref(m_message);
-        if (m_rawView)
-            g_byte_array_free(m_rawView, FALSE); // the bytes are m_raw's
     }
 
     // The summary is worked out when first asked for: the save run needs only the class of an item
@@ -484,18 +517,15 @@ private:
         return *this;
     }
 
+    // An attached mail takes its part of the parent's tree as it is: parsing its bytes again would cost, at
+    // each level of a mail nested in mails, everything below it.
     void parse() const
     {
-        // The parser reads m_raw where it is: the parts keep pointing into the stream, so a copy would
-        // live as long as the message, at every level of a nested mail at once.
-        m_rawView = g_byte_array_new_take(
-            reinterpret_cast<guint8*>(const_cast<char*>(m_raw.constData())), gsize(m_raw.size()));
-        GMimeStream* stream = g_mime_stream_mem_new_with_byte_array(m_rawView);
-        g_mime_stream_mem_set_owner(GMIME_STREAM_MEM(stream), FALSE);
-        GMimeParser* parser = g_mime_parser_new_with_stream(stream);
-        m_message = g_mime_parser_construct_message(parser, parserOptions());
-        g_object_unref(parser);
-        g_object_unref(stream);
+        if (!m_tree) {
+            // The parser reads m_raw where it is (m_raw shares its bytes), not a copy of it.
+            m_tree = std::make_shared<const ParsedTree>(m_raw);
+            m_message = m_tree->message;
+        }
         if (!m_message)
             return;
         setAddresses(addressesOf(g_mime_message_get_from(m_message)),
@@ -586,7 +616,8 @@ private:
                     + QLatin1String(".eml");
             }
             return std::make_unique<MaildirAttachment>(name, mimeTypeOf(object),
-                mail ? sharedWithRaw(objectBytes(GMIME_OBJECT(mail))) : QByteArray(), true, m_reading);
+                mail ? sharedWithRaw(objectBytes(GMIME_OBJECT(mail))) : QByteArray(), true, m_reading,
+                EmbeddedTree { m_tree, mail });
         }
         GMimePart* part = GMIME_PART(object);
         auto attachment = std::make_unique<MaildirAttachment>(QString::fromUtf8(g_mime_part_get_filename(part)),
@@ -620,8 +651,8 @@ private:
     mutable bool m_summarized = false;
     mutable ItemSummary m_summary;
     mutable bool m_parsed = false;
-    mutable GMimeMessage* m_message = nullptr;
-    mutable GByteArray* m_rawView = nullptr; // m_raw's bytes, not owned, for the stream m_message reads
+    mutable std::shared_ptr<const ParsedTree> m_tree;
+    mutable GMimeMessage* m_message = nullptr; // owned by m_tree
     mutable QString m_senderName;
     mutable QString m_displayCc;
     mutable QList<Recipient> m_recipients;
@@ -631,7 +662,19 @@ private:
     mutable std::vector<GMimeObject*> m_attachmentParts; // owned by m_message
 };
 
+std::unique_ptr<MailItem> MaildirAttachment::embeddedMessage() const
+{
+    if (!m_isMail)
+        return nullptr;
+    return std::make_unique<MaildirMessage>(m_data, MessageFile {}, QString(), nullptr, m_reading, m_embedded);
+}
+
 } // namespace
+
+std::size_t bytesParsed()
+{
+    return t_bytesParsed;
+}
 
 bool readSummaryBytes(int fd, std::vector<char>& buffer, HeaderScan& scan, int& itemClass)
 {

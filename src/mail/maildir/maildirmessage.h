@@ -54,6 +54,10 @@ enum class BodyReading { Direct, Parser };
 std::unique_ptr<MailItem> makeMessage(QByteArray raw, const MessageFile& file, const QString& entryID,
     std::function<std::unique_ptr<Folder>()> parent, BodyReading reading = BodyReading::Direct);
 
+/// How many bytes of messages GMime's parser has read on this thread: what reading the items costs (a mail
+/// attached to another is read as part of its parent, not again).
+std::size_t bytesParsed();
+
 /// Whether an item of `raw` reads it directly (BodyReading::Direct) rather than through the parser.
 bool readsWithoutParser(const QByteArray& raw);
 
