@@ -17,6 +17,7 @@
 #include <QMap>
 #include <QRegularExpression>
 #include <QTemporaryDir>
+#include <QThread>
 
 #include <cerrno>
 #include <cstring>
@@ -706,9 +707,11 @@ TEST_F(SampleStore, MessageBytesHeldAheadAreBounded)
     search(kStoreRoot + QStringLiteral("\\Big"));
     ASSERT_EQ(m_list.count(), 24);
     m_person.onProgressValue([&](qint64 value) {
-        if (value == 2)
-            for (int i = 0; i < m_list.count(); ++i)
-                QFile::remove(sourceFile(i));
+        if (value != 2)
+            return;
+        QThread::msleep(300); // time for the threads to read all they may
+        for (int i = 0; i < m_list.count(); ++i)
+            QFile::remove(sourceFile(i));
     });
     const SaveSummary summary = save(saveSettings("eml", "%6"), kStoreRoot, output::Disk::system(), 4);
     m_person.onProgressValue({});
