@@ -13,8 +13,11 @@
 #include <QLocale>
 
 #include <QCoreApplication>
+#include <atomic>
 #include <deque>
 #include <future>
+#include <mutex>
+#include <type_traits>
 #include <variant>
 
 namespace quillbox {
@@ -79,6 +82,21 @@ public:
     // The rows of one folder follow each other, so the directory of the last mail is usually the next one's.
     QString lastFolderKey;
     std::optional<output::Directory> lastFolder;
+
+    // The output type that FnOutput names as the settings stand, "msg" when it names none; worked out
+    // again only when FnOutput has changed since.
+    const QString& currentType()
+    {
+        if (!typeOf || *typeOf != settings.fnOutput) {
+            typeOf = settings.fnOutput;
+            type = outputType(settings.fnOutput).value_or(QStringLiteral("msg"));
+        }
+        return type;
+    }
+
+private:
+    std::optional<QString> typeOf; // the FnOutput that `type` is of
+    QString type;
 };
 
 namespace {
@@ -396,11 +414,21 @@ void writeMailDirectory(SaveSession& session, const Target& target, const QStrin
 
 namespace {
 
+// A mail looked up on a worker thread, and the message bytes counted for it ahead; when the store holds no
+// bytes of the message, its .eml file, built there too.
+struct LookedUp {
+    Result<std::shared_ptr<const mail::MailItem>> email;
+    std::optional<Built> built;
+    qsizetype bytes = 0;
+};
+
 // The mail of a row, and the bytes of its file when a worker thread built them ahead of the writing.
 struct FoundEmail {
     Result<std::shared_ptr<const mail::MailItem>> email;
     QString type; ///< the output type `built` is built for
     std::future<Built> built; ///< not valid when nothing is built ahead
+    /// Valid while a worker thread looks the mail up (.eml): then `email` is to be taken from it.
+    std::future<std::optional<LookedUp>> lookedUp;
     qsizetype bytes = 0; ///< the message bytes held for it
     bool alreadySaved = false; ///< recorded as saved as `type` (SkipSaved): not looked up, not to be written
 };
@@ -458,12 +486,12 @@ QStringList entryIDsToSave(const SaveSession& session, const ResultList& list)
     return entryIDs;
 }
 
+// Saves the mail `found` of `row` as `type`, the output type as the settings stand.
 Result<SavedEmail> saveFound(
-    SaveSession& session, const QString& mailFolderText, const ResultRow& row, FoundEmail& found)
+    SaveSession& session, const QString& mailFolderText, const ResultRow& row, const QString& type, FoundEmail& found)
 {
     shareRecordedNames(session);
     const Settings& settings = session.settings;
-    const QString type = outputType(settings.fnOutput).value_or(QStringLiteral("msg"));
     const Result<QString> expanded = expandFileName(settings.fnFormat, row, settings);
     if (!expanded)
         return expanded.error();
@@ -531,11 +559,13 @@ Result<SavedEmail> saveFound(
     return failures.result();
 }
 
-// The rows after the one being written: their mails are found here, in list order, and their files are
-// built on the worker threads, so that writing seldom waits for building. An item that stands alone
-// (Maildir) is handed over as it is; of another (PST), what its files need is read here, on the store's
-// thread, into an item that stands alone. Rows go to the threads kBatch at a time; a few batches per
-// thread, and at most kBytesAhead of their messages, are held ahead.
+// The rows after the one being written: their mails are found in list order, and their files are built on
+// the worker threads, so that writing seldom waits for building. An item that stands alone (Maildir) is
+// handed over as it is; of another (PST), what its files need is read here, on the saving thread, into an
+// item that stands alone. The mails of .eml files, which are the message's bytes, are looked up on the
+// worker threads themselves: reading them is most of their cost. The store is used by one thread at a time
+// (Shared::store). Rows go to the threads kBatch at a time; a few batches per thread, and at most
+// kBytesAhead of their messages, are held ahead.
 class Lookahead {
 public:
     Lookahead(SaveSession& session, const ResultList& list, WorkerThreads& workers)
@@ -545,6 +575,15 @@ public:
         , m_rowsAhead(workers.count() == 0 ? 0 : 2 * kBatch * workers.count())
     {
     }
+    // The lookups that have not started find nothing; a mail found ahead goes while the store is held.
+    ~Lookahead()
+    {
+        const std::lock_guard lock(m_shared->store);
+        m_shared->stopping = true;
+        m_ahead.clear();
+    }
+    Lookahead(const Lookahead&) = delete;
+    Lookahead& operator=(const Lookahead&) = delete;
 
     // The next row's mail; rows are taken in list order, each once.
     FoundEmail take()
@@ -552,24 +591,53 @@ public:
         fill();
         FoundEmail next = std::move(m_ahead.front());
         m_ahead.pop_front();
-        m_bytes -= next.bytes;
+        if (next.lookedUp.valid())
+            takeLookedUp(next, m_list.row(m_taken));
+        ++m_taken;
+        m_shared->bytes -= next.bytes;
         fill(); // the rows after it are built while it is written
         return next;
+    }
+
+    // The mail of `row`, looked up on this thread.
+    Result<std::shared_ptr<const mail::MailItem>> findHere(const ResultRow& row)
+    {
+        const std::lock_guard lock(m_shared->store);
+        return findEmail(m_session, row);
+    }
+
+    // Calls `use` with the store held when the mail of `found` shares it; the mail is let go while the
+    // store is still held.
+    template <class Use> std::invoke_result_t<Use> withStore(FoundEmail& found, Use&& use)
+    {
+        if (found.email && (*found.email)->standsAlone())
+            return use();
+        const std::lock_guard lock(m_shared->store);
+        std::invoke_result_t<Use> result = use();
+        found.email = Error {};
+        return result;
     }
 
 private:
     static constexpr qsizetype kBytesAhead = 32 * 1024 * 1024;
     static constexpr int kBatch = 8;
-    using Task = std::packaged_task<Built()>;
+    using Task = std::function<void()>;
 
-    bool full() const { return !m_ahead.empty() && m_bytes >= kBytesAhead; }
+    // What the saving thread shares with the lookups on the worker threads, which may outlive it.
+    struct Shared {
+        std::mutex store; // held while a thread uses the store, or a mail that does not stand alone
+        bool stopping = false; // under `store`: no more lookups
+        std::atomic<qsizetype> bytes = 0; // the message bytes held ahead
+    };
+
+    bool full() const { return !m_ahead.empty() && m_shared->bytes >= kBytesAhead; }
 
     // Finds rows while a whole batch fits (or none is ahead) and hands those to be built to the threads.
     void fill()
     {
         if (!m_ahead.empty() && qsizetype(m_ahead.size()) + kBatch > m_rowsAhead)
             return;
-        std::vector<std::shared_ptr<Task>> batch;
+        std::vector<Task> batch;
         for (int found = 0; found < kBatch && m_next < m_list.count() && !full(); ++found) {
             m_ahead.push_back(find(m_list.row(m_next++), batch));
             if (m_rowsAhead == 0)
@@ -578,25 +646,27 @@ private:
         if (!batch.empty())
             m_workers.post([batch = std::move(batch)] {
                 for (const auto& task : batch)
-                    (*task)();
+                    task();
             });
     }
 
-    FoundEmail find(const ResultRow& row, std::vector<std::shared_ptr<Task>>& batch)
+    FoundEmail find(const ResultRow& row, std::vector<Task>& batch)
     {
-        const QString type = outputType(m_session.settings.fnOutput).value_or(QStringLiteral("msg"));
+        const QString type = m_session.currentType();
         if (alreadySaved(m_session, row, type))
-            return FoundEmail { Error {}, type, {}, 0, true };
-        FoundEmail found { findEmail(m_session, row), type, {}, 0 };
+            return FoundEmail { Error {}, type, {}, {}, 0, true };
+        if (type == u"eml" && m_workers.count() > 0)
+            return lookUpAhead(row, type, batch);
+        const std::lock_guard lock(m_shared->store);
+        FoundEmail found { findEmail(m_session, row), type, {}, {}, 0 };
         if (!found.email)
             return found;
         const auto& email = *found.email;
         found.bytes = email->rawMessage().size();
         const bool built = (isFileType(found.type) && !(found.type == u"msg" && found.bytes > kMsgBuiltAheadBytes))
             || found.type == u"dir";
-        // The .eml of a stored message is its bytes: nothing to build ahead.
-        if (m_workers.count() == 0 || !built || (found.type == u"eml" && found.bytes > 0)) {
-            m_bytes += found.bytes;
+        if (m_workers.count() == 0 || !built) {
+            m_shared->bytes += found.bytes;
             return found;
         }
         std::shared_ptr<const mail::MailItem> alone = email;
@@ -607,22 +677,70 @@ private:
             found.bytes = data.bytes();
             alone = std::make_shared<const mail::MemoryMailItem>(std::move(data));
         }
-        m_bytes += found.bytes;
-        auto task = std::make_shared<Task>([email = std::move(alone), type = found.type, locale = m_session.locale] {
-            return buildFor(type, *email, locale);
-        });
+        m_shared->bytes += found.bytes;
+        auto task = std::make_shared<std::packaged_task<Built()>>(
+            [email = std::move(alone), type = found.type, locale = m_session.locale] {
+                return buildFor(type, *email, locale);
+            });
         found.built = task->get_future();
-        batch.push_back(std::move(task));
+        batch.push_back([task] { (*task)(); });
         return found;
+    }
+
+    // The .eml of `row`, whose mail a worker thread looks up: nothing when the bytes ahead are full by then
+    // (the mail is then looked up as it is taken).
+    FoundEmail lookUpAhead(const ResultRow& row, const QString& type, std::vector<Task>& batch)
+    {
+        auto task = std::make_shared<std::packaged_task<std::optional<LookedUp>()>>(
+            [shared = m_shared, &session = m_session, &row]() -> std::optional<LookedUp> {
+                std::unique_lock lock(shared->store);
+                if (shared->stopping || shared->bytes >= kBytesAhead)
+                    return std::nullopt;
+                LookedUp found { findEmail(session, row), std::nullopt, 0 };
+                if (!found.email)
+                    return found;
+                const mail::MailItem& email = **found.email;
+                found.bytes = email.rawMessage().size();
+                if (found.bytes == 0) { // built from the item
+                    if (email.standsAlone())
+                        lock.unlock();
+                    Result<QByteArray> content = formats::emlContent(email);
+                    found.bytes = content ? content->size() : 0;
+                    found.built = std::move(content);
+                }
+                shared->bytes += found.bytes;
+                return found;
+            });
+        FoundEmail found { Error {}, type, {}, task->get_future(), 0 };
+        batch.push_back([task] { (*task)(); });
+        return found;
+    }
+
+    // The mail of `row` as its lookup found it, or looked up now.
+    void takeLookedUp(FoundEmail& next, const ResultRow& row)
+    {
+        std::optional<LookedUp> found = next.lookedUp.get();
+        if (!found) {
+            next.email = findHere(row);
+        } else {
+            next.email = std::move(found->email);
+            next.bytes = found->bytes;
+            if (found->built) {
+                std::promise<Built> built;
+                built.set_value(std::move(*found->built));
+                next.built = built.get_future();
+            }
+        }
     }
 
     SaveSession& m_session;
     const ResultList& m_list;
     WorkerThreads& m_workers;
     const qsizetype m_rowsAhead;
+    const std::shared_ptr<Shared> m_shared = std::make_shared<Shared>();
     std::deque<FoundEmail> m_ahead;
-    int m_next = 0;
-    qsizetype m_bytes = 0;
+    int m_next = 0; // the first row not yet found
+    int m_taken = 0; // the first row not yet taken
 };
 
 Built buildFor(const QString& type, const mail::MailItem& email, const QLocale& locale)
@@ -676,8 +794,8 @@ void writeIndex(SaveSession& session)
 
 Result<SavedEmail> saveEmail(SaveSession& session, const QString& mailFolderText, const ResultRow& row)
 {
-    FoundEmail found { findEmail(session, row), QString(), {}, 0 };
-    return saveFound(session, mailFolderText, row, found);
+    FoundEmail found { findEmail(session, row), QString(), {}, {}, 0 };
+    return saveFound(session, mailFolderText, row, session.currentType(), found);
 }
 
 SaveSummary saveRun(Person& person, const Settings& settings, const QString& mailFolderText, const ResultList& list,
@@ -722,25 +840,30 @@ SaveSummary saveRun(Person& person, const Settings& settings, const QString& mai
     Lookahead ahead(session, list, workers);
     const std::unique_ptr<Progress> progress
         = person.progress(QCoreApplication::translate("SaveRun", "Saving ..."), count);
-    const QString saving = QCoreApplication::translate("SaveRun", "Saving %1 of %2");
+    // "Saving %1 of 12": the count is put in once.
+    const QString saving
+        = QCoreApplication::translate("SaveRun", "Saving %1 of %2").arg(QStringLiteral("%1"), QString::number(count));
     for (qint64 i = 1; i <= count; ++i) {
         // Between two mails: the files of every mail before stay whole.
         if (progress->cancelled()) {
             summary.cancelled = true;
             break;
         }
-        progress->setStatus(saving.arg(i).arg(count));
+        progress->setStatus(saving.arg(i));
         progress->setValue(i);
+        const ResultRow& row = list.row(int(i - 1));
         FoundEmail found = ahead.take();
+        const QString type = session.currentType();
         if (found.alreadySaved) {
-            if (found.type == outputType(settings.fnOutput).value_or(QStringLiteral("msg"))) {
+            if (found.type == type) {
                 ++summary.alreadySaved;
                 continue;
             }
-            found.email = findEmail(session, list.row(int(i - 1))); // the output type changed meanwhile
+            found.email = ahead.findHere(row); // the output type changed meanwhile
         }
         ++summary.attempted;
-        const Result<SavedEmail> saved = saveFound(session, mailFolderText, list.row(int(i - 1)), found);
+        const Result<SavedEmail> saved
+            = ahead.withStore(found, [&] { return saveFound(session, mailFolderText, row, type, found); });
         if (!saved) {
             summary.stoppedBy = saved.error();
             person.message(QCoreApplication::translate("SaveRun", "Error saving email."));

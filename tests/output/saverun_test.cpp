@@ -17,6 +17,7 @@
 #include <QMap>
 #include <QRegularExpression>
 #include <QTemporaryDir>
+#include <QThread>
 
 #include <cerrno>
 #include <cstring>
@@ -692,6 +693,33 @@ TEST_F(SampleStore, RowsFoundAheadAreBounded)
     }
 }
 
+// Mails are held ahead up to a bound of their bytes too (32 MiB): of 24 mails of 4 MiB deleted while the
+// second is written, at most the 2 taken and 8 held ahead are written, however many rows the threads may
+// take ahead.
+TEST_F(SampleStore, MessageBytesHeldAheadAreBounded)
+{
+    QByteArray body;
+    while (body.size() < 4 << 20)
+        body += QByteArray(76, 'x') + "\r\n";
+    for (int i = 0; i < 24; ++i)
+        writeFile(m_root + QStringLiteral("/.Big/cur/17041860%1.M1P1Q1.host:2,S").arg(i, 2, 10, QChar(u'0')),
+            "Subject: big " + QByteArray::number(i) + "\r\n\r\n" + body);
+    search(kStoreRoot + QStringLiteral("\\Big"));
+    ASSERT_EQ(m_list.count(), 24);
+    m_person.onProgressValue([&](qint64 value) {
+        if (value != 2)
+            return;
+        QThread::msleep(300); // time for the threads to read all they may
+        for (int i = 0; i < m_list.count(); ++i)
+            QFile::remove(sourceFile(i));
+    });
+    const SaveSummary summary = save(saveSettings("eml", "%6"), kStoreRoot, output::Disk::system(), 4);
+    m_person.onProgressValue({});
+    EXPECT_GE(summary.written, 1);
+    EXPECT_LE(summary.written, 2 + 8);
+    EXPECT_EQ(summary.written + summary.failed, m_list.count());
+}
+
 // Files built ahead on worker threads: the same tree, byte for byte, as when each is built as it is written.
 TEST_F(SampleStore, WorkerThreadsChangeNothingOnDisk)
 {
@@ -712,23 +740,32 @@ TEST_F(SampleStore, WorkerThreadsChangeNothingOnDisk)
     QDir(serialDest).removeRecursively();
 }
 
-// The output type is read at each mail: a file built ahead for the old type is not written.
+// The output type is read at each mail: a file built (or a mail looked up) ahead for the old type is not
+// written as it.
 TEST_F(SampleStore, OutputTypeChangedDuringTheRunAppliesFromThatMail)
 {
     search();
-    Settings settings = saveSettings("txt", "%6");
-    m_person.onProgressValue([&](qint64 value) {
-        if (value == 3)
-            settings.fnOutput = QStringLiteral("eml");
-    });
-    ASSERT_TRUE(save(settings, kStoreRoot, output::Disk::system(), 2).ok());
-    m_person.onProgressValue({});
-    for (int i = 0; i < m_list.count(); ++i) {
-        const QString eml = m_dest + u'/' + m_list.row(i).entryId + QStringLiteral(".eml");
-        const QString txt = m_dest + u'/' + m_list.row(i).entryId + QStringLiteral(".txt");
-        EXPECT_EQ(QFileInfo::exists(txt), i < 2) << "row " << i;
-        if (i >= 2) {
-            EXPECT_EQ(readFile(eml), readFile(sourceFile(i))) << "row " << i;
+    const std::pair<const char*, const char*> changes[] = { { "txt", "eml" }, { "eml", "txt" }, { "eml", "msg" } };
+    for (const auto& [before, after] : changes) {
+        for (int workers : { 0, 2 }) {
+            SCOPED_TRACE(testing::Message() << before << " to " << after << ", " << workers << " workers");
+            QDir(m_dest).removeRecursively();
+            Settings settings = saveSettings(before, "%6");
+            m_person.onProgressValue([&](qint64 value) {
+                if (value == 3)
+                    settings.fnOutput = QLatin1String(after);
+            });
+            ASSERT_TRUE(save(settings, kStoreRoot, output::Disk::system(), workers).ok());
+            m_person.onProgressValue({});
+            for (int i = 0; i < m_list.count(); ++i) {
+                const QString path = m_dest + u'/' + m_list.row(i).entryId + u'.';
+                EXPECT_EQ(QFileInfo::exists(path + QLatin1String(before)), i < 2) << "row " << i;
+                EXPECT_EQ(QFileInfo::exists(path + QLatin1String(after)), i >= 2) << "row " << i;
+                const QString eml = path + QStringLiteral("eml");
+                if (QFileInfo::exists(eml)) {
+                    EXPECT_EQ(readFile(eml), readFile(sourceFile(i))) << "row " << i;
+                }
+            }
         }
     }
 }
