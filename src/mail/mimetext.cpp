@@ -241,9 +241,12 @@ bool parseSimpleAddresses(std::string_view text, QList<Address>& out)
             || !isDotAtomAddress(address.substr(0, address.size() - 1)))
             return false;
         std::string_view name = trim(element.substr(0, open), kFolding);
-        if (name.size() >= 2 && name.front() == '"' && name.back() == '"')
+        const bool quoted = name.size() >= 2 && name.front() == '"' && name.back() == '"';
+        if (quoted)
             name = trim(name.substr(1, name.size() - 2), " "); // GMime trims a quoted name too
-        if (name.find_first_of("<>@\"\t\r\n") != std::string_view::npos)
+        // An unquoted name of anything but words and blanks (".E ps", "a (b)") is left to GMime's reading.
+        if (name.find_first_of("<>@\"\t\r\n\\") != std::string_view::npos
+            || (!quoted && name.find_first_of(".,;:()[]") != std::string_view::npos))
             return false;
         out += Address { latin1(name), latin1(address.substr(0, address.size() - 1)) };
     }
