@@ -660,6 +660,18 @@ qint64 peakGrowthInChild(const std::function<void()>& warmUp, const std::functio
     return growth;
 }
 
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kAddressSanitizer = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+constexpr bool kAddressSanitizer = true;
+#else
+constexpr bool kAddressSanitizer = false;
+#endif
+#else
+constexpr bool kAddressSanitizer = false;
+#endif
+
 // A .msg file is written as it is built: one of 10,000 recipients costs a small part of its size in memory
 // (held whole, it cost more than its size), and readers find every recipient in it.
 TEST(MsgWriter, ManyRecipientsAreWrittenAsBuiltNotHeldWhole)
@@ -677,7 +689,10 @@ TEST(MsgWriter, ManyRecipientsAreWrittenAsBuiltNotHeldWhole)
     const QByteArray file = test::readFile(path);
     ASSERT_GE(growth, 0);
     ASSERT_GT(file.size(), 10 << 20);
-    EXPECT_LT(growth, file.size() * 2 / 3) << "written as it is built, the file is never held whole";
+    // AddressSanitizer's quarantine keeps freed memory, so the peak says nothing there.
+    if (!kAddressSanitizer) {
+        EXPECT_LT(growth, file.size() * 2 / 3) << "written as it is built, the file is never held whole";
+    }
     GPtr<GsfInfile> root = openCompoundFile(file);
     ASSERT_TRUE(root);
     int recipients = 0;
