@@ -152,9 +152,8 @@ void Session::search(const QString& mailFolder)
             m_listFolder = mailFolder;
         }
     }
-    m_notMail = m_lastSearch->notMail;
     runAccess(false);
-    if (m_debugLevel >= 1 && m_notMail > 0)
+    if (m_debugLevel >= 1 && m_lastSearch->notMail > 0)
         writeProgramLine(stderr, notMailText());
     if (m_debugLevel >= 2)
         writeResultRows();
@@ -162,8 +161,9 @@ void Session::search(const QString& mailFolder)
 
 QString Session::notMailText() const
 {
-    return m_notMail > 0
-        ? QCoreApplication::translate("Session", "%1 items that are not e-mail were not listed").arg(m_notMail)
+    const int notMail = m_lastSearch ? m_lastSearch->notMail : 0;
+    return notMail > 0
+        ? QCoreApplication::translate("Session", "%1 items that are not e-mail were not listed").arg(notMail)
         : QString();
 }
 

@@ -118,7 +118,6 @@ private:
     std::optional<SaveSummary> m_lastSave;
     std::optional<SearchOutcome> m_lastSearch;
     QString m_listFolder;
-    int m_notMail = 0;
     qint16 m_debugLevel = 0;
     bool m_inBackground = false;
     bool m_saving = false;

@@ -2,6 +2,7 @@
 // Runs the built program without a display, unattended, over a copy of the sample store, and checks the
 // files it wrote, what it told and its exit status.
 #include "support/qtprinters.h"
+#include "support/testenv.h"
 #include "support/testfiles.h"
 
 #include <QDir>
@@ -40,13 +41,7 @@ protected:
     /// with the variables of `extra` added to the environment.
     Outcome run(const QStringList& arguments, std::initializer_list<std::pair<const char*, QString>> extra = {})
     {
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        for (const char* name : { "DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM" })
-            env.remove(QLatin1String(name));
-        env.insert(QStringLiteral("QUILLBOX_PROFILE"), path("profile.ini"));
-        env.insert(QStringLiteral("QUILLBOX_HKCU"), path("user.reg"));
-        env.insert(QStringLiteral("QUILLBOX_HKLM"), path("system.reg"));
-        env.insert(QStringLiteral("XDG_CONFIG_HOME"), path("config"));
+        QProcessEnvironment env = quillbox::test::headlessEnvironment(m_dir.path());
         env.insert(QStringLiteral("TZ"), QStringLiteral("Europe/Berlin"));
         for (const auto& [name, value] : extra)
             env.insert(QLatin1String(name), value);

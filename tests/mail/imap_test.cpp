@@ -375,13 +375,7 @@ TEST_F(ImapTest, UnattendedRunKeepsThePasswordOutOfItsOutput)
                     .arg(s_server->location(), s_server->fingerprint())
                     .toUtf8());
         QDir(path("out")).removeRecursively();
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        for (const char* name : { "DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM" })
-            env.remove(QLatin1String(name));
-        env.insert(QStringLiteral("QUILLBOX_PROFILE"), path("profile.ini"));
-        env.insert(QStringLiteral("QUILLBOX_HKCU"), path("user.reg"));
-        env.insert(QStringLiteral("QUILLBOX_HKLM"), path("system.reg"));
-        env.insert(QStringLiteral("XDG_CONFIG_HOME"), path("config"));
+        QProcessEnvironment env = test::headlessEnvironment(m_dir.path());
         QProcess process;
         process.setProcessEnvironment(env);
         process.setWorkingDirectory(m_dir.path());

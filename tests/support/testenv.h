@@ -3,6 +3,7 @@
 
 #include <QDateTime>
 #include <QFile>
+#include <QProcessEnvironment>
 #include <QTimeZone>
 #include <QtGlobal>
 #include <ctime>
@@ -49,6 +50,20 @@ public:
 private:
     std::vector<const char*> m_names;
 };
+
+/// The environment of a program run without a display, with its profile, registry files and
+/// configuration in `dir`.
+inline QProcessEnvironment headlessEnvironment(const QString& dir)
+{
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const char* name : { "DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM" })
+        env.remove(QLatin1String(name));
+    env.insert(QStringLiteral("QUILLBOX_PROFILE"), dir + QStringLiteral("/profile.ini"));
+    env.insert(QStringLiteral("QUILLBOX_HKCU"), dir + QStringLiteral("/user.reg"));
+    env.insert(QStringLiteral("QUILLBOX_HKLM"), dir + QStringLiteral("/system.reg"));
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), dir + QStringLiteral("/config"));
+    return env;
+}
 
 /// The program's profile and registry files: profile.ini, user.reg and system.reg in `dir`.
 inline ScopedEnv programFilesIn(const QString& dir)
