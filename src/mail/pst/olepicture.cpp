@@ -23,7 +23,6 @@ template <class T> T le(QByteArrayView bytes, qsizetype at)
 // ---- Compound file ------------------------------------------------------------------------------------------
 
 constexpr quint32 kEndOfChain = 0xFFFFFFFE;
-constexpr quint32 kNoStream = 0xFFFFFFFF;
 
 // The streams of the root storage of a compound file, read just far enough for that: the header, the FAT, the
 // directory and the mini stream. A damaged file gives no stream rather than bytes of another.
