@@ -201,17 +201,57 @@ bool isDotAtomAddress(std::string_view address)
     return true;
 }
 
+// A name of one UTF-8 encoded word ("=?UTF-8?Q?J=C3=B6rg?="), as most mail programs write a name that is
+// not ASCII, decoded as GMime decodes it; nothing for any other name with an encoded word in it. Taken
+// only where GMime gives the decoded text unchanged: a word of the characters RFC 2047 allows in a name,
+// whose text is valid UTF-8 without control characters, white space at either end or two spaces in a row.
+std::optional<QString> decodeNameWord(std::string_view name)
+{
+    constexpr std::string_view kPrefixes[] = { "=?utf-8?q?", "=?utf-8?b?" };
+    const auto isPrefix = [&](std::string_view prefix) {
+        return name.size() > prefix.size() + 2 && g_ascii_strncasecmp(name.data(), prefix.data(), prefix.size()) == 0;
+    };
+    const bool q = isPrefix(kPrefixes[0]);
+    if (!(q || isPrefix(kPrefixes[1])) || !name.ends_with("?="))
+        return std::nullopt;
+    const std::string_view body = name.substr(kPrefixes[0].size(), name.size() - kPrefixes[0].size() - 2);
+    for (std::size_t i = 0; i < body.size(); ++i) {
+        const char c = body[i];
+        const bool escape
+            = q && c == '=' && i + 2 < body.size() && hexValue(body[i + 1]) >= 0 && hexValue(body[i + 2]) >= 0;
+        if (!g_ascii_isalnum(c) && !escape && std::string_view(q ? "!*+-/_" : "+/=").find(c) == std::string_view::npos)
+            return std::nullopt;
+        if (escape)
+            i += 2;
+    }
+    const std::size_t padding = body.find('=');
+    if (!q && (body.size() % 4 != 0 || (padding != body.npos && body.find_first_not_of('=', padding) != body.npos)))
+        return std::nullopt;
+    const QByteArray bytes
+        = q ? decodeQ(body) : QByteArray::fromBase64(QByteArray(body.data(), qsizetype(body.size())));
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    const QString text = utf8(bytes);
+    if (utf8.hasError() || text.isEmpty() || text.front() == u' ' || text.back() == u' '
+        || text.contains(QLatin1String("  ")))
+        return std::nullopt;
+    for (QChar c : text)
+        if (c.category() == QChar::Other_Control || c.category() == QChar::Other_Format)
+            return std::nullopt;
+    return text;
+}
+
 // The common case without GMime: plain ASCII "Name <a@b>", "\"Name\" <a@b>" or "a@b", comma-separated,
-// with nothing that needs escapes, comments, groups or decoding. Line breaks and tabs may stand where
-// GMime drops them, around the elements and between a name and its address; GMime keeps them inside a
-// name, so such a name is left to it. False when the text needs the real parser.
+// with nothing that needs escapes, comments, groups or decoding but a name of one encoded word. Line
+// breaks and tabs may stand where GMime drops them, around the elements and between a name and its
+// address; GMime keeps them inside a name, so such a name is left to it. False when the text needs the
+// real parser.
 bool parseSimpleAddresses(std::string_view text, QList<Address>& out)
 {
     for (char c : text)
         if ((c < 0x20 && c != '\t' && c != '\r' && c != '\n') || c > 0x7e || c == '(' || c == ')' || c == ':'
             || c == ';' || c == '\\' || c == '[' || c == ']')
             return false;
-    if (text.find("=?") != std::string_view::npos || text.find("  ") != std::string_view::npos)
+    if (text.find("  ") != std::string_view::npos)
         return false;
     auto trim = [](std::string_view part, std::string_view white) {
         const std::size_t first = part.find_first_not_of(white);
@@ -231,16 +271,24 @@ bool parseSimpleAddresses(std::string_view text, QList<Address>& out)
             continue;
         const std::size_t open = element.find('<');
         if (open == std::string_view::npos) {
-            if (element.find_first_of(" \t\r\n<>\"") != std::string_view::npos || !isDotAtomAddress(element))
+            if (element.find_first_of(" \t\r\n<>\"") != std::string_view::npos
+                || element.find("=?") != std::string_view::npos || !isDotAtomAddress(element))
                 return false;
             out += Address { {}, latin1(element) };
             continue;
         }
         const std::string_view address = element.substr(open + 1);
         if (address.empty() || address.back() != '>' || address.find_first_of("<> \t\r\n\"") != address.size() - 1
-            || !isDotAtomAddress(address.substr(0, address.size() - 1)))
+            || address.find("=?") != std::string_view::npos || !isDotAtomAddress(address.substr(0, address.size() - 1)))
             return false;
         std::string_view name = trim(element.substr(0, open), kFolding);
+        if (name.find("=?") != std::string_view::npos) {
+            const std::optional<QString> decoded = decodeNameWord(name);
+            if (!decoded)
+                return false;
+            out += Address { *decoded, latin1(address.substr(0, address.size() - 1)) };
+            continue;
+        }
         const bool quoted = name.size() >= 2 && name.front() == '"' && name.back() == '"';
         if (quoted)
             name = trim(name.substr(1, name.size() - 2), " "); // GMime trims a quoted name too

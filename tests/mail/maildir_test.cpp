@@ -437,7 +437,14 @@ TEST(MaildirItems, AddressListsReadAlikeInListAndItem)
         { "Doe\tJohn <j@x.org>", "Doe\tJohn" }, { "=?UTF-8?Q?J=C3=B6rg?= <j@x.org>", QString::fromUtf8("Jörg") },
         { "undisclosed-recipients:;", "undisclosed-recipients" }, { "team: a@x.org, B <b@x.org>;", "a@x.org; B" },
         { "a@x.org (Ann A)", "Ann A" }, { "a@x.org,", "a@x.org" }, { "<a@x.org>", "a@x.org" },
-        { "a@x.org.", "a@x.org" }, { "a@xn--bcher-kva.example", QString::fromUtf8("a@bücher.example") } };
+        { "a@x.org.", "a@x.org" }, { "a@xn--bcher-kva.example", QString::fromUtf8("a@bücher.example") },
+        // A name of one encoded word, and the words GMime reads otherwise than as they stand.
+        { "=?utf-8?b?SsO2cmc=?= <j@x.org>, =?UTF-8?Q?a=2Cb=22?= <b@x.org>", QString::fromUtf8("Jörg; a,b\"") },
+        { "=?UTF-8?Q?_J=C3=B6rg_?= <j@x.org>", QString::fromUtf8("Jörg") },
+        { "=?UTF-8?Q?=EF=BB=BFJ=C3=B6rg?= <j@x.org>", QString::fromUtf8("Jörg") },
+        { "=?UTF-8?Q?J=C3=B6rg?= =?UTF-8?Q?_M?= <j@x.org>", QString::fromUtf8("Jörg M") },
+        { "=?UTF-8?Q?J=C3?= <j@x.org>", "J?" }, { "=?UTF-8?B?SsO=2cmc?= <j@x.org>", "J?" },
+        { "=?ISO-8859-1?Q?J=F6rg?= <j@x.org>", QString::fromUtf8("Jörg") } };
     for (const auto& [to, display] : cases) {
         SCOPED_TRACE(to.toStdString());
         const QByteArray raw = message("To: " + to + "\nCc: " + to + "\n");
