@@ -10,6 +10,7 @@
 #include <QRegularExpression>
 #include <QStringDecoder>
 #include <algorithm>
+#include <array>
 #include <optional>
 #include <string_view>
 
@@ -184,6 +185,34 @@ QList<Address> addressesOf(InternetAddressList* list)
 
 namespace {
 
+// A set of ASCII characters, each looked up at once: the quick reading below tests every character of
+// every address list against a few of them.
+class CharSet {
+public:
+    constexpr explicit CharSet(std::string_view chars)
+    {
+        for (char c : chars)
+            m_in[static_cast<unsigned char>(c)] = true;
+    }
+    bool contains(char c) const { return m_in[static_cast<unsigned char>(c)]; }
+    bool foundIn(std::string_view text) const
+    {
+        return std::any_of(text.begin(), text.end(), [this](char c) { return contains(c); });
+    }
+    // `text` without the characters of the set at either end.
+    std::string_view trimmed(std::string_view text) const
+    {
+        while (!text.empty() && contains(text.front()))
+            text.remove_prefix(1);
+        while (!text.empty() && contains(text.back()))
+            text.remove_suffix(1);
+        return text;
+    }
+
+private:
+    std::array<bool, 256> m_in {};
+};
+
 // "local@domain" with both sides dot-atoms (no dot first, last or twice in a row) and no label in
 // punycode ("xn--", which GMime turns into Unicode): GMime takes such an address as it stands.
 bool isDotAtomAddress(std::string_view address)
@@ -192,7 +221,9 @@ bool isDotAtomAddress(std::string_view address)
     if (at == std::string_view::npos || address.find('@', at + 1) != std::string_view::npos)
         return false;
     for (std::string_view side : { address.substr(0, at), address.substr(at + 1) })
-        if (side.empty() || side.front() == '.' || side.back() == '.' || side.find("..") != std::string_view::npos)
+        if (side.empty() || side.front() == '.' || side.back() == '.'
+            || std::adjacent_find(side.begin(), side.end(), [](char a, char b) { return a == '.' && b == '.'; })
+                != side.end())
             return false;
     const std::string_view domain = address.substr(at + 1);
     for (std::size_t i = 0; i + 4 <= domain.size(); ++i)
@@ -247,41 +278,36 @@ std::optional<QString> decodeNameWord(std::string_view name)
 // real parser.
 bool parseSimpleAddresses(std::string_view text, QList<Address>& out)
 {
-    for (char c : text)
-        if ((c < 0x20 && c != '\t' && c != '\r' && c != '\n') || c > 0x7e || c == '(' || c == ')' || c == ':'
-            || c == ';' || c == '\\' || c == '[' || c == ']')
+    static constexpr CharSet kRefused("()[]:;\\"), kFolding(" \t\r\n"), kSpace(" "), kInBareAddress(" \t\r\n<>\""),
+        kInAddress("<> \t\r\n\""), kInName("<>@\"\t\r\n\\"), kInUnquotedName(".,;:()[]");
+    char previous = 0;
+    for (char c : text) {
+        if ((c < 0x20 && !kFolding.contains(c)) || c > 0x7e || kRefused.contains(c) || (c == ' ' && previous == ' '))
             return false;
-    if (text.find("  ") != std::string_view::npos)
-        return false;
-    auto trim = [](std::string_view part, std::string_view white) {
-        const std::size_t first = part.find_first_not_of(white);
-        if (first == std::string_view::npos)
-            return std::string_view();
-        return part.substr(first, part.find_last_not_of(white) + 1 - first);
-    };
+        previous = c;
+    }
     auto latin1 = [](std::string_view part) { return QString::fromLatin1(part.data(), qsizetype(part.size())); };
-    constexpr std::string_view kFolding = " \t\r\n";
     while (!text.empty()) {
         std::size_t comma = 0;
         for (bool quoted = false; comma < text.size() && (quoted || text[comma] != ','); ++comma)
             quoted ^= text[comma] == '"';
-        const std::string_view element = trim(text.substr(0, comma), kFolding);
+        const std::string_view element = kFolding.trimmed(text.substr(0, comma));
         text = comma >= text.size() ? std::string_view() : text.substr(comma + 1);
         if (element.empty())
             continue;
         const std::size_t open = element.find('<');
         if (open == std::string_view::npos) {
-            if (element.find_first_of(" \t\r\n<>\"") != std::string_view::npos
-                || element.find("=?") != std::string_view::npos || !isDotAtomAddress(element))
+            if (kInBareAddress.foundIn(element) || element.find("=?") != std::string_view::npos
+                || !isDotAtomAddress(element))
                 return false;
             out += Address { {}, latin1(element) };
             continue;
         }
         const std::string_view address = element.substr(open + 1);
-        if (address.empty() || address.back() != '>' || address.find_first_of("<> \t\r\n\"") != address.size() - 1
+        if (address.empty() || address.back() != '>' || kInAddress.foundIn(address.substr(0, address.size() - 1))
             || address.find("=?") != std::string_view::npos || !isDotAtomAddress(address.substr(0, address.size() - 1)))
             return false;
-        std::string_view name = trim(element.substr(0, open), kFolding);
+        std::string_view name = kFolding.trimmed(element.substr(0, open));
         if (name.find("=?") != std::string_view::npos) {
             const std::optional<QString> decoded = decodeNameWord(name);
             if (!decoded)
@@ -291,10 +317,9 @@ bool parseSimpleAddresses(std::string_view text, QList<Address>& out)
         }
         const bool quoted = name.size() >= 2 && name.front() == '"' && name.back() == '"';
         if (quoted)
-            name = trim(name.substr(1, name.size() - 2), " "); // GMime trims a quoted name too
+            name = kSpace.trimmed(name.substr(1, name.size() - 2)); // GMime trims a quoted name too
         // An unquoted name of anything but words and blanks (".E ps", "a (b)") is left to GMime's reading.
-        if (name.find_first_of("<>@\"\t\r\n\\") != std::string_view::npos
-            || (!quoted && name.find_first_of(".,;:()[]") != std::string_view::npos))
+        if (kInName.foundIn(name) || (!quoted && kInUnquotedName.foundIn(name)))
             return false;
         out += Address { latin1(name), latin1(address.substr(0, address.size() - 1)) };
     }
