@@ -630,7 +630,7 @@ Status MaildirFolder::items(const std::function<void(const ItemSummary&)>& visit
         const MessageFile file { listed.name, skippedStat ? std::nullopt : std::optional<qint64>(info.st_mtime) };
         outcome.summary.emplace();
         summarize(buffer.data(), buffer.size(), scan, file, *outcome.summary, itemClass);
-        outcome.summary->entryID = idPrefix + entryIDSuffix(kSubdirs[listed.subdir], listed.name);
+        outcome.summary->entryID = entryIDIn(idPrefix, kSubdirs[listed.subdir], listed.name);
         return outcome;
     };
     // Takes what readOne gave, on the walking thread in the folder's order: visits a summary, notes a file
