@@ -10,6 +10,7 @@
 #include <QRegularExpression>
 #include <QStringDecoder>
 #include <algorithm>
+#include <array>
 #include <optional>
 #include <string_view>
 
@@ -184,6 +185,34 @@ QList<Address> addressesOf(InternetAddressList* list)
 
 namespace {
 
+// A set of ASCII characters, each looked up at once: the quick reading below tests every character of
+// every address list against a few of them.
+class CharSet {
+public:
+    constexpr explicit CharSet(std::string_view chars)
+    {
+        for (char c : chars)
+            m_in[static_cast<unsigned char>(c)] = true;
+    }
+    bool contains(char c) const { return m_in[static_cast<unsigned char>(c)]; }
+    bool foundIn(std::string_view text) const
+    {
+        return std::any_of(text.begin(), text.end(), [this](char c) { return contains(c); });
+    }
+    // `text` without the characters of the set at either end.
+    std::string_view trimmed(std::string_view text) const
+    {
+        while (!text.empty() && contains(text.front()))
+            text.remove_prefix(1);
+        while (!text.empty() && contains(text.back()))
+            text.remove_suffix(1);
+        return text;
+    }
+
+private:
+    std::array<bool, 256> m_in {};
+};
+
 // "local@domain" with both sides dot-atoms (no dot first, last or twice in a row) and no label in
 // punycode ("xn--", which GMime turns into Unicode): GMime takes such an address as it stands.
 bool isDotAtomAddress(std::string_view address)
@@ -192,7 +221,9 @@ bool isDotAtomAddress(std::string_view address)
     if (at == std::string_view::npos || address.find('@', at + 1) != std::string_view::npos)
         return false;
     for (std::string_view side : { address.substr(0, at), address.substr(at + 1) })
-        if (side.empty() || side.front() == '.' || side.back() == '.' || side.find("..") != std::string_view::npos)
+        if (side.empty() || side.front() == '.' || side.back() == '.'
+            || std::adjacent_find(side.begin(), side.end(), [](char a, char b) { return a == '.' && b == '.'; })
+                != side.end())
             return false;
     const std::string_view domain = address.substr(at + 1);
     for (std::size_t i = 0; i + 4 <= domain.size(); ++i)
@@ -201,52 +232,94 @@ bool isDotAtomAddress(std::string_view address)
     return true;
 }
 
+// A name of one UTF-8 encoded word ("=?UTF-8?Q?J=C3=B6rg?="), as most mail programs write a name that is
+// not ASCII, decoded as GMime decodes it; nothing for any other name with an encoded word in it. Taken
+// only where GMime gives the decoded text unchanged: a word of the characters RFC 2047 allows in a name,
+// whose text is valid UTF-8 without control characters, white space at either end or two spaces in a row.
+std::optional<QString> decodeNameWord(std::string_view name)
+{
+    constexpr std::string_view kPrefixes[] = { "=?utf-8?q?", "=?utf-8?b?" };
+    const auto isPrefix = [&](std::string_view prefix) {
+        return name.size() > prefix.size() + 2 && g_ascii_strncasecmp(name.data(), prefix.data(), prefix.size()) == 0;
+    };
+    const bool q = isPrefix(kPrefixes[0]);
+    if (!(q || isPrefix(kPrefixes[1])) || !name.ends_with("?="))
+        return std::nullopt;
+    const std::string_view body = name.substr(kPrefixes[0].size(), name.size() - kPrefixes[0].size() - 2);
+    for (std::size_t i = 0; i < body.size(); ++i) {
+        const char c = body[i];
+        const bool escape
+            = q && c == '=' && i + 2 < body.size() && hexValue(body[i + 1]) >= 0 && hexValue(body[i + 2]) >= 0;
+        if (!g_ascii_isalnum(c) && !escape && std::string_view(q ? "!*+-/_" : "+/=").find(c) == std::string_view::npos)
+            return std::nullopt;
+        if (escape)
+            i += 2;
+    }
+    const std::size_t padding = body.find('=');
+    if (!q && (body.size() % 4 != 0 || (padding != body.npos && body.find_first_not_of('=', padding) != body.npos)))
+        return std::nullopt;
+    const QByteArray bytes
+        = q ? decodeQ(body) : QByteArray::fromBase64(QByteArray(body.data(), qsizetype(body.size())));
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    const QString text = utf8(bytes);
+    if (utf8.hasError() || text.isEmpty() || text.front() == u' ' || text.back() == u' '
+        || text.contains(QLatin1String("  ")))
+        return std::nullopt;
+    for (QChar c : text)
+        if (c.category() == QChar::Other_Control || c.category() == QChar::Other_Format)
+            return std::nullopt;
+    return text;
+}
+
 // The common case without GMime: plain ASCII "Name <a@b>", "\"Name\" <a@b>" or "a@b", comma-separated,
-// with nothing that needs escapes, comments, groups or decoding. Line breaks and tabs may stand where
-// GMime drops them, around the elements and between a name and its address; GMime keeps them inside a
-// name, so such a name is left to it. False when the text needs the real parser.
+// with nothing that needs escapes, comments, groups or decoding but a name of one encoded word. Line
+// breaks and tabs may stand where GMime drops them, around the elements and between a name and its
+// address; GMime keeps them inside a name, so such a name is left to it. False when the text needs the
+// real parser.
 bool parseSimpleAddresses(std::string_view text, QList<Address>& out)
 {
-    for (char c : text)
-        if ((c < 0x20 && c != '\t' && c != '\r' && c != '\n') || c > 0x7e || c == '(' || c == ')' || c == ':'
-            || c == ';' || c == '\\' || c == '[' || c == ']')
+    static constexpr CharSet kRefused("()[]:;\\"), kFolding(" \t\r\n"), kSpace(" "), kInBareAddress(" \t\r\n<>\""),
+        kInAddress("<> \t\r\n\""), kInName("<>@\"\t\r\n\\"), kInUnquotedName(".,;:()[]");
+    char previous = 0;
+    for (char c : text) {
+        if ((c < 0x20 && !kFolding.contains(c)) || c > 0x7e || kRefused.contains(c) || (c == ' ' && previous == ' '))
             return false;
-    if (text.find("=?") != std::string_view::npos || text.find("  ") != std::string_view::npos)
-        return false;
-    auto trim = [](std::string_view part, std::string_view white) {
-        const std::size_t first = part.find_first_not_of(white);
-        if (first == std::string_view::npos)
-            return std::string_view();
-        return part.substr(first, part.find_last_not_of(white) + 1 - first);
-    };
+        previous = c;
+    }
     auto latin1 = [](std::string_view part) { return QString::fromLatin1(part.data(), qsizetype(part.size())); };
-    constexpr std::string_view kFolding = " \t\r\n";
     while (!text.empty()) {
         std::size_t comma = 0;
         for (bool quoted = false; comma < text.size() && (quoted || text[comma] != ','); ++comma)
             quoted ^= text[comma] == '"';
-        const std::string_view element = trim(text.substr(0, comma), kFolding);
+        const std::string_view element = kFolding.trimmed(text.substr(0, comma));
         text = comma >= text.size() ? std::string_view() : text.substr(comma + 1);
         if (element.empty())
             continue;
         const std::size_t open = element.find('<');
         if (open == std::string_view::npos) {
-            if (element.find_first_of(" \t\r\n<>\"") != std::string_view::npos || !isDotAtomAddress(element))
+            if (kInBareAddress.foundIn(element) || element.find("=?") != std::string_view::npos
+                || !isDotAtomAddress(element))
                 return false;
             out += Address { {}, latin1(element) };
             continue;
         }
         const std::string_view address = element.substr(open + 1);
-        if (address.empty() || address.back() != '>' || address.find_first_of("<> \t\r\n\"") != address.size() - 1
-            || !isDotAtomAddress(address.substr(0, address.size() - 1)))
+        if (address.empty() || address.back() != '>' || kInAddress.foundIn(address.substr(0, address.size() - 1))
+            || address.find("=?") != std::string_view::npos || !isDotAtomAddress(address.substr(0, address.size() - 1)))
             return false;
-        std::string_view name = trim(element.substr(0, open), kFolding);
+        std::string_view name = kFolding.trimmed(element.substr(0, open));
+        if (name.find("=?") != std::string_view::npos) {
+            const std::optional<QString> decoded = decodeNameWord(name);
+            if (!decoded)
+                return false;
+            out += Address { *decoded, latin1(address.substr(0, address.size() - 1)) };
+            continue;
+        }
         const bool quoted = name.size() >= 2 && name.front() == '"' && name.back() == '"';
         if (quoted)
-            name = trim(name.substr(1, name.size() - 2), " "); // GMime trims a quoted name too
+            name = kSpace.trimmed(name.substr(1, name.size() - 2)); // GMime trims a quoted name too
         // An unquoted name of anything but words and blanks (".E ps", "a (b)") is left to GMime's reading.
-        if (name.find_first_of("<>@\"\t\r\n\\") != std::string_view::npos
-            || (!quoted && name.find_first_of(".,;:()[]") != std::string_view::npos))
+        if (kInName.foundIn(name) || (!quoted && kInUnquotedName.foundIn(name)))
             return false;
         out += Address { latin1(name), latin1(address.substr(0, address.size() - 1)) };
     }

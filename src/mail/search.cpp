@@ -199,24 +199,22 @@ QDateTime getLatestTime(const mail::ItemSummary& item)
 void addResultRow(
     const Settings& settings, const QString& folderPath, const mail::ItemSummary& item, std::vector<ResultRow>& rows)
 {
-    const QString& pattern = settings.dateFormat;
     const QLocale locale = QLocale::system();
-    // A time the store does not have is no value and is written as nothing, in the list as in file names.
-    const auto value = [](const QDateTime& t) { return mail::isKnownTime(t) ? t : QDateTime(); };
-    const auto text
-        = [&](const QDateTime& t) { return mail::isKnownTime(t) ? formatMailDate(t, pattern, locale) : QString(); };
-    const QDateTime latest = getLatestTime(item);
-    rows.push_back(ResultRow { .sent = value(item.sentOn),
-        .from = item.senderEmailAddress,
+    ResultRow& row = rows.emplace_back(ResultRow { .from = item.senderEmailAddress,
         .subject = item.subject,
         .to = item.to,
-        .received = value(item.receivedTime),
         .entryId = item.entryID,
-        .folder = folderPath,
-        .latestTime = value(latest),
-        .sentText = text(item.sentOn),
-        .receivedText = text(item.receivedTime),
-        .latestTimeText = text(latest) });
+        .folder = folderPath });
+    // A time the store does not have is no value and is written as nothing, in the list as in file names.
+    const auto put = [&](const QDateTime& t, QDateTime& value, QString& text) {
+        if (!mail::isKnownTime(t))
+            return;
+        value = t;
+        text = formatMailDate(t, settings.dateFormat, locale);
+    };
+    put(item.sentOn, row.sent, row.sentText);
+    put(item.receivedTime, row.received, row.receivedText);
+    put(getLatestTime(item), row.latestTime, row.latestTimeText);
 }
 
 } // namespace quillbox

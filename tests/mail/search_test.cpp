@@ -5,6 +5,7 @@
 #include "support/qtprinters.h"
 #include "support/scriptedperson.h"
 #include "support/testfiles.h"
+#include "support/unprivileged.h"
 
 #include <QDirIterator>
 #include <QProcess>
@@ -500,8 +501,9 @@ Searched searchWith(const QString& storeDir, int workerThreads)
 
 } // namespace
 
-// Headers read on worker threads: the same rows in the same order, the same skips told in the same order,
-// the same closing message, in folders larger and smaller than the reading window.
+// Headers read and folders listed on worker threads: the same rows in the same order, the same skips told in
+// the same order, the same closing message, in folders larger and smaller than the reading window, in more
+// folders than are listed ahead, two of them with a cur/ that cannot be listed.
 TEST(SearchGeneratedStore, WorkerThreadsChangeNoRowNorItsPlace)
 {
     struct Case {
@@ -527,17 +529,28 @@ TEST(SearchGeneratedStore, WorkerThreadsChangeNoRowNorItsPlace)
         ASSERT_TRUE(QFile::link(temp.filePath(QStringLiteral("outside")), cur + QStringLiteral("1300000001.out.host")));
         writeFile(temp.filePath(QStringLiteral("outside")), "Subject: outside\r\n\r\n");
         ASSERT_TRUE(QFile::link(cur + QStringLiteral("none"), cur + QStringLiteral("1300000002.dangling.host")));
+        QStringList subFolderCurs;
+        for (QDirIterator it(store, { QStringLiteral("cur") }, QDir::Dirs | QDir::Hidden, QDirIterator::Subdirectories);
+             it.hasNext();)
+            if (const QString found = it.next(); found != store + QStringLiteral("/cur"))
+                subFolderCurs << found;
+        subFolderCurs.sort();
+        ASSERT_GE(subFolderCurs.size(), 2);
+        for (const QString& locked : { subFolderCurs.first(), subFolderCurs.last() })
+            ASSERT_EQ(::chmod(QFile::encodeName(locked).constData(), 0), 0);
 
-        const Searched alone = searchWith(store, 0);
-        ASSERT_GT(alone.rows.size(), 1000);
-        EXPECT_EQ(alone.skips.size(), 2);
-        for (int threads : { 1, 3 }) {
-            SCOPED_TRACE(threads);
-            const Searched shared = searchWith(store, threads);
-            EXPECT_EQ(shared.rows, alone.rows);
-            EXPECT_EQ(shared.skips, alone.skips);
-            EXPECT_EQ(shared.messages, alone.messages);
-        }
+        test::runUnprivileged({ temp.path() }, [&] {
+            const Searched alone = searchWith(store, 0);
+            ASSERT_GT(alone.rows.size(), 500);
+            EXPECT_EQ(alone.skips.size(), 4);
+            for (int threads : { 1, 3 }) {
+                SCOPED_TRACE(threads);
+                const Searched shared = searchWith(store, threads);
+                EXPECT_EQ(shared.rows, alone.rows);
+                EXPECT_EQ(shared.skips, alone.skips);
+                EXPECT_EQ(shared.messages, alone.messages);
+            }
+        });
     }
 }
 

@@ -3,6 +3,8 @@
 
 #include <QList>
 
+#include <algorithm>
+
 namespace quillbox::mail::maildir {
 
 namespace {
@@ -119,14 +121,24 @@ QString entryIDPrefix(const QString& store, const QByteArray& folderDir)
     return QString::fromLatin1(payload.toHex().toUpper());
 }
 
-QString entryIDSuffix(const QByteArray& subdir, const QByteArray& fileName)
+QString entryIDIn(const QString& prefix, const QByteArray& subdir, const QByteArray& fileName)
 {
-    return QString::fromLatin1((subdir + '\0' + fileName).toHex().toUpper());
+    static constexpr char kDigits[] = "0123456789ABCDEF";
+    QString id(prefix.size() + 2 * (subdir.size() + 1 + fileName.size()), Qt::Uninitialized);
+    QChar* out = std::copy(prefix.cbegin(), prefix.cend(), id.data());
+    const auto put = [&out](char byte) {
+        *out++ = QLatin1Char(kDigits[uchar(byte) >> 4]);
+        *out++ = QLatin1Char(kDigits[uchar(byte) & 15]);
+    };
+    std::for_each(subdir.cbegin(), subdir.cend(), put);
+    put('\0');
+    std::for_each(fileName.cbegin(), fileName.cend(), put);
+    return id;
 }
 
 QString encodeEntryID(const EntryRef& ref)
 {
-    return entryIDPrefix(ref.store, ref.folderDir) + entryIDSuffix(ref.subdir, ref.fileName);
+    return entryIDIn(entryIDPrefix(ref.store, ref.folderDir), ref.subdir, ref.fileName);
 }
 
 std::optional<EntryRef> decodeEntryID(const QString& entryID)

@@ -49,10 +49,10 @@ struct EntryRef {
     QByteArray fileName;
 };
 QString encodeEntryID(const EntryRef& ref);
-/// encodeEntryID() in two halves, for listing many messages of one folder: the identifier is
-/// entryIDPrefix(store, folderDir) + entryIDSuffix(subdir, fileName).
+/// encodeEntryID() in two steps, for listing many messages of one folder: the identifier is
+/// entryIDIn(entryIDPrefix(store, folderDir), subdir, fileName), made in one piece.
 QString entryIDPrefix(const QString& store, const QByteArray& folderDir);
-QString entryIDSuffix(const QByteArray& subdir, const QByteArray& fileName);
+QString entryIDIn(const QString& prefix, const QByteArray& subdir, const QByteArray& fileName);
 /// nullopt when `entryID` is not one of ours or names paths outside a store.
 std::optional<EntryRef> decodeEntryID(const QString& entryID);
 

@@ -14,9 +14,12 @@
 #include <QSet>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <condition_variable>
 #include <fcntl.h>
 #include <map>
+#include <mutex>
 #include <unistd.h>
 
 namespace quillbox::mail {
@@ -42,6 +45,7 @@ bool isPlusName(const QByteArray& entry)
 struct StoreData {
     QString name;
     StoreRoot root;
+    std::atomic<int> listingsAhead {}; ///< folders listed (or to be listed) ahead of the walk, not yet read
     QByteArray path(const QByteArray& relative) const { return root.path(relative); }
 };
 
@@ -216,6 +220,8 @@ struct Place {
     Ancestors ancestors;
 };
 
+struct ListingAhead;
+
 class MaildirFolder : public Folder {
 public:
     MaildirFolder(std::shared_ptr<StoreData> store, Place place)
@@ -229,6 +235,8 @@ public:
     QString fullFolderPath() const override { return folderPathOf(m_store->name, m_place.names, u'/'); }
     Result<std::vector<std::unique_ptr<Folder>>> folders(Walk& walk) const override;
     Status items(const std::function<void(const ItemSummary&)>& visit, Walk& walk) const override;
+    /// Lists the folder's messages on one of `workers` now, for items() to take later.
+    void listAhead(WorkerThreads& workers);
 
 private:
     bool enter(DirId id, const QByteArray& dir, Walk& walk) const;
@@ -239,6 +247,7 @@ private:
 
     std::shared_ptr<StoreData> m_store;
     Place m_place;
+    mutable std::shared_ptr<ListingAhead> m_ahead; // let go of when items() takes it
 };
 
 // Whether the walk goes into the sub-directory `dir`: not when it leads back up the tree or the walk has
@@ -393,9 +402,15 @@ Result<std::vector<std::unique_ptr<Folder>>> MaildirFolder::folders(Walk& walk) 
         };
         return dirOf(a) < dirOf(b);
     });
+    // The walk reads each of them next or after the folders below the ones before it: their messages are
+    // listed meanwhile, on the threads the walk has besides its own.
     std::vector<std::unique_ptr<Folder>> folders;
-    for (Place& place : children)
-        folders.push_back(std::make_unique<MaildirFolder>(m_store, std::move(place)));
+    for (Place& place : children) {
+        auto folder = std::make_unique<MaildirFolder>(m_store, std::move(place));
+        if (walk.workers())
+            folder->listAhead(*walk.workers());
+        folders.push_back(std::move(folder));
+    }
     return folders;
 }
 
@@ -479,6 +494,82 @@ Status listMessages(Dir (&dirs)[2], const QByteArray& folderPath, std::vector<Li
     return status;
 }
 
+/// A folder's cur/ and new/, open, and their visible files in the order the folder's items are visited.
+struct ListedFolder {
+    Fd folder;
+    Dir dirs[2]; // cur/, new/
+    std::vector<Listed> listed;
+    Status status = success(); // why cur/ or new/ could not be read
+};
+
+// The folder whose messages lie in the directory `messagesDir`, listed; nothing when the directory is gone.
+Result<std::optional<ListedFolder>> listFolder(const StoreData& store, const QByteArray& messagesDir)
+{
+    auto folderFd = openDir(store.root, messagesDir, O_PATH);
+    if (!folderFd)
+        return folderFd.error().code == Error::Code::NotFound ? Result<std::optional<ListedFolder>>(std::nullopt)
+                                                              : folderFd.error();
+    const int fd = folderFd->get();
+    ListedFolder folder { std::move(*folderFd), { Dir(fd, "cur"), Dir(fd, "new") }, {}, success() };
+    folder.status = listMessages(folder.dirs, store.path(messagesDir), folder.listed);
+    // A stable order: by unique name, so a message keeps its place when its flags change.
+    std::sort(folder.listed.begin(), folder.listed.end(),
+        [](const Listed& a, const Listed& b) { return a.unique != b.unique ? a.unique < b.unique : a.name < b.name; });
+    return std::optional<ListedFolder>(std::move(folder));
+}
+
+/// The listing of one folder, made on a worker thread while the walk reads the folders before it. The walk
+/// takes it when it comes to the folder; one that no worker has begun yet it makes itself. The folders listed
+/// ahead and not yet read are few (kListingsAhead), each holding its directories open.
+struct ListingAhead {
+    enum class State { Waiting, Listing, Listed, Taken };
+    std::shared_ptr<StoreData> store;
+    QByteArray messagesDir;
+    std::mutex mutex;
+    std::condition_variable listed;
+    State state = State::Waiting;
+    std::optional<Result<std::optional<ListedFolder>>> result;
+
+    ListingAhead(std::shared_ptr<StoreData> data, QByteArray dir)
+        : store(std::move(data))
+        , messagesDir(std::move(dir))
+    {
+        ++store->listingsAhead;
+    }
+    ~ListingAhead() { --store->listingsAhead; }
+
+    // On a worker.
+    void list()
+    {
+        {
+            std::lock_guard lock(mutex);
+            if (state != State::Waiting)
+                return;
+            state = State::Listing;
+        }
+        auto made = listFolder(*store, messagesDir);
+        std::lock_guard lock(mutex);
+        result.emplace(std::move(made));
+        state = State::Listed;
+        listed.notify_all();
+    }
+    // On the walking thread, once.
+    Result<std::optional<ListedFolder>> take()
+    {
+        std::unique_lock lock(mutex);
+        if (state == State::Waiting) {
+            state = State::Taken;
+            lock.unlock();
+            return listFolder(*store, messagesDir);
+        }
+        listed.wait(lock, [this] { return state == State::Listed; });
+        state = State::Taken;
+        return std::move(*result);
+    }
+};
+
+constexpr int kListingsAhead = 16;
+
 // What reading one listed message file gave: its summary, or why it could not be read, or neither when it
 // is not (or no longer) there.
 struct ReadOutcome {
@@ -491,13 +582,25 @@ constexpr std::size_t kReadAhead = 256;
 
 } // namespace
 
+void MaildirFolder::listAhead(WorkerThreads& workers)
+{
+    if (!m_place.messagesDir || workers.count() == 0 || m_store->listingsAhead.load() >= kListingsAhead)
+        return;
+    m_ahead = std::make_shared<ListingAhead>(m_store, *m_place.messagesDir);
+    workers.post([ahead = m_ahead] { ahead->list(); });
+}
+
 Status MaildirFolder::items(const std::function<void(const ItemSummary&)>& visit, Walk& walk) const
 {
     if (!m_place.messagesDir)
         return success();
-    auto folderFd = openDir(m_store->root, *m_place.messagesDir, O_PATH);
-    if (!folderFd)
-        return folderFd.error().code == Error::Code::NotFound ? success() : Status(folderFd.error());
+    const std::shared_ptr<ListingAhead> ahead = std::exchange(m_ahead, nullptr);
+    auto listing = ahead ? ahead->take() : listFolder(*m_store, *m_place.messagesDir);
+    if (!listing)
+        return listing.error();
+    if (!*listing)
+        return success();
+    ListedFolder& folder = **listing;
     const QByteArray folderPath = m_store->path(*m_place.messagesDir);
     const QString idPrefix = entryIDPrefix(m_store->name, *m_place.messagesDir);
 
@@ -527,7 +630,7 @@ Status MaildirFolder::items(const std::function<void(const ItemSummary&)>& visit
         const MessageFile file { listed.name, skippedStat ? std::nullopt : std::optional<qint64>(info.st_mtime) };
         outcome.summary.emplace();
         summarize(buffer.data(), buffer.size(), scan, file, *outcome.summary, itemClass);
-        outcome.summary->entryID = idPrefix + entryIDSuffix(kSubdirs[listed.subdir], listed.name);
+        outcome.summary->entryID = entryIDIn(idPrefix, kSubdirs[listed.subdir], listed.name);
         return outcome;
     };
     // Takes what readOne gave, on the walking thread in the folder's order: visits a summary, notes a file
@@ -543,20 +646,12 @@ Status MaildirFolder::items(const std::function<void(const ItemSummary&)>& visit
         }
     };
 
-    std::vector<Listed> listed;
-    Status status = success();
-    {
-        Dir dirs[2] = { Dir(folderFd->get(), "cur"), Dir(folderFd->get(), "new") };
-        status = listMessages(dirs, folderPath, listed);
-        // A stable order: by unique name, so a message keeps its place when its flags change.
-        std::sort(listed.begin(), listed.end(), [](const Listed& a, const Listed& b) {
-            return a.unique != b.unique ? a.unique < b.unique : a.name < b.name;
-        });
-        produceInOrder<ReadOutcome>(
-            walk.workers(), listed.size(), kReadAhead,
-            [&](std::size_t i) { return readOne(dirs[listed[i].subdir], listed[i]); },
-            [&](std::size_t i, ReadOutcome&& outcome) { take(listed[i], std::move(outcome)); });
-    }
+    const std::vector<Listed>& listed = folder.listed;
+    produceInOrder<ReadOutcome>(
+        walk.workers(), listed.size(), kReadAhead,
+        [&](std::size_t i) { return readOne(folder.dirs[listed[i].subdir], listed[i]); },
+        [&](std::size_t i, ReadOutcome&& outcome) { take(listed[i], std::move(outcome)); });
+    const Status status = folder.status;
     if (missing.isEmpty())
         return status;
 
@@ -564,7 +659,7 @@ Status MaildirFolder::items(const std::function<void(const ItemSummary&)>& visit
     QSet<QByteArray> seen;
     for (const Listed& entry : listed)
         seen.insert(kSubdirs[entry.subdir] + '/' + entry.name);
-    Dir dirs[2] = { Dir(folderFd->get(), "cur"), Dir(folderFd->get(), "new") };
+    Dir dirs[2] = { Dir(folder.folder.get(), "cur"), Dir(folder.folder.get(), "new") };
     std::vector<Listed> again;
     static_cast<void>(listMessages(dirs, folderPath, again));
     for (const Listed& entry : again)
@@ -614,7 +709,7 @@ bool operator==(const timespec& a, const timespec& b)
 class MaildirStore : public Store {
 public:
     MaildirStore(const QString& name, const QString& location, DirId rootId)
-        : m_data(std::make_shared<StoreData>(StoreData { name, StoreRoot { QFile::encodeName(location), rootId } }))
+        : m_data(std::make_shared<StoreData>(name, StoreRoot { QFile::encodeName(location), rootId }))
         , m_location(location)
     {
     }
