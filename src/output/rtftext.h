@@ -39,6 +39,19 @@ struct RtfBody {
 /// escapes of their UTF-16 halves. The result is ASCII.
 [[nodiscard]] QByteArray rtfParagraphs(const QString& text);
 
+/// rtfParagraphs() of a text that comes in pieces, split anywhere (a surrogate pair too).
+class RtfParagraphs {
+public:
+    void write(QStringView text);
+    /// The paragraphs of all the text written; the object is empty again.
+    [[nodiscard]] QByteArray finish();
+
+private:
+    QByteArray m_rtf;
+    char16_t m_highSurrogate = 0; // the first half of a pair, whose second half may come with the next piece
+    bool m_lineOpen = false; // the last line has characters
+};
+
 /// The RTF document `rtf` with `text` put in front of its own text, as rtfParagraphs() in a group of its own
 /// with plain formatting: after its header (\rtf1, the control words and the groups without text that follow
 /// it, such as \fonttbl, \colortbl, \stylesheet and \info), before its first text or group that holds text.
