@@ -661,10 +661,11 @@ QByteArray rtfContent(const mail::MailItem& item, const QLocale& locale)
         if (QByteArray rtf = withLeadingText(stored, headerText(item, locale) + u'\n'); !rtf.isEmpty())
             return rtf;
     }
-    RtfParagraphs paragraphs;
+    RtfParagraphs paragraphs("{\\rtf1\\ansi\\ansicpg1252\\deff0{\\fonttbl{\\f0 Calibri;}}\n\\uc1\\pard\\f0\\fs22 ");
     writeText(item, locale, [&paragraphs](QStringView piece) { paragraphs.write(piece); });
-    return "{\\rtf1\\ansi\\ansicpg1252\\deff0{\\fonttbl{\\f0 Calibri;}}\n\\uc1\\pard\\f0\\fs22 " + paragraphs.finish()
-        + "}\n";
+    QByteArray rtf = paragraphs.finish();
+    rtf += "}\n";
+    return rtf;
 }
 
 // ---- HTML --------------------------------------------------------------------------------------------

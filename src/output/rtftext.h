@@ -7,6 +7,8 @@
 #include <QByteArrayView>
 #include <QString>
 
+#include <utility>
+
 namespace quillbox::mail {
 class MailItem;
 }
@@ -42,8 +44,13 @@ struct RtfBody {
 /// rtfParagraphs() of a text that comes in pieces, split anywhere (a surrogate pair too).
 class RtfParagraphs {
 public:
+    /// The paragraphs follow `start`, in the same buffer.
+    explicit RtfParagraphs(QByteArray start = {})
+        : m_rtf(std::move(start))
+    {
+    }
     void write(QStringView text);
-    /// The paragraphs of all the text written; the object is empty again.
+    /// The start and the paragraphs of all the text written; the object is empty again.
     [[nodiscard]] QByteArray finish();
 
 private:
