@@ -4,7 +4,7 @@
 //
 //   bench_bounds [--cases LIST] [--scratch DIR] [--timeout S] [--maildirpp-folders N] [--keep]
 //
-// The cases (default all): recipients16k (.msg), recipients700k (.msg, .eml, .txt), attachments100k (.msg,
+// The cases (default all): recipients16k (.msg), recipients700k (.msg, .eml, .txt, .rtf, dir), attachments100k (.msg,
 // .eml, .txt, dir), nested40 (a 30 MiB attachment wrapped in 40 levels of message/rfc822, each level holding
 // the one below whole: .msg, .eml, .txt, dir), maildirpp (--maildirpp-folders Maildir++ folders, default
 // 10000, listed by the search). Each mail is written as a one-message Maildir store below --scratch (default
@@ -181,7 +181,7 @@ int main(int argc, char** argv)
     const QStringList all { "msg", "eml", "txt", "dir" };
     const QList<Case> known {
         { "recipients16k", "16,000 recipients", { "msg" }, [](QFile& f) { writeRecipients(f, 16'000); } },
-        { "recipients700k", "700,000 recipients", { "msg", "eml", "txt" },
+        { "recipients700k", "700,000 recipients", { "msg", "eml", "txt", "rtf", "dir" },
             [](QFile& f) { writeRecipients(f, 700'000); } },
         { "attachments100k", "100,000 attachments", all, [](QFile& f) { writeAttachments(f, 100'000); } },
         { "nested40", "30 MiB nested 40 levels as message/rfc822", all, [](QFile& f) { writeNested(f, 40, 30); } },

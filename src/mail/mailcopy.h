@@ -91,7 +91,11 @@ public:
     QString messageClass() const override { return m_data.messageClass; }
     QString senderName() const override { return m_data.senderName; }
     QString displayCc() const override { return m_data.displayCc; }
-    QList<Recipient> recipients() const override { return m_data.recipients; }
+    void forEachRecipient(const std::function<void(const Recipient&)>& visit) const override
+    {
+        for (const Recipient& recipient : m_data.recipients)
+            visit(recipient);
+    }
     QString plainBody() const override { return m_data.plainBody; }
     QString htmlBody() const override { return m_data.htmlBody; }
     QByteArray rtfBody() const override { return m_data.rtfBody; }

@@ -2,6 +2,7 @@
 #include <gmime/gmime.h>
 
 #include "core/gmime.h"
+#include "core/gobjectptr.h"
 #include "mail/mimetext.h"
 
 #include "mail/charsets.h"
@@ -160,11 +161,10 @@ QString decodeHeaderText(const std::string& raw)
     return text;
 }
 
-QList<Address> addressesOf(InternetAddressList* list)
+void forEachAddressOf(InternetAddressList* list, const std::function<void(const Address&)>& visit)
 {
-    QList<Address> addresses;
     if (!list)
-        return addresses;
+        return;
     const int count = internet_address_list_length(list);
     for (int i = 0; i < count; ++i) {
         InternetAddress* entry = internet_address_list_get_address(list, i);
@@ -172,14 +172,20 @@ QList<Address> addressesOf(InternetAddressList* list)
         if (INTERNET_ADDRESS_IS_GROUP(entry)) {
             InternetAddressList* members = internet_address_group_get_members(INTERNET_ADDRESS_GROUP(entry));
             if (members && internet_address_list_length(members) > 0)
-                addresses += addressesOf(members);
+                forEachAddressOf(members, visit);
             else
-                addresses += Address { name, {} };
+                visit(Address { name, {} });
         } else if (INTERNET_ADDRESS_IS_MAILBOX(entry)) {
-            addresses += Address { name,
-                QString::fromUtf8(internet_address_mailbox_get_addr(INTERNET_ADDRESS_MAILBOX(entry))) };
+            visit(Address {
+                name, QString::fromUtf8(internet_address_mailbox_get_addr(INTERNET_ADDRESS_MAILBOX(entry))) });
         }
     }
+}
+
+QList<Address> addressesOf(InternetAddressList* list)
+{
+    QList<Address> addresses;
+    forEachAddressOf(list, [&addresses](const Address& address) { addresses += address; });
     return addresses;
 }
 
@@ -275,8 +281,9 @@ std::optional<QString> decodeNameWord(std::string_view name)
 // with nothing that needs escapes, comments, groups or decoding but a name of one encoded word. Line
 // breaks and tabs may stand where GMime drops them, around the elements and between a name and its
 // address; GMime keeps them inside a name, so such a name is left to it. False when the text needs the
-// real parser.
-bool parseSimpleAddresses(std::string_view text, QList<Address>& out)
+// real parser; the addresses before the element that showed it have been visited then (an empty `visit`
+// only checks).
+bool readSimpleAddresses(std::string_view text, const std::function<void(const Address&)>& visit)
 {
     static constexpr CharSet kRefused("()[]:;\\"), kFolding(" \t\r\n"), kSpace(" "), kInBareAddress(" \t\r\n<>\""),
         kInAddress("<> \t\r\n\""), kInName("<>@\"\t\r\n\\"), kInUnquotedName(".,;:()[]");
@@ -300,7 +307,8 @@ bool parseSimpleAddresses(std::string_view text, QList<Address>& out)
             if (kInBareAddress.foundIn(element) || element.find("=?") != std::string_view::npos
                 || !isDotAtomAddress(element))
                 return false;
-            out += Address { {}, latin1(element) };
+            if (visit)
+                visit(Address { {}, latin1(element) });
             continue;
         }
         const std::string_view address = element.substr(open + 1);
@@ -312,7 +320,8 @@ bool parseSimpleAddresses(std::string_view text, QList<Address>& out)
             const std::optional<QString> decoded = decodeNameWord(name);
             if (!decoded)
                 return false;
-            out += Address { *decoded, latin1(address.substr(0, address.size() - 1)) };
+            if (visit)
+                visit(Address { *decoded, latin1(address.substr(0, address.size() - 1)) });
             continue;
         }
         const bool quoted = name.size() >= 2 && name.front() == '"' && name.back() == '"';
@@ -321,7 +330,8 @@ bool parseSimpleAddresses(std::string_view text, QList<Address>& out)
         // An unquoted name of anything but words and blanks (".E ps", "a (b)") is left to GMime's reading.
         if (kInName.foundIn(name) || (!quoted && kInUnquotedName.foundIn(name)))
             return false;
-        out += Address { latin1(name), latin1(address.substr(0, address.size() - 1)) };
+        if (visit)
+            visit(Address { latin1(name), latin1(address.substr(0, address.size() - 1)) });
     }
     return true;
 }
@@ -335,29 +345,50 @@ QList<Address> parseAddresses(const std::string& raw)
 
 std::optional<QList<Address>> parseWholeAddresses(const std::string& raw)
 {
-    QList<Address> simple;
-    if (parseSimpleAddresses(raw, simple))
-        return simple;
-    // GMime gives no list both for a fault and for a list without addresses.
-    InternetAddressList* list = internet_address_list_parse(parserOptions(), raw.c_str());
-    if (!list) {
-        if (raw.find_first_not_of(" \t\r\n") != std::string::npos)
-            return std::nullopt;
-        return QList<Address>();
-    }
-    QList<Address> addresses = addressesOf(list);
-    g_object_unref(list);
+    QList<Address> addresses;
+    if (!forEachWholeAddress(raw, [&addresses](const Address& address) { addresses += address; }))
+        return std::nullopt;
     return addresses;
+}
+
+bool forEachWholeAddress(std::string_view raw, const std::function<void(const Address&)>& visit)
+{
+    // Checked whole before the first address goes: the plain reading may find its limit at the end.
+    if (readSimpleAddresses(raw, {}))
+        return !visit || readSimpleAddresses(raw, visit);
+    // GMime gives no list both for a fault and for a list without addresses.
+    GPtr<InternetAddressList> list(internet_address_list_parse(parserOptions(), std::string(raw).c_str()));
+    if (!list)
+        return raw.find_first_not_of(" \t\r\n") == std::string_view::npos;
+    if (visit)
+        forEachAddressOf(list.get(), visit);
+    return true;
+}
+
+void forEachAddress(std::string_view raw, const std::function<void(const Address&)>& visit)
+{
+    forEachWholeAddress(raw, visit);
+}
+
+void appendDisplayName(QString& names, const Address& address)
+{
+    if (!names.isEmpty())
+        names += QLatin1String("; ");
+    names += address.name.isEmpty() ? address.address : address.name;
 }
 
 QString displayNames(const QList<Address>& addresses)
 {
     QString text;
-    for (const Address& address : addresses) {
-        if (!text.isEmpty())
-            text += QLatin1String("; ");
-        text += address.name.isEmpty() ? address.address : address.name;
-    }
+    for (const Address& address : addresses)
+        appendDisplayName(text, address);
+    return text;
+}
+
+QString displayNamesOf(std::string_view raw)
+{
+    QString text;
+    forEachAddress(raw, [&text](const Address& address) { appendDisplayName(text, address); });
     return text;
 }
 

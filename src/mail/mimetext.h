@@ -6,6 +6,7 @@
 #include <QByteArray>
 #include <QList>
 #include <QString>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -27,9 +28,21 @@ QList<Address> parseAddresses(const std::string& raw);
 /// As parseAddresses(), but nullopt where GMime finds a fault in a text that is not blank: its message
 /// parse keeps the addresses read up to the fault, which its parser of a lone list does not give.
 std::optional<QList<Address>> parseWholeAddresses(const std::string& raw);
+/// Calls `visit` with each address parseWholeAddresses() gives, one at a time, without holding them all:
+/// a list of a plain form is read straight from `raw`, any other by GMime. False, and nothing visited,
+/// where parseWholeAddresses() gives nullopt; an empty `visit` only checks.
+bool forEachWholeAddress(std::string_view raw, const std::function<void(const Address&)>& visit);
+/// As forEachWholeAddress(), but a list with a fault is read as no addresses, as parseAddresses() reads it.
+void forEachAddress(std::string_view raw, const std::function<void(const Address&)>& visit);
 QList<Address> addressesOf(InternetAddressList* list);
+/// Calls `visit` with each address addressesOf() gives.
+void forEachAddressOf(InternetAddressList* list, const std::function<void(const Address&)>& visit);
 /// Display names joined by "; ", the address where a mailbox has no name.
 QString displayNames(const QList<Address>& addresses);
+/// Adds the display name of `address` to `names` as displayNames() joins them.
+void appendDisplayName(QString& names, const Address& address);
+/// The display names of the address list `raw` as displayNames(parseAddresses(raw)) gives them.
+QString displayNamesOf(std::string_view raw);
 
 /// The unfolded value of the first header field `name` (matched without regard to case) of the header
 /// block `block`, white space around it removed; nullopt when the block has no such field.

@@ -36,6 +36,13 @@ Recipient fromOf(const MailItem& item)
     return from;
 }
 
+QList<Recipient> MailItem::recipients() const
+{
+    QList<Recipient> recipients;
+    forEachRecipient([&recipients](const Recipient& recipient) { recipients += recipient; });
+    return recipients;
+}
+
 void Walk::skip(Skip kind, const Error& why, qint64 count)
 {
     // An entry is its path, and within a file that holds many (an Outlook data file) what the reason names.

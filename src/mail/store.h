@@ -166,7 +166,11 @@ public:
     virtual QString messageClass() const = 0; ///< "IPM.Note", ...
     virtual QString senderName() const = 0;
     virtual QString displayCc() const = 0;
-    virtual QList<Recipient> recipients() const = 0;
+    /// Hands the recipients to `visit` one at a time, in the store's order, as they are read: a mail of
+    /// hundreds of thousands of recipients is never held as a list of them.
+    virtual void forEachRecipient(const std::function<void(const Recipient&)>& visit) const = 0;
+    /// The recipients, all at once.
+    QList<Recipient> recipients() const;
     virtual QString plainBody() const = 0; ///< empty when the mail has none
     virtual QString htmlBody() const = 0; ///< empty when the mail has none; its own text, as the store holds it
     virtual QByteArray rtfBody() const = 0; ///< the decompressed RTF body, empty when the store has none

@@ -26,16 +26,96 @@ namespace {
 
 // ---- Header lines ------------------------------------------------------------------------------
 
-struct HeaderLine {
-    QString label;
-    QString value;
+// Text handed on a piece at a time as it is made.
+using TextSink = std::function<void(QStringView)>;
+
+// Hands text on with each run of line breaks, and the blanks (spaces and tabs) around it, made one space,
+// whatever pieces the text comes in: a header value stays on its line.
+class OneLine {
+public:
+    explicit OneLine(const TextSink& out)
+        : m_out(out)
+    {
+    }
+
+    void write(QStringView text)
+    {
+        qsizetype run = 0; // where the characters not yet handed on start
+        for (qsizetype i = 0; i < text.size(); ++i) {
+            const QChar c = text[i];
+            const bool blank = c == u' ' || c == u'\t';
+            const bool lineBreak = c == u'\r' || c == u'\n';
+            if (m_state == State::Text && !blank && !lineBreak)
+                continue;
+            if (m_state == State::Text) {
+                handOn(text.first(i).sliced(run));
+                run = i + 1;
+                if (blank)
+                    m_blanks += c; // passed on unless a line break follows
+                else
+                    startBreak();
+            } else if (lineBreak) {
+                if (m_state == State::BlanksAfterBreak)
+                    m_out(u" "); // the blanks ended one run, and this break starts the next
+                startBreak();
+                run = i + 1;
+            } else if (blank) {
+                m_state = State::BlanksAfterBreak;
+                run = i + 1;
+            } else {
+                m_out(u" ");
+                m_state = State::Text;
+                run = i;
+            }
+        }
+        if (m_state == State::Text)
+            handOn(text.sliced(run));
+    }
+
+    void finish()
+    {
+        if (m_state != State::Text)
+            m_out(u" ");
+        else if (!m_blanks.isEmpty())
+            m_out(m_blanks);
+        m_state = State::Text;
+        m_blanks.clear();
+    }
+
+private:
+    enum class State { Text, Break, BlanksAfterBreak };
+
+    void handOn(QStringView text)
+    {
+        if (text.isEmpty())
+            return;
+        if (!m_blanks.isEmpty())
+            m_out(m_blanks);
+        m_blanks.clear();
+        m_out(text);
+    }
+
+    void startBreak()
+    {
+        m_blanks.clear();
+        m_state = State::Break;
+    }
+
+    const TextSink& m_out;
+    State m_state = State::Text;
+    QString m_blanks;
 };
 
 QString oneLine(const QString& value)
 {
-    static const QRegularExpression lineBreaks(QStringLiteral("[ \\t]*[\\r\\n]+[ \\t]*"));
-    QString out = value;
-    return out.replace(lineBreaks, QStringLiteral(" "));
+    if (!value.contains(u'\r') && !value.contains(u'\n'))
+        return value;
+    QString out;
+    const TextSink append = [&out](QStringView piece) { out += piece; };
+    OneLine line(append);
+    line.write(value);
+    line.finish();
+    return out;
 }
 
 QString nameAndAddress(const QString& name, const QString& address)
@@ -47,14 +127,60 @@ QString nameAndAddress(const QString& name, const QString& address)
     return name + QLatin1String(" <") + address + u'>';
 }
 
-QString recipientsOf(const mail::MailItem& item, mail::Recipient::Type type, const QString& fallback)
+// A header line: its label and value. The value of a To, Cc or Bcc line is the recipients of its type, each
+// like From, joined by "; " (`value` where there are none); they are read as they are written, never held
+// all at once.
+struct HeaderLine {
+    QString label;
+    QString value;
+    std::optional<mail::Recipient::Type> recipients = std::nullopt;
+};
+
+// Hands on the value of `line` as it stands, line breaks and all.
+void writeValue(const mail::MailItem& item, const HeaderLine& line, const TextSink& out)
 {
-    QStringList names;
-    for (const mail::Recipient& recipient : item.recipients()) {
-        if (recipient.type == type)
-            names += nameAndAddress(recipient.name, recipient.address);
+    if (!line.recipients) {
+        out(line.value);
+        return;
     }
-    return names.isEmpty() ? fallback : names.join(QLatin1String("; "));
+    qsizetype count = 0;
+    item.forEachRecipient([&](const mail::Recipient& recipient) {
+        if (recipient.type != *line.recipients)
+            return;
+        if (count++ > 0)
+            out(u"; ");
+        out(nameAndAddress(recipient.name, recipient.address));
+    });
+    if (count == 0)
+        out(line.value);
+}
+
+// Hands on the value of `line` on one line (oneLine()).
+void writeOneLine(const mail::MailItem& item, const HeaderLine& line, const TextSink& out)
+{
+    OneLine filter(out);
+    writeValue(item, line, [&filter](QStringView piece) { filter.write(piece); });
+    filter.finish();
+}
+
+QString valueOf(const mail::MailItem& item, const HeaderLine& line)
+{
+    QString value;
+    writeValue(item, line, [&value](QStringView piece) { value += piece; });
+    return value;
+}
+
+bool isEmptyValue(const mail::MailItem& item, const HeaderLine& line)
+{
+    if (!line.recipients)
+        return line.value.isEmpty();
+    bool empty = true;
+    qsizetype count = 0;
+    item.forEachRecipient([&](const mail::Recipient& recipient) {
+        if (recipient.type == *line.recipients && count++ == 0)
+            empty = recipient.address.isEmpty() && recipient.name.isEmpty();
+    });
+    return count == 0 ? line.value.isEmpty() : count == 1 && empty;
 }
 
 // The attachments' names joined by "; " (an attached mail without one by its subject); empty when there are
@@ -86,13 +212,12 @@ QList<HeaderLine> headerLines(const mail::MailItem& item, const QLocale& locale)
         { QStringLiteral("From:"),
             nameAndAddress(from.name.isEmpty() ? from.exchangeAddress : from.name, from.address) },
         { QStringLiteral("Sent:"), sent },
-        { QStringLiteral("To:"), recipientsOf(item, mail::Recipient::Type::To, summary.to) },
+        { QStringLiteral("To:"), summary.to, mail::Recipient::Type::To },
     };
-    const QString cc = recipientsOf(item, mail::Recipient::Type::Cc, item.displayCc());
-    if (!cc.isEmpty())
-        lines += HeaderLine { QStringLiteral("Cc:"), cc };
-    if (const QString bcc = recipientsOf(item, mail::Recipient::Type::Bcc, {}); !bcc.isEmpty())
-        lines += HeaderLine { QStringLiteral("Bcc:"), bcc };
+    for (HeaderLine line : { HeaderLine { QStringLiteral("Cc:"), item.displayCc(), mail::Recipient::Type::Cc },
+             HeaderLine { QStringLiteral("Bcc:"), {}, mail::Recipient::Type::Bcc } })
+        if (!isEmptyValue(item, line))
+            lines += line;
     QStringList replyTo;
     for (const mail::Recipient& r : item.details().replyTo)
         replyTo += nameAndAddress(r.name, r.address);
@@ -101,8 +226,6 @@ QList<HeaderLine> headerLines(const mail::MailItem& item, const QLocale& locale)
     lines += HeaderLine { QStringLiteral("Subject:"), summary.subject };
     if (const QString names = attachmentNames(item); !names.isEmpty())
         lines += HeaderLine { QStringLiteral("Attachments:"), names };
-    for (HeaderLine& line : lines)
-        line.value = oneLine(line.value);
     return lines;
 }
 
@@ -114,20 +237,31 @@ QString withLfLineEnds(const QString& text)
     return out;
 }
 
-// The header lines as "Label:" TAB value LF.
+// The header lines as "Label:" TAB value LF, handed on as they are made.
+void writeHeaderText(const mail::MailItem& item, const QLocale& locale, const TextSink& out)
+{
+    for (const HeaderLine& line : headerLines(item, locale)) {
+        out(line.label);
+        out(u"\t");
+        writeOneLine(item, line, out);
+        out(u"\n");
+    }
+}
+
 QString headerText(const mail::MailItem& item, const QLocale& locale)
 {
     QString text;
-    for (const HeaderLine& line : headerLines(item, locale))
-        text += line.label + u'\t' + line.value + u'\n';
+    writeHeaderText(item, locale, [&text](QStringView piece) { text += piece; });
     return text;
 }
 
-QString textOf(const mail::MailItem& item, const QLocale& locale)
+// The text of the .txt file, handed on as it is made.
+void writeText(const mail::MailItem& item, const QLocale& locale, const TextSink& out)
 {
     const Bodies bodies = bodiesOf(item);
-    return headerText(item, locale) + u'\n'
-        + (bodies.plain.isEmpty() ? htmlToText(bodies.html) : withLfLineEnds(bodies.plain));
+    writeHeaderText(item, locale, out);
+    out(u"\n");
+    out(bodies.plain.isEmpty() ? htmlToText(bodies.html) : withLfLineEnds(bodies.plain));
 }
 
 // ---- HTML to text ------------------------------------------------------------------------------
@@ -502,30 +636,23 @@ QString fromText(const mail::MailItem& item)
 
 QString toText(const mail::MailItem& item)
 {
-    return oneLine(recipientsOf(item, mail::Recipient::Type::To, item.summary().to));
+    return oneLine(valueOf(item, { QStringLiteral("To:"), item.summary().to, mail::Recipient::Type::To }));
 }
 
 QString ccText(const mail::MailItem& item)
 {
-    return oneLine(recipientsOf(item, mail::Recipient::Type::Cc, item.displayCc()));
+    return oneLine(valueOf(item, { QStringLiteral("Cc:"), item.displayCc(), mail::Recipient::Type::Cc }));
 }
 
 QByteArray textContent(const mail::MailItem& item, const QLocale& locale)
 {
-    return textOf(item, locale).toUtf8();
+    // Made UTF-8 piece by piece: the text of a mail to hundreds of thousands is never held as UTF-16 whole.
+    QByteArray text;
+    writeText(item, locale, [&text](QStringView piece) { text += piece.toUtf8(); });
+    return text;
 }
 
 // ---- RTF ---------------------------------------------------------------------------------------------
-
-namespace {
-
-QByteArray rtfFromText(const QString& text)
-{
-    return "{\\rtf1\\ansi\\ansicpg1252\\deff0{\\fonttbl{\\f0 Calibri;}}\n\\uc1\\pard\\f0\\fs22 " + rtfParagraphs(text)
-        + "}\n";
-}
-
-} // namespace
 
 QByteArray rtfContent(const mail::MailItem& item, const QLocale& locale)
 {
@@ -534,22 +661,29 @@ QByteArray rtfContent(const mail::MailItem& item, const QLocale& locale)
         if (QByteArray rtf = withLeadingText(stored, headerText(item, locale) + u'\n'); !rtf.isEmpty())
             return rtf;
     }
-    return rtfFromText(textOf(item, locale));
+    RtfParagraphs paragraphs("{\\rtf1\\ansi\\ansicpg1252\\deff0{\\fonttbl{\\f0 Calibri;}}\n\\uc1\\pard\\f0\\fs22 ");
+    writeText(item, locale, [&paragraphs](QStringView piece) { paragraphs.write(piece); });
+    QByteArray rtf = paragraphs.finish();
+    rtf += "}\n";
+    return rtf;
 }
 
 // ---- HTML --------------------------------------------------------------------------------------------
 
 namespace {
 
-QString headerTable(const mail::MailItem& item, const QLocale& locale)
+// The header lines as a table, in UTF-8: made piece by piece, so that the table of a mail to hundreds of
+// thousands is never held as UTF-16 whole.
+QByteArray headerTable(const mail::MailItem& item, const QLocale& locale)
 {
-    QString table = QStringLiteral("<table style=\"border-collapse: collapse; margin-bottom: 1em\">\n");
+    QByteArray table = "<table style=\"border-collapse: collapse; margin-bottom: 1em\">\n";
     for (const HeaderLine& line : headerLines(item, locale)) {
-        table += QLatin1String("<tr><th style=\"text-align: left; vertical-align: top; padding-right: 1em\">")
-            + line.label.toHtmlEscaped() + QLatin1String("</th><td>") + line.value.toHtmlEscaped()
-            + QLatin1String("</td></tr>\n");
+        table += "<tr><th style=\"text-align: left; vertical-align: top; padding-right: 1em\">"
+            + line.label.toHtmlEscaped().toUtf8() + "</th><td>";
+        writeOneLine(item, line, [&table](QStringView piece) { table += piece.toString().toHtmlEscaped().toUtf8(); });
+        table += "</td></tr>\n";
     }
-    table += QLatin1String("</table>\n<hr>\n");
+    table += "</table>\n<hr>\n";
     return table;
 }
 
@@ -569,15 +703,19 @@ bool declaresCharset(const QString& html)
     return html.contains(charsetMeta);
 }
 
-// A document of our own: the title, then `body` in <body>.
-QString htmlDocument(const QString& title, const QString& body)
+// A document of our own: the title, then `table` and `body` in <body>. Made around the header table, which
+// may be its largest part, rather than of a copy of it.
+QByteArray htmlDocument(const QString& title, QByteArray table, const QString& body)
 {
-    return QStringLiteral("<!DOCTYPE html>\n<html>\n<head>\n<meta charset=\"utf-8\">\n<title>")
-        + oneLine(title).toHtmlEscaped() + QLatin1String("</title>\n</head>\n<body>\n") + body
-        + QLatin1String("</body>\n</html>\n");
+    table.prepend("<!DOCTYPE html>\n<html>\n<head>\n<meta charset=\"utf-8\">\n<title>"
+        + oneLine(title).toHtmlEscaped().toUtf8() + "</title>\n</head>\n<body>\n");
+    table += body.toUtf8();
+    table += "</body>\n</html>\n";
+    return table;
 }
 
-QString htmlDocumentWithHeader(const QString& body, const QString& table)
+// The HTML body `body` with the header table `table` after its <body ...>, made around the table as above.
+QByteArray htmlDocumentWithHeader(const QString& body, QByteArray table)
 {
     using RE = QRegularExpression;
     static const RE headOpen(QStringLiteral("<head\\b[^>]*>"), RE::CaseInsensitiveOption);
@@ -604,8 +742,9 @@ QString htmlDocumentWithHeader(const QString& body, const QString& table)
         at = endOf(html, htmlOpen);
     if (at < 0)
         at = endOf(html, leading);
-    html.insert(at, u'\n' + table);
-    return html;
+    table.prepend(QStringView(html).first(at).toUtf8() + '\n');
+    table += QStringView(html).sliced(at).toUtf8();
+    return table;
 }
 
 } // namespace
@@ -643,13 +782,12 @@ QString attachmentName(const mail::Attachment& attachment)
 
 QByteArray htmlContent(const mail::MailItem& item, const QLocale& locale, const QHash<QString, QString>& linkTargets)
 {
-    const QString table = headerTable(item, locale);
+    QByteArray table = headerTable(item, locale);
     const Bodies bodies = bodiesOf(item);
     if (!bodies.html.isEmpty())
-        return htmlDocumentWithHeader(withCidLinksTo(bodies.html, linkTargets), table).toUtf8();
-    return htmlDocument(item.summary().subject,
-        table + QLatin1String("<pre>") + withLfLineEnds(bodies.plain).toHtmlEscaped() + QLatin1String("</pre>\n"))
-        .toUtf8();
+        return htmlDocumentWithHeader(withCidLinksTo(bodies.html, linkTargets), std::move(table));
+    return htmlDocument(item.summary().subject, std::move(table),
+        QLatin1String("<pre>") + withLfLineEnds(bodies.plain).toHtmlEscaped() + QLatin1String("</pre>\n"));
 }
 
 DirectoryHtml directoryHtml(
@@ -662,12 +800,11 @@ DirectoryHtml directoryHtml(
     QByteArray message = html.toUtf8();
     if (!declaresCharset(html))
         message.prepend("\xEF\xBB\xBF");
-    const QString index = htmlDocument(item.summary().subject,
-        headerTable(item, locale)
-            + QLatin1String("<p><a href=\"message.html\">message.html</a></p>\n"
-                            "<iframe src=\"message.html\" title=\"message\" style=\"width: 100%; height: 80vh; "
-                            "border: none\"></iframe>\n"));
-    return { std::move(message), index.toUtf8() };
+    QByteArray index = htmlDocument(item.summary().subject, headerTable(item, locale),
+        QStringLiteral("<p><a href=\"message.html\">message.html</a></p>\n"
+                       "<iframe src=\"message.html\" title=\"message\" style=\"width: 100%; height: 80vh; "
+                       "border: none\"></iframe>\n"));
+    return { std::move(message), std::move(index) };
 }
 
 // ---- EML ---------------------------------------------------------------------------------------------
@@ -857,14 +994,13 @@ void fillMissingHeaders(GMimeMessage* message, const mail::MailItem& item)
         { mail::Recipient::Type::Cc, GMIME_ADDRESS_TYPE_CC },
         { mail::Recipient::Type::Bcc, GMIME_ADDRESS_TYPE_BCC },
     };
-    const QList<mail::Recipient> recipients = item.recipients();
     for (const auto& [type, gmimeType] : kinds) {
         if (hasAddresses(message, gmimeType))
             continue;
-        for (const mail::Recipient& recipient : recipients) {
+        item.forEachRecipient([&, type = type, gmimeType = gmimeType](const mail::Recipient& recipient) {
             if (recipient.type == type)
                 addParty(message, gmimeType, recipient);
-        }
+        });
     }
     if (!g_mime_message_get_subject(message) && !summary.subject.isEmpty())
         g_mime_message_set_subject(message, oneLine(summary.subject).toUtf8().constData(), "utf-8");

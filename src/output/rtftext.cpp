@@ -508,32 +508,53 @@ RtfBody rtfBody(QByteArrayView rtf)
 
 QByteArray rtfParagraphs(const QString& text)
 {
-    QByteArray rtf;
-    QStringList lines = text.split(u'\n');
-    if (!lines.isEmpty() && lines.last().isEmpty())
-        lines.removeLast();
-    for (const QString& line : lines) {
-        for (qsizetype i = 0; i < line.size(); ++i) {
-            const char16_t c = line[i].unicode();
-            if (c == u'\\' || c == u'{' || c == u'}') {
-                rtf += '\\';
-                rtf += char(c);
-            } else if (c == u'\t') {
-                rtf += "\\tab ";
-            } else if (c < 0x20 || c == 0x7F) {
-                continue; // control characters have no place in the text
-            } else if (c < 0x80) {
-                rtf += char(c);
-            } else if (QChar::isHighSurrogate(c) && i + 1 < line.size() && line[i + 1].isLowSurrogate()) {
-                appendUnicodeEscape(rtf, c);
-                appendUnicodeEscape(rtf, line[++i].unicode());
-            } else {
-                appendUnicodeEscape(rtf, QChar::isSurrogate(c) ? char16_t(QChar::ReplacementCharacter) : c);
+    RtfParagraphs paragraphs;
+    paragraphs.write(text);
+    return paragraphs.finish();
+}
+
+void RtfParagraphs::write(QStringView text)
+{
+    for (const QChar character : text) {
+        const char16_t c = character.unicode();
+        if (const char16_t high = std::exchange(m_highSurrogate, 0)) {
+            const bool paired = QChar::isLowSurrogate(c);
+            appendUnicodeEscape(m_rtf, paired ? high : char16_t(QChar::ReplacementCharacter));
+            if (paired) {
+                appendUnicodeEscape(m_rtf, c);
+                continue;
             }
         }
-        rtf += "\\par\n";
+        if (c == u'\n') {
+            m_rtf += "\\par\n";
+            m_lineOpen = false;
+            continue;
+        }
+        m_lineOpen = true;
+        if (c == u'\\' || c == u'{' || c == u'}') {
+            m_rtf += '\\';
+            m_rtf += char(c);
+        } else if (c == u'\t') {
+            m_rtf += "\\tab ";
+        } else if (c < 0x20 || c == 0x7F) {
+            continue; // control characters have no place in the text
+        } else if (c < 0x80) {
+            m_rtf += char(c);
+        } else if (QChar::isHighSurrogate(c)) {
+            m_highSurrogate = c;
+        } else {
+            appendUnicodeEscape(m_rtf, QChar::isSurrogate(c) ? char16_t(QChar::ReplacementCharacter) : c);
+        }
     }
-    return rtf;
+}
+
+QByteArray RtfParagraphs::finish()
+{
+    if (std::exchange(m_highSurrogate, 0))
+        appendUnicodeEscape(m_rtf, char16_t(QChar::ReplacementCharacter));
+    if (std::exchange(m_lineOpen, false))
+        m_rtf += "\\par\n";
+    return std::exchange(m_rtf, {});
 }
 
 QByteArray withLeadingText(QByteArrayView rtf, const QString& text)

@@ -7,6 +7,8 @@
 #include <QByteArrayView>
 #include <QString>
 
+#include <utility>
+
 namespace quillbox::mail {
 class MailItem;
 }
@@ -38,6 +40,24 @@ struct RtfBody {
 /// \uN escape with "?" as its fallback (\uc1 must be in effect), written \'3f; characters beyond U+FFFF as the
 /// escapes of their UTF-16 halves. The result is ASCII.
 [[nodiscard]] QByteArray rtfParagraphs(const QString& text);
+
+/// rtfParagraphs() of a text that comes in pieces, split anywhere (a surrogate pair too).
+class RtfParagraphs {
+public:
+    /// The paragraphs follow `start`, in the same buffer.
+    explicit RtfParagraphs(QByteArray start = {})
+        : m_rtf(std::move(start))
+    {
+    }
+    void write(QStringView text);
+    /// The start and the paragraphs of all the text written; the object is empty again.
+    [[nodiscard]] QByteArray finish();
+
+private:
+    QByteArray m_rtf;
+    char16_t m_highSurrogate = 0; // the first half of a pair, whose second half may come with the next piece
+    bool m_lineOpen = false; // the last line has characters
+};
 
 /// The RTF document `rtf` with `text` put in front of its own text, as rtfParagraphs() in a group of its own
 /// with plain formatting: after its header (\rtf1, the control words and the groups without text that follow

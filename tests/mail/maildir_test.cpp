@@ -447,7 +447,8 @@ TEST(MaildirItems, AddressListsReadAlikeInListAndItem)
         { "=?UTF-8?Q?=EF=BB=BFJ=C3=B6rg?= <j@x.org>", QString::fromUtf8("Jörg") },
         { "=?UTF-8?Q?J=C3=B6rg?= =?UTF-8?Q?_M?= <j@x.org>", QString::fromUtf8("Jörg M") },
         { "=?UTF-8?Q?J=C3?= <j@x.org>", "J?" }, { "=?UTF-8?B?SsO=2cmc?= <j@x.org>", "J?" },
-        { "=?ISO-8859-1?Q?J=F6rg?= <j@x.org>", QString::fromUtf8("Jörg") } };
+        { "=?ISO-8859-1?Q?J=F6rg?= <j@x.org>", QString::fromUtf8("Jörg") },
+        { "Bob <bob@x.org>, carol@x.org, a@x.org (Ann A)", "Bob; carol@x.org; Ann A" } };
     for (const auto& [to, display] : cases) {
         SCOPED_TRACE(to.toStdString());
         const QByteArray raw = message("To: " + to + "\nCc: " + to + "\n");
@@ -936,6 +937,8 @@ TEST(MaildirItem, OnePartMessagesReadDirectlyAsTheParserReadsThem)
             "Bcc: a@x.org (Ann A), <c@x.org>\nFrom: Ann \xE4 <a@x.org>\n",
             "hi", true },
         { "folded address list", "To: Bob <bob@x.org>,\r\n\tCarol\r\n <carol@x.org>\r\n", "hi", true },
+        { "a list plain up to its last address, which GMime reads",
+            "To: Bob <bob@x.org>, carol@x.org, =?UTF-8?Q?J=C3=B6rg?= <j@x.org>\n", "hi", true },
         { "multipart", "Content-Type: multipart/mixed; boundary=b\n",
             "--b\nContent-Type: text/plain\n\none\n--b\nContent-Type: text/html\n\n<p>two</p>\n--b--\n", false },
         { "named part", "Content-Type: text/plain; name=\"notes.txt\"\n", "notes", false },

@@ -129,6 +129,19 @@ TEST(TextContent, HeaderLines)
         { "line breaks in a value stay out of the header block",
             [](MailData& m) { m.summary.subject = QStringLiteral("Two\r\n lines\nand\rthree"); },
             from + sent + to + "Subject:\tTwo lines and three" },
+        { "a line break at the end or start of a recipient's name takes the blanks beside it, the separator's too",
+            [](MailData& m) {
+                m.recipients = { { QStringLiteral("Ann\r\n"), {} }, { QStringLiteral(" \n Bo \t"), {} },
+                    { QStringLiteral("\nCy"), {} } };
+            },
+            from + sent + "To:\tAnn ; Bo \t; Cy\n" + subject },
+        { "one Cc recipient without name or address makes no Cc line, two make one",
+            [](MailData& m) {
+                m.recipients += Recipient { {}, {}, Recipient::Type::Cc };
+                m.recipients += Recipient { {}, {}, Recipient::Type::Bcc };
+                m.recipients += Recipient { {}, {}, Recipient::Type::Bcc };
+            },
+            from + sent + to + "Bcc:\t; \n" + subject },
     };
     for (const auto& [why, change, expected] : cases) {
         SCOPED_TRACE(why);

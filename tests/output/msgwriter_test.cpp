@@ -708,6 +708,53 @@ TEST(MsgWriter, ManyRecipientsAreWrittenAsBuiltNotHeldWhole)
     EXPECT_EQ(name, msg::toUtf16LE(QStringLiteral("Person 9999")));
 }
 
+// A Maildir mail to many people hands its recipients over one at a time, read from its header as the files
+// are written: its .txt, .rtf and HTML cost a few times the mail, its .msg (thirty times the mail, with a
+// storage for each recipient) what the compound file keeps of each entry. A list of the recipients, and the
+// text built in pieces, cost over twelve times the mail.
+TEST(MsgWriter, AMailToManyIsReadOneRecipientAtATime)
+{
+    QByteArray raw = "From: Alice <alice@example.org>\r\nSubject: To everyone\r\nTo: ";
+    for (int i = 0; i < 100'000; ++i)
+        raw += "Person " + QByteArray::number(i) + " <person" + QByteArray::number(i) + "@example.org>,\r\n ";
+    raw += "last@example.org\r\nCc: Dora <dora@example.org>\r\nContent-Type: text/plain\r\n\r\nHello all.\r\n";
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("many.msg"));
+    const QLocale locale = QLocale::c();
+    const std::tuple<const char*, int, std::function<qsizetype(const mail::MailItem&)>> outputs[] = {
+        { "msg", 9,
+            [&](const mail::MailItem& item) {
+                return msg::writeMsgFile(item, path).ok() ? qsizetype(QFileInfo(path).size()) : 0;
+            } },
+        { "txt", 4, [&](const mail::MailItem& item) { return formats::textContent(item, locale).size(); } },
+        { "rtf", 4, [&](const mail::MailItem& item) { return formats::rtfContent(item, locale).size(); } },
+        { "html", 9, [&](const mail::MailItem& item) { return formats::directoryHtml(item, locale).message.size(); } },
+    };
+    for (const auto& [type, times, write] : outputs) {
+        SCOPED_TRACE(type);
+        qsizetype written = 0;
+        const qint64 growth = peakGrowthInChild(
+            [&] { write(*mail::maildir::makeMessage("From: a@example.org\r\n\r\nHi\r\n", {}, {}, nullptr)); },
+            [&] {
+                written = write(*mail::maildir::makeMessage(raw, {}, {}, nullptr));
+                return written > raw.size() / 2;
+            });
+        ASSERT_GE(growth, 0) << "the file holds less than the recipients";
+        if (!kAddressSanitizer) {
+            EXPECT_LT(growth, raw.size() * times) << "the recipients are never held as a list";
+        }
+    }
+    const auto item = mail::maildir::makeMessage(raw, {}, {}, nullptr);
+    const QList<Recipient> recipients = item->recipients();
+    ASSERT_EQ(recipients.size(), 100'002);
+    EXPECT_EQ(recipients[99'999].name, QStringLiteral("Person 99999"));
+    EXPECT_EQ(recipients[100'000].address, QStringLiteral("last@example.org"));
+    EXPECT_EQ(recipients[100'001].type, Recipient::Type::Cc);
+    const QByteArray text = formats::textContent(*item, locale);
+    EXPECT_TRUE(text.contains("\nTo:\tPerson 0 <person0@example.org>; Person 1 <person1@example.org>; "));
+    EXPECT_TRUE(text.contains("; Person 99999 <person99999@example.org>; last@example.org\nCc:\tDora <dora@"));
+}
+
 TEST(MsgWriter, UnwritablePathIsReportedWithTheOsReason)
 {
     QTemporaryDir dir;

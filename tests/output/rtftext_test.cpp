@@ -120,3 +120,20 @@ TEST(WithLeadingText, GoesAfterTheHeaderBeforeTheText)
 }
 
 } // namespace
+
+// Text that comes in pieces gives the paragraphs of the text whole, wherever it is split: between the halves
+// of a surrogate pair, around a line end, before a last line without one.
+TEST(RtfParagraphs, PiecesGiveWhatTheWholeGives)
+{
+    const QString texts[] = { QStringLiteral("a\tb {c}\\\nzwei\n"), QStringLiteral("x\U0001F389y\n\nend"),
+        QStringView(u"lone \xD83D half\n\xDE00").toString(), QStringLiteral("\r\n"), QString() };
+    for (const QString& text : texts) {
+        const QByteArray whole = quillbox::formats::rtfParagraphs(text);
+        for (qsizetype at = 0; at <= text.size(); ++at) {
+            quillbox::formats::RtfParagraphs pieces;
+            pieces.write(QStringView(text).first(at));
+            pieces.write(QStringView(text).sliced(at));
+            EXPECT_EQ(pieces.finish(), whole) << text.toStdString() << " split at " << at;
+        }
+    }
+}

@@ -493,7 +493,10 @@ public:
     QString messageClass() const override { return m_item->messageClass(); }
     QString senderName() const override { return m_item->senderName(); }
     QString displayCc() const override { return m_item->displayCc(); }
-    QList<Recipient> recipients() const override { return m_item->recipients(); }
+    void forEachRecipient(const std::function<void(const Recipient&)>& visit) const override
+    {
+        m_item->forEachRecipient(visit);
+    }
     QString plainBody() const override { return m_item->plainBody(); }
     QString htmlBody() const override { return m_item->htmlBody(); }
     QByteArray rtfBody() const override { return m_item->rtfBody(); }

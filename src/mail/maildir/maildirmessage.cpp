@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <tuple>
 #include <unistd.h>
 
 namespace quillbox::mail::maildir {
@@ -117,8 +118,21 @@ struct SinglePart {
     bool html = false;
     QByteArray charset;
     GMimeContentEncoding encoding = GMIME_CONTENT_ENCODING_DEFAULT;
-    QList<Address> from, to, cc, bcc;
 };
+
+// The address list of the header `field` as it stands, folded (GMime's address parser takes a line break
+// in a broken address otherwise than the white space left of it once unfolded), less the white space
+// around it; nullopt when the header is not there.
+std::optional<std::string_view> addressField(const char* data, const HeaderScan& scan, HeaderField field)
+{
+    std::optional<std::string_view> value = scan.rawValue(data, field);
+    if (value) {
+        const std::size_t first = value->find_first_not_of(" \t\r\n");
+        const std::size_t last = value->find_last_not_of(" \t\r\n");
+        *value = first == std::string_view::npos ? std::string_view() : value->substr(first, last + 1 - first);
+    }
+    return value;
+}
 
 bool sameLetters(std::string_view text, std::string_view lowerCase)
 {
@@ -227,20 +241,10 @@ std::optional<SinglePart> singlePartOf(const QByteArray& raw, const HeaderScan& 
             && !sameLetters(*encoding, "binary"))
             return std::nullopt;
     }
-    // Folded as they stand, as GMime reads them (its address parser takes a line break in a broken
-    // address otherwise than the white space left of it once unfolded), less the white space around.
-    for (auto [field, list] : { std::pair { HeaderField::From, &part->from }, std::pair { HeaderField::To, &part->to },
-             std::pair { HeaderField::Cc, &part->cc }, std::pair { HeaderField::Bcc, &part->bcc } }) {
-        if (std::optional<std::string_view> value = scan.rawValue(data, field)) {
-            const std::size_t first = value->find_first_not_of(" \t\r\n");
-            const std::size_t last = value->find_last_not_of(" \t\r\n");
-            *value = first == std::string_view::npos ? std::string_view() : value->substr(first, last + 1 - first);
-            std::optional<QList<Address>> addresses = parseWholeAddresses(std::string(*value));
-            if (!addresses)
-                return std::nullopt;
-            *list = std::move(*addresses);
-        }
-    }
+    // The addresses are read where they are asked for, one at a time; here only whether they can be read.
+    for (HeaderField field : { HeaderField::From, HeaderField::To, HeaderField::Cc, HeaderField::Bcc })
+        if (const auto value = addressField(data, scan, field); value && !forEachWholeAddress(*value, {}))
+            return std::nullopt;
     return part;
 }
 
@@ -477,7 +481,26 @@ public:
     }
     QString senderName() const override { return parsed().m_senderName; }
     QString displayCc() const override { return parsed().m_displayCc; }
-    QList<Recipient> recipients() const override { return parsed().m_recipients; }
+    // Read from the headers each time, as they come: a list of the recipients of a mail written to
+    // hundreds of thousands of people would cost several times the mail.
+    void forEachRecipient(const std::function<void(const Recipient&)>& visit) const override
+    {
+        parsed();
+        for (const auto& [field, gmimeType, type] :
+            { std::tuple { HeaderField::To, GMIME_ADDRESS_TYPE_TO, Recipient::Type::To },
+                std::tuple { HeaderField::Cc, GMIME_ADDRESS_TYPE_CC, Recipient::Type::Cc },
+                std::tuple { HeaderField::Bcc, GMIME_ADDRESS_TYPE_BCC, Recipient::Type::Bcc } }) {
+            const auto visitAddress = [&visit, type](const Address& address) {
+                visit(Recipient { address.name, address.address, type });
+            };
+            if (m_direct) {
+                if (const auto value = addressField(m_raw.constData(), m_scan, field))
+                    forEachWholeAddress(*value, visitAddress);
+            } else if (m_message) {
+                forEachAddressOf(g_mime_message_get_addresses(m_message, gmimeType), visitAddress);
+            }
+        }
+    }
     QString plainBody() const override { return parsed().m_plain; }
     QString htmlBody() const override { return parsed().m_html; }
     QByteArray rtfBody() const override { return {}; }
@@ -508,6 +531,7 @@ private:
         m_parsed = true;
         const std::optional<SinglePart> single
             = m_reading == BodyReading::Direct ? singlePartOf(m_raw, m_scan) : std::nullopt;
+        m_direct = single.has_value();
         if (single)
             readSinglePart(*single);
         else
@@ -528,17 +552,20 @@ private:
         }
         if (!m_message)
             return;
-        setAddresses(addressesOf(g_mime_message_get_from(m_message)),
-            addressesOf(g_mime_message_get_addresses(m_message, GMIME_ADDRESS_TYPE_TO)),
-            addressesOf(g_mime_message_get_addresses(m_message, GMIME_ADDRESS_TYPE_CC)),
-            addressesOf(g_mime_message_get_addresses(m_message, GMIME_ADDRESS_TYPE_BCC)));
+        forEachAddressOf(g_mime_message_get_from(m_message), [this](const Address& from) { takeSender(from); });
+        forEachAddressOf(g_mime_message_get_addresses(m_message, GMIME_ADDRESS_TYPE_CC),
+            [this](const Address& cc) { appendDisplayName(m_displayCc, cc); });
         if (GMimeObject* body = g_mime_message_get_mime_part(m_message))
             collect(body);
     }
 
     void readSinglePart(const SinglePart& part) const
     {
-        setAddresses(part.from, part.to, part.cc, part.bcc);
+        const char* data = m_raw.constData();
+        if (const auto from = addressField(data, m_scan, HeaderField::From))
+            forEachWholeAddress(*from, [this](const Address& address) { takeSender(address); });
+        if (const auto cc = addressField(data, m_scan, HeaderField::Cc))
+            forEachWholeAddress(*cc, [this](const Address& address) { appendDisplayName(m_displayCc, address); });
         const qsizetype start = bodyStart();
         const QString text
             = textOf(undoTransferEncoding(QByteArrayView(m_raw).sliced(start), part.encoding), part.charset, part.html);
@@ -557,16 +584,12 @@ private:
         return qsizetype(maildir::bodyStart(std::string_view(m_raw.constData(), std::size_t(m_raw.size())), m_scan));
     }
 
-    void setAddresses(
-        const QList<Address>& from, const QList<Address>& to, const QList<Address>& cc, const QList<Address>& bcc) const
+    // The sender's name is the first From address's (its address where it has no name).
+    void takeSender(const Address& from) const
     {
-        if (!from.isEmpty())
-            m_senderName = from.first().name.isEmpty() ? from.first().address : from.first().name;
-        for (const auto& [addresses, type] : { std::pair { &to, Recipient::Type::To },
-                 std::pair { &cc, Recipient::Type::Cc }, std::pair { &bcc, Recipient::Type::Bcc } })
-            for (const Address& address : *addresses)
-                m_recipients += Recipient { address.name, address.address, type };
-        m_displayCc = displayNames(cc);
+        if (!m_senderTaken)
+            m_senderName = from.name.isEmpty() ? from.address : from.name;
+        m_senderTaken = true;
     }
 
     // Every inline text/plain part is body text (a list footer after the message stays with it);
@@ -655,7 +678,8 @@ private:
     mutable GMimeMessage* m_message = nullptr; // owned by m_tree
     mutable QString m_senderName;
     mutable QString m_displayCc;
-    mutable QList<Recipient> m_recipients;
+    mutable bool m_senderTaken = false;
+    mutable bool m_direct = false; // read without GMime's tree: the addresses are read from the headers
     mutable QString m_plain;
     mutable QString m_html;
     mutable bool m_htmlTaken = false;
@@ -727,7 +751,7 @@ void summarize(const char* data, std::size_t size, const HeaderScan& scan, const
     const auto subject = scan.value(data, HeaderField::Subject);
     summary.subject = subject ? decodeHeaderText(*subject) : QString();
     const auto to = scan.value(data, HeaderField::To);
-    summary.to = to ? displayNames(parseAddresses(*to)) : QString();
+    summary.to = to ? displayNamesOf(*to) : QString();
     summary.itemClass = itemClass ? *itemClass : itemClassOf(data, size, scan, true).value_or(kClassMail);
 }
 

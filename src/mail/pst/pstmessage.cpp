@@ -186,7 +186,7 @@ public:
     QString messageClass() const override { return text()(Prop::MessageClass); }
     QString senderName() const override { return text()(Prop::SenderName); }
     QString displayCc() const override { return text()(Prop::DisplayCc); }
-    QList<Recipient> recipients() const override;
+    void forEachRecipient(const std::function<void(const Recipient&)>& visit) const override;
     QString plainBody() const override { return bodyText()(Prop::Body); }
     QString htmlBody() const override;
     QByteArray rtfBody() const override;
@@ -206,21 +206,20 @@ private:
     ItemSummary m_summary;
 };
 
-QList<Recipient> PstMessage::recipients() const
+void PstMessage::forEachRecipient(const std::function<void(const Recipient&)>& visit) const
 {
     libpff_item_t* table = nullptr;
     libpff_error_t* error = nullptr;
     if (libpff_message_get_recipients(m_message->get(), &table, &error) != 1) {
         discardError(error);
-        return {};
+        return;
     }
     const auto rows = std::make_shared<PffItem>(m_message->file(), table);
     int count = 0;
     if (libpff_item_get_number_of_record_sets(rows->get(), &count, &error) != 1) {
         discardError(error);
-        return {};
+        return;
     }
-    QList<Recipient> recipients;
     for (int i = 0; i < count; ++i) {
         const PffProperties row(rows, i);
         const TextReader rowText(row, *m_decoder, &m_properties);
@@ -238,9 +237,8 @@ QList<Recipient> PstMessage::recipients() const
             break;
         }
         if (!recipient.name.isEmpty() || !recipient.address.isEmpty() || !recipient.exchangeAddress.isEmpty())
-            recipients << recipient;
+            visit(recipient);
     }
-    return recipients;
 }
 
 MessageDetails PstMessage::details() const

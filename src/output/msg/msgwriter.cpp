@@ -117,15 +117,25 @@ QString displayNameOf(const mail::Recipient& party)
     return !party.name.isEmpty() ? party.name : !party.address.isEmpty() ? party.address : party.exchangeAddress;
 }
 
-// "Name; Name; ..." of the recipients of one type, the address where there is no name.
-QString displayList(const QList<mail::Recipient>& recipients, mail::Recipient::Type type)
+// The number of recipients, and "Name; Name; ..." of the Bcc ones (the address where there is no name).
+struct RecipientCount {
+    quint32 count = 0;
+    quint32 bccCount = 0;
+    QString displayBcc;
+};
+
+RecipientCount countRecipients(const mail::MailItem& item)
 {
-    QStringList names;
-    for (const mail::Recipient& r : recipients) {
-        if (r.type == type)
-            names << displayNameOf(r);
-    }
-    return names.join(QLatin1String("; "));
+    RecipientCount counted;
+    item.forEachRecipient([&counted](const mail::Recipient& r) {
+        ++counted.count;
+        if (r.type != mail::Recipient::Type::Bcc)
+            return;
+        if (counted.bccCount++ > 0)
+            counted.displayBcc += QLatin1String("; ");
+        counted.displayBcc += displayNameOf(r);
+    });
+    return counted;
 }
 
 // The whole signed MIME entity of a signed mail, as Outlook keeps it: its Content-Type and its body.
@@ -194,11 +204,12 @@ Status Writer::message(Storage storage, const mail::MailItem& item, PropertyStre
         attachments->clear();
         attachments->push_back(std::make_unique<SignedEntity>(item.rawMessage()));
     }
-    const QList<mail::Recipient> recipients = item.recipients();
+    // The recipients are read as they come, twice, and never held: a mail may have hundreds of thousands.
+    const RecipientCount recipients = countRecipients(item);
     const mail::ItemSummary& summary = item.summary();
 
     PropertyStream props(owner);
-    props.setCounts(quint32(recipients.size()), quint32(attachments->size()));
+    props.setCounts(recipients.count, quint32(attachments->size()));
 
     string(storage, props, Prop::MessageClass, messageClass.isEmpty() ? QStringLiteral("IPM.Note") : messageClass);
     const mail::MessageDetails details = item.details();
@@ -212,7 +223,7 @@ Status Writer::message(Storage storage, const mail::MailItem& item, PropertyStre
     this->details(storage, props, details);
     string(storage, props, Prop::DisplayTo, summary.to);
     string(storage, props, Prop::DisplayCc, item.displayCc());
-    string(storage, props, Prop::DisplayBcc, displayList(recipients, mail::Recipient::Type::Bcc));
+    string(storage, props, Prop::DisplayBcc, recipients.displayBcc);
 
     time(props, Prop::CreationTime, summary.creationTime);
     time(props, Prop::ClientSubmitTime, summary.sentOn);
@@ -247,8 +258,8 @@ Status Writer::message(Storage storage, const mail::MailItem& item, PropertyStre
     props.addLong(Prop::InternetCpid, kCodePageUtf8);
     props.addLong(Prop::StoreSupportMask, kStoreUnicodeOk);
 
-    for (qsizetype i = 0; i < recipients.size(); ++i)
-        recipient(storage, recipients[i], quint32(i));
+    quint32 index = 0;
+    item.forEachRecipient([&](const mail::Recipient& r) { recipient(storage, r, index++); });
     for (size_t i = 0; i < attachments->size(); ++i) {
         if (Status status = attachment(storage, *attachments->at(i), quint32(i), depth); !status)
             return status;
