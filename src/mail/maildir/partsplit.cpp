@@ -161,7 +161,9 @@ private:
         return line.next > line.end;
     }
 
-    // Reads the header block to its empty line; false when the data ends first.
+    // Reads the header block to its empty line; false when the data ends first. GMime ends the header block of
+    // a part at a boundary line after its first field (with no content at all): a block with a line that
+    // may be one is left to it.
     bool skipHeaders()
     {
         while (m_pos < m_data.size()) {
@@ -169,6 +171,8 @@ private:
             m_pos = line.next;
             if (line.next > line.end && lineText(line).empty() && line.end - line.begin <= 1)
                 return true;
+            if (!m_open.empty() && m_data.substr(line.begin, 2) == "--")
+                throw Declined {};
         }
         return false;
     }
