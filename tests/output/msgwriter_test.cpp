@@ -6,6 +6,7 @@
 #include "output/formats.h"
 #include "output/msg/msgvalues.h"
 #include "output/msg/msgwriter.h"
+#include "support/childpeak.h"
 #include "support/fakemail.h"
 #include "support/msgprops.h"
 #include "support/msgreader.h"
@@ -29,10 +30,6 @@
 
 #include <functional>
 #include <map>
-
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 // Readable failure output for the Qt values compared below.
 void PrintTo(const QJsonValue& value, std::ostream* os)
@@ -632,46 +629,6 @@ TEST(MsgWriter, DeeplyNestedMailsAreCutOffAsBytes)
         << "the cut-off mail is kept as its bytes";
 }
 
-// How far the peak memory of a child process grows while it runs `run`, in bytes, after `warmUp` has brought
-// in the code and the allocator's first blocks; -1 when `run` fails.
-qint64 peakGrowthInChild(const std::function<void()>& warmUp, const std::function<bool()>& run)
-{
-    int pipeFds[2];
-    if (::pipe(pipeFds) != 0)
-        return -1;
-    const pid_t child = ::fork();
-    if (child == 0) {
-        warmUp();
-        rusage before {}, after {};
-        ::getrusage(RUSAGE_SELF, &before);
-        const bool ok = run();
-        ::getrusage(RUSAGE_SELF, &after);
-        const qint64 growth = ok ? qint64(after.ru_maxrss - before.ru_maxrss) * 1024 : -1;
-        const bool sent = ::write(pipeFds[1], &growth, sizeof growth) == sizeof growth;
-        ::_exit(sent ? 0 : 1);
-    }
-    ::close(pipeFds[1]);
-    qint64 growth = -1;
-    if (child < 0 || ::read(pipeFds[0], &growth, sizeof growth) != sizeof growth)
-        growth = -1;
-    ::close(pipeFds[0]);
-    if (child > 0)
-        ::waitpid(child, nullptr, 0);
-    return growth;
-}
-
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool kAddressSanitizer = true;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-constexpr bool kAddressSanitizer = true;
-#else
-constexpr bool kAddressSanitizer = false;
-#endif
-#else
-constexpr bool kAddressSanitizer = false;
-#endif
-
 // A .msg file is written as it is built: one of 10,000 recipients costs a small part of its size in memory
 // (held whole, it cost more than its size), and readers find every recipient in it.
 TEST(MsgWriter, ManyRecipientsAreWrittenAsBuiltNotHeldWhole)
@@ -684,13 +641,13 @@ TEST(MsgWriter, ManyRecipientsAreWrittenAsBuiltNotHeldWhole)
     const FakeMailItem item(m);
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("many.msg"));
-    const qint64 growth = peakGrowthInChild([&] { (void)msg::writeMsgFile(FakeMailItem(plainMail()), path); },
+    const qint64 growth = test::peakGrowthInChild([&] { (void)msg::writeMsgFile(FakeMailItem(plainMail()), path); },
         [&] { return msg::writeMsgFile(item, path).ok(); });
     const QByteArray file = test::readFile(path);
     ASSERT_GE(growth, 0);
     ASSERT_GT(file.size(), 10 << 20);
     // AddressSanitizer's quarantine keeps freed memory, so the peak says nothing there.
-    if (!kAddressSanitizer) {
+    if (!test::kAddressSanitizer) {
         EXPECT_LT(growth, file.size() * 2 / 3) << "written as it is built, the file is never held whole";
     }
     GPtr<GsfInfile> root = openCompoundFile(file);
@@ -733,14 +690,14 @@ TEST(MsgWriter, AMailToManyIsReadOneRecipientAtATime)
     for (const auto& [type, times, write] : outputs) {
         SCOPED_TRACE(type);
         qsizetype written = 0;
-        const qint64 growth = peakGrowthInChild(
+        const qint64 growth = test::peakGrowthInChild(
             [&] { write(*mail::maildir::makeMessage("From: a@example.org\r\n\r\nHi\r\n", {}, {}, nullptr)); },
             [&] {
                 written = write(*mail::maildir::makeMessage(raw, {}, {}, nullptr));
                 return written > raw.size() / 2;
             });
         ASSERT_GE(growth, 0) << "the file holds less than the recipients";
-        if (!kAddressSanitizer) {
+        if (!test::kAddressSanitizer) {
             EXPECT_LT(growth, raw.size() * times) << "the recipients are never held as a list";
         }
     }

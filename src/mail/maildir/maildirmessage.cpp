@@ -5,6 +5,7 @@
 #include "mail/maildir/maildirmessage.h"
 
 #include "mail/maildir/maildirnames.h"
+#include "mail/maildir/partsplit.h"
 #include "mail/mimetext.h"
 
 #include <cerrno>
@@ -22,21 +23,31 @@ thread_local std::size_t t_bytesParsed = 0;
 
 // A message as GMime parsed it and the bytes it was parsed from: the parts keep pointing into the stream
 // over `raw`, so the tree and the bytes go together. A mail attached to it shares both with its parent.
+// A part read on its own (PartSplit::standalone) is a multipart of that one part: `part` is it.
 struct ParsedTree {
     QByteArray raw;
     GByteArray* view = nullptr; // raw's bytes, not owned, for the stream the message reads
     GMimeMessage* message = nullptr;
+    GMimeObject* root = nullptr; // the multipart of a part read on its own
+    GMimeObject* part = nullptr; // owned by root
+
+    enum class Kind { Message, Part };
 
     ParsedTree(const ParsedTree&) = delete;
     ParsedTree& operator=(const ParsedTree&) = delete;
-    explicit ParsedTree(QByteArray bytes)
+    explicit ParsedTree(QByteArray bytes, Kind kind = Kind::Message)
         : raw(std::move(bytes))
         , view(g_byte_array_new_take(reinterpret_cast<guint8*>(const_cast<char*>(raw.constData())), gsize(raw.size())))
     {
         GMimeStream* stream = g_mime_stream_mem_new_with_byte_array(view);
         g_mime_stream_mem_set_owner(GMIME_STREAM_MEM(stream), FALSE);
         GMimeParser* parser = g_mime_parser_new_with_stream(stream);
-        message = g_mime_parser_construct_message(parser, parserOptions());
+        if (kind == Kind::Message) {
+            message = g_mime_parser_construct_message(parser, parserOptions());
+        } else {
+            root = g_mime_parser_construct_part(parser, parserOptions());
+            part = PartSplit::soleChild(root);
+        }
         g_object_unref(parser);
         g_object_unref(stream);
         t_bytesParsed += std::size_t(raw.size());
@@ -45,6 +56,8 @@ struct ParsedTree {
     {
         if (message)
             g_object_unref(message);
+        if (root)
+            g_object_unref(root);
         g_byte_array_free(view, FALSE);
     }
 };
@@ -394,45 +407,150 @@ struct EmbeddedTree {
     GMimeMessage* message = nullptr;
 };
 
+// A part and the tree that owns it.
+struct TreePart {
+    std::shared_ptr<const ParsedTree> tree;
+    GMimeObject* object = nullptr;
+};
+
+// `bytes`, or the same bytes where `raw` holds them, sharing its memory: an attached mail that is not
+// transfer-encoded is written back as it was read, and each level of a mail nested in mails would
+// otherwise keep a copy of everything below it while the levels below are read.
+QByteArray sharedWith(const QByteArray& raw, QByteArray bytes)
+{
+    const qsizetype at = bytes.isEmpty() ? -1 : raw.indexOf(bytes);
+    if (at < 0)
+        return bytes;
+    QByteArray whole = raw;
+    QByteArray::DataPointer slice = whole.data_ptr(); // a reference more to raw's block
+    slice.ptr += at;
+    slice.size = bytes.size();
+    return QByteArray(std::move(slice));
+}
+
+// The attachments' parts of one message, shared by it and its attachments: what an attachment gives is
+// read from its part when asked for, so that a list of attachments holds no more than where they are.
+// Not thread-safe, like the item.
+class AttachmentParts {
+public:
+    explicit AttachmentParts(QByteArray raw)
+        : raw(std::move(raw))
+    {
+    }
+    virtual ~AttachmentParts() = default;
+    virtual std::size_t count() const = 0;
+    virtual TreePart part(std::size_t index) const = 0;
+
+    const QByteArray raw; ///< the message's bytes
+};
+
+// The parts of a tree that GMime parsed whole.
+class TreeParts : public AttachmentParts {
+public:
+    TreeParts(QByteArray raw, std::shared_ptr<const ParsedTree> tree, std::vector<GMimeObject*> parts)
+        : AttachmentParts(std::move(raw))
+        , m_tree(std::move(tree))
+        , m_parts(std::move(parts))
+    {
+    }
+    std::size_t count() const override { return m_parts.size(); }
+    TreePart part(std::size_t index) const override { return { m_tree, m_parts[index] }; }
+
+private:
+    std::shared_ptr<const ParsedTree> m_tree;
+    std::vector<GMimeObject*> m_parts; // owned by m_tree
+};
+
+// The parts of a message read part by part: each is parsed on its own when asked for, and the last one
+// is kept, since its attachment is asked for one thing after another.
+class SplitParts : public AttachmentParts {
+public:
+    SplitParts(QByteArray raw, PartSplit split, std::vector<std::size_t> parts)
+        : AttachmentParts(std::move(raw))
+        , m_split(std::move(split))
+        , m_parts(std::move(parts))
+    {
+    }
+    std::size_t count() const override { return m_parts.size(); }
+    TreePart part(std::size_t index) const override
+    {
+        if (!m_last.tree || m_lastIndex != index) {
+            auto tree = std::make_shared<const ParsedTree>(m_split.standalone(m_parts[index]), ParsedTree::Kind::Part);
+            m_last = { tree, tree->part };
+            m_lastIndex = index;
+        }
+        return m_last;
+    }
+
+private:
+    PartSplit m_split;
+    std::vector<std::size_t> m_parts; // the split's parts that are attachments
+    mutable TreePart m_last;
+    mutable std::size_t m_lastIndex = 0;
+};
+
 class MaildirAttachment : public Attachment {
 public:
-    MaildirAttachment(QString fileName, QString mimeType, QByteArray data, bool isMail, BodyReading reading,
-        EmbeddedTree embedded = {})
-        : m_fileName(std::move(fileName))
-        , m_mimeType(std::move(mimeType))
-        , m_data(std::move(data))
-        , m_isMail(isMail)
+    MaildirAttachment(std::shared_ptr<const AttachmentParts> parts, std::size_t index, BodyReading reading)
+        : m_parts(std::move(parts))
+        , m_index(index)
         , m_reading(reading)
-        , m_embedded(std::move(embedded))
     {
     }
-    QString fileName() const override { return m_fileName; }
-    QString mimeType() const override { return m_mimeType; }
+    QString fileName() const override
+    {
+        const TreePart part = m_parts->part(m_index);
+        if (!GMIME_IS_MESSAGE_PART(part.object))
+            return QString::fromUtf8(g_mime_part_get_filename(GMIME_PART(part.object)));
+        QString name = QString::fromUtf8(g_mime_object_get_content_disposition_parameter(part.object, "filename"));
+        if (name.isEmpty())
+            name = QString::fromUtf8(g_mime_object_get_content_type_parameter(part.object, "name"));
+        if (name.isEmpty()) {
+            GMimeMessage* mail = g_mime_message_part_get_message(GMIME_MESSAGE_PART(part.object));
+            const char* subject = mail ? g_mime_message_get_subject(mail) : nullptr;
+            name = (subject && *subject ? QString::fromUtf8(subject) : QStringLiteral("message"))
+                + QLatin1String(".eml");
+        }
+        return name;
+    }
+    QString mimeType() const override { return mimeTypeOf(m_parts->part(m_index).object); }
+    QString contentId() const override
+    {
+        const TreePart part = m_parts->part(m_index);
+        return GMIME_IS_MESSAGE_PART(part.object) ? QString()
+                                                  : QString::fromUtf8(g_mime_object_get_content_id(part.object));
+    }
+    QString contentLocation() const override
+    {
+        const TreePart part = m_parts->part(m_index);
+        return GMIME_IS_MESSAGE_PART(part.object)
+            ? QString()
+            : QString::fromUtf8(g_mime_object_get_header(part.object, "Content-Location"));
+    }
     /// Where the part stands in the body: shown there when its disposition is inline, or it has none and
     /// has a Content-ID.
-    void placeIn(GMimeObject* part)
+    bool isInline() const override
     {
-        m_contentId = QString::fromUtf8(g_mime_object_get_content_id(part));
-        m_contentLocation = QString::fromUtf8(g_mime_object_get_header(part, "Content-Location"));
-        const char* disposition = g_mime_object_get_disposition(part);
-        m_inline = disposition ? g_ascii_strcasecmp(disposition, "inline") == 0 : !m_contentId.isEmpty();
+        const TreePart part = m_parts->part(m_index);
+        if (GMIME_IS_MESSAGE_PART(part.object))
+            return false;
+        const char* disposition = g_mime_object_get_disposition(part.object);
+        return disposition ? g_ascii_strcasecmp(disposition, "inline") == 0 : !contentId().isEmpty();
     }
-    QString contentId() const override { return m_contentId; }
-    QString contentLocation() const override { return m_contentLocation; }
-    bool isInline() const override { return m_inline; }
-    Result<QByteArray> data() const override { return m_data; }
+    Result<QByteArray> data() const override
+    {
+        const TreePart part = m_parts->part(m_index);
+        if (!GMIME_IS_MESSAGE_PART(part.object))
+            return decodedContent(GMIME_PART(part.object));
+        GMimeMessage* mail = g_mime_message_part_get_message(GMIME_MESSAGE_PART(part.object));
+        return mail ? sharedWith(m_parts->raw, objectBytes(GMIME_OBJECT(mail))) : QByteArray();
+    }
     std::unique_ptr<MailItem> embeddedMessage() const override;
 
 private:
-    QString m_fileName;
-    QString m_mimeType;
-    QByteArray m_data;
-    bool m_isMail;
+    std::shared_ptr<const AttachmentParts> m_parts;
+    std::size_t m_index;
     BodyReading m_reading;
-    EmbeddedTree m_embedded;
-    QString m_contentId;
-    QString m_contentLocation;
-    bool m_inline = false;
 };
 
 class MaildirMessage : public MailItem {
@@ -496,8 +614,8 @@ public:
             if (m_direct) {
                 if (const auto value = addressField(m_raw.constData(), m_scan, field))
                     forEachWholeAddress(*value, visitAddress);
-            } else if (m_message) {
-                forEachAddressOf(g_mime_message_get_addresses(m_message, gmimeType), visitAddress);
+            } else if (m_addressHeaders) {
+                forEachAddressOf(g_mime_message_get_addresses(m_addressHeaders, gmimeType), visitAddress);
             }
         }
     }
@@ -513,17 +631,18 @@ public:
     Result<std::vector<std::unique_ptr<Attachment>>> attachments() const override
     {
         std::vector<std::unique_ptr<Attachment>> list;
-        for (GMimeObject* part : parsed().m_attachmentParts)
-            list.push_back(attachmentOf(part));
+        if (const auto& parts = parsed().m_parts)
+            for (std::size_t i = 0; i < parts->count(); ++i)
+                list.push_back(std::make_unique<MaildirAttachment>(parts, i, m_reading));
         return list;
     }
     bool standsAlone() const override { return true; }
 
 private:
     // The bodies, recipients and attachments, read when one of them is first asked for: saving the
-    // message as it is needs only its bytes. A message of one plain text part is read directly; any
-    // other goes through GMime's full parse, which costs several times more than reading the file.
-    // Not thread-safe, like the rest of an item.
+    // message as it is needs only its bytes. A message of one plain text part is read directly; a
+    // multipart of many parts part by part; any other goes through GMime's full parse, which costs
+    // several times more than reading the file. Not thread-safe, like the rest of an item.
     const MaildirMessage& parsed() const
     {
         if (m_parsed)
@@ -534,11 +653,27 @@ private:
         m_direct = single.has_value();
         if (single)
             readSinglePart(*single);
-        else
+        else if (!(readsPartByPart() && parseByParts()))
             parse();
-        if (m_plain.isEmpty() && m_html.isEmpty() && m_attachmentParts.empty())
+        if (m_plain.isEmpty() && m_html.isEmpty() && (!m_parts || m_parts->count() == 0))
             m_plain = textOf(m_raw.mid(bodyStart()), {});
         return *this;
+    }
+
+    // Whether the message is read part by part, when it is a multipart: always with BodyReading::Split, and
+    // with Direct when it has so many lines that may be boundaries that GMime's tree would cost many times
+    // its size (some KiB a part).
+    bool readsPartByPart() const
+    {
+        if (m_tree || m_reading == BodyReading::Parser)
+            return false;
+        if (m_reading == BodyReading::Split)
+            return true;
+        constexpr int kManyParts = 256;
+        int lines = 0;
+        for (qsizetype at = m_raw.indexOf("\n--"); at >= 0 && lines < kManyParts; at = m_raw.indexOf("\n--", at + 3))
+            ++lines;
+        return lines >= kManyParts;
     }
 
     // An attached mail takes its part of the parent's tree as it is: parsing its bytes again would cost, at
@@ -552,11 +687,37 @@ private:
         }
         if (!m_message)
             return;
-        forEachAddressOf(g_mime_message_get_from(m_message), [this](const Address& from) { takeSender(from); });
-        forEachAddressOf(g_mime_message_get_addresses(m_message, GMIME_ADDRESS_TYPE_CC),
-            [this](const Address& cc) { appendDisplayName(m_displayCc, cc); });
+        takeAddresses(m_message);
+        std::vector<GMimeObject*> attached;
         if (GMimeObject* body = g_mime_message_get_mime_part(m_message))
-            collect(body);
+            collect(body, attached);
+        m_parts = std::make_shared<const TreeParts>(m_raw, m_tree, std::move(attached));
+    }
+
+    // The same as parse() gives, read part by part; false when the split declines the message.
+    bool parseByParts() const
+    {
+        std::vector<std::size_t> attached;
+        std::optional<PartSplit> split
+            = PartSplit::of(m_raw, [&](const PartSplit& parts, std::size_t part, GMimeObject* headers) {
+                  const Role role = roleOf(headers);
+                  if (role == Role::Attachment) {
+                      attached.push_back(part);
+                  } else if (role != Role::None) {
+                      const ParsedTree whole(parts.standalone(part), ParsedTree::Kind::Part);
+                      if (whole.part && GMIME_IS_PART(whole.part))
+                          takeText(GMIME_PART(whole.part), role);
+                  }
+              });
+        if (!split) { // what the parts read so far gave goes: the whole parse reads them again
+            m_plain.clear();
+            m_html.clear();
+            m_htmlTaken = false;
+            return false;
+        }
+        takeAddresses(split->headers());
+        m_parts = std::make_shared<const SplitParts>(m_raw, std::move(*split), std::move(attached));
+        return true;
     }
 
     void readSinglePart(const SinglePart& part) const
@@ -584,6 +745,15 @@ private:
         return qsizetype(maildir::bodyStart(std::string_view(m_raw.constData(), std::size_t(m_raw.size())), m_scan));
     }
 
+    // The sender and the display Cc of headers GMime read; the recipients are read from them when asked for.
+    void takeAddresses(GMimeMessage* headers) const
+    {
+        m_addressHeaders = headers;
+        forEachAddressOf(g_mime_message_get_from(headers), [this](const Address& from) { takeSender(from); });
+        forEachAddressOf(g_mime_message_get_addresses(headers, GMIME_ADDRESS_TYPE_CC),
+            [this](const Address& cc) { appendDisplayName(m_displayCc, cc); });
+    }
+
     // The sender's name is the first From address's (its address where it has no name).
     void takeSender(const Address& from) const
     {
@@ -592,76 +762,52 @@ private:
         m_senderTaken = true;
     }
 
-    // Every inline text/plain part is body text (a list footer after the message stays with it);
-    // the first inline text/html part is the HTML body; every other leaf part, and every attached
-    // mail, is an attachment, so that no part of the message is lost.
-    void collect(GMimeObject* object) const
+    // What a leaf part is to the item (its headers tell): every inline text/plain part is body text (a list
+    // footer after the message stays with it); the first inline text/html part is the HTML body; every other
+    // leaf part, and every attached mail, is an attachment, so that no part of the message is lost.
+    enum class Role { None, Plain, Html, Attachment };
+    Role roleOf(GMimeObject* object) const
+    {
+        if (GMIME_IS_MESSAGE_PART(object))
+            return Role::Attachment;
+        if (!GMIME_IS_PART(object))
+            return Role::None;
+        const char* disposition = g_mime_object_get_disposition(object);
+        const bool attached = (disposition && g_ascii_strcasecmp(disposition, "attachment") == 0)
+            || g_mime_part_get_filename(GMIME_PART(object));
+        GMimeContentType* type = g_mime_object_get_content_type(object);
+        if (!attached && type && g_mime_content_type_is_type(type, "text", "plain"))
+            return Role::Plain;
+        if (!attached && type && g_mime_content_type_is_type(type, "text", "html") && !m_htmlTaken)
+            return Role::Html;
+        return Role::Attachment;
+    }
+
+    void takeText(GMimePart* part, Role role) const
+    {
+        if (role == Role::Plain) {
+            if (!m_plain.isEmpty() && !m_plain.endsWith(u'\n'))
+                m_plain += u'\n';
+            m_plain += textOf(part);
+        } else if (role == Role::Html) {
+            m_html = textOf(part, true);
+            m_htmlTaken = true;
+        }
+    }
+
+    void collect(GMimeObject* object, std::vector<GMimeObject*>& attached) const
     {
         if (GMIME_IS_MULTIPART(object)) {
             GMimeMultipart* multipart = GMIME_MULTIPART(object);
             for (int i = 0; i < g_mime_multipart_get_count(multipart); ++i)
-                collect(g_mime_multipart_get_part(multipart, i));
+                collect(g_mime_multipart_get_part(multipart, i), attached);
             return;
         }
-        if (GMIME_IS_MESSAGE_PART(object)) {
-            m_attachmentParts.push_back(object);
-            return;
-        }
-        if (!GMIME_IS_PART(object))
-            return;
-        GMimePart* part = GMIME_PART(object);
-        const char* disposition = g_mime_object_get_disposition(object);
-        const bool attached
-            = (disposition && g_ascii_strcasecmp(disposition, "attachment") == 0) || g_mime_part_get_filename(part);
-        GMimeContentType* type = g_mime_object_get_content_type(object);
-        if (!attached && type && g_mime_content_type_is_type(type, "text", "plain")) {
-            if (!m_plain.isEmpty() && !m_plain.endsWith(u'\n'))
-                m_plain += u'\n';
-            m_plain += textOf(part);
-        } else if (!attached && type && g_mime_content_type_is_type(type, "text", "html") && !m_htmlTaken) {
-            m_html = textOf(part, true);
-            m_htmlTaken = true;
-        } else {
-            m_attachmentParts.push_back(object);
-        }
-    }
-
-    std::unique_ptr<Attachment> attachmentOf(GMimeObject* object) const
-    {
-        if (GMIME_IS_MESSAGE_PART(object)) {
-            GMimeMessage* mail = g_mime_message_part_get_message(GMIME_MESSAGE_PART(object));
-            QString name = QString::fromUtf8(g_mime_object_get_content_disposition_parameter(object, "filename"));
-            if (name.isEmpty())
-                name = QString::fromUtf8(g_mime_object_get_content_type_parameter(object, "name"));
-            if (name.isEmpty()) {
-                const char* subject = mail ? g_mime_message_get_subject(mail) : nullptr;
-                name = (subject && *subject ? QString::fromUtf8(subject) : QStringLiteral("message"))
-                    + QLatin1String(".eml");
-            }
-            return std::make_unique<MaildirAttachment>(name, mimeTypeOf(object),
-                mail ? sharedWithRaw(objectBytes(GMIME_OBJECT(mail))) : QByteArray(), true, m_reading,
-                EmbeddedTree { m_tree, mail });
-        }
-        GMimePart* part = GMIME_PART(object);
-        auto attachment = std::make_unique<MaildirAttachment>(QString::fromUtf8(g_mime_part_get_filename(part)),
-            mimeTypeOf(object), decodedContent(part), false, m_reading);
-        attachment->placeIn(object);
-        return attachment;
-    }
-
-    // `bytes`, or the same bytes where m_raw holds them, sharing its memory: an attached mail that is not
-    // transfer-encoded is written back as it was read, and each level of a mail nested in mails would
-    // otherwise keep a copy of everything below it while the levels below are read.
-    QByteArray sharedWithRaw(QByteArray bytes) const
-    {
-        const qsizetype at = bytes.isEmpty() ? -1 : m_raw.indexOf(bytes);
-        if (at < 0)
-            return bytes;
-        QByteArray whole = m_raw;
-        QByteArray::DataPointer slice = whole.data_ptr(); // a reference more to m_raw's block
-        slice.ptr += at;
-        slice.size = bytes.size();
-        return QByteArray(std::move(slice));
+        const Role role = roleOf(object);
+        if (role == Role::Attachment)
+            attached.push_back(object);
+        else if (role != Role::None)
+            takeText(GMIME_PART(object), role);
     }
 
     QByteArray m_raw;
@@ -676,6 +822,7 @@ private:
     mutable bool m_parsed = false;
     mutable std::shared_ptr<const ParsedTree> m_tree;
     mutable GMimeMessage* m_message = nullptr; // owned by m_tree
+    mutable GMimeMessage* m_addressHeaders = nullptr; // the headers GMime read: owned by m_tree or m_parts
     mutable QString m_senderName;
     mutable QString m_displayCc;
     mutable bool m_senderTaken = false;
@@ -683,14 +830,17 @@ private:
     mutable QString m_plain;
     mutable QString m_html;
     mutable bool m_htmlTaken = false;
-    mutable std::vector<GMimeObject*> m_attachmentParts; // owned by m_message
+    mutable std::shared_ptr<const AttachmentParts> m_parts;
 };
 
 std::unique_ptr<MailItem> MaildirAttachment::embeddedMessage() const
 {
-    if (!m_isMail)
+    const TreePart part = m_parts->part(m_index);
+    if (!GMIME_IS_MESSAGE_PART(part.object))
         return nullptr;
-    return std::make_unique<MaildirMessage>(m_data, MessageFile {}, QString(), nullptr, m_reading, m_embedded);
+    GMimeMessage* mail = g_mime_message_part_get_message(GMIME_MESSAGE_PART(part.object));
+    return std::make_unique<MaildirMessage>(
+        *data(), MessageFile {}, QString(), nullptr, m_reading, EmbeddedTree { part.tree, mail });
 }
 
 } // namespace

@@ -2,7 +2,7 @@
 #pragma once
 // One Maildir message: its list summary from the header block alone, and the whole item (bodies,
 // recipients, attachments) from a full GMime parse of the file, or, for a message of one plain text
-// part, from its headers and body read directly.
+// part, from its headers and body read directly, or, for a multipart of many parts, part by part.
 
 #include "mail/maildir/headerscan.h"
 #include "mail/store.h"
@@ -46,9 +46,11 @@ bool readSummaryBytes(int fd, std::vector<char>& buffer, HeaderScan& scan, int& 
 void summarize(const char* data, std::size_t size, const HeaderScan& scan, const MessageFile& file,
     ItemSummary& summary, std::optional<int> itemClass = std::nullopt);
 
-/// How an item reads its bodies and recipients: Direct takes a message of one plain text part without
-/// GMime's tree (the same result, several times faster); Parser always parses it whole.
-enum class BodyReading { Direct, Parser };
+/// How an item reads its bodies, recipients and attachments: Direct takes a message of one plain text part
+/// without GMime's tree (the same result, several times faster), and a multipart of many parts part by part
+/// (the same result, in memory proportional to the message rather than some KiB a part); Split reads every
+/// multipart part by part; Parser always parses the message whole.
+enum class BodyReading { Direct, Split, Parser };
 
 /// The whole item for the message `raw`. `parent` gives the folder that holds it (none for an attached mail).
 std::unique_ptr<MailItem> makeMessage(QByteArray raw, const MessageFile& file, const QString& entryID,
