@@ -301,7 +301,7 @@ void Writer::nameMap(Storage storage)
 void Writer::parties(
     Storage storage, PropertyStream& props, const mail::MailItem& item, const mail::MessageDetails& details)
 {
-    const mail::Recipient from = mail::fromOf(item);
+    const mail::Recipient from = mail::fromOf(item, details);
     const mail::Recipient sender = details.sender.value_or(from);
     struct Tags {
         quint16 name, email, addrType, smtp;
