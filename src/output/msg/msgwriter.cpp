@@ -495,7 +495,9 @@ Status writeMsg(const mail::MailItem& item, output::FileOutput& out)
 
 Result<QByteArray> msgBytes(const mail::MailItem& item)
 {
-    output::MemoryOutput out;
+    // Most of a message's text is stored twice (the body as text and as HTML, in UTF-16), next to a few
+    // dozen entries and their sectors.
+    output::MemoryOutput out(2 * item.rawMessage().size() + 16 * 1024);
     if (Status status = writeMsg(item, out); !status)
         return status.error();
     return out.take();
