@@ -77,9 +77,11 @@ TEST(runUntilDone, TheWaitingThreadRunsWhatNoWorkerHasStartedTheLastFirst)
         std::vector<std::atomic<int>> runs(std::size_t(c.jobs));
         std::vector<int> runHere; // the jobs this thread ran, in order
         std::atomic<int> othersRun { 0 };
+        std::atomic<bool> started { false }; // the first job, by a worker
         std::vector<std::shared_ptr<Job>> jobs;
         for (int i = 0; i < c.jobs; ++i)
             jobs.push_back(std::make_shared<Job>([&, i] {
+                started = true;
                 ++runs[std::size_t(i)];
                 if (std::this_thread::get_id() == waiting)
                     runHere.push_back(i);
@@ -93,11 +95,7 @@ TEST(runUntilDone, TheWaitingThreadRunsWhatNoWorkerHasStartedTheLastFirst)
                 return i * 10;
             }));
         WorkerThreads workers(c.workers);
-        std::atomic<bool> started { false };
-        workers.post([&] {
-            started = true;
-            jobs[0]->run();
-        });
+        workers.post([&jobs] { jobs[0]->run(); });
         while (!started)
             std::this_thread::yield();
         for (std::size_t i = 1; i < jobs.size(); i += 8)
