@@ -4,9 +4,12 @@
 // next mails' files on them while it writes the current one; the search reads the headers of a folder's
 // messages on them, and takes the summaries in the folder's order (produceInOrder).
 
+#include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <functional>
+#include <future>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -39,6 +42,53 @@ private:
     bool m_stopping = false;
     std::vector<std::thread> m_threads;
 };
+
+/// A job whose result one thread waits for, that any thread may run, once: a worker thread in its turn, or
+/// the waiting thread itself rather than wait (see runUntilDone).
+template <class T> class OnceJob {
+public:
+    explicit OnceJob(std::function<T()> make)
+        : m_make(std::move(make))
+        , m_result(m_make.get_future())
+    {
+    }
+    /// Runs the job unless a thread has started it already.
+    void run()
+    {
+        if (!m_taken.exchange(true, std::memory_order_acq_rel))
+            m_make();
+    }
+    bool taken() const { return m_taken.load(std::memory_order_acquire); }
+    bool done() const { return m_result.wait_for(std::chrono::seconds(0)) == std::future_status::ready; }
+    /// The result, taken once: waits for the thread that runs the job.
+    T take() { return m_result.get(); }
+
+private:
+    std::atomic<bool> m_taken = false;
+    std::packaged_task<T()> m_make;
+    std::future<T> m_result;
+};
+
+/// Until `job` is done: runs it on this thread when no thread has started it, and while another thread
+/// runs it, the jobs of [first, last) that none has started, the last first (the workers take jobs in
+/// the order posted, so the two meet late). jobOf(element) gives an element's job, or null. Returns when
+/// `job` is done or every job of the range has been started; its result is then taken as usual.
+template <class T, class Iterator, class JobOf>
+void runUntilDone(OnceJob<T>& job, Iterator first, Iterator last, JobOf&& jobOf)
+{
+    job.run();
+    while (!job.done()) {
+        OnceJob<T>* waiting = nullptr;
+        for (Iterator at = last; at != first && !waiting;) {
+            OnceJob<T>* other = jobOf(*--at);
+            if (other && !other->taken())
+                waiting = other;
+        }
+        if (!waiting)
+            return;
+        waiting->run();
+    }
+}
 
 /// Calls produce(i) for each i from 0 to count - 1, on the worker threads and on the calling thread, and
 /// consume(i, result) on the calling thread in the order of i, each as soon as the results before it are

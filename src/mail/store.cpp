@@ -24,7 +24,12 @@ bool isExchangeAddress(const QString& address)
 
 Recipient fromOf(const MailItem& item)
 {
-    Recipient from = item.details().from;
+    return fromOf(item, item.details());
+}
+
+Recipient fromOf(const MailItem& item, const MessageDetails& details)
+{
+    Recipient from = details.from;
     if (from.name.isEmpty() && from.address.isEmpty() && from.exchangeAddress.isEmpty()) {
         from.name = item.senderName();
         from.address = item.summary().senderEmailAddress;

@@ -134,6 +134,8 @@ class Folder;
 /// The party a mail is from: details().from where the store gives it, else the sender's name and the
 /// summary's address. An Exchange address stands in exchangeAddress, not in address.
 Recipient fromOf(const MailItem& item);
+/// The same, with the item's details() given (a store may read them from the message each time).
+Recipient fromOf(const MailItem& item, const MessageDetails& details);
 
 class Attachment {
 public:

@@ -204,7 +204,8 @@ QString attachmentNames(const mail::MailItem& item)
 QList<HeaderLine> headerLines(const mail::MailItem& item, const QLocale& locale)
 {
     const mail::ItemSummary& summary = item.summary();
-    const mail::Recipient from = mail::fromOf(item);
+    const mail::MessageDetails details = item.details();
+    const mail::Recipient from = mail::fromOf(item, details);
     const QString sent = summary.sent && mail::isKnownTime(summary.sentOn)
         ? locale.toString(summary.sentOn, QStringLiteral("dddd, d MMMM yyyy HH:mm:ss"))
         : QString();
@@ -219,7 +220,7 @@ QList<HeaderLine> headerLines(const mail::MailItem& item, const QLocale& locale)
         if (!isEmptyValue(item, line))
             lines += line;
     QStringList replyTo;
-    for (const mail::Recipient& r : item.details().replyTo)
+    for (const mail::Recipient& r : details.replyTo)
         replyTo += nameAndAddress(r.name, r.address);
     if (!replyTo.isEmpty())
         lines += HeaderLine { QStringLiteral("Reply-To:"), replyTo.join(QLatin1String("; ")) };

@@ -58,6 +58,9 @@ public:
 /// A FileOutput that keeps the file in memory.
 class MemoryOutput final : public FileOutput {
 public:
+    /// With room for `expectedSize` bytes from the start: a file grown piece by piece is copied each time
+    /// it outgrows its room.
+    explicit MemoryOutput(qsizetype expectedSize = 0) { m_bytes.reserve(expectedSize); }
     Status append(QByteArrayView bytes) override;
     Status overwrite(qint64 offset, QByteArrayView bytes) override;
     /// The file; the object is empty afterwards.

@@ -426,11 +426,12 @@ struct LookedUp {
 struct FoundEmail {
     Result<std::shared_ptr<const mail::MailItem>> email;
     QString type; ///< the output type `built` is built for
-    std::future<Built> built; ///< not valid when nothing is built ahead
+    std::future<Built> built; ///< valid when the files were built with the lookup (.eml)
     /// Valid while a worker thread looks the mail up (.eml): then `email` is to be taken from it.
     std::future<std::optional<LookedUp>> lookedUp;
     qsizetype bytes = 0; ///< the message bytes held for it
     bool alreadySaved = false; ///< recorded as saved as `type` (SkipSaved): not looked up, not to be written
+    std::shared_ptr<OnceJob<Built>> job {}; ///< what builds `built`, on whichever thread comes to it first
 };
 
 // Whether the mail of `row` need not be written as `type`: SkipSaved is on and the manifest records it so.
@@ -499,11 +500,12 @@ Result<SavedEmail> saveFound(
     const QString name = output::safeComponent(makeSafeFileName(*expanded), QStringLiteral("email"));
     // The worker is done with the item before this thread uses it again.
     std::optional<Built> builtAhead;
-    if (found.built.valid()) {
+    if (found.built.valid())
         builtAhead = found.built.get();
-        if (found.type != type) // the settings changed while the run went on
-            builtAhead.reset();
-    }
+    else if (found.job)
+        builtAhead = found.job->take();
+    if (found.type != type) // the settings changed while the run went on
+        builtAhead.reset();
     if (!found.email) // gone since the search: this mail cannot be written, the others still can
         return SavedEmail { SavedEmail::Outcome::Failed, found.email.error() };
     const mail::MailItem& email = **found.email;
@@ -565,7 +567,8 @@ Result<SavedEmail> saveFound(
 // item that stands alone. The mails of .eml files, which are the message's bytes, are looked up on the
 // worker threads themselves: reading them is most of their cost. The store is used by one thread at a time
 // (Shared::store). Rows go to the threads kBatch at a time; a few batches per thread, and at most
-// kBytesAhead of their messages, are held ahead.
+// kBytesAhead of their messages, are held ahead. Where the workers fall behind, the saving thread builds
+// files ahead too, rather than wait for them.
 class Lookahead {
 public:
     Lookahead(SaveSession& session, const ResultList& list, WorkerThreads& workers)
@@ -596,6 +599,7 @@ public:
         ++m_taken;
         m_shared->bytes -= next.bytes;
         fill(); // the rows after it are built while it is written
+        helpUntilBuilt(next);
         return next;
     }
 
@@ -631,6 +635,15 @@ private:
     };
 
     bool full() const { return !m_ahead.empty() && m_shared->bytes >= kBytesAhead; }
+
+    // Until the files of `next` are built, this thread builds rather than waits: those of `next` when no
+    // worker has started them, else the files of the rows ahead that none has started.
+    void helpUntilBuilt(const FoundEmail& next)
+    {
+        if (next.job)
+            runUntilDone(
+                *next.job, m_ahead.begin(), m_ahead.end(), [](const FoundEmail& found) { return found.job.get(); });
+    }
 
     // Finds rows while a whole batch fits (or none is ahead) and hands those to be built to the threads.
     void fill()
@@ -678,12 +691,11 @@ private:
             alone = std::make_shared<const mail::MemoryMailItem>(std::move(data));
         }
         m_shared->bytes += found.bytes;
-        auto task = std::make_shared<std::packaged_task<Built()>>(
+        found.job = std::make_shared<OnceJob<Built>>(
             [email = std::move(alone), type = found.type, locale = m_session.locale] {
                 return buildFor(type, *email, locale);
             });
-        found.built = task->get_future();
-        batch.push_back([task] { (*task)(); });
+        batch.push_back([job = found.job] { job->run(); });
         return found;
     }
 

@@ -3,8 +3,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <memory>
+#include <thread>
+#include <vector>
 
 using namespace quillbox;
 
@@ -46,5 +50,67 @@ TEST(produceInOrder, ConsumesEachResultOnceInOrderWithinTheWindow)
             EXPECT_EQ(order[i], i);
         EXPECT_EQ(produced.load(), int(c.count));
         EXPECT_LE(furthestAhead.load(), c.window);
+    }
+}
+
+// A job is run once, by whichever thread comes to it first; the waiting thread runs jobs rather than wait:
+// the one it waits for when no worker has started it, else those furthest ahead, and it waits only when
+// every job has been started.
+TEST(runUntilDone, TheWaitingThreadRunsWhatNoWorkerHasStartedTheLastFirst)
+{
+    using Job = OnceJob<int>;
+    const auto jobOf = [](const std::shared_ptr<Job>& job) { return job.get(); };
+    struct Case {
+        const char* why;
+        int workers;
+        int jobs;
+        bool firstHeld; ///< the first job, started by the worker, waits until the others have run
+    };
+    const Case cases[] = {
+        { "one worker, slow jobs now and then", 1, 300, false },
+        { "three workers", 3, 300, false },
+        { "the worker holds the first job: the waiting thread runs the others, the last first", 1, 6, true },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.why);
+        const std::thread::id waiting = std::this_thread::get_id();
+        std::vector<std::atomic<int>> runs(std::size_t(c.jobs));
+        std::vector<int> runHere; // the jobs this thread ran, in order
+        std::atomic<int> othersRun { 0 };
+        std::atomic<bool> started { false }; // the first job, by a worker
+        std::vector<std::shared_ptr<Job>> jobs;
+        for (int i = 0; i < c.jobs; ++i)
+            jobs.push_back(std::make_shared<Job>([&, i] {
+                started = true;
+                ++runs[std::size_t(i)];
+                if (std::this_thread::get_id() == waiting)
+                    runHere.push_back(i);
+                if (i > 0)
+                    ++othersRun;
+                if (c.firstHeld && i == 0)
+                    for (int ms = 0; ms < 10000 && othersRun < c.jobs - 1; ++ms)
+                        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+                else if (i % 7 == 0)
+                    std::this_thread::sleep_for(std::chrono::microseconds(100));
+                return i * 10;
+            }));
+        WorkerThreads workers(c.workers);
+        workers.post([&jobs] { jobs[0]->run(); });
+        while (!started)
+            std::this_thread::yield();
+        for (std::size_t i = 1; i < jobs.size(); i += 8)
+            workers.post([&jobs, i] {
+                for (std::size_t j = i; j < std::min(i + 8, jobs.size()); ++j)
+                    jobs[j]->run();
+            });
+        for (std::size_t i = 0; i < jobs.size(); ++i) {
+            runUntilDone(*jobs[i], jobs.begin() + std::ptrdiff_t(i) + 1, jobs.end(), jobOf);
+            EXPECT_EQ(jobs[i]->take(), int(i) * 10);
+        }
+        for (std::size_t i = 0; i < runs.size(); ++i)
+            EXPECT_EQ(runs[i].load(), 1) << "job " << i;
+        if (c.firstHeld) {
+            EXPECT_EQ(runHere, (std::vector<int> { 5, 4, 3, 2, 1 }));
+        }
     }
 }

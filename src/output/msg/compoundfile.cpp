@@ -39,7 +39,7 @@ quint64 unitsFor(quint64 bytes, quint64 unit)
 }
 
 // Why `name` cannot name an entry; empty when it can.
-QString nameProblem(const QString& name)
+QString nameProblem(QStringView name)
 {
     if (name.isEmpty())
         return QStringLiteral("an entry of a compound file has no name");
@@ -133,45 +133,50 @@ public:
         qToLittleEndian(v, raw);
         m_bytes.append(raw, sizeof(T));
     }
-    /// Free-sector marks up to the end of the sector.
+    /// Sector numbers, at once.
+    void values(const std::vector<quint32>& ids)
+    {
+        const qsizetype at = m_bytes.size();
+        m_bytes.resize(at + qsizetype(ids.size() * sizeof(quint32)));
+        qToLittleEndian<quint32>(ids.data(), qsizetype(ids.size()), m_bytes.data() + at);
+    }
+    /// Free-sector marks (all bits set) up to the end of the sector.
     void padIds()
     {
-        while (m_bytes.size() % kSectorSize != 0)
-            value(kFreeSector);
+        static_assert(kFreeSector == 0xFFFFFFFF);
+        m_bytes.append((kSectorSize - m_bytes.size() % kSectorSize) % kSectorSize, '\xFF');
     }
 
 private:
     QByteArray& m_bytes;
 };
 
-void writeEntry(Output& out, QStringView name, EntryType type, const Links& links, QByteArrayView classId,
+// Appends one directory entry. The fields are set in a buffer of the entry's size, appended at once: a
+// file has dozens of entries, and appending them field by field is most of what their writing costs.
+void writeEntry(QByteArray& out, QStringView name, EntryType type, const Links& links, const quint8* classId,
     quint32 start, quint32 size)
 {
-    for (QChar c : name)
-        out.value<quint16>(c.unicode());
-    out.zeros(64 - 2 * name.size()); // the terminator and the unused rest
-    out.value(quint16(2 * (name.size() + 1)));
-    out.value(quint8(type));
-    out.value(quint8(links.red ? 0 : 1));
-    out.value(links.left);
-    out.value(links.right);
-    out.value(links.child);
-    if (classId.isEmpty())
-        out.zeros(16);
-    else
-        out.bytes(classId);
-    out.zeros(4 + 8 + 8); // state bits, creation and modification times
-    out.value(start);
-    out.value(quint64(size));
+    char entry[kEntrySize] = {}; // the unused rest of the name, state bits, creation and modification times
+    qToLittleEndian<quint16>(name.utf16(), name.size(), entry); // followed by the terminator
+    qToLittleEndian(quint16(2 * (name.size() + 1)), entry + 64);
+    entry[66] = char(type);
+    entry[67] = links.red ? 0 : 1;
+    qToLittleEndian(links.left, entry + 68);
+    qToLittleEndian(links.right, entry + 72);
+    qToLittleEndian(links.child, entry + 76);
+    if (classId)
+        std::memcpy(entry + 80, classId, 16);
+    qToLittleEndian(start, entry + 116);
+    qToLittleEndian(quint64(size), entry + 120);
+    out.append(entry, kEntrySize);
 }
 
 // An unused directory entry: no name, no type, no links.
-void writeUnusedEntry(Output& out)
+void writeUnusedEntry(QByteArray& out)
 {
-    out.zeros(64 + 2 + 2);
-    for (int link = 0; link < 3; ++link)
-        out.value(kNoEntry);
-    out.zeros(kEntrySize - 80);
+    char entry[kEntrySize] = {};
+    std::memset(entry + 68, 0xFF, 12); // the three links: kNoEntry
+    out.append(entry, kEntrySize);
 }
 
 // An entry of a storage that is still open: what its directory entry needs but its links, which its
@@ -215,7 +220,8 @@ struct CompoundFileWriter::State {
     std::vector<OpenStorage> open; // the root first, then each storage inside the one before
     quint32 storages = 1;
 
-    QByteArray miniSector; // the mini stream's sector being filled
+    std::array<char, kSectorSize> miniSector; // the mini stream's sector being filled
+    qsizetype miniFilled = 0; // the bytes of it filled
     quint32 miniStreamFirst = kEndOfChain;
     quint32 miniStreamLast = kEndOfChain;
 
@@ -246,9 +252,10 @@ struct CompoundFileWriter::State {
         for (quint64 sector = first + 1; sector < first + count; ++sector)
             fat.push_back(quint32(sector));
         fat.push_back(kEndOfChain);
+        static constexpr char kZeros[kSectorSize] = {};
         Status appended = out.append(bytes);
         if (appended && bytes.size() % kSectorSize != 0)
-            appended = out.append(QByteArray(kSectorSize - bytes.size() % kSectorSize, '\0'));
+            appended = out.append(QByteArrayView(kZeros, kSectorSize - bytes.size() % kSectorSize));
         if (!appended)
             fail(appended.error());
         return quint32(first);
@@ -262,11 +269,20 @@ struct CompoundFileWriter::State {
         for (quint64 sector = first + 1; sector < first + count; ++sector)
             miniFat.push_back(quint32(sector));
         miniFat.push_back(kEndOfChain);
-        miniSector.append(data);
-        miniSector.append(qsizetype(count * kMiniSectorSize) - data.size(), '\0');
-        while (miniSector.size() >= kSectorSize) {
-            nextMiniStreamSector(QByteArrayView(miniSector).first(kSectorSize));
-            miniSector.remove(0, kSectorSize);
+        // The data, then zeros up to the end of its last mini sector.
+        const qsizetype padded = qsizetype(count * kMiniSectorSize);
+        for (qsizetype done = 0; done < padded;) {
+            const qsizetype piece = std::min(padded - done, qsizetype(kSectorSize) - miniFilled);
+            const qsizetype fromData = std::clamp(data.size() - done, qsizetype(0), piece);
+            if (fromData > 0)
+                std::memcpy(miniSector.data() + miniFilled, data.data() + done, size_t(fromData));
+            std::memset(miniSector.data() + miniFilled + fromData, 0, size_t(piece - fromData));
+            miniFilled += piece;
+            done += piece;
+            if (miniFilled == kSectorSize) {
+                nextMiniStreamSector(QByteArrayView(miniSector.data(), kSectorSize));
+                miniFilled = 0;
+            }
         }
         return first;
     }
@@ -281,8 +297,7 @@ struct CompoundFileWriter::State {
     // Appends one directory entry; a full sector goes to the file.
     void appendEntry(QStringView name, EntryType type, const Links& links, quint32 start, quint32 size)
     {
-        Output entry(directorySector);
-        writeEntry(entry, name, type, links, {}, start, size);
+        writeEntry(directorySector, name, type, links, nullptr, start, size);
         ++entries;
         if (directorySector.size() == kSectorSize)
             flushDirectorySector();
@@ -348,8 +363,7 @@ CompoundFileWriter::CompoundFileWriter(const ClassId& rootClassId, output::FileO
     : m_state(std::make_unique<State>(rootClassId, out))
 {
     m_state->open.push_back({ quint32(Storage::Root), {}, {} });
-    Output root(m_state->directorySector); // the root entry's place: written over at the end
-    writeUnusedEntry(root);
+    writeUnusedEntry(m_state->directorySector); // the root entry's place: written over at the end
     // The header's place: written over at the end.
     if (Status status = out.append(QByteArray(kSectorSize, '\0')); !status)
         m_state->fail(status.error());
@@ -364,6 +378,22 @@ bool CompoundFileWriter::failed() const
 
 namespace {
 
+// Appends `name` to `names` in UTF-16. The names of a .msg file are ASCII, given as bytes: they are widened
+// without a QString made of each.
+void appendUtf16(std::u16string& names, QAnyStringView name)
+{
+    name.visit([&names](auto view) {
+        if constexpr (std::is_same_v<decltype(view), QStringView>) {
+            names.append(reinterpret_cast<const char16_t*>(view.utf16()), std::size_t(view.size()));
+        } else if (std::all_of(view.begin(), view.end(), [](auto c) { return uchar(c) < 0x80; })) {
+            names.append(view.begin(), view.end());
+        } else {
+            const QString text = view.toString();
+            names.append(reinterpret_cast<const char16_t*>(text.utf16()), std::size_t(text.size()));
+        }
+    });
+}
+
 // Checks `name` and adds its entry to `storage`, with its name and no place yet; nothing when the file
 // failed already.
 PendingEntry* addEntry(
@@ -371,7 +401,9 @@ PendingEntry* addEntry(
 {
     if (error)
         return nullptr;
-    const QString text = name.toString();
+    const std::size_t at = storage.names.size();
+    appendUtf16(storage.names, name);
+    const QStringView text = QStringView(storage.names).sliced(qsizetype(at));
     QString problem = nameProblem(text);
     if (problem.isEmpty() && size > kMaxStreamSize)
         problem = QStringLiteral("the stream \"%1\" has %2 bytes; a compound file holds at most 2 GiB in one")
@@ -381,8 +413,7 @@ PendingEntry* addEntry(
         error = Error { Error::Code::WriteFailed, {}, problem };
         return nullptr;
     }
-    PendingEntry entry { quint32(storage.names.size()), quint8(text.size()), type, 0, quint32(size) };
-    storage.names.append(reinterpret_cast<const char16_t*>(text.utf16()), std::size_t(text.size()));
+    PendingEntry entry { quint32(at), quint8(text.size()), type, 0, quint32(size) };
     storage.entries.push_back(entry);
     return &storage.entries.back();
 }
@@ -421,28 +452,24 @@ Status CompoundFileWriter::finish()
     if (!state.ok())
         return *state.error;
     const quint32 miniSectors = quint32(state.miniFat.size());
-    if (!state.miniSector.isEmpty())
-        state.nextMiniStreamSector(state.miniSector);
+    if (state.miniFilled > 0)
+        state.nextMiniStreamSector(QByteArrayView(state.miniSector.data(), state.miniFilled));
 
     QByteArray miniFat;
     Output miniFatOut(miniFat);
-    for (quint32 link : state.miniFat)
-        miniFatOut.value(link);
+    miniFatOut.values(state.miniFat);
     miniFatOut.padIds();
     const quint32 miniFatStart = miniFat.isEmpty() ? kEndOfChain : state.appendSectors(miniFat);
     const quint32 miniFatSectors = quint32(miniFat.size() / kSectorSize);
 
     // The root entry, first in the directory, holds the mini stream.
     QByteArray root;
-    Output rootOut(root);
     Links rootLinks;
     rootLinks.child = state.rootTree;
-    writeEntry(rootOut, u"Root Entry", RootEntry, rootLinks,
-        QByteArrayView(reinterpret_cast<const char*>(state.rootClassId.data()), qsizetype(state.rootClassId.size())),
+    writeEntry(root, u"Root Entry", RootEntry, rootLinks, state.rootClassId.data(),
         miniSectors > 0 ? state.miniStreamFirst : kEndOfChain, miniSectors * kMiniSectorSize);
-    Output directory(state.directorySector);
     while (state.directorySector.size() % kSectorSize != 0)
-        writeUnusedEntry(directory);
+        writeUnusedEntry(state.directorySector);
     if (!state.directorySector.isEmpty())
         state.flushDirectorySector();
 
@@ -465,8 +492,7 @@ Status CompoundFileWriter::finish()
     state.fat.insert(state.fat.end(), difatSectors, kDifatSector);
     QByteArray tail;
     Output out(tail);
-    for (quint32 link : state.fat)
-        out.value(link);
+    out.values(state.fat);
     out.padIds();
     for (quint64 sector = 0; sector < difatSectors; ++sector) {
         for (quint64 slot = 0; slot < kDifatSlots; ++slot)

@@ -312,7 +312,7 @@ void Writer::nameMap(Storage storage)
 void Writer::parties(
     Storage storage, PropertyStream& props, const mail::MailItem& item, const mail::MessageDetails& details)
 {
-    const mail::Recipient from = mail::fromOf(item);
+    const mail::Recipient from = mail::fromOf(item, details);
     const mail::Recipient sender = details.sender.value_or(from);
     struct Tags {
         quint16 name, email, addrType, smtp;
@@ -506,7 +506,9 @@ Status writeMsg(const mail::MailItem& item, output::FileOutput& out)
 
 Result<QByteArray> msgBytes(const mail::MailItem& item)
 {
-    output::MemoryOutput out;
+    // Most of a message's text is stored twice (the body as text and as HTML, in UTF-16), next to a few
+    // dozen entries and their sectors.
+    output::MemoryOutput out(2 * item.rawMessage().size() + 16 * 1024);
     if (Status status = writeMsg(item, out); !status)
         return status.error();
     return out.take();

@@ -3,6 +3,8 @@
 
 #include <QtEndian>
 
+#include <cstring>
+
 namespace quillbox::msg {
 
 void appendLE32(QByteArray& out, quint32 value)
@@ -17,26 +19,34 @@ namespace {
 // Every property is readable and writable, as Outlook marks the ones it writes itself.
 constexpr quint32 kReadWrite = 0x2 | 0x4;
 
-QByteArray hex8(quint32 value)
+// `prefix` followed by `value` as eight upper-case hex digits, made in one piece: a .msg file has dozens
+// of such names.
+template <qsizetype N> QByteArray withHex8(const char (&prefix)[N], quint32 value)
 {
-    return QByteArray::number(value, 16).toUpper().rightJustified(8, '0');
+    constexpr qsizetype kPrefix = N - 1;
+    QByteArray name(kPrefix + 8, Qt::Uninitialized);
+    char* out = name.data();
+    std::memcpy(out, prefix, kPrefix);
+    for (int digit = 0; digit < 8; ++digit)
+        out[kPrefix + 7 - digit] = "0123456789ABCDEF"[(value >> (4 * digit)) & 0xF];
+    return name;
 }
 
 } // namespace
 
 QByteArray valueStreamName(quint32 tag)
 {
-    return QByteArrayLiteral("__substg1.0_") + hex8(tag);
+    return withHex8("__substg1.0_", tag);
 }
 
 QByteArray recipientStorageName(quint32 index)
 {
-    return QByteArrayLiteral("__recip_version1.0_#") + hex8(index);
+    return withHex8("__recip_version1.0_#", index);
 }
 
 QByteArray attachmentStorageName(quint32 index)
 {
-    return QByteArrayLiteral("__attach_version1.0_#") + hex8(index);
+    return withHex8("__attach_version1.0_#", index);
 }
 
 void PropertyStream::setCounts(quint32 recipients, quint32 attachments)
@@ -78,10 +88,10 @@ void PropertyStream::addStreamed(quint32 tag, quint32 streamSize)
 
 void PropertyStream::addEntry(quint32 tag, quint32 low, quint32 high)
 {
-    appendLE32(m_entries, tag);
-    appendLE32(m_entries, kReadWrite);
-    appendLE32(m_entries, low);
-    appendLE32(m_entries, high);
+    const quint32 fields[4] = { tag, kReadWrite, low, high };
+    char entry[sizeof(fields)];
+    qToLittleEndian<quint32>(fields, 4, entry);
+    m_entries.append(entry, sizeof(entry));
 }
 
 QByteArray PropertyStream::bytes() const
