@@ -262,27 +262,36 @@ public:
             return opened ? success() : Status(opened.error());
         MessageScanner scanner((**opened).get());
         const QString prefix = entryIDPrefix(m_store->name, *m_place.file);
+        // While the scan finds the next batch and the rows of one are visited, the workers summarise the
+        // batch after it.
         MessageSpan span;
-        std::vector<Pending> batch;
-        const auto visitBatch = [&] {
-            produceInOrder<std::optional<ItemSummary>>(
-                walk.workers(), batch.size(), batch.size(), [&](std::size_t i) { return batch[i].summary(prefix); },
-                [&](std::size_t, std::optional<ItemSummary>&& summary) {
-                    if (summary)
-                        visit(*summary);
-                });
+        std::vector<Pending> batch, summarising;
+        std::optional<Production<std::optional<ItemSummary>>> production;
+        const auto nextBatch = [&] {
+            std::vector<std::optional<ItemSummary>> done;
+            if (production)
+                done = std::move(production->finish());
+            production.reset();
+            std::swap(batch, summarising);
             batch.clear();
+            if (!summarising.empty())
+                production.emplace(walk.workers(), summarising.size(),
+                    [&summarising, &prefix](std::size_t i) { return summarising[i].summary(prefix); });
+            for (const std::optional<ItemSummary>& summary : done)
+                if (summary)
+                    visit(*summary);
         };
         for (;;) {
             auto more = scanner.next(span);
             if (!more || !*more) {
-                visitBatch();
+                for (int last = 0; last < 2; ++last)
+                    nextBatch();
                 return more ? success()
                             : Status(Error { Error::Code::Unreadable, QFile::decodeName(path), more.error().detail });
             }
             batch.push_back({ span });
             if (batch.size() == kBatch)
-                visitBatch();
+                nextBatch();
         }
     }
 
