@@ -79,7 +79,7 @@ QByteArray decodeQ(std::string_view text)
             bytes += char(hexValue(text[i + 1]) * 16 + hexValue(text[i + 2]));
             i += 2;
         } else {
-            bytes += c;
+            bytes += c == '_' ? ' ' : c;
         }
     }
     return bytes;
@@ -201,17 +201,56 @@ bool isDotAtomAddress(std::string_view address)
     return true;
 }
 
+// The name of an unquoted "=?UTF-8?Q?...?= <a@b>" that is one encoded word, as GMime decodes it: its
+// bytes as UTF-8. Only the plain form is taken: the letters, digits and "!*+-/=_" that a Q word of a name
+// may hold, "=" before two upper-case hex digits, and text that decodes to valid UTF-8 of printable
+// characters without the address specials, without white space at either end or twice in a row; nullopt
+// for anything else, which GMime reads.
+std::optional<QString> oneEncodedWord(std::string_view name)
+{
+    constexpr std::string_view kOpen = "=?utf-8?q?";
+    if (name.size() < kOpen.size() + 2 || g_ascii_strncasecmp(name.data(), kOpen.data(), kOpen.size()) != 0
+        || !name.ends_with("?="))
+        return std::nullopt;
+    const std::string_view payload = name.substr(kOpen.size(), name.size() - kOpen.size() - 2);
+    const auto upperHex = [](char c) { return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F'); };
+    QByteArray bytes;
+    for (std::size_t i = 0; i < payload.size(); ++i) {
+        const char c = payload[i];
+        if (c == '=') {
+            if (i + 2 >= payload.size() || !upperHex(payload[i + 1]) || !upperHex(payload[i + 2]))
+                return std::nullopt;
+            bytes += char(hexValue(payload[i + 1]) * 16 + hexValue(payload[i + 2]));
+            i += 2;
+        } else if (g_ascii_isalnum(c) || std::string_view("!*+-/_").find(c) != std::string_view::npos) {
+            bytes += c == '_' ? ' ' : c;
+        } else {
+            return std::nullopt;
+        }
+    }
+    for (char c : bytes)
+        if ((c >= 0 && c < 0x20) || c == 0x7f || std::string_view("\"\\()<>@,;:[]").find(c) != std::string_view::npos)
+            return std::nullopt;
+    if (bytes.isEmpty() || bytes.startsWith(' ') || bytes.endsWith(' ') || bytes.contains("  "))
+        return std::nullopt;
+    QString text = QString::fromUtf8(bytes);
+    if (text.toUtf8() != bytes)
+        return std::nullopt; // not valid UTF-8
+    return text;
+}
+
 // The common case without GMime: plain ASCII "Name <a@b>", "\"Name\" <a@b>" or "a@b", comma-separated,
-// with nothing that needs escapes, comments, groups or decoding. Line breaks and tabs may stand where
-// GMime drops them, around the elements and between a name and its address; GMime keeps them inside a
-// name, so such a name is left to it. False when the text needs the real parser.
+// with nothing that needs escapes, comments, groups or decoding but a name of one plain encoded word.
+// Line breaks and tabs may stand where GMime drops them, around the elements and between a name and its
+// address; GMime keeps them inside a name, so such a name is left to it. False when the text needs the
+// real parser.
 bool parseSimpleAddresses(std::string_view text, QList<Address>& out)
 {
     for (char c : text)
         if ((c < 0x20 && c != '\t' && c != '\r' && c != '\n') || c > 0x7e || c == '(' || c == ')' || c == ':'
             || c == ';' || c == '\\' || c == '[' || c == ']')
             return false;
-    if (text.find("=?") != std::string_view::npos || text.find("  ") != std::string_view::npos)
+    if (text.find("  ") != std::string_view::npos)
         return false;
     auto trim = [](std::string_view part, std::string_view white) {
         const std::size_t first = part.find_first_not_of(white);
@@ -230,6 +269,8 @@ bool parseSimpleAddresses(std::string_view text, QList<Address>& out)
         if (element.empty())
             continue;
         const std::size_t open = element.find('<');
+        if (element.find("=?", open == std::string_view::npos ? 0 : open) != std::string_view::npos)
+            return false; // an encoded word in an address
         if (open == std::string_view::npos) {
             if (element.find_first_of(" \t\r\n<>\"") != std::string_view::npos || !isDotAtomAddress(element))
                 return false;
@@ -244,11 +285,15 @@ bool parseSimpleAddresses(std::string_view text, QList<Address>& out)
         const bool quoted = name.size() >= 2 && name.front() == '"' && name.back() == '"';
         if (quoted)
             name = trim(name.substr(1, name.size() - 2), " "); // GMime trims a quoted name too
-        // An unquoted name of anything but words and blanks (".E ps", "a (b)") is left to GMime's reading.
-        if (name.find_first_of("<>@\"\t\r\n\\") != std::string_view::npos
-            || (!quoted && name.find_first_of(".,;:()[]") != std::string_view::npos))
+        std::optional<QString> decoded;
+        if (name.find("=?") != std::string_view::npos && (quoted || !(decoded = oneEncodedWord(name))))
             return false;
-        out += Address { latin1(name), latin1(address.substr(0, address.size() - 1)) };
+        // An unquoted name of anything but words and blanks (".E ps", "a (b)") is left to GMime's reading.
+        if (!decoded
+            && (name.find_first_of("<>@\"\t\r\n\\") != std::string_view::npos
+                || (!quoted && name.find_first_of(".,;:()[]") != std::string_view::npos)))
+            return false;
+        out += Address { decoded ? *decoded : latin1(name), latin1(address.substr(0, address.size() - 1)) };
     }
     return true;
 }
