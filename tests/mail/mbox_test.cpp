@@ -341,6 +341,11 @@ TEST(MboxReader, AnEntryIdentifierFindsItsMessageOrNothingAfterARewrite)
         writeFile(path, first + '\n' + second + '\n' + third);
         const Read before = readStore(path);
         ASSERT_EQ(before.items.size(), 3u);
+        // "mbox", the store, the file (none in a store of one file), the offset and the check, in upper-case hex.
+        const QString id = before.items[1].summary.entryID;
+        EXPECT_EQ(id, id.toUpper());
+        EXPECT_EQ(QByteArray::fromHex(id.toLatin1()).split('\0').mid(0, 4),
+            (QList<QByteArray> { "mbox", "Box", "", QByteArray::number(first.size() + 1) }));
         // A store that has read the file before it was rewritten, and one opened after.
         auto early = mail::openStore(QStringLiteral("Box"), path);
         ASSERT_TRUE(early);

@@ -146,9 +146,18 @@ QString entryIDPrefix(const QString& store, const QByteArray& file)
     return QString::fromLatin1((kEntryMarker + '\0' + store.toUtf8() + '\0' + file + '\0').toHex().toUpper());
 }
 
-QString entryIDSuffix(const MessageSpan& span)
+// The entry identifier of the message `span` of the file whose identifiers start with `prefix`, in one
+// string (the search makes one for every message).
+QString entryIDOf(const QString& prefix, const MessageSpan& span)
 {
-    return QString::fromLatin1((QByteArray::number(span.offset) + '\0' + firstBytesCheck(span)).toHex().toUpper());
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    const QByteArray tail = QByteArray::number(span.offset) + '\0' + firstBytesCheck(span);
+    QString id;
+    id.reserve(prefix.size() + 2 * tail.size());
+    id += prefix;
+    for (char c : tail)
+        id.append(QLatin1Char(kHex[quint8(c) >> 4])).append(QLatin1Char(kHex[quint8(c) & 15]));
+    return id;
 }
 
 struct EntryRef {
@@ -202,7 +211,7 @@ struct Pending {
         maildir::summarize(span.head.data(), std::min(scan.blockLength(), span.head.size()), scan,
             messageFileOf(span.fromLine), summary,
             maildir::itemClassOf(span.head.data(), span.head.size(), scan, true).value_or(kClassMail));
-        summary.entryID = entryIDPrefix + entryIDSuffix(span);
+        summary.entryID = entryIDOf(entryIDPrefix, span);
         return summary;
     }
 };
