@@ -253,6 +253,8 @@ TEST(MboxReader, TimesComeFromTheHeadersAndTheSeparatorLine)
             berlin(2020, 6, 4, 19, 46, 25), berlin(2020, 6, 4, 19, 46, 25), none },
         { "no date on the separator: the Date header made it", "From someone", "Date: Thu, 5 Mar 2026 11:00:00 +0100\n",
             berlin(2026, 3, 5, 11, 0), none, berlin(2026, 3, 5, 11, 0) },
+        { "a sender that reads like a day of the month", "From 12 Thu Mar  5 10:00:00 2026", "",
+            berlin(2026, 3, 5, 11, 0), berlin(2026, 3, 5, 11, 0), none },
         { "nothing at all", "From ", "Subject: x\n", none, none, none },
     };
     QTemporaryDir dir;

@@ -266,17 +266,16 @@ std::optional<qint64> fromLineDate(std::string_view fromLine)
 {
     static constexpr std::string_view kMonths = "janfebmaraprmayjunjulaugsepoctnovdec";
     static constexpr std::string_view kDays = "monmontuetuewedwedthuthufrifrisatsatsunsun";
-    std::vector<std::string_view> tokens;
     fromLine.remove_prefix(std::min<std::size_t>(5, fromLine.size()));
-    while (!fromLine.empty()) {
-        const std::size_t start = fromLine.find_first_not_of(" \t");
-        if (start == std::string_view::npos)
-            break;
+    // The words of the line one by one, an empty view after the last (read for every message: no list).
+    const auto nextToken = [&fromLine]() -> std::string_view {
+        const std::size_t start = std::min(fromLine.find_first_not_of(" \t"), fromLine.size());
         fromLine.remove_prefix(start);
         const std::size_t end = std::min(fromLine.find_first_of(" \t"), fromLine.size());
-        tokens.push_back(fromLine.substr(0, end));
+        const std::string_view token = fromLine.substr(0, end);
         fromLine.remove_prefix(end);
-    }
+        return token;
+    };
     const auto isName = [](std::string_view token, std::string_view names) {
         if (token.size() < 3)
             return false;
@@ -289,10 +288,11 @@ std::optional<qint64> fromLineDate(std::string_view fromLine)
         return !token.empty() && token.find_first_not_of("0123456789") == std::string_view::npos;
     };
     // The sender comes first, unless the line has none and starts with the day of the week.
-    if (!tokens.empty() && !isName(tokens.front(), kDays))
-        tokens.erase(tokens.begin());
+    std::string_view token = nextToken();
+    if (!token.empty() && !isName(token, kDays))
+        token = nextToken();
     std::string_view month, day, time, year, zone;
-    for (std::string_view token : tokens) {
+    for (; !token.empty(); token = nextToken()) {
         if (month.empty() && token.size() == 3 && isName(token, kMonths))
             month = token;
         else if (day.empty() && token.size() <= 2 && digits(token))
