@@ -4,6 +4,7 @@
 // next mails' files on them while it writes the current one; the search reads the headers of a folder's
 // messages on them, and takes the summaries in the folder's order (produceInOrder).
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -14,6 +15,7 @@
 #include <mutex>
 #include <optional>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace quillbox {
@@ -165,5 +167,61 @@ void produceInOrder(WorkerThreads* workers, std::size_t count, std::size_t windo
         consume(i, std::move(result));
     }
 }
+
+/// Results 0 to count - 1 of `produce`, made on the worker threads from the moment it is built, while the
+/// calling thread does other work; finish() makes on the calling thread those nobody has taken yet and
+/// waits for the others. Without workers (null, or none) finish() makes them all. A job that starts after
+/// finish() has returned finds nothing left. `produce` must outlive finish(), which the destructor calls.
+template <class T> class Production {
+public:
+    template <class Produce>
+    Production(WorkerThreads* workers, std::size_t count, Produce&& produce)
+        : m_state(std::make_shared<State>())
+    {
+        m_state->produce = std::forward<Produce>(produce);
+        m_state->count = count;
+        m_state->results.resize(count);
+        const int helpers = workers ? std::min<int>(workers->count(), int(count)) : 0;
+        for (int helper = 0; helper < helpers; ++helper)
+            workers->post([state = m_state] { state->makeAll(); });
+    }
+    ~Production() { finish(); }
+    Production(const Production&) = delete;
+    Production& operator=(const Production&) = delete;
+
+    /// Every result, in the order of its index, to take.
+    std::vector<T>& finish()
+    {
+        m_state->makeAll();
+        std::unique_lock lock(m_state->mutex);
+        m_state->changed.wait(lock, [this] { return m_state->made == m_state->count; });
+        return m_state->results;
+    }
+
+private:
+    struct State {
+        std::mutex mutex;
+        std::condition_variable changed;
+        std::size_t next = 0; ///< the first index nobody has taken
+        std::size_t made = 0;
+        std::size_t count = 0;
+        std::vector<T> results;
+        std::function<T(std::size_t)> produce;
+        void makeAll()
+        {
+            std::unique_lock lock(mutex);
+            while (next < count) {
+                const std::size_t index = next++;
+                lock.unlock();
+                T result = produce(index);
+                lock.lock();
+                results[index] = std::move(result);
+                if (++made == count)
+                    changed.notify_all();
+            }
+        }
+    };
+    std::shared_ptr<State> m_state;
+};
 
 } // namespace quillbox

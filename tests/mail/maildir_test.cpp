@@ -1,4 +1,7 @@
 // SPDX-License-Identifier: MIT
+#include <gmime/gmime.h>
+
+#include "core/gmime.h"
 #include "core/workerthreads.h"
 #include "mail/maildir/headerscan.h"
 #include "mail/maildir/maildirmessage.h"
@@ -470,6 +473,35 @@ TEST(MaildirItems, AddressListsReadAlikeInListAndItem)
         EXPECT_EQ(one->summary.to, display);
         EXPECT_EQ(one->item->displayCc(), display);
         expectReadAsTheParserReads(raw);
+    }
+}
+
+// The quick reading of names that are one encoded word gives what GMime's address parser gives; the forms
+// it leaves to GMime are here too, to show that the quick reading does not take them wrongly.
+TEST(MaildirItems, EncodedNamesReadAsGMimeReadsThem)
+{
+    const std::string cases[] = { "=?UTF-8?Q?J=C3=BCrgen_Rossi?= <j@x.org>",
+        "Ivo <i@x.org>, =?utf-8?q?Nadia_Sch=C3=A4fer?= <n@x.org>", "=?UTF-8?Q?Caf=C3=A9_=E2=82=AC!*+-/?= <c@x.org>",
+        "=?UTF-8?Q?=F0=9F=98=80?= <e@x.org>", "=?UTF-8?Q?a=c3=bc?= <j@x.org>", "=?UTF-8?Q?=C3?= <j@x.org>",
+        "=?UTF-8?Q?_Ann_?= <j@x.org>", "=?UTF-8?Q?Ann__Lee?= <j@x.org>", "=?UTF-8?Q?Ann=22s?= <j@x.org>",
+        "=?UTF-8?Q?Lee=2C_Ann?= <j@x.org>", "=?UTF-8?Q?a=0Ab?= <j@x.org>", "=?ISO-8859-1?Q?J=FCrgen?= <j@x.org>",
+        "=?UTF-8?B?SsO8cmdlbg==?= <j@x.org>", "=?UTF-8?Q?J=C3=BC?= =?UTF-8?Q?rgen?= <j@x.org>",
+        "\"=?UTF-8?Q?J=C3=BC?=\" <j@x.org>", "Ann <=?UTF-8?Q?a?=@x.org>", "=?UTF-8?Q?a?=@x.org",
+        "=?UTF-8?Q?"
+        "?= <j@x.org>",
+        "=?UTF-8?Q?a=?= <j@x.org>", "x=?UTF-8?Q?a?= <j@x.org>" };
+    for (const std::string& raw : cases) {
+        SCOPED_TRACE(raw);
+        InternetAddressList* list = internet_address_list_parse(parserOptions(), raw.c_str());
+        const QList<mail::Address> expected = mail::addressesOf(list);
+        if (list)
+            g_object_unref(list);
+        const QList<mail::Address> read = mail::parseAddresses(raw);
+        ASSERT_EQ(read.size(), expected.size());
+        for (qsizetype i = 0; i < read.size(); ++i) {
+            EXPECT_EQ(read[i].name, expected[i].name);
+            EXPECT_EQ(read[i].address, expected[i].address);
+        }
     }
 }
 

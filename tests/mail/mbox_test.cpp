@@ -102,15 +102,25 @@ Read readStore(const QString& location)
     return read;
 }
 
-QList<qint64> scannedOffsets(const QString& path)
+// Where a scan with a window of `window` bytes finds messages. Every span is held until the scan has
+// ended: the first bytes each one gives must still be the file's then, wherever the window has moved.
+QList<qint64> scannedOffsets(const QString& path, std::size_t window)
 {
-    QList<qint64> offsets;
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY);
-    mail::mbox::MessageScanner scanner(fd);
+    QFile file(path);
+    EXPECT_TRUE(file.open(QIODevice::ReadOnly));
+    const QByteArray bytes = file.readAll();
+    std::vector<mail::mbox::MessageSpan> spans;
+    mail::mbox::MessageScanner scanner(file.handle(), 0, window);
     mail::mbox::MessageSpan span;
     for (auto more = scanner.next(span); more && *more; more = scanner.next(span))
-        offsets << span.offset;
-    ::close(fd);
+        spans.push_back(span);
+    QList<qint64> offsets;
+    for (const auto& held : spans) {
+        offsets << held.offset;
+        EXPECT_EQ(QByteArray(held.head.data(), qsizetype(held.head.size())),
+            bytes.mid(held.contentStart, qsizetype(held.head.size())))
+            << "message at " << held.offset << ", window " << window;
+    }
     return offsets;
 }
 
@@ -169,7 +179,9 @@ TEST(MboxReader, SplitsFilesAsPythonsMailboxAndGMimeDo)
         ASSERT_EQ(read.raw.size(), expected.size());
         for (qsizetype i = 0; i < expected.size(); ++i)
             EXPECT_EQ(read.raw[i], expected[i]) << "message " << i;
-        EXPECT_EQ(scannedOffsets(path), gmimeOffsets(path));
+        const QList<qint64> offsets = gmimeOffsets(path);
+        for (const std::size_t window : { 4u << 20, 4096u })
+            EXPECT_EQ(scannedOffsets(path, window), offsets) << window;
     }
 }
 
@@ -204,6 +216,23 @@ TEST(MboxReader, ReadsAThunderbirdTreeWithoutItsExpungedMessages)
         QStringLiteral("\\\\Local\\Archives\\2025"));
 }
 
+// A folder reached through an item's parent lists the sub-folders its ".sbd" directory holds.
+TEST(MboxReader, AnItemsParentListsTheSubFoldersOfItsSbd)
+{
+    QTemporaryDir dir;
+    QDir().mkpath(dir.filePath(QStringLiteral("Inbox.sbd")));
+    writeFile(dir.filePath(QStringLiteral("Inbox")), message("top", "1"));
+    writeFile(dir.filePath(QStringLiteral("Inbox.sbd/Sub")), message("sub", "2"));
+    const Read read = readStore(dir.path());
+    ASSERT_EQ(read.items.size(), 2u);
+    auto store = mail::openStore(QStringLiteral("Box"), dir.path());
+    const auto parent = (*(*store)->item(read.items[0].summary.entryID))->parent();
+    mail::Walk walk;
+    auto children = parent->folders(walk);
+    ASSERT_TRUE(children && children->size() == 1);
+    EXPECT_EQ(children->front()->folderPath(), QStringLiteral("\\\\Box\\Inbox\\Sub"));
+}
+
 TEST(MboxReader, TimesComeFromTheHeadersAndTheSeparatorLine)
 {
     struct Case {
@@ -224,6 +253,8 @@ TEST(MboxReader, TimesComeFromTheHeadersAndTheSeparatorLine)
             berlin(2020, 6, 4, 19, 46, 25), berlin(2020, 6, 4, 19, 46, 25), none },
         { "no date on the separator: the Date header made it", "From someone", "Date: Thu, 5 Mar 2026 11:00:00 +0100\n",
             berlin(2026, 3, 5, 11, 0), none, berlin(2026, 3, 5, 11, 0) },
+        { "a sender that reads like a day of the month", "From 12 Thu Mar  5 10:00:00 2026", "",
+            berlin(2026, 3, 5, 11, 0), berlin(2026, 3, 5, 11, 0), none },
         { "nothing at all", "From ", "Subject: x\n", none, none, none },
     };
     QTemporaryDir dir;
@@ -285,6 +316,7 @@ TEST(MboxReader, AnEntryIdentifierFindsItsMessageOrNothingAfterARewrite)
         const char* why;
         QByteArray rewritten; // the file after the listing
         QList<bool> found; // for each of the three listed messages
+        bool inPlace = false; // written over the old file's bytes, not renamed over it
     };
     const Case cases[] = {
         { "unchanged", first + '\n' + second + '\n' + third, { true, true, true } },
@@ -294,6 +326,10 @@ TEST(MboxReader, AnEntryIdentifierFindsItsMessageOrNothingAfterARewrite)
                 .replace("0000\nSubject: first", "0001\nSubject: first")
                 .replace("0000\nSubject: third", "0009\nSubject: third"),
             { true, true, false } },
+        { "the status changed in place, the file's size kept",
+            QByteArray(first + '\n' + second + '\n' + third).replace("0000\nSubject: third", "0009\nSubject: third"),
+            { true, true, false }, true },
+        { "compacted in place", second + '\n' + third, { false, false, false }, true },
         { "a message appended", first + '\n' + second + '\n' + third + '\n' + message("fourth", "4"),
             { true, true, true } },
         { "cut short in the middle of the last message", first + '\n' + second + '\n' + third.left(40),
@@ -307,21 +343,31 @@ TEST(MboxReader, AnEntryIdentifierFindsItsMessageOrNothingAfterARewrite)
         writeFile(path, first + '\n' + second + '\n' + third);
         const Read before = readStore(path);
         ASSERT_EQ(before.items.size(), 3u);
+        // "mbox", the store, the file (none in a store of one file), the offset and the check, in upper-case hex.
+        const QString id = before.items[1].summary.entryID;
+        EXPECT_EQ(id, id.toUpper());
+        EXPECT_EQ(QByteArray::fromHex(id.toLatin1()).split('\0').mid(0, 4),
+            (QList<QByteArray> { "mbox", "Box", "", QByteArray::number(first.size() + 1) }));
+        // A store that has read the file before it was rewritten, and one opened after.
+        auto early = mail::openStore(QStringLiteral("Box"), path);
+        ASSERT_TRUE(early);
+        ASSERT_TRUE((*early)->item(before.items.back().summary.entryID));
         // Rewritten as Thunderbird compacts, into a new file renamed over the old; or in place.
-        writeFile(path + QLatin1String(".new"), c.rewritten);
-        ASSERT_EQ(
-            ::rename(QFile::encodeName(path + QLatin1String(".new")).constData(), QFile::encodeName(path).constData()),
-            0);
-        auto store = mail::openStore(QStringLiteral("Box"), path);
-        if (!store) {
-            EXPECT_TRUE(c.rewritten.isEmpty());
-            continue;
-        }
-        for (int i = 0; i < 3; ++i) {
-            auto item = (*store)->item(before.items[std::size_t(i)].summary.entryID);
-            EXPECT_EQ(item.ok(), c.found[i]) << "message " << i;
+        writeFile(c.inPlace ? path : path + QLatin1String(".new"), c.rewritten);
+        ASSERT_TRUE(c.inPlace
+            || ::rename(
+                   QFile::encodeName(path + QLatin1String(".new")).constData(), QFile::encodeName(path).constData())
+                == 0);
+        auto late = mail::openStore(QStringLiteral("Box"), path);
+        EXPECT_TRUE(late || c.rewritten.isEmpty());
+        for (int i = 0; i < 6; ++i) {
+            auto& store = i < 3 ? early : late;
+            if (!store)
+                continue;
+            auto item = (*store)->item(before.items[std::size_t(i % 3)].summary.entryID);
+            EXPECT_EQ(item.ok(), c.found[i % 3]) << "message " << i;
             if (item)
-                EXPECT_EQ((*item)->summary().subject, before.items[std::size_t(i)].summary.subject);
+                EXPECT_EQ((*item)->summary().subject, before.items[std::size_t(i % 3)].summary.subject);
             else
                 EXPECT_EQ(item.error().detail, QStringLiteral("the message is no longer in the store"));
         }

@@ -10,6 +10,7 @@
 
 #include <QByteArray>
 #include <QtGlobal>
+#include <memory>
 #include <optional>
 #include <string_view>
 #include <vector>
@@ -23,9 +24,10 @@ struct MessageSpan {
     qint64 end = 0; ///< where the message's bytes end
     QByteArray fromLine; ///< the separator line, without its line end (cut at 1 KiB)
     /// The first bytes of the message (after the "From " line): all of them when complete, else as many
-    /// as the scanner's window holds, at least half of it, up to MessageScanner::kHeadCap. Valid until the
-    /// next call of next().
+    /// as the scanner's window holds, at least half of it, up to MessageScanner::kHeadCap. Valid while
+    /// `headBytes` is held, also after the scanner moved on or is gone.
     std::string_view head;
+    std::shared_ptr<const void> headBytes;
     bool complete() const { return qint64(head.size()) == end - contentStart; }
 };
 
@@ -49,9 +51,13 @@ public:
     bool copyHeld(qint64 from, qint64 to, char* into) const;
 
 private:
+    using Bytes = std::shared_ptr<std::vector<char>>;
+
     bool load(qint64 offset);
+    // `bytes`, or another buffer of its size when a span still holds it.
+    static void own(Bytes& bytes, std::vector<Bytes>& spares);
     qint64 find(qint64 from, std::string_view needle);
-    char at(qint64 offset) const { return m_buffer[std::size_t(offset - m_bufferOffset)]; }
+    char at(qint64 offset) const { return (*m_buffer)[std::size_t(offset - m_bufferOffset)]; }
     qint64 bufferEnd() const { return m_bufferOffset + qint64(m_used); }
 
     int m_fd;
@@ -59,10 +65,12 @@ private:
     qint64 m_next = 0;
     bool m_failed = false;
     int m_error = 0;
-    std::vector<char> m_buffer;
+    Bytes m_buffer;
     qint64 m_bufferOffset = 0;
     std::size_t m_used = 0;
-    std::vector<char> m_head; // the first bytes of a message that does not fit the window
+    Bytes m_head; // the first bytes of a message that does not fit the window
+    std::vector<Bytes> m_spares; // buffers the spans held when the window moved on, to use again
+    std::vector<Bytes> m_headSpares;
 };
 
 /// The message's bytes as they were before the file quoted them: each line of ">From ", ">>From ", ...

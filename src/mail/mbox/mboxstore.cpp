@@ -18,6 +18,7 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <map>
+#include <mutex>
 #include <unistd.h>
 
 namespace quillbox::mail {
@@ -145,9 +146,18 @@ QString entryIDPrefix(const QString& store, const QByteArray& file)
     return QString::fromLatin1((kEntryMarker + '\0' + store.toUtf8() + '\0' + file + '\0').toHex().toUpper());
 }
 
-QString entryIDSuffix(const MessageSpan& span)
+// The entry identifier of the message `span` of the file whose identifiers start with `prefix`, in one
+// string (the search makes one for every message).
+QString entryIDOf(const QString& prefix, const MessageSpan& span)
 {
-    return QString::fromLatin1((QByteArray::number(span.offset) + '\0' + firstBytesCheck(span)).toHex().toUpper());
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    const QByteArray tail = QByteArray::number(span.offset) + '\0' + firstBytesCheck(span);
+    QString id;
+    id.reserve(prefix.size() + 2 * tail.size());
+    id += prefix;
+    for (char c : tail)
+        id.append(QLatin1Char(kHex[quint8(c) >> 4])).append(QLatin1Char(kHex[quint8(c) & 15]));
+    return id;
 }
 
 struct EntryRef {
@@ -186,20 +196,22 @@ bool expunged(const MessageSpan& span, const maildir::HeaderScan& scan)
     return isExpunged(span.head.substr(0, std::min(scan.blockLength(), span.head.size())));
 }
 
-/// A message found by the scan, with what its summary is made of: the header block (to which the scan's
-/// ranges point), its item class (which may take bytes past the block) and its entry identifier.
+/// A message found by the scan, with its first bytes as the scan read them. Its header block is scanned,
+/// its check worked out and its summary made on a worker thread; nothing when it is expunged.
 struct Pending {
-    std::string block;
-    maildir::HeaderScan scan;
-    int itemClass = kClassMail;
-    QByteArray fromLine;
-    QString entryID;
+    MessageSpan span;
 
-    ItemSummary summary() const
+    std::optional<ItemSummary> summary(const QString& entryIDPrefix) const
     {
+        maildir::HeaderScan scan;
+        scan.scan(span.head.data(), span.head.size(), true);
+        if (expunged(span, scan))
+            return std::nullopt;
         ItemSummary summary;
-        maildir::summarize(block.data(), block.size(), scan, messageFileOf(fromLine), summary, itemClass);
-        summary.entryID = entryID;
+        maildir::summarize(span.head.data(), std::min(scan.blockLength(), span.head.size()), scan,
+            messageFileOf(span.fromLine), summary,
+            maildir::itemClassOf(span.head.data(), span.head.size(), scan, true).value_or(kClassMail));
+        summary.entryID = entryIDOf(entryIDPrefix, span);
         return summary;
     }
 };
@@ -248,7 +260,7 @@ public:
     }
 
     // A message that cannot be read is the file that cannot be read: an Error. The file is scanned on the
-    // walking thread; the summaries are made from copies of the header blocks on the walk's worker threads too.
+    // walking thread; the summaries are made from the scanner's own bytes on the walk's worker threads too.
     Status items(const std::function<void(const ItemSummary&)>& visit, Walk& walk) const override
     {
         if (!m_place.file)
@@ -259,31 +271,36 @@ public:
             return opened ? success() : Status(opened.error());
         MessageScanner scanner((**opened).get());
         const QString prefix = entryIDPrefix(m_store->name, *m_place.file);
+        // While the scan finds the next batch and the rows of one are visited, the workers summarise the
+        // batch after it.
         MessageSpan span;
-        std::vector<Pending> batch;
-        const auto visitBatch = [&] {
-            produceInOrder<ItemSummary>(
-                walk.workers(), batch.size(), batch.size(), [&](std::size_t i) { return batch[i].summary(); },
-                [&](std::size_t, ItemSummary&& summary) { visit(summary); });
+        std::vector<Pending> batch, summarising;
+        std::optional<Production<std::optional<ItemSummary>>> production;
+        const auto nextBatch = [&] {
+            std::vector<std::optional<ItemSummary>> done;
+            if (production)
+                done = std::move(production->finish());
+            production.reset();
+            std::swap(batch, summarising);
             batch.clear();
+            if (!summarising.empty())
+                production.emplace(walk.workers(), summarising.size(),
+                    [&summarising, &prefix](std::size_t i) { return summarising[i].summary(prefix); });
+            for (const std::optional<ItemSummary>& summary : done)
+                if (summary)
+                    visit(*summary);
         };
         for (;;) {
             auto more = scanner.next(span);
             if (!more || !*more) {
-                visitBatch();
+                for (int last = 0; last < 2; ++last)
+                    nextBatch();
                 return more ? success()
                             : Status(Error { Error::Code::Unreadable, QFile::decodeName(path), more.error().detail });
             }
-            maildir::HeaderScan scan;
-            scan.scan(span.head.data(), span.head.size(), true);
-            if (expunged(span, scan))
-                continue;
-            const std::size_t block = std::min(scan.blockLength(), span.head.size());
-            batch.push_back({ std::string(span.head.substr(0, block)), scan,
-                maildir::itemClassOf(span.head.data(), span.head.size(), scan, true).value_or(kClassMail),
-                span.fromLine, prefix + entryIDSuffix(span) });
+            batch.push_back({ span });
             if (batch.size() == kBatch)
-                visitBatch();
+                nextBatch();
         }
     }
 
@@ -360,25 +377,22 @@ public:
             || (m_data->singleFile != ref->file.isEmpty()))
             return gone;
         const QByteArray path = m_data->path(ref->file);
-        auto opened = openMessageFile(path);
-        if (!opened)
-            return opened.error();
-        if (!*opened)
+        auto kept = keptFile(path);
+        if (!kept)
+            return kept.error();
+        if (!*kept)
             return gone;
-        const int fd = (**opened).get();
-        // A message starts at a line's start; a scan from the middle of a line would find another one.
-        char before = '\n';
-        if (ref->offset > 0 && ::pread(fd, &before, 1, ref->offset - 1) != 1)
-            return gone;
-        MessageScanner scanner(fd, ref->offset, 16 * 1024); // a window as small as a typical message
+        const int fd = (*kept)->fd.get();
+        // A message starts at a line's start: the scan starts on the line feed before it, and finds
+        // another message when there is none (a window as small as a typical message).
+        MessageScanner scanner(fd, std::max<qint64>(ref->offset - 1, 0), 16 * 1024);
         MessageSpan span;
         auto found = scanner.next(span);
         if (!found)
             return Error { Error::Code::Unreadable, QFile::decodeName(path), found.error().detail };
         maildir::HeaderScan scan;
         scan.scan(span.head.data(), span.head.size(), true);
-        if (before != '\n' || !*found || span.offset != ref->offset || firstBytesCheck(span) != ref->check
-            || expunged(span, scan))
+        if (!*found || span.offset != ref->offset || firstBytesCheck(span) != ref->check || expunged(span, scan))
             return gone;
         QByteArray raw(qsizetype(span.end - span.contentStart), Qt::Uninitialized);
         if (!scanner.copyHeld(span.contentStart, span.end, raw.data()))
@@ -392,8 +406,45 @@ public:
     }
 
 private:
+    /// An mbox file kept open across the lookups of a save, with what it was when opened.
+    struct KeptFile {
+        QByteArray path;
+        Fd fd;
+        struct stat identity;
+        bool same(const struct stat& now) const
+        {
+            return now.st_dev == identity.st_dev && now.st_ino == identity.st_ino && now.st_size == identity.st_size
+                && now.st_mtim.tv_sec == identity.st_mtim.tv_sec && now.st_mtim.tv_nsec == identity.st_mtim.tv_nsec;
+        }
+    };
+
+    // The file `path`, open: the one kept from the lookup before while the path still names it as it was
+    // (a file replaced or rewritten since is opened again); nothing when it is not there.
+    Result<std::shared_ptr<const KeptFile>> keptFile(const QByteArray& path)
+    {
+        struct stat now;
+        if (::stat(path.constData(), &now) != 0)
+            return maildir::isAbsence(errno) ? Result<std::shared_ptr<const KeptFile>>(nullptr)
+                                             : osError(Error::Code::Unreadable, path, errno);
+        const std::lock_guard lock(m_keptMutex);
+        if (m_kept && m_kept->path == path && m_kept->same(now))
+            return m_kept;
+        auto opened = openMessageFile(path);
+        if (!opened)
+            return opened.error();
+        if (!*opened)
+            return std::shared_ptr<const KeptFile>();
+        auto kept = std::make_shared<KeptFile>(KeptFile { path, std::move(**opened), {} });
+        if (::fstat(kept->fd.get(), &kept->identity) != 0)
+            return osError(Error::Code::Unreadable, path, errno);
+        m_kept = kept;
+        return m_kept;
+    }
+
     std::shared_ptr<StoreData> m_data;
     QString m_location;
+    std::mutex m_keptMutex;
+    std::shared_ptr<const KeptFile> m_kept;
 };
 
 } // namespace
