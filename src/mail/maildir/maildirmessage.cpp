@@ -608,8 +608,8 @@ public:
             { std::tuple { HeaderField::To, GMIME_ADDRESS_TYPE_TO, Recipient::Type::To },
                 std::tuple { HeaderField::Cc, GMIME_ADDRESS_TYPE_CC, Recipient::Type::Cc },
                 std::tuple { HeaderField::Bcc, GMIME_ADDRESS_TYPE_BCC, Recipient::Type::Bcc } }) {
-            const auto visitAddress = [&visit, type](const Address& address) {
-                visit(Recipient { address.name, address.address, type });
+            const auto visitAddress = [&visit, recipientType = type](const Address& address) {
+                visit(Recipient { address.name, address.address, recipientType });
             };
             if (m_direct) {
                 if (const auto value = addressField(m_raw.constData(), m_scan, field))

@@ -43,6 +43,11 @@ bool isPlusName(const QByteArray& entry)
 
 /// What the store's folders share: the store's name and its root directory.
 struct StoreData {
+    StoreData(QString storeName, StoreRoot storeRoot)
+        : name(std::move(storeName))
+        , root(std::move(storeRoot))
+    {
+    }
     QString name;
     StoreRoot root;
     std::atomic<int> listingsAhead {}; ///< folders listed (or to be listed) ahead of the walk, not yet read
