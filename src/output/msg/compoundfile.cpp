@@ -136,6 +136,8 @@ public:
     /// Sector numbers, at once.
     void values(const std::vector<quint32>& ids)
     {
+        if (ids.empty())
+            return; // an empty vector's data() may be null, which the copy must not be given
         const qsizetype at = m_bytes.size();
         m_bytes.resize(at + qsizetype(ids.size() * sizeof(quint32)));
         qToLittleEndian<quint32>(ids.data(), qsizetype(ids.size()), m_bytes.data() + at);
