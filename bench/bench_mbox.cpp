@@ -3,7 +3,7 @@
 // reading the file once (`cat FILE >/dev/null`, warm cache) and against `git mailsplit`, which splits an
 // mbox into one file per message.
 //
-//   bench_mbox [--store DIR] [--count N] [--out DIR] [--repeat N] [--keep]
+//   bench_mbox [--store DIR] [--count N] [--out DIR] [--repeat N] [--keep] [--search-only]
 //
 // The messages are those of the generated Maildir store (quillbox-genmaildir, one folder, the generator's
 // mix), written once into DIR.mbox with mboxrd quoting and kept beside the store. The saved and the split
@@ -70,7 +70,9 @@ int main(int argc, char** argv)
         QStringLiteral("Timed runs of each, the best counts (default 3)."), QStringLiteral("n"));
     const QCommandLineOption keepOption(
         QStringLiteral("keep"), QStringLiteral("Keep the saved and the split files (to look at them)."));
-    parser.addOptions({ repeatOption, keepOption });
+    const QCommandLineOption searchOnlyOption(QStringLiteral("search-only"),
+        QStringLiteral("Search only: no save, no git mailsplit (to profile the search)."));
+    parser.addOptions({ repeatOption, keepOption, searchOnlyOption });
     parser.process(app);
     const qint64 count = storeOptions.count(parser);
     const int repeat = std::max(1, parser.isSet(repeatOption) ? parser.value(repeatOption).toInt() : 3);
@@ -108,6 +110,12 @@ int main(int argc, char** argv)
         searchMailFolder(person, settings, folder, list, openNamespace);
     });
     const double searchPeak = bench::peakMiB();
+    if (parser.isSet(searchOnlyOption)) {
+        bench::printCommand();
+        std::printf("search of %s: %.3f s (CPU %.3f s): %.2f of the floor (%.3f s), %d rows\n", qPrintable(folder),
+            search.wall, search.cpu, search.wall / floor.wall, floor.wall, list.count());
+        return 0;
+    }
 
     SaveSummary summary;
     const bench::Timing save = bench::best(

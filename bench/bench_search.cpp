@@ -3,7 +3,7 @@
 // yardsticks on the same store: the floor of listing every folder and reading the first 8 KiB of every
 // message file, and mblaze (mlist of every folder | mpick -t 'date >= "2010-01-01"' | mscan).
 //
-//   bench_search [--store DIR] [--count N] [--folders N] [--repeat N] [--threads N]
+//   bench_search [--store DIR] [--count N] [--folders N] [--repeat N] [--threads N] [--search-only]
 //   bench_search --maildirpp-folders N [--store DIR] [--repeat N]
 //
 // The store is written by quillbox-genmaildir into DIR (default $TMPDIR/quillbox-bench-<count>x<folders>)
@@ -123,6 +123,9 @@ int main(int argc, char** argv)
     const QCommandLineOption threadsOption(QStringLiteral("threads"),
         QStringLiteral("Worker threads of the search (default: one per processor but one)."), QStringLiteral("n"));
     parser.addOption(threadsOption);
+    const QCommandLineOption searchOnlyOption(
+        QStringLiteral("search-only"), QStringLiteral("Only the threaded search, --repeat times (to profile it)."));
+    parser.addOption(searchOnlyOption);
     parser.process(app);
     const int threads = parser.isSet(threadsOption) ? parser.value(threadsOption).toInt() : -1;
     const int plusFolders = parser.value(plusOption).toInt();
@@ -148,6 +151,13 @@ int main(int argc, char** argv)
     settings.dateFormat = QStringLiteral("yymmdd HHMMSS");
     ResultList list;
     searchMailFolder(person, settings, path, list, openNamespace); // warms the cache and the backend's code paths
+    if (parser.isSet(searchOnlyOption)) {
+        const Timing search = best(
+            repeat, RUSAGE_SELF, [&] { searchMailFolder(person, settings, path, list, openNamespace, {}, threads); });
+        printCommand();
+        std::printf("search: %.3f s wall, %.3f s cpu, %d rows\n", search.wall, search.cpu, list.count());
+        return 0;
+    }
     qint64 mblazeLines = runMblaze(store);
 
     const Timing floor = best(repeat, RUSAGE_SELF, [&] { readFloor(store); });

@@ -162,8 +162,9 @@ std::optional<std::string_view> HeaderScan::rawValue(const char* data, HeaderFie
 
 bool readHeaderBlock(int fd, std::vector<char>& buffer, HeaderScan& scan, std::size_t cap)
 {
-    // Most header blocks fit in the first 8 KiB; what does not is read on in larger steps.
-    constexpr std::size_t kFirst = 8 * 1024, kChunk = 16 * 1024;
+    // Most header blocks fit in the first page, and copying more of a file the search does not look at
+    // costs: what does not fit is read on in larger steps.
+    constexpr std::size_t kFirst = 4 * 1024, kChunk = 16 * 1024;
     std::size_t used = 0;
     for (;;) {
         const std::size_t want = std::min(used == 0 ? kFirst : kChunk, cap - used);
