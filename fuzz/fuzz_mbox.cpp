@@ -3,7 +3,7 @@
 // - the messages come in file order, each starts at the file's start or after a line end with "From ",
 //   and its bytes lie between the end of its separator line and the next message;
 // - a window of 4 KiB finds the same messages, with the same ends and first 2 KiB (the half of its window
-//   that it holds of every message at least), as the default one;
+//   that it holds of every message at least), as the default one, and so do scanners of pieces of the file;
 // - undoing the quoting never makes a message longer, and the date of a separator line reads or not.
 #include "fuzzcheck.h"
 #include "mail/mbox/mboxfile.h"
@@ -25,14 +25,30 @@ struct Found {
     bool operator==(const Found&) const = default;
 };
 
-std::vector<Found> scan(int fd, std::size_t window)
+void scanWith(MessageScanner& scanner, std::vector<Found>& found)
 {
-    std::vector<Found> found;
-    MessageScanner scanner(fd, 0, window);
     MessageSpan span;
     for (auto more = scanner.next(span); more && *more; more = scanner.next(span)) {
         static_cast<void>(fromLineDate(std::string_view(span.fromLine.constData(), std::size_t(span.fromLine.size()))));
         found.push_back({ span.offset, span.contentStart, span.end, std::string(span.head.substr(0, 2048)) });
+    }
+}
+
+std::vector<Found> scan(int fd, std::size_t window)
+{
+    std::vector<Found> found;
+    MessageScanner scanner(fd, 0, window);
+    scanWith(scanner, found);
+    return found;
+}
+
+// The file scanned in pieces of `piece` bytes, each by a scanner of its own.
+std::vector<Found> scanInPieces(int fd, qint64 size, qint64 piece)
+{
+    std::vector<Found> found;
+    for (qint64 from = 0; from < size; from += piece) {
+        MessageScanner scanner = MessageScanner::piece(fd, from, from + piece, size, 4096);
+        scanWith(scanner, found);
     }
     return found;
 }
@@ -45,6 +61,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     check(fd >= 0 && ::write(fd, data, size) == ssize_t(size));
     const std::vector<Found> found = scan(fd, 4 << 20);
     check(scan(fd, 4096) == found);
+    check(size == 0 || scanInPieces(fd, qint64(size), 16 + data[0]) == found);
     const char* bytes = reinterpret_cast<const char*>(data);
     qint64 previousEnd = 0;
     for (const Found& f : found) {

@@ -114,29 +114,3 @@ TEST(runUntilDone, TheWaitingThreadRunsWhatNoWorkerHasStartedTheLastFirst)
         }
     }
 }
-
-// Each result made once and kept at its index; the workers start before finish(), and a Production
-// dropped unfinished waits for the jobs that use what it was given.
-TEST(Production, MakesEachResultOnceStartingAtOnce)
-{
-    const std::tuple<int, std::size_t, bool> cases[] = { { 0, 20, true }, { 1, 0, true }, { 1, 1, true },
-        { 3, 300, true }, { 2, 300, false } }; // threads, results, finish() called
-    for (const auto& [threads, count, finished] : cases) {
-        SCOPED_TRACE(testing::Message() << threads << " threads, " << count << " results");
-        WorkerThreads workers(threads);
-        std::vector<std::atomic<int>> made(count);
-        std::vector<std::size_t> results;
-        {
-            Production<std::size_t> production(&workers, count, [&](std::size_t i) { return ++made[i], i * 10; });
-            for (auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-                 threads > 0 && count > 0 && made[0] == 0 && std::chrono::steady_clock::now() < deadline;)
-                std::this_thread::yield();
-            EXPECT_EQ(made.empty() || made[0] == 1, threads > 0 || count == 0);
-            if (finished)
-                results = std::move(production.finish());
-        }
-        for (std::size_t i = 0; i < count; ++i)
-            EXPECT_TRUE(made[i] == 1 && (!finished || results[i] == i * 10)) << i;
-        EXPECT_EQ(results.size(), finished ? count : 0);
-    }
-}

@@ -102,26 +102,31 @@ Read readStore(const QString& location)
     return read;
 }
 
-// Where a scan with a window of `window` bytes finds messages. Every span is held until the scan has
+// Where a scan with a window of `window` bytes finds messages, and where each one's text and bytes end,
+// the file scanned whole or, with `piece`, in pieces of that size. Every span is held until the scan has
 // ended: the first bytes each one gives must still be the file's then, wherever the window has moved.
-QList<qint64> scannedOffsets(const QString& path, std::size_t window)
+QList<std::array<qint64, 3>> scannedSpans(const QString& path, std::size_t window, qint64 piece = 0)
 {
     QFile file(path);
     EXPECT_TRUE(file.open(QIODevice::ReadOnly));
     const QByteArray bytes = file.readAll();
+    const qint64 size = bytes.size();
     std::vector<mail::mbox::MessageSpan> spans;
-    mail::mbox::MessageScanner scanner(file.handle(), 0, window);
-    mail::mbox::MessageSpan span;
-    for (auto more = scanner.next(span); more && *more; more = scanner.next(span))
-        spans.push_back(span);
-    QList<qint64> offsets;
+    for (qint64 from = 0; from < size || from == 0; from += piece > 0 ? piece : size + 1) {
+        auto scanner = piece > 0 ? mail::mbox::MessageScanner::piece(file.handle(), from, from + piece, size, window)
+                                 : mail::mbox::MessageScanner(file.handle(), 0, window);
+        mail::mbox::MessageSpan span;
+        for (auto more = scanner.next(span); more && *more; more = scanner.next(span))
+            spans.push_back(span);
+    }
+    QList<std::array<qint64, 3>> found;
     for (const auto& held : spans) {
-        offsets << held.offset;
+        found.push_back({ held.offset, held.contentStart, held.end });
         EXPECT_EQ(QByteArray(held.head.data(), qsizetype(held.head.size())),
             bytes.mid(held.contentStart, qsizetype(held.head.size())))
             << "message at " << held.offset << ", window " << window;
     }
-    return offsets;
+    return found;
 }
 
 QByteArray message(const QByteArray& subject, const QByteArray& body, const QByteArray& eol = "\n")
@@ -179,9 +184,16 @@ TEST(MboxReader, SplitsFilesAsPythonsMailboxAndGMimeDo)
         ASSERT_EQ(read.raw.size(), expected.size());
         for (qsizetype i = 0; i < expected.size(); ++i)
             EXPECT_EQ(read.raw[i], expected[i]) << "message " << i;
-        const QList<qint64> offsets = gmimeOffsets(path);
-        for (const std::size_t window : { 4u << 20, 4096u })
-            EXPECT_EQ(scannedOffsets(path, window), offsets) << window;
+        QList<qint64> offsets;
+        const auto whole = scannedSpans(path, 4 << 20);
+        for (const auto& span : whole)
+            offsets << span[0];
+        EXPECT_EQ(offsets, gmimeOffsets(path));
+        EXPECT_EQ(scannedSpans(path, 4096), whole);
+        // Pieces that end on every side of separators, on separator lines and inside long messages.
+        for (const qint64 piece : { 1, 5, 4096, 4099, 65536 })
+            if (c.file.size() / piece < 20000)
+                EXPECT_EQ(scannedSpans(path, 4096, piece), whole) << "pieces of " << piece;
     }
 }
 

@@ -74,10 +74,12 @@ template <class Visit> void forEachLine(std::string_view text, Visit&& line)
 
 } // namespace
 
-MessageScanner::MessageScanner(int fd, qint64 start, std::size_t window)
+MessageScanner::MessageScanner(int fd, qint64 start, std::size_t window, Window reuse)
     : m_fd(fd)
     , m_next(start)
-    , m_buffer(std::make_shared<std::vector<char>>(std::max<std::size_t>(window, 4096)))
+    , m_buffer(reuse && reuse.use_count() == 1 && reuse->size() >= std::max<std::size_t>(window, 4096)
+              ? std::move(reuse)
+              : std::make_shared<std::vector<char>>(std::max<std::size_t>(window, 4096)))
     , m_bufferOffset(start)
     , m_head(std::make_shared<std::vector<char>>())
 {
@@ -85,6 +87,16 @@ MessageScanner::MessageScanner(int fd, qint64 start, std::size_t window)
     m_failed = ::fstat(fd, &info) != 0;
     m_error = m_failed ? errno : 0;
     m_limit = m_failed ? 0 : qint64(info.st_size);
+}
+
+MessageScanner MessageScanner::piece(int fd, qint64 from, qint64 stop, qint64 limit, std::size_t window, Window reuse)
+{
+    // The scan starts on the byte before `from`: a line feed there makes `from` a message's start.
+    MessageScanner scanner(fd, std::max<qint64>(from - 1, 0), window, std::move(reuse));
+    scanner.m_seek = from > 0;
+    scanner.m_stop = stop;
+    scanner.m_limit = std::min(scanner.m_limit, limit);
+    return scanner;
 }
 
 // Makes the window start at `offset`, keeping what it holds from there on, and fills it from the file.
@@ -140,16 +152,21 @@ bool MessageScanner::load(qint64 offset)
 
 // The offset of the first `needle` at or after `from`, moving the window on as far as it must; -1 when
 // there is none before the end, or reading failed.
-qint64 MessageScanner::find(qint64 from, std::string_view needle)
+qint64 MessageScanner::find(qint64 from, std::string_view needle, qint64 before)
 {
+    // A needle that starts before `before` ends before `end`.
+    const qint64 end = before > m_limit ? m_limit : before + qint64(needle.size()) - 1;
     for (;;) {
         if ((from < m_bufferOffset || from > bufferEnd()) && !load(from))
             return -1;
         const char* base = m_buffer->data();
-        const char* hit = findNeedle(base + (from - m_bufferOffset), std::size_t(bufferEnd() - from), needle);
+        const qint64 searched = std::min(bufferEnd(), end);
+        const char* hit = from < searched
+            ? findNeedle(base + (from - m_bufferOffset), std::size_t(searched - from), needle)
+            : nullptr;
         if (hit)
             return m_bufferOffset + (hit - base);
-        if (bufferEnd() >= m_limit)
+        if (bufferEnd() >= std::min(m_limit, end))
             return -1;
         // A needle may begin in the last bytes; a few more before them are kept for the empty line
         // before a separator.
@@ -168,15 +185,17 @@ Result<bool> MessageScanner::next(MessageSpan& span)
     span.headBytes.reset(); // the window moves on without a copy when no span holds it
     if (m_failed)
         return failure();
-    if (m_next < 0 || m_next >= m_limit)
+    if (m_next < 0 || m_next >= std::min(m_limit, m_stop))
         return false;
     qint64 start = m_next;
     const bool roomy = bufferEnd() - start >= qint64(kHeadCap + 65536) || bufferEnd() >= m_limit;
     if ((start < m_bufferOffset || start >= bufferEnd() || !roomy) && !load(start))
         return failure();
-    if (bufferEnd() - start < 5 || std::memcmp(m_buffer->data() + (start - m_bufferOffset), "From ", 5) != 0) {
-        // Text before the first separator of a file.
-        start = find(start, kSeparator);
+    if (m_seek || bufferEnd() - start < 5
+        || std::memcmp(m_buffer->data() + (start - m_bufferOffset), "From ", 5) != 0) {
+        // Text before the first separator of a file, or of a piece of it.
+        m_seek = false;
+        start = find(start, kSeparator, m_stop - 1);
         if (start < 0)
             return m_failed ? failure() : Result<bool>(false);
         m_next = start + 1;

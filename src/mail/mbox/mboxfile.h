@@ -10,6 +10,7 @@
 
 #include <QByteArray>
 #include <QtGlobal>
+#include <limits>
 #include <memory>
 #include <optional>
 #include <string_view>
@@ -36,11 +37,22 @@ struct MessageSpan {
 class MessageScanner {
 public:
     static constexpr std::size_t kHeadCap = 1 << 20;
+    /// The bytes a scanner reads into, to hand on to the next scanner of a search.
+    using Window = std::shared_ptr<std::vector<char>>;
 
     /// Scans the open file `fd` from `start`, which is where a message's "From " line starts, or 0:
     /// text before the first separator of a file is not a message. The window holds `window` bytes (4 KiB
-    /// at least).
-    explicit MessageScanner(int fd, qint64 start = 0, std::size_t window = 4 << 20);
+    /// at least), in `reuse` when it is given and that large.
+    explicit MessageScanner(int fd, qint64 start = 0, std::size_t window = 4 << 20, Window reuse = {});
+
+    /// Scans only the messages whose "From " line starts in [from, stop), one piece of a file that other
+    /// scanners read the rest of, and reads no further than `limit`, the size the file had when the search
+    /// began. The last message is read to its end, past `stop` when it goes on beyond it; scanned piece by
+    /// piece, a file gives the same messages as scanned whole.
+    static MessageScanner piece(int fd, qint64 from, qint64 stop, qint64 limit, std::size_t window, Window reuse = {});
+
+    /// The window, for another scanner once this one is done with it.
+    Window release() { return std::exchange(m_buffer, nullptr); }
 
     /// The next message into `span`; false at the end of the file; an Error (with the OS's words) when
     /// reading fails.
@@ -56,13 +68,15 @@ private:
     bool load(qint64 offset);
     // `bytes`, or another buffer of its size when a span still holds it.
     static void own(Bytes& bytes, std::vector<Bytes>& spares);
-    qint64 find(qint64 from, std::string_view needle);
+    qint64 find(qint64 from, std::string_view needle, qint64 before = std::numeric_limits<qint64>::max());
     char at(qint64 offset) const { return (*m_buffer)[std::size_t(offset - m_bufferOffset)]; }
     qint64 bufferEnd() const { return m_bufferOffset + qint64(m_used); }
 
     int m_fd;
     qint64 m_limit = 0;
+    qint64 m_stop = std::numeric_limits<qint64>::max(); // no message that starts here or later
     qint64 m_next = 0;
+    bool m_seek = false; // m_next is no message's start: the first one follows a line feed at or after it
     bool m_failed = false;
     int m_error = 0;
     Bytes m_buffer;

@@ -196,28 +196,60 @@ bool expunged(const MessageSpan& span, const maildir::HeaderScan& scan)
     return isExpunged(span.head.substr(0, std::min(scan.blockLength(), span.head.size())));
 }
 
-/// A message found by the scan, with its first bytes as the scan read them. Its header block is scanned,
-/// its check worked out and its summary made on a worker thread; nothing when it is expunged.
-struct Pending {
-    MessageSpan span;
+// The summary of the message `span`: its header block scanned, its check worked out; nothing when it is
+// expunged.
+std::optional<ItemSummary> summaryOf(const MessageSpan& span, const QString& entryIDPrefix)
+{
+    maildir::HeaderScan scan;
+    scan.scan(span.head.data(), span.head.size(), true);
+    if (expunged(span, scan))
+        return std::nullopt;
+    ItemSummary summary;
+    maildir::summarize(span.head.data(), std::min(scan.blockLength(), span.head.size()), scan,
+        messageFileOf(span.fromLine), summary,
+        maildir::itemClassOf(span.head.data(), span.head.size(), scan, true).value_or(kClassMail));
+    summary.entryID = entryIDOf(entryIDPrefix, span);
+    return summary;
+}
 
-    std::optional<ItemSummary> summary(const QString& entryIDPrefix) const
-    {
-        maildir::HeaderScan scan;
-        scan.scan(span.head.data(), span.head.size(), true);
-        if (expunged(span, scan))
-            return std::nullopt;
-        ItemSummary summary;
-        maildir::summarize(span.head.data(), std::min(scan.blockLength(), span.head.size()), scan,
-            messageFileOf(span.fromLine), summary,
-            maildir::itemClassOf(span.head.data(), span.head.size(), scan, true).value_or(kClassMail));
-        summary.entryID = entryIDOf(entryIDPrefix, span);
-        return summary;
-    }
+// A file is searched in pieces of this size, each scanned and summarised on whichever thread is free,
+// a few pieces ahead of the one whose rows are taken; a piece's window holds it whole with the first bytes
+// of the message that starts last in it, so that each byte is read once, or twice at a piece's end.
+constexpr qint64 kPiece = 16 << 20;
+constexpr std::size_t kPieceWindow = std::size_t(kPiece) + MessageScanner::kHeadCap + (128 << 10);
+constexpr std::size_t kPiecesAhead = 4;
+
+/// What the scan of one piece found: the summaries of its messages, and what stopped it early.
+struct PieceFound {
+    std::vector<ItemSummary> summaries;
+    std::optional<QString> failure;
 };
 
-// The messages summarised together, on as many threads as the walk has.
-constexpr std::size_t kBatch = 256;
+/// Windows handed from one piece's scanner to the next on the same or another thread: a window is large,
+/// and a new one costs the kernel a page fault for each of its pages.
+class Windows {
+public:
+    MessageScanner::Window take()
+    {
+        const std::lock_guard lock(m_mutex);
+        if (m_free.empty())
+            return nullptr;
+        MessageScanner::Window window = std::move(m_free.back());
+        m_free.pop_back();
+        return window;
+    }
+    void give(MessageScanner::Window window)
+    {
+        if (!window)
+            return;
+        const std::lock_guard lock(m_mutex);
+        m_free.push_back(std::move(window));
+    }
+
+private:
+    std::mutex m_mutex;
+    std::vector<MessageScanner::Window> m_free;
+};
 
 class MboxFolder : public Folder {
 public:
@@ -259,8 +291,8 @@ public:
         return children;
     }
 
-    // A message that cannot be read is the file that cannot be read: an Error. The file is scanned on the
-    // walking thread; the summaries are made from the scanner's own bytes on the walk's worker threads too.
+    // A message that cannot be read is the file that cannot be read: an Error. The file is scanned in
+    // pieces on the walk's worker threads and this one; the rows keep the file's order.
     Status items(const std::function<void(const ItemSummary&)>& visit, Walk& walk) const override
     {
         if (!m_place.file)
@@ -269,39 +301,46 @@ public:
         auto opened = openMessageFile(path);
         if (!opened || !*opened)
             return opened ? success() : Status(opened.error());
-        MessageScanner scanner((**opened).get());
+        const int fd = (**opened).get();
+        struct stat info;
+        if (::fstat(fd, &info) != 0)
+            return osError(Error::Code::Unreadable, path, errno);
+        const qint64 size = info.st_size; // a message delivered while the file is read waits for the next search
         const QString prefix = entryIDPrefix(m_store->name, *m_place.file);
-        // While the scan finds the next batch and the rows of one are visited, the workers summarise the
-        // batch after it.
-        MessageSpan span;
-        std::vector<Pending> batch, summarising;
-        std::optional<Production<std::optional<ItemSummary>>> production;
-        const auto nextBatch = [&] {
-            std::vector<std::optional<ItemSummary>> done;
-            if (production)
-                done = std::move(production->finish());
-            production.reset();
-            std::swap(batch, summarising);
-            batch.clear();
-            if (!summarising.empty())
-                production.emplace(walk.workers(), summarising.size(),
-                    [&summarising, &prefix](std::size_t i) { return summarising[i].summary(prefix); });
-            for (const std::optional<ItemSummary>& summary : done)
-                if (summary)
-                    visit(*summary);
-        };
-        for (;;) {
-            auto more = scanner.next(span);
-            if (!more || !*more) {
-                for (int last = 0; last < 2; ++last)
-                    nextBatch();
-                return more ? success()
-                            : Status(Error { Error::Code::Unreadable, QFile::decodeName(path), more.error().detail });
+        Windows windows;
+        const auto scanPiece = [&](std::size_t index) {
+            const qint64 from = qint64(index) * kPiece;
+            MessageScanner scanner
+                = MessageScanner::piece(fd, from, std::min(from + kPiece, size), size, kPieceWindow, windows.take());
+            PieceFound found;
+            MessageSpan span;
+            for (;;) {
+                auto more = scanner.next(span);
+                if (!more)
+                    found.failure = more.error().detail;
+                if (!more || !*more)
+                    break;
+                if (auto summary = summaryOf(span, prefix))
+                    found.summaries.push_back(std::move(*summary));
             }
-            batch.push_back({ span });
-            if (batch.size() == kBatch)
-                nextBatch();
-        }
+            span = {}; // lets go of the window
+            windows.give(scanner.release());
+            return found;
+        };
+        std::optional<QString> failure;
+        produceInOrder<PieceFound>(
+            walk.workers(), std::size_t((size + kPiece - 1) / kPiece), kPiecesAhead,
+            [&](std::size_t index) { return scanPiece(index); },
+            [&](std::size_t, PieceFound&& found) {
+                if (failure)
+                    return; // what follows the piece that could not be read is left out, as a whole scan would
+                for (const ItemSummary& summary : found.summaries)
+                    visit(summary);
+                failure = std::move(found.failure);
+            });
+        if (failure)
+            return Error { Error::Code::Unreadable, QFile::decodeName(path), *failure };
+        return success();
     }
 
 private:
