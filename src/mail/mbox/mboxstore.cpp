@@ -215,7 +215,7 @@ std::optional<ItemSummary> summaryOf(const MessageSpan& span, const QString& ent
 // A file is searched in pieces of this size, each scanned and summarised on whichever thread is free,
 // a few pieces ahead of the one whose rows are taken; a piece's window holds it whole with the first bytes
 // of the message that starts last in it, so that each byte is read once, or twice at a piece's end.
-constexpr qint64 kPiece = 16 << 20;
+constexpr qint64 kPiece = 8 << 20;
 constexpr std::size_t kPieceWindow = std::size_t(kPiece) + MessageScanner::kHeadCap + (128 << 10);
 constexpr std::size_t kPiecesAhead = 4;
 
