@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "mail/maildir/headerscan.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <strings.h>
@@ -132,24 +133,36 @@ void HeaderScan::scan(const char* data, std::size_t size, bool atEnd)
 
 std::optional<std::string> HeaderScan::value(const char* data, HeaderField field) const
 {
+    std::string unfolded;
+    const std::optional<std::string_view> text = value(data, field, unfolded);
+    if (!text)
+        return std::nullopt;
+    if (text->data() != unfolded.data())
+        unfolded = *text;
+    return unfolded;
+}
+
+std::optional<std::string_view> HeaderScan::value(const char* data, HeaderField field, std::string& unfolded) const
+{
     const Range& range = m_fields[std::size_t(field)];
     if (!range.found)
         return std::nullopt;
     // NUL bytes are dropped, so they count as white space at either end.
-    const auto blank = [](char c) { return isWhite(c) || c == '\r' || c == '\n' || c == '\0'; };
+    const auto dropped = [](char c) { return c == '\r' || c == '\n' || c == '\0'; };
     std::size_t begin = range.begin, end = range.end;
-    while (begin < end && blank(data[begin]))
+    while (begin < end && (isWhite(data[begin]) || dropped(data[begin])))
         ++begin;
-    while (end > begin && blank(data[end - 1]))
+    while (end > begin && (isWhite(data[end - 1]) || dropped(data[end - 1])))
         --end;
-    std::string text;
-    text.reserve(end - begin);
-    for (std::size_t i = begin; i < end; ++i) {
-        const char c = data[i];
-        if (c != '\r' && c != '\n' && c != '\0') // unfolding removes the line breaks and keeps the white space
-            text.push_back(c);
-    }
-    return text;
+    const std::string_view text(data + begin, end - begin);
+    if (std::none_of(text.begin(), text.end(), dropped))
+        return text;
+    unfolded.clear();
+    unfolded.reserve(text.size());
+    for (char c : text)
+        if (!dropped(c)) // unfolding removes the line breaks and keeps the white space
+            unfolded.push_back(c);
+    return std::string_view(unfolded);
 }
 
 std::optional<std::string_view> HeaderScan::rawValue(const char* data, HeaderField field) const

@@ -51,6 +51,9 @@ public:
     /// The unfolded value of `field` (leading and trailing white space removed, NUL bytes dropped),
     /// or nullopt when the block has no such field.
     std::optional<std::string> value(const char* data, HeaderField field) const;
+    /// As value(), without a copy where the value stands on one line: a view of `data` then, else of
+    /// `unfolded`, which holds the value unfolded (and is left alone otherwise).
+    std::optional<std::string_view> value(const char* data, HeaderField field, std::string& unfolded) const;
     /// The value of `field` as it stands, folded, from after the colon to the end of its last line.
     std::optional<std::string_view> rawValue(const char* data, HeaderField field) const;
 
