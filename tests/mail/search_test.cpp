@@ -356,6 +356,12 @@ TEST(getLatestTime, TakesTheLatestOfTheTimesThatCount)
         item.sent = c.sent;
         item.receivedTime = day(c.received);
         EXPECT_EQ(getLatestTime(item), day(c.latest));
+        // The row writes that time, not another of the three.
+        Settings settings;
+        settings.dateFormat = QStringLiteral("d");
+        std::vector<ResultRow> rows;
+        addResultRow(settings, {}, item, rows);
+        EXPECT_EQ(rows[0].latestTimeText, c.latest ? QString::number(c.latest) : QString());
     }
 }
 
