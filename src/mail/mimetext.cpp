@@ -72,19 +72,20 @@ int hexValue(char c)
 
 QByteArray decodeQ(std::string_view text)
 {
-    QByteArray bytes;
-    bytes.reserve(qsizetype(text.size()));
+    QByteArray bytes(qsizetype(text.size()), Qt::Uninitialized); // the decoded text is never longer
+    char* out = bytes.data();
     for (std::size_t i = 0; i < text.size(); ++i) {
         const char c = text[i];
         if (c == '_') {
-            bytes += ' ';
+            *out++ = ' ';
         } else if (c == '=' && i + 2 < text.size() && hexValue(text[i + 1]) >= 0 && hexValue(text[i + 2]) >= 0) {
-            bytes += char(hexValue(text[i + 1]) * 16 + hexValue(text[i + 2]));
+            *out++ = char(hexValue(text[i + 1]) * 16 + hexValue(text[i + 2]));
             i += 2;
         } else {
-            bytes += c;
+            *out++ = c;
         }
     }
+    bytes.truncate(out - bytes.constData());
     return bytes;
 }
 
@@ -227,15 +228,16 @@ bool isDotAtomAddress(std::string_view address)
     const std::size_t at = address.find('@');
     if (at == std::string_view::npos || address.find('@', at + 1) != std::string_view::npos)
         return false;
-    for (std::string_view side : { address.substr(0, at), address.substr(at + 1) })
-        if (side.empty() || side.front() == '.' || side.back() == '.'
-            || std::adjacent_find(side.begin(), side.end(), [](char a, char b) { return a == '.' && b == '.'; })
-                != side.end())
+    // Each side is not empty, starts and ends with no dot, and no two dots stand together in either.
+    if (at == 0 || at + 1 == address.size() || address.front() == '.' || address.back() == '.' || address[at - 1] == '.'
+        || address[at + 1] == '.' || address.find("..") != std::string_view::npos)
+        return false;
+    for (std::size_t label = at + 1; label != 0; label = address.find('.', label) + 1) {
+        const std::string_view start = address.substr(label, 4);
+        if (start.size() == 4 && (start[0] | 0x20) == 'x' && (start[1] | 0x20) == 'n' && start[2] == '-'
+            && start[3] == '-')
             return false;
-    const std::string_view domain = address.substr(at + 1);
-    for (std::size_t i = 0; i + 4 <= domain.size(); ++i)
-        if ((i == 0 || domain[i - 1] == '.') && g_ascii_strncasecmp(domain.data() + i, "xn--", 4) == 0)
-            return false;
+    }
     return true;
 }
 
@@ -294,14 +296,11 @@ struct PlainAddress {
 // Whether every character of `text` may stand in a list of the plain form.
 bool plainCharacters(std::string_view text)
 {
-    static constexpr CharSet kRefused("()[]:;\\");
-    char previous = 0;
-    for (char c : text) {
-        if ((c < 0x20 && !kFolding.contains(c)) || c > 0x7e || kRefused.contains(c) || (c == ' ' && previous == ' '))
-            return false;
-        previous = c;
-    }
-    return true;
+    // Printable ASCII but ( ) [ ] : ; and the backslash, and the white space of folding.
+    static constexpr CharSet kPlain(" \t\r\n!\"#$%&'*+,-./0123456789<=>?@ABCDEFGHIJKLMNOPQRSTUVWXYZ^_`"
+                                    "abcdefghijklmnopqrstuvwxyz{|}~");
+    return std::all_of(text.begin(), text.end(), [](char c) { return kPlain.contains(c); })
+        && text.find("  ") == std::string_view::npos;
 }
 
 // One element of a list of the plain form, trimmed and not empty; nothing when it needs the real parser.

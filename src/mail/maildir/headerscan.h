@@ -73,6 +73,11 @@ private:
     bool m_plainBlock = true;
 };
 
+/// A header value as it stands (`text`, folded) as HeaderScan::value() gives it: white space (and NUL
+/// bytes) at either end removed, line breaks and NUL bytes within dropped. A view of `text` where nothing
+/// within is dropped, else of `unfolded`, which then holds the value.
+std::string_view unfold(std::string_view text, std::string& unfolded);
+
 /// Reads the start of the file `fd` into `buffer` until the header block is complete, the file ends
 /// or `cap` bytes are read (a header that never ends is cut there). Returns false with errno set when
 /// reading fails.

@@ -883,10 +883,11 @@ void summarize(const char* data, std::size_t size, const HeaderScan& scan, const
     summary.sent = date && !name.flags.contains('D');
 
     std::optional<qint64> received;
-    if (const auto text = scan.value(data, HeaderField::Received, unfolded)) {
+    // The date after the last semicolon: only that much is unfolded.
+    if (const auto text = scan.rawValue(data, HeaderField::Received)) {
         const std::size_t semicolon = text->rfind(';');
         if (semicolon != std::string_view::npos)
-            received = parseDate(text->substr(semicolon + 1));
+            received = parseDate(unfold(text->substr(semicolon + 1), unfolded));
     }
     const std::optional<qint64> fileTime = name.deliveryTime ? name.deliveryTime : file.modified;
     const std::optional<qint64> receivedTime = received ? received : fileTime;
