@@ -363,8 +363,10 @@ std::optional<int> itemClassOf(const char* data, std::size_t size, const HeaderS
         return isCalendarRequest(body, scan.value(data, HeaderField::ContentTransferEncoding)) ? kClassMeetingRequest
                                                                                                : kClassMail;
     }
+    if (!type.starts_with("multipart/"))
+        return kClassMail;
     const auto boundary = parameterOf(*contentType, "boundary");
-    if (!type.starts_with("multipart/") || !boundary || boundary->empty())
+    if (!boundary || boundary->empty())
         return kClassMail;
     // A multipart whose first part is the calendar.
     const std::string delimiter = "--" + *boundary;

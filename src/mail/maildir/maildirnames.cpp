@@ -93,7 +93,7 @@ MessageName splitMessageName(const QByteArray& fileName)
     if (info < 0)
         info = fileName.lastIndexOf(";2,"); // Maildirs kept on file systems without ':' in names use ';'
     parts.unique = info < 0 ? fileName : fileName.left(info);
-    if (info >= 0 && fileName.mid(info + 1, 2) == "2,")
+    if (info >= 0 && QByteArrayView(fileName).sliced(info + 1).startsWith("2,"))
         parts.flags = fileName.mid(info + 3);
 
     qint64 seconds = 0;
