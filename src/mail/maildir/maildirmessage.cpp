@@ -877,7 +877,7 @@ bool readSummaryBytes(int fd, std::vector<char>& buffer, HeaderScan& scan, int& 
 void summarize(const char* data, std::size_t size, const HeaderScan& scan, const MessageFile& file,
     ItemSummary& summary, std::optional<int> itemClass)
 {
-    const MessageName name = splitMessageName(file.fileName);
+    const MessageNameView name = viewMessageName(file.fileName);
     std::string unfolded; // of the field read last, where it was folded
     const std::optional<std::string_view> dateText = scan.value(data, HeaderField::Date, unfolded);
     const std::optional<qint64> date = dateText ? parseDate(*dateText) : std::nullopt;
