@@ -73,8 +73,7 @@ const QDateTime* latestTimeOf(const mail::ItemSummary& item)
 }
 
 // addResultRow() with the locale and the item's latest time (latestTimeOf()) at hand: a search reads the
-// one once per folder and the other once per mail. The latest time is one of the other two more often
-// than not, and its text is theirs then.
+// one once per folder and the other once per mail.
 void appendRow(const QString& dateFormat, const QLocale& locale, const QString& folderPath,
     const mail::ItemSummary& item, const QDateTime* latest, std::vector<ResultRow>& rows)
 {
@@ -86,18 +85,23 @@ void appendRow(const QString& dateFormat, const QLocale& locale, const QString& 
     // A time the store does not have is no value and is written as nothing, in the list as in file names.
     const auto put = [&](const QDateTime& t, QDateTime& value, QString& text) {
         if (!mail::isKnownTime(t))
-            return;
+            return false;
         value = t;
         text = formatMailDate(t, dateFormat, locale);
+        return true;
     };
-    put(item.sentOn, row.sent, row.sentText);
-    put(item.receivedTime, row.received, row.receivedText);
+    const bool sent = put(item.sentOn, row.sent, row.sentText);
+    const bool received = put(item.receivedTime, row.received, row.receivedText);
     if (!latest)
         return;
     row.latestTime = *latest;
-    row.latestTimeText = latest == &item.sentOn ? row.sentText
-        : latest == &item.receivedTime          ? row.receivedText
-                                                : formatMailDate(*latest, dateFormat, locale);
+    // The text shows the date and the time the value holds, so a time that holds those of the sent or
+    // received time (the same moment, more often than not) has its text.
+    const auto sameText
+        = [latest](const QDateTime& t) { return latest->date() == t.date() && latest->time() == t.time(); };
+    row.latestTimeText = sent && sameText(item.sentOn) ? row.sentText
+        : received && sameText(item.receivedTime)      ? row.receivedText
+                                                       : formatMailDate(*latest, dateFormat, locale);
 }
 } // namespace
 
