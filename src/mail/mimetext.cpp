@@ -14,6 +14,7 @@
 #include <array>
 #include <optional>
 #include <string_view>
+#include <utility>
 
 namespace quillbox::mail {
 
@@ -29,12 +30,12 @@ QString fromGString(char* text)
     return QString::fromUtf8(GString(text).get());
 }
 
-bool isPlainAscii(const std::string& text)
+bool isPlainAscii(std::string_view text)
 {
     for (char c : text)
         if (c < 0x20 || c > 0x7e)
             return false;
-    return text.find("=?") == std::string::npos;
+    return text.find("=?") == std::string_view::npos;
 }
 
 QString decode8bit(const QByteArray& bytes)
@@ -71,35 +72,36 @@ int hexValue(char c)
 
 QByteArray decodeQ(std::string_view text)
 {
-    QByteArray bytes;
-    bytes.reserve(qsizetype(text.size()));
+    QByteArray bytes(qsizetype(text.size()), Qt::Uninitialized); // the decoded text is never longer
+    char* out = bytes.data();
     for (std::size_t i = 0; i < text.size(); ++i) {
         const char c = text[i];
         if (c == '_') {
-            bytes += ' ';
+            *out++ = ' ';
         } else if (c == '=' && i + 2 < text.size() && hexValue(text[i + 1]) >= 0 && hexValue(text[i + 2]) >= 0) {
-            bytes += char(hexValue(text[i + 1]) * 16 + hexValue(text[i + 2]));
+            *out++ = char(hexValue(text[i + 1]) * 16 + hexValue(text[i + 2]));
             i += 2;
         } else {
-            bytes += c;
+            *out++ = c;
         }
     }
+    bytes.truncate(out - bytes.constData());
     return bytes;
 }
 
 // The encoded word starting at `begin` ("=?"), read leniently as mail clients write them: no length
 // limit, and no white space required around it.
-std::optional<EncodedWord> encodedWordAt(const std::string& text, std::size_t begin)
+std::optional<EncodedWord> encodedWordAt(std::string_view text, std::size_t begin)
 {
     const std::size_t charsetEnd = text.find('?', begin + 2);
-    if (charsetEnd == std::string::npos || charsetEnd + 2 >= text.size() || text[charsetEnd + 2] != '?')
+    if (charsetEnd == std::string_view::npos || charsetEnd + 2 >= text.size() || text[charsetEnd + 2] != '?')
         return std::nullopt;
     const char encoding = char(text[charsetEnd + 1] | 0x20);
     if (encoding != 'q' && encoding != 'b')
         return std::nullopt;
     const std::size_t payload = charsetEnd + 3;
     const std::size_t close = text.find("?=", payload);
-    if (close == std::string::npos)
+    if (close == std::string_view::npos)
         return std::nullopt;
     std::string_view charset(text.data() + begin + 2, charsetEnd - begin - 2);
     charset = charset.substr(0, charset.find('*'));
@@ -124,7 +126,7 @@ bool onlyWhiteSpace(std::string_view text)
 // subject folded into several words loses everything after a word that ends in "=". Joining the
 // decoded bytes instead (not the encoded text) also keeps a character whole that the sender split
 // between two words, as much real mail does.
-QString decodeHeaderText(const std::string& raw)
+QString decodeHeaderText(std::string_view raw)
 {
     if (isPlainAscii(raw))
         return QString::fromLatin1(raw.data(), qsizetype(raw.size()));
@@ -138,7 +140,7 @@ QString decodeHeaderText(const std::string& raw)
     };
     std::size_t pos = 0; // start of the text not yet taken
     bool afterWord = false;
-    for (std::size_t at = raw.find("=?"); at != std::string::npos; at = raw.find("=?", at + 2)) {
+    for (std::size_t at = raw.find("=?"); at != std::string_view::npos; at = raw.find("=?", at + 2)) {
         std::optional<EncodedWord> word = encodedWordAt(raw, at);
         if (!word)
             continue;
@@ -226,15 +228,16 @@ bool isDotAtomAddress(std::string_view address)
     const std::size_t at = address.find('@');
     if (at == std::string_view::npos || address.find('@', at + 1) != std::string_view::npos)
         return false;
-    for (std::string_view side : { address.substr(0, at), address.substr(at + 1) })
-        if (side.empty() || side.front() == '.' || side.back() == '.'
-            || std::adjacent_find(side.begin(), side.end(), [](char a, char b) { return a == '.' && b == '.'; })
-                != side.end())
+    // Each side is not empty, starts and ends with no dot, and no two dots stand together in either.
+    if (at == 0 || at + 1 == address.size() || address.front() == '.' || address.back() == '.' || address[at - 1] == '.'
+        || address[at + 1] == '.' || address.find("..") != std::string_view::npos)
+        return false;
+    for (std::size_t label = at + 1; label != 0; label = address.find('.', label) + 1) {
+        const std::string_view start = address.substr(label, 4);
+        if (start.size() == 4 && (start[0] | 0x20) == 'x' && (start[1] | 0x20) == 'n' && start[2] == '-'
+            && start[3] == '-')
             return false;
-    const std::string_view domain = address.substr(at + 1);
-    for (std::size_t i = 0; i + 4 <= domain.size(); ++i)
-        if ((i == 0 || domain[i - 1] == '.') && g_ascii_strncasecmp(domain.data() + i, "xn--", 4) == 0)
-            return false;
+    }
     return true;
 }
 
@@ -277,23 +280,67 @@ std::optional<QString> decodeNameWord(std::string_view name)
     return text;
 }
 
-// The common case without GMime: plain ASCII "Name <a@b>", "\"Name\" <a@b>" or "a@b", comma-separated,
-// with nothing that needs escapes, comments, groups or decoding but a name of one encoded word. Line
-// breaks and tabs may stand where GMime drops them, around the elements and between a name and its
-// address; GMime keeps them inside a name, so such a name is left to it. False when the text needs the
-// real parser; the addresses before the element that showed it have been visited then (an empty `visit`
-// only checks).
-bool readSimpleAddresses(std::string_view text, const std::function<void(const Address&)>& visit)
+// What GMime's address parser takes for white space around the elements of a list.
+constexpr CharSet kFolding(" \t\r\n");
+
+// One element of an address list of the plain form below, as it stands in the list's text.
+struct PlainAddress {
+    std::string_view name; // without quotes; empty when the element has none
+    std::string_view address;
+    QString decodedName; // the name of one encoded word, decoded; null for any other name
+
+    Address toAddress() const { return Address { decodedName.isNull() ? latin1(name) : decodedName, latin1(address) }; }
+    static QString latin1(std::string_view text) { return QString::fromLatin1(text.data(), qsizetype(text.size())); }
+};
+
+// Whether every character of `text` may stand in a list of the plain form.
+bool plainCharacters(std::string_view text)
 {
-    static constexpr CharSet kRefused("()[]:;\\"), kFolding(" \t\r\n"), kSpace(" "), kInBareAddress(" \t\r\n<>\""),
-        kInAddress("<> \t\r\n\""), kInName("<>@\"\t\r\n\\"), kInUnquotedName(".,;:()[]");
-    char previous = 0;
-    for (char c : text) {
-        if ((c < 0x20 && !kFolding.contains(c)) || c > 0x7e || kRefused.contains(c) || (c == ' ' && previous == ' '))
-            return false;
-        previous = c;
+    // Printable ASCII but ( ) [ ] : ; and the backslash, and the white space of folding.
+    static constexpr CharSet kPlain(" \t\r\n!\"#$%&'*+,-./0123456789<=>?@ABCDEFGHIJKLMNOPQRSTUVWXYZ^_`"
+                                    "abcdefghijklmnopqrstuvwxyz{|}~");
+    return std::all_of(text.begin(), text.end(), [](char c) { return kPlain.contains(c); })
+        && text.find("  ") == std::string_view::npos;
+}
+
+// One element of a list of the plain form, trimmed and not empty; nothing when it needs the real parser.
+std::optional<PlainAddress> plainElement(std::string_view element)
+{
+    static constexpr CharSet kSpace(" "), kInBareAddress(" \t\r\n<>\""), kInAddress("<> \t\r\n\""),
+        kInName("<>@\"\t\r\n\\"), kInUnquotedName(".,;:()[]");
+    const std::size_t open = element.find('<');
+    if (open == std::string_view::npos) {
+        if (kInBareAddress.foundIn(element) || element.find("=?") != std::string_view::npos
+            || !isDotAtomAddress(element))
+            return std::nullopt;
+        return PlainAddress { {}, element, {} };
     }
-    auto latin1 = [](std::string_view part) { return QString::fromLatin1(part.data(), qsizetype(part.size())); };
+    std::string_view address = element.substr(open + 1);
+    if (address.empty() || address.back() != '>')
+        return std::nullopt;
+    address.remove_suffix(1);
+    if (kInAddress.foundIn(address) || address.find("=?") != std::string_view::npos || !isDotAtomAddress(address))
+        return std::nullopt;
+    std::string_view name = kFolding.trimmed(element.substr(0, open));
+    if (name.find("=?") != std::string_view::npos) {
+        std::optional<QString> decoded = decodeNameWord(name);
+        if (!decoded)
+            return std::nullopt;
+        return PlainAddress { {}, address, std::move(*decoded) };
+    }
+    const bool quoted = name.size() >= 2 && name.front() == '"' && name.back() == '"';
+    if (quoted)
+        name = kSpace.trimmed(name.substr(1, name.size() - 2)); // GMime trims a quoted name too
+    // An unquoted name of anything but words and blanks (".E ps", "a (b)") is left to GMime's reading.
+    if (kInName.foundIn(name) || (!quoted && kInUnquotedName.foundIn(name)))
+        return std::nullopt;
+    return PlainAddress { name, address, {} };
+}
+
+// Calls `take` with each element of the list `text` of the plain form; false as soon as an element (or
+// `take`) refuses.
+template <typename Take> bool forEachPlainElement(std::string_view text, Take take)
+{
     while (!text.empty()) {
         std::size_t comma = 0;
         for (bool quoted = false; comma < text.size() && (quoted || text[comma] != ','); ++comma)
@@ -302,38 +349,67 @@ bool readSimpleAddresses(std::string_view text, const std::function<void(const A
         text = comma >= text.size() ? std::string_view() : text.substr(comma + 1);
         if (element.empty())
             continue;
-        const std::size_t open = element.find('<');
-        if (open == std::string_view::npos) {
-            if (kInBareAddress.foundIn(element) || element.find("=?") != std::string_view::npos
-                || !isDotAtomAddress(element))
-                return false;
-            if (visit)
-                visit(Address { {}, latin1(element) });
-            continue;
-        }
-        const std::string_view address = element.substr(open + 1);
-        if (address.empty() || address.back() != '>' || kInAddress.foundIn(address.substr(0, address.size() - 1))
-            || address.find("=?") != std::string_view::npos || !isDotAtomAddress(address.substr(0, address.size() - 1)))
+        std::optional<PlainAddress> address = plainElement(element);
+        if (!address || !take(std::move(*address)))
             return false;
-        std::string_view name = kFolding.trimmed(element.substr(0, open));
-        if (name.find("=?") != std::string_view::npos) {
-            const std::optional<QString> decoded = decodeNameWord(name);
-            if (!decoded)
-                return false;
-            if (visit)
-                visit(Address { *decoded, latin1(address.substr(0, address.size() - 1)) });
-            continue;
-        }
-        const bool quoted = name.size() >= 2 && name.front() == '"' && name.back() == '"';
-        if (quoted)
-            name = kSpace.trimmed(name.substr(1, name.size() - 2)); // GMime trims a quoted name too
-        // An unquoted name of anything but words and blanks (".E ps", "a (b)") is left to GMime's reading.
-        if (kInName.foundIn(name) || (!quoted && kInUnquotedName.foundIn(name)))
-            return false;
-        if (visit)
-            visit(Address { latin1(name), latin1(address.substr(0, address.size() - 1)) });
     }
     return true;
+}
+
+// The common case without GMime: plain ASCII "Name <a@b>", "\"Name\" <a@b>" or "a@b", comma-separated,
+// with nothing that needs escapes, comments, groups or decoding but a name of one encoded word. Line
+// breaks and tabs may stand where GMime drops them, around the elements and between a name and its
+// address; GMime keeps them inside a name, so such a name is left to it. False, and nothing handed to
+// `take`, when the text needs the real parser: the plain reading may find its limit at the end. The
+// elements of a short list are read once and held; a long one is checked whole first and read again.
+template <typename Take> bool readSimpleAddresses(std::string_view text, Take take)
+{
+    if (!plainCharacters(text))
+        return false;
+    constexpr std::size_t kHeld = 16;
+    std::array<PlainAddress, kHeld> held;
+    std::size_t count = 0;
+    const bool plain = forEachPlainElement(text, [&](PlainAddress&& address) {
+        if (count < kHeld)
+            held[count] = std::move(address);
+        ++count;
+        return true;
+    });
+    if (!plain)
+        return false;
+    if (count > kHeld) {
+        forEachPlainElement(text, [&take](PlainAddress&& address) {
+            take(std::as_const(address));
+            return true;
+        });
+        return true;
+    }
+    for (std::size_t i = 0; i < count; ++i)
+        take(std::as_const(held[i]));
+    return true;
+}
+
+// Calls `visit` with the addresses GMime's parser reads from `raw`; false, and nothing visited, where
+// it finds a fault in a text that is not blank.
+bool forEachParsedAddress(std::string_view raw, const std::function<void(const Address&)>& visit)
+{
+    // GMime gives no list both for a fault and for a list without addresses.
+    GPtr<InternetAddressList> list(internet_address_list_parse(parserOptions(), std::string(raw).c_str()));
+    if (!list)
+        return raw.find_first_not_of(" \t\r\n") == std::string_view::npos;
+    if (visit)
+        forEachAddressOf(list.get(), visit);
+    return true;
+}
+
+void appendDisplayName(QString& names, const PlainAddress& address)
+{
+    if (!names.isEmpty())
+        names += QLatin1String("; ");
+    if (!address.decodedName.isNull())
+        names += address.decodedName;
+    else
+        names += QLatin1StringView(address.name.empty() ? address.address : address.name);
 }
 
 } // namespace
@@ -353,16 +429,11 @@ std::optional<QList<Address>> parseWholeAddresses(const std::string& raw)
 
 bool forEachWholeAddress(std::string_view raw, const std::function<void(const Address&)>& visit)
 {
-    // Checked whole before the first address goes: the plain reading may find its limit at the end.
-    if (readSimpleAddresses(raw, {}))
-        return !visit || readSimpleAddresses(raw, visit);
-    // GMime gives no list both for a fault and for a list without addresses.
-    GPtr<InternetAddressList> list(internet_address_list_parse(parserOptions(), std::string(raw).c_str()));
-    if (!list)
-        return raw.find_first_not_of(" \t\r\n") == std::string_view::npos;
-    if (visit)
-        forEachAddressOf(list.get(), visit);
-    return true;
+    const auto take = [&visit](const PlainAddress& address) {
+        if (visit)
+            visit(address.toAddress());
+    };
+    return readSimpleAddresses(raw, take) || forEachParsedAddress(raw, visit);
 }
 
 void forEachAddress(std::string_view raw, const std::function<void(const Address&)>& visit)
@@ -388,8 +459,26 @@ QString displayNames(const QList<Address>& addresses)
 QString displayNamesOf(std::string_view raw)
 {
     QString text;
-    forEachAddress(raw, [&text](const Address& address) { appendDisplayName(text, address); });
+    const auto take = [&text](const auto& address) { appendDisplayName(text, address); };
+    if (!readSimpleAddresses(raw, take))
+        forEachParsedAddress(raw, take);
     return text;
+}
+
+QString firstAddressOf(std::string_view raw)
+{
+    QString first;
+    const auto take = [&first](const PlainAddress& address) {
+        if (first.isNull())
+            first = PlainAddress::latin1(address.address);
+    };
+    if (!readSimpleAddresses(raw, take)) {
+        forEachParsedAddress(raw, [&first](const Address& address) {
+            if (first.isEmpty())
+                first = address.address;
+        });
+    }
+    return first;
 }
 
 std::optional<std::string> headerField(std::string_view block, std::string_view name)
@@ -422,12 +511,12 @@ std::optional<std::string> headerField(std::string_view block, std::string_view 
     return value;
 }
 
-std::optional<qint64> parseDate(const std::string& raw)
+std::optional<qint64> parseDate(std::string_view raw)
 {
     if (auto seconds = maildir::parseRfc5322Date(raw))
         return seconds;
     parserOptions(); // GMime must be initialised
-    GDateTime* date = g_mime_utils_header_decode_date(raw.c_str());
+    GDateTime* date = g_mime_utils_header_decode_date(std::string(raw).c_str());
     if (!date)
         return std::nullopt;
     const qint64 seconds = g_date_time_to_unix(date);

@@ -16,7 +16,7 @@ typedef struct _InternetAddressList InternetAddressList;
 namespace quillbox::mail {
 
 /// Unstructured header text (Subject) with its encoded words decoded.
-QString decodeHeaderText(const std::string& raw);
+QString decodeHeaderText(std::string_view raw);
 
 struct Address {
     QString name; ///< empty when the address has none
@@ -43,13 +43,16 @@ QString displayNames(const QList<Address>& addresses);
 void appendDisplayName(QString& names, const Address& address);
 /// The display names of the address list `raw` as displayNames(parseAddresses(raw)) gives them.
 QString displayNamesOf(std::string_view raw);
+/// The first address of the list `raw` that parseAddresses(raw) gives with an address (not a group
+/// without members); empty when there is none.
+QString firstAddressOf(std::string_view raw);
 
 /// The unfolded value of the first header field `name` (matched without regard to case) of the header
 /// block `block`, white space around it removed; nullopt when the block has no such field.
 std::optional<std::string> headerField(std::string_view block, std::string_view name);
 
 /// Seconds since the epoch of a date header; nullopt when it cannot be read.
-std::optional<qint64> parseDate(const std::string& raw);
+std::optional<qint64> parseDate(std::string_view raw);
 
 /// Body bytes in `charset` as text. A charset label is read as the WHATWG Encoding Standard reads it (see
 /// labelDecoder()): an undecodable sequence becomes U+FFFD and the rest stays. Text without a charset is read as

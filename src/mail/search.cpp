@@ -54,6 +54,55 @@ bool isTimeOfDay(const QString& text)
             return true;
     return false;
 }
+
+// Which of the item's times getLatestTime() gives; null where none of them counts.
+const QDateTime* latestTimeOf(const mail::ItemSummary& item)
+{
+    // A time the store lacks (1 January 4501) would be the latest of all and put the mail
+    // outside every date window, so that it could never be listed: it does not count.
+    const QDateTime* latest = nullptr;
+    const auto consider = [&](const QDateTime& t) {
+        if (mail::isKnownTime(t) && (!latest || compareTimes(t, *latest) > 0))
+            latest = &t;
+    };
+    consider(item.creationTime);
+    if (item.sent)
+        consider(item.sentOn);
+    consider(item.receivedTime);
+    return latest;
+}
+
+// addResultRow() with the locale and the item's latest time (latestTimeOf()) at hand: a search reads the
+// one once per folder and the other once per mail.
+void appendRow(const QString& dateFormat, const QLocale& locale, const QString& folderPath,
+    const mail::ItemSummary& item, const QDateTime* latest, std::vector<ResultRow>& rows)
+{
+    ResultRow& row = rows.emplace_back(ResultRow { .from = item.senderEmailAddress,
+        .subject = item.subject,
+        .to = item.to,
+        .entryId = item.entryID,
+        .folder = folderPath });
+    // A time the store does not have is no value and is written as nothing, in the list as in file names.
+    const auto put = [&](const QDateTime& t, QDateTime& value, QString& text) {
+        if (!mail::isKnownTime(t))
+            return false;
+        value = t;
+        text = formatMailDate(t, dateFormat, locale);
+        return true;
+    };
+    const bool sent = put(item.sentOn, row.sent, row.sentText);
+    const bool received = put(item.receivedTime, row.received, row.receivedText);
+    if (!latest)
+        return;
+    row.latestTime = *latest;
+    // The text shows the date and the time the value holds, so a time that holds those of the sent or
+    // received time (the same moment, more often than not) has its text.
+    const auto sameText
+        = [latest](const QDateTime& t) { return latest->date() == t.date() && latest->time() == t.time(); };
+    row.latestTimeText = sent && sameText(item.sentOn) ? row.sentText
+        : received && sameText(item.receivedTime)      ? row.receivedText
+                                                       : formatMailDate(*latest, dateFormat, locale);
+}
 } // namespace
 
 SearchOutcome searchMailFolder(Person& person, const Settings& settings, const QString& path, ResultList& list,
@@ -98,13 +147,16 @@ std::vector<std::unique_ptr<mail::Folder>> searchOneFolder(
 {
     const QDateTime since = readDateSetting(settings.since, kDefaultSince);
     const QDateTime before = readDateSetting(settings.before, kDefaultBefore);
+    const QDateTime noDate = mail::noDate();
     QString folderPath;
     std::vector<ResultRow> rows;
     walk.setWindow(since, before);
+    const QLocale locale = QLocale::system();
     const Status read = folder.items(
         [&](const mail::ItemSummary& item) {
-            const QDateTime latest = getLatestTime(item);
-            if (compareTimes(latest, since) < 0 || compareTimes(latest, before) > 0)
+            const QDateTime* latest = latestTimeOf(item);
+            const QDateTime& latestTime = latest ? *latest : noDate;
+            if (compareTimes(latestTime, since) < 0 || compareTimes(latestTime, before) > 0)
                 return;
             if (item.itemClass != mail::kClassMail) {
                 walk.leaveOutNotMail();
@@ -112,7 +164,7 @@ std::vector<std::unique_ptr<mail::Folder>> searchOneFolder(
             }
             if (folderPath.isNull())
                 folderPath = folder.folderPath();
-            addResultRow(settings, folderPath, item, rows);
+            appendRow(settings.dateFormat, locale, folderPath, item, latest, rows);
         },
         walk);
     // The rows read before a failure are kept too.
@@ -182,39 +234,14 @@ QDateTime readDateSetting(const QString& text, const QDateTime& defaultValue)
 
 QDateTime getLatestTime(const mail::ItemSummary& item)
 {
-    // A time the store lacks (1 January 4501) would be the latest of all and put the mail
-    // outside every date window, so that it could never be listed: it does not count.
-    QDateTime latest;
-    const auto consider = [&](const QDateTime& t) {
-        if (mail::isKnownTime(t) && (!latest.isValid() || compareTimes(t, latest) > 0))
-            latest = t;
-    };
-    consider(item.creationTime);
-    if (item.sent)
-        consider(item.sentOn);
-    consider(item.receivedTime);
-    return latest.isValid() ? latest : mail::noDate();
+    const QDateTime* latest = latestTimeOf(item);
+    return latest ? *latest : mail::noDate();
 }
 
 void addResultRow(
     const Settings& settings, const QString& folderPath, const mail::ItemSummary& item, std::vector<ResultRow>& rows)
 {
-    const QLocale locale = QLocale::system();
-    ResultRow& row = rows.emplace_back(ResultRow { .from = item.senderEmailAddress,
-        .subject = item.subject,
-        .to = item.to,
-        .entryId = item.entryID,
-        .folder = folderPath });
-    // A time the store does not have is no value and is written as nothing, in the list as in file names.
-    const auto put = [&](const QDateTime& t, QDateTime& value, QString& text) {
-        if (!mail::isKnownTime(t))
-            return;
-        value = t;
-        text = formatMailDate(t, settings.dateFormat, locale);
-    };
-    put(item.sentOn, row.sent, row.sentText);
-    put(item.receivedTime, row.received, row.receivedText);
-    put(getLatestTime(item), row.latestTime, row.latestTimeText);
+    appendRow(settings.dateFormat, QLocale::system(), folderPath, item, latestTimeOf(item), rows);
 }
 
 } // namespace quillbox

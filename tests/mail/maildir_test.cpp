@@ -454,9 +454,18 @@ TEST(MaildirItems, EncodedWordsInHeaderText)
 TEST(MaildirItems, AddressListsReadAlikeInListAndItem)
 {
     // The list, an item of one text part and GMime's parse of the whole message all read them alike.
-    const std::pair<QByteArray, QString> cases[] = { { "Bob <bob@x.org>, carol@x.org", "Bob; carol@x.org" },
-        { "\"Doe, John\" <j@x.org>", "Doe, John" }, { "\" Doe  John \" <j@x.org>", "Doe  John" },
-        { "Doe\tJohn <j@x.org>", "Doe\tJohn" }, { "=?UTF-8?Q?J=C3=B6rg?= <j@x.org>", QString::fromUtf8("Jörg") },
+    // Longer lists than the quick reading holds at once too, one whose last address GMime has to read.
+    QByteArray many;
+    QString manyNames;
+    for (int i = 0; i < 20; ++i) {
+        many += QByteArray(i ? ", " : "") + "N" + QByteArray::number(i) + " <n" + QByteArray::number(i) + "@x.org>";
+        manyNames += QLatin1String(i ? "; N" : "N") + QString::number(i);
+    }
+    const std::pair<QByteArray, QString> cases[] = { { many, manyNames },
+        { many + ", a@xn--bcher-kva.example", manyNames + QString::fromUtf8("; a@bücher.example") },
+        { "Bob <bob@x.org>, carol@x.org", "Bob; carol@x.org" }, { "\"Doe, John\" <j@x.org>", "Doe, John" },
+        { "\" Doe  John \" <j@x.org>", "Doe  John" }, { "Doe\tJohn <j@x.org>", "Doe\tJohn" },
+        { "=?UTF-8?Q?J=C3=B6rg?= <j@x.org>", QString::fromUtf8("Jörg") },
         { "undisclosed-recipients:;", "undisclosed-recipients" }, { "team: a@x.org, B <b@x.org>;", "a@x.org; B" },
         { "a@x.org (Ann A)", "Ann A" }, { "a@x.org,", "a@x.org" }, { "<a@x.org>", "a@x.org" },
         { "a@x.org.", "a@x.org" }, { "a@xn--bcher-kva.example", QString::fromUtf8("a@bücher.example") },
@@ -470,11 +479,20 @@ TEST(MaildirItems, AddressListsReadAlikeInListAndItem)
         { "Bob <bob@x.org>, carol@x.org, a@x.org (Ann A)", "Bob; carol@x.org; Ann A" } };
     for (const auto& [to, display] : cases) {
         SCOPED_TRACE(to.toStdString());
-        const QByteArray raw = message("To: " + to + "\nCc: " + to + "\n");
+        const QByteArray raw = message("From: " + to + "\nTo: " + to + "\nCc: " + to + "\n");
         auto one = oneMessage(raw);
         ASSERT_TRUE(one);
         EXPECT_EQ(one->summary.to, display);
         EXPECT_EQ(one->item->displayCc(), display);
+        // The sender is the first address GMime reads, where a group without members has none.
+        InternetAddressList* list = internet_address_list_parse(parserOptions(), to.constData());
+        QString sender;
+        for (const mail::Address& address : mail::addressesOf(list))
+            if (sender.isEmpty())
+                sender = address.address;
+        if (list)
+            g_object_unref(list);
+        EXPECT_EQ(one->summary.senderEmailAddress, sender);
         expectReadAsTheParserReads(raw);
     }
 }

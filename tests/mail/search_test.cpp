@@ -329,6 +329,19 @@ TEST(addResultRow, FillsTheRowAsTheStoreGivesIt)
     EXPECT_EQ(rows[1].latestTime, item.creationTime);
 }
 
+TEST(addResultRow, WritesTheLatestTimeByItsOwnClock)
+{
+    mail::ItemSummary item;
+    item.sent = true;
+    item.sentOn = item.receivedTime = at("2009-08-12T14:30:05");
+    item.creationTime = at("2009-08-12T16:00:00"); // the same day, later
+    Settings settings;
+    settings.dateFormat = QStringLiteral("yyyymmdd HHMMSS");
+    std::vector<ResultRow> rows;
+    addResultRow(settings, {}, item, rows);
+    EXPECT_EQ(rows[0].latestTimeText, "20090812 160000");
+}
+
 TEST(getLatestTime, TakesTheLatestOfTheTimesThatCount)
 {
     // Days of January 2009; 0 is the store's no-date.
@@ -356,6 +369,12 @@ TEST(getLatestTime, TakesTheLatestOfTheTimesThatCount)
         item.sent = c.sent;
         item.receivedTime = day(c.received);
         EXPECT_EQ(getLatestTime(item), day(c.latest));
+        // The row writes that time, not another of the three.
+        Settings settings;
+        settings.dateFormat = QStringLiteral("d");
+        std::vector<ResultRow> rows;
+        addResultRow(settings, {}, item, rows);
+        EXPECT_EQ(rows[0].latestTimeText, c.latest ? QString::number(c.latest) : QString());
     }
 }
 

@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: MIT
 #include "mail/maildir/headerscan.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <strings.h>
 #include <unistd.h>
@@ -132,24 +134,19 @@ void HeaderScan::scan(const char* data, std::size_t size, bool atEnd)
 
 std::optional<std::string> HeaderScan::value(const char* data, HeaderField field) const
 {
-    const Range& range = m_fields[std::size_t(field)];
-    if (!range.found)
+    std::string unfolded;
+    const std::optional<std::string_view> text = value(data, field, unfolded);
+    if (!text)
         return std::nullopt;
-    // NUL bytes are dropped, so they count as white space at either end.
-    const auto blank = [](char c) { return isWhite(c) || c == '\r' || c == '\n' || c == '\0'; };
-    std::size_t begin = range.begin, end = range.end;
-    while (begin < end && blank(data[begin]))
-        ++begin;
-    while (end > begin && blank(data[end - 1]))
-        --end;
-    std::string text;
-    text.reserve(end - begin);
-    for (std::size_t i = begin; i < end; ++i) {
-        const char c = data[i];
-        if (c != '\r' && c != '\n' && c != '\0') // unfolding removes the line breaks and keeps the white space
-            text.push_back(c);
-    }
-    return text;
+    if (text->data() != unfolded.data())
+        unfolded = *text;
+    return unfolded;
+}
+
+std::optional<std::string_view> HeaderScan::value(const char* data, HeaderField field, std::string& unfolded) const
+{
+    const std::optional<std::string_view> raw = rawValue(data, field);
+    return raw ? std::optional(unfold(*raw, unfolded)) : std::nullopt;
 }
 
 std::optional<std::string_view> HeaderScan::rawValue(const char* data, HeaderField field) const
@@ -158,6 +155,29 @@ std::optional<std::string_view> HeaderScan::rawValue(const char* data, HeaderFie
     if (!range.found)
         return std::nullopt;
     return std::string_view(data + range.begin, range.end - range.begin);
+}
+
+std::string_view unfold(std::string_view text, std::string& unfolded)
+{
+    // NUL bytes are dropped, so they count as white space at either end.
+    const auto dropped = [](char c) { return c == '\r' || c == '\n' || c == '\0'; };
+    while (!text.empty() && (isWhite(text.front()) || dropped(text.front())))
+        text.remove_prefix(1);
+    while (!text.empty() && (isWhite(text.back()) || dropped(text.back())))
+        text.remove_suffix(1);
+    auto from = text.begin();
+    auto to = std::find_if(from, text.end(), dropped);
+    if (to == text.end())
+        return text;
+    // Unfolding removes the line breaks and keeps the white space.
+    unfolded.clear();
+    for (;;) {
+        unfolded.append(from, to);
+        if (to == text.end())
+            return unfolded;
+        from = to + 1;
+        to = std::find_if(from, text.end(), dropped);
+    }
 }
 
 bool readHeaderBlock(int fd, std::vector<char>& buffer, HeaderScan& scan, std::size_t cap)
@@ -246,27 +266,29 @@ bool sameText(std::string_view a, std::string_view b)
     return a.size() == b.size() && strncasecmp(a.data(), b.data(), a.size()) == 0;
 }
 
-int monthOf(std::string_view word)
+// The first three letters of a word (DateCursor::word()) in lower case, as one number; 0 for a shorter word.
+constexpr std::uint32_t firstThree(std::string_view word)
 {
-    static constexpr std::string_view kMonths[]
-        = { "jan", "feb", "mar", "apr", "may", "jun", "jul", "aug", "sep", "oct", "nov", "dec" };
     if (word.size() < 3)
         return 0;
-    for (int i = 0; i < 12; ++i)
-        if (sameText(word.substr(0, 3), kMonths[i]))
-            return i + 1;
-    return 0;
+    const auto lower = [&](std::size_t i) { return std::uint32_t(static_cast<unsigned char>(word[i]) | 0x20); };
+    return lower(0) << 16 | lower(1) << 8 | lower(2);
+}
+
+int monthOf(std::string_view word)
+{
+    static constexpr std::uint32_t kMonths[] = { firstThree("jan"), firstThree("feb"), firstThree("mar"),
+        firstThree("apr"), firstThree("may"), firstThree("jun"), firstThree("jul"), firstThree("aug"),
+        firstThree("sep"), firstThree("oct"), firstThree("nov"), firstThree("dec") };
+    const auto* month = std::find(std::begin(kMonths), std::end(kMonths), firstThree(word));
+    return month == std::end(kMonths) ? 0 : int(month - std::begin(kMonths)) + 1;
 }
 
 bool isDayName(std::string_view word)
 {
-    static constexpr std::string_view kDays[] = { "mon", "tue", "wed", "thu", "fri", "sat", "sun" };
-    if (word.size() < 3)
-        return false;
-    for (auto day : kDays)
-        if (sameText(word.substr(0, 3), day))
-            return true;
-    return false;
+    static constexpr std::uint32_t kDays[] = { firstThree("mon"), firstThree("tue"), firstThree("wed"),
+        firstThree("thu"), firstThree("fri"), firstThree("sat"), firstThree("sun") };
+    return std::find(std::begin(kDays), std::end(kDays), firstThree(word)) != std::end(kDays);
 }
 
 // Minutes east of UTC of an alphabetic zone; the military letters and unknown names count as UTC.

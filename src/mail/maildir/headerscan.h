@@ -51,6 +51,9 @@ public:
     /// The unfolded value of `field` (leading and trailing white space removed, NUL bytes dropped),
     /// or nullopt when the block has no such field.
     std::optional<std::string> value(const char* data, HeaderField field) const;
+    /// As value(), without a copy where the value stands on one line: a view of `data` then, else of
+    /// `unfolded`, which holds the value unfolded (and is left alone otherwise).
+    std::optional<std::string_view> value(const char* data, HeaderField field, std::string& unfolded) const;
     /// The value of `field` as it stands, folded, from after the colon to the end of its last line.
     std::optional<std::string_view> rawValue(const char* data, HeaderField field) const;
 
@@ -69,6 +72,11 @@ private:
     bool m_needMore = true;
     bool m_plainBlock = true;
 };
+
+/// A header value as it stands (`text`, folded) as HeaderScan::value() gives it: white space (and NUL
+/// bytes) at either end removed, line breaks and NUL bytes within dropped. A view of `text` where nothing
+/// within is dropped, else of `unfolded`, which then holds the value.
+std::string_view unfold(std::string_view text, std::string& unfolded);
 
 /// Reads the start of the file `fd` into `buffer` until the header block is complete, the file ends
 /// or `cap` bytes are read (a header that never ends is cut there). Returns false with errno set when

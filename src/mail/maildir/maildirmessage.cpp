@@ -347,7 +347,8 @@ bool isCalendarRequest(std::string_view content, const std::optional<std::string
 std::optional<int> itemClassOf(const char* data, std::size_t size, const HeaderScan& scan, bool complete)
 {
     const std::string_view message(data, size);
-    const auto contentType = scan.value(data, HeaderField::ContentType);
+    std::string unfolded;
+    const auto contentType = scan.value(data, HeaderField::ContentType, unfolded);
     if (!contentType)
         return kClassMail;
     const std::string type = mediaTypeOf(*contentType);
@@ -362,8 +363,10 @@ std::optional<int> itemClassOf(const char* data, std::size_t size, const HeaderS
         return isCalendarRequest(body, scan.value(data, HeaderField::ContentTransferEncoding)) ? kClassMeetingRequest
                                                                                                : kClassMail;
     }
+    if (!type.starts_with("multipart/"))
+        return kClassMail;
     const auto boundary = parameterOf(*contentType, "boundary");
-    if (!type.starts_with("multipart/") || !boundary || boundary->empty())
+    if (!boundary || boundary->empty())
         return kClassMail;
     // A multipart whose first part is the calendar.
     const std::string delimiter = "--" + *boundary;
@@ -874,33 +877,34 @@ bool readSummaryBytes(int fd, std::vector<char>& buffer, HeaderScan& scan, int& 
 void summarize(const char* data, std::size_t size, const HeaderScan& scan, const MessageFile& file,
     ItemSummary& summary, std::optional<int> itemClass)
 {
-    const MessageName name = splitMessageName(file.fileName);
-    const std::optional<std::string> dateText = scan.value(data, HeaderField::Date);
+    const MessageNameView name = viewMessageName(file.fileName);
+    std::string unfolded; // of the field read last, where it was folded
+    const std::optional<std::string_view> dateText = scan.value(data, HeaderField::Date, unfolded);
     const std::optional<qint64> date = dateText ? parseDate(*dateText) : std::nullopt;
     summary.sentOn = localTime(date);
     summary.sent = date && !name.flags.contains('D');
 
     std::optional<qint64> received;
-    if (const auto text = scan.value(data, HeaderField::Received)) {
+    // The date after the last semicolon: only that much is unfolded.
+    if (const auto text = scan.rawValue(data, HeaderField::Received)) {
         const std::size_t semicolon = text->rfind(';');
-        if (semicolon != std::string::npos)
-            received = parseDate(text->substr(semicolon + 1));
+        if (semicolon != std::string_view::npos)
+            received = parseDate(unfold(text->substr(semicolon + 1), unfolded));
     }
     const std::optional<qint64> fileTime = name.deliveryTime ? name.deliveryTime : file.modified;
-    summary.receivedTime = localTime(received ? received : fileTime);
-    summary.creationTime = localTime(fileTime || !file.dateMadeIt ? fileTime : date);
+    const std::optional<qint64> receivedTime = received ? received : fileTime;
+    const std::optional<qint64> creationTime = fileTime || !file.dateMadeIt ? fileTime : date;
+    // The same moment is converted to local time once.
+    summary.receivedTime = receivedTime == date ? summary.sentOn : localTime(receivedTime);
+    summary.creationTime = creationTime == receivedTime ? summary.receivedTime
+        : creationTime == date                          ? summary.sentOn
+                                                        : localTime(creationTime);
 
-    summary.senderEmailAddress.clear();
-    if (const auto from = scan.value(data, HeaderField::From)) {
-        for (const Address& address : parseAddresses(*from))
-            if (!address.address.isEmpty()) {
-                summary.senderEmailAddress = address.address;
-                break;
-            }
-    }
-    const auto subject = scan.value(data, HeaderField::Subject);
+    const auto from = scan.value(data, HeaderField::From, unfolded);
+    summary.senderEmailAddress = from ? firstAddressOf(*from) : QString();
+    const auto subject = scan.value(data, HeaderField::Subject, unfolded);
     summary.subject = subject ? decodeHeaderText(*subject) : QString();
-    const auto to = scan.value(data, HeaderField::To);
+    const auto to = scan.value(data, HeaderField::To, unfolded);
     summary.to = to ? displayNamesOf(*to) : QString();
     summary.itemClass = itemClass ? *itemClass : itemClassOf(data, size, scan, true).value_or(kClassMail);
 }

@@ -86,15 +86,15 @@ QStringList folderNamesOfDir(const QByteArray& dir)
     return names;
 }
 
-MessageName splitMessageName(const QByteArray& fileName)
+MessageNameView viewMessageName(QByteArrayView fileName)
 {
-    MessageName parts;
+    MessageNameView parts;
     qsizetype info = fileName.indexOf(':');
     if (info < 0)
         info = fileName.lastIndexOf(";2,"); // Maildirs kept on file systems without ':' in names use ';'
-    parts.unique = info < 0 ? fileName : fileName.left(info);
-    if (info >= 0 && fileName.mid(info + 1, 2) == "2,")
-        parts.flags = fileName.mid(info + 3);
+    parts.unique = info < 0 ? fileName : fileName.first(info);
+    if (info >= 0 && fileName.sliced(info + 1).startsWith("2,"))
+        parts.flags = fileName.sliced(info + 3);
 
     qint64 seconds = 0;
     qsizetype i = 0;
@@ -103,6 +103,14 @@ MessageName splitMessageName(const QByteArray& fileName)
     if (i > 0 && i < fileName.size() && fileName[i] == '.')
         parts.deliveryTime = seconds;
     return parts;
+}
+
+MessageName splitMessageName(const QByteArray& fileName)
+{
+    const MessageNameView parts = viewMessageName(fileName);
+    // A name without an info part is its own unique part, shared rather than copied.
+    return { parts.unique.size() == fileName.size() ? fileName : parts.unique.toByteArray(), parts.flags.toByteArray(),
+        parts.deliveryTime };
 }
 
 bool isSafeRelativeDir(const QByteArray& dir)

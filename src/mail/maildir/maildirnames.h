@@ -38,6 +38,13 @@ struct MessageName {
     std::optional<qint64> deliveryTime; ///< the seconds since the epoch the name starts with
 };
 MessageName splitMessageName(const QByteArray& fileName);
+/// The same parts as views of `fileName`, without a copy.
+struct MessageNameView {
+    QByteArrayView unique;
+    QByteArrayView flags;
+    std::optional<qint64> deliveryTime;
+};
+MessageNameView viewMessageName(QByteArrayView fileName);
 
 /// What an entry identifier holds: the store, the folder directory and the message's unique name, plus
 /// where the message lay when it was listed ("cur" or "new" and its file name), which is tried first.
