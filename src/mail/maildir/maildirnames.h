@@ -57,7 +57,8 @@ struct EntryRef {
 };
 QString encodeEntryID(const EntryRef& ref);
 /// encodeEntryID() in two steps, for listing many messages of one folder: the identifier is
-/// entryIDIn(entryIDPrefix(store, folderDir), subdir, fileName), made in one piece.
+/// entryIDIn(entryIDPrefix(store, folderDir), subdir, fileName), made in one piece: `prefix` followed by
+/// the two fields hex-encoded with a NUL byte between them (mbox identifiers are made alike).
 QString entryIDPrefix(const QString& store, const QByteArray& folderDir);
 QString entryIDIn(const QString& prefix, const QByteArray& subdir, const QByteArray& fileName);
 /// nullopt when `entryID` is not one of ours or names paths outside a store.

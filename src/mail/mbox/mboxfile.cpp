@@ -326,7 +326,8 @@ std::optional<qint64> fromLineDate(std::string_view fromLine)
     }
     if (month.empty() || day.empty() || time.empty() || year.empty())
         return std::nullopt;
-    std::string text;
+    thread_local std::string text; // read for every message: no allocation each time
+    text.clear();
     for (std::string_view part : { day, month, year, time, zone })
         (text += part) += ' ';
     return maildir::parseRfc5322Date(text);

@@ -146,18 +146,11 @@ QString entryIDPrefix(const QString& store, const QByteArray& file)
     return QString::fromLatin1((kEntryMarker + '\0' + store.toUtf8() + '\0' + file + '\0').toHex().toUpper());
 }
 
-// The entry identifier of the message `span` of the file whose identifiers start with `prefix`, in one
-// string (the search makes one for every message).
+// The entry identifier of the message `span` of the file whose identifiers start with `prefix`: its
+// offset and the check of its first bytes, hex-encoded like the rest.
 QString entryIDOf(const QString& prefix, const MessageSpan& span)
 {
-    static constexpr char kHex[] = "0123456789ABCDEF";
-    const QByteArray tail = QByteArray::number(span.offset) + '\0' + firstBytesCheck(span);
-    QString id;
-    id.reserve(prefix.size() + 2 * tail.size());
-    id += prefix;
-    for (char c : tail)
-        id.append(QLatin1Char(kHex[quint8(c) >> 4])).append(QLatin1Char(kHex[quint8(c) & 15]));
-    return id;
+    return maildir::entryIDIn(prefix, QByteArray::number(span.offset), firstBytesCheck(span));
 }
 
 struct EntryRef {
