@@ -106,9 +106,15 @@ void produceInOrder(WorkerThreads* workers, std::size_t count, std::size_t windo
         return;
     }
     // Shared with the jobs, which may start after this call has returned: they only look at `next`.
+    // A thread sleeps only when it has nothing to do, and is woken only when there is: the consumer when
+    // the result it waits for is there, a producer when the window has half its room again (waking it
+    // for each result taken would cost two thread switches a result, more than a small result costs).
     struct State {
         std::mutex mutex;
-        std::condition_variable changed;
+        std::condition_variable ready; ///< the consumer waits here for its result
+        std::condition_variable room; ///< producers wait here for room in the window
+        bool consumerWaiting = false;
+        int producersWaiting = 0;
         std::size_t next = 0; ///< the first index nobody has taken
         std::size_t consumed = 0;
         std::size_t count = 0;
@@ -128,7 +134,11 @@ void produceInOrder(WorkerThreads* workers, std::size_t count, std::size_t windo
             T result = (*produce)(index);
             lock.lock();
             slots[index % window].emplace(std::move(result));
-            changed.notify_all();
+            if (consumerWaiting) {
+                lock.unlock(); // woken, the consumer would wait again for the lock
+                ready.notify_one();
+                lock.lock();
+            }
         }
     };
     auto state = std::make_shared<State>();
@@ -142,10 +152,13 @@ void produceInOrder(WorkerThreads* workers, std::size_t count, std::size_t windo
             for (;;) {
                 if (state->next >= state->count)
                     return;
-                if (const auto index = state->take())
+                if (const auto index = state->take()) {
                     state->run(lock, *index);
-                else
-                    state->changed.wait(lock);
+                } else {
+                    ++state->producersWaiting;
+                    state->room.wait(lock);
+                    --state->producersWaiting;
+                }
             }
         });
     }
@@ -154,16 +167,23 @@ void produceInOrder(WorkerThreads* workers, std::size_t count, std::size_t windo
         std::optional<T>& slot = state->slots[i % window];
         // Waiting for another thread's result, this thread produces the next ones meanwhile.
         while (!slot) {
-            if (const auto index = state->take())
+            if (const auto index = state->take()) {
                 state->run(lock, *index);
-            else
-                state->changed.wait(lock);
+            } else {
+                state->consumerWaiting = true;
+                state->ready.wait(lock);
+                state->consumerWaiting = false;
+            }
         }
         T result = std::move(*slot);
         slot.reset();
         state->consumed = i + 1;
-        state->changed.notify_all();
+        // The last result taken leaves the whole window free: waiting producers then see that nothing is left.
+        const bool wake
+            = state->producersWaiting > 0 && state->consumed + state->window - state->next >= state->window / 2;
         lock.unlock();
+        if (wake)
+            state->room.notify_all();
         consume(i, std::move(result));
     }
 }
