@@ -427,8 +427,8 @@ struct FoundEmail {
     Result<std::shared_ptr<const mail::MailItem>> email;
     QString type; ///< the output type `built` is built for
     std::future<Built> built; ///< valid when the files were built with the lookup (.eml)
-    /// Valid while a worker thread looks the mail up (.eml): then `email` is to be taken from it.
-    std::future<std::optional<LookedUp>> lookedUp;
+    /// Set while the mail is looked up ahead (.eml): then `email` is to be taken from it.
+    std::shared_ptr<OnceJob<std::optional<LookedUp>>> lookup {};
     qsizetype bytes = 0; ///< the message bytes held for it
     bool alreadySaved = false; ///< recorded as saved as `type` (SkipSaved): not looked up, not to be written
     std::shared_ptr<OnceJob<Built>> job {}; ///< what builds `built`, on whichever thread comes to it first
@@ -565,7 +565,8 @@ Result<SavedEmail> saveFound(
 // the worker threads, so that writing seldom waits for building. An item that stands alone (Maildir) is
 // handed over as it is; of another (PST), what its files need is read here, on the saving thread, into an
 // item that stands alone. The mails of .eml files, which are the message's bytes, are looked up on the
-// worker threads themselves: reading them is most of their cost. The store is used by one thread at a time
+// worker threads themselves (or by the saving thread, when it comes to one that no worker has started):
+// reading them is most of their cost. The store is used by one thread at a time
 // (Shared::store). Rows go to the threads kBatch at a time; a few batches per thread, and at most
 // kBytesAhead of their messages, are held ahead. Where the workers fall behind, the saving thread builds
 // files ahead too, rather than wait for them.
@@ -594,7 +595,7 @@ public:
         fill();
         FoundEmail next = std::move(m_ahead.front());
         m_ahead.pop_front();
-        if (next.lookedUp.valid())
+        if (next.lookup)
             takeLookedUp(next, m_list.row(m_taken));
         ++m_taken;
         m_shared->bytes -= next.bytes;
@@ -699,11 +700,11 @@ private:
         return found;
     }
 
-    // The .eml of `row`, whose mail a worker thread looks up: nothing when the bytes ahead are full by then
-    // (the mail is then looked up as it is taken).
+    // The .eml of `row`, whose mail a worker thread looks up, or this one when it comes to the row first:
+    // nothing when the bytes ahead are full by then (the mail is then looked up as it is taken).
     FoundEmail lookUpAhead(const ResultRow& row, const QString& type, std::vector<Task>& batch)
     {
-        auto task = std::make_shared<std::packaged_task<std::optional<LookedUp>()>>(
+        auto lookup = std::make_shared<OnceJob<std::optional<LookedUp>>>(
             [shared = m_shared, &session = m_session, &row]() -> std::optional<LookedUp> {
                 std::unique_lock lock(shared->store);
                 if (shared->stopping || shared->bytes >= kBytesAhead)
@@ -723,15 +724,16 @@ private:
                 shared->bytes += found.bytes;
                 return found;
             });
-        FoundEmail found { Error {}, type, {}, task->get_future(), 0 };
-        batch.push_back([task] { (*task)(); });
+        FoundEmail found { Error {}, type, {}, lookup, 0 };
+        batch.push_back([lookup] { lookup->run(); });
         return found;
     }
 
     // The mail of `row` as its lookup found it, or looked up now.
     void takeLookedUp(FoundEmail& next, const ResultRow& row)
     {
-        std::optional<LookedUp> found = next.lookedUp.get();
+        next.lookup->run(); // here, when no worker has come to it yet
+        std::optional<LookedUp> found = std::exchange(next.lookup, nullptr)->take();
         if (!found) {
             next.email = findHere(row);
         } else {

@@ -283,8 +283,6 @@ public:
         QByteArray bytes = std::move(m_bytes);
         bytes.truncate(qsizetype(to - m_from));
         bytes.remove(0, qsizetype(from - m_from)); // moves where the bytes start, copies nothing
-        if (bytes.capacity() - bytes.size() > kFirstRead)
-            bytes.squeeze();
         return bytes;
     }
 
