@@ -124,6 +124,33 @@ QList<qint64> scannedOffsets(const QString& path, std::size_t window)
     return offsets;
 }
 
+// The messages at which a lookup by offset disagrees with the scan of the whole file: another span or other
+// bytes, a message found one byte into it, or the last one found in a file said to be longer than it is.
+QList<qint64> lookupsThatDisagree(const QString& path)
+{
+    QFile file(path);
+    EXPECT_TRUE(file.open(QIODevice::ReadOnly));
+    const QByteArray bytes = file.readAll();
+    mail::mbox::MessageScanner scanner(file.handle());
+    QList<qint64> disagree;
+    mail::mbox::MessageSpan span, looked;
+    for (auto more = scanner.next(span); more && *more; more = scanner.next(span)) {
+        QByteArray message;
+        const auto found = mail::mbox::readMessageAt(file.handle(), bytes.size(), span.offset, looked, message);
+        if (!found || !*found || looked.offset != span.offset || looked.contentStart != span.contentStart
+            || looked.end != span.end || looked.fromLine != span.fromLine
+            || message != bytes.mid(span.contentStart, span.end - span.contentStart)
+            || firstBytesCheck(looked) != firstBytesCheck(span))
+            disagree << span.offset;
+        const auto inside = mail::mbox::readMessageAt(file.handle(), bytes.size(), span.offset + 1, looked, message);
+        const bool last = span.end == bytes.size() || bytes.indexOf("\nFrom ", span.end - 1) < 0;
+        const auto cut = mail::mbox::readMessageAt(file.handle(), bytes.size() + 1, span.offset, looked, message);
+        if (!inside || *inside || (last && (!cut || *cut)))
+            disagree << span.offset + 1;
+    }
+    return disagree;
+}
+
 QByteArray message(const QByteArray& subject, const QByteArray& body, const QByteArray& eol = "\n")
 {
     QByteArray text = "From sender@example.org Thu Mar  5 10:00:00 2026\nDate: Thu, 5 Mar 2026 10:00:00 +0100\n"
@@ -182,6 +209,7 @@ TEST(MboxReader, SplitsFilesAsPythonsMailboxAndGMimeDo)
         const QList<qint64> offsets = gmimeOffsets(path);
         for (const std::size_t window : { 4u << 20, 4096u })
             EXPECT_EQ(scannedOffsets(path, window), offsets) << window;
+        EXPECT_EQ(lookupsThatDisagree(path), QList<qint64>());
     }
 }
 
