@@ -298,6 +298,11 @@ TEST(OutputNames, ClaimNumbersRepeatsPerDirectoryWithoutRegardToCase)
     EXPECT_EQ(book.claim({}, QStringLiteral("Weekly (2)"), ext), QStringLiteral("Weekly (2) (2).msg"));
     EXPECT_EQ(book.claim({}, QStringLiteral("Weekly"), ext), QStringLiteral("Weekly (3).msg"));
     EXPECT_EQ(book.claim(QStringLiteral("Sub"), QStringLiteral("Weekly"), ext), QStringLiteral("Weekly.msg"));
+    // Only letters meet their other case: "@[" and "`{" are one bit apart too.
+    const std::pair<const char*, const char*> names[] = { { "@[Zed]", "@[Zed]" }, { "`{zed}", "`{zed}" },
+        { "@[ZED]", "@[ZED] (2)" }, { "\xC3\x84rger", "\xC3\x84rger" }, { "\xC3\xA4RGER", "\xC3\xA4RGER (2)" } };
+    for (const auto& [stem, given] : names)
+        EXPECT_EQ(book.claim(QStringLiteral("Case"), QString::fromUtf8(stem)), QString::fromUtf8(given));
     book.share({}, QStringLiteral("Projects"));
     book.share({}, QStringLiteral("Projects"));
     EXPECT_EQ(book.claim({}, QStringLiteral("projects")), QStringLiteral("projects (2)"));
