@@ -402,6 +402,58 @@ TEST(MboxReader, AnEntryIdentifierFindsItsMessageOrNothingAfterARewrite)
     }
 }
 
+TEST(MboxReader, AnEntryIdentifierNotMadeByTheStoreIsNotItsOwn)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("Inbox"));
+    writeFile(path, message("only", "1"));
+    const Read read = readStore(path);
+    ASSERT_EQ(read.items.size(), 1u);
+    const QString id = read.items[0].summary.entryID;
+    const QList<QByteArray> fields = QByteArray::fromHex(id.toLatin1()).split('\0');
+    const auto with = [&fields](qsizetype i, const QByteArray& field) {
+        QList<QByteArray> changed = fields;
+        if (i < changed.size())
+            changed[i] = field;
+        else
+            changed << field;
+        return QString::fromLatin1(changed.join('\0').toHex().toUpper());
+    };
+    struct Case {
+        const char* why;
+        QString entryID;
+        bool owned = false;
+        bool found = false;
+    };
+    const Case cases[] = {
+        { "as listed", id, true, true },
+        { "the store's name in other letters", with(1, "BOX"), true, true },
+        { "lower-case hex", id.toLower() },
+        { "an odd length", id.chopped(1) },
+        { "no hex", QString(id).replace(0, 1, u'G') },
+        { "another store", with(1, "Other") },
+        { "another kind of store", with(0, "maildir") },
+        { "a field more", with(5, "x") },
+        { "a field less", QString::fromLatin1(fields.mid(0, 4).join('\0').toHex().toUpper()) },
+        { "an offset below zero", with(3, "-1") },
+        { "an offset that is no number", with(3, "0x") },
+        { "a file outside the store", with(2, "../Inbox") },
+        { "an offset where no message starts", with(3, "1"), true },
+        { "another check", with(4, "0123456789abcdef"), true },
+    };
+    auto store = mail::openStore(QStringLiteral("Box"), path);
+    ASSERT_TRUE(store);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.why);
+        EXPECT_EQ((*store)->owns(c.entryID), c.owned);
+        const auto item = (*store)->item(c.entryID);
+        ASSERT_EQ(item.ok(), c.found);
+        if (!item) {
+            EXPECT_EQ(item.error().detail, QStringLiteral("the message is no longer in the store"));
+        }
+    }
+}
+
 TEST(MboxReader, ASaveAfterTheFileWasCompactedCountsTheRowsItNoLongerHolds)
 {
     QTemporaryDir dir;
