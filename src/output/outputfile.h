@@ -12,6 +12,7 @@
 // would need an fsync per file, which costs more than the whole save of a small mail.
 
 #include "core/result.h"
+#include "mail/maildir/storefiles.h"
 
 #include <QByteArrayView>
 #include <QDateTime>
@@ -78,11 +79,7 @@ private:
 class UnnamedFile {
 public:
     UnnamedFile() = default;
-    ~UnnamedFile();
-    UnnamedFile(UnnamedFile&& other) noexcept;
-    UnnamedFile& operator=(UnnamedFile&& other) noexcept;
-
-    bool isOpen() const { return m_fd >= 0; }
+    bool isOpen() const { return m_fd.valid(); }
 
 private:
     friend class Directory;
@@ -91,7 +88,7 @@ private:
     {
     }
 
-    int m_fd = -1;
+    mail::maildir::Fd m_fd;
 };
 
 /// A directory open for writing into, by its file descriptor; closed when the object goes.
