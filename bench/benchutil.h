@@ -42,7 +42,8 @@ inline bool runProgram(const QString& program, const QStringList& arguments, boo
     return process.waitForFinished(-1) && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
 }
 
-/// User plus system time so far, in seconds, of this process (RUSAGE_SELF) or of its finished and
+/// User plus system time so far, in seconds, of this process (RUSAGE_SELF), of the calling thread
+/// (RUSAGE_THREAD) or of its finished and
 /// waited-for children (RUSAGE_CHILDREN).
 inline double cpuSeconds(int who)
 {

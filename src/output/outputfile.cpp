@@ -133,9 +133,18 @@ int Disk::linkat(int fromDirFd, const char* from, int toDirFd, const char* to)
     return ::linkat(fromDirFd, from, toDirFd, to, *from ? AT_SYMLINK_FOLLOW : AT_EMPTY_PATH);
 }
 
+namespace {
+
+class SystemDisk final : public Disk {
+public:
+    bool sharedByThreads() const override { return true; }
+};
+
+} // namespace
+
 Disk& Disk::system()
 {
-    static Disk disk;
+    static SystemDisk disk;
     return disk;
 }
 
@@ -368,6 +377,29 @@ Status Directory::writeFile(const QString& name, const std::function<Status(File
     if (failed->path.isEmpty())
         failed->path = filePath(name);
     return *failed;
+}
+
+UnnamedFile Directory::writeAhead(QByteArrayView data, Disk& disk) const
+{
+    if (!disk.sharedByThreads() || m_fd < 0)
+        return {};
+    UnnamedFile file(disk.openat(m_fd, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666));
+    if (!file.isOpen() || writeAll(disk, file.m_fd.get(), data) != 0)
+        return {};
+    return file;
+}
+
+Status Directory::writeFile(const QString& name, UnnamedFile file, QByteArrayView data, Disk& disk) const
+{
+    if (file.isOpen() && !m_naming.namedOnly) {
+        const QByteArray target = QFile::encodeName(name);
+        int error = linkUnnamed(disk, file.m_fd.get(), m_fd, target, m_naming.throughProc);
+        if (error == EEXIST) // a file to replace: linked in under a temporary name, renamed onto it
+            error = linkReplacing(disk, file.m_fd.get(), m_fd, target, m_naming.throughProc);
+        if (error == 0)
+            return ::close(file.m_fd.release()) == 0 ? success() : writeFailed(filePath(name), errno);
+    }
+    return writeFile(name, data, disk);
 }
 
 Status Directory::fill(const QString& name, const std::function<int(int fd)>& fill, Disk& disk) const

@@ -98,6 +98,14 @@ std::pair<QString, QString> splitExtension(const QString& name)
 
 QString NameBook::key(const QString& name)
 {
+    // Folding ASCII is lowering A to Z; the general folding takes many times longer, and a save asks for the
+    // key of every name it gives.
+    if (std::all_of(name.begin(), name.end(), [](QChar c) { return c.unicode() < 0x80; })) {
+        QString folded(name.size(), Qt::Uninitialized);
+        std::transform(name.begin(), name.end(), folded.begin(),
+            [](QChar c) { return c >= u'A' && c <= u'Z' ? QChar(c.unicode() + (u'a' - u'A')) : c; });
+        return folded;
+    }
     // Texts that differ only where the file system's encoding cannot tell them apart (a lone surrogate
     // is written as "?") name one file.
     return QString::fromUtf8(QFile::encodeName(name)).toCaseFolded();

@@ -272,14 +272,14 @@ void afterWriting(const output::Directory& dir, const QString& key, const QStrin
 
 // The file `fileName` in `dir`, whose key in the name book is `key`.
 void writeContent(SaveSession& session, const output::Directory& dir, const QString& key, const QString& fileName,
-    const Result<QByteArray>& content, Failures& failures)
+    const Result<QByteArray>& content, Failures& failures, output::UnnamedFile ahead = {})
 {
     if (!content) {
         failures.addUnbuilt(dir.filePath(fileName), content.error());
         return;
     }
     afterWriting(
-        dir, key, fileName, dir.writeFile(fileName, *content, session.disk),
+        dir, key, fileName, dir.writeFile(fileName, std::move(ahead), *content, session.disk),
         [&](const QString& path) { return output::ManifestFile::of(path, *content); }, failures);
 }
 
@@ -420,6 +420,7 @@ struct LookedUp {
     Result<std::shared_ptr<const mail::MailItem>> email;
     std::optional<Built> built;
     qsizetype bytes = 0;
+    output::UnnamedFile ahead {}; ///< the .eml file, written there too while it waits for its name
 };
 
 // The mail of a row, and the bytes of its file when a worker thread built them ahead of the writing.
@@ -427,11 +428,12 @@ struct FoundEmail {
     Result<std::shared_ptr<const mail::MailItem>> email;
     QString type; ///< the output type `built` is built for
     std::future<Built> built; ///< valid when the files were built with the lookup (.eml)
-    /// Valid while a worker thread looks the mail up (.eml): then `email` is to be taken from it.
-    std::future<std::optional<LookedUp>> lookedUp;
+    /// Set while the mail is looked up ahead (.eml): then `email` is to be taken from it.
+    std::shared_ptr<OnceJob<std::optional<LookedUp>>> lookup {};
     qsizetype bytes = 0; ///< the message bytes held for it
     bool alreadySaved = false; ///< recorded as saved as `type` (SkipSaved): not looked up, not to be written
     std::shared_ptr<OnceJob<Built>> job {}; ///< what builds `built`, on whichever thread comes to it first
+    output::UnnamedFile ahead {}; ///< its file of `type`, written with the lookup, to be named
 };
 
 // Whether the mail of `row` need not be written as `type`: SkipSaved is on and the manifest records it so.
@@ -504,8 +506,10 @@ Result<SavedEmail> saveFound(
         builtAhead = found.built.get();
     else if (found.job)
         builtAhead = found.job->take();
-    if (found.type != type) // the settings changed while the run went on
+    if (found.type != type) { // the settings changed while the run went on
         builtAhead.reset();
+        found.ahead = {};
+    }
     if (!found.email) // gone since the search: this mail cannot be written, the others still can
         return SavedEmail { SavedEmail::Outcome::Failed, found.email.error() };
     const mail::MailItem& email = **found.email;
@@ -532,13 +536,13 @@ Result<SavedEmail> saveFound(
         if (target.dir) {
             const QString fileName = session.names.claim(target.key, name, u'.' + type);
             if (builtAhead)
-                writeContent(
-                    session, *target.dir, target.key, fileName, std::get<Result<QByteArray>>(*builtAhead), failures);
+                writeContent(session, *target.dir, target.key, fileName, std::get<Result<QByteArray>>(*builtAhead),
+                    failures, std::move(found.ahead));
             else if (type == u"msg")
                 writeMsgAsBuilt(session, *target.dir, target.key, fileName, email, failures);
             else
-                writeContent(
-                    session, *target.dir, target.key, fileName, fileContent(type, email, session.locale), failures);
+                writeContent(session, *target.dir, target.key, fileName, fileContent(type, email, session.locale),
+                    failures, std::move(found.ahead));
         }
     } else if (type == u"dir") {
         if (target.dir)
@@ -565,10 +569,11 @@ Result<SavedEmail> saveFound(
 // the worker threads, so that writing seldom waits for building. An item that stands alone (Maildir) is
 // handed over as it is; of another (PST), what its files need is read here, on the saving thread, into an
 // item that stands alone. The mails of .eml files, which are the message's bytes, are looked up on the
-// worker threads themselves: reading them is most of their cost. The store is used by one thread at a time
-// (Shared::store). Rows go to the threads kBatch at a time; a few batches per thread, and at most
-// kBytesAhead of their messages, are held ahead. Where the workers fall behind, the saving thread builds
-// files ahead too, rather than wait for them.
+// worker threads themselves, and their files written there too, unnamed, for the saving thread to name in
+// turn: reading and writing the bytes are most of their cost (the saving thread looks up those that no
+// worker has started rather than wait). The store is used by one thread at a time (Shared::store). Rows go to the
+// threads kBatch at a time; a few batches per thread, and at most kBytesAhead of their messages, are held ahead. Where
+// the workers fall behind, the saving thread builds files ahead too, rather than wait for them.
 class Lookahead {
 public:
     Lookahead(SaveSession& session, const ResultList& list, WorkerThreads& workers)
@@ -594,7 +599,7 @@ public:
         fill();
         FoundEmail next = std::move(m_ahead.front());
         m_ahead.pop_front();
-        if (next.lookedUp.valid())
+        if (next.lookup)
             takeLookedUp(next, m_list.row(m_taken));
         ++m_taken;
         m_shared->bytes -= next.bytes;
@@ -699,11 +704,11 @@ private:
         return found;
     }
 
-    // The .eml of `row`, whose mail a worker thread looks up: nothing when the bytes ahead are full by then
-    // (the mail is then looked up as it is taken).
+    // The .eml of `row`, whose mail a worker thread looks up, or this one when it comes to the row first:
+    // nothing when the bytes ahead are full by then (the mail is then looked up as it is taken).
     FoundEmail lookUpAhead(const ResultRow& row, const QString& type, std::vector<Task>& batch)
     {
-        auto task = std::make_shared<std::packaged_task<std::optional<LookedUp>()>>(
+        auto lookup = std::make_shared<OnceJob<std::optional<LookedUp>>>(
             [shared = m_shared, &session = m_session, &row]() -> std::optional<LookedUp> {
                 std::unique_lock lock(shared->store);
                 if (shared->stopping || shared->bytes >= kBytesAhead)
@@ -712,31 +717,42 @@ private:
                 if (!found.email)
                     return found;
                 const mail::MailItem& email = **found.email;
-                found.bytes = email.rawMessage().size();
+                const bool alone = email.standsAlone();
+                if (alone)
+                    lock.unlock();
+                QByteArray raw = email.rawMessage();
+                found.bytes = raw.size();
                 if (found.bytes == 0) { // built from the item
-                    if (email.standsAlone())
-                        lock.unlock();
                     Result<QByteArray> content = formats::emlContent(email);
                     found.bytes = content ? content->size() : 0;
+                    raw = content ? *content : QByteArray();
                     found.built = std::move(content);
                 }
                 shared->bytes += found.bytes;
+                // The file's bytes reach the disk here too; the saving thread only names the file.
+                if (alone && !raw.isEmpty() && session.destination)
+                    found.ahead = session.destination->writeAhead(raw, session.disk);
                 return found;
             });
-        FoundEmail found { Error {}, type, {}, task->get_future(), 0 };
-        batch.push_back([task] { (*task)(); });
+        FoundEmail found { Error {}, type, {}, lookup, 0 };
+        batch.push_back([lookup] { lookup->run(); });
         return found;
     }
 
     // The mail of `row` as its lookup found it, or looked up now.
     void takeLookedUp(FoundEmail& next, const ResultRow& row)
     {
-        std::optional<LookedUp> found = next.lookedUp.get();
+        // Rather than wait: here, when no worker has come to it yet, and while one looks it up, the lookups
+        // ahead that none has started.
+        runUntilDone(
+            *next.lookup, m_ahead.begin(), m_ahead.end(), [](const FoundEmail& found) { return found.lookup.get(); });
+        std::optional<LookedUp> found = std::exchange(next.lookup, nullptr)->take();
         if (!found) {
             next.email = findHere(row);
         } else {
             next.email = std::move(found->email);
             next.bytes = found->bytes;
+            next.ahead = std::move(found->ahead);
             if (found->built) {
                 std::promise<Built> built;
                 built.set_value(std::move(*found->built));

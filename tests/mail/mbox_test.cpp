@@ -129,6 +129,33 @@ QList<std::array<qint64, 3>> scannedSpans(const QString& path, std::size_t windo
     return found;
 }
 
+// The messages at which a lookup by offset disagrees with the scan of the whole file: another span or other
+// bytes, a message found one byte into it, or the last one found in a file said to be longer than it is.
+QList<qint64> lookupsThatDisagree(const QString& path)
+{
+    QFile file(path);
+    EXPECT_TRUE(file.open(QIODevice::ReadOnly));
+    const QByteArray bytes = file.readAll();
+    mail::mbox::MessageScanner scanner(file.handle());
+    QList<qint64> disagree;
+    mail::mbox::MessageSpan span, looked;
+    for (auto more = scanner.next(span); more && *more; more = scanner.next(span)) {
+        QByteArray message;
+        const auto found = mail::mbox::readMessageAt(file.handle(), bytes.size(), span.offset, looked, message);
+        if (!found || !*found || looked.offset != span.offset || looked.contentStart != span.contentStart
+            || looked.end != span.end || looked.fromLine != span.fromLine
+            || message != bytes.mid(span.contentStart, span.end - span.contentStart)
+            || firstBytesCheck(looked) != firstBytesCheck(span))
+            disagree << span.offset;
+        const auto inside = mail::mbox::readMessageAt(file.handle(), bytes.size(), span.offset + 1, looked, message);
+        const bool last = span.end == bytes.size() || bytes.indexOf("\nFrom ", span.end - 1) < 0;
+        const auto cut = mail::mbox::readMessageAt(file.handle(), bytes.size() + 1, span.offset, looked, message);
+        if (!inside || *inside || (last && (!cut || *cut)))
+            disagree << span.offset + 1;
+    }
+    return disagree;
+}
+
 QByteArray message(const QByteArray& subject, const QByteArray& body, const QByteArray& eol = "\n")
 {
     QByteArray text = "From sender@example.org Thu Mar  5 10:00:00 2026\nDate: Thu, 5 Mar 2026 10:00:00 +0100\n"
@@ -192,8 +219,10 @@ TEST(MboxReader, SplitsFilesAsPythonsMailboxAndGMimeDo)
         EXPECT_EQ(scannedSpans(path, 4096), whole);
         // Pieces that end on every side of separators, on separator lines and inside long messages.
         for (const qint64 piece : { 1, 5, 4096, 4099, 65536 })
-            if (c.file.size() / piece < 20000)
+            if (c.file.size() / piece < 20000) {
                 EXPECT_EQ(scannedSpans(path, 4096, piece), whole) << "pieces of " << piece;
+            }
+        EXPECT_EQ(lookupsThatDisagree(path), QList<qint64>());
     }
 }
 
@@ -382,6 +411,58 @@ TEST(MboxReader, AnEntryIdentifierFindsItsMessageOrNothingAfterARewrite)
                 EXPECT_EQ((*item)->summary().subject, before.items[std::size_t(i % 3)].summary.subject);
             else
                 EXPECT_EQ(item.error().detail, QStringLiteral("the message is no longer in the store"));
+        }
+    }
+}
+
+TEST(MboxReader, AnEntryIdentifierNotMadeByTheStoreIsNotItsOwn)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("Inbox"));
+    writeFile(path, message("only", "1"));
+    const Read read = readStore(path);
+    ASSERT_EQ(read.items.size(), 1u);
+    const QString id = read.items[0].summary.entryID;
+    const QList<QByteArray> fields = QByteArray::fromHex(id.toLatin1()).split('\0');
+    const auto with = [&fields](qsizetype i, const QByteArray& field) {
+        QList<QByteArray> changed = fields;
+        if (i < changed.size())
+            changed[i] = field;
+        else
+            changed << field;
+        return QString::fromLatin1(changed.join('\0').toHex().toUpper());
+    };
+    struct Case {
+        const char* why;
+        QString entryID;
+        bool owned = false;
+        bool found = false;
+    };
+    const Case cases[] = {
+        { "as listed", id, true, true },
+        { "the store's name in other letters", with(1, "BOX"), true, true },
+        { "lower-case hex", id.toLower() },
+        { "an odd length", id.chopped(1) },
+        { "no hex", QString(id).replace(0, 1, u'G') },
+        { "another store", with(1, "Other") },
+        { "another kind of store", with(0, "maildir") },
+        { "a field more", with(5, "x") },
+        { "a field less", QString::fromLatin1(fields.mid(0, 4).join('\0').toHex().toUpper()) },
+        { "an offset below zero", with(3, "-1") },
+        { "an offset that is no number", with(3, "0x") },
+        { "a file outside the store", with(2, "../Inbox") },
+        { "an offset where no message starts", with(3, "1"), true },
+        { "another check", with(4, "0123456789abcdef"), true },
+    };
+    auto store = mail::openStore(QStringLiteral("Box"), path);
+    ASSERT_TRUE(store);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.why);
+        EXPECT_EQ((*store)->owns(c.entryID), c.owned);
+        const auto item = (*store)->item(c.entryID);
+        ASSERT_EQ(item.ok(), c.found);
+        if (!item) {
+            EXPECT_EQ(item.error().detail, QStringLiteral("the message is no longer in the store"));
         }
     }
 }

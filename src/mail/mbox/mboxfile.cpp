@@ -257,6 +257,120 @@ Result<bool> MessageScanner::next(MessageSpan& span)
     return true;
 }
 
+namespace {
+
+/// The bytes of an mbox file from a given offset on, read as far as a lookup needs them.
+class FileBytes {
+public:
+    FileBytes(int fd, qint64 from, qint64 size)
+        : m_fd(fd)
+        , m_from(from)
+        , m_size(size)
+    {
+    }
+
+    // Reads on until the bytes reach `to`, or more than twice as many as held; false when the file ends
+    // before its size (it was cut short meanwhile) or reading fails (error() tells).
+    bool readTo(qint64 to)
+    {
+        const qint64 target = std::min(m_size, std::max(to, m_from + 2 * m_bytes.size()));
+        if (target <= end())
+            return true;
+        const qsizetype used = m_bytes.size();
+        m_bytes.resize(qsizetype(target - m_from));
+        for (qsizetype at = used; at < m_bytes.size();) {
+            const ssize_t got = ::pread(m_fd, m_bytes.data() + at, std::size_t(m_bytes.size() - at), m_from + at);
+            if (got < 0 && errno == EINTR)
+                continue;
+            if (got <= 0) {
+                m_error = got < 0 ? errno : 0;
+                m_bytes.truncate(at);
+                return false;
+            }
+            at += got;
+        }
+        return true;
+    }
+    qint64 end() const { return m_from + m_bytes.size(); }
+    bool atEnd() const { return end() >= m_size; }
+    char at(qint64 offset) const { return m_bytes[qsizetype(offset - m_from)]; }
+    const char* data(qint64 offset) const { return m_bytes.constData() + (offset - m_from); }
+    int error() const { return m_error; }
+    // The bytes from `from` to `to`; the object is empty afterwards.
+    QByteArray take(qint64 from, qint64 to)
+    {
+        QByteArray bytes = std::move(m_bytes);
+        bytes.truncate(qsizetype(to - m_from));
+        bytes.remove(0, qsizetype(from - m_from)); // moves where the bytes start, copies nothing
+        return bytes;
+    }
+
+    static constexpr qint64 kFirstRead = 16 * 1024; // most messages fit, with their separator line
+
+private:
+    int m_fd;
+    qint64 m_from;
+    qint64 m_size;
+    QByteArray m_bytes;
+    int m_error = 0;
+};
+
+// The first `needle` at or after `from` in `file`, read on as far as needed; -1 when there is none.
+qint64 findInFile(FileBytes& file, qint64 from, std::string_view needle, bool& failed)
+{
+    for (qint64 searched = from;;) {
+        if (const char* hit
+            = findNeedle(file.data(searched), std::size_t(std::max<qint64>(file.end() - searched, 0)), needle))
+            return searched + (hit - file.data(searched));
+        if (file.atEnd())
+            return -1;
+        searched = std::max(from, file.end() - qint64(needle.size()) + 1);
+        if (!file.readTo(file.end() + 1)) {
+            failed = true;
+            return -1;
+        }
+    }
+}
+
+} // namespace
+
+Result<bool> readMessageAt(int fd, qint64 size, qint64 offset, MessageSpan& span, QByteArray& message)
+{
+    if (offset < 0 || offset >= size)
+        return false;
+    // A message starts at a line's start: on the line feed before it, or at the file's start.
+    const qint64 from = std::max<qint64>(offset - 1, 0);
+    FileBytes file(fd, from, size);
+    bool failed = !file.readTo(from + FileBytes::kFirstRead);
+    const bool there = !failed && file.end() >= offset + 5 && (offset == 0 || file.at(from) == '\n')
+        && std::memcmp(file.data(offset), "From ", 5) == 0;
+    const qint64 newline = there ? findInFile(file, offset, "\n", failed) : -1;
+    span.contentStart = newline < 0 ? size : newline + 1;
+    const qint64 separator = there && !failed ? findInFile(file, span.contentStart - 1, kSeparator, failed) : -1;
+    if (!there || failed) {
+        if (file.error() != 0)
+            return Error { Error::Code::Unreadable, QString(), QString::fromLocal8Bit(std::strerror(file.error())) };
+        return false;
+    }
+    span.offset = offset;
+    span.end = separator < 0 ? size : separator + 1;
+    // The empty line before the separator (or at the end of the file) is the file's.
+    if (span.end - 1 >= span.contentStart && file.at(span.end - 1) == '\n') {
+        if (file.at(span.end - 2) == '\n')
+            span.end -= 1;
+        else if (span.end - 2 >= span.contentStart && file.at(span.end - 2) == '\r' && file.at(span.end - 3) == '\n')
+            span.end -= 2;
+    }
+    const qint64 lineEnd = newline < 0 ? size : newline;
+    span.fromLine = QByteArray(file.data(offset), qsizetype(std::min<qint64>(lineEnd - offset, 1024)));
+    if (span.fromLine.endsWith('\r'))
+        span.fromLine.chop(1);
+    message = file.take(span.contentStart, span.end);
+    span.head = std::string_view(message.constData(), std::size_t(message.size()));
+    span.headBytes.reset();
+    return true;
+}
+
 void unquoteFromLines(QByteArray& message)
 {
     // Most messages hold no quoted line: one quick look for one decides (QByteArray::contains hashes every

@@ -87,6 +87,12 @@ private:
     std::vector<Bytes> m_headSpares;
 };
 
+/// The message whose "From " line starts at `offset` of the open file `fd`, which holds `size` bytes, read
+/// whole for a lookup: `span` as a scan of the file gives it, and the message's bytes (after the "From "
+/// line) in `message`, which `span.head` views. False when no message starts there, or the file is shorter
+/// than `size` by then (it was rewritten). One read for a message of a usual size; nothing kept after.
+Result<bool> readMessageAt(int fd, qint64 size, qint64 offset, MessageSpan& span, QByteArray& message);
+
 /// The message's bytes as they were before the file quoted them: each line of ">From ", ">>From ", ...
 /// loses one ">" (mboxrd; an mboxo file gets back its "From " lines).
 void unquoteFromLines(QByteArray& message);

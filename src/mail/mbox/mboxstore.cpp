@@ -15,6 +15,7 @@
 #include <QFileInfo>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <fcntl.h>
 #include <map>
@@ -160,21 +161,41 @@ struct EntryRef {
     QByteArray check;
 };
 
+// Upper-case hex only, as entryIDOf() writes it; every save looks its rows up by it (twice: which store owns
+// the row, then the item), so it is read in one pass rather than through a copy and a list of fields.
 std::optional<EntryRef> decodeEntryID(const QString& entryID)
 {
     if (entryID.size() % 2)
         return std::nullopt;
-    for (QChar c : entryID)
-        if (!((c >= u'0' && c <= u'9') || (c >= u'A' && c <= u'F')))
+    const auto digit = [](char16_t c) {
+        return c >= u'0' && c <= u'9' ? c - u'0' : c >= u'A' && c <= u'F' ? c - u'A' + 10 : -1;
+    };
+    QByteArray bytes(entryID.size() / 2, Qt::Uninitialized);
+    const QChar* hex = entryID.constData();
+    for (qsizetype i = 0; i < bytes.size(); ++i) {
+        const int high = digit(hex[2 * i].unicode()), low = digit(hex[2 * i + 1].unicode());
+        if (high < 0 || low < 0)
             return std::nullopt;
-    const QList<QByteArray> fields = QByteArray::fromHex(entryID.toLatin1()).split('\0');
-    if (fields.size() != 5 || fields[0] != kEntryMarker || !maildir::isSafeRelativeDir(fields[2]))
+        bytes[i] = char(high << 4 | low);
+    }
+    // "mbox", the store, the file, the offset and the check, each ended by a NUL but the last.
+    std::array<QByteArrayView, 5> fields;
+    QByteArrayView rest(bytes);
+    for (std::size_t i = 0; i + 1 < fields.size(); ++i) {
+        const qsizetype end = rest.indexOf('\0');
+        if (end < 0)
+            return std::nullopt;
+        fields[i] = rest.first(end);
+        rest = rest.sliced(end + 1);
+    }
+    fields.back() = rest;
+    if (rest.contains('\0') || fields[0] != kEntryMarker || !maildir::isSafeRelativeDir(fields[2].toByteArray()))
         return std::nullopt;
     bool number = false;
-    const qint64 offset = fields[3].toLongLong(&number);
+    const qint64 offset = fields[3].toByteArray().toLongLong(&number);
     if (!number || offset < 0)
         return std::nullopt;
-    return EntryRef { QString::fromUtf8(fields[1]), fields[2], offset, fields[4] };
+    return EntryRef { QString::fromUtf8(fields[1]), fields[2].toByteArray(), offset, fields[4].toByteArray() };
 }
 
 maildir::MessageFile messageFileOf(const QByteArray& fromLine)
@@ -356,24 +377,6 @@ Place placeOfFile(const StoreData& store, const QByteArray& file)
     return place;
 }
 
-Status readFully(int fd, QByteArray& bytes, qint64 offset, const QByteArray& path)
-{
-    qsizetype used = 0;
-    while (used < bytes.size()) {
-        const ssize_t got = ::pread(fd, bytes.data() + used, std::size_t(bytes.size() - used), offset + used);
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got < 0)
-            return osError(Error::Code::Unreadable, path, errno);
-        if (got == 0)
-            break;
-        used += got;
-    }
-    if (used != bytes.size())
-        return Error { Error::Code::NotFound, QFile::decodeName(path), QStringLiteral("the file was cut short") };
-    return success();
-}
-
 class MboxStore : public Store {
 public:
     MboxStore(const QString& name, const QString& location, bool singleFile)
@@ -409,27 +412,23 @@ public:
             || (m_data->singleFile != ref->file.isEmpty()))
             return gone;
         const QByteArray path = m_data->path(ref->file);
-        auto kept = keptFile(path);
+        qint64 size = 0;
+        auto kept = keptFile(path, size);
         if (!kept)
             return kept.error();
         if (!*kept)
             return gone;
-        const int fd = (*kept)->fd.get();
-        // A message starts at a line's start: the scan starts on the line feed before it, and finds
-        // another message when there is none (a window as small as a typical message).
-        MessageScanner scanner(fd, std::max<qint64>(ref->offset - 1, 0), 16 * 1024);
         MessageSpan span;
-        auto found = scanner.next(span);
+        QByteArray raw;
+        auto found = readMessageAt((*kept)->fd.get(), size, ref->offset, span, raw);
         if (!found)
             return Error { Error::Code::Unreadable, QFile::decodeName(path), found.error().detail };
-        maildir::HeaderScan scan;
-        scan.scan(span.head.data(), span.head.size(), true);
-        if (!*found || span.offset != ref->offset || firstBytesCheck(span) != ref->check || expunged(span, scan))
+        if (!*found || firstBytesCheck(span) != ref->check)
             return gone;
-        QByteArray raw(qsizetype(span.end - span.contentStart), Qt::Uninitialized);
-        if (!scanner.copyHeld(span.contentStart, span.end, raw.data()))
-            if (Status read = readFully(fd, raw, span.contentStart, path); !read)
-                return read.error().code == Error::Code::NotFound ? gone : read.error();
+        maildir::HeaderScan scan;
+        scan.scan(raw.constData(), std::size_t(raw.size()), true);
+        if (expunged(span, scan))
+            return gone;
         unquoteFromLines(raw);
         auto parent = [store = m_data, file = ref->file]() -> std::unique_ptr<Folder> {
             return std::make_unique<MboxFolder>(store, placeOfFile(*store, file));
@@ -438,37 +437,34 @@ public:
     }
 
 private:
-    /// An mbox file kept open across the lookups of a save, with what it was when opened.
+    /// An mbox file kept open across the lookups of a save.
     struct KeptFile {
         QByteArray path;
         Fd fd;
-        struct stat identity;
-        bool same(const struct stat& now) const
-        {
-            return now.st_dev == identity.st_dev && now.st_ino == identity.st_ino && now.st_size == identity.st_size
-                && now.st_mtim.tv_sec == identity.st_mtim.tv_sec && now.st_mtim.tv_nsec == identity.st_mtim.tv_nsec;
-        }
     };
 
-    // The file `path`, open: the one kept from the lookup before while the path still names it as it was
-    // (a file replaced or rewritten since is opened again); nothing when it is not there.
-    Result<std::shared_ptr<const KeptFile>> keptFile(const QByteArray& path)
+    // The file `path`, open, and its size now: the one kept from the lookup before while it is still the
+    // file the path named when it was opened (one that was renamed over or removed since is opened again);
+    // nothing when it is not there. The kept file is looked at through its descriptor: no walk of the path
+    // for each message of a save.
+    Result<std::shared_ptr<const KeptFile>> keptFile(const QByteArray& path, qint64& size)
     {
         struct stat now;
-        if (::stat(path.constData(), &now) != 0)
-            return maildir::isAbsence(errno) ? Result<std::shared_ptr<const KeptFile>>(nullptr)
-                                             : osError(Error::Code::Unreadable, path, errno);
         const std::lock_guard lock(m_keptMutex);
-        if (m_kept && m_kept->path == path && m_kept->same(now))
+        if (m_kept && m_kept->path == path && ::fstat(m_kept->fd.get(), &now) == 0 && now.st_nlink > 0) {
+            size = qint64(now.st_size);
             return m_kept;
+        }
+        m_kept.reset();
         auto opened = openMessageFile(path);
         if (!opened)
             return opened.error();
         if (!*opened)
             return std::shared_ptr<const KeptFile>();
-        auto kept = std::make_shared<KeptFile>(KeptFile { path, std::move(**opened), {} });
-        if (::fstat(kept->fd.get(), &kept->identity) != 0)
+        auto kept = std::make_shared<KeptFile>(KeptFile { path, std::move(**opened) });
+        if (::fstat(kept->fd.get(), &now) != 0)
             return osError(Error::Code::Unreadable, path, errno);
+        size = qint64(now.st_size);
         m_kept = kept;
         return m_kept;
     }
