@@ -569,11 +569,11 @@ Result<SavedEmail> saveFound(
 // the worker threads, so that writing seldom waits for building. An item that stands alone (Maildir) is
 // handed over as it is; of another (PST), what its files need is read here, on the saving thread, into an
 // item that stands alone. The mails of .eml files, which are the message's bytes, are looked up on the
-// worker threads themselves, and their files written there too, unnamed, for the saving thread to name in
-// turn: reading and writing the bytes are most of their cost (the saving thread looks up those that no
-// worker has started rather than wait). The store is used by one thread at a time (Shared::store). Rows go to the
-// threads kBatch at a time; a few batches per thread, and at most kBytesAhead of their messages, are held ahead. Where
-// the workers fall behind, the saving thread builds files ahead too, rather than wait for them.
+// worker threads themselves (or by the saving thread, when it comes to one that no worker has started):
+// reading them is most of their cost. The store is used by one thread at a time
+// (Shared::store). Rows go to the threads kBatch at a time; a few batches per thread, and at most
+// kBytesAhead of their messages, are held ahead. Where the workers fall behind, the saving thread builds
+// files ahead too, rather than wait for them.
 class Lookahead {
 public:
     Lookahead(SaveSession& session, const ResultList& list, WorkerThreads& workers)
