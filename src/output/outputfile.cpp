@@ -148,6 +148,27 @@ Disk& Disk::system()
     return disk;
 }
 
+UnnamedFile::~UnnamedFile()
+{
+    if (m_fd >= 0)
+        ::close(m_fd);
+}
+
+UnnamedFile::UnnamedFile(UnnamedFile&& other) noexcept
+    : m_fd(std::exchange(other.m_fd, -1))
+{
+}
+
+UnnamedFile& UnnamedFile::operator=(UnnamedFile&& other) noexcept
+{
+    if (this != &other) {
+        if (m_fd >= 0)
+            ::close(m_fd);
+        m_fd = std::exchange(other.m_fd, -1);
+    }
+    return *this;
+}
+
 Directory::Directory(int fd, QString path)
     : m_fd(fd)
     , m_path(std::move(path))
@@ -384,7 +405,7 @@ UnnamedFile Directory::writeAhead(QByteArrayView data, Disk& disk) const
     if (!disk.sharedByThreads() || m_fd < 0)
         return {};
     UnnamedFile file(disk.openat(m_fd, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666));
-    if (!file.isOpen() || writeAll(disk, file.m_fd.get(), data) != 0)
+    if (!file.isOpen() || writeAll(disk, file.m_fd, data) != 0)
         return {};
     return file;
 }
@@ -393,11 +414,11 @@ Status Directory::writeFile(const QString& name, UnnamedFile file, QByteArrayVie
 {
     if (file.isOpen() && !m_naming.namedOnly) {
         const QByteArray target = QFile::encodeName(name);
-        int error = linkUnnamed(disk, file.m_fd.get(), m_fd, target, m_naming.throughProc);
+        int error = linkUnnamed(disk, file.m_fd, m_fd, target, m_naming.throughProc);
         if (error == EEXIST) // a file to replace: linked in under a temporary name, renamed onto it
-            error = linkReplacing(disk, file.m_fd.get(), m_fd, target, m_naming.throughProc);
+            error = linkReplacing(disk, file.m_fd, m_fd, target, m_naming.throughProc);
         if (error == 0)
-            return ::close(file.m_fd.release()) == 0 ? success() : writeFailed(filePath(name), errno);
+            return ::close(std::exchange(file.m_fd, -1)) == 0 ? success() : writeFailed(filePath(name), errno);
     }
     return writeFile(name, data, disk);
 }

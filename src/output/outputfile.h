@@ -12,7 +12,6 @@
 // would need an fsync per file, which costs more than the whole save of a small mail.
 
 #include "core/result.h"
-#include "mail/maildir/storefiles.h"
 
 #include <QByteArrayView>
 #include <QDateTime>
@@ -79,7 +78,11 @@ private:
 class UnnamedFile {
 public:
     UnnamedFile() = default;
-    bool isOpen() const { return m_fd.valid(); }
+    ~UnnamedFile();
+    UnnamedFile(UnnamedFile&& other) noexcept;
+    UnnamedFile& operator=(UnnamedFile&& other) noexcept;
+
+    bool isOpen() const { return m_fd >= 0; }
 
 private:
     friend class Directory;
@@ -88,7 +91,7 @@ private:
     {
     }
 
-    mail::maildir::Fd m_fd;
+    int m_fd = -1;
 };
 
 /// A directory open for writing into, by its file descriptor; closed when the object goes.
