@@ -133,40 +133,10 @@ int Disk::linkat(int fromDirFd, const char* from, int toDirFd, const char* to)
     return ::linkat(fromDirFd, from, toDirFd, to, *from ? AT_SYMLINK_FOLLOW : AT_EMPTY_PATH);
 }
 
-namespace {
-
-class SystemDisk final : public Disk {
-public:
-    bool sharedByThreads() const override { return true; }
-};
-
-} // namespace
-
 Disk& Disk::system()
 {
-    static SystemDisk disk;
+    static Disk disk;
     return disk;
-}
-
-UnnamedFile::~UnnamedFile()
-{
-    if (m_fd >= 0)
-        ::close(m_fd);
-}
-
-UnnamedFile::UnnamedFile(UnnamedFile&& other) noexcept
-    : m_fd(std::exchange(other.m_fd, -1))
-{
-}
-
-UnnamedFile& UnnamedFile::operator=(UnnamedFile&& other) noexcept
-{
-    if (this != &other) {
-        if (m_fd >= 0)
-            ::close(m_fd);
-        m_fd = std::exchange(other.m_fd, -1);
-    }
-    return *this;
 }
 
 Directory::Directory(int fd, QString path)
@@ -398,29 +368,6 @@ Status Directory::writeFile(const QString& name, const std::function<Status(File
     if (failed->path.isEmpty())
         failed->path = filePath(name);
     return *failed;
-}
-
-UnnamedFile Directory::writeAhead(QByteArrayView data, Disk& disk) const
-{
-    if (!disk.sharedByThreads() || m_fd < 0)
-        return {};
-    UnnamedFile file(disk.openat(m_fd, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666));
-    if (!file.isOpen() || writeAll(disk, file.m_fd, data) != 0)
-        return {};
-    return file;
-}
-
-Status Directory::writeFile(const QString& name, UnnamedFile file, QByteArrayView data, Disk& disk) const
-{
-    if (file.isOpen() && !m_naming.namedOnly) {
-        const QByteArray target = QFile::encodeName(name);
-        int error = linkUnnamed(disk, file.m_fd, m_fd, target, m_naming.throughProc);
-        if (error == EEXIST) // a file to replace: linked in under a temporary name, renamed onto it
-            error = linkReplacing(disk, file.m_fd, m_fd, target, m_naming.throughProc);
-        if (error == 0)
-            return ::close(std::exchange(file.m_fd, -1)) == 0 ? success() : writeFailed(filePath(name), errno);
-    }
-    return writeFile(name, data, disk);
 }
 
 Status Directory::fill(const QString& name, const std::function<int(int fd)>& fill, Disk& disk) const

@@ -37,9 +37,6 @@ public:
     /// linkat(2), by which an unnamed file gets its name: with AT_SYMLINK_FOLLOW, or, when `from` is "",
     /// with AT_EMPTY_PATH, linking the open file `fromDirFd` itself.
     virtual int linkat(int fromDirFd, const char* from, int toDirFd, const char* to);
-    /// Whether several threads may make calls at once (files written ahead of their turn, see
-    /// Directory::writeAhead()): the process's own calls may; a Disk that counts its calls may not.
-    virtual bool sharedByThreads() const { return false; }
 
     /// The process's own system calls.
     static Disk& system();
@@ -73,27 +70,6 @@ private:
     QByteArray m_bytes;
 };
 
-/// A file written whole but not named yet (Directory::writeAhead()); closed, and so gone, when the object
-/// goes without having been named.
-class UnnamedFile {
-public:
-    UnnamedFile() = default;
-    ~UnnamedFile();
-    UnnamedFile(UnnamedFile&& other) noexcept;
-    UnnamedFile& operator=(UnnamedFile&& other) noexcept;
-
-    bool isOpen() const { return m_fd >= 0; }
-
-private:
-    friend class Directory;
-    explicit UnnamedFile(int fd)
-        : m_fd(fd)
-    {
-    }
-
-    int m_fd = -1;
-};
-
 /// A directory open for writing into, by its file descriptor; closed when the object goes.
 class Directory {
 public:
@@ -123,15 +99,6 @@ public:
     /// memory), named only when `write` succeeded and all is written; as the other writeFile() otherwise.
     /// An Error of `write` is returned with the file's path where it has none.
     Status writeFile(const QString& name, const std::function<Status(FileOutput&)>& write, Disk& disk) const;
-
-    /// Writes `data` as a file without a name in this directory, to be named later by writeFile() here or in
-    /// a directory below it: the writing of a file that may happen on any thread, ahead of its naming in
-    /// turn. Nothing (a closed file) when `disk` may not be called from several threads, the file system
-    /// has no unnamed files or writing fails: the file is then written when it is named.
-    UnnamedFile writeAhead(QByteArrayView data, Disk& disk) const;
-    /// Gives `file`, written by writeAhead() with `data`, the name `name` in this directory; as the
-    /// writeFile() of `data` otherwise, which it comes to when `file` is closed or cannot be linked here.
-    Status writeFile(const QString& name, UnnamedFile file, QByteArrayView data, Disk& disk) const;
 
     /// The size and modification time of a regular file.
     struct FileStat {

@@ -272,14 +272,14 @@ void afterWriting(const output::Directory& dir, const QString& key, const QStrin
 
 // The file `fileName` in `dir`, whose key in the name book is `key`.
 void writeContent(SaveSession& session, const output::Directory& dir, const QString& key, const QString& fileName,
-    const Result<QByteArray>& content, Failures& failures, output::UnnamedFile ahead = {})
+    const Result<QByteArray>& content, Failures& failures)
 {
     if (!content) {
         failures.addUnbuilt(dir.filePath(fileName), content.error());
         return;
     }
     afterWriting(
-        dir, key, fileName, dir.writeFile(fileName, std::move(ahead), *content, session.disk),
+        dir, key, fileName, dir.writeFile(fileName, *content, session.disk),
         [&](const QString& path) { return output::ManifestFile::of(path, *content); }, failures);
 }
 
@@ -420,7 +420,6 @@ struct LookedUp {
     Result<std::shared_ptr<const mail::MailItem>> email;
     std::optional<Built> built;
     qsizetype bytes = 0;
-    output::UnnamedFile ahead {}; ///< the .eml file, written there too while it waits for its name
 };
 
 // The mail of a row, and the bytes of its file when a worker thread built them ahead of the writing.
@@ -433,7 +432,6 @@ struct FoundEmail {
     qsizetype bytes = 0; ///< the message bytes held for it
     bool alreadySaved = false; ///< recorded as saved as `type` (SkipSaved): not looked up, not to be written
     std::shared_ptr<OnceJob<Built>> job {}; ///< what builds `built`, on whichever thread comes to it first
-    output::UnnamedFile ahead {}; ///< its file of `type`, written with the lookup, to be named
 };
 
 // Whether the mail of `row` need not be written as `type`: SkipSaved is on and the manifest records it so.
@@ -506,10 +504,8 @@ Result<SavedEmail> saveFound(
         builtAhead = found.built.get();
     else if (found.job)
         builtAhead = found.job->take();
-    if (found.type != type) { // the settings changed while the run went on
+    if (found.type != type) // the settings changed while the run went on
         builtAhead.reset();
-        found.ahead = {};
-    }
     if (!found.email) // gone since the search: this mail cannot be written, the others still can
         return SavedEmail { SavedEmail::Outcome::Failed, found.email.error() };
     const mail::MailItem& email = **found.email;
@@ -536,13 +532,13 @@ Result<SavedEmail> saveFound(
         if (target.dir) {
             const QString fileName = session.names.claim(target.key, name, u'.' + type);
             if (builtAhead)
-                writeContent(session, *target.dir, target.key, fileName, std::get<Result<QByteArray>>(*builtAhead),
-                    failures, std::move(found.ahead));
+                writeContent(
+                    session, *target.dir, target.key, fileName, std::get<Result<QByteArray>>(*builtAhead), failures);
             else if (type == u"msg")
                 writeMsgAsBuilt(session, *target.dir, target.key, fileName, email, failures);
             else
-                writeContent(session, *target.dir, target.key, fileName, fileContent(type, email, session.locale),
-                    failures, std::move(found.ahead));
+                writeContent(
+                    session, *target.dir, target.key, fileName, fileContent(type, email, session.locale), failures);
         }
     } else if (type == u"dir") {
         if (target.dir)
@@ -717,21 +713,15 @@ private:
                 if (!found.email)
                     return found;
                 const mail::MailItem& email = **found.email;
-                const bool alone = email.standsAlone();
-                if (alone)
-                    lock.unlock();
-                QByteArray raw = email.rawMessage();
-                found.bytes = raw.size();
+                found.bytes = email.rawMessage().size();
                 if (found.bytes == 0) { // built from the item
+                    if (email.standsAlone())
+                        lock.unlock();
                     Result<QByteArray> content = formats::emlContent(email);
                     found.bytes = content ? content->size() : 0;
-                    raw = content ? *content : QByteArray();
                     found.built = std::move(content);
                 }
                 shared->bytes += found.bytes;
-                // The file's bytes reach the disk here too; the saving thread only names the file.
-                if (alone && !raw.isEmpty() && session.destination)
-                    found.ahead = session.destination->writeAhead(raw, session.disk);
                 return found;
             });
         FoundEmail found { Error {}, type, {}, lookup, 0 };
@@ -742,17 +732,13 @@ private:
     // The mail of `row` as its lookup found it, or looked up now.
     void takeLookedUp(FoundEmail& next, const ResultRow& row)
     {
-        // Rather than wait: here, when no worker has come to it yet, and while one looks it up, the lookups
-        // ahead that none has started.
-        runUntilDone(
-            *next.lookup, m_ahead.begin(), m_ahead.end(), [](const FoundEmail& found) { return found.lookup.get(); });
+        next.lookup->run(); // here, when no worker has come to it yet
         std::optional<LookedUp> found = std::exchange(next.lookup, nullptr)->take();
         if (!found) {
             next.email = findHere(row);
         } else {
             next.email = std::move(found->email);
             next.bytes = found->bytes;
-            next.ahead = std::move(found->ahead);
             if (found->built) {
                 std::promise<Built> built;
                 built.set_value(std::move(*found->built));

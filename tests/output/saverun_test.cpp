@@ -19,7 +19,6 @@
 #include <QTemporaryDir>
 #include <QThread>
 
-#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -225,63 +224,7 @@ private:
     }
 };
 
-// A disk that may be called from several threads (when `shared`), which fails the first `linksToFail`
-// links of an unnamed file with EXDEV, as when it is to be named on another file system.
-class SharedDisk : public output::Disk {
-public:
-    bool shared = true;
-    std::atomic<int> linksToFail = 0;
-    bool sharedByThreads() const override { return shared; }
-    int linkat(int fromDirFd, const char* from, int toDirFd, const char* to) override
-    {
-        if (linksToFail.fetch_sub(1) > 0) {
-            errno = EXDEV;
-            return -1;
-        }
-        return Disk::linkat(fromDirFd, from, toDirFd, to);
-    }
-};
-
 } // namespace
-
-TEST(OutputDirectory, AFileWrittenAheadIsNamedAsOneWrittenInTurnIsOrWrittenInTurn)
-{
-    struct Case {
-        const char* why;
-        bool shared = true;
-        int linksToFail = 0;
-        bool replacing = false;
-        const char* below = nullptr; // the directory it is named in, below the one it was written in
-        bool written = true; // ahead
-    };
-    const Case cases[] = {
-        { "named where it was written" },
-        { "named in a directory below", true, 0, false, "sub" },
-        { "replacing a file of its name", true, 0, true },
-        { "not linked: written in turn", true, 1 },
-        { "a disk for one thread: written in turn", false, 0, false, nullptr, false },
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.why);
-        QTemporaryDir temp;
-        SharedDisk disk;
-        disk.shared = c.shared;
-        auto root = output::Directory::open(temp.path(), disk);
-        ASSERT_TRUE(root);
-        auto below = c.below ? root->subdirectory(QLatin1String(c.below), disk) : Result<output::Directory>(Error {});
-        const output::Directory& dir = c.below ? *below : *root;
-        if (c.replacing) {
-            ASSERT_TRUE(dir.writeFile(QStringLiteral("mail.eml"), QByteArray("old"), disk));
-        }
-        output::UnnamedFile ahead = root->writeAhead("the message", disk);
-        EXPECT_EQ(ahead.isOpen(), c.written);
-        disk.linksToFail = c.linksToFail;
-        EXPECT_TRUE(dir.writeFile(QStringLiteral("mail.eml"), std::move(ahead), "the message", disk));
-        const QString path = dir.filePath(QStringLiteral("mail.eml"));
-        EXPECT_EQ(readFile(path), QByteArray("the message"));
-        EXPECT_EQ(QDir(QFileInfo(path).path()).entryList(QDir::Files | QDir::Hidden), QStringList { "mail.eml" });
-    }
-}
 
 // --- Names ----------------------------------------------------------------------------------------------
 
