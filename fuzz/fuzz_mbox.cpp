@@ -4,6 +4,7 @@
 //   and its bytes lie between the end of its separator line and the next message;
 // - a window of 4 KiB finds the same messages, with the same ends and first 2 KiB (the half of its window
 //   that it holds of every message at least), as the default one, and so do scanners of pieces of the file;
+// - a lookup at a message's offset finds it with the same ends and bytes;
 // - undoing the quoting never makes a message longer, and the date of a separator line reads or not.
 #include "fuzzcheck.h"
 #include "mail/mbox/mboxfile.h"
@@ -68,6 +69,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         check(f.offset >= previousEnd && std::memcmp(bytes + f.offset, "From ", 5) == 0);
         check(f.offset == 0 || bytes[f.offset - 1] == '\n');
         check(f.offset < f.contentStart && f.contentStart <= f.end && f.end <= qint64(size));
+        MessageSpan looked;
+        QByteArray whole;
+        const auto at = readMessageAt(fd, qint64(size), f.offset, looked, whole);
+        check(at && *at && looked.contentStart == f.contentStart && looked.end == f.end
+            && whole == QByteArray::fromRawData(bytes + f.contentStart, qsizetype(f.end - f.contentStart)));
         QByteArray message(bytes + f.contentStart, qsizetype(f.end - f.contentStart));
         const qsizetype before = message.size();
         unquoteFromLines(message);
