@@ -43,8 +43,7 @@ inline bool runProgram(const QString& program, const QStringList& arguments, boo
 }
 
 /// User plus system time so far, in seconds, of this process (RUSAGE_SELF), of the calling thread
-/// (RUSAGE_THREAD) or of its finished and
-/// waited-for children (RUSAGE_CHILDREN).
+/// (RUSAGE_THREAD) or of its finished and waited-for children (RUSAGE_CHILDREN).
 inline double cpuSeconds(int who)
 {
     rusage usage {};

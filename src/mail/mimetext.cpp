@@ -436,11 +436,6 @@ bool forEachWholeAddress(std::string_view raw, const std::function<void(const Ad
     return readSimpleAddresses(raw, take) || forEachParsedAddress(raw, visit);
 }
 
-void forEachAddress(std::string_view raw, const std::function<void(const Address&)>& visit)
-{
-    forEachWholeAddress(raw, visit);
-}
-
 void appendDisplayName(QString& names, const Address& address)
 {
     if (!names.isEmpty())

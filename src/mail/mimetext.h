@@ -32,8 +32,6 @@ std::optional<QList<Address>> parseWholeAddresses(const std::string& raw);
 /// a list of a plain form is read straight from `raw`, any other by GMime. False, and nothing visited,
 /// where parseWholeAddresses() gives nullopt; an empty `visit` only checks.
 bool forEachWholeAddress(std::string_view raw, const std::function<void(const Address&)>& visit);
-/// As forEachWholeAddress(), but a list with a fault is read as no addresses, as parseAddresses() reads it.
-void forEachAddress(std::string_view raw, const std::function<void(const Address&)>& visit);
 QList<Address> addressesOf(InternetAddressList* list);
 /// Calls `visit` with each address addressesOf() gives.
 void forEachAddressOf(InternetAddressList* list, const std::function<void(const Address&)>& visit);

@@ -99,15 +99,6 @@ MessageScanner MessageScanner::piece(int fd, qint64 from, qint64 stop, qint64 li
     return scanner;
 }
 
-// Makes the window start at `offset`, keeping what it holds from there on, and fills it from the file.
-bool MessageScanner::copyHeld(qint64 from, qint64 to, char* into) const
-{
-    if (from < m_bufferOffset || to > bufferEnd() || from > to)
-        return false;
-    std::memcpy(into, m_buffer->data() + (from - m_bufferOffset), std::size_t(to - from));
-    return true;
-}
-
 void MessageScanner::own(Bytes& bytes, std::vector<Bytes>& spares)
 {
     if (bytes.use_count() == 1)
@@ -119,6 +110,7 @@ void MessageScanner::own(Bytes& bytes, std::vector<Bytes>& spares)
     spares.push_back(std::exchange(bytes, std::move(free)));
 }
 
+// Makes the window start at `offset`, keeping what it holds from there on, and fills it from the file.
 bool MessageScanner::load(qint64 offset)
 {
     std::size_t kept = 0;

@@ -58,12 +58,8 @@ public:
     /// reading fails.
     Result<bool> next(MessageSpan& span);
 
-    /// Copies the file's bytes from `from` to `to` into `into` when the window holds them all (read already
-    /// to find a message); false, and nothing copied, when it does not.
-    bool copyHeld(qint64 from, qint64 to, char* into) const;
-
 private:
-    using Bytes = std::shared_ptr<std::vector<char>>;
+    using Bytes = Window;
 
     bool load(qint64 offset);
     // `bytes`, or another buffer of its size when a span still holds it.
