@@ -232,6 +232,7 @@ std::optional<ItemSummary> summaryOf(const MessageSpan& span, const QString& ent
 constexpr qint64 kPiece = 8 << 20;
 constexpr std::size_t kPieceWindow = std::size_t(kPiece) + MessageScanner::kHeadCap + (128 << 10);
 constexpr std::size_t kPiecesAhead = 4;
+constexpr std::size_t kSummariesReserved = 2048; // a piece of mail of usual sizes holds about 1,000
 
 /// What the scan of one piece found: the summaries of its messages, and what stopped it early.
 struct PieceFound {
@@ -327,6 +328,7 @@ public:
             MessageScanner scanner
                 = MessageScanner::piece(fd, from, std::min(from + kPiece, size), size, kPieceWindow, windows.take());
             PieceFound found;
+            found.summaries.reserve(kSummariesReserved);
             MessageSpan span;
             for (;;) {
                 auto more = scanner.next(span);
