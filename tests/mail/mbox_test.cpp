@@ -130,7 +130,8 @@ QList<std::array<qint64, 3>> scannedSpans(const QString& path, std::size_t windo
 }
 
 // The messages at which a lookup by offset disagrees with the scan of the whole file: another span or other
-// bytes, a message found one byte into it, or the last one found in a file said to be longer than it is.
+// bytes, a message found one byte into it, or the last one found in a file said to be longer than it is;
+// -1 when the checks worked out together are not those worked out one by one.
 QList<qint64> lookupsThatDisagree(const QString& path)
 {
     QFile file(path);
@@ -138,8 +139,12 @@ QList<qint64> lookupsThatDisagree(const QString& path)
     const QByteArray bytes = file.readAll();
     mail::mbox::MessageScanner scanner(file.handle());
     QList<qint64> disagree;
+    mail::mbox::CheckBatch batch;
+    std::vector<QByteArray> checks;
     mail::mbox::MessageSpan span, looked;
     for (auto more = scanner.next(span); more && *more; more = scanner.next(span)) {
+        batch.add(span);
+        checks.push_back(firstBytesCheck(span));
         QByteArray message;
         const auto found = mail::mbox::readMessageAt(file.handle(), bytes.size(), span.offset, looked, message);
         if (!found || !*found || looked.offset != span.offset || looked.contentStart != span.contentStart
@@ -153,6 +158,8 @@ QList<qint64> lookupsThatDisagree(const QString& path)
         if (!inside || *inside || (last && (!cut || *cut)))
             disagree << span.offset + 1;
     }
+    if (batch.take() != checks)
+        disagree << -1;
     return disagree;
 }
 
@@ -311,6 +318,42 @@ TEST(MboxReader, TimesComeFromTheHeadersAndTheSeparatorLine)
         EXPECT_EQ(s.receivedTime, c.received);
         EXPECT_EQ(s.sentOn, c.sentOn);
     }
+}
+
+// The usual separator line is read at fixed places; what it gives must be what reading it word by word
+// gives, also on lines that look usual but are not.
+TEST(MboxReader, SeparatorDatesReadAlikeInEveryForm)
+{
+    const auto utc = [](int year, int month, int day, int hour, int minute, int second) {
+        return std::optional<qint64>(
+            QDateTime(QDate(year, month, day), QTime(hour, minute, second), Qt::UTC).toSecsSinceEpoch());
+    };
+    const struct {
+        const char* line;
+        std::optional<qint64> seconds;
+    } cases[] = {
+        { "From a@example.org Thu Mar  5 10:00:00 2026", utc(2026, 3, 5, 10, 0, 0) },
+        { "From a@example.org thu MAR 05 23:59:60 2026", utc(2026, 3, 6, 0, 0, 0) }, // a leap second
+        { "From a@example.org\tThu Mar  5 10:00:00 2026", utc(2026, 3, 5, 10, 0, 0) },
+        { "From a b Thu Mar  5 10:00:00 2026", utc(2026, 3, 5, 10, 0, 0) },
+        { "From a@example.org Thu Mar  5 10:00:00 0049", utc(2049, 3, 5, 10, 0, 0) },
+        { "From Mon:x Thu Mar  5 10:00:00 2026", std::nullopt }, // a sender read as the time of day
+        { "From Thu Mar  5 10:00:00 2026", utc(2026, 3, 5, 10, 0, 0) }, // no sender
+        { "From a@example.org Thu Feb 30 10:00:00 2026", std::nullopt },
+        { "From a@example.org Thu Mar  5 10:0:00 2026", std::nullopt },
+        { "From a@example.org Thu Mar  5 10:00:00 2026 ", utc(2026, 3, 5, 10, 0, 0) },
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(mail::mbox::fromLineDate(c.line), c.seconds) << c.line;
+}
+
+// Entry identifiers saved in manifests hold this check: it must not change. FNV-1a of "From aSubject: x".
+TEST(MboxReader, FirstBytesCheckStaysTheSame)
+{
+    mail::mbox::MessageSpan span;
+    span.fromLine = "From a";
+    span.head = "X-Mozilla-Status: 0001\r\nSubject: x\r\n";
+    EXPECT_EQ(mail::mbox::firstBytesCheck(span), "3a045bab7fec1bd4");
 }
 
 // An mbox message keeps its read and starred state in its headers, which the .msg file carries on.

@@ -4,6 +4,7 @@
 #include "mail/maildir/headerscan.h"
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstring>
 #include <string>
@@ -412,11 +413,33 @@ std::optional<qint64> fromLineDate(std::string_view fromLine)
     const auto digits = [](std::string_view token) {
         return !token.empty() && token.find_first_not_of("0123456789") == std::string_view::npos;
     };
+    std::string_view month, day, time, year, zone;
+    // Most lines are a sender without white space (not a day name) and the date as asctime() writes it,
+    // "Thu Mar  5 10:00:00 2026": its words are taken at their places, the same ones the reading below
+    // takes word by word.
+    constexpr std::size_t kAsctime = 24;
+    const auto digitsAt = [&fromLine](std::size_t from, std::size_t count) {
+        for (std::size_t i = from; i < from + count; ++i)
+            if (fromLine[i] < '0' || fromLine[i] > '9')
+                return false;
+        return true;
+    };
+    if (const std::size_t at = fromLine.size() - kAsctime; fromLine.size() > kAsctime + 1 && fromLine[at - 1] == ' '
+        && fromLine.find_first_of(" \t") == at - 1 && !isName(fromLine, kDays) && isName(fromLine.substr(at, 3), kDays)
+        && fromLine[at + 3] == ' ' && isName(fromLine.substr(at + 4, 3), kMonths) && fromLine[at + 7] == ' '
+        && (fromLine[at + 8] == ' ' || digitsAt(at + 8, 1)) && digitsAt(at + 9, 1) && fromLine[at + 10] == ' '
+        && digitsAt(at + 11, 2) && fromLine[at + 13] == ':' && digitsAt(at + 14, 2) && fromLine[at + 16] == ':'
+        && digitsAt(at + 17, 2) && fromLine[at + 19] == ' ' && digitsAt(at + 20, 4)) {
+        month = fromLine.substr(at + 4, 3);
+        day = fromLine[at + 8] == ' ' ? fromLine.substr(at + 9, 1) : fromLine.substr(at + 8, 2);
+        time = fromLine.substr(at + 11, 8);
+        year = fromLine.substr(at + 20, 4);
+        fromLine = {};
+    }
     // The sender comes first, unless the line has none and starts with the day of the week.
     std::string_view token = nextToken();
     if (!token.empty() && !isName(token, kDays))
         token = nextToken();
-    std::string_view month, day, time, year, zone;
     for (; !token.empty(); token = nextToken()) {
         if (month.empty() && token.size() == 3 && isName(token, kMonths))
             month = token;
@@ -439,13 +462,14 @@ std::optional<qint64> fromLineDate(std::string_view fromLine)
     return maildir::parseRfc5322Date(text);
 }
 
-QByteArray firstBytesCheck(const MessageSpan& span)
+namespace {
+
+constexpr quint64 kFnvBasis = 14695981039346656037ull, kFnvPrime = 1099511628211ull; // FNV-1a, 64 bits
+
+// Calls `add` with each run of bytes the check of `span` reads: the "From " line, then the first 256 bytes
+// of the lines after it, without their line ends and without Thunderbird's status lines.
+template <class Add> void forEachCheckedRun(const MessageSpan& span, Add&& add)
 {
-    quint64 hash = 14695981039346656037ull; // FNV-1a
-    const auto add = [&hash](std::string_view bytes) {
-        for (char c : bytes)
-            hash = (hash ^ quint8(c)) * 1099511628211ull;
-    };
     add(std::string_view(span.fromLine.constData(), std::size_t(span.fromLine.size())));
     std::size_t counted = 0;
     forEachLine(span.head, [&](std::string_view line) {
@@ -456,7 +480,69 @@ QByteArray firstBytesCheck(const MessageSpan& span)
         counted += line.size();
         return counted < 256;
     });
-    return QByteArray::number(hash, 16).rightJustified(16, '0');
+}
+
+quint64 addToHash(quint64 hash, std::string_view bytes)
+{
+    for (char c : bytes)
+        hash = (hash ^ quint8(c)) * kFnvPrime;
+    return hash;
+}
+
+// The hash in 16 lower-case hex digits.
+QByteArray checkText(quint64 hash)
+{
+    QByteArray text(16, Qt::Uninitialized);
+    for (qsizetype i = 15; i >= 0; --i, hash >>= 4)
+        text[i] = "0123456789abcdef"[hash & 15];
+    return text;
+}
+
+} // namespace
+
+QByteArray firstBytesCheck(const MessageSpan& span)
+{
+    quint64 hash = kFnvBasis;
+    forEachCheckedRun(span, [&hash](std::string_view run) { hash = addToHash(hash, run); });
+    return checkText(hash);
+}
+
+void CheckBatch::add(const MessageSpan& span)
+{
+    forEachCheckedRun(span, [this](std::string_view run) { m_bytes.append(run); });
+    m_ends.push_back(m_bytes.size());
+}
+
+std::vector<QByteArray> CheckBatch::take()
+{
+    // Each byte of FNV waits for the multiplication before it: four messages hashed side by side keep the
+    // multiplier busy, about three times as fast as one after the other.
+    constexpr std::size_t kLanes = 4;
+    std::vector<QByteArray> checks;
+    checks.reserve(m_ends.size());
+    const auto bytesOf = [this](std::size_t i) {
+        const std::size_t begin = i == 0 ? 0 : m_ends[i - 1];
+        return std::string_view(m_bytes).substr(begin, m_ends[i] - begin);
+    };
+    std::size_t i = 0;
+    for (; i + kLanes <= m_ends.size(); i += kLanes) {
+        const std::string_view a = bytesOf(i), b = bytesOf(i + 1), c = bytesOf(i + 2), d = bytesOf(i + 3);
+        const std::size_t common = std::min({ a.size(), b.size(), c.size(), d.size() });
+        quint64 ha = kFnvBasis, hb = kFnvBasis, hc = kFnvBasis, hd = kFnvBasis; // in registers, not an array
+        for (std::size_t at = 0; at < common; ++at) {
+            ha = (ha ^ quint8(a[at])) * kFnvPrime;
+            hb = (hb ^ quint8(b[at])) * kFnvPrime;
+            hc = (hc ^ quint8(c[at])) * kFnvPrime;
+            hd = (hd ^ quint8(d[at])) * kFnvPrime;
+        }
+        for (const auto& [hash, bytes] : { std::pair(ha, a), std::pair(hb, b), std::pair(hc, c), std::pair(hd, d) })
+            checks.push_back(checkText(addToHash(hash, bytes.substr(common))));
+    }
+    for (; i < m_ends.size(); ++i)
+        checks.push_back(checkText(addToHash(kFnvBasis, bytesOf(i))));
+    m_bytes.clear();
+    m_ends.clear();
+    return checks;
 }
 
 bool isExpunged(std::string_view headers)

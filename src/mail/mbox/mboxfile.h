@@ -13,6 +13,7 @@
 #include <limits>
 #include <memory>
 #include <optional>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -100,6 +101,20 @@ std::optional<qint64> fromLineDate(std::string_view fromLine);
 /// A short check of a message's first bytes, for its entry identifier: the "From " line and the first
 /// 256 bytes after it, without Thunderbird's status lines, which change in place as the message is read.
 QByteArray firstBytesCheck(const MessageSpan& span);
+
+/// The checks of many messages, the same as firstBytesCheck() gives each, worked out together: quicker.
+class CheckBatch {
+public:
+    /// Takes what the check of `span` reads; the span may go after.
+    void add(const MessageSpan& span);
+    std::size_t size() const { return m_ends.size(); }
+    /// The check of each message added since the last take(), in the order added.
+    std::vector<QByteArray> take();
+
+private:
+    std::string m_bytes; // what each check reads, one message after the other
+    std::vector<std::size_t> m_ends;
+};
 
 /// Whether the header block `headers` marks the message expunged: Thunderbird's X-Mozilla-Status with
 /// bit 0x0008, a deleted message that waits for the folder to be compacted.

@@ -147,11 +147,11 @@ QString entryIDPrefix(const QString& store, const QByteArray& file)
     return QString::fromLatin1((kEntryMarker + '\0' + store.toUtf8() + '\0' + file + '\0').toHex().toUpper());
 }
 
-// The entry identifier of the message `span` of the file whose identifiers start with `prefix`: its
-// offset and the check of its first bytes, hex-encoded like the rest.
-QString entryIDOf(const QString& prefix, const MessageSpan& span)
+// The entry identifier of the message at `offset` of the file whose identifiers start with `prefix`: the
+// offset and the check of the message's first bytes (firstBytesCheck()), hex-encoded like the rest.
+QString entryIDOf(const QString& prefix, qint64 offset, const QByteArray& check)
 {
-    return maildir::entryIDIn(prefix, QByteArray::number(span.offset), firstBytesCheck(span));
+    return maildir::entryIDIn(prefix, QByteArray::number(offset), check);
 }
 
 struct EntryRef {
@@ -210,9 +210,9 @@ bool expunged(const MessageSpan& span, const maildir::HeaderScan& scan)
     return isExpunged(span.head.substr(0, std::min(scan.blockLength(), span.head.size())));
 }
 
-// The summary of the message `span`: its header block scanned, its check worked out; nothing when it is
+// The summary of the message `span` but its entry identifier, from its header block; nothing when it is
 // expunged.
-std::optional<ItemSummary> summaryOf(const MessageSpan& span, const QString& entryIDPrefix)
+std::optional<ItemSummary> summaryOf(const MessageSpan& span)
 {
     maildir::HeaderScan scan;
     scan.scan(span.head.data(), span.head.size(), true);
@@ -222,7 +222,6 @@ std::optional<ItemSummary> summaryOf(const MessageSpan& span, const QString& ent
     maildir::summarize(span.head.data(), std::min(scan.blockLength(), span.head.size()), scan,
         messageFileOf(span.fromLine), summary,
         maildir::itemClassOf(span.head.data(), span.head.size(), scan, true).value_or(kClassMail));
-    summary.entryID = entryIDOf(entryIDPrefix, span);
     return summary;
 }
 
@@ -231,8 +230,9 @@ std::optional<ItemSummary> summaryOf(const MessageSpan& span, const QString& ent
 // of the message that starts last in it, so that each byte is read once, or twice at a piece's end.
 constexpr qint64 kPiece = 8 << 20;
 constexpr std::size_t kPieceWindow = std::size_t(kPiece) + MessageScanner::kHeadCap + (128 << 10);
-constexpr std::size_t kPiecesAhead = 4;
+constexpr std::size_t kPiecesAhead = 16;
 constexpr std::size_t kSummariesReserved = 2048; // a piece of mail of usual sizes holds about 1,000
+constexpr std::size_t kChecksAtOnce = 64;
 
 /// What the scan of one piece found: the summaries of its messages, and what stopped it early.
 struct PieceFound {
@@ -329,6 +329,16 @@ public:
                 = MessageScanner::piece(fd, from, std::min(from + kPiece, size), size, kPieceWindow, windows.take());
             PieceFound found;
             found.summaries.reserve(kSummariesReserved);
+            // The checks are worked out a few dozen at a time, in a buffer that stays small.
+            CheckBatch checks;
+            std::vector<qint64> offsets;
+            const auto takeChecks = [&] {
+                std::size_t i = found.summaries.size() - checks.size();
+                for (const QByteArray& check : checks.take()) {
+                    found.summaries[i].entryID = entryIDOf(prefix, offsets[i], check);
+                    ++i;
+                }
+            };
             MessageSpan span;
             for (;;) {
                 auto more = scanner.next(span);
@@ -336,9 +346,15 @@ public:
                     found.failure = more.error().detail;
                 if (!more || !*more)
                     break;
-                if (auto summary = summaryOf(span, prefix))
+                if (auto summary = summaryOf(span)) {
                     found.summaries.push_back(std::move(*summary));
+                    offsets.push_back(span.offset);
+                    checks.add(span);
+                    if (checks.size() == kChecksAtOnce)
+                        takeChecks();
+                }
             }
+            takeChecks();
             span = {}; // lets go of the window
             windows.give(scanner.release());
             return found;
