@@ -410,13 +410,18 @@ private:
 
 QString formatMailDate(const QDateTime& t, const QString& pattern, const QLocale& locale)
 {
-    if (!t.isValid())
+    return formatMailDate(WallClock(t), pattern, locale);
+}
+
+QString formatMailDate(const WallClock& t, const QString& pattern, const QLocale& locale)
+{
+    if (!t.value.isValid())
         return {};
     const CompiledPattern& compiledPattern = compiled(pattern);
     const bool twelveHour = compiledPattern.twelveHour;
 
-    const QDate date = t.date();
-    const QTime time = t.time();
+    const QDate date = t.date;
+    const QTime time = t.time;
     const auto [year, month, day] = civilDate(date);
     const int secondOfDay = time.msecsSinceStartOfDay() / 1000;
     const int hour = secondOfDay / 3600;
@@ -527,17 +532,24 @@ QString formatMailDate(const QDateTime& t, const QString& pattern, const QLocale
 
 int compareTimes(const QDateTime& a, const QDateTime& b)
 {
-    if (a.isValid() && b.isValid() && a.timeSpec() == Qt::LocalTime && b.timeSpec() == Qt::LocalTime) {
+    if (a.isValid() && b.isValid() && a.timeSpec() == Qt::LocalTime && b.timeSpec() == Qt::LocalTime)
+        return compareTimes(WallClock(a), WallClock(b));
+    return a < b ? -1 : b < a ? 1 : 0;
+}
+
+int compareTimes(const WallClock& a, const WallClock& b)
+{
+    if (a.date.isValid() && b.date.isValid() && a.value.timeSpec() == Qt::LocalTime
+        && b.value.timeSpec() == Qt::LocalTime) {
         // No zone's offset from UTC has ever changed by as much as a day at once.
         constexpr qint64 kApart = 2 * 86'400'000LL;
-        const auto wallClock = [](const QDateTime& t) {
-            return t.date().toJulianDay() * 86'400'000LL + t.time().msecsSinceStartOfDay();
-        };
+        const auto wallClock
+            = [](const WallClock& t) { return t.date.toJulianDay() * 86'400'000LL + t.time.msecsSinceStartOfDay(); };
         const qint64 gap = wallClock(a) - wallClock(b);
         if (gap > kApart || gap < -kApart)
             return gap > 0 ? 1 : -1;
     }
-    return a < b ? -1 : b < a ? 1 : 0;
+    return a.value < b.value ? -1 : b.value < a.value ? 1 : 0;
 }
 
 void readLocalTimeZoneOnce()

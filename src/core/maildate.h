@@ -40,6 +40,23 @@ namespace quillbox {
 /// An invalid `t` gives an empty text. Never fails.
 [[nodiscard]] QString formatMailDate(const QDateTime& t, const QString& pattern, const QLocale& locale);
 
+/// A time with its date and time of day read once: QDateTime works them out anew at each call, and a search
+/// compares and writes each time of every mail several times. `value` must outlive it.
+struct WallClock {
+    explicit WallClock(const QDateTime& t)
+        : value(t)
+        , date(t.isValid() ? t.date() : QDate())
+        , time(t.isValid() ? t.time() : QTime())
+    {
+    }
+    const QDateTime& value;
+    QDate date; ///< invalid for an invalid time
+    QTime time;
+};
+
+/// formatMailDate() of a time read already.
+[[nodiscard]] QString formatMailDate(const WallClock& t, const QString& pattern, const QLocale& locale);
+
 /// The order of two times, as QDateTime's own comparison gives it: negative when `a` is earlier, 0 when
 /// they are the same moment, positive when `a` is later. Two local times more than two days apart are
 /// ordered by their wall-clock fields, with no time-zone conversion: QDateTime turns each local time into
@@ -47,6 +64,8 @@ namespace quillbox {
 /// change its zone file lists (the stores' "no date" in 4501, the search's window end in 2099) the C
 /// library works out the zone's rule anew at every conversion.
 [[nodiscard]] int compareTimes(const QDateTime& a, const QDateTime& b);
+/// compareTimes() of two times read already.
+[[nodiscard]] int compareTimes(const WallClock& a, const WallClock& b);
 
 /// Without TZ, glibc looks at /etc/localtime again at every local-time conversion (three per listed mail).
 /// Naming the file it would read anyway gives the same times, read once. Call before any local time is used.

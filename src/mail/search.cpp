@@ -55,27 +55,45 @@ bool isTimeOfDay(const QString& text)
     return false;
 }
 
+// An item's times, each read once (WallClock), and whether the store has it (mail::isKnownTime()).
+struct ItemTimes {
+    explicit ItemTimes(const mail::ItemSummary& item)
+        : creation(item.creationTime)
+        , sent(item.sentOn)
+        , received(item.receivedTime)
+    {
+    }
+    static bool known(const WallClock& t)
+    {
+        static const QDateTime none = mail::noDate();
+        static const WallClock noDate(none);
+        return t.value.isValid() && compareTimes(t, noDate) != 0;
+    }
+    WallClock creation, sent, received;
+    bool creationKnown = known(creation), sentKnown = known(sent), receivedKnown = known(received);
+};
+
 // Which of the item's times getLatestTime() gives; null where none of them counts.
-const QDateTime* latestTimeOf(const mail::ItemSummary& item)
+const WallClock* latestTimeOf(const mail::ItemSummary& item, const ItemTimes& times)
 {
     // A time the store lacks (1 January 4501) would be the latest of all and put the mail
     // outside every date window, so that it could never be listed: it does not count.
-    const QDateTime* latest = nullptr;
-    const auto consider = [&](const QDateTime& t) {
-        if (mail::isKnownTime(t) && (!latest || compareTimes(t, *latest) > 0))
+    const WallClock* latest = nullptr;
+    const auto consider = [&](const WallClock& t, bool known) {
+        if (known && (!latest || compareTimes(t, *latest) > 0))
             latest = &t;
     };
-    consider(item.creationTime);
+    consider(times.creation, times.creationKnown);
     if (item.sent)
-        consider(item.sentOn);
-    consider(item.receivedTime);
+        consider(times.sent, times.sentKnown);
+    consider(times.received, times.receivedKnown);
     return latest;
 }
 
-// addResultRow() with the locale and the item's latest time (latestTimeOf()) at hand: a search reads the
-// one once per folder and the other once per mail.
+// addResultRow() with the locale, the item's times read and its latest time (latestTimeOf()) at hand: a
+// search reads the one once per folder and the others once per mail.
 void appendRow(const QString& dateFormat, const QLocale& locale, const QString& folderPath,
-    const mail::ItemSummary& item, const QDateTime* latest, std::vector<ResultRow>& rows)
+    const mail::ItemSummary& item, const ItemTimes& times, const WallClock* latest, std::vector<ResultRow>& rows)
 {
     ResultRow& row = rows.emplace_back(ResultRow { .from = item.senderEmailAddress,
         .subject = item.subject,
@@ -83,25 +101,24 @@ void appendRow(const QString& dateFormat, const QLocale& locale, const QString& 
         .entryId = item.entryID,
         .folder = folderPath });
     // A time the store does not have is no value and is written as nothing, in the list as in file names.
-    const auto put = [&](const QDateTime& t, QDateTime& value, QString& text) {
-        if (!mail::isKnownTime(t))
+    const auto put = [&](const WallClock& t, bool known, QDateTime& value, QString& text) {
+        if (!known)
             return false;
-        value = t;
+        value = t.value;
         text = formatMailDate(t, dateFormat, locale);
         return true;
     };
-    const bool sent = put(item.sentOn, row.sent, row.sentText);
-    const bool received = put(item.receivedTime, row.received, row.receivedText);
+    const bool sent = put(times.sent, times.sentKnown, row.sent, row.sentText);
+    const bool received = put(times.received, times.receivedKnown, row.received, row.receivedText);
     if (!latest)
         return;
-    row.latestTime = *latest;
+    row.latestTime = latest->value;
     // The text shows the date and the time the value holds, so a time that holds those of the sent or
     // received time (the same moment, more often than not) has its text.
-    const auto sameText
-        = [latest](const QDateTime& t) { return latest->date() == t.date() && latest->time() == t.time(); };
-    row.latestTimeText = sent && sameText(item.sentOn) ? row.sentText
-        : received && sameText(item.receivedTime)      ? row.receivedText
-                                                       : formatMailDate(*latest, dateFormat, locale);
+    const auto sameText = [latest](const WallClock& t) { return latest->date == t.date && latest->time == t.time; };
+    row.latestTimeText = sent && sameText(times.sent) ? row.sentText
+        : received && sameText(times.received)        ? row.receivedText
+                                                      : formatMailDate(*latest, dateFormat, locale);
 }
 } // namespace
 
@@ -148,15 +165,17 @@ std::vector<std::unique_ptr<mail::Folder>> searchOneFolder(
     const QDateTime since = readDateSetting(settings.since, kDefaultSince);
     const QDateTime before = readDateSetting(settings.before, kDefaultBefore);
     const QDateTime noDate = mail::noDate();
+    const WallClock sinceClock(since), beforeClock(before), noDateClock(noDate);
     QString folderPath;
     std::vector<ResultRow> rows;
     walk.setWindow(since, before);
     const QLocale locale = QLocale::system();
     const Status read = folder.items(
         [&](const mail::ItemSummary& item) {
-            const QDateTime* latest = latestTimeOf(item);
-            const QDateTime& latestTime = latest ? *latest : noDate;
-            if (compareTimes(latestTime, since) < 0 || compareTimes(latestTime, before) > 0)
+            const ItemTimes times(item);
+            const WallClock* latest = latestTimeOf(item, times);
+            const WallClock& latestTime = latest ? *latest : noDateClock;
+            if (compareTimes(latestTime, sinceClock) < 0 || compareTimes(latestTime, beforeClock) > 0)
                 return;
             if (item.itemClass != mail::kClassMail) {
                 walk.leaveOutNotMail();
@@ -164,7 +183,7 @@ std::vector<std::unique_ptr<mail::Folder>> searchOneFolder(
             }
             if (folderPath.isNull())
                 folderPath = folder.folderPath();
-            appendRow(settings.dateFormat, locale, folderPath, item, latest, rows);
+            appendRow(settings.dateFormat, locale, folderPath, item, times, latest, rows);
         },
         walk);
     // The rows read before a failure are kept too.
@@ -234,14 +253,16 @@ QDateTime readDateSetting(const QString& text, const QDateTime& defaultValue)
 
 QDateTime getLatestTime(const mail::ItemSummary& item)
 {
-    const QDateTime* latest = latestTimeOf(item);
-    return latest ? *latest : mail::noDate();
+    const ItemTimes times(item);
+    const WallClock* latest = latestTimeOf(item, times);
+    return latest ? latest->value : mail::noDate();
 }
 
 void addResultRow(
     const Settings& settings, const QString& folderPath, const mail::ItemSummary& item, std::vector<ResultRow>& rows)
 {
-    appendRow(settings.dateFormat, QLocale::system(), folderPath, item, latestTimeOf(item), rows);
+    const ItemTimes times(item);
+    appendRow(settings.dateFormat, QLocale::system(), folderPath, item, times, latestTimeOf(item, times), rows);
 }
 
 } // namespace quillbox

@@ -337,6 +337,8 @@ TEST(MboxReader, SeparatorDatesReadAlikeInEveryForm)
         { "From a@example.org\tThu Mar  5 10:00:00 2026", utc(2026, 3, 5, 10, 0, 0) },
         { "From a b Thu Mar  5 10:00:00 2026", utc(2026, 3, 5, 10, 0, 0) },
         { "From a@example.org Thu Mar  5 10:00:00 0049", utc(2049, 3, 5, 10, 0, 0) },
+        { "From a@example.org Mon Mar  1 00:00:00 1965", utc(1965, 3, 1, 0, 0, 0) },
+        { "From a@example.org Thu Xyz  5 10:00:00 2026", std::nullopt },
         { "From Mon:x Thu Mar  5 10:00:00 2026", std::nullopt }, // a sender read as the time of day
         { "From Thu Mar  5 10:00:00 2026", utc(2026, 3, 5, 10, 0, 0) }, // no sender
         { "From a@example.org Thu Feb 30 10:00:00 2026", std::nullopt },

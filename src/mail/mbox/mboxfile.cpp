@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <string>
 #include <sys/stat.h>
@@ -26,6 +27,18 @@ bool startsWithNoCase(std::string_view text, std::string_view prefix)
     return text.size() >= prefix.size() && std::equal(prefix.begin(), prefix.end(), text.begin(), [](char a, char b) {
         return (a >= 'A' && a <= 'Z' ? char(a - 'A' + 'a') : a) == (b >= 'A' && b <= 'Z' ? char(b - 'A' + 'a') : b);
     });
+}
+
+// The place (from 1) among `names` (three lower-case letters each) of the three letters `word` starts with,
+// without regard to case; 0 when they are none of them.
+int nameIndex(std::string_view word, std::string_view names)
+{
+    if (word.size() < 3)
+        return 0;
+    for (std::size_t i = 0; i + 3 <= names.size(); i += 3)
+        if ((word[0] | 0x20) == names[i] && (word[1] | 0x20) == names[i + 1] && (word[2] | 0x20) == names[i + 2])
+            return int(i / 3) + 1;
+    return 0;
 }
 
 // The first `needle` (two bytes or more) in the `size` bytes at `data`, or nullptr. Mail has a line feed
@@ -391,7 +404,7 @@ void unquoteFromLines(QByteArray& message)
 std::optional<qint64> fromLineDate(std::string_view fromLine)
 {
     static constexpr std::string_view kMonths = "janfebmaraprmayjunjulaugsepoctnovdec";
-    static constexpr std::string_view kDays = "monmontuetuewedwedthuthufrifrisatsatsunsun";
+    static constexpr std::string_view kDays = "montuewedthufrisatsun";
     fromLine.remove_prefix(std::min<std::size_t>(5, fromLine.size()));
     // The words of the line one by one, an empty view after the last (read for every message: no list).
     const auto nextToken = [&fromLine]() -> std::string_view {
@@ -402,21 +415,13 @@ std::optional<qint64> fromLineDate(std::string_view fromLine)
         fromLine.remove_prefix(end);
         return token;
     };
-    const auto isName = [](std::string_view token, std::string_view names) {
-        if (token.size() < 3)
-            return false;
-        for (std::size_t i = 0; i + 3 <= names.size(); i += 3)
-            if (startsWithNoCase(token, names.substr(i, 3)))
-                return true;
-        return false;
-    };
+    const auto isName = [](std::string_view token, std::string_view names) { return nameIndex(token, names) > 0; };
     const auto digits = [](std::string_view token) {
         return !token.empty() && token.find_first_not_of("0123456789") == std::string_view::npos;
     };
-    std::string_view month, day, time, year, zone;
     // Most lines are a sender without white space (not a day name) and the date as asctime() writes it,
-    // "Thu Mar  5 10:00:00 2026": its words are taken at their places, the same ones the reading below
-    // takes word by word.
+    // "Thu Mar  5 10:00:00 2026": its fields are taken at their places, where the reading below finds the
+    // same ones word by word. What it would not take is left to it.
     constexpr std::size_t kAsctime = 24;
     const auto digitsAt = [&fromLine](std::size_t from, std::size_t count) {
         for (std::size_t i = from; i < from + count; ++i)
@@ -424,18 +429,32 @@ std::optional<qint64> fromLineDate(std::string_view fromLine)
                 return false;
         return true;
     };
+    const auto numberAt = [&fromLine](std::size_t from, std::size_t count) {
+        int number = 0;
+        for (std::size_t i = from; i < from + count; ++i)
+            number = number * 10 + (fromLine[i] == ' ' ? 0 : fromLine[i] - '0');
+        return number;
+    };
+    const auto blankAt = [&fromLine](std::size_t from) {
+        return std::find_if(fromLine.begin() + from, fromLine.end(), [](char c) { return c == ' ' || c == '\t'; })
+            - fromLine.begin();
+    };
     if (const std::size_t at = fromLine.size() - kAsctime; fromLine.size() > kAsctime + 1 && fromLine[at - 1] == ' '
-        && fromLine.find_first_of(" \t") == at - 1 && !isName(fromLine, kDays) && isName(fromLine.substr(at, 3), kDays)
-        && fromLine[at + 3] == ' ' && isName(fromLine.substr(at + 4, 3), kMonths) && fromLine[at + 7] == ' '
-        && (fromLine[at + 8] == ' ' || digitsAt(at + 8, 1)) && digitsAt(at + 9, 1) && fromLine[at + 10] == ' '
-        && digitsAt(at + 11, 2) && fromLine[at + 13] == ':' && digitsAt(at + 14, 2) && fromLine[at + 16] == ':'
-        && digitsAt(at + 17, 2) && fromLine[at + 19] == ' ' && digitsAt(at + 20, 4)) {
-        month = fromLine.substr(at + 4, 3);
-        day = fromLine[at + 8] == ' ' ? fromLine.substr(at + 9, 1) : fromLine.substr(at + 8, 2);
-        time = fromLine.substr(at + 11, 8);
-        year = fromLine.substr(at + 20, 4);
-        fromLine = {};
+        && std::size_t(blankAt(0)) == at - 1 && !isName(fromLine, kDays) && isName(fromLine.substr(at, 3), kDays)
+        && fromLine[at + 3] == ' ' && fromLine[at + 7] == ' ' && (fromLine[at + 8] == ' ' || digitsAt(at + 8, 1))
+        && digitsAt(at + 9, 1) && fromLine[at + 10] == ' ' && digitsAt(at + 11, 2) && fromLine[at + 13] == ':'
+        && digitsAt(at + 14, 2) && fromLine[at + 16] == ':' && digitsAt(at + 17, 2) && fromLine[at + 19] == ' '
+        && digitsAt(at + 20, 4)) {
+        const int year = numberAt(at + 20, 4), hour = numberAt(at + 11, 2), minute = numberAt(at + 14, 2),
+                  second = numberAt(at + 17, 2);
+        const std::chrono::year_month_day date { std::chrono::year(year),
+            std::chrono::month(unsigned(nameIndex(fromLine.substr(at + 4, 3), kMonths))),
+            std::chrono::day(unsigned(numberAt(at + 8, 2))) };
+        if (year >= 1000 && date.ok() && hour <= 23 && minute <= 59 && second <= 60) // a leap second is 60
+            return qint64(std::chrono::sys_days(date).time_since_epoch().count()) * 86400 + hour * 3600 + minute * 60
+                + second;
     }
+    std::string_view month, day, time, year, zone;
     // The sender comes first, unless the line has none and starts with the day of the week.
     std::string_view token = nextToken();
     if (!token.empty() && !isName(token, kDays))
