@@ -11,8 +11,8 @@
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
-#ifdef __SSE2__
-#include <emmintrin.h>
+#ifdef __x86_64__
+#include <immintrin.h>
 #endif
 
 namespace quillbox::mail::mbox {
@@ -41,17 +41,45 @@ int nameIndex(std::string_view word, std::string_view names)
     return 0;
 }
 
+bool matchesRest(const char* at, std::string_view needle)
+{
+    return std::memcmp(at + 1, needle.data() + 1, needle.size() - 1) == 0;
+}
+
+#ifdef __x86_64__
+// The loop of findNeedle() 32 places at a time, on processors with AVX2 (nearly every one since 2013): it
+// takes half the instructions. Moves `at` on to where it stopped; the needle there, or nullptr.
+__attribute__((target("avx2"))) const char* findPairsAvx2(const char*& at, const char* last, std::string_view needle)
+{
+    const __m256i first = _mm256_set1_epi8(needle[0]), second = _mm256_set1_epi8(needle[1]);
+    for (; last - at >= 31; at += 32) {
+        const __m256i here = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at));
+        const __m256i next = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at + 1));
+        for (unsigned both = unsigned(_mm256_movemask_epi8(
+                 _mm256_and_si256(_mm256_cmpeq_epi8(here, first), _mm256_cmpeq_epi8(next, second))));
+             both != 0; both &= both - 1)
+            if (matchesRest(at + __builtin_ctz(both), needle))
+                return at + __builtin_ctz(both);
+    }
+    return nullptr;
+}
+#endif
+
 // The first `needle` (two bytes or more) in the `size` bytes at `data`, or nullptr. Mail has a line feed
-// every few dozen bytes: comparing 16 places at once with the needle's first two bytes and comparing the
-// rest only where both match takes several times less time than memmem or a memchr for each line feed.
+// every few dozen bytes: comparing 16 or 32 places at once with the needle's first two bytes and comparing
+// the rest only where both match takes several times less time than memmem or a memchr for each line feed.
 const char* findNeedle(const char* data, std::size_t size, std::string_view needle)
 {
     if (size < needle.size())
         return nullptr;
     const char* const last = data + (size - needle.size()); // the last place a needle may start
-    const auto matchesAt
-        = [&needle](const char* at) { return std::memcmp(at + 1, needle.data() + 1, needle.size() - 1) == 0; };
     const char* at = data;
+#ifdef __x86_64__
+    static const bool avx2 = __builtin_cpu_supports("avx2");
+    if (avx2 && needle.size() > 1)
+        if (const char* found = findPairsAvx2(at, last, needle))
+            return found;
+#endif
 #ifdef __SSE2__
     const __m128i first = _mm_set1_epi8(needle[0]), second = _mm_set1_epi8(needle[needle.size() > 1]);
     for (; needle.size() > 1 && last - at >= 15; at += 16) {
@@ -60,13 +88,13 @@ const char* findNeedle(const char* data, std::size_t size, std::string_view need
         for (unsigned both
              = unsigned(_mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi8(here, first), _mm_cmpeq_epi8(next, second))));
              both != 0; both &= both - 1)
-            if (matchesAt(at + __builtin_ctz(both)))
+            if (matchesRest(at + __builtin_ctz(both), needle))
                 return at + __builtin_ctz(both);
     }
 #endif
     for (; at <= last; ++at) {
         at = static_cast<const char*>(std::memchr(at, needle.front(), std::size_t(last - at) + 1));
-        if (!at || matchesAt(at))
+        if (!at || matchesRest(at, needle))
             return at;
     }
     return nullptr;
