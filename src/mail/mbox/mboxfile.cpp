@@ -240,7 +240,9 @@ Result<bool> MessageScanner::next(MessageSpan& span)
     const char* line = m_buffer->data() + (start - m_bufferOffset);
     const std::size_t available = std::size_t(bufferEnd() - start);
     const char* lineEnd = static_cast<const char*>(std::memchr(line, '\n', available));
-    span.fromLine = QByteArray(line, qsizetype(std::min<std::size_t>(lineEnd ? lineEnd - line : available, 1024)));
+    // Into the span's own bytes, which a scan reading span after span into one keeps from message to message.
+    span.fromLine.resize(qsizetype(std::min<std::size_t>(lineEnd ? lineEnd - line : available, 1024)));
+    std::memcpy(span.fromLine.data(), line, std::size_t(span.fromLine.size()));
     if (span.fromLine.endsWith('\r'))
         span.fromLine.chop(1);
     const qint64 newline = lineEnd ? start + (lineEnd - line) : find(bufferEnd(), "\n");

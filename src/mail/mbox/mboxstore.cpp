@@ -17,6 +17,7 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <charconv>
 #include <fcntl.h>
 #include <map>
 #include <mutex>
@@ -151,7 +152,9 @@ QString entryIDPrefix(const QString& store, const QByteArray& file)
 // offset and the check of the message's first bytes (firstBytesCheck()), hex-encoded like the rest.
 QString entryIDOf(const QString& prefix, qint64 offset, const QByteArray& check)
 {
-    return maildir::entryIDIn(prefix, QByteArray::number(offset), check);
+    char digits[24]; // the offset's decimal digits, made for every message listed: no allocation
+    const char* end = std::to_chars(std::begin(digits), std::end(digits), offset).ptr;
+    return maildir::entryIDIn(prefix, QByteArray::fromRawData(digits, end - digits), check);
 }
 
 struct EntryRef {
