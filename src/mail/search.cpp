@@ -169,6 +169,7 @@ std::vector<std::unique_ptr<mail::Folder>> searchOneFolder(
     QString folderPath;
     std::vector<ResultRow> rows;
     walk.setWindow(since, before);
+    walk.expectItems(0);
     const QLocale locale = QLocale::system();
     const Status read = folder.items(
         [&](const mail::ItemSummary& item) {
@@ -183,6 +184,10 @@ std::vector<std::unique_ptr<mail::Folder>> searchOneFolder(
             }
             if (folderPath.isNull())
                 folderPath = folder.folderPath();
+            // A large folder's rows are not moved each time they outgrow their room; room made and not used
+            // is address space, not memory, but a wild guess must not ask for more than the machine has.
+            if (rows.capacity() == 0)
+                rows.reserve(std::min<std::size_t>(walk.expectedItems(), 1 << 20));
             appendRow(settings.dateFormat, locale, folderPath, item, times, latest, rows);
         },
         walk);

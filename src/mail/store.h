@@ -227,6 +227,12 @@ public:
     const QDateTime& since() const { return m_since; }
     const QDateTime& before() const { return m_before; }
 
+    /// About how many items the folder being read holds, told by the store before its first item where it
+    /// can tell (a listing's length, or what the first part of a file holds times its parts), so that room
+    /// for the rows is made at once; 0 when it cannot. The walker sets it to 0 before each folder.
+    void expectItems(std::size_t count) { m_expectedItems = count; }
+    std::size_t expectedItems() const { return m_expectedItems; }
+
     /// Counts one item that is not mail (a meeting request, a report, an appointment) left out of the list.
     void leaveOutNotMail() { ++m_notMail; }
     int notMail() const { return m_notMail; }
@@ -246,6 +252,7 @@ private:
     int m_notMail = 0;
     std::optional<Error> m_firstUnread;
     QDateTime m_since, m_before;
+    std::size_t m_expectedItems = 0;
 };
 
 class Folder {

@@ -652,6 +652,7 @@ Status MaildirFolder::items(const std::function<void(const ItemSummary&)>& visit
     };
 
     const std::vector<Listed>& listed = folder.listed;
+    walk.expectItems(listed.size());
     produceInOrder<ReadOutcome>(
         walk.workers(), listed.size(), kReadAhead,
         [&](std::size_t i) { return readOne(folder.dirs[listed[i].subdir], listed[i]); },

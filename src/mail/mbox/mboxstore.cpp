@@ -363,10 +363,12 @@ public:
             return found;
         };
         std::optional<QString> failure;
+        const std::size_t pieces = std::size_t((size + kPiece - 1) / kPiece);
         produceInOrder<PieceFound>(
-            walk.workers(), std::size_t((size + kPiece - 1) / kPiece), kPiecesAhead,
-            [&](std::size_t index) { return scanPiece(index); },
-            [&](std::size_t, PieceFound&& found) {
+            walk.workers(), pieces, kPiecesAhead, [&](std::size_t index) { return scanPiece(index); },
+            [&](std::size_t index, PieceFound&& found) {
+                if (index == 0) // a quarter more than the first piece's messages times the pieces
+                    walk.expectItems(found.summaries.size() * pieces * 5 / 4);
                 if (failure)
                     return; // what follows the piece that could not be read is left out, as a whole scan would
                 for (const ItemSummary& summary : found.summaries)
