@@ -10,6 +10,7 @@
 
 #include <QRegularExpression>
 #include <QStringDecoder>
+#include <QVarLengthArray>
 #include <algorithm>
 #include <array>
 #include <optional>
@@ -255,11 +256,14 @@ std::optional<QString> decodeNameWord(std::string_view name)
     if (!(q || isPrefix(kPrefixes[1])) || !name.ends_with("?="))
         return std::nullopt;
     const std::string_view body = name.substr(kPrefixes[0].size(), name.size() - kPrefixes[0].size() - 2);
+    static constexpr CharSet kInQ("!*+-/_0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"),
+        kInB("+/=0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz");
+    const CharSet& allowed = q ? kInQ : kInB;
     for (std::size_t i = 0; i < body.size(); ++i) {
         const char c = body[i];
         const bool escape
             = q && c == '=' && i + 2 < body.size() && hexValue(body[i + 1]) >= 0 && hexValue(body[i + 2]) >= 0;
-        if (!g_ascii_isalnum(c) && !escape && std::string_view(q ? "!*+-/_" : "+/=").find(c) == std::string_view::npos)
+        if (!escape && !allowed.contains(c))
             return std::nullopt;
         if (escape)
             i += 2;
@@ -402,15 +406,31 @@ bool forEachParsedAddress(std::string_view raw, const std::function<void(const A
     return true;
 }
 
-void appendDisplayName(QString& names, const PlainAddress& address)
-{
-    if (!names.isEmpty())
-        names += QLatin1String("; ");
-    if (!address.decodedName.isNull())
-        names += address.decodedName;
-    else
-        names += QLatin1StringView(address.name.empty() ? address.address : address.name);
-}
+// The display names of a plain list joined as displayNames() joins them, gathered on the stack and made a
+// string of their final length at once.
+class PlainDisplayNames {
+public:
+    void add(const PlainAddress& address)
+    {
+        if (!m_chars.isEmpty())
+            addLatin1("; ");
+        if (!address.decodedName.isNull())
+            m_chars.append(address.decodedName.constData(), address.decodedName.size());
+        else
+            addLatin1(address.name.empty() ? address.address : address.name);
+    }
+    QString text() const { return m_chars.isEmpty() ? QString() : QString(m_chars.constData(), m_chars.size()); }
+
+private:
+    void addLatin1(std::string_view text)
+    {
+        const qsizetype at = m_chars.size();
+        m_chars.resize(at + qsizetype(text.size()));
+        std::transform(text.begin(), text.end(), m_chars.begin() + at, [](char c) { return QLatin1Char(c); });
+    }
+
+    QVarLengthArray<QChar, 256> m_chars;
+};
 
 } // namespace
 
@@ -453,10 +473,11 @@ QString displayNames(const QList<Address>& addresses)
 
 QString displayNamesOf(std::string_view raw)
 {
+    PlainDisplayNames names;
+    if (readSimpleAddresses(raw, [&names](const PlainAddress& address) { names.add(address); }))
+        return names.text();
     QString text;
-    const auto take = [&text](const auto& address) { appendDisplayName(text, address); };
-    if (!readSimpleAddresses(raw, take))
-        forEachParsedAddress(raw, take);
+    forEachParsedAddress(raw, [&text](const Address& address) { appendDisplayName(text, address); });
     return text;
 }
 

@@ -5,8 +5,10 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
-#include <strings.h>
 #include <unistd.h>
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
 
 namespace quillbox::mail::maildir {
 
@@ -18,7 +20,14 @@ bool isWhite(char c)
 }
 bool isNameChar(char c)
 {
-    return c > 32 && c < 127 && c != ':';
+    // One lookup: every line of a header block is read up to its colon.
+    static constexpr auto kNameChars = [] {
+        std::array<bool, 256> chars {};
+        for (int c = 33; c < 127; ++c)
+            chars[std::size_t(c)] = c != ':';
+        return chars;
+    }();
+    return kNameChars[static_cast<unsigned char>(c)];
 }
 
 // The colon of a field line ("Name:" with optional white space before the colon, as the obsolete
@@ -55,15 +64,65 @@ bool mayBeFieldLine(const char* line, std::size_t len, bool first)
     return i == len || line[i] == ':';
 }
 
+// Whether `text`, a field name or a word of letters, is `lowerCase` (lower-case letters and '-') in any case.
+// Setting the case bit of each byte folds the letters and keeps '-', and no other byte of a field name folds
+// onto one of them: eight bytes are compared at a time.
+bool sameText(std::string_view text, std::string_view lowerCase)
+{
+    if (text.size() != lowerCase.size())
+        return false;
+    constexpr std::uint64_t kCaseBits = 0x2020202020202020;
+    std::size_t i = 0;
+    for (; i + 8 <= text.size(); i += 8) {
+        std::uint64_t chunk = 0, lower = 0;
+        std::memcpy(&chunk, text.data() + i, 8);
+        std::memcpy(&lower, lowerCase.data() + i, 8);
+        if ((chunk | kCaseBits) != lower)
+            return false;
+    }
+    for (; i < text.size(); ++i)
+        if ((text[i] | 0x20) != lowerCase[i])
+            return false;
+    return true;
+}
+
 int fieldIndex(const char* name, std::size_t len)
 {
-    // In the order of HeaderField.
+    // In the order of HeaderField. Most lines of a block name none of them: the length and the first letter
+    // leave one name to compare at most.
     static constexpr std::string_view kNames[] = { "date", "from", "to", "subject", "content-type", "received", "cc",
         "bcc", "content-transfer-encoding", "content-disposition" };
-    for (std::size_t i = 0; i < std::size(kNames); ++i)
-        if (kNames[i].size() == len && strncasecmp(name, kNames[i].data(), len) == 0)
-            return int(i);
-    return -1;
+    HeaderField field = HeaderField::Count;
+    switch (len) {
+    case 2:
+        field = (name[0] | 0x20) == 't' ? HeaderField::To : HeaderField::Cc;
+        break;
+    case 3:
+        field = HeaderField::Bcc;
+        break;
+    case 4:
+        field = (name[0] | 0x20) == 'd' ? HeaderField::Date : HeaderField::From;
+        break;
+    case 7:
+        field = HeaderField::Subject;
+        break;
+    case 8:
+        field = HeaderField::Received;
+        break;
+    case 12:
+        field = HeaderField::ContentType;
+        break;
+    case 19:
+        field = HeaderField::ContentDisposition;
+        break;
+    case 25:
+        field = HeaderField::ContentTransferEncoding;
+        break;
+    default:
+        return -1;
+    }
+    const int index = int(field);
+    return sameText(std::string_view(name, len), kNames[index]) ? index : -1;
 }
 
 } // namespace
@@ -157,26 +216,55 @@ std::optional<std::string_view> HeaderScan::rawValue(const char* data, HeaderFie
     return std::string_view(data + range.begin, range.end - range.begin);
 }
 
+namespace {
+
+inline bool isDropped(char c)
+{
+    return c == '\r' || c == '\n' || c == '\0';
+}
+
+// The first line break or NUL byte in [at, end), or end. Most values have none: sixteen bytes are looked
+// at a time.
+const char* firstDropped(const char* at, const char* end)
+{
+#ifdef __SSE2__
+    const __m128i cr = _mm_set1_epi8('\r'), lf = _mm_set1_epi8('\n'), nul = _mm_setzero_si128();
+    for (; end - at >= 16; at += 16) {
+        const __m128i here = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
+        const unsigned found = unsigned(_mm_movemask_epi8(
+            _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(here, cr), _mm_cmpeq_epi8(here, lf)), _mm_cmpeq_epi8(here, nul))));
+        if (found != 0)
+            return at + __builtin_ctz(found);
+    }
+#endif
+    while (at != end && !isDropped(*at))
+        ++at;
+    return at;
+}
+
+} // namespace
+
 std::string_view unfold(std::string_view text, std::string& unfolded)
 {
     // NUL bytes are dropped, so they count as white space at either end.
-    const auto dropped = [](char c) { return c == '\r' || c == '\n' || c == '\0'; };
-    while (!text.empty() && (isWhite(text.front()) || dropped(text.front())))
+    while (!text.empty() && (isWhite(text.front()) || isDropped(text.front())))
         text.remove_prefix(1);
-    while (!text.empty() && (isWhite(text.back()) || dropped(text.back())))
+    while (!text.empty() && (isWhite(text.back()) || isDropped(text.back())))
         text.remove_suffix(1);
-    auto from = text.begin();
-    auto to = std::find_if(from, text.end(), dropped);
-    if (to == text.end())
+    const char* const end = text.data() + text.size();
+    const char* from = text.data();
+    const char* to = firstDropped(from, end);
+    if (to == end)
         return text;
     // Unfolding removes the line breaks and keeps the white space.
     unfolded.clear();
+    unfolded.reserve(text.size());
     for (;;) {
         unfolded.append(from, to);
-        if (to == text.end())
+        if (to == end)
             return unfolded;
         from = to + 1;
-        to = std::find_if(from, text.end(), dropped);
+        to = firstDropped(from, end);
     }
 }
 
@@ -261,11 +349,6 @@ private:
     std::size_t m_pos = 0;
 };
 
-bool sameText(std::string_view a, std::string_view b)
-{
-    return a.size() == b.size() && strncasecmp(a.data(), b.data(), a.size()) == 0;
-}
-
 // The first three letters of a word (DateCursor::word()) in lower case, as one number; 0 for a shorter word.
 constexpr std::uint32_t firstThree(std::string_view word)
 {
@@ -295,8 +378,8 @@ bool isDayName(std::string_view word)
 int zoneMinutes(std::string_view word)
 {
     static constexpr std::pair<std::string_view, int> kZones[]
-        = { { "EST", -5 * 60 }, { "EDT", -4 * 60 }, { "CST", -6 * 60 }, { "CDT", -5 * 60 }, { "MST", -7 * 60 },
-              { "MDT", -6 * 60 }, { "PST", -8 * 60 }, { "PDT", -7 * 60 } };
+        = { { "est", -5 * 60 }, { "edt", -4 * 60 }, { "cst", -6 * 60 }, { "cdt", -5 * 60 }, { "mst", -7 * 60 },
+              { "mdt", -6 * 60 }, { "pst", -8 * 60 }, { "pdt", -7 * 60 } };
     for (const auto& [name, minutes] : kZones)
         if (sameText(word, name))
             return minutes;
