@@ -13,6 +13,7 @@
 #include <QVarLengthArray>
 #include <algorithm>
 #include <array>
+#include <cstring>
 #include <optional>
 #include <string_view>
 #include <utility>
@@ -71,10 +72,11 @@ int hexValue(char c)
     return -1;
 }
 
-QByteArray decodeQ(std::string_view text)
+// Decodes the Q-encoded `text` into `out`, which has room for text.size() bytes (the decoded text is never
+// longer); returns the length of the decoded text.
+std::size_t decodeQ(std::string_view text, char* out)
 {
-    QByteArray bytes(qsizetype(text.size()), Qt::Uninitialized); // the decoded text is never longer
-    char* out = bytes.data();
+    char* const start = out;
     for (std::size_t i = 0; i < text.size(); ++i) {
         const char c = text[i];
         if (c == '_') {
@@ -86,7 +88,13 @@ QByteArray decodeQ(std::string_view text)
             *out++ = c;
         }
     }
-    bytes.truncate(out - bytes.constData());
+    return std::size_t(out - start);
+}
+
+QByteArray decodeQ(std::string_view text)
+{
+    QByteArray bytes(qsizetype(text.size()), Qt::Uninitialized);
+    bytes.truncate(qsizetype(decodeQ(text, bytes.data())));
     return bytes;
 }
 
@@ -113,6 +121,19 @@ std::optional<EncodedWord> encodedWordAt(std::string_view text, std::size_t begi
     word.bytes
         = encoding == 'q' ? decodeQ(body) : QByteArray::fromBase64(QByteArray(body.data(), qsizetype(body.size())));
     return word;
+}
+
+// Appends header text outside encoded words as decodeBody() reads text without a charset: plain ASCII as
+// it stands, and an empty piece as decodeBody() gives one (it leaves no null text behind).
+void appendUnlabelled(QString& text, std::string_view bytes)
+{
+    static const QString kEmpty = decodeBody(QByteArray(), {});
+    if (bytes.empty())
+        text += kEmpty;
+    else if (isPlainAscii(bytes))
+        text += QLatin1StringView(bytes.data(), qsizetype(bytes.size()));
+    else
+        text += decodeBody(QByteArray(bytes.data(), qsizetype(bytes.size())), {});
 }
 
 bool onlyWhiteSpace(std::string_view text)
@@ -149,7 +170,7 @@ QString decodeHeaderText(std::string_view raw)
         // White space between two encoded words belongs to neither and goes.
         if (!(afterWord && onlyWhiteSpace(between))) {
             flush();
-            text += decodeBody(QByteArray(between.data(), qsizetype(between.size())), {});
+            appendUnlabelled(text, between);
         }
         if (word->charset != pendingCharset)
             flush();
@@ -160,7 +181,7 @@ QString decodeHeaderText(std::string_view raw)
         afterWord = true;
     }
     flush();
-    text += decodeBody(QByteArray(raw.data() + pos, qsizetype(raw.size() - pos)), {});
+    appendUnlabelled(text, raw.substr(pos));
     return text;
 }
 
@@ -250,7 +271,9 @@ std::optional<QString> decodeNameWord(std::string_view name)
 {
     constexpr std::string_view kPrefixes[] = { "=?utf-8?q?", "=?utf-8?b?" };
     const auto isPrefix = [&](std::string_view prefix) {
-        return name.size() > prefix.size() + 2 && g_ascii_strncasecmp(name.data(), prefix.data(), prefix.size()) == 0;
+        return name.size() > prefix.size() + 2
+            && std::equal(prefix.begin(), prefix.end(), name.begin(),
+                [](char lower, char c) { return (c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c) == lower; });
     };
     const bool q = isPrefix(kPrefixes[0]);
     if (!(q || isPrefix(kPrefixes[1])) || !name.ends_with("?="))
@@ -271,16 +294,22 @@ std::optional<QString> decodeNameWord(std::string_view name)
     const std::size_t padding = body.find('=');
     if (!q && (body.size() % 4 != 0 || (padding != body.npos && body.find_first_not_of('=', padding) != body.npos)))
         return std::nullopt;
-    const QByteArray bytes
-        = q ? decodeQ(body) : QByteArray::fromBase64(QByteArray(body.data(), qsizetype(body.size())));
+    // A name is short: a Q word is decoded on the stack.
+    QVarLengthArray<char, 128> qBytes(qsizetype(q ? body.size() : 0));
+    const QByteArray bytes = q ? QByteArray::fromRawData(qBytes.constData(), qsizetype(decodeQ(body, qBytes.data())))
+                               : QByteArray::fromBase64(QByteArray(body.data(), qsizetype(body.size())));
     QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
     const QString text = utf8(bytes);
     if (utf8.hasError() || text.isEmpty() || text.front() == u' ' || text.back() == u' '
         || text.contains(QLatin1String("  ")))
         return std::nullopt;
-    for (QChar c : text)
-        if (c.category() == QChar::Other_Control || c.category() == QChar::Other_Format)
-            return std::nullopt;
+    // ASCII has control characters below the space and DEL only, and no format characters.
+    const auto refused = [](QChar c) {
+        return c.unicode() < 0x80 ? c.unicode() < 0x20 || c.unicode() == 0x7f
+                                  : c.category() == QChar::Other_Control || c.category() == QChar::Other_Format;
+    };
+    if (std::any_of(text.begin(), text.end(), refused))
+        return std::nullopt;
     return text;
 }
 
@@ -346,9 +375,13 @@ std::optional<PlainAddress> plainElement(std::string_view element)
 template <typename Take> bool forEachPlainElement(std::string_view text, Take take)
 {
     while (!text.empty()) {
-        std::size_t comma = 0;
-        for (bool quoted = false; comma < text.size() && (quoted || text[comma] != ','); ++comma)
-            quoted ^= text[comma] == '"';
+        std::size_t comma = std::min(text.find(','), text.size());
+        // A comma in quotes is no separator; without a quote before the first comma, that one ends the element.
+        if (std::memchr(text.data(), '"', comma)) {
+            comma = 0;
+            for (bool quoted = false; comma < text.size() && (quoted || text[comma] != ','); ++comma)
+                quoted ^= text[comma] == '"';
+        }
         const std::string_view element = kFolding.trimmed(text.substr(0, comma));
         text = comma >= text.size() ? std::string_view() : text.substr(comma + 1);
         if (element.empty())

@@ -295,58 +295,65 @@ bool readHeaderBlock(int fd, std::vector<char>& buffer, HeaderScan& scan, std::s
 
 namespace {
 
+bool isDigit(char c)
+{
+    return c >= '0' && c <= '9';
+}
+bool isLetter(char c)
+{
+    return (c | 0x20) >= 'a' && (c | 0x20) <= 'z';
+}
+
+// Reads a date from left to right; at the end, peek() gives a NUL, which nothing takes.
 class DateCursor {
 public:
     explicit DateCursor(std::string_view text)
-        : m_text(text)
+        : m_at(text.data())
+        , m_end(text.data() + text.size())
     {
     }
 
-    bool atEnd() const { return m_pos >= m_text.size(); }
-    char peek() const { return atEnd() ? '\0' : m_text[m_pos]; }
-    void skip() { ++m_pos; }
+    char peek() const { return m_at != m_end ? *m_at : '\0'; }
+    void skip() { ++m_at; }
 
     // White space and (nested) comments.
     void skipSpace()
     {
         int depth = 0;
-        while (!atEnd()) {
-            const char c = peek();
+        for (; m_at != m_end; ++m_at) {
+            const char c = *m_at;
             if (c == '(')
                 ++depth;
             else if (c == ')' && depth > 0)
                 --depth;
             else if (depth == 0 && !isWhite(c) && c != '\r' && c != '\n')
                 return;
-            skip();
         }
     }
 
     std::optional<int> number(std::size_t minDigits, std::size_t maxDigits)
     {
-        std::size_t digits = 0;
+        const char* const begin = m_at;
+        const char* const last = m_at + std::min(maxDigits, std::size_t(m_end - m_at));
         int value = 0;
-        while (!atEnd() && peek() >= '0' && peek() <= '9' && digits < maxDigits) {
-            value = value * 10 + (peek() - '0');
-            skip();
-            ++digits;
-        }
-        if (digits < minDigits || (!atEnd() && peek() >= '0' && peek() <= '9'))
+        for (; m_at != last && isDigit(*m_at); ++m_at)
+            value = value * 10 + (*m_at - '0');
+        if (std::size_t(m_at - begin) < minDigits || isDigit(peek()))
             return std::nullopt;
         return value;
     }
 
     std::string_view word()
     {
-        const std::size_t begin = m_pos;
-        while (!atEnd() && ((peek() | 0x20) >= 'a' && (peek() | 0x20) <= 'z'))
-            skip();
-        return m_text.substr(begin, m_pos - begin);
+        const char* const begin = m_at;
+        while (m_at != m_end && isLetter(*m_at))
+            ++m_at;
+        return std::string_view(begin, std::size_t(m_at - begin));
     }
 
 private:
-    std::string_view m_text;
-    std::size_t m_pos = 0;
+    const char* m_at;
+    const char* m_end;
 };
 
 // The first three letters of a word (DateCursor::word()) in lower case, as one number; 0 for a shorter word.
@@ -410,7 +417,7 @@ std::optional<qint64> parseRfc5322Date(std::string_view text)
 {
     DateCursor in(text);
     in.skipSpace();
-    if ((in.peek() | 0x20) >= 'a' && (in.peek() | 0x20) <= 'z') {
+    if (isLetter(in.peek())) {
         if (!isDayName(in.word()))
             return std::nullopt;
         in.skipSpace();
