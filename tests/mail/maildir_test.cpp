@@ -431,6 +431,44 @@ TEST(MaildirItems, DamagedMessagesAreListedWithWhatCanBeRead)
     }
 }
 
+TEST(MaildirItems, FieldNamesInAnyCaseAndValuesUnfolded)
+{
+    // Names of the length of a listed one that differ from it; line breaks and NUL bytes on either side of
+    // sixteen bytes into a value.
+    const QByteArray report = "multipart/report; report-type=delivery-status; boundary=b";
+    const QByteArray nuls("0123456789abcde\0fghijklmnopqrstu\0v\r", 37);
+    struct Case {
+        const char* why;
+        QByteArray headers;
+        QString subject, to;
+        int itemClass = kClassMail;
+    };
+    const Case cases[] = {
+        { "upper case", "SUBJECT: s\nTO: a@x.org\nCONTENT-TYPE: " + report + "\n", "s", "a@x.org", kClassReport },
+        { "mixed case", "sUbJeCt: s\ntO: a@x.org\ncOnTeNt-TyPe: " + report + "\n", "s", "a@x.org", kClassReport },
+        { "names that only look alike",
+            "Subjekt: no\nTx: b@x.org\nCx: c@x.org\nContent-Typo: " + report
+                + "\n"
+                  "Subject: yes\nTo: a@x.org\n",
+            "yes", "a@x.org" },
+        { "NUL bytes and a bare CR in a long value", "Subject: " + nuls + "\n", "0123456789abcdefghijklmnopqrstuv",
+            {} },
+        { "a list folded with CR LF and a tab",
+            "To: Alpha Beta <alpha@x.org>,\r\n Gamma Delta <g@x.org>,\r\n\t\"Eps, Ilon\" <e@x.org>\r\n", {},
+            "Alpha Beta; Gamma Delta; Eps, Ilon" },
+        { "a folded subject longer than sixteen bytes", "Subject: the first sixteen\n bytes and more\n",
+            "the first sixteen bytes and more", {} },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.why);
+        auto one = oneMessage(message(c.headers));
+        ASSERT_TRUE(one);
+        EXPECT_EQ(one->summary.subject, c.subject);
+        EXPECT_EQ(one->summary.to, c.to);
+        EXPECT_EQ(one->summary.itemClass, c.itemClass);
+    }
+}
+
 TEST(MaildirItems, EncodedWordsInHeaderText)
 {
     const std::pair<std::string, QString> cases[] = {
@@ -446,6 +484,8 @@ TEST(MaildirItems, EncodedWordsInHeaderText)
         { "=?utf-8?q?broken", "=?utf-8?q?broken" }, // a word that never closes stays as it is
         { "=?utf-8?x?abc?=", "=?utf-8?x?abc?=" }, // an unknown encoding stays as it is
         { "=?ISO-2022-JP?B?GyRCMnE1RBsoQg==?=", QString::fromUtf8("会議") }, // a multi-byte charset
+        { "\tRe:\t=?UTF-8?Q?a?=", "\tRe:\ta" }, // text before a word that is not plain ASCII ...
+        { "Gr\xC3\xBC\xC3\x9F =?UTF-8?Q?e?=", QString::fromUtf8("Grüß e") }, // ... in UTF-8
     };
     for (const auto& [raw, text] : cases)
         EXPECT_EQ(mail::decodeHeaderText(raw), text) << raw;
@@ -476,7 +516,9 @@ TEST(MaildirItems, AddressListsReadAlikeInListAndItem)
         { "=?UTF-8?Q?J=C3=B6rg?= =?UTF-8?Q?_M?= <j@x.org>", QString::fromUtf8("Jörg M") },
         { "=?UTF-8?Q?J=C3?= <j@x.org>", "J?" }, { "=?UTF-8?B?SsO=2cmc?= <j@x.org>", "J?" },
         { "=?ISO-8859-1?Q?J=F6rg?= <j@x.org>", QString::fromUtf8("Jörg") },
-        { "Bob <bob@x.org>, carol@x.org, a@x.org (Ann A)", "Bob; carol@x.org; Ann A" } };
+        { "Bob <bob@x.org>, carol@x.org, a@x.org (Ann A)", "Bob; carol@x.org; Ann A" },
+        // Commas in quotes before the first separator, and after it.
+        { "\"A, B\" <a@x.org>, c@x.org", "A, B; c@x.org" }, { "c@x.org, \"A, B\" <a@x.org>", "c@x.org; A, B" } };
     for (const auto& [to, display] : cases) {
         SCOPED_TRACE(to.toStdString());
         const QByteArray raw = message("From: " + to + "\nTo: " + to + "\nCc: " + to + "\n");
@@ -510,7 +552,9 @@ TEST(MaildirItems, EncodedNamesReadAsGMimeReadsThem)
         "\"=?UTF-8?Q?J=C3=BC?=\" <j@x.org>", "Ann <=?UTF-8?Q?a?=@x.org>", "=?UTF-8?Q?a?=@x.org",
         "=?UTF-8?Q?"
         "?= <j@x.org>",
-        "=?UTF-8?Q?a=?= <j@x.org>", "x=?UTF-8?Q?a?= <j@x.org>" };
+        "=?UTF-8?Q?a=?= <j@x.org>", "x=?UTF-8?Q?a?= <j@x.org>", "=?uTf-8?Q?J=C3=BCrgen?= <j@x.org>",
+        "=?UTF-8?Q?a=7Fb?= <j@x.org>", "=?UTF-8?Q?a=C2=ADb?= <j@x.org>", "=?UTF-8?Q?a=09b?= <j@x.org>",
+        "=?UTF-8?Q?" + std::string(200, 'x') + "=C3=BC?= <j@x.org>" };
     for (const std::string& raw : cases) {
         SCOPED_TRACE(raw);
         InternetAddressList* list = internet_address_list_parse(parserOptions(), raw.c_str());
@@ -535,7 +579,10 @@ TEST(MaildirItems, RfcDates)
               { "1 jul 2003 08:52:37 GMT", 1057049557 }, { "1 Jul 2003 08:52:37", 1057049557 }, // no zone counts as UTC
               { "29 Feb 2024 00:00:00 +0000", 1709164800 }, { "29 Feb 2023 00:00:00 +0000", std::nullopt },
               { "1 Foo 2003 10:52:37 +0200", std::nullopt }, { "1 Jul 2003 25:52:37 +0200", std::nullopt },
-              { "1 Jul 2003 10:52:37 +02", std::nullopt }, { "yesterday", std::nullopt }, { "", std::nullopt } };
+              { "1 Jul 2003 10:52:37 +02", std::nullopt }, { "yesterday", std::nullopt }, { "", std::nullopt },
+              { "1 Jul 20031 10:52:37 +0200", std::nullopt }, { "1 Jul 2003 10:52:37 +02000", std::nullopt },
+              { "1 Jul 2003 10:5:37 +0200", std::nullopt },
+              { "Tue, 1 Jul 2003 (a (nested) comment) 10:52:37 +0200", 1057049557 } };
     for (const auto& [text, seconds] : cases)
         EXPECT_EQ(maildir::parseRfc5322Date(text), seconds) << text;
 }
