@@ -403,12 +403,12 @@ template <typename Take> bool readSimpleAddresses(std::string_view text, Take ta
 {
     if (!plainCharacters(text))
         return false;
-    constexpr std::size_t kHeld = 16;
-    std::array<PlainAddress, kHeld> held;
-    std::size_t count = 0;
+    constexpr qsizetype kHeld = 16;
+    QVarLengthArray<PlainAddress, kHeld> held; // nothing built for the places not taken
+    qsizetype count = 0;
     const bool plain = forEachPlainElement(text, [&](PlainAddress&& address) {
         if (count < kHeld)
-            held[count] = std::move(address);
+            held.append(std::move(address));
         ++count;
         return true;
     });
@@ -421,8 +421,8 @@ template <typename Take> bool readSimpleAddresses(std::string_view text, Take ta
         });
         return true;
     }
-    for (std::size_t i = 0; i < count; ++i)
-        take(std::as_const(held[i]));
+    for (const PlainAddress& address : std::as_const(held))
+        take(address);
     return true;
 }
 
@@ -575,6 +575,10 @@ std::optional<qint64> parseDate(std::string_view raw)
 
 QString decodeBody(const QByteArray& bytes, const QByteArray& charset)
 {
+    // The label of most mail, as its encoded words write it, without the look-up of the label: its decoder
+    // is Qt's own UTF-8 decoder either way.
+    if (charset == "utf-8")
+        return QStringDecoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless).decode(bytes);
     const QByteArray name = charset.trimmed().toLower();
     if (name.isEmpty()) {
         QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);

@@ -224,17 +224,22 @@ inline bool isDropped(char c)
 }
 
 // The first line break or NUL byte in [at, end), or end. Most values have none: sixteen bytes are looked
-// at a time.
+// at a time, the last sixteen of a value of that length or more overlapping those looked at already.
 const char* firstDropped(const char* at, const char* end)
 {
 #ifdef __SSE2__
-    const __m128i cr = _mm_set1_epi8('\r'), lf = _mm_set1_epi8('\n'), nul = _mm_setzero_si128();
-    for (; end - at >= 16; at += 16) {
-        const __m128i here = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
-        const unsigned found = unsigned(_mm_movemask_epi8(
-            _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(here, cr), _mm_cmpeq_epi8(here, lf)), _mm_cmpeq_epi8(here, nul))));
-        if (found != 0)
-            return at + __builtin_ctz(found);
+    const auto droppedIn = [](const char* block) {
+        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block));
+        return unsigned(_mm_movemask_epi8(_mm_or_si128(
+            _mm_or_si128(_mm_cmpeq_epi8(bytes, _mm_set1_epi8('\r')), _mm_cmpeq_epi8(bytes, _mm_set1_epi8('\n'))),
+            _mm_cmpeq_epi8(bytes, _mm_setzero_si128()))));
+    };
+    if (end - at >= 16) {
+        for (; end - at > 16; at += 16)
+            if (const unsigned found = droppedIn(at))
+                return at + __builtin_ctz(found);
+        const unsigned found = droppedIn(end - 16);
+        return found ? end - 16 + __builtin_ctz(found) : end;
     }
 #endif
     while (at != end && !isDropped(*at))
@@ -411,10 +416,75 @@ int daysInMonth(int year, int month)
     return month == 2 && leap ? 29 : kDays[month - 1];
 }
 
+// A date's fields as the text gives them; `offset` in minutes east of UTC.
+struct DateFields {
+    int day = 0, month = 0, year = 0, hour = 0, minute = 0, second = 0, offset = 0;
+};
+
+// Seconds since the epoch of `date`, nullopt for an impossible one. Two- and three-digit years count from
+// 1900, those below 50 from 2000.
+std::optional<qint64> secondsOf(DateFields date)
+{
+    if (date.year < 50)
+        date.year += 2000;
+    else if (date.year < 1000)
+        date.year += 1900;
+    if (date.day < 1 || date.day > daysInMonth(date.year, date.month) || date.hour > 23 || date.minute > 59
+        || date.second > 60)
+        return std::nullopt;
+    return daysFromCivil(date.year, date.month, date.day) * 86400 + date.hour * 3600 + date.minute * 60 + date.second
+        - qint64(date.offset) * 60;
+}
+
+// The fields of a date in the form nearly all mail has, "Tue, 1 Jul 2003 10:52:37 +0200" (the day name may
+// be left out, the day have two digits), read at their places; nothing for any other form, an unknown day
+// or month name or an impossible zone, which the cursor reads (or refuses) as it reads any date.
+std::optional<DateFields> commonDateOf(std::string_view text)
+{
+    if (text.size() >= 5 && text[3] == ',' && text[4] == ' ') {
+        if (!isDayName(text.substr(0, 3)))
+            return std::nullopt;
+        text.remove_prefix(5);
+    }
+    constexpr std::size_t kLength = std::string_view("1 Jul 2003 10:52:37 +0200").size();
+    if (text.size() != kLength && text.size() != kLength + 1)
+        return std::nullopt;
+    // The places of the fields after a one-digit day; a two-digit day moves them on by one.
+    const std::size_t shift = text.size() - kLength;
+    const char* const at = text.data() + shift;
+    if (at[1] != ' ' || at[5] != ' ' || at[10] != ' ' || at[13] != ':' || at[16] != ':' || at[19] != ' '
+        || (at[20] != '+' && at[20] != '-'))
+        return std::nullopt;
+    bool notDigit = false;
+    const auto number = [&notDigit](const char* from, std::size_t count) {
+        int value = 0;
+        for (std::size_t i = 0; i < count; ++i) {
+            const unsigned digit = unsigned(from[i] - '0');
+            notDigit |= digit > 9;
+            value = value * 10 + int(digit);
+        }
+        return value;
+    };
+    DateFields date;
+    date.day = number(text.data(), 1 + shift);
+    date.month = monthOf(std::string_view(at + 2, 3)); // names only letters
+    date.year = number(at + 6, 4);
+    date.hour = number(at + 11, 2);
+    date.minute = number(at + 14, 2);
+    date.second = number(at + 17, 2);
+    const int zone = number(at + 21, 4);
+    if (notDigit || date.month == 0 || zone % 100 >= 60)
+        return std::nullopt;
+    date.offset = (at[20] == '-' ? -1 : 1) * (zone / 100 * 60 + zone % 100);
+    return date;
+}
+
 } // namespace
 
 std::optional<qint64> parseRfc5322Date(std::string_view text)
 {
+    if (const std::optional<DateFields> date = commonDateOf(text))
+        return secondsOf(*date);
     DateCursor in(text);
     in.skipSpace();
     if (isLetter(in.peek())) {
@@ -457,13 +527,7 @@ std::optional<qint64> parseRfc5322Date(std::string_view text)
         offset = zoneMinutes(in.word());
     }
 
-    if (*year < 50)
-        *year += 2000;
-    else if (*year < 1000)
-        *year += 1900; // two- and three-digit years count from 1900
-    if (*day < 1 || *day > daysInMonth(*year, month) || *hour > 23 || *minute > 59 || *second > 60)
-        return std::nullopt;
-    return daysFromCivil(*year, month, *day) * 86400 + *hour * 3600 + *minute * 60 + *second - qint64(offset) * 60;
+    return secondsOf({ *day, month, *year, *hour, *minute, *second, offset });
 }
 
 } // namespace quillbox::mail::maildir
