@@ -554,7 +554,10 @@ TEST(MaildirItems, EncodedNamesReadAsGMimeReadsThem)
         "?= <j@x.org>",
         "=?UTF-8?Q?a=?= <j@x.org>", "x=?UTF-8?Q?a?= <j@x.org>", "=?uTf-8?Q?J=C3=BCrgen?= <j@x.org>",
         "=?UTF-8?Q?a=7Fb?= <j@x.org>", "=?UTF-8?Q?a=C2=ADb?= <j@x.org>", "=?UTF-8?Q?a=09b?= <j@x.org>",
-        "=?UTF-8?Q?" + std::string(200, 'x') + "=C3=BC?= <j@x.org>" };
+        "=?UTF-8?Q?" + std::string(200, 'x') + "=C3=BC?= <j@x.org>",
+        // Characters the quick reading refuses on either side of its sixteenth.
+        "Abcdefghijklmno  P <a@x.org>", "Abcdefghijklmnop(q) <a@x.org>", "Abcdefghijklmnopq\x7f <a@x.org>",
+        "Abcdefghijklmnopqrstuvwxyz\xc3\xa4 <a@x.org>", "Abcdefghijklmn\tP <a@x.org>" };
     for (const std::string& raw : cases) {
         SCOPED_TRACE(raw);
         InternetAddressList* list = internet_address_list_parse(parserOptions(), raw.c_str());
@@ -585,6 +588,23 @@ TEST(MaildirItems, RfcDates)
               { "Tue, 1 Jul 2003 (a (nested) comment) 10:52:37 +0200", 1057049557 } };
     for (const auto& [text, seconds] : cases)
         EXPECT_EQ(maildir::parseRfc5322Date(text), seconds) << text;
+}
+
+// A date of the common form is read at its places; with a second space before its zone, the cursor reads it.
+// Both give the same, for good dates and bad ones.
+TEST(MaildirItems, CommonDatesReadAsTheCursorReadsThem)
+{
+    const char* const dates[]
+        = { "Tue, 1 Jul 2003 10:52:37 +0200", "01 Jul 2003 10:52:37 -0230", "Sat, 29 Feb 2020 23:59:60 +0000",
+              "1 jUL 0049 10:52:37 +0200", "1 Jul 0999 10:52:37 +0200", "31 Apr 2003 10:00:00 +0000",
+              "Xyz, 1 Jul 2003 10:52:37 +0200", "1 Jul 2003 10:52:37 +0260", "1 Jul 2003 24:00:00 +0000",
+              "1 Jxl 2003 10:52:37 +0200", "1 Jul 2O03 10:52:37 +0200", "0 Jul 2003 10:52:37 +0200" };
+    for (const std::string date : dates) {
+        std::string cursorRead = date;
+        cursorRead.insert(cursorRead.rfind(' '), " ");
+        EXPECT_EQ(maildir::parseRfc5322Date(date), maildir::parseRfc5322Date(cursorRead))
+            << date << " / " << cursorRead;
+    }
 }
 
 TEST(MaildirWalk, HostileTreesCostOnlyWhatCannotBeRead)
