@@ -456,6 +456,12 @@ TEST(MaildirItems, FieldNamesInAnyCaseAndValuesUnfolded)
         { "a list folded with CR LF and a tab",
             "To: Alpha Beta <alpha@x.org>,\r\n Gamma Delta <g@x.org>,\r\n\t\"Eps, Ilon\" <e@x.org>\r\n", {},
             "Alpha Beta; Gamma Delta; Eps, Ilon" },
+        { "names longer than sixteen bytes",
+            "X-A-Rather-Long-Field-Name: x\nCONTENT-TRANSFER-ENCODING: 8bit\n"
+            "Subject: after long names\n",
+            "after long names", {} },
+        { "a line that is no field past its sixteenth byte", "Subject: s\nX-Sixteen-Bytes-N\xe4me: v\nTo: a@x.org\n", "s",
+            {} },
         { "a folded subject longer than sixteen bytes", "Subject: the first sixteen\n bytes and more\n",
             "the first sixteen bytes and more", {} },
     };

@@ -30,13 +30,33 @@ bool isNameChar(char c)
     return kNameChars[static_cast<unsigned char>(c)];
 }
 
-// The colon of a field line ("Name:" with optional white space before the colon, as the obsolete
-// syntax allows), or npos when the line is no field.
-std::size_t colonOf(const char* line, std::size_t len, std::size_t& nameLen)
+// How many of the `len` bytes at `line` are name characters before the first that is none. Sixteen bytes
+// are looked at a time where `readable` bytes (at least `len`) may be read: most names are shorter.
+std::size_t nameLength(const char* line, std::size_t len, std::size_t readable)
 {
     std::size_t i = 0;
+#ifdef __SSE2__
+    for (; readable - i >= 16; i += 16) {
+        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(line + i));
+        // Bytes above 0x7f compare as negative numbers: no name characters.
+        const __m128i nameChars = _mm_andnot_si128(_mm_cmpeq_epi8(bytes, _mm_set1_epi8(':')),
+            _mm_and_si128(_mm_cmpgt_epi8(bytes, _mm_set1_epi8(' ')), _mm_cmplt_epi8(bytes, _mm_set1_epi8(0x7f))));
+        if (const unsigned others = ~unsigned(_mm_movemask_epi8(nameChars)) & 0xffff)
+            return std::min(i + __builtin_ctz(others), len);
+        if (i + 16 >= len)
+            return len;
+    }
+#endif
     while (i < len && isNameChar(line[i]))
         ++i;
+    return i;
+}
+
+// The colon of a field line ("Name:" with optional white space before the colon, as the obsolete
+// syntax allows), or npos when the line is no field. `readable` as for nameLength().
+std::size_t colonOf(const char* line, std::size_t len, std::size_t readable, std::size_t& nameLen)
+{
+    std::size_t i = nameLength(line, len, readable);
     if (i == 0)
         return std::string_view::npos;
     nameLen = i;
@@ -169,7 +189,7 @@ void HeaderScan::scan(const char* data, std::size_t size, bool atEnd)
             continue;
         }
         std::size_t nameLen = 0;
-        const std::size_t colon = colonOf(line, len, nameLen);
+        const std::size_t colon = colonOf(line, len, size - m_pos, nameLen);
         if (colon == std::string_view::npos)
             return endBlock(m_pos); // the body starts without an empty line
         closeField(m_pos);
