@@ -361,6 +361,9 @@ TEST(MaildirItems, ClassFromContentTypeAndCalendarMethod)
             "IPM.Schedule.Meeting.Request" },
         { "a request that is not the first part is mail", "multipart/alternative; boundary=b",
             "--b\nContent-Type: text/plain\n\nHello.\n" + calendarPart + "--b--\n", kClassMail, "IPM.Note" },
+        { "types in upper case", "MULTIPART/Alternative; boundary=b",
+            "--b\nContent-Type: TEXT/Calendar\n\n" + request + "--b--\n", kClassMeetingRequest,
+            "IPM.Schedule.Meeting.Request" },
         { "method=REQUEST on a multipart of text is mail", "multipart/alternative; boundary=b; method=REQUEST",
             "--b\nContent-Type: text/plain\n\nMETHOD:REQUEST\n--b--\n", kClassMail, "IPM.Note" },
     };
@@ -436,7 +439,7 @@ TEST(MaildirItems, FieldNamesInAnyCaseAndValuesUnfolded)
     // Names of the length of a listed one that differ from it; line breaks and NUL bytes on either side of
     // sixteen bytes into a value.
     const QByteArray report = "multipart/report; report-type=delivery-status; boundary=b";
-    const QByteArray nuls("0123456789abcde\0fghijklmnopqrstu\0v\r", 37);
+    const QByteArray nuls("0123456789abcde\0fghijklmnopqrstu\0v\r", 35);
     struct Case {
         const char* why;
         QByteArray headers;
@@ -460,8 +463,11 @@ TEST(MaildirItems, FieldNamesInAnyCaseAndValuesUnfolded)
             "X-A-Rather-Long-Field-Name: x\nCONTENT-TRANSFER-ENCODING: 8bit\n"
             "Subject: after long names\n",
             "after long names", {} },
-        { "a line that is no field past its sixteenth byte", "Subject: s\nX-Sixteen-Bytes-N\xe4me: v\nTo: a@x.org\n", "s",
-            {} },
+        { "a line that is no field past its sixteenth byte", "Subject: s\nX-Sixteen-Bytes-N\xe4me: v\nTo: a@x.org\n",
+            "s", {} },
+        // A value of sixteen bytes is looked at in one block, one of eighteen in two that overlap.
+        { "a NUL in a value of sixteen bytes", QByteArray("Subject: 0123456789abcd\0e\n", 26), "0123456789abcde", {} },
+        { "a NUL in the overlap", QByteArray("Subject: 0123456789abcdef\0g\n", 28), "0123456789abcdefg", {} },
         { "a folded subject longer than sixteen bytes", "Subject: the first sixteen\n bytes and more\n",
             "the first sixteen bytes and more", {} },
     };
