@@ -602,18 +602,20 @@ TEST(MaildirItems, RfcDates)
         EXPECT_EQ(maildir::parseRfc5322Date(text), seconds) << text;
 }
 
-// A date of the common form is read at its places; with a second space before its zone, the cursor reads it.
+// A date of the common form is read at its places; with a second space after its day, the cursor reads it.
 // Both give the same, for good dates and bad ones.
 TEST(MaildirItems, CommonDatesReadAsTheCursorReadsThem)
 {
-    const char* const dates[]
-        = { "Tue, 1 Jul 2003 10:52:37 +0200", "01 Jul 2003 10:52:37 -0230", "Sat, 29 Feb 2020 23:59:60 +0000",
-              "1 jUL 0049 10:52:37 +0200", "1 Jul 0999 10:52:37 +0200", "31 Apr 2003 10:00:00 +0000",
-              "Xyz, 1 Jul 2003 10:52:37 +0200", "1 Jul 2003 10:52:37 +0260", "1 Jul 2003 24:00:00 +0000",
-              "1 Jxl 2003 10:52:37 +0200", "1 Jul 2O03 10:52:37 +0200", "0 Jul 2003 10:52:37 +0200" };
+    const char* const dates[] = { "Tue, 1 Jul 2003 10:52:37 +0200", "01 Jul 2003 10:52:37 -0230",
+        "Sat, 29 Feb 2020 23:59:60 +0000", "1 jUL 0049 10:52:37 +0200", "1 Jul 0999 10:52:37 +0200",
+        "31 Apr 2003 10:00:00 +0000", "Xyz, 1 Jul 2003 10:52:37 +0200", "1 Jul 2003 10:52:37 +0260",
+        "1 Jul 2003 24:00:00 +0000", "1 Jxl 2003 10:52:37 +0200", "1 Jul 2O03 10:52:37 +0200",
+        "0 Jul 2003 10:52:37 +0200",
+        // Without a zone, as a separator line's date is read.
+        "5 Mar 2026 10:00:00", "Thu, 05 Mar 2026 10:00:00  ", "5 Mar 2026 10:00:00 x", "5 Mar 2026 10:00:00 +020" };
     for (const std::string date : dates) {
         std::string cursorRead = date;
-        cursorRead.insert(cursorRead.rfind(' '), " ");
+        cursorRead.insert(cursorRead.find(' ', cursorRead.find_first_of("0123456789")), " ");
         EXPECT_EQ(maildir::parseRfc5322Date(date), maildir::parseRfc5322Date(cursorRead))
             << date << " / " << cursorRead;
     }

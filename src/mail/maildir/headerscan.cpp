@@ -457,8 +457,9 @@ std::optional<qint64> secondsOf(DateFields date)
 }
 
 // The fields of a date in the form nearly all mail has, "Tue, 1 Jul 2003 10:52:37 +0200" (the day name may
-// be left out, the day have two digits), read at their places; nothing for any other form, an unknown day
-// or month name or an impossible zone, which the cursor reads (or refuses) as it reads any date.
+// be left out, the day have two digits, the zone be missing and count as UTC, as an mbox separator's date
+// has none), read at their places; nothing for any other form, an unknown day or month name or an
+// impossible zone, which the cursor reads (or refuses) as it reads any date.
 std::optional<DateFields> commonDateOf(std::string_view text)
 {
     if (text.size() >= 5 && text[3] == ',' && text[4] == ' ') {
@@ -466,14 +467,17 @@ std::optional<DateFields> commonDateOf(std::string_view text)
             return std::nullopt;
         text.remove_prefix(5);
     }
-    constexpr std::size_t kLength = std::string_view("1 Jul 2003 10:52:37 +0200").size();
-    if (text.size() != kLength && text.size() != kLength + 1)
-        return std::nullopt;
     // The places of the fields after a one-digit day; a two-digit day moves them on by one.
-    const std::size_t shift = text.size() - kLength;
+    constexpr std::size_t kUpToTime = std::string_view("1 Jul 2003 10:52:37").size();
+    const std::size_t shift = text.size() > 1 && text[1] != ' ' ? 1 : 0;
+    if (text.size() < kUpToTime + shift)
+        return std::nullopt;
     const char* const at = text.data() + shift;
-    if (at[1] != ' ' || at[5] != ' ' || at[10] != ' ' || at[13] != ':' || at[16] != ':' || at[19] != ' '
-        || (at[20] != '+' && at[20] != '-'))
+    if (at[1] != ' ' || at[5] != ' ' || at[10] != ' ' || at[13] != ':' || at[16] != ':')
+        return std::nullopt;
+    const std::string_view zoneText = text.substr(kUpToTime + shift); // " +0200", or spaces only
+    const bool zoned = zoneText.size() == 6 && zoneText[0] == ' ' && (zoneText[1] == '+' || zoneText[1] == '-');
+    if (!zoned && zoneText.find_first_not_of(' ') != std::string_view::npos)
         return std::nullopt;
     bool notDigit = false;
     const auto number = [&notDigit](const char* from, std::size_t count) {
@@ -492,10 +496,10 @@ std::optional<DateFields> commonDateOf(std::string_view text)
     date.hour = number(at + 11, 2);
     date.minute = number(at + 14, 2);
     date.second = number(at + 17, 2);
-    const int zone = number(at + 21, 4);
+    const int zone = zoned ? number(zoneText.data() + 2, 4) : 0;
     if (notDigit || date.month == 0 || zone % 100 >= 60)
         return std::nullopt;
-    date.offset = (at[20] == '-' ? -1 : 1) * (zone / 100 * 60 + zone % 100);
+    date.offset = zoned ? (zoneText[1] == '-' ? -1 : 1) * (zone / 100 * 60 + zone % 100) : 0;
     return date;
 }
 
