@@ -121,8 +121,8 @@ std::optional<EncodedWord> encodedWordAt(std::string_view text, std::size_t begi
         return std::nullopt;
     const std::string_view body(text.data() + payload, close - payload);
     EncodedWord word { begin, close + 2, QByteArray(charset.data(), qsizetype(charset.size())).toLower(), {} };
-    word.bytes
-        = encoding == 'q' ? decodeQ(body) : QByteArray::fromBase64(QByteArray(body.data(), qsizetype(body.size())));
+    word.bytes = encoding == 'q' ? decodeQ(body)
+                                 : QByteArray::fromBase64(QByteArray::fromRawData(body.data(), qsizetype(body.size())));
     return word;
 }
 
@@ -300,7 +300,7 @@ std::optional<QString> decodeNameWord(std::string_view name)
     // A name is short: a Q word is decoded on the stack.
     QVarLengthArray<char, 128> qBytes(qsizetype(q ? body.size() : 0));
     const QByteArray bytes = q ? QByteArray::fromRawData(qBytes.constData(), qsizetype(decodeQ(body, qBytes.data())))
-                               : QByteArray::fromBase64(QByteArray(body.data(), qsizetype(body.size())));
+                               : QByteArray::fromBase64(QByteArray::fromRawData(body.data(), qsizetype(body.size())));
     QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
     const QString text = utf8(bytes);
     if (utf8.hasError() || text.isEmpty() || text.front() == u' ' || text.back() == u' '
