@@ -880,7 +880,7 @@ void summarize(const char* data, std::size_t size, const HeaderScan& scan, const
     ItemSummary& summary, std::optional<int> itemClass)
 {
     const MessageNameView name = viewMessageName(file.fileName);
-    std::string unfolded; // of the field read last, where it was folded
+    thread_local std::string unfolded; // of the field read last, where it was folded; kept: read for every message
     const std::optional<std::string_view> dateText = scan.value(data, HeaderField::Date, unfolded);
     const std::optional<qint64> date = dateText ? parseDate(*dateText) : std::nullopt;
     summary.sentOn = localTime(date);
