@@ -10,11 +10,16 @@
 
 #include <QRegularExpression>
 #include <QStringDecoder>
+#include <QVarLengthArray>
 #include <algorithm>
 #include <array>
+#include <cstring>
 #include <optional>
 #include <string_view>
 #include <utility>
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
 
 namespace quillbox::mail {
 
@@ -70,10 +75,11 @@ int hexValue(char c)
     return -1;
 }
 
-QByteArray decodeQ(std::string_view text)
+// Decodes the Q-encoded `text` into `out`, which has room for text.size() bytes (the decoded text is never
+// longer); returns the length of the decoded text.
+std::size_t decodeQ(std::string_view text, char* out)
 {
-    QByteArray bytes(qsizetype(text.size()), Qt::Uninitialized); // the decoded text is never longer
-    char* out = bytes.data();
+    char* const start = out;
     for (std::size_t i = 0; i < text.size(); ++i) {
         const char c = text[i];
         if (c == '_') {
@@ -85,7 +91,13 @@ QByteArray decodeQ(std::string_view text)
             *out++ = c;
         }
     }
-    bytes.truncate(out - bytes.constData());
+    return std::size_t(out - start);
+}
+
+QByteArray decodeQ(std::string_view text)
+{
+    QByteArray bytes(qsizetype(text.size()), Qt::Uninitialized);
+    bytes.truncate(qsizetype(decodeQ(text, bytes.data())));
     return bytes;
 }
 
@@ -109,9 +121,22 @@ std::optional<EncodedWord> encodedWordAt(std::string_view text, std::size_t begi
         return std::nullopt;
     const std::string_view body(text.data() + payload, close - payload);
     EncodedWord word { begin, close + 2, QByteArray(charset.data(), qsizetype(charset.size())).toLower(), {} };
-    word.bytes
-        = encoding == 'q' ? decodeQ(body) : QByteArray::fromBase64(QByteArray(body.data(), qsizetype(body.size())));
+    word.bytes = encoding == 'q' ? decodeQ(body)
+                                 : QByteArray::fromBase64(QByteArray::fromRawData(body.data(), qsizetype(body.size())));
     return word;
+}
+
+// Appends header text outside encoded words as decodeBody() reads text without a charset: plain ASCII as
+// it stands, and an empty piece as decodeBody() gives one (it leaves no null text behind).
+void appendUnlabelled(QString& text, std::string_view bytes)
+{
+    static const QString kEmpty = decodeBody(QByteArray(), {});
+    if (bytes.empty())
+        text += kEmpty;
+    else if (isPlainAscii(bytes))
+        text += QLatin1StringView(bytes.data(), qsizetype(bytes.size()));
+    else
+        text += decodeBody(QByteArray(bytes.data(), qsizetype(bytes.size())), {});
 }
 
 bool onlyWhiteSpace(std::string_view text)
@@ -148,7 +173,7 @@ QString decodeHeaderText(std::string_view raw)
         // White space between two encoded words belongs to neither and goes.
         if (!(afterWord && onlyWhiteSpace(between))) {
             flush();
-            text += decodeBody(QByteArray(between.data(), qsizetype(between.size())), {});
+            appendUnlabelled(text, between);
         }
         if (word->charset != pendingCharset)
             flush();
@@ -159,7 +184,7 @@ QString decodeHeaderText(std::string_view raw)
         afterWord = true;
     }
     flush();
-    text += decodeBody(QByteArray(raw.data() + pos, qsizetype(raw.size() - pos)), {});
+    appendUnlabelled(text, raw.substr(pos));
     return text;
 }
 
@@ -249,17 +274,22 @@ std::optional<QString> decodeNameWord(std::string_view name)
 {
     constexpr std::string_view kPrefixes[] = { "=?utf-8?q?", "=?utf-8?b?" };
     const auto isPrefix = [&](std::string_view prefix) {
-        return name.size() > prefix.size() + 2 && g_ascii_strncasecmp(name.data(), prefix.data(), prefix.size()) == 0;
+        return name.size() > prefix.size() + 2
+            && std::equal(prefix.begin(), prefix.end(), name.begin(),
+                [](char lower, char c) { return (c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c) == lower; });
     };
     const bool q = isPrefix(kPrefixes[0]);
     if (!(q || isPrefix(kPrefixes[1])) || !name.ends_with("?="))
         return std::nullopt;
     const std::string_view body = name.substr(kPrefixes[0].size(), name.size() - kPrefixes[0].size() - 2);
+    static constexpr CharSet kInQ("!*+-/_0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"),
+        kInB("+/=0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz");
+    const CharSet& allowed = q ? kInQ : kInB;
     for (std::size_t i = 0; i < body.size(); ++i) {
         const char c = body[i];
         const bool escape
             = q && c == '=' && i + 2 < body.size() && hexValue(body[i + 1]) >= 0 && hexValue(body[i + 2]) >= 0;
-        if (!g_ascii_isalnum(c) && !escape && std::string_view(q ? "!*+-/_" : "+/=").find(c) == std::string_view::npos)
+        if (!escape && !allowed.contains(c))
             return std::nullopt;
         if (escape)
             i += 2;
@@ -267,16 +297,22 @@ std::optional<QString> decodeNameWord(std::string_view name)
     const std::size_t padding = body.find('=');
     if (!q && (body.size() % 4 != 0 || (padding != body.npos && body.find_first_not_of('=', padding) != body.npos)))
         return std::nullopt;
-    const QByteArray bytes
-        = q ? decodeQ(body) : QByteArray::fromBase64(QByteArray(body.data(), qsizetype(body.size())));
+    // A name is short: a Q word is decoded on the stack.
+    QVarLengthArray<char, 128> qBytes(qsizetype(q ? body.size() : 0));
+    const QByteArray bytes = q ? QByteArray::fromRawData(qBytes.constData(), qsizetype(decodeQ(body, qBytes.data())))
+                               : QByteArray::fromBase64(QByteArray::fromRawData(body.data(), qsizetype(body.size())));
     QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
     const QString text = utf8(bytes);
     if (utf8.hasError() || text.isEmpty() || text.front() == u' ' || text.back() == u' '
         || text.contains(QLatin1String("  ")))
         return std::nullopt;
-    for (QChar c : text)
-        if (c.category() == QChar::Other_Control || c.category() == QChar::Other_Format)
-            return std::nullopt;
+    // ASCII has control characters below the space and DEL only, and no format characters.
+    const auto refused = [](QChar c) {
+        return c.unicode() < 0x80 ? c.unicode() < 0x20 || c.unicode() == 0x7f
+                                  : c.category() == QChar::Other_Control || c.category() == QChar::Other_Format;
+    };
+    if (std::any_of(text.begin(), text.end(), refused))
+        return std::nullopt;
     return text;
 }
 
@@ -293,14 +329,39 @@ struct PlainAddress {
     static QString latin1(std::string_view text) { return QString::fromLatin1(text.data(), qsizetype(text.size())); }
 };
 
-// Whether every character of `text` may stand in a list of the plain form.
+// Whether every character of `text` may stand in a list of the plain form, with no two spaces in a row.
 bool plainCharacters(std::string_view text)
 {
     // Printable ASCII but ( ) [ ] : ; and the backslash, and the white space of folding.
     static constexpr CharSet kPlain(" \t\r\n!\"#$%&'*+,-./0123456789<=>?@ABCDEFGHIJKLMNOPQRSTUVWXYZ^_`"
                                     "abcdefghijklmnopqrstuvwxyz{|}~");
-    return std::all_of(text.begin(), text.end(), [](char c) { return kPlain.contains(c); })
-        && text.find("  ") == std::string_view::npos;
+    const char* at = text.data();
+    const char* const end = at + text.size();
+#ifdef __SSE2__
+    // Sixteen characters at a time, each with the one after it for two spaces in a row.
+    const auto plainIn = [](const char* block) {
+        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block));
+        const __m128i next = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + 1));
+        const auto is = [&bytes](char c) { return _mm_cmpeq_epi8(bytes, _mm_set1_epi8(c)); };
+        // Bytes above 0x7f compare as negative numbers: neither printable nor folding.
+        const __m128i printable
+            = _mm_and_si128(_mm_cmpgt_epi8(bytes, _mm_set1_epi8(0x1f)), _mm_cmplt_epi8(bytes, _mm_set1_epi8(0x7f)));
+        const __m128i folding = _mm_or_si128(is('\t'), _mm_or_si128(is('\r'), is('\n')));
+        const __m128i refused
+            = _mm_or_si128(_mm_or_si128(_mm_or_si128(is('('), is(')')), _mm_or_si128(is('['), is(']'))),
+                _mm_or_si128(_mm_or_si128(is(':'), is(';')), is('\\')));
+        const __m128i twoSpaces = _mm_and_si128(is(' '), _mm_cmpeq_epi8(next, _mm_set1_epi8(' ')));
+        const __m128i plain = _mm_andnot_si128(_mm_or_si128(refused, twoSpaces), _mm_or_si128(printable, folding));
+        return _mm_movemask_epi8(plain) == 0xffff;
+    };
+    for (; end - at > 16; at += 16)
+        if (!plainIn(at))
+            return false;
+#endif
+    for (; at != end; ++at)
+        if (!kPlain.contains(*at) || (*at == ' ' && at + 1 != end && at[1] == ' '))
+            return false;
+    return true;
 }
 
 // One element of a list of the plain form, trimmed and not empty; nothing when it needs the real parser.
@@ -342,9 +403,13 @@ std::optional<PlainAddress> plainElement(std::string_view element)
 template <typename Take> bool forEachPlainElement(std::string_view text, Take take)
 {
     while (!text.empty()) {
-        std::size_t comma = 0;
-        for (bool quoted = false; comma < text.size() && (quoted || text[comma] != ','); ++comma)
-            quoted ^= text[comma] == '"';
+        std::size_t comma = std::min(text.find(','), text.size());
+        // A comma in quotes is no separator; without a quote before the first comma, that one ends the element.
+        if (std::memchr(text.data(), '"', comma)) {
+            comma = 0;
+            for (bool quoted = false; comma < text.size() && (quoted || text[comma] != ','); ++comma)
+                quoted ^= text[comma] == '"';
+        }
         const std::string_view element = kFolding.trimmed(text.substr(0, comma));
         text = comma >= text.size() ? std::string_view() : text.substr(comma + 1);
         if (element.empty())
@@ -366,12 +431,12 @@ template <typename Take> bool readSimpleAddresses(std::string_view text, Take ta
 {
     if (!plainCharacters(text))
         return false;
-    constexpr std::size_t kHeld = 16;
-    std::array<PlainAddress, kHeld> held;
-    std::size_t count = 0;
+    constexpr qsizetype kHeld = 16;
+    QVarLengthArray<PlainAddress, kHeld> held; // nothing built for the places not taken
+    qsizetype count = 0;
     const bool plain = forEachPlainElement(text, [&](PlainAddress&& address) {
         if (count < kHeld)
-            held[count] = std::move(address);
+            held.append(std::move(address));
         ++count;
         return true;
     });
@@ -384,8 +449,8 @@ template <typename Take> bool readSimpleAddresses(std::string_view text, Take ta
         });
         return true;
     }
-    for (std::size_t i = 0; i < count; ++i)
-        take(std::as_const(held[i]));
+    for (const PlainAddress& address : std::as_const(held))
+        take(address);
     return true;
 }
 
@@ -402,15 +467,31 @@ bool forEachParsedAddress(std::string_view raw, const std::function<void(const A
     return true;
 }
 
-void appendDisplayName(QString& names, const PlainAddress& address)
-{
-    if (!names.isEmpty())
-        names += QLatin1String("; ");
-    if (!address.decodedName.isNull())
-        names += address.decodedName;
-    else
-        names += QLatin1StringView(address.name.empty() ? address.address : address.name);
-}
+// The display names of a plain list joined as displayNames() joins them, gathered on the stack and made a
+// string of their final length at once.
+class PlainDisplayNames {
+public:
+    void add(const PlainAddress& address)
+    {
+        if (!m_chars.isEmpty())
+            addLatin1("; ");
+        if (!address.decodedName.isNull())
+            m_chars.append(address.decodedName.constData(), address.decodedName.size());
+        else
+            addLatin1(address.name.empty() ? address.address : address.name);
+    }
+    QString text() const { return m_chars.isEmpty() ? QString() : QString(m_chars.constData(), m_chars.size()); }
+
+private:
+    void addLatin1(std::string_view text)
+    {
+        const qsizetype at = m_chars.size();
+        m_chars.resize(at + qsizetype(text.size()));
+        std::transform(text.begin(), text.end(), m_chars.begin() + at, [](char c) { return QLatin1Char(c); });
+    }
+
+    QVarLengthArray<QChar, 256> m_chars;
+};
 
 } // namespace
 
@@ -453,10 +534,11 @@ QString displayNames(const QList<Address>& addresses)
 
 QString displayNamesOf(std::string_view raw)
 {
+    PlainDisplayNames names;
+    if (readSimpleAddresses(raw, [&names](const PlainAddress& address) { names.add(address); }))
+        return names.text();
     QString text;
-    const auto take = [&text](const auto& address) { appendDisplayName(text, address); };
-    if (!readSimpleAddresses(raw, take))
-        forEachParsedAddress(raw, take);
+    forEachParsedAddress(raw, [&text](const Address& address) { appendDisplayName(text, address); });
     return text;
 }
 
@@ -521,6 +603,10 @@ std::optional<qint64> parseDate(std::string_view raw)
 
 QString decodeBody(const QByteArray& bytes, const QByteArray& charset)
 {
+    // The label of most mail, as its encoded words write it, without the look-up of the label: its decoder
+    // is Qt's own UTF-8 decoder either way.
+    if (charset == "utf-8")
+        return QStringDecoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless).decode(bytes);
     const QByteArray name = charset.trimmed().toLower();
     if (name.isEmpty()) {
         QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);

@@ -361,6 +361,9 @@ TEST(MaildirItems, ClassFromContentTypeAndCalendarMethod)
             "IPM.Schedule.Meeting.Request" },
         { "a request that is not the first part is mail", "multipart/alternative; boundary=b",
             "--b\nContent-Type: text/plain\n\nHello.\n" + calendarPart + "--b--\n", kClassMail, "IPM.Note" },
+        { "types in upper case", "MULTIPART/Alternative; boundary=b",
+            "--b\nContent-Type: TEXT/Calendar\n\n" + request + "--b--\n", kClassMeetingRequest,
+            "IPM.Schedule.Meeting.Request" },
         { "method=REQUEST on a multipart of text is mail", "multipart/alternative; boundary=b; method=REQUEST",
             "--b\nContent-Type: text/plain\n\nMETHOD:REQUEST\n--b--\n", kClassMail, "IPM.Note" },
     };
@@ -431,6 +434,53 @@ TEST(MaildirItems, DamagedMessagesAreListedWithWhatCanBeRead)
     }
 }
 
+TEST(MaildirItems, FieldNamesInAnyCaseAndValuesUnfolded)
+{
+    // Names of the length of a listed one that differ from it; line breaks and NUL bytes on either side of
+    // sixteen bytes into a value.
+    const QByteArray report = "multipart/report; report-type=delivery-status; boundary=b";
+    const QByteArray nuls("0123456789abcde\0fghijklmnopqrstu\0v\r", 35);
+    struct Case {
+        const char* why;
+        QByteArray headers;
+        QString subject, to;
+        int itemClass = kClassMail;
+    };
+    const Case cases[] = {
+        { "upper case", "SUBJECT: s\nTO: a@x.org\nCONTENT-TYPE: " + report + "\n", "s", "a@x.org", kClassReport },
+        { "mixed case", "sUbJeCt: s\ntO: a@x.org\ncOnTeNt-TyPe: " + report + "\n", "s", "a@x.org", kClassReport },
+        { "names that only look alike",
+            "Subjekt: no\nTx: b@x.org\nCx: c@x.org\nContent-Typo: " + report
+                + "\n"
+                  "Subject: yes\nTo: a@x.org\n",
+            "yes", "a@x.org" },
+        { "NUL bytes and a bare CR in a long value", "Subject: " + nuls + "\n", "0123456789abcdefghijklmnopqrstuv",
+            {} },
+        { "a list folded with CR LF and a tab",
+            "To: Alpha Beta <alpha@x.org>,\r\n Gamma Delta <g@x.org>,\r\n\t\"Eps, Ilon\" <e@x.org>\r\n", {},
+            "Alpha Beta; Gamma Delta; Eps, Ilon" },
+        { "names longer than sixteen bytes",
+            "X-A-Rather-Long-Field-Name: x\nCONTENT-TRANSFER-ENCODING: 8bit\n"
+            "Subject: after long names\n",
+            "after long names", {} },
+        { "a line that is no field past its sixteenth byte", "Subject: s\nX-Sixteen-Bytes-N\xe4me: v\nTo: a@x.org\n",
+            "s", {} },
+        // A value of sixteen bytes is looked at in one block, one of eighteen in two that overlap.
+        { "a NUL in a value of sixteen bytes", QByteArray("Subject: 0123456789abcd\0e\n", 26), "0123456789abcde", {} },
+        { "a NUL in the overlap", QByteArray("Subject: 0123456789abcdef\0g\n", 28), "0123456789abcdefg", {} },
+        { "a folded subject longer than sixteen bytes", "Subject: the first sixteen\n bytes and more\n",
+            "the first sixteen bytes and more", {} },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.why);
+        auto one = oneMessage(message(c.headers));
+        ASSERT_TRUE(one);
+        EXPECT_EQ(one->summary.subject, c.subject);
+        EXPECT_EQ(one->summary.to, c.to);
+        EXPECT_EQ(one->summary.itemClass, c.itemClass);
+    }
+}
+
 TEST(MaildirItems, EncodedWordsInHeaderText)
 {
     const std::pair<std::string, QString> cases[] = {
@@ -446,6 +496,8 @@ TEST(MaildirItems, EncodedWordsInHeaderText)
         { "=?utf-8?q?broken", "=?utf-8?q?broken" }, // a word that never closes stays as it is
         { "=?utf-8?x?abc?=", "=?utf-8?x?abc?=" }, // an unknown encoding stays as it is
         { "=?ISO-2022-JP?B?GyRCMnE1RBsoQg==?=", QString::fromUtf8("会議") }, // a multi-byte charset
+        { "\tRe:\t=?UTF-8?Q?a?=", "\tRe:\ta" }, // text before a word that is not plain ASCII ...
+        { "Gr\xC3\xBC\xC3\x9F =?UTF-8?Q?e?=", QString::fromUtf8("Grüß e") }, // ... in UTF-8
     };
     for (const auto& [raw, text] : cases)
         EXPECT_EQ(mail::decodeHeaderText(raw), text) << raw;
@@ -476,7 +528,9 @@ TEST(MaildirItems, AddressListsReadAlikeInListAndItem)
         { "=?UTF-8?Q?J=C3=B6rg?= =?UTF-8?Q?_M?= <j@x.org>", QString::fromUtf8("Jörg M") },
         { "=?UTF-8?Q?J=C3?= <j@x.org>", "J?" }, { "=?UTF-8?B?SsO=2cmc?= <j@x.org>", "J?" },
         { "=?ISO-8859-1?Q?J=F6rg?= <j@x.org>", QString::fromUtf8("Jörg") },
-        { "Bob <bob@x.org>, carol@x.org, a@x.org (Ann A)", "Bob; carol@x.org; Ann A" } };
+        { "Bob <bob@x.org>, carol@x.org, a@x.org (Ann A)", "Bob; carol@x.org; Ann A" },
+        // Commas in quotes before the first separator, and after it.
+        { "\"A, B\" <a@x.org>, c@x.org", "A, B; c@x.org" }, { "c@x.org, \"A, B\" <a@x.org>", "c@x.org; A, B" } };
     for (const auto& [to, display] : cases) {
         SCOPED_TRACE(to.toStdString());
         const QByteArray raw = message("From: " + to + "\nTo: " + to + "\nCc: " + to + "\n");
@@ -510,7 +564,12 @@ TEST(MaildirItems, EncodedNamesReadAsGMimeReadsThem)
         "\"=?UTF-8?Q?J=C3=BC?=\" <j@x.org>", "Ann <=?UTF-8?Q?a?=@x.org>", "=?UTF-8?Q?a?=@x.org",
         "=?UTF-8?Q?"
         "?= <j@x.org>",
-        "=?UTF-8?Q?a=?= <j@x.org>", "x=?UTF-8?Q?a?= <j@x.org>" };
+        "=?UTF-8?Q?a=?= <j@x.org>", "x=?UTF-8?Q?a?= <j@x.org>", "=?uTf-8?Q?J=C3=BCrgen?= <j@x.org>",
+        "=?UTF-8?Q?a=7Fb?= <j@x.org>", "=?UTF-8?Q?a=C2=ADb?= <j@x.org>", "=?UTF-8?Q?a=09b?= <j@x.org>",
+        "=?UTF-8?Q?" + std::string(200, 'x') + "=C3=BC?= <j@x.org>",
+        // Characters the quick reading refuses on either side of its sixteenth.
+        "Abcdefghijklmno  P <a@x.org>", "Abcdefghijklmnop(q) <a@x.org>", "Abcdefghijklmnopq\x7f <a@x.org>",
+        "Abcdefghijklmnopqrstuvwxyz\xc3\xa4 <a@x.org>", "Abcdefghijklmn\tP <a@x.org>" };
     for (const std::string& raw : cases) {
         SCOPED_TRACE(raw);
         InternetAddressList* list = internet_address_list_parse(parserOptions(), raw.c_str());
@@ -535,9 +594,31 @@ TEST(MaildirItems, RfcDates)
               { "1 jul 2003 08:52:37 GMT", 1057049557 }, { "1 Jul 2003 08:52:37", 1057049557 }, // no zone counts as UTC
               { "29 Feb 2024 00:00:00 +0000", 1709164800 }, { "29 Feb 2023 00:00:00 +0000", std::nullopt },
               { "1 Foo 2003 10:52:37 +0200", std::nullopt }, { "1 Jul 2003 25:52:37 +0200", std::nullopt },
-              { "1 Jul 2003 10:52:37 +02", std::nullopt }, { "yesterday", std::nullopt }, { "", std::nullopt } };
+              { "1 Jul 2003 10:52:37 +02", std::nullopt }, { "yesterday", std::nullopt }, { "", std::nullopt },
+              { "1 Jul 20031 10:52:37 +0200", std::nullopt }, { "1 Jul 2003 10:52:37 +02000", std::nullopt },
+              { "1 Jul 2003 10:5:37 +0200", std::nullopt },
+              { "Tue, 1 Jul 2003 (a (nested) comment) 10:52:37 +0200", 1057049557 } };
     for (const auto& [text, seconds] : cases)
         EXPECT_EQ(maildir::parseRfc5322Date(text), seconds) << text;
+}
+
+// A date of the common form is read at its places; with a second space after its day, the cursor reads it.
+// Both give the same, for good dates and bad ones.
+TEST(MaildirItems, CommonDatesReadAsTheCursorReadsThem)
+{
+    const char* const dates[] = { "Tue, 1 Jul 2003 10:52:37 +0200", "01 Jul 2003 10:52:37 -0230",
+        "Sat, 29 Feb 2020 23:59:60 +0000", "1 jUL 0049 10:52:37 +0200", "1 Jul 0999 10:52:37 +0200",
+        "31 Apr 2003 10:00:00 +0000", "Xyz, 1 Jul 2003 10:52:37 +0200", "1 Jul 2003 10:52:37 +0260",
+        "1 Jul 2003 24:00:00 +0000", "1 Jxl 2003 10:52:37 +0200", "1 Jul 2O03 10:52:37 +0200",
+        "0 Jul 2003 10:52:37 +0200",
+        // Without a zone, as a separator line's date is read.
+        "5 Mar 2026 10:00:00", "Thu, 05 Mar 2026 10:00:00  ", "5 Mar 2026 10:00:00 x", "5 Mar 2026 10:00:00 +020" };
+    for (const std::string date : dates) {
+        std::string cursorRead = date;
+        cursorRead.insert(cursorRead.find(' ', cursorRead.find_first_of("0123456789")), " ");
+        EXPECT_EQ(maildir::parseRfc5322Date(date), maildir::parseRfc5322Date(cursorRead))
+            << date << " / " << cursorRead;
+    }
 }
 
 TEST(MaildirWalk, HostileTreesCostOnlyWhatCannotBeRead)

@@ -5,8 +5,10 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
-#include <strings.h>
 #include <unistd.h>
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
 
 namespace quillbox::mail::maildir {
 
@@ -18,16 +20,43 @@ bool isWhite(char c)
 }
 bool isNameChar(char c)
 {
-    return c > 32 && c < 127 && c != ':';
+    // One lookup: every line of a header block is read up to its colon.
+    static constexpr auto kNameChars = [] {
+        std::array<bool, 256> chars {};
+        for (int c = 33; c < 127; ++c)
+            chars[std::size_t(c)] = c != ':';
+        return chars;
+    }();
+    return kNameChars[static_cast<unsigned char>(c)];
+}
+
+// How many of the `len` bytes at `line` are name characters before the first that is none. Sixteen bytes
+// are looked at a time where `readable` bytes (at least `len`) may be read: most names are shorter.
+std::size_t nameLength(const char* line, std::size_t len, std::size_t readable)
+{
+    std::size_t i = 0;
+#ifdef __SSE2__
+    for (; readable - i >= 16; i += 16) {
+        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(line + i));
+        // Bytes above 0x7f compare as negative numbers: no name characters.
+        const __m128i nameChars = _mm_andnot_si128(_mm_cmpeq_epi8(bytes, _mm_set1_epi8(':')),
+            _mm_and_si128(_mm_cmpgt_epi8(bytes, _mm_set1_epi8(' ')), _mm_cmplt_epi8(bytes, _mm_set1_epi8(0x7f))));
+        if (const unsigned others = ~unsigned(_mm_movemask_epi8(nameChars)) & 0xffff)
+            return std::min(i + __builtin_ctz(others), len);
+        if (i + 16 >= len)
+            return len;
+    }
+#endif
+    while (i < len && isNameChar(line[i]))
+        ++i;
+    return i;
 }
 
 // The colon of a field line ("Name:" with optional white space before the colon, as the obsolete
-// syntax allows), or npos when the line is no field.
-std::size_t colonOf(const char* line, std::size_t len, std::size_t& nameLen)
+// syntax allows), or npos when the line is no field. `readable` as for nameLength().
+std::size_t colonOf(const char* line, std::size_t len, std::size_t readable, std::size_t& nameLen)
 {
-    std::size_t i = 0;
-    while (i < len && isNameChar(line[i]))
-        ++i;
+    std::size_t i = nameLength(line, len, readable);
     if (i == 0)
         return std::string_view::npos;
     nameLen = i;
@@ -55,15 +84,65 @@ bool mayBeFieldLine(const char* line, std::size_t len, bool first)
     return i == len || line[i] == ':';
 }
 
+// Whether `text`, a field name or a word of letters, is `lowerCase` (lower-case letters and '-') in any case.
+// Setting the case bit of each byte folds the letters and keeps '-', and no other byte of a field name folds
+// onto one of them: eight bytes are compared at a time.
+bool sameText(std::string_view text, std::string_view lowerCase)
+{
+    if (text.size() != lowerCase.size())
+        return false;
+    constexpr std::uint64_t kCaseBits = 0x2020202020202020;
+    std::size_t i = 0;
+    for (; i + 8 <= text.size(); i += 8) {
+        std::uint64_t chunk = 0, lower = 0;
+        std::memcpy(&chunk, text.data() + i, 8);
+        std::memcpy(&lower, lowerCase.data() + i, 8);
+        if ((chunk | kCaseBits) != lower)
+            return false;
+    }
+    for (; i < text.size(); ++i)
+        if ((text[i] | 0x20) != lowerCase[i])
+            return false;
+    return true;
+}
+
 int fieldIndex(const char* name, std::size_t len)
 {
-    // In the order of HeaderField.
+    // In the order of HeaderField. Most lines of a block name none of them: the length and the first letter
+    // leave one name to compare at most.
     static constexpr std::string_view kNames[] = { "date", "from", "to", "subject", "content-type", "received", "cc",
         "bcc", "content-transfer-encoding", "content-disposition" };
-    for (std::size_t i = 0; i < std::size(kNames); ++i)
-        if (kNames[i].size() == len && strncasecmp(name, kNames[i].data(), len) == 0)
-            return int(i);
-    return -1;
+    HeaderField field = HeaderField::Count;
+    switch (len) {
+    case 2:
+        field = (name[0] | 0x20) == 't' ? HeaderField::To : HeaderField::Cc;
+        break;
+    case 3:
+        field = HeaderField::Bcc;
+        break;
+    case 4:
+        field = (name[0] | 0x20) == 'd' ? HeaderField::Date : HeaderField::From;
+        break;
+    case 7:
+        field = HeaderField::Subject;
+        break;
+    case 8:
+        field = HeaderField::Received;
+        break;
+    case 12:
+        field = HeaderField::ContentType;
+        break;
+    case 19:
+        field = HeaderField::ContentDisposition;
+        break;
+    case 25:
+        field = HeaderField::ContentTransferEncoding;
+        break;
+    default:
+        return -1;
+    }
+    const int index = int(field);
+    return sameText(std::string_view(name, len), kNames[index]) ? index : -1;
 }
 
 } // namespace
@@ -110,7 +189,7 @@ void HeaderScan::scan(const char* data, std::size_t size, bool atEnd)
             continue;
         }
         std::size_t nameLen = 0;
-        const std::size_t colon = colonOf(line, len, nameLen);
+        const std::size_t colon = colonOf(line, len, size - m_pos, nameLen);
         if (colon == std::string_view::npos)
             return endBlock(m_pos); // the body starts without an empty line
         closeField(m_pos);
@@ -157,26 +236,60 @@ std::optional<std::string_view> HeaderScan::rawValue(const char* data, HeaderFie
     return std::string_view(data + range.begin, range.end - range.begin);
 }
 
+namespace {
+
+inline bool isDropped(char c)
+{
+    return c == '\r' || c == '\n' || c == '\0';
+}
+
+// The first line break or NUL byte in [at, end), or end. Most values have none: sixteen bytes are looked
+// at a time, the last sixteen of a value of that length or more overlapping those looked at already.
+const char* firstDropped(const char* at, const char* end)
+{
+#ifdef __SSE2__
+    const auto droppedIn = [](const char* block) {
+        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block));
+        return unsigned(_mm_movemask_epi8(_mm_or_si128(
+            _mm_or_si128(_mm_cmpeq_epi8(bytes, _mm_set1_epi8('\r')), _mm_cmpeq_epi8(bytes, _mm_set1_epi8('\n'))),
+            _mm_cmpeq_epi8(bytes, _mm_setzero_si128()))));
+    };
+    if (end - at >= 16) {
+        for (; end - at > 16; at += 16)
+            if (const unsigned found = droppedIn(at))
+                return at + __builtin_ctz(found);
+        const unsigned found = droppedIn(end - 16);
+        return found ? end - 16 + __builtin_ctz(found) : end;
+    }
+#endif
+    while (at != end && !isDropped(*at))
+        ++at;
+    return at;
+}
+
+} // namespace
+
 std::string_view unfold(std::string_view text, std::string& unfolded)
 {
     // NUL bytes are dropped, so they count as white space at either end.
-    const auto dropped = [](char c) { return c == '\r' || c == '\n' || c == '\0'; };
-    while (!text.empty() && (isWhite(text.front()) || dropped(text.front())))
+    while (!text.empty() && (isWhite(text.front()) || isDropped(text.front())))
         text.remove_prefix(1);
-    while (!text.empty() && (isWhite(text.back()) || dropped(text.back())))
+    while (!text.empty() && (isWhite(text.back()) || isDropped(text.back())))
         text.remove_suffix(1);
-    auto from = text.begin();
-    auto to = std::find_if(from, text.end(), dropped);
-    if (to == text.end())
+    const char* const end = text.data() + text.size();
+    const char* from = text.data();
+    const char* to = firstDropped(from, end);
+    if (to == end)
         return text;
     // Unfolding removes the line breaks and keeps the white space.
     unfolded.clear();
+    unfolded.reserve(text.size());
     for (;;) {
         unfolded.append(from, to);
-        if (to == text.end())
+        if (to == end)
             return unfolded;
         from = to + 1;
-        to = std::find_if(from, text.end(), dropped);
+        to = firstDropped(from, end);
     }
 }
 
@@ -207,64 +320,66 @@ bool readHeaderBlock(int fd, std::vector<char>& buffer, HeaderScan& scan, std::s
 
 namespace {
 
+bool isDigit(char c)
+{
+    return c >= '0' && c <= '9';
+}
+bool isLetter(char c)
+{
+    return (c | 0x20) >= 'a' && (c | 0x20) <= 'z';
+}
+
+// Reads a date from left to right; at the end, peek() gives a NUL, which nothing takes.
 class DateCursor {
 public:
     explicit DateCursor(std::string_view text)
-        : m_text(text)
+        : m_at(text.data())
+        , m_end(text.data() + text.size())
     {
     }
 
-    bool atEnd() const { return m_pos >= m_text.size(); }
-    char peek() const { return atEnd() ? '\0' : m_text[m_pos]; }
-    void skip() { ++m_pos; }
+    char peek() const { return m_at != m_end ? *m_at : '\0'; }
+    void skip() { ++m_at; }
 
     // White space and (nested) comments.
     void skipSpace()
     {
         int depth = 0;
-        while (!atEnd()) {
-            const char c = peek();
+        for (; m_at != m_end; ++m_at) {
+            const char c = *m_at;
             if (c == '(')
                 ++depth;
             else if (c == ')' && depth > 0)
                 --depth;
             else if (depth == 0 && !isWhite(c) && c != '\r' && c != '\n')
                 return;
-            skip();
         }
     }
 
     std::optional<int> number(std::size_t minDigits, std::size_t maxDigits)
     {
-        std::size_t digits = 0;
+        const char* const begin = m_at;
+        const char* const last = m_at + std::min(maxDigits, std::size_t(m_end - m_at));
         int value = 0;
-        while (!atEnd() && peek() >= '0' && peek() <= '9' && digits < maxDigits) {
-            value = value * 10 + (peek() - '0');
-            skip();
-            ++digits;
-        }
-        if (digits < minDigits || (!atEnd() && peek() >= '0' && peek() <= '9'))
+        for (; m_at != last && isDigit(*m_at); ++m_at)
+            value = value * 10 + (*m_at - '0');
+        if (std::size_t(m_at - begin) < minDigits || isDigit(peek()))
             return std::nullopt;
         return value;
     }
 
     std::string_view word()
     {
-        const std::size_t begin = m_pos;
-        while (!atEnd() && ((peek() | 0x20) >= 'a' && (peek() | 0x20) <= 'z'))
-            skip();
-        return m_text.substr(begin, m_pos - begin);
+        const char* const begin = m_at;
+        while (m_at != m_end && isLetter(*m_at))
+            ++m_at;
+        return std::string_view(begin, std::size_t(m_at - begin));
     }
 
 private:
-    std::string_view m_text;
-    std::size_t m_pos = 0;
+    const char* m_at;
+    const char* m_end;
 };
-
-bool sameText(std::string_view a, std::string_view b)
-{
-    return a.size() == b.size() && strncasecmp(a.data(), b.data(), a.size()) == 0;
-}
 
 // The first three letters of a word (DateCursor::word()) in lower case, as one number; 0 for a shorter word.
 constexpr std::uint32_t firstThree(std::string_view word)
@@ -295,8 +410,8 @@ bool isDayName(std::string_view word)
 int zoneMinutes(std::string_view word)
 {
     static constexpr std::pair<std::string_view, int> kZones[]
-        = { { "EST", -5 * 60 }, { "EDT", -4 * 60 }, { "CST", -6 * 60 }, { "CDT", -5 * 60 }, { "MST", -7 * 60 },
-              { "MDT", -6 * 60 }, { "PST", -8 * 60 }, { "PDT", -7 * 60 } };
+        = { { "est", -5 * 60 }, { "edt", -4 * 60 }, { "cst", -6 * 60 }, { "cdt", -5 * 60 }, { "mst", -7 * 60 },
+              { "mdt", -6 * 60 }, { "pst", -8 * 60 }, { "pdt", -7 * 60 } };
     for (const auto& [name, minutes] : kZones)
         if (sameText(word, name))
             return minutes;
@@ -321,13 +436,82 @@ int daysInMonth(int year, int month)
     return month == 2 && leap ? 29 : kDays[month - 1];
 }
 
+// A date's fields as the text gives them; `offset` in minutes east of UTC.
+struct DateFields {
+    int day = 0, month = 0, year = 0, hour = 0, minute = 0, second = 0, offset = 0;
+};
+
+// Seconds since the epoch of `date`, nullopt for an impossible one. Two- and three-digit years count from
+// 1900, those below 50 from 2000.
+std::optional<qint64> secondsOf(DateFields date)
+{
+    if (date.year < 50)
+        date.year += 2000;
+    else if (date.year < 1000)
+        date.year += 1900;
+    if (date.day < 1 || date.day > daysInMonth(date.year, date.month) || date.hour > 23 || date.minute > 59
+        || date.second > 60)
+        return std::nullopt;
+    return daysFromCivil(date.year, date.month, date.day) * 86400 + date.hour * 3600 + date.minute * 60 + date.second
+        - qint64(date.offset) * 60;
+}
+
+// The fields of a date in the form nearly all mail has, "Tue, 1 Jul 2003 10:52:37 +0200" (the day name may
+// be left out, the day have two digits, the zone be missing and count as UTC, as an mbox separator's date
+// has none), read at their places; nothing for any other form, an unknown day or month name or an
+// impossible zone, which the cursor reads (or refuses) as it reads any date.
+std::optional<DateFields> commonDateOf(std::string_view text)
+{
+    if (text.size() >= 5 && text[3] == ',' && text[4] == ' ') {
+        if (!isDayName(text.substr(0, 3)))
+            return std::nullopt;
+        text.remove_prefix(5);
+    }
+    // The places of the fields after a one-digit day; a two-digit day moves them on by one.
+    constexpr std::size_t kUpToTime = std::string_view("1 Jul 2003 10:52:37").size();
+    const std::size_t shift = text.size() > 1 && text[1] != ' ' ? 1 : 0;
+    if (text.size() < kUpToTime + shift)
+        return std::nullopt;
+    const char* const at = text.data() + shift;
+    if (at[1] != ' ' || at[5] != ' ' || at[10] != ' ' || at[13] != ':' || at[16] != ':')
+        return std::nullopt;
+    const std::string_view zoneText = text.substr(kUpToTime + shift); // " +0200", or spaces only
+    const bool zoned = zoneText.size() == 6 && zoneText[0] == ' ' && (zoneText[1] == '+' || zoneText[1] == '-');
+    if (!zoned && zoneText.find_first_not_of(' ') != std::string_view::npos)
+        return std::nullopt;
+    bool notDigit = false;
+    const auto number = [&notDigit](const char* from, std::size_t count) {
+        int value = 0;
+        for (std::size_t i = 0; i < count; ++i) {
+            const unsigned digit = unsigned(from[i] - '0');
+            notDigit |= digit > 9;
+            value = value * 10 + int(digit);
+        }
+        return value;
+    };
+    DateFields date;
+    date.day = number(text.data(), 1 + shift);
+    date.month = monthOf(std::string_view(at + 2, 3)); // names only letters
+    date.year = number(at + 6, 4);
+    date.hour = number(at + 11, 2);
+    date.minute = number(at + 14, 2);
+    date.second = number(at + 17, 2);
+    const int zone = zoned ? number(zoneText.data() + 2, 4) : 0;
+    if (notDigit || date.month == 0 || zone % 100 >= 60)
+        return std::nullopt;
+    date.offset = zoned ? (zoneText[1] == '-' ? -1 : 1) * (zone / 100 * 60 + zone % 100) : 0;
+    return date;
+}
+
 } // namespace
 
 std::optional<qint64> parseRfc5322Date(std::string_view text)
 {
+    if (const std::optional<DateFields> date = commonDateOf(text))
+        return secondsOf(*date);
     DateCursor in(text);
     in.skipSpace();
-    if ((in.peek() | 0x20) >= 'a' && (in.peek() | 0x20) <= 'z') {
+    if (isLetter(in.peek())) {
         if (!isDayName(in.word()))
             return std::nullopt;
         in.skipSpace();
@@ -367,13 +551,7 @@ std::optional<qint64> parseRfc5322Date(std::string_view text)
         offset = zoneMinutes(in.word());
     }
 
-    if (*year < 50)
-        *year += 2000;
-    else if (*year < 1000)
-        *year += 1900; // two- and three-digit years count from 1900
-    if (*day < 1 || *day > daysInMonth(*year, month) || *hour > 23 || *minute > 59 || *second > 60)
-        return std::nullopt;
-    return daysFromCivil(*year, month, *day) * 86400 + *hour * 3600 + *minute * 60 + *second - qint64(offset) * 60;
+    return secondsOf({ *day, month, *year, *hour, *minute, *second, offset });
 }
 
 } // namespace quillbox::mail::maildir

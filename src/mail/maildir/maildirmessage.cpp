@@ -75,13 +75,13 @@ std::string lower(std::string text)
     return text;
 }
 
-std::string trimmed(std::string_view text)
+std::string_view trimmed(std::string_view text)
 {
     while (!text.empty() && (text.front() == ' ' || text.front() == '\t'))
         text.remove_prefix(1);
     while (!text.empty() && (text.back() == ' ' || text.back() == '\t'))
         text.remove_suffix(1);
-    return std::string(text);
+    return text;
 }
 
 QByteArray streamBytes(GMimeStream* stream)
@@ -298,7 +298,7 @@ std::optional<std::string> parameterOf(std::string_view value, std::string_view 
         const std::size_t equals = parameter.find('=');
         if (equals == std::string_view::npos || !sameLetters(trimmed(parameter.substr(0, equals)), name))
             continue;
-        std::string text = trimmed(parameter.substr(equals + 1));
+        std::string text(trimmed(parameter.substr(equals + 1)));
         if (text.size() >= 2 && text.front() == '"' && text.back() == '"')
             text = text.substr(1, text.size() - 2);
         return text;
@@ -306,9 +306,10 @@ std::optional<std::string> parameterOf(std::string_view value, std::string_view 
     return std::nullopt;
 }
 
-std::string mediaTypeOf(std::string_view contentType)
+// The media type of a Content-Type value ("text/plain"), as it stands: compared with sameLetters().
+std::string_view mediaTypeOf(std::string_view contentType)
 {
-    return lower(trimmed(contentType.substr(0, contentType.find(';'))));
+    return trimmed(contentType.substr(0, contentType.find(';')));
 }
 
 // Where the line that starts with the multipart delimiter `delimiter` ("--" + boundary) begins in `body`.
@@ -351,19 +352,20 @@ std::optional<int> itemClassOf(const char* data, std::size_t size, const HeaderS
     const auto contentType = scan.value(data, HeaderField::ContentType, unfolded);
     if (!contentType)
         return kClassMail;
-    const std::string type = mediaTypeOf(*contentType);
-    if (type == "multipart/report") {
+    const std::string_view type = mediaTypeOf(*contentType);
+    if (sameLetters(type, "multipart/report")) {
         const std::string reportType = lower(parameterOf(*contentType, "report-type").value_or(std::string()));
         return reportType == "delivery-status" || reportType == "disposition-notification" ? kClassReport : kClassMail;
     }
     const std::string_view body = message.substr(bodyStart(message, scan));
-    if (type == "text/calendar") {
+    if (sameLetters(type, "text/calendar")) {
         if (!complete)
             return std::nullopt;
         return isCalendarRequest(body, scan.value(data, HeaderField::ContentTransferEncoding)) ? kClassMeetingRequest
                                                                                                : kClassMail;
     }
-    if (!type.starts_with("multipart/"))
+    constexpr std::string_view kMultipart = "multipart/";
+    if (!sameLetters(type.substr(0, kMultipart.size()), kMultipart))
         return kClassMail;
     const auto boundary = parameterOf(*contentType, "boundary");
     if (!boundary || boundary->empty())
@@ -380,7 +382,7 @@ std::optional<int> itemClassOf(const char* data, std::size_t size, const HeaderS
     if (partScan.needMore())
         return std::nullopt;
     const auto partType = partScan.value(part.data(), HeaderField::ContentType);
-    if (!partType || mediaTypeOf(*partType) != "text/calendar")
+    if (!partType || !sameLetters(mediaTypeOf(*partType), "text/calendar"))
         return kClassMail;
     const std::string_view content = part.substr(bodyStart(part, partScan));
     const std::size_t end = findDelimiter(content, delimiter);
@@ -878,7 +880,7 @@ void summarize(const char* data, std::size_t size, const HeaderScan& scan, const
     ItemSummary& summary, std::optional<int> itemClass)
 {
     const MessageNameView name = viewMessageName(file.fileName);
-    std::string unfolded; // of the field read last, where it was folded
+    thread_local std::string unfolded; // of the field read last, where it was folded; kept: read for every message
     const std::optional<std::string_view> dateText = scan.value(data, HeaderField::Date, unfolded);
     const std::optional<qint64> date = dateText ? parseDate(*dateText) : std::nullopt;
     summary.sentOn = localTime(date);
