@@ -392,6 +392,39 @@ TEST(MboxReader, ReadAndStarredStateComeFromTheStatusHeaders)
     }
 }
 
+// Thunderbird's status line as it writes it marks a message expunged; a line that only looks like it does not.
+TEST(MboxReader, OnlyThunderbirdsOwnStatusLineLeavesAMessageOut)
+{
+    const struct {
+        const char* status;
+        bool listed;
+    } cases[] = {
+        { "X-Mozilla-Status: 0009\n", false },
+        { "x-mozilla-status: 0008\n", false },
+        { "X-Mozilla-Status: 0001\n", true },
+        { "X-Mozilla-Status:\n 0009\n", true }, // the line's own value is empty
+        { "X-Mozilla-Status:\nX-Mozilla-Status: 0009\n", true }, // the first line counts
+        { "X-Mozilla-Status : 0009\n", true },
+        { "X-Mozilla-Status : 0001\nX-Mozilla-Status: 0008\n", false },
+        { "X-Mozilla-Status2: 0009\n", true },
+    };
+    QByteArray file;
+    QStringList expected;
+    for (int i = 0; i < int(std::size(cases)); ++i) {
+        file += message(QByteArray::number(i), "x").replace("Subject: ", cases[i].status + QByteArray("Subject: "))
+            + '\n';
+        if (cases[i].listed)
+            expected << QString::number(i);
+    }
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("box"));
+    writeFile(path, file);
+    QStringList listed;
+    for (const auto& item : readStore(path).items)
+        listed << item.summary.subject;
+    EXPECT_EQ(listed, expected);
+}
+
 TEST(MboxReader, AnEntryIdentifierFindsItsMessageOrNothingAfterARewrite)
 {
     // The first and the last message carry a status line, which Thunderbird rewrites in place.

@@ -111,7 +111,7 @@ int fieldIndex(const char* name, std::size_t len)
     // In the order of HeaderField. Most lines of a block name none of them: the length and the first letter
     // leave one name to compare at most.
     static constexpr std::string_view kNames[] = { "date", "from", "to", "subject", "content-type", "received", "cc",
-        "bcc", "content-transfer-encoding", "content-disposition" };
+        "bcc", "content-transfer-encoding", "content-disposition", "x-mozilla-status" };
     HeaderField field = HeaderField::Count;
     switch (len) {
     case 2:
@@ -131,6 +131,9 @@ int fieldIndex(const char* name, std::size_t len)
         break;
     case 12:
         field = HeaderField::ContentType;
+        break;
+    case 16:
+        field = HeaderField::MozillaStatus;
         break;
     case 19:
         field = HeaderField::ContentDisposition;

@@ -28,6 +28,7 @@ enum class HeaderField {
     Bcc,
     ContentTransferEncoding,
     ContentDisposition,
+    MozillaStatus, ///< X-Mozilla-Status: Thunderbird's flags of a message in an mbox file
     Count
 };
 

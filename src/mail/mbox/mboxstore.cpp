@@ -208,9 +208,16 @@ maildir::MessageFile messageFileOf(const QByteArray& fromLine)
         .dateMadeIt = true };
 }
 
+// isExpunged() of the message's header block, read from the line where the scan found the field: no line
+// before it names it.
 bool expunged(const MessageSpan& span, const maildir::HeaderScan& scan)
 {
-    return isExpunged(span.head.substr(0, std::min(scan.blockLength(), span.head.size())));
+    const std::string_view block = span.head.substr(0, std::min(scan.blockLength(), span.head.size()));
+    const auto value = scan.rawValue(span.head.data(), maildir::HeaderField::MozillaStatus);
+    if (!value)
+        return false;
+    const std::size_t lineEnd = block.rfind('\n', std::size_t(value->data() - block.data()) - 1);
+    return isExpunged(block.substr(lineEnd == std::string_view::npos ? 0 : lineEnd + 1));
 }
 
 // The summary of the message `span` but its entry identifier, from its header block; nothing when it is
