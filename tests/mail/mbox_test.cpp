@@ -158,7 +158,10 @@ QList<qint64> lookupsThatDisagree(const QString& path)
         if (!inside || *inside || (last && (!cut || *cut)))
             disagree << span.offset + 1;
     }
-    if (batch.take() != checks)
+    std::vector<QByteArray> together;
+    for (const mail::mbox::CheckText& check : batch.take())
+        together.emplace_back(check.data(), qsizetype(check.size()));
+    if (together != checks)
         disagree << -1;
     return disagree;
 }

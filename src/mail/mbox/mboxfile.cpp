@@ -539,11 +539,11 @@ quint64 addToHash(quint64 hash, std::string_view bytes)
 }
 
 // The hash in 16 lower-case hex digits.
-QByteArray checkText(quint64 hash)
+CheckText checkText(quint64 hash)
 {
-    QByteArray text(16, Qt::Uninitialized);
-    for (qsizetype i = 15; i >= 0; --i, hash >>= 4)
-        text[i] = "0123456789abcdef"[hash & 15];
+    CheckText text;
+    for (auto digit = text.rbegin(); digit != text.rend(); ++digit, hash >>= 4)
+        *digit = "0123456789abcdef"[hash & 15];
     return text;
 }
 
@@ -553,7 +553,8 @@ QByteArray firstBytesCheck(const MessageSpan& span)
 {
     quint64 hash = kFnvBasis;
     forEachCheckedRun(span, [&hash](std::string_view run) { hash = addToHash(hash, run); });
-    return checkText(hash);
+    const CheckText text = checkText(hash);
+    return QByteArray(text.data(), qsizetype(text.size()));
 }
 
 void CheckBatch::add(const MessageSpan& span)
@@ -562,12 +563,12 @@ void CheckBatch::add(const MessageSpan& span)
     m_ends.push_back(m_bytes.size());
 }
 
-std::vector<QByteArray> CheckBatch::take()
+std::vector<CheckText> CheckBatch::take()
 {
     // Each byte of FNV waits for the multiplication before it: four messages hashed side by side keep the
     // multiplier busy, about three times as fast as one after the other.
     constexpr std::size_t kLanes = 4;
-    std::vector<QByteArray> checks;
+    std::vector<CheckText> checks;
     checks.reserve(m_ends.size());
     const auto bytesOf = [this](std::size_t i) {
         const std::size_t begin = i == 0 ? 0 : m_ends[i - 1];

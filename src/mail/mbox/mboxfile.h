@@ -10,6 +10,7 @@
 
 #include <QByteArray>
 #include <QtGlobal>
+#include <array>
 #include <limits>
 #include <memory>
 #include <optional>
@@ -102,6 +103,9 @@ std::optional<qint64> fromLineDate(std::string_view fromLine);
 /// 256 bytes after it, without Thunderbird's status lines, which change in place as the message is read.
 QByteArray firstBytesCheck(const MessageSpan& span);
 
+/// The text of a check as firstBytesCheck() gives it: 16 lower-case hex digits.
+using CheckText = std::array<char, 16>;
+
 /// The checks of many messages, the same as firstBytesCheck() gives each, worked out together: quicker.
 class CheckBatch {
 public:
@@ -109,7 +113,7 @@ public:
     void add(const MessageSpan& span);
     std::size_t size() const { return m_ends.size(); }
     /// The check of each message added since the last take(), in the order added.
-    std::vector<QByteArray> take();
+    std::vector<CheckText> take();
 
 private:
     std::string m_bytes; // what each check reads, one message after the other

@@ -150,11 +150,12 @@ QString entryIDPrefix(const QString& store, const QByteArray& file)
 
 // The entry identifier of the message at `offset` of the file whose identifiers start with `prefix`: the
 // offset and the check of the message's first bytes (firstBytesCheck()), hex-encoded like the rest.
-QString entryIDOf(const QString& prefix, qint64 offset, const QByteArray& check)
+QString entryIDOf(const QString& prefix, qint64 offset, const CheckText& check)
 {
     char digits[24]; // the offset's decimal digits, made for every message listed: no allocation
     const char* end = std::to_chars(std::begin(digits), std::end(digits), offset).ptr;
-    return maildir::entryIDIn(prefix, QByteArray::fromRawData(digits, end - digits), check);
+    return maildir::entryIDIn(prefix, QByteArray::fromRawData(digits, end - digits),
+        QByteArray::fromRawData(check.data(), qsizetype(check.size())));
 }
 
 struct EntryRef {
@@ -344,7 +345,7 @@ public:
             std::vector<qint64> offsets;
             const auto takeChecks = [&] {
                 std::size_t i = found.summaries.size() - checks.size();
-                for (const QByteArray& check : checks.take()) {
+                for (const CheckText& check : checks.take()) {
                     found.summaries[i].entryID = entryIDOf(prefix, offsets[i], check);
                     ++i;
                 }
