@@ -486,6 +486,10 @@ private:
     void addLatin1(std::string_view text)
     {
         const qsizetype at = m_chars.size();
+        // Room grows as append() makes it, twice what it was: resize() alone makes just enough, and a list of
+        // many thousand names would be copied again for each of them.
+        if (at + qsizetype(text.size()) > m_chars.capacity())
+            m_chars.reserve(std::max(2 * m_chars.capacity(), at + qsizetype(text.size())));
         m_chars.resize(at + qsizetype(text.size()));
         std::transform(text.begin(), text.end(), m_chars.begin() + at, [](char c) { return QLatin1Char(c); });
     }
