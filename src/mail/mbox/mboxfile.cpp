@@ -465,12 +465,12 @@ std::optional<qint64> fromLineDate(std::string_view fromLine)
             number = number * 10 + (fromLine[i] == ' ' ? 0 : fromLine[i] - '0');
         return number;
     };
-    const auto blankAt = [&fromLine](std::size_t from) {
-        return std::find_if(fromLine.begin() + from, fromLine.end(), [](char c) { return c == ' ' || c == '\t'; })
-            - fromLine.begin();
+    const auto firstBlank = [&fromLine] {
+        return std::size_t(std::find_if(fromLine.begin(), fromLine.end(), [](char c) { return c == ' ' || c == '\t'; })
+            - fromLine.begin());
     };
     if (const std::size_t at = fromLine.size() - kAsctime; fromLine.size() > kAsctime + 1 && fromLine[at - 1] == ' '
-        && std::size_t(blankAt(0)) == at - 1 && !isName(fromLine, kDays) && isName(fromLine.substr(at, 3), kDays)
+        && firstBlank() == at - 1 && !isName(fromLine, kDays) && isName(fromLine.substr(at, 3), kDays)
         && fromLine[at + 3] == ' ' && fromLine[at + 7] == ' ' && (fromLine[at + 8] == ' ' || digitsAt(at + 8, 1))
         && digitsAt(at + 9, 1) && fromLine[at + 10] == ' ' && digitsAt(at + 11, 2) && fromLine[at + 13] == ':'
         && digitsAt(at + 14, 2) && fromLine[at + 16] == ':' && digitsAt(at + 17, 2) && fromLine[at + 19] == ' '
