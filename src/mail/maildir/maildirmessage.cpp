@@ -876,14 +876,23 @@ bool readSummaryBytes(int fd, std::vector<char>& buffer, HeaderScan& scan, int& 
     }
 }
 
+void setLocalTimes(ItemSummary& summary, const SummaryTimes& times)
+{
+    summary.sentOn = localTime(times.sentOn);
+    // The same moment is converted to local time once.
+    summary.receivedTime = times.received == times.sentOn ? summary.sentOn : localTime(times.received);
+    summary.creationTime = times.creation == times.received ? summary.receivedTime
+        : times.creation == times.sentOn                    ? summary.sentOn
+                                                            : localTime(times.creation);
+}
+
 void summarize(const char* data, std::size_t size, const HeaderScan& scan, const MessageFile& file,
-    ItemSummary& summary, std::optional<int> itemClass)
+    ItemSummary& summary, std::optional<int> itemClass, SummaryTimes* times)
 {
     const MessageNameView name = viewMessageName(file.fileName);
     thread_local std::string unfolded; // of the field read last, where it was folded; kept: read for every message
     const std::optional<std::string_view> dateText = scan.value(data, HeaderField::Date, unfolded);
     const std::optional<qint64> date = dateText ? parseDate(*dateText) : std::nullopt;
-    summary.sentOn = localTime(date);
     summary.sent = date && !name.flags.contains('D');
 
     std::optional<qint64> received;
@@ -894,13 +903,11 @@ void summarize(const char* data, std::size_t size, const HeaderScan& scan, const
             received = parseDate(unfold(text->substr(semicolon + 1), unfolded));
     }
     const std::optional<qint64> fileTime = name.deliveryTime ? name.deliveryTime : file.modified;
-    const std::optional<qint64> receivedTime = received ? received : fileTime;
-    const std::optional<qint64> creationTime = fileTime || !file.dateMadeIt ? fileTime : date;
-    // The same moment is converted to local time once.
-    summary.receivedTime = receivedTime == date ? summary.sentOn : localTime(receivedTime);
-    summary.creationTime = creationTime == receivedTime ? summary.receivedTime
-        : creationTime == date                          ? summary.sentOn
-                                                        : localTime(creationTime);
+    const SummaryTimes seconds { date, received ? received : fileTime, fileTime || !file.dateMadeIt ? fileTime : date };
+    if (times)
+        *times = seconds;
+    else
+        setLocalTimes(summary, seconds);
 
     const auto from = scan.value(data, HeaderField::From, unfolded);
     summary.senderEmailAddress = from ? firstAddressOf(*from) : QString();

@@ -40,11 +40,21 @@ std::optional<int> itemClassOf(const char* data, std::size_t size, const HeaderS
 /// false with errno set when reading fails.
 bool readSummaryBytes(int fd, std::vector<char>& buffer, HeaderScan& scan, int& itemClass);
 
+/// A summary's three times in seconds since the epoch, before they are made local times.
+struct SummaryTimes {
+    std::optional<qint64> sentOn, received, creation;
+};
+
+/// Sets the summary's three times to `times` made local times; a moment that comes twice is converted once.
+void setLocalTimes(ItemSummary& summary, const SummaryTimes& times);
+
 /// Fills every field of `summary` but entryID from the `size` bytes of `data` that readSummaryBytes read
 /// (or the whole message), whose header block `scan` found; the item class is `itemClass` when given (as
-/// readSummaryBytes found it), else worked out from the bytes.
+/// readSummaryBytes found it), else worked out from the bytes. With `times`, the three times go there and
+/// the summary's stay unset, for setLocalTimes() on one thread: the C library makes a local time under one
+/// lock for the whole process, and threads that do so at once wait on each other.
 void summarize(const char* data, std::size_t size, const HeaderScan& scan, const MessageFile& file,
-    ItemSummary& summary, std::optional<int> itemClass = std::nullopt);
+    ItemSummary& summary, std::optional<int> itemClass = std::nullopt, SummaryTimes* times = nullptr);
 
 /// How an item reads its bodies, recipients and attachments: Direct takes a message of one plain text part
 /// without GMime's tree (the same result, several times faster), and a multipart of many parts part by part

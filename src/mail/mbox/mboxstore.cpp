@@ -223,7 +223,7 @@ bool expunged(const MessageSpan& span, const maildir::HeaderScan& scan)
 
 // The summary of the message `span` but its entry identifier, from its header block; nothing when it is
 // expunged.
-std::optional<ItemSummary> summaryOf(const MessageSpan& span)
+std::optional<ItemSummary> summaryOf(const MessageSpan& span, maildir::SummaryTimes& times)
 {
     maildir::HeaderScan scan;
     scan.scan(span.head.data(), span.head.size(), true);
@@ -232,7 +232,7 @@ std::optional<ItemSummary> summaryOf(const MessageSpan& span)
     ItemSummary summary;
     maildir::summarize(span.head.data(), std::min(scan.blockLength(), span.head.size()), scan,
         messageFileOf(span.fromLine), summary,
-        maildir::itemClassOf(span.head.data(), span.head.size(), scan, true).value_or(kClassMail));
+        maildir::itemClassOf(span.head.data(), span.head.size(), scan, true).value_or(kClassMail), &times);
     return summary;
 }
 
@@ -245,9 +245,11 @@ constexpr std::size_t kPiecesAhead = 16;
 constexpr std::size_t kSummariesReserved = 2048; // a piece of mail of usual sizes holds about 1,000
 constexpr std::size_t kChecksAtOnce = 64;
 
-/// What the scan of one piece found: the summaries of its messages, and what stopped it early.
+/// What the scan of one piece found: the summaries of its messages, their times still in seconds (they are
+/// made local times on the walking thread alone, see maildir::summarize()), and what stopped it early.
 struct PieceFound {
     std::vector<ItemSummary> summaries;
+    std::vector<maildir::SummaryTimes> times;
     std::optional<QString> failure;
 };
 
@@ -340,6 +342,7 @@ public:
                 = MessageScanner::piece(fd, from, std::min(from + kPiece, size), size, kPieceWindow, windows.take());
             PieceFound found;
             found.summaries.reserve(kSummariesReserved);
+            found.times.reserve(kSummariesReserved);
             // The checks are worked out a few dozen at a time, in a buffer that stays small.
             CheckBatch checks;
             std::vector<qint64> offsets;
@@ -357,8 +360,10 @@ public:
                     found.failure = more.error().detail;
                 if (!more || !*more)
                     break;
-                if (auto summary = summaryOf(span)) {
+                maildir::SummaryTimes times;
+                if (auto summary = summaryOf(span, times)) {
                     found.summaries.push_back(std::move(*summary));
+                    found.times.push_back(times);
                     offsets.push_back(span.offset);
                     checks.add(span);
                     if (checks.size() == kChecksAtOnce)
@@ -379,8 +384,10 @@ public:
                     walk.expectItems(found.summaries.size() * pieces * 5 / 4);
                 if (failure)
                     return; // what follows the piece that could not be read is left out, as a whole scan would
-                for (const ItemSummary& summary : found.summaries)
-                    visit(summary);
+                for (std::size_t i = 0; i < found.summaries.size(); ++i) {
+                    maildir::setLocalTimes(found.summaries[i], found.times[i]);
+                    visit(found.summaries[i]);
+                }
                 failure = std::move(found.failure);
             });
         if (failure)
