@@ -63,12 +63,14 @@ struct ItemTimes {
         , received(item.receivedTime)
     {
     }
-    static bool known(const WallClock& t)
+    /// The stores' "no date" (mail::noDate()), read once.
+    static const WallClock& none()
     {
-        static const QDateTime none = mail::noDate();
-        static const WallClock noDate(none);
-        return t.value.isValid() && compareTimes(t, noDate) != 0;
+        static const QDateTime date = mail::noDate();
+        static const WallClock clock(date);
+        return clock;
     }
+    static bool known(const WallClock& t) { return t.value.isValid() && compareTimes(t, none()) != 0; }
     WallClock creation, sent, received;
     bool creationKnown = known(creation), sentKnown = known(sent), receivedKnown = known(received);
 };
@@ -164,8 +166,7 @@ std::vector<std::unique_ptr<mail::Folder>> searchOneFolder(
 {
     const QDateTime since = readDateSetting(settings.since, kDefaultSince);
     const QDateTime before = readDateSetting(settings.before, kDefaultBefore);
-    const QDateTime noDate = mail::noDate();
-    const WallClock sinceClock(since), beforeClock(before), noDateClock(noDate);
+    const WallClock sinceClock(since), beforeClock(before);
     QString folderPath;
     std::vector<ResultRow> rows;
     walk.setWindow(since, before);
@@ -175,7 +176,7 @@ std::vector<std::unique_ptr<mail::Folder>> searchOneFolder(
         [&](const mail::ItemSummary& item) {
             const ItemTimes times(item);
             const WallClock* latest = latestTimeOf(item, times);
-            const WallClock& latestTime = latest ? *latest : noDateClock;
+            const WallClock& latestTime = latest ? *latest : ItemTimes::none();
             if (compareTimes(latestTime, sinceClock) < 0 || compareTimes(latestTime, beforeClock) > 0)
                 return;
             if (item.itemClass != mail::kClassMail) {

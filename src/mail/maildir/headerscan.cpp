@@ -108,44 +108,14 @@ bool sameText(std::string_view text, std::string_view lowerCase)
 
 int fieldIndex(const char* name, std::size_t len)
 {
-    // In the order of HeaderField. Most lines of a block name none of them: the length and the first letter
-    // leave one name to compare at most.
+    // In the order of HeaderField. The lengths leave two names to compare at most, and those differ in their
+    // first letter.
     static constexpr std::string_view kNames[] = { "date", "from", "to", "subject", "content-type", "received", "cc",
         "bcc", "content-transfer-encoding", "content-disposition", "x-mozilla-status" };
-    HeaderField field = HeaderField::Count;
-    switch (len) {
-    case 2:
-        field = (name[0] | 0x20) == 't' ? HeaderField::To : HeaderField::Cc;
-        break;
-    case 3:
-        field = HeaderField::Bcc;
-        break;
-    case 4:
-        field = (name[0] | 0x20) == 'd' ? HeaderField::Date : HeaderField::From;
-        break;
-    case 7:
-        field = HeaderField::Subject;
-        break;
-    case 8:
-        field = HeaderField::Received;
-        break;
-    case 12:
-        field = HeaderField::ContentType;
-        break;
-    case 16:
-        field = HeaderField::MozillaStatus;
-        break;
-    case 19:
-        field = HeaderField::ContentDisposition;
-        break;
-    case 25:
-        field = HeaderField::ContentTransferEncoding;
-        break;
-    default:
-        return -1;
-    }
-    const int index = int(field);
-    return sameText(std::string_view(name, len), kNames[index]) ? index : -1;
+    for (std::size_t i = 0; i < std::size(kNames); ++i)
+        if (kNames[i].size() == len && sameText(std::string_view(name, len), kNames[i]))
+            return int(i);
+    return -1;
 }
 
 } // namespace
